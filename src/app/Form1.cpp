@@ -1,0 +1,596 @@
+#include "Form1.h"
+
+#include "browser/DetailsPanel.h"
+#include "browser/DirList.h"
+#include "browser/DriveList.h"
+#include "browser/DriveNavigator.h"
+#include "browser/FileList.h"
+#include "browser/PathRule.h"
+#include "playlist/PlayList.h"
+#include "ui/AboutForm.h"
+#include "ui/MessageBoxes.h"
+#include "ui/Pictures.h"
+#include "ui/Twips.h"
+#include "ui/WindowPlacement.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDrag>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <cmath>
+
+namespace {
+
+// The designed window is 7815 x 5100 twips outside and 7695 x 4710 inside: the frame and
+// caption take 8 x 26 pixels. We count that much whatever the window manager draws, so
+// stored sizes and the frame threshold mean the same on every desktop.
+constexpr int decorationWidth = 8;
+constexpr int decorationHeight = 26;
+
+const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
+const QString noDeviceText =
+    QStringLiteral("Can\u00b4t find a audio device ! Unable to play .wav sounds.");
+
+int px(double value)
+{
+    return static_cast<int>(std::nearbyint(value));
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect designed)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(designed);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, QRect designed)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(designed);
+    return label;
+}
+
+QLabel *makeImage(QWidget *parent, const char *name, const QPixmap &picture, QRect designed)
+{
+    QLabel *image = makeLabel(parent, name, QString(), designed);
+    image->setPixmap(picture);
+    image->setVisible(false);
+    return image;
+}
+
+bool isWavePath(const QString &path)
+{
+    return path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+Form1::Form1(Services services, QWidget *parent)
+    : QWidget(parent), m_services(services), m_settings(services.settings),
+      m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
+      m_playList(new PlayList(this))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quillon Sonoret 2.0"));
+    setWindowIcon(QIcon(pictures::loudspeaker()));
+    resize(twips::size(7695, 4710));
+    const QSize minimumClient(
+        static_cast<int>(std::ceil(layout::minimumOuterWidth / twips::perPixel)) - decorationWidth,
+        static_cast<int>(std::ceil(layout::minimumOuterHeight / twips::perPixel)) -
+            decorationHeight);
+    setMinimumSize(minimumClient);
+    createControls();
+    wireBrowser();
+    wirePlayList();
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    Drive1 = new DriveList(m_services.volumes, this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setGeometry(twips::rect(2760, 4200, 2535, 315));
+    Drive1->setAccessibleName(QStringLiteral("Drives"));
+
+    Dir1 = new DirList(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setGeometry(twips::rect(2760, 120, 2535, 3915));
+    Dir1->setAccessibleName(QStringLiteral("Directories"));
+
+    File1 = new FileList(this);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setGeometry(twips::rect(120, 120, 2535, 3210));
+    File1->setAccessibleName(QStringLiteral("Wave files"));
+
+    List1 = new QListView(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(twips::rect(120, 3480, 2535, 1035));
+    List1->setAccessibleName(QStringLiteral("Play list"));
+    List1->setModel(m_playList->names());
+    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List1->setUniformItemSizes(true);
+
+    List3 = new QListView(this);
+    List3->setObjectName(QStringLiteral("List3"));
+    List3->setGeometry(twips::rect(120, 5280, 2535, 1035));
+    List3->setModel(m_playList->paths());
+    List3->setVisible(false);
+
+    List2 = new QListWidget(this);
+    List2->setObjectName(QStringLiteral("List2"));
+    List2->setGeometry(twips::rect(2760, 5280, 2535, 1035));
+    List2->setVisible(false);
+
+    Command1 = makeButton(this, "Command1", QStringLiteral("Chain &Play"),
+                          twips::rect(5400, 120, 2175, 375));
+    Command5 = makeButton(this, "Command5", QStringLiteral("&Copy files"),
+                          twips::rect(5400, 600, 2175, 375));
+    Command2 = makeButton(this, "Command2", QStringLiteral("&Delete file"),
+                          twips::rect(5400, 1080, 2175, 375));
+    Command3 = makeButton(this, "Command3", QStringLiteral("&Add to list"),
+                          twips::rect(5400, 1560, 2175, 375));
+    Command4 = makeButton(this, "Command4", QStringLiteral("R&emove from list"),
+                          twips::rect(5400, 2040, 2175, 375));
+    Command6 = makeButton(this, "Command6", QStringLiteral("Edit &wav"),
+                          twips::rect(5400, 2520, 1455, 375));
+    Command9 =
+        makeButton(this, "Command9", QStringLiteral("&New"), twips::rect(6960, 2520, 615, 375));
+    Command7 =
+        makeButton(this, "Command7", QStringLiteral("Ab&out"), twips::rect(5400, 3000, 2175, 375));
+
+    Frame1 = new QGroupBox(QStringLiteral("File"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(twips::rect(5400, 3480, 2175, 1095));
+    Label3 = makeLabel(Frame1, "Label3", QStringLiteral("Date    Time"),
+                       twips::rect(120, 240, 615, 495));
+    Label3->setWordWrap(true);
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1 = makeLabel(Frame1, "Label1", QString(), twips::rect(1080, 240, 975, 495));
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label4 = makeLabel(Frame1, "Label4", QStringLiteral("Bytes"), twips::rect(120, 720, 495, 255));
+    Label2 = makeLabel(Frame1, "Label2", QString(), twips::rect(600, 720, 1455, 255));
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    Image1 = makeImage(this, "Image1", pictures::loudspeaker(), twips::rect(5400, 5280, 480, 480));
+    Image2 = makeImage(this, "Image2", pictures::banana(), twips::rect(6000, 5280, 480, 480));
+    Image3 = makeImage(this, "Image3", pictures::funnel(), twips::rect(6600, 5280, 480, 480));
+    m_dragIcon = Image1;
+
+    const QList<QWidget *> tabOrder = {Command6, Dir1,     Drive1,   Command5, Command4, Command3,
+                                       Command2, Command1, Command9, Command7, List1,    File1};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+void Form1::wireBrowser()
+{
+    m_navigator = new DriveNavigator(
+        *Drive1, *Dir1, m_services.volumes, *m_currentDrive, m_services.desktop,
+        [this](const QString &text) { messages::stop(this, text); }, this);
+    connect(m_navigator, &DriveNavigator::driveChanged, this, [this] {
+        Label1->clear();
+        Label2->clear();
+    });
+    connect(Dir1, &DirList::pathChanged, this, &Form1::Dir1_Change);
+    connect(Dir1, &DirList::openRequested, this, &Form1::openDirectory);
+    connect(File1, &FileList::fileClick, this, &Form1::File1_Click);
+    // The lists open on the process's current directory as it is when they are made.
+    Dir1->setPath(m_services.volumes.currentDirectory());
+}
+
+void Form1::wirePlayList()
+{
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(File1, &FileList::pressed, this, &Form1::File1_MouseDown);
+    connect(File1, &FileList::dragRequested, this, &Form1::startFileDrag);
+    for (QWidget *target :
+         {File1->viewport(), List1->viewport(), Dir1->viewport(), static_cast<QWidget *>(Drive1)}) {
+        target->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
+    setAcceptDrops(true);
+}
+
+// ---- Lifecycle ------------------------------------------------------------------------
+
+void Form1::Form_Load()
+{
+    {
+        AboutForm splash(this);
+        splash.exec();
+    }
+    resize(twips::size(7695, 4710));
+    centreOnScreen(this);
+    state.buttons = true;
+    state.file2Dir = false;
+    setDragIcon(Image1);
+    m_currentDrive->changeDirectory(QCoreApplication::applicationDirPath());
+
+    const SettingsState stored = m_settings.readStyle();
+    state.autosave = stored.autosave;
+    state.autoCondition = stored.autoCondition;
+    state.soundEditor = stored.soundEditor;
+    if (state.autosave) {
+        state.buttons = stored.buttons;
+        state.file2Dir = stored.file2Dir;
+    }
+    if (state.autoCondition) {
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        const QSizeF screenTwips(twips::fromPixels(screen->geometry().width()),
+                                 twips::fromPixels(screen->geometry().height()));
+        setOuterGeometry(m_settings.readGeometry(
+            screenTwips, {layout::minimumOuterWidth, layout::minimumOuterHeight}));
+    }
+    if (!state.buttons)
+        setButtonColumnVisible(false);
+    if (m_services.sound.deviceCount() == 0)
+        messages::stop(this, noDeviceText);
+}
+
+void Form1::Form_Activate()
+{
+    File1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void Form1::Form_QueryUnload()
+{
+    m_settings.writeAtClosing(state, outerGeometry());
+}
+
+void Form1::Form_Unload()
+{
+    close();
+    for (const QPointer<QWidget> &window : {Form2, Form3, Form4, Form5}) {
+        if (window)
+            window->close();
+    }
+}
+
+void Form1::Ende()
+{
+    Form_Unload();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed) {
+        m_closed = true;
+        Form_QueryUnload();
+    }
+    event->accept();
+}
+
+bool Form1::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        Form_Activate();
+    return QWidget::event(event);
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    // Restoring from the task bar lays the window out again.
+    if (event->type() == QEvent::WindowStateChange && !isMinimized())
+        Form_Resize();
+    QWidget::changeEvent(event);
+}
+
+// ---- Geometry and layout --------------------------------------------------------------
+
+QSize Form1::decoration()
+{
+    return {decorationWidth, decorationHeight};
+}
+
+OuterGeometry Form1::outerGeometry() const
+{
+    // While maximised or minimised the normal geometry is kept, so the next start does not
+    // open a giant or invisible window.
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    const QPoint frameOffset = geometry().topLeft() - pos();
+    OuterGeometry g;
+    g.width = twips::fromPixels(normal.width() + decorationWidth);
+    g.height = twips::fromPixels(normal.height() + decorationHeight);
+    g.left = twips::fromPixels(normal.x() - frameOffset.x());
+    g.top = twips::fromPixels(normal.y() - frameOffset.y());
+    return g;
+}
+
+void Form1::setOuterGeometry(const OuterGeometry &g)
+{
+    resize(twips::toPixels(g.width) - decorationWidth,
+           twips::toPixels(g.height) - decorationHeight);
+    const QRect frame(twips::toPixels(g.left), twips::toPixels(g.top), twips::toPixels(g.width),
+                      twips::toPixels(g.height));
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens.append(screen->geometry());
+    if (reachableOnScreens(frame, screens))
+        move(frame.topLeft());
+    else
+        centreOnScreen(this);
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::Form_Resize()
+{
+    if (isMinimized())
+        return;
+    const QSizeF outer(twips::fromPixels(width() + decorationWidth),
+                       twips::fromPixels(height() + decorationHeight));
+    const QSizeF raised = raisedToMinimum(outer);
+    if (raised != outer) {
+        resize(static_cast<int>(std::ceil(raised.width() / twips::perPixel)) - decorationWidth,
+               static_cast<int>(std::ceil(raised.height() / twips::perPixel)) - decorationHeight);
+    }
+    const MainLayout l =
+        layoutMainWindow(width(), height(), twips::fromPixels(height() + decorationHeight),
+                         state.buttons, state.file2Dir);
+    File1->resize(File1->width(), px(l.file1Height));
+    List1->move(List1->x(), px(l.list1Top));
+    Dir1->resize(Dir1->width(), px(l.dir1Height));
+    Drive1->move(Drive1->x(), px(l.drive1Top));
+    if (l.buttonsPlaced) {
+        for (QPushButton *button :
+             {Command1, Command2, Command3, Command4, Command5, Command6, Command7})
+            button->move(px(l.buttonLeft), button->y());
+        Command9->move(px(l.command9Left), Command9->y());
+        Frame1->setVisible(l.frameVisible);
+        Frame1->move(px(l.frameLeft), Frame1->y());
+        Frame1->move(Frame1->x(), px(l.frameTop));
+    }
+    File1->resize(px(l.file1Width), File1->height());
+    List1->resize(px(l.list1Width), List1->height());
+    // Read back: the columns start where the file list really ends.
+    Dir1->move(File1->width() + static_cast<int>(layout::columnGap), Dir1->y());
+    Drive1->move(File1->width() + static_cast<int>(layout::columnGap), Drive1->y());
+    Dir1->resize(px(l.dir1Width), Dir1->height());
+    Drive1->resize(px(l.drive1Width), Drive1->height());
+}
+
+void Form1::Redraw()
+{
+    Form_Resize();
+    update();
+}
+
+void Form1::setButtonColumnVisible(bool visible)
+{
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{Command1, Command2, Command3, Command4, Command5,
+                                          Command6, Command7, Command9, Frame1})
+        w->setVisible(visible);
+}
+
+// ---- Browser --------------------------------------------------------------------------
+
+QString Form1::fullPathOf(int fileIndex) const
+{
+    return fullPath(Dir1->path(), File1->entry(fileIndex));
+}
+
+void Form1::openDirectory(const QString &path)
+{
+    if (const QString error = Dir1->setPath(path); !error.isEmpty())
+        messages::stop(this, error);
+}
+
+void Form1::Dir1_Change()
+{
+    if (const QString error = File1->setPath(Dir1->path()); !error.isEmpty()) {
+        File1->refresh();
+        messages::stop(this, error);
+    }
+    Label1->clear();
+    Label2->clear();
+}
+
+void Form1::File1_Click()
+{
+    const PanelTexts texts = detailsOf(Dir1->path(), File1->selectedNames());
+    Label1->setText(texts.dateTime);
+    Label2->setText(texts.bytes);
+}
+
+// ---- Play list ------------------------------------------------------------------------
+
+void Form1::Command3_Click()
+{
+    QList<std::pair<QString, QString>> entries;
+    for (int i : File1->selectedRows())
+        entries.append({File1->entry(i), fullPathOf(i)});
+    m_playList->addEntries(entries);
+}
+
+QList<int> Form1::selectedPlayListRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : List1->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void Form1::Command4_Click()
+{
+    m_playList->removeRows(selectedPlayListRows());
+}
+
+void Form1::File1_MouseDown(Qt::MouseButton button)
+{
+    m_dragArmed = button == Qt::LeftButton && File1->listCount() > 0;
+}
+
+void Form1::startFileDrag()
+{
+    if (!m_dragArmed)
+        return;
+    m_dragArmed = false;
+    auto *drag = new QDrag(File1);
+    auto *mime = new QMimeData;
+    mime->setData(internalDragType, QByteArray());
+    drag->setMimeData(mime);
+    m_drag = drag;
+    setDragIcon(Image1);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    m_drag.clear();
+}
+
+void Form1::setDragIcon(QLabel *image)
+{
+    m_dragIcon = image;
+    if (!m_drag)
+        return;
+    // Qt reads the drag cursor afresh on every move, so the picture follows the pointer's place.
+    const QPixmap picture = image->pixmap();
+    for (Qt::DropAction action : {Qt::CopyAction, Qt::MoveAction, Qt::LinkAction})
+        m_drag->setDragCursor(picture, action);
+}
+
+void Form1::File1_DragOver()
+{
+    setDragIcon(Image1);
+}
+
+void Form1::List1_DragOver()
+{
+    setDragIcon(Image3);
+}
+
+void Form1::Dir1_DragOver()
+{
+    setDragIcon(Image2);
+}
+
+void Form1::Drive1_DragOver()
+{
+    setDragIcon(Image2);
+}
+
+void Form1::Form_DragOver()
+{
+    setDragIcon(Image2);
+}
+
+void Form1::List1_DragDrop()
+{
+    Command3_Click();
+}
+
+bool Form1::playListDrop(QDropEvent *event)
+{
+    // Files dropped from a file manager: each local wave file goes in like an added one.
+    QList<std::pair<QString, QString>> entries;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = url.toLocalFile();
+        if (isWavePath(path))
+            entries.append({QFileInfo(path).fileName(), path});
+    }
+    m_playList->addEntries(entries);
+    return !entries.isEmpty();
+}
+
+bool Form1::handleDrag(QObject *watched, QEvent *event)
+{
+    auto *drag = static_cast<QDropEvent *>(event);
+    const bool internal = drag->mimeData()->hasFormat(internalDragType);
+    const bool onPlayList = watched == List1->viewport();
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        if (internal) {
+            if (watched == File1->viewport())
+                File1_DragOver();
+            else if (onPlayList)
+                List1_DragOver();
+            else if (watched == Dir1->viewport())
+                Dir1_DragOver();
+            else
+                Drive1_DragOver();
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+            return true;
+        }
+        bool waves = false;
+        for (const QUrl &url : drag->mimeData()->urls())
+            waves = waves || (url.isLocalFile() && isWavePath(url.toLocalFile()));
+        if (onPlayList && waves) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    // A drop: only the play list takes it; elsewhere it ends the drag without effect.
+    if (onPlayList) {
+        if (internal)
+            List1_DragDrop();
+        else
+            playListDrop(drag);
+    }
+    drag->setDropAction(Qt::CopyAction);
+    drag->accept();
+    return true;
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return handleDrag(watched, event);
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    dragMoveEvent(event);
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (!event->mimeData()->hasFormat(internalDragType)) {
+        event->ignore();
+        return;
+    }
+    // Over the buttons and the panel the picture stays as it was; only the bare window
+    // background shows the banana.
+    if (!childAt(event->position().toPoint()))
+        Form_DragOver();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+// ---- About ----------------------------------------------------------------------------
+
+void Form1::Command7_Click()
+{
+    AboutForm about(this);
+    about.showAboutBox();
+}

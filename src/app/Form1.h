@@ -1,0 +1,139 @@
+#pragma once
+
+#include "Layout.h"
+#include "Settings.h"
+#include "platform/Services.h"
+
+#include <QPixmap>
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+class AboutForm;
+class CurrentDrive;
+class DirList;
+class DriveList;
+class DriveNavigator;
+class FileList;
+class PlayList;
+class QDrag;
+class QGroupBox;
+class QLabel;
+class QListView;
+class QListWidget;
+class QPushButton;
+
+// The main window: the browser, the details panel, the play list and the command column.
+// It owns the process-wide state and wires the controls to the logic of each subsystem.
+class Form1 final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(Services services, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Controls, by their design names.
+    DriveList *Drive1 = nullptr;
+    DirList *Dir1 = nullptr;
+    FileList *File1 = nullptr;
+    QListView *List1 = nullptr;
+    QListView *List3 = nullptr;
+    QListWidget *List2 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QLabel *Image1 = nullptr;
+    QLabel *Image2 = nullptr;
+    QLabel *Image3 = nullptr;
+
+    // Process-wide state.
+    SettingsState state;
+    bool ChainFromFileList = false;
+
+    PlayList &playList() const { return *m_playList; }
+    CurrentDrive &currentDrive() const { return *m_currentDrive; }
+    Services &services() { return m_services; }
+
+    // Lifecycle.
+    void Form_Load();
+    void Form_Activate();
+    void Form_QueryUnload();
+    void Form_Unload();
+    void Ende();
+    void Form_Resize();
+    void Redraw();
+
+    // The outer size and position in twips, as stored; the normal geometry while maximised.
+    OuterGeometry outerGeometry() const;
+    void setOuterGeometry(const OuterGeometry &geometry);
+    static QSize decoration();
+
+    // Browser.
+    void Dir1_Change();
+    void File1_Click();
+    QString fullPathOf(int fileIndex) const;
+
+    // Play list.
+    void Command3_Click();
+    void Command4_Click();
+    void File1_MouseDown(Qt::MouseButton button);
+    bool dragArmed() const { return m_dragArmed; }
+    void File1_DragOver();
+    void List1_DragOver();
+    void Dir1_DragOver();
+    void Drive1_DragOver();
+    void Form_DragOver();
+    void List1_DragDrop();
+    // The picture the drag shows now.
+    const QLabel *File1DragIcon() const { return m_dragIcon; }
+    QList<int> selectedPlayListRows() const;
+
+    // About.
+    void Command7_Click();
+
+    // The windows the closing sequence closes after the main window.
+    QPointer<QWidget> Form2;
+    QPointer<QWidget> Form3;
+    QPointer<QWidget> Form4;
+    QPointer<QWidget> Form5;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+
+private:
+    void createControls();
+    void wireBrowser();
+    void wirePlayList();
+    void setButtonColumnVisible(bool visible);
+    void openDirectory(const QString &path);
+    void startFileDrag();
+    void setDragIcon(QLabel *image);
+    bool playListDrop(QDropEvent *event);
+    bool handleDrag(QObject *watched, QEvent *event);
+
+    Services m_services;
+    Settings m_settings;
+    std::unique_ptr<CurrentDrive> m_currentDrive;
+    PlayList *m_playList = nullptr;
+    DriveNavigator *m_navigator = nullptr;
+    QLabel *m_dragIcon = nullptr;
+    QPointer<QDrag> m_drag;
+    bool m_dragArmed = false;
+    bool m_closed = false;
+};

@@ -1,0 +1,71 @@
+#include "DetailsPanel.h"
+
+#include "PathRule.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <sys/stat.h>
+
+namespace {
+
+// Qt's long time format carries the time zone, which the classic long time did not and
+// which would not fit the panel.
+QString longTimeWithoutZone(const QLocale &locale)
+{
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    static const QRegularExpression zone(QStringLiteral("\\s*\\(?t+\\)?\\s*"));
+    format.replace(zone, QStringLiteral(" "));
+    return format.trimmed();
+}
+
+} // namespace
+
+QString dateTimeText(const QDateTime &when, const QLocale &locale)
+{
+    const QString date = locale.toString(when.date(), QLocale::ShortFormat);
+    if (when.time() == QTime(0, 0))
+        return date;
+    return date + QLatin1Char('\n') + locale.toString(when.time(), longTimeWithoutZone(locale));
+}
+
+QString groupedBytes(qint64 total, const QLocale &locale)
+{
+    if (total == 0)
+        return {};
+    // Always threes, whatever grouping the locale uses for other numbers.
+    const QString digits = QString::number(total);
+    const QString separator = locale.groupSeparator();
+    QString text;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += separator;
+        text += digits[i];
+    }
+    return text;
+}
+
+PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
+                     const QLocale &locale)
+{
+    qint64 total = 0;
+    int count = 0;
+    QDateTime lastModified;
+    for (const QString &name : selectedNames) {
+        struct stat st
+        {
+        };
+        if (::stat(QFile::encodeName(fullPath(directory, name)).constData(), &st) != 0 ||
+            !S_ISREG(st.st_mode))
+            continue;
+        total += st.st_size;
+        ++count;
+        lastModified = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
+    }
+    PanelTexts texts;
+    if (count > 1)
+        texts.dateTime = QStringLiteral("var");
+    else if (count == 1)
+        texts.dateTime = dateTimeText(lastModified, locale);
+    texts.bytes = groupedBytes(total, locale);
+    return texts;
+}

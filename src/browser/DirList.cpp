@@ -1,0 +1,90 @@
+#include "DirList.h"
+
+#include "PathRule.h"
+#include "WaveListing.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QStyle>
+
+namespace {
+constexpr int pathRole = Qt::UserRole;
+
+QString cleanDirectory(const QString &path)
+{
+    QString clean = QDir::cleanPath(path);
+    return clean.isEmpty() ? QStringLiteral("/") : clean;
+}
+} // namespace
+
+DirList::DirList(QWidget *parent) : QTreeWidget(parent)
+{
+    setHeaderHidden(true);
+    setRootIsDecorated(false);
+    setIndentation(10);
+    setUniformRowHeights(true);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    connect(this, &QTreeWidget::itemActivated, this, &DirList::openItem);
+}
+
+QString DirList::setPath(const QString &path)
+{
+    const QString clean = cleanDirectory(path);
+    if (clean == m_path)
+        return {};
+    if (const QString error = directoryError(clean); !error.isEmpty())
+        return error;
+    m_path = clean;
+    rebuild();
+    emit pathChanged();
+    return {};
+}
+
+void DirList::rebuild()
+{
+    clear();
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+
+    QStringList chain;
+    for (QString p = m_path;; p = cleanDirectory(p + QStringLiteral("/.."))) {
+        chain.prepend(p);
+        if (p == QLatin1String("/"))
+            break;
+    }
+    QTreeWidgetItem *parent = nullptr;
+    for (const QString &p : chain) {
+        const QString text = p == QLatin1String("/") ? p : QDir(p).dirName();
+        auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
+        item->setText(0, text);
+        item->setIcon(0, open);
+        item->setData(0, pathRole, p);
+        parent = item;
+    }
+    for (const QString &name : listSubdirectories(m_path)) {
+        auto *item = new QTreeWidgetItem(parent);
+        item->setText(0, name);
+        item->setIcon(0, closed);
+        item->setData(0, pathRole, fullPath(m_path, name));
+    }
+    expandAll();
+    setCurrentItem(parent);
+    scrollToItem(parent, QAbstractItemView::PositionAtTop);
+}
+
+void DirList::openItem(QTreeWidgetItem *item)
+{
+    if (item)
+        emit openRequested(item->data(0, pathRole).toString());
+}
+
+void DirList::keyPressEvent(QKeyEvent *event)
+{
+    // Backspace goes up one level, as in file managers.
+    if (event->key() == Qt::Key_Backspace && m_path != QLatin1String("/")) {
+        emit openRequested(cleanDirectory(m_path + QStringLiteral("/..")));
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QTreeWidget>
+
+// Dir1: the chain of folders from the root down to the current directory, and the
+// subdirectories of the current directory below it.
+class DirList final : public QTreeWidget
+{
+    Q_OBJECT
+public:
+    explicit DirList(QWidget *parent);
+
+    QString path() const { return m_path; }
+    // Empty when the directory was opened; else the system's text, and nothing changes.
+    // A different path raises pathChanged.
+    QString setPath(const QString &path);
+
+signals:
+    void pathChanged();
+    // The user opened an entry (double click, Enter); the owner decides whether to follow.
+    void openRequested(const QString &path);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void rebuild();
+    void openItem(QTreeWidgetItem *item);
+    QString m_path;
+};

@@ -1,0 +1,49 @@
+#include "DriveList.h"
+
+#include <QSignalBlocker>
+
+DriveList::DriveList(Volumes &volumes, QWidget *parent) : QComboBox(parent), m_volumes(volumes)
+{
+    fill();
+    setDrive(volumeRootOf(m_volumes.mounted(), m_volumes.currentDirectory()));
+    connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
+}
+
+void DriveList::fill()
+{
+    const QString current = drive();
+    const QSignalBlocker blocker(this);
+    clear();
+    for (const Volume &volume : m_volumes.mounted()) {
+        const QString text = volume.name.isEmpty() || volume.name == volume.root
+                                 ? volume.root
+                                 : QStringLiteral("%1  [%2]").arg(volume.root, volume.name);
+        addItem(text, volume.root);
+    }
+    const int index = findData(current);
+    if (index >= 0)
+        setCurrentIndex(index);
+}
+
+QString DriveList::drive() const
+{
+    return currentData().toString();
+}
+
+void DriveList::setDrive(const QString &root)
+{
+    int index = findData(root);
+    if (index < 0) {
+        // A volume mounted since the list was filled.
+        addItem(root, root);
+        index = count() - 1;
+    }
+    setCurrentIndex(index);
+}
+
+void DriveList::showPopup()
+{
+    // Volumes come and go (a stick plugged in): list what is mounted now.
+    fill();
+    QComboBox::showPopup();
+}

@@ -1,0 +1,65 @@
+#include "DriveNavigator.h"
+
+#include "DirList.h"
+#include "DriveList.h"
+#include "platform/Desktop.h"
+#include "platform/Volumes.h"
+
+CurrentDrive::CurrentDrive(Volumes &volumes) : m_volumes(volumes) {}
+
+QString CurrentDrive::currentRoot() const
+{
+    return volumeRootOf(m_volumes.mounted(), m_volumes.currentDirectory());
+}
+
+QString CurrentDrive::currentDirectoryOf(const QString &root) const
+{
+    if (currentRoot() == root)
+        return m_volumes.currentDirectory();
+    return m_lastDirectory.value(root, root);
+}
+
+void CurrentDrive::remember()
+{
+    m_lastDirectory.insert(currentRoot(), m_volumes.currentDirectory());
+}
+
+bool CurrentDrive::makeCurrent(const QString &root)
+{
+    const QString target = currentDirectoryOf(root);
+    remember();
+    if (m_volumes.setCurrentDirectory(target))
+        return true;
+    // The remembered directory is gone: the volume's root is still its current drive.
+    return m_volumes.setCurrentDirectory(root);
+}
+
+bool CurrentDrive::changeDirectory(const QString &dir)
+{
+    remember();
+    return m_volumes.setCurrentDirectory(dir);
+}
+
+DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volumes,
+                               CurrentDrive &current, Desktop &desktop,
+                               std::function<void(const QString &)> showError, QObject *parent)
+    : QObject(parent), m_drives(drives), m_dirs(dirs), m_volumes(volumes), m_current(current),
+      m_desktop(desktop), m_showError(std::move(showError))
+{
+    connect(&m_drives, &DriveList::driveChanged, this, &DriveNavigator::driveChange);
+}
+
+void DriveNavigator::driveChange()
+{
+    const QString root = m_drives.drive();
+    if (const QString error = m_volumes.probe(root); !error.isEmpty()) {
+        m_desktop.beep();
+        m_showError(error);
+        m_drives.setDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path()));
+        return;
+    }
+    // After a good probe every step is tried in turn; one that fails is passed over.
+    m_current.makeCurrent(root);
+    m_dirs.setPath(m_volumes.currentDirectory());
+    emit driveChanged();
+}

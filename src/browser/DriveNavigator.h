@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class Desktop;
+class DirList;
+class DriveList;
+class Volumes;
+
+// The process's current drive (the volume of its current directory) and, per volume, the
+// directory that was last current on it in this run.
+class CurrentDrive final
+{
+public:
+    explicit CurrentDrive(Volumes &volumes);
+    QString currentRoot() const;
+    // The directory that is current on that volume: the process's own when it is there,
+    // else the one last made current there, else the volume's root.
+    QString currentDirectoryOf(const QString &root) const;
+    // Makes the volume current: the process moves to that volume's current directory.
+    bool makeCurrent(const QString &root);
+    // Changes the process's current directory (and so perhaps the current drive).
+    bool changeDirectory(const QString &dir);
+
+private:
+    void remember();
+    Volumes &m_volumes;
+    QMap<QString, QString> m_lastDirectory;
+};
+
+// The drive change of a drive list and directory list pair: probe, beep and message when
+// the volume cannot be read, and the return to the directory list's volume.
+class DriveNavigator final : public QObject
+{
+    Q_OBJECT
+public:
+    DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volumes, CurrentDrive &current,
+                   Desktop &desktop, std::function<void(const QString &)> showError,
+                   QObject *parent);
+
+    // Runs whenever the drive list's choice changes, also when the handler itself puts it
+    // back (nested, at most once more, since the second put-back changes nothing).
+    void driveChange();
+
+signals:
+    // A successful change: the owner clears what depends on the old directory.
+    void driveChanged();
+
+private:
+    DriveList &m_drives;
+    DirList &m_dirs;
+    Volumes &m_volumes;
+    CurrentDrive &m_current;
+    Desktop &m_desktop;
+    std::function<void(const QString &)> m_showError;
+};

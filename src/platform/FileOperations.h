@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// Outcome of a file operation; error holds the system's text when ok is false.
+struct FileResult
+{
+    bool ok = true;
+    QString error;
+    static FileResult failure(const QString &text) { return {false, text}; }
+};
+
+// The file system's write calls: deleting and copying wave files.
+class FileOperations
+{
+public:
+    virtual ~FileOperations() = default;
+    // Refuses read-only files and directories; moves the file to the trash, or deletes it
+    // for good where its volume has no trash.
+    virtual FileResult moveToTrash(const QString &path) = 0;
+    // Deletes for good: the source of a move, whose data already lives at its copy.
+    virtual FileResult removeFile(const QString &path) = 0;
+    // Never replaces an existing file nor copies a file onto itself; writes a temporary file
+    // beside the destination and renames it into place, so a failure leaves nothing behind.
+    // Keeps the modification time.
+    virtual FileResult copy(const QString &source, const QString &destination) = 0;
+};
+
+class SystemFileOperations final : public FileOperations
+{
+public:
+    FileResult moveToTrash(const QString &path) override;
+    FileResult removeFile(const QString &path) override;
+    FileResult copy(const QString &source, const QString &destination) override;
+};

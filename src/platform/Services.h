@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Clock.h"
+#include "Desktop.h"
+#include "FileOperations.h"
+#include "SettingsStore.h"
+#include "SoundOutput.h"
+#include "Volumes.h"
+#include "WaveFile.h"
+
+// The platform services the windows are given; tests hand in fakes.
+struct Services
+{
+    SettingsStore &settings;
+    SoundOutput &sound;
+    WaveLength &waveLength;
+    Clock &clock;
+    Volumes &volumes;
+    Desktop &desktop;
+    FileOperations &files;
+};
+
+// The real services of a desktop run.
+class SystemServices final
+{
+public:
+    Services services()
+    {
+        return {m_settings, m_sound, m_waveLength, m_clock, m_volumes, m_desktop, m_files};
+    }
+
+private:
+    IniSettingsStore m_settings;
+    SdlSoundOutput m_sound;
+    SndfileWaveLength m_waveLength;
+    MonotonicClock m_clock;
+    SystemVolumes m_volumes;
+    SystemDesktop m_desktop;
+    SystemFileOperations m_files;
+};

@@ -1,0 +1,48 @@
+#include "WaveFile.h"
+
+#include <QFile>
+#include <cmath>
+#include <sndfile.h>
+
+std::unique_ptr<WaveFile> WaveFile::open(const QString &path)
+{
+    SF_INFO info{};
+    // encodeName keeps names that are not valid text in the locale pointing at the same file.
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return nullptr;
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    const bool wave =
+        container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
+    if (!wave || info.channels <= 0 || info.samplerate <= 0) {
+        sf_close(file);
+        return nullptr;
+    }
+    std::unique_ptr<WaveFile> wave_file(new WaveFile);
+    wave_file->m_file = file;
+    wave_file->m_channels = info.channels;
+    wave_file->m_sampleRate = info.samplerate;
+    wave_file->m_frames = info.frames;
+    return wave_file;
+}
+
+WaveFile::~WaveFile()
+{
+    if (m_file)
+        sf_close(m_file);
+}
+
+qint64 WaveFile::read(float *buffer, qint64 frames)
+{
+    const sf_count_t got = sf_readf_float(m_file, buffer, frames);
+    return got > 0 ? got : 0;
+}
+
+std::optional<qint64> SndfileWaveLength::lengthMs(const QString &path) const
+{
+    const auto wave = WaveFile::open(path);
+    if (!wave)
+        return std::nullopt;
+    return static_cast<qint64>(
+        std::nearbyint(static_cast<double>(wave->frames()) * 1000.0 / wave->sampleRate()));
+}

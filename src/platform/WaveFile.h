@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+struct sf_private_tag;
+
+// An open RIFF/WAVE (or RF64) file decoded to float samples by libsndfile.
+class WaveFile final
+{
+public:
+    // nullptr when the file is missing, unreadable, or not a wave file (an MP3 renamed to
+    // .wav is refused even though libsndfile could decode it).
+    static std::unique_ptr<WaveFile> open(const QString &path);
+    ~WaveFile();
+    WaveFile(const WaveFile &) = delete;
+    WaveFile &operator=(const WaveFile &) = delete;
+
+    int channels() const { return m_channels; }
+    int sampleRate() const { return m_sampleRate; }
+    qint64 frames() const { return m_frames; }
+    // Interleaved frames into buffer; returns the frames read, 0 at the end.
+    qint64 read(float *buffer, qint64 frames);
+
+private:
+    WaveFile() = default;
+    sf_private_tag *m_file = nullptr;
+    int m_channels = 0;
+    int m_sampleRate = 0;
+    qint64 m_frames = 0;
+};
+
+// Length query of a wave file, all that is left of the old multimedia control.
+class WaveLength
+{
+public:
+    virtual ~WaveLength() = default;
+    // Milliseconds, rounded; nullopt when the file cannot be read as a wave file.
+    virtual std::optional<qint64> lengthMs(const QString &path) const = 0;
+};
+
+class SndfileWaveLength final : public WaveLength
+{
+public:
+    std::optional<qint64> lengthMs(const QString &path) const override;
+};

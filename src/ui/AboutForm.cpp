@@ -1,0 +1,59 @@
+#include "AboutForm.h"
+
+#include "Pictures.h"
+#include "Twips.h"
+#include "WindowPlacement.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+AboutForm::AboutForm(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_picture(pictures::about())
+{
+    setObjectName(QStringLiteral("AboutForm"));
+    setWindowTitle(QStringLiteral("About Quillon Sonoret 2.0"));
+    setFixedSize(twips::size(6000, 4500));
+
+    Command1 = new QPushButton(QStringLiteral("&Ok"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twips::rect(5160, 240, 615, 375));
+    Command1->setVisible(false);
+    connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(splashMilliseconds);
+    Timer1->setSingleShot(true);
+    connect(Timer1, &QTimer::timeout, this, &QDialog::accept);
+    centreOnScreen(this);
+}
+
+void AboutForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The timer counts from the moment the splash is up, as long as it is enabled.
+    if (!Command1->isVisibleTo(this))
+        Timer1->start();
+}
+
+void AboutForm::showAboutBox()
+{
+    Timer1->stop();
+    Command1->setVisible(true);
+    Command1->setDefault(true);
+    exec();
+}
+
+void AboutForm::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_picture);
+}
+
+void AboutForm::mousePressEvent(QMouseEvent *event)
+{
+    // A click on the picture closes nothing, in either role.
+    event->accept();
+}

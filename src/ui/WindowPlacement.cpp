@@ -1,0 +1,32 @@
+#include "WindowPlacement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <cmath>
+
+void centreOnScreen(QWidget *window)
+{
+    QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const QSize size = window->frameGeometry().size();
+    window->move(area.x() + static_cast<int>(std::nearbyint((area.width() - size.width()) / 2.0)),
+                 area.y() +
+                     static_cast<int>(std::nearbyint((area.height() - size.height()) / 2.0)));
+}
+
+bool reachableOnScreens(const QRect &frame, const QList<QRect> &screens)
+{
+    // The caption band: enough of it must show to grab the window.
+    constexpr int captionHeight = 26;
+    constexpr int graspableWidth = 48;
+    const QRect caption(frame.left(), frame.top(), frame.width(), captionHeight);
+    for (const QRect &screen : screens) {
+        const QRect shown = caption.intersected(screen);
+        if (shown.width() >= graspableWidth && shown.height() >= captionHeight / 2)
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,303 @@
+#include "Fakes.h"
+#include "ModalAnswerer.h"
+#include "app/Form1.h"
+#include "browser/DirList.h"
+#include "browser/DriveList.h"
+#include "browser/FileList.h"
+#include "ui/AboutForm.h"
+
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void controlsAsDesigned();
+    void tabOrderAndMnemonics();
+    void layoutFollowsResize();
+    void splashClosesItselfThenWarnsOfMissingDevice();
+    void storedStyleHidesTheButtonColumn();
+    void aboutBoxStaysUntilOk();
+    void closeBoxAndExitWriteTheSameSettings();
+    void storedGeometryIsRestoredOrCentredWhenOffScreen();
+    void maximisedWindowStoresItsNormalGeometry();
+
+private:
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    // Form_Load shows the splash and answers boxes: record the boxes, leave windows alone.
+    static void leaveWindowsAlone(ModalAnswerer &answerer)
+    {
+        answerer.onOther = [](QWidget *) {};
+    }
+};
+
+void TestForm1::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->volumes.current = m_dir->path();
+}
+
+void TestForm1::controlsAsDesigned()
+{
+    Form1 form(m_fakes->services());
+    QCOMPARE(form.windowTitle(), QString("Quillon Sonoret 2.0"));
+    const QList<std::tuple<QPushButton *, QString, QRect>> buttons = {
+        {form.Command1, "Chain &Play", {360, 8, 145, 25}},
+        {form.Command5, "&Copy files", {360, 40, 145, 25}},
+        {form.Command2, "&Delete file", {360, 72, 145, 25}},
+        {form.Command3, "&Add to list", {360, 104, 145, 25}},
+        {form.Command4, "R&emove from list", {360, 136, 145, 25}},
+        {form.Command6, "Edit &wav", {360, 168, 97, 25}},
+        {form.Command9, "&New", {464, 168, 41, 25}},
+        {form.Command7, "Ab&out", {360, 200, 145, 25}},
+    };
+    for (const auto &[button, caption, rect] : buttons) {
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->geometry(), rect);
+        QCOMPARE(form.findChild<QPushButton *>(button->objectName()), button);
+    }
+    QCOMPARE(form.File1->geometry(), QRect(8, 8, 169, 214));
+    QCOMPARE(form.List1->geometry(), QRect(8, 232, 169, 69));
+    QCOMPARE(form.Dir1->geometry(), QRect(184, 8, 169, 261));
+    QCOMPARE(form.Drive1->geometry(), QRect(184, 280, 169, 21));
+    QCOMPARE(form.Frame1->title(), QString("File"));
+    QCOMPARE(form.Frame1->geometry(), QRect(360, 232, 145, 73));
+    QCOMPARE(form.Label3->text(), QString("Date    Time"));
+    QCOMPARE(form.Label4->text(), QString("Bytes"));
+    QCOMPARE(form.Label1->geometry(), QRect(72, 16, 65, 33));
+    QCOMPARE(form.Label2->geometry(), QRect(40, 48, 97, 17));
+    QVERIFY(form.Label1->alignment() & Qt::AlignRight);
+    QVERIFY(form.Label2->alignment() & Qt::AlignRight);
+    QVERIFY(form.Label1->text().isEmpty() && form.Label2->text().isEmpty());
+
+    QCOMPARE(form.Drive1->accessibleName(), QString("Drives"));
+    QCOMPARE(form.Dir1->accessibleName(), QString("Directories"));
+    QCOMPARE(form.File1->accessibleName(), QString("Wave files"));
+    QCOMPARE(form.List1->accessibleName(), QString("Play list"));
+    for (QWidget *hidden : std::initializer_list<QWidget *>{form.List2, form.List3, form.Image1,
+                                                            form.Image2, form.Image3})
+        QVERIFY(!hidden->isVisibleTo(&form));
+    for (QLabel *image : {form.Image1, form.Image2, form.Image3})
+        QCOMPARE(image->pixmap().size(), QSize(32, 32));
+    QCOMPARE(form.File1DragIcon(), form.Image1);
+    // The lists open on the current directory.
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+    QCOMPARE(form.File1->path(), m_dir->path());
+}
+
+void TestForm1::tabOrderAndMnemonics()
+{
+    Form1 form(m_fakes->services());
+    const QList<QWidget *> expected = {form.Command6, form.Dir1,     form.Drive1,   form.Command5,
+                                       form.Command4, form.Command3, form.Command2, form.Command1,
+                                       form.Command9, form.Command7, form.List1,    form.File1};
+    QList<QWidget *> chain;
+    QWidget *w = form.Command6;
+    for (int guard = 0; guard < 200 && chain.size() < expected.size(); ++guard) {
+        if (expected.contains(w) && !chain.contains(w))
+            chain.append(w);
+        w = w->nextInFocusChain();
+    }
+    QCOMPARE(chain, expected);
+
+    // (The mnemonics themselves are pressed in the whole-program test, in a real X server.)
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    // Activation puts the focus in the file list.
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.File1));
+}
+
+void TestForm1::layoutFollowsResize()
+{
+    Form1 form(m_fakes->services());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(513, 314));
+    QCOMPARE(form.File1->width(), 168); // (513 - 176) / 2 = 168.5, halves to even
+    QCOMPARE(form.Dir1->x(), form.File1->width() + 16);
+    QCOMPARE(form.Drive1->x(), form.File1->width() + 16);
+    QCOMPARE(form.File1->height(), 314 - 96);
+    QCOMPARE(form.Command1->x(), 513 - 152);
+    QVERIFY(form.Frame1->isVisible());
+
+    form.resize(700, 313); // one pixel under the designed height: the frame goes
+    QTRY_COMPARE(form.height(), 313);
+    QVERIFY(!form.Frame1->isVisible());
+    QCOMPARE(form.Command9->x(), 700 - 48);
+    QCOMPARE(form.List1->y(), 313 - 80);
+    QCOMPARE(form.Drive1->y(), 313 - 32);
+    form.resize(700, 400);
+    QTRY_COMPARE(form.height(), 400);
+    QVERIFY(form.Frame1->isVisible());
+    QCOMPARE(form.Frame1->y(), 400 - 80);
+
+    form.state.file2Dir = true;
+    form.Redraw();
+    QCOMPARE(form.File1->width(), static_cast<int>(std::nearbyint((700 - 176) / 1.5)));
+    QCOMPARE(form.Dir1->width(), static_cast<int>(std::nearbyint((700 - 176) / 3.0)));
+
+    form.resize(50, 50); // snaps back to 4000 x 3940 twips outside
+    QTRY_VERIFY(form.width() < 700);
+    QVERIFY((form.width() + Form1::decoration().width()) * 15 >= 4000);
+    QVERIFY((form.height() + Form1::decoration().height()) * 15 >= 3940);
+
+    const QRect before = form.File1->geometry();
+    form.showMinimized();
+    form.Form_Resize();
+    QCOMPARE(form.File1->geometry(), before);
+}
+
+void TestForm1::splashClosesItselfThenWarnsOfMissingDevice()
+{
+    m_fakes->sound.devices = 0;
+    Form1 form(m_fakes->services());
+    ModalAnswerer answerer;
+    leaveWindowsAlone(answerer);
+    bool splashSeenWithoutButton = false;
+    answerer.onOther = [&](QWidget *w) {
+        if (auto *about = qobject_cast<AboutForm *>(w))
+            splashSeenWithoutButton = !about->Command1->isVisible();
+    };
+    QElapsedTimer timer;
+    timer.start();
+    form.Form_Load();
+    QVERIFY(splashSeenWithoutButton);
+    QVERIFY2(timer.elapsed() >= 1450, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text,
+             QString::fromUtf8("Can\u00b4t find a audio device ! Unable to play .wav sounds."));
+    QCOMPARE(answerer.seen[0].title, QString("Error"));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    QVERIFY(!form.isVisible()); // the warning comes before the window shows
+    // Start-up went on: the program's folder became current and the defaults hold.
+    QCOMPARE(m_fakes->volumes.current, QCoreApplication::applicationDirPath());
+    QVERIFY(form.state.buttons);
+    QCOMPARE(form.state.soundEditor, Settings::defaultSoundEditor());
+}
+
+void TestForm1::storedStyleHidesTheButtonColumn()
+{
+    m_fakes->settings.values["Startup/Autosave"] = "True";
+    m_fakes->settings.values["Startup/Buttons"] = "False";
+    Form1 form(m_fakes->services());
+    ModalAnswerer answerer;
+    leaveWindowsAlone(answerer);
+    form.Form_Load();
+    QVERIFY(answerer.seen.isEmpty()); // a device exists: no warning
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (QWidget *w : std::initializer_list<QWidget *>{form.Command1, form.Command2, form.Command3,
+                                                       form.Command4, form.Command5, form.Command6,
+                                                       form.Command7, form.Command9, form.Frame1})
+        QVERIFY(!w->isVisible());
+    // The lists stretch to 8 pixels from the right edge; the large list is on (no key stored).
+    QVERIFY(form.state.file2Dir);
+    QCOMPARE(form.Dir1->x() + form.Dir1->width(), form.width() - 8);
+}
+
+void TestForm1::aboutBoxStaysUntilOk()
+{
+    Form1 form(m_fakes->services());
+    ModalAnswerer answerer;
+    int shown = 0;
+    answerer.onOther = [&](QWidget *w) {
+        auto *about = qobject_cast<AboutForm *>(w);
+        QVERIFY(about);
+        ++shown;
+        QVERIFY(about->Command1->isVisible());
+        QTest::mouseClick(about, Qt::LeftButton, {}, QPoint(100, 100)); // the picture: nothing
+        QTimer::singleShot(AboutForm::splashMilliseconds + 300, about, [about] {
+            QVERIFY(about->isVisible());
+            about->Command1->click();
+        });
+    };
+    for (int round = 1; round <= 2; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        form.Command7_Click();
+        QCOMPARE(shown, round);
+        QVERIFY(timer.elapsed() >= AboutForm::splashMilliseconds + 250);
+    }
+}
+
+void TestForm1::closeBoxAndExitWriteTheSameSettings()
+{
+    QStringList writesByClose;
+    for (int way = 0; way < 2; ++way) {
+        FakeServices fakes;
+        fakes.volumes.current = m_dir->path();
+        fakes.settings.values["Startup/Autosave"] = "True";
+        Form1 form(fakes.services());
+        ModalAnswerer answerer;
+        leaveWindowsAlone(answerer);
+        form.Form_Load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        fakes.settings.writes.clear();
+        if (way == 0) {
+            form.close();
+            writesByClose = fakes.settings.writes;
+        } else {
+            form.Ende();
+            QCOMPARE(fakes.settings.writes, writesByClose);
+        }
+        QVERIFY(!form.isVisible());
+    }
+    QCOMPARE(writesByClose, QStringList({"Startup/Autosave=True", "Startup/AutoCondition=False",
+                                         "Startup/Buttons=True", "Startup/File2Dir=True"}));
+}
+
+void TestForm1::storedGeometryIsRestoredOrCentredWhenOffScreen()
+{
+    m_fakes->settings.values["Startup/AutoCondition"] = "True";
+    m_fakes->settings.values["Startup/Width"] = "9000";
+    m_fakes->settings.values["Startup/Height"] = "6000";
+    m_fakes->settings.values["Startup/Left"] = "150";
+    m_fakes->settings.values["Startup/Top"] = "300";
+    {
+        Form1 form(m_fakes->services());
+        ModalAnswerer answerer;
+        leaveWindowsAlone(answerer);
+        form.Form_Load();
+        QCOMPARE(form.size(), QSize(600 - 8, 400 - 26));
+        QCOMPARE(form.pos(), QPoint(10, 20));
+    }
+    m_fakes->settings.values["Startup/Left"] = "-90000"; // a monitor that is gone
+    {
+        Form1 form(m_fakes->services());
+        ModalAnswerer answerer;
+        leaveWindowsAlone(answerer);
+        form.Form_Load();
+        const QRect screen = form.screen()->geometry();
+        QCOMPARE(form.x(), (screen.width() - form.frameGeometry().width()) / 2);
+    }
+}
+
+void TestForm1::maximisedWindowStoresItsNormalGeometry()
+{
+    m_fakes->settings.values["Startup/AutoCondition"] = "True";
+    Form1 form(m_fakes->services());
+    form.state.autoCondition = true;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.showMaximized();
+    QTRY_VERIFY(form.width() > 513);
+    form.close();
+    QCOMPARE(m_fakes->settings.values["Startup/Width"], QString("7815"));
+    QCOMPARE(m_fakes->settings.values["Startup/Height"], QString("5100"));
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -1,0 +1,84 @@
+# Helpers for whole-program tests: a private X server, a window to wait for, a clean end.
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Runs "$program" on a private Xvfb with HOME=$1, then calls the function $3 with the
+# program's pid; the function must end the program. Fails if it exits non-zero.
+run_in_x() {
+    local home=$1 program=$2 step=$3
+    local display_file log
+    display_file=$(mktemp)
+    log=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    local xvfb=$!
+    for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
+    export DISPLAY=":$(cat "$display_file")"
+    HOME=$home XDG_RUNTIME_DIR=$home SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} \
+        QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
+    local pid=$!
+    local status=0
+    "$step" "$pid" || status=$?
+    wait "$pid" || status=$?
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+    rm -f "$display_file"
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+        rm -f "$log"
+        fail "program ended with status $status"
+    fi
+    rm -f "$log"
+}
+
+# The id of the main window once it is shown (the splash comes first).
+main_window() {
+    for _ in $(seq 200); do
+        local id
+        id=$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' 2>/dev/null | head -n 1) || true
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
+terminate_after_window() {
+    local id
+    id=$(main_window) || fail "main window did not show"
+    # Alt+O is "Ab&out": the about box opens and stays until its own Alt+O ("&Ok").
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    xdotool key --window "$id" alt+o
+    local about=""
+    for _ in $(seq 60); do
+        about=$(xdotool search --onlyvisible --name '^About Quillon Sonoret' 2>/dev/null | head -n 1) || true
+        [ -n "$about" ] && break
+        sleep 0.05
+    done
+    [ -n "$about" ] || fail "Alt+O opened no about box"
+    sleep 2
+    xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null || fail "about box closed by itself"
+    xdotool key --window "$about" alt+o
+    for _ in $(seq 60); do
+        xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null 2>&1 || break
+        sleep 0.05
+    done
+    xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null 2>&1 && fail "&Ok did not close the about box"
+    kill -TERM "$1"
+}
+
+check_geometry_then_terminate() {
+    local id
+    id=$(main_window) || fail "main window did not show"
+    sleep 0.3
+    local geometry
+    geometry=$(xdotool getwindowgeometry "$id")
+    # 9000 x 6000 twips outside is 600 x 400 pixels, less the 8 x 26 of frame and caption.
+    echo "$geometry" | grep -q 'Geometry: 592x374' || fail "size not restored: $geometry"
+    echo "$geometry" | grep -q 'Position: 10,20' || fail "position not restored: $geometry"
+    kill -TERM "$1"
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "platform/Services.h"
+
+#include <QMap>
+#include <QSet>
+#include <QStringList>
+
+// In-memory settings store that also records the order of writes ("Section/Key=value").
+class FakeSettingsStore final : public SettingsStore
+{
+public:
+    std::optional<QString> read(const QString &section, const QString &key) const override
+    {
+        const QString k = section + QLatin1Char('/') + key;
+        if (!values.contains(k))
+            return std::nullopt;
+        return values.value(k);
+    }
+    void write(const QString &section, const QString &key, const QString &text) override
+    {
+        const QString k = section + QLatin1Char('/') + key;
+        values.insert(k, text);
+        writes.append(k + QLatin1Char('=') + text);
+    }
+    QMap<QString, QString> values;
+    QStringList writes;
+};
+
+// Records what was played; paths in `unplayable` fail as a broken file would.
+class FakeSoundOutput final : public SoundOutput
+{
+public:
+    bool play(const QString &path) override
+    {
+        attempts.append(path);
+        if (unplayable.contains(path))
+            return false;
+        played.append(path);
+        return true;
+    }
+    int deviceCount() override { return devices; }
+    int devices = 1;
+    QStringList attempts;
+    QStringList played;
+    QSet<QString> unplayable;
+};
+
+class FakeWaveLength final : public WaveLength
+{
+public:
+    std::optional<qint64> lengthMs(const QString &path) const override
+    {
+        if (lengths.contains(path))
+            return lengths.value(path);
+        return fallback;
+    }
+    QMap<QString, qint64> lengths;
+    std::optional<qint64> fallback = 1000;
+};
+
+// Time stands still unless a test moves it; `step` moves it on every reading.
+class FakeClock final : public Clock
+{
+public:
+    double seconds() const override
+    {
+        const double reading = now;
+        now += step;
+        return reading;
+    }
+    mutable double now = 1000.0;
+    double step = 0.0;
+};
+
+class FakeVolumes final : public Volumes
+{
+public:
+    QList<Volume> mounted() const override { return volumes; }
+    QString probe(const QString &root) const override
+    {
+        ++probes;
+        return failing.value(root);
+    }
+    QString currentDirectory() const override { return current; }
+    bool setCurrentDirectory(const QString &dir) override
+    {
+        changes.append(dir);
+        current = dir;
+        return true;
+    }
+    QList<Volume> volumes{{QStringLiteral("/"), QString()}};
+    QMap<QString, QString> failing; // root -> the system's text
+    QString current = QStringLiteral("/");
+    QStringList changes;
+    mutable int probes = 0;
+};
+
+class FakeDesktop final : public Desktop
+{
+public:
+    void beep() override { ++beeps; }
+    bool startDetached(const QString &program, const QStringList &arguments) override
+    {
+        started.append(QStringList{program} + arguments);
+        return startResult;
+    }
+    int beeps = 0;
+    QList<QStringList> started;
+    bool startResult = true;
+};
+
+// All fakes at once, with the real file operations (tests run them on temporary folders).
+struct FakeServices
+{
+    FakeSettingsStore settings;
+    FakeSoundOutput sound;
+    FakeWaveLength waveLength;
+    FakeClock clock;
+    FakeVolumes volumes;
+    FakeDesktop desktop;
+    SystemFileOperations files;
+
+    Services services() { return {settings, sound, waveLength, clock, volumes, desktop, files}; }
+};
