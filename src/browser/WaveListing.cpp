@@ -7,6 +7,8 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,9 +19,14 @@ bool hasWaveSuffix(const char *name, size_t length)
 
 // Decoded text of a name, or an empty string when the text would not encode back to the
 // very same bytes (a name that is not valid in the locale's encoding).
-QString faithfulName(const char *bytes)
+QString faithfulName(const char *bytes, size_t length)
 {
-    const QByteArray raw(bytes);
+    bool ascii = true;
+    for (size_t i = 0; i < length && ascii; ++i)
+        ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+    if (ascii)
+        return QString::fromLatin1(bytes, static_cast<qsizetype>(length));
+    const QByteArray raw(bytes, static_cast<qsizetype>(length));
     const QString text = QFile::decodeName(raw);
     return QFile::encodeName(text) == raw ? text : QString();
 }
@@ -71,66 +78,127 @@ template <typename Accept> QString readDirectory(const QString &directory, Accep
 
 } // namespace
 
-int compareNatural(const QString &a, const QString &b)
+namespace {
+
+// Natural order of two case-folded names: runs of digits compare as numbers.
+int compareFolded(QStringView a, QStringView b)
 {
     qsizetype i = 0;
     qsizetype j = 0;
     while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            // Compare runs of digits as numbers: "alarm2" before "alarm10".
+        const bool digitA = a[i].isDigit();
+        const bool digitB = b[j].isDigit();
+        if (digitA && digitB) {
             qsizetype endA = i;
             qsizetype endB = j;
             while (endA < a.size() && a[endA].isDigit())
                 ++endA;
             while (endB < b.size() && b[endB].isDigit())
                 ++endB;
-            qsizetype startA = i;
-            qsizetype startB = j;
-            while (startA + 1 < endA && a[startA] == u'0')
-                ++startA;
-            while (startB + 1 < endB && b[startB] == u'0')
-                ++startB;
-            const qsizetype lengthA = endA - startA;
-            const qsizetype lengthB = endB - startB;
-            if (lengthA != lengthB)
-                return lengthA < lengthB ? -1 : 1;
-            const int digits = QStringView(a)
-                                   .sliced(startA, lengthA)
-                                   .compare(QStringView(b).sliced(startB, lengthB));
-            if (digits != 0)
+            while (i + 1 < endA && a[i] == u'0')
+                ++i;
+            while (j + 1 < endB && b[j] == u'0')
+                ++j;
+            if (endA - i != endB - j)
+                return endA - i < endB - j ? -1 : 1;
+            if (const int digits = a.sliced(i, endA - i).compare(b.sliced(j, endB - j)))
                 return digits;
             i = endA;
             j = endB;
             continue;
         }
-        const char32_t ca = a[i].toCaseFolded().unicode();
-        const char32_t cb = b[j].toCaseFolded().unicode();
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
+        if (a[i] != b[j])
+            return a[i] < b[j] ? -1 : 1;
         ++i;
         ++j;
     }
     if (i < a.size() || j < b.size())
         return i < a.size() ? 1 : -1;
+    return 0;
+}
+
+} // namespace
+
+int compareNatural(const QString &a, const QString &b)
+{
+    if (const int order = compareFolded(a.toCaseFolded(), b.toCaseFolded()))
+        return order;
     // Names that differ only in case or leading zeros still get one fixed order.
     return a.compare(b);
 }
 
+namespace {
+
+// A key that plain string comparison orders naturally: the folded name with each run of
+// digits written as "0", the run's length, then its digits without leading zeros. Digits
+// still sort before letters, and a longer number after a shorter one.
+QString naturalKey(const QString &name)
+{
+    QString key(name.size() + 8, Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(key.data());
+    const char16_t *in = reinterpret_cast<const char16_t *>(name.constData());
+    const qsizetype size = name.size();
+    qsizetype k = 0;
+    for (qsizetype i = 0; i < size;) {
+        const char16_t c = in[i];
+        if (c < u'0' || c > u'9') {
+            // ASCII folds by hand; the rest through Qt's full case folding.
+            if (k + 2 > key.size()) {
+                key.resize(k + 16);
+                out = reinterpret_cast<char16_t *>(key.data());
+            }
+            out[k++] = c < 0x80 ? (c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
+                                : QChar(c).toCaseFolded().unicode();
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < size && in[end] >= u'0' && in[end] <= u'9')
+            ++end;
+        qsizetype start = i;
+        while (start + 1 < end && in[start] == u'0')
+            ++start;
+        const qsizetype digits = end - start;
+        if (k + digits + 2 > key.size()) {
+            key.resize(k + digits + 16);
+            out = reinterpret_cast<char16_t *>(key.data());
+        }
+        out[k++] = u'0';
+        out[k++] = static_cast<char16_t>(u'0' + std::min<qsizetype>(digits, 0xff00));
+        for (qsizetype d = start; d < end; ++d)
+            out[k++] = in[d];
+        i = end;
+    }
+    key.truncate(k);
+    return key;
+}
+
+} // namespace
+
 void sortLikeFileManager(QStringList &names)
 {
-    std::sort(names.begin(), names.end(),
-              [](const QString &a, const QString &b) { return compareNatural(a, b) < 0; });
+    // Build each key once: comparing through a natural-order function at every step is
+    // three times slower on a folder of tens of thousands of files.
+    // UTF-8 keeps the order of code points and compares with plain memcmp.
+    std::vector<std::pair<QByteArray, QString>> keyed;
+    keyed.reserve(static_cast<size_t>(names.size()));
+    for (QString &name : names)
+        keyed.emplace_back(naturalKey(name).toUtf8(), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (size_t i = 0; i < keyed.size(); ++i)
+        names[static_cast<qsizetype>(i)] = std::move(keyed[i].second);
 }
 
 WaveListing listWaveFiles(const QString &directory)
 {
     WaveListing listing;
     listing.error = readDirectory(directory, [&](int fd, const dirent *entry) {
-        if (!hasWaveSuffix(entry->d_name, std::strlen(entry->d_name)))
+        const size_t length = std::strlen(entry->d_name);
+        if (!hasWaveSuffix(entry->d_name, length))
             return;
         if (kindOf(fd, entry) != Kind::File)
             return;
-        const QString name = faithfulName(entry->d_name);
+        const QString name = faithfulName(entry->d_name, length);
         if (!name.isEmpty())
             listing.names.append(name);
     });
@@ -144,7 +212,7 @@ QStringList listSubdirectories(const QString &directory)
     readDirectory(directory, [&](int fd, const dirent *entry) {
         if (kindOf(fd, entry) != Kind::Directory)
             return;
-        const QString name = faithfulName(entry->d_name);
+        const QString name = faithfulName(entry->d_name, std::strlen(entry->d_name));
         if (!name.isEmpty())
             names.append(name);
     });

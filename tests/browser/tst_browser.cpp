@@ -1,0 +1,193 @@
+#include "Fakes.h"
+#include "ModalAnswerer.h"
+#include "app/Form1.h"
+#include "browser/DirList.h"
+#include "browser/DriveList.h"
+#include "browser/FileList.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void touch(const QString &path, qint64 size = 10)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QVERIFY(f.resize(size));
+}
+} // namespace
+
+class TestBrowser : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void openingADirectoryClearsPanelAndSelection();
+    void aDirectoryThatCannotBeOpenedLeavesTheLists();
+    void failingVolumeBeepsOnceAndReturns();
+    void twoFailingVolumesGiveAtMostTwoMessages();
+    void readyVolumeOpensItsCurrentDirectory();
+    void panelFollowsTheSelection();
+    void refreshKeepsThePathAndClearsTheSelection();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeServices> m_fakes;
+};
+
+void TestBrowser::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    touch(m_dir->filePath("a.wav"), 1000);
+    touch(m_dir->filePath("b.wav"), 2500);
+    QVERIFY(QDir(m_dir->path()).mkdir("sub"));
+    touch(m_dir->filePath("sub/c.wav"));
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->volumes.current = m_dir->path();
+}
+
+void TestBrowser::openingADirectoryClearsPanelAndSelection()
+{
+    Form1 form(m_fakes->services());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.File1->listCount(), 2);
+    form.File1->selectAll();
+    QCOMPARE(form.Label1->text(), QString("var"));
+    QVERIFY(!form.Label2->text().isEmpty());
+
+    // Double click on "sub" in the directory list.
+    QTreeWidgetItem *sub =
+        form.Dir1->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    QVERIFY(sub);
+    const QRect rect = form.Dir1->visualItemRect(sub);
+    QTest::mouseClick(form.Dir1->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(form.Dir1->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(form.Dir1->path(), m_dir->filePath("sub"));
+    QCOMPARE(form.File1->path(), m_dir->filePath("sub"));
+    QCOMPARE(form.File1->listCount(), 1);
+    QVERIFY(form.File1->selectedRows().isEmpty());
+    QVERIFY(form.Label1->text().isEmpty());
+    QVERIFY(form.Label2->text().isEmpty());
+    QCOMPARE(m_fakes->volumes.current, m_dir->path()); // the process stays where it was
+
+    // Backspace goes up again; the path never ends in "/".
+    form.Dir1->setFocus();
+    QTest::keyClick(form.Dir1, Qt::Key_Backspace);
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+    QVERIFY(!form.Dir1->path().endsWith('/'));
+    form.Dir1->setPath("/");
+    QCOMPARE(form.Dir1->path(), QString("/"));
+}
+
+void TestBrowser::aDirectoryThatCannotBeOpenedLeavesTheLists()
+{
+    Form1 form(m_fakes->services());
+    QTreeWidgetItem *sub =
+        form.Dir1->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    QVERIFY(sub);
+    QVERIFY(QDir(m_dir->filePath("sub")).removeRecursively());
+    ModalAnswerer answerer;
+    emit form.Dir1->itemActivated(sub, 0);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, QString("Error"));
+    QCOMPARE(answerer.seen[0].text, QString::fromLocal8Bit(strerror(ENOENT)));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+    QCOMPARE(form.File1->path(), m_dir->path());
+    QCOMPARE(form.File1->listCount(), 2);
+}
+
+void TestBrowser::failingVolumeBeepsOnceAndReturns()
+{
+    m_fakes->volumes.volumes = {{"/", ""}, {"/media/stick", "STICK"}};
+    m_fakes->volumes.failing["/media/stick"] = "No medium found";
+    Form1 form(m_fakes->services());
+    form.File1->selectAll();
+    ModalAnswerer answerer;
+    form.Drive1->setDrive("/media/stick");
+    QCOMPARE(m_fakes->desktop.beeps, 1);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("No medium found"));
+    QCOMPARE(answerer.seen[0].title, QString("Error"));
+    QCOMPARE(form.Drive1->drive(), QString("/"));
+    // Back on the directory list's volume, in that volume's current directory.
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+    QVERIFY(form.Label1->text().isEmpty() && form.Label2->text().isEmpty());
+}
+
+void TestBrowser::twoFailingVolumesGiveAtMostTwoMessages()
+{
+    m_fakes->volumes.volumes = {{"/", ""}, {"/media/stick", "STICK"}};
+    m_fakes->volumes.failing["/media/stick"] = "No medium found";
+    m_fakes->volumes.failing["/"] = "Input/output error";
+    Form1 form(m_fakes->services());
+    ModalAnswerer answerer;
+    form.Drive1->setDrive("/media/stick");
+    QCOMPARE(answerer.seen.size(), 2);
+    QCOMPARE(answerer.seen[1].text, QString("Input/output error"));
+    QCOMPARE(m_fakes->desktop.beeps, 2);
+    QCOMPARE(form.Drive1->drive(), QString("/"));
+    QCOMPARE(form.Dir1->path(), m_dir->path()); // never moved to a volume that failed
+}
+
+void TestBrowser::readyVolumeOpensItsCurrentDirectory()
+{
+    const QString stick = m_dir->filePath("sub");
+    m_fakes->volumes.volumes = {{"/", ""}, {stick, "STICK"}};
+    Form1 form(m_fakes->services());
+    ModalAnswerer answerer;
+    form.Drive1->setDrive(stick);
+    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(form.Dir1->path(), stick); // never been there: its root
+    QCOMPARE(form.File1->entry(0), QString("c.wav"));
+    QCOMPARE(m_fakes->volumes.current, stick); // now the current drive
+    form.Drive1->setDrive("/");
+    QCOMPARE(form.Dir1->path(), m_dir->path()); // the directory last current on "/"
+    QCOMPARE(m_fakes->volumes.current, m_dir->path());
+}
+
+void TestBrowser::panelFollowsTheSelection()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    touch(m_dir->filePath("big.wav"), 1234567);
+    Form1 form(m_fakes->services());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.File1->setFocus();
+    QTest::keyClick(form.File1, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(form.Label1->text(), QString("var"));
+    QCOMPARE(form.Label2->text(), QString("1.238.067"));
+    // A click on one entry: its date above its time.
+    const QRect first = form.File1->visualRect(form.File1->model()->index(1, 0));
+    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, first.center());
+    QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
+    QCOMPARE(form.File1->fileName(), QString("b.wav"));
+    QCOMPARE(form.Label2->text(), QString("2.500"));
+    QVERIFY(form.Label1->text().contains('\n'));
+    // Ctrl+click takes it off again: nothing is selected, nothing is shown.
+    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, Qt::ControlModifier, first.center());
+    QVERIFY(form.File1->selectedRows().isEmpty());
+    QVERIFY(form.Label1->text().isEmpty());
+    QVERIFY(form.Label2->text().isEmpty());
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestBrowser::refreshKeepsThePathAndClearsTheSelection()
+{
+    Form1 form(m_fakes->services());
+    form.File1->selectAll();
+    touch(m_dir->filePath("new.wav"));
+    QVERIFY(QFile::remove(m_dir->filePath("a.wav")));
+    form.File1->refresh();
+    QCOMPARE(form.File1->path(), m_dir->path());
+    QCOMPARE(form.File1->listCount(), 2);
+    QCOMPARE(form.File1->entry(0), QString("b.wav"));
+    QCOMPARE(form.File1->entry(1), QString("new.wav"));
+    QVERIFY(form.File1->selectedRows().isEmpty());
+}
+
+QTEST_MAIN(TestBrowser)
+#include "tst_browser.moc"

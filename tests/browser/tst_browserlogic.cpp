@@ -1,0 +1,187 @@
+#include "WaveWriter.h"
+#include "browser/DetailsPanel.h"
+#include "browser/PathRule.h"
+#include "browser/WaveListing.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+void touch(const QString &path, qint64 size = 0)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    if (size > 0)
+        QVERIFY(f.resize(size));
+}
+
+void setModified(const QString &path, const QDateTime &when)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+}
+} // namespace
+
+class TestBrowserLogic : public QObject
+{
+    Q_OBJECT
+private slots:
+    void fullPathRule_data();
+    void fullPathRule();
+    void listsWaveFilesOnly();
+    void sortsAsAFileManager();
+    void leavesOutNamesThatAreNotText();
+    void unreadableDirectoryGivesTheSystemText();
+    void panel_data();
+    void panel();
+    void panelSkipsVanishedFiles();
+    void groupingIsAlwaysThreesAndSixtyFourBit();
+};
+
+void TestBrowserLogic::fullPathRule_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("root") << "/"
+                          << "/ding.wav";
+    QTest::newRow("folder") << "/home/anna/Sounds"
+                            << "/home/anna/Sounds/ding.wav";
+    QTest::newRow("with space") << "/my wavs"
+                                << "/my wavs/ding.wav";
+}
+
+void TestBrowserLogic::fullPathRule()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, expected);
+    QCOMPARE(fullPath(dir, "ding.wav"), expected);
+}
+
+void TestBrowserLogic::listsWaveFilesOnly()
+{
+    QTemporaryDir dir;
+    for (const char *name : {"a.wav", "B.WAV", "c.Wav", ".hidden.wav", "notes.txt", "wav", ".wav",
+                             "x.wave", "a.wav.bak"})
+        touch(dir.filePath(name));
+    QVERIFY(QDir(dir.path()).mkdir("folder.wav"));
+    QVERIFY(QFile::link(dir.filePath("a.wav"), dir.filePath("link.wav")));
+    QVERIFY(QFile::link(dir.filePath("missing"), dir.filePath("dangling.wav")));
+    const WaveListing listing = listWaveFiles(dir.path());
+    QVERIFY(listing.ok());
+    QCOMPARE(listing.names, QStringList({"a.wav", "B.WAV", "c.Wav", "link.wav"}));
+    QCOMPARE(listSubdirectories(dir.path()), QStringList({"folder.wav"}));
+}
+
+void TestBrowserLogic::sortsAsAFileManager()
+{
+    QStringList names = {"alarm10.wav", "Chime.wav",  "alarm2.wav",
+                         "ding.wav",    "Alarm2.wav", "alarm02.wav"};
+    sortLikeFileManager(names);
+    QCOMPARE(names, QStringList({"Alarm2.wav", "alarm02.wav", "alarm2.wav", "alarm10.wav",
+                                 "Chime.wav", "ding.wav"}));
+}
+
+void TestBrowserLogic::leavesOutNamesThatAreNotText()
+{
+    QTemporaryDir dir;
+    touch(dir.filePath("good.wav"));
+    // Latin-1 bytes in a UTF-8 locale: no text names this file, so it cannot be listed
+    // without some later operation reaching a different path.
+    const QByteArray bad = QFile::encodeName(dir.path()) + "/caf\xe9.wav";
+    const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    QCOMPARE(listWaveFiles(dir.path()).names, QStringList({"good.wav"}));
+}
+
+void TestBrowserLogic::unreadableDirectoryGivesTheSystemText()
+{
+    QTemporaryDir dir;
+    const WaveListing listing = listWaveFiles(dir.filePath("gone"));
+    QVERIFY(!listing.ok());
+    QCOMPARE(listing.error, QString::fromLocal8Bit(strerror(ENOENT)));
+    touch(dir.filePath("plain"));
+    QVERIFY(!directoryError(dir.filePath("plain")).isEmpty());
+    QVERIFY(directoryError(dir.path()).isEmpty());
+}
+
+void TestBrowserLogic::panel_data()
+{
+    QTest::addColumn<QList<qint64>>("sizes");
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<QString>("dateTime");
+    QTest::addColumn<QString>("bytes");
+    const QString day = QLocale(QLocale::English, QLocale::UnitedStates)
+                            .toString(QDate(2026, 3, 14), QLocale::ShortFormat);
+    QTest::newRow("one file") << QList<qint64>{52000} << QTime(14, 5, 9)
+                              << day + "\n2:05:09\u202fPM"
+                              << "52,000";
+    QTest::newRow("three files") << QList<qint64>{1000, 2000, 500} << QTime(14, 5, 9) << "var"
+                                 << "3,500";
+    QTest::newRow("zero bytes") << QList<qint64>{0} << QTime(9, 0, 1) << day + "\n9:00:01\u202fAM"
+                                << "";
+    QTest::newRow("midnight") << QList<qint64>{7} << QTime(0, 0) << day << "7";
+    QTest::newRow("none") << QList<qint64>{} << QTime(1, 0) << ""
+                          << "";
+}
+
+void TestBrowserLogic::panel()
+{
+    QFETCH(QList<qint64>, sizes);
+    QFETCH(QTime, time);
+    QFETCH(QString, dateTime);
+    QFETCH(QString, bytes);
+    QTemporaryDir dir;
+    QStringList names;
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QString name = QStringLiteral("f%1.wav").arg(i);
+        touch(dir.filePath(name), sizes[i]);
+        setModified(dir.filePath(name), QDateTime(QDate(2026, 3, 14), time));
+        names.append(name);
+    }
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const PanelTexts texts = detailsOf(dir.path(), names, us);
+    // Qt's locale data may put a plain or a narrow space before AM/PM.
+    QCOMPARE(QString(texts.dateTime).replace(' ', u'\u202f'),
+             QString(dateTime).replace(' ', u'\u202f'));
+    QCOMPARE(texts.bytes, bytes);
+}
+
+void TestBrowserLogic::panelSkipsVanishedFiles()
+{
+    QTemporaryDir dir;
+    touch(dir.filePath("a.wav"), 1000);
+    touch(dir.filePath("b.wav"), 2000);
+    setModified(dir.filePath("b.wav"), QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5)));
+    const QLocale c = QLocale::c();
+    QCOMPARE(detailsOf(dir.path(), {"a.wav", "b.wav"}, c).dateTime, QString("var"));
+    QVERIFY(QFile::remove(dir.filePath("a.wav")));
+    const PanelTexts texts = detailsOf(dir.path(), {"a.wav", "b.wav"}, c);
+    QCOMPARE(texts.bytes, QString("2,000"));
+    QVERIFY(texts.dateTime.startsWith(c.toString(QDate(2025, 1, 2), QLocale::ShortFormat)));
+    QVERIFY(QFile::remove(dir.filePath("b.wav")));
+    QCOMPARE(detailsOf(dir.path(), {"a.wav", "b.wav"}, c).dateTime, QString());
+}
+
+void TestBrowserLogic::groupingIsAlwaysThreesAndSixtyFourBit()
+{
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    QCOMPARE(groupedBytes(1234567, us), QString("1,234,567"));
+    QCOMPARE(groupedBytes(999, us), QString("999"));
+    QCOMPARE(groupedBytes(0, us), QString());
+    QCOMPARE(groupedBytes(3000000000LL, us), QString("3,000,000,000"));
+    QCOMPARE(groupedBytes(1234567, QLocale(QLocale::German, QLocale::Germany)),
+             QString("1.234.567"));
+    // Indian English groups other numbers in twos; the panel still shows threes.
+    const QLocale india(QLocale::English, QLocale::India);
+    QCOMPARE(groupedBytes(1234567, india),
+             QString("1") + india.groupSeparator() + "234" + india.groupSeparator() + "567");
+}
+
+QTEST_GUILESS_MAIN(TestBrowserLogic)
+#include "tst_browserlogic.moc"
