@@ -26,6 +26,7 @@ AboutForm::AboutForm(QWidget *parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(splashMilliseconds);
     Timer1->setSingleShot(true);
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &QDialog::accept);
     centreOnScreen(this);
 }

@@ -174,7 +174,7 @@ void TestForm1::splashClosesItselfThenWarnsOfMissingDevice()
     timer.start();
     form.Form_Load();
     QVERIFY(splashSeenWithoutButton);
-    QVERIFY2(timer.elapsed() >= 1450, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() >= 1400, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text,
              QString::fromUtf8("Can\u00b4t find a audio device ! Unable to play .wav sounds."));
