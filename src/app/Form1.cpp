@@ -8,6 +8,7 @@
 #include "browser/PathRule.h"
 #include "playlist/PlayList.h"
 #include "ui/AboutForm.h"
+#include "ui/ListSelection.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
@@ -410,8 +411,27 @@ void Form1::Dir1_Change()
 void Form1::File1_Click()
 {
     const PanelTexts texts = detailsOf(Dir1->path(), File1->selectedNames());
-    Label1->setText(texts.dateTime);
-    Label2->setText(texts.bytes);
+    setFittingText(Label1, texts.dateTime);
+    setFittingText(Label2, texts.bytes);
+}
+
+void Form1::setFittingText(QLabel *label, const QString &text)
+{
+    // Long date formats ("7 Dec 2026") are wider than the designed label: a smaller font
+    // shows them whole instead of cut.
+    constexpr double smallestPointSize = 6.0;
+    QFont font = Frame1->font();
+    for (;;) {
+        const QFontMetrics metrics(font);
+        int widest = 0;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        if (widest <= label->width() || font.pointSizeF() <= smallestPointSize)
+            break;
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    label->setFont(font);
+    label->setText(text);
 }
 
 // ---- Play list ------------------------------------------------------------------------
@@ -426,11 +446,7 @@ void Form1::Command3_Click()
 
 QList<int> Form1::selectedPlayListRows() const
 {
-    QList<int> rows;
-    for (const QModelIndex &index : List1->selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    return selectedRowsOf(List1->selectionModel());
 }
 
 void Form1::Command4_Click()

@@ -122,6 +122,7 @@ private:
     void wirePlayList();
     void setButtonColumnVisible(bool visible);
     void openDirectory(const QString &path);
+    void setFittingText(QLabel *label, const QString &text);
     void startFileDrag();
     void setDragIcon(QLabel *image);
     bool playListDrop(QDropEvent *event);

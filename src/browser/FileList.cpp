@@ -1,6 +1,7 @@
 #include "FileList.h"
 
 #include "WaveListing.h"
+#include "ui/ListSelection.h"
 
 #include <QMouseEvent>
 #include <algorithm>
@@ -57,11 +58,7 @@ bool FileList::isSelected(int index) const
 
 QList<int> FileList::selectedRows() const
 {
-    QList<int> rows;
-    for (const QModelIndex &index : selectionModel()->selectedRows())
-        rows.append(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    return selectedRowsOf(selectionModel());
 }
 
 QStringList FileList::selectedNames() const

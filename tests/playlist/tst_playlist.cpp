@@ -1,0 +1,275 @@
+#include "Fakes.h"
+#include "app/Form1.h"
+#include "browser/DirList.h"
+#include "browser/DriveList.h"
+#include "browser/FileList.h"
+#include "playlist/PlayList.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+namespace {
+void touch(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+void selectRows(QAbstractItemView *view, const QList<int> &rows)
+{
+    view->selectionModel()->clearSelection();
+    for (int row : rows)
+        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select);
+}
+
+const QString internalType = QStringLiteral("application/x-quillon-sonoret-files");
+} // namespace
+
+class TestPlayList : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void addEntryKeepsTheListsInStep();
+    void addingTwiceAndFromTwoFolders();
+    void addingFromTheRootJoinsOneSlash();
+    void fiveSelectedAreAddedInFileListOrder();
+    void removingKeepsOrderSelectionAndPairing();
+    void nothingSelectedChangesNothing();
+    void onlyALeftPressOnAFullListArmsADrag();
+    void dropOnThePlayListAddsTheSelection();
+    void dragPictureFollowsThePointer();
+    void filesDroppedFromAFileManager();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<Form1> m_form;
+    void sendDrag(QWidget *target, const QMimeData &mime, QEvent::Type type);
+};
+
+void TestPlayList::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"})
+        touch(m_dir->filePath(name));
+    QVERIFY(QDir(m_dir->path()).mkdir("other"));
+    touch(m_dir->filePath("other/a.wav"));
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->volumes.current = m_dir->path();
+    m_form = std::make_unique<Form1>(m_fakes->services());
+}
+
+void TestPlayList::addEntryKeepsTheListsInStep()
+{
+    PlayList list(nullptr);
+    QVERIFY(list.AddEntry("ding.wav", "/s/ding.wav"));
+    QVERIFY(!list.AddEntry("ding.wav", "  /s/ding.wav  ")); // trimmed: the same entry
+    QVERIFY(!list.AddEntry("x.wav", "   "));                // no path: nothing
+    // Linux tells these two files apart, so both may be listed.
+    QVERIFY(list.AddEntry("Ding.wav", "/s/Ding.wav"));
+    QCOMPARE(list.names()->stringList(), QStringList({"ding.wav", "Ding.wav"}));
+    QCOMPARE(list.paths()->stringList(), QStringList({"/s/ding.wav", "/s/Ding.wav"}));
+    list.removeRows({0});
+    QVERIFY(list.AddEntry("ding.wav", "/s/ding.wav")); // gone, so it may come back
+    QCOMPARE(list.paths()->stringList(), QStringList({"/s/Ding.wav", "/s/ding.wav"}));
+    list.clear();
+    QCOMPARE(list.count(), 0);
+    QVERIFY(list.AddEntry("Ding.wav", "/s/Ding.wav"));
+}
+
+void TestPlayList::addingTwiceAndFromTwoFolders()
+{
+    Form1 &form = *m_form;
+    selectRows(form.File1, {0});
+    form.Command3_Click();
+    form.Command3_Click();
+    QCOMPARE(form.playList().count(), 1);
+    form.Dir1->setPath(m_dir->filePath("other"));
+    selectRows(form.File1, {0});
+    form.Command3_Click();
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "a.wav"}));
+    QCOMPARE(form.playList().paths()->stringList(),
+             QStringList({m_dir->filePath("a.wav"), m_dir->filePath("other/a.wav")}));
+    QCOMPARE(form.List3->model()->rowCount(), form.List1->model()->rowCount());
+}
+
+void TestPlayList::addingFromTheRootJoinsOneSlash()
+{
+    const QString name =
+        QStringLiteral("quillon-test-%1.wav").arg(QCoreApplication::applicationPid());
+    QFile file("/" + name);
+    if (!file.open(QIODevice::WriteOnly))
+        QSKIP("the root folder is not writable here");
+    file.close();
+    m_form->Dir1->setPath("/");
+    const int row = m_form->File1->listCount() > 0
+                        ? static_cast<int>(m_form->File1->model()
+                                               ->match(m_form->File1->model()->index(0, 0),
+                                                       Qt::DisplayRole, name)
+                                               .value(0)
+                                               .row())
+                        : -1;
+    QVERIFY(row >= 0);
+    selectRows(m_form->File1, {row});
+    m_form->Command3_Click();
+    file.remove();
+    QCOMPARE(m_form->playList().path(0), "/" + name);
+    QCOMPARE(m_form->playList().name(0), name);
+}
+
+void TestPlayList::fiveSelectedAreAddedInFileListOrder()
+{
+    Form1 &form = *m_form;
+    selectRows(form.File1, {3, 1});
+    form.Command3_Click();
+    // The user picks the five in any order; they are added in the list's order, after
+    // those already there and without them again.
+    selectRows(form.File1, {4, 0, 2, 1, 3});
+    form.Command3_Click();
+    QCOMPARE(form.playList().names()->stringList(),
+             QStringList({"b.wav", "d.wav", "a.wav", "c.wav", "e.wav"}));
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(form.playList().path(i), m_dir->filePath(form.playList().name(i)));
+}
+
+void TestPlayList::removingKeepsOrderSelectionAndPairing()
+{
+    Form1 &form = *m_form;
+    form.File1->selectAll();
+    form.Command3_Click();
+    selectRows(form.List1, {1, 3});
+    form.Command4_Click();
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav", "e.wav"}));
+    QCOMPARE(form.playList().paths()->stringList(),
+             QStringList(
+                 {m_dir->filePath("a.wav"), m_dir->filePath("c.wav"), m_dir->filePath("e.wav")}));
+    QVERIFY(form.selectedPlayListRows().isEmpty());
+    // Removed entries may be added again: the duplicate check forgot them.
+    selectRows(form.File1, {1});
+    form.Command3_Click();
+    QCOMPARE(form.playList().name(3), QString("b.wav"));
+}
+
+void TestPlayList::nothingSelectedChangesNothing()
+{
+    Form1 &form = *m_form;
+    form.Command3_Click();
+    QCOMPARE(form.playList().count(), 0);
+    form.File1->selectAll();
+    form.Command3_Click();
+    form.List1->clearSelection();
+    form.Command4_Click();
+    QCOMPARE(form.playList().count(), 5);
+}
+
+void TestPlayList::onlyALeftPressOnAFullListArmsADrag()
+{
+    Form1 &form = *m_form;
+    form.File1_MouseDown(Qt::RightButton);
+    QVERIFY(!form.dragArmed());
+    form.File1_MouseDown(Qt::MiddleButton);
+    QVERIFY(!form.dragArmed());
+    form.File1_MouseDown(Qt::LeftButton);
+    QVERIFY(form.dragArmed());
+    form.Dir1->setPath(m_dir->filePath("other/.."));
+    QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
+    form.Dir1->setPath(m_dir->filePath("empty"));
+    form.File1_MouseDown(Qt::LeftButton);
+    QVERIFY(!form.dragArmed());
+}
+
+// Qt delivers moves and drops to the widget that took the last enter, as a real drag
+// enters each widget it crosses: so enter first, as the pointer would.
+void TestPlayList::sendDrag(QWidget *target, const QMimeData &mime, QEvent::Type type)
+{
+    const QPointF at = QRectF(target->rect()).center();
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &enter);
+    if (type == QEvent::DragEnter)
+        return;
+    if (type == QEvent::Drop) {
+        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &drop);
+    } else {
+        QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, {}, type);
+        QApplication::sendEvent(target, &move);
+    }
+}
+
+void TestPlayList::dropOnThePlayListAddsTheSelection()
+{
+    Form1 &form = *m_form;
+    selectRows(form.File1, {0, 2});
+    QMimeData mime;
+    mime.setData(internalType, {});
+    for (QWidget *elsewhere :
+         {form.Dir1->viewport(), static_cast<QWidget *>(form.Drive1), form.File1->viewport()})
+        sendDrag(elsewhere, mime, QEvent::Drop);
+    QCOMPARE(form.playList().count(), 0);
+    sendDrag(form.Command3, mime, QEvent::Drop);
+    QDropEvent onBackground(QPointF(form.width() - 2, form.height() - 2), Qt::CopyAction, &mime,
+                            Qt::LeftButton, {});
+    QApplication::sendEvent(&form, &onBackground);
+    QCOMPARE(form.playList().count(), 0);
+    sendDrag(form.List1->viewport(), mime, QEvent::Drop);
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
+}
+
+void TestPlayList::dragPictureFollowsThePointer()
+{
+    Form1 &form = *m_form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QMimeData mime;
+    mime.setData(internalType, {});
+    QCOMPARE(form.File1DragIcon(), form.Image1);
+    sendDrag(form.List1->viewport(), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), form.Image3); // the funnel over the play list
+    // Over a button the window gets the event, but the picture stays the funnel.
+    sendDrag(form.Command3, mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), form.Image3);
+    sendDrag(form.Dir1->viewport(), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), form.Image2); // the banana
+    sendDrag(form.File1->viewport(), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), form.Image1);
+    sendDrag(form.Drive1, mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), form.Image2);
+    sendDrag(form.File1->viewport(), mime, QEvent::DragMove);
+    QDragEnterEvent overBackground(QPoint(form.width() - 2, form.height() - 2), Qt::CopyAction,
+                                   &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(&form, &overBackground);
+    QCOMPARE(form.File1DragIcon(), form.Image2);
+}
+
+void TestPlayList::filesDroppedFromAFileManager()
+{
+    Form1 &form = *m_form;
+    touch(m_dir->filePath("LOUD.WAV"));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(m_dir->filePath("b.wav")),
+                  QUrl::fromLocalFile(m_dir->filePath("notes.txt")),
+                  QUrl("https://example.invalid/remote.wav"),
+                  QUrl::fromLocalFile(m_dir->filePath("LOUD.WAV")),
+                  QUrl::fromLocalFile(m_dir->filePath("b.wav"))});
+    // Not taken by the file list.
+    QDragEnterEvent enterFiles(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(form.File1->viewport(), &enterFiles);
+    QVERIFY(!enterFiles.isAccepted());
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(form.List1->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    sendDrag(form.List1->viewport(), mime, QEvent::Drop);
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "LOUD.WAV"}));
+    QCOMPARE(form.playList().path(1), m_dir->filePath("LOUD.WAV"));
+    QCOMPARE(form.File1DragIcon(), form.Image1); // no picture changes for outside drags
+}
+
+QTEST_MAIN(TestPlayList)
+#include "tst_playlist.moc"
