@@ -6,6 +6,8 @@
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
 #include "browser/PathRule.h"
+#include "playback/ChainPlayer.h"
+#include "playback/Form2.h"
 #include "playlist/PlayList.h"
 #include "ui/AboutForm.h"
 #include "ui/ListSelection.h"
@@ -26,6 +28,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QUrl>
 #include <cmath>
 
@@ -80,6 +83,7 @@ bool isWavePath(const QString &path)
 Form1::Form1(Services services, QWidget *parent)
     : QWidget(parent), m_services(services), m_settings(services.settings),
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
+      m_chain(std::make_unique<ChainPlayer>(services.sound, services.waveLength, services.clock)),
       m_playList(new PlayList(this))
 {
     setObjectName(QStringLiteral("Form1"));
@@ -199,6 +203,9 @@ void Form1::wirePlayList()
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
+    connect(List1, &QAbstractItemView::doubleClicked, this, &Form1::List1_DblClick);
     connect(File1, &FileList::pressed, this, &Form1::File1_MouseDown);
     connect(File1, &FileList::dragRequested, this, &Form1::startFileDrag);
     for (QWidget *target :
@@ -601,6 +608,87 @@ void Form1::dragMoveEvent(QDragMoveEvent *event)
         Form_DragOver();
     event->setDropAction(Qt::CopyAction);
     event->accept();
+}
+
+// ---- Playback -------------------------------------------------------------------------
+
+namespace {
+const QString unplayableText = QStringLiteral("Sound file cannot be played !!!");
+constexpr double menuPlayPause = 0.3; // seconds
+} // namespace
+
+void Form1::playFile(const QString &path)
+{
+    if (!m_services.sound.play(path))
+        messages::stop(this, unplayableText);
+}
+
+void Form1::runChain(ChainSource source, bool fromFileList)
+{
+    ChainFromFileList = fromFileList;
+    ::Form2 chain(
+        *m_chain, std::move(source), ChainFromFileList,
+        [this](const ChainEntry &entry) { m_playList->AddEntry(entry.name, entry.path); }, this);
+    Form2 = &chain;
+    chain.exec();
+    // Back from the modal window: the focus returns to the file list.
+    Form_Activate();
+}
+
+void Form1::Command1_Click()
+{
+    const QList<int> selected = File1->selectedRows();
+    if (selected.size() > 1) {
+        runChain({[this] { return File1->listCount(); },
+                  [this](int i) { return File1->isSelected(i); },
+                  [this](int i) {
+                      return ChainEntry{fullPathOf(i), File1->entry(i)};
+                  }},
+                 true);
+        return;
+    }
+    for (int i : selected)
+        playFile(fullPathOf(i));
+}
+
+void Form1::File1_DblClick()
+{
+    Command1_Click();
+}
+
+void Form1::pauseBeforeMenuPlay()
+{
+    const double start = m_services.clock.seconds();
+    while (m_services.clock.seconds() < start + menuPlayPause)
+        QThread::msleep(1);
+}
+
+void Form1::Play()
+{
+    pauseBeforeMenuPlay();
+    Command1_Click();
+}
+
+void Form1::ListPlay()
+{
+    const QList<int> selected = selectedPlayListRows();
+    if (selected.size() > 1) {
+        runChain(
+            {[this] { return m_playList->count(); },
+             [this](int i) { return List1->selectionModel()->isRowSelected(i, QModelIndex()); },
+             [this](int i) {
+                 return ChainEntry{m_playList->path(i), m_playList->name(i)};
+             }},
+            false);
+        return;
+    }
+    for (int i : selected)
+        playFile(m_playList->path(i));
+}
+
+void Form1::List1_DblClick()
+{
+    ListPlay();
 }
 
 // ---- About ----------------------------------------------------------------------------

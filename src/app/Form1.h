@@ -10,6 +10,8 @@
 #include <memory>
 
 class AboutForm;
+class ChainPlayer;
+struct ChainSource;
 class CurrentDrive;
 class DirList;
 class DriveList;
@@ -98,6 +100,16 @@ public:
     const QLabel *File1DragIcon() const { return m_dragIcon; }
     QList<int> selectedPlayListRows() const;
 
+    // Playback.
+    void Command1_Click();
+    void File1_DblClick();
+    void Play();
+    void ListPlay();
+    void List1_DblClick();
+    // Blocks for 0.3 s without yielding, before a play started from a menu.
+    void pauseBeforeMenuPlay();
+    ChainPlayer &chainPlayer() { return *m_chain; }
+
     // About.
     void Command7_Click();
 
@@ -127,10 +139,13 @@ private:
     void setDragIcon(QLabel *image);
     bool playListDrop(QDropEvent *event);
     bool handleDrag(QObject *watched, QEvent *event);
+    void playFile(const QString &path);
+    void runChain(ChainSource source, bool fromFileList);
 
     Services m_services;
     Settings m_settings;
     std::unique_ptr<CurrentDrive> m_currentDrive;
+    std::unique_ptr<ChainPlayer> m_chain;
     PlayList *m_playList = nullptr;
     DriveNavigator *m_navigator = nullptr;
     QLabel *m_dragIcon = nullptr;

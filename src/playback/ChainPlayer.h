@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class Clock;
+class SoundOutput;
+class WaveLength;
+
+// One entry of a chain: the file to play and the name to show.
+struct ChainEntry
+{
+    QString path;
+    QString name;
+};
+
+// Where a chain takes its entries from: the file list or the play list. The count is read
+// once; whether an entry is selected is read when the chain reaches it.
+struct ChainSource
+{
+    std::function<int()> count;
+    std::function<bool(int)> isSelected;
+    std::function<ChainEntry(int)> entry;
+};
+
+// What the chain window shows while the chain runs.
+class ChainView
+{
+public:
+    virtual ~ChainView() = default;
+    virtual void setAddEnabled(bool enabled) = 0;
+    virtual void showName(const QString &upperCasedName) = 0;
+    virtual double barWidth() const = 0;
+    virtual void clearBar() = 0;
+    // Fills the bar from its left edge to width (the whole bar at the end of an entry).
+    virtual void fillBar(double width) = 0;
+    // One pass of the wait: lets the window handle its events (the buttons set the
+    // requests here), then sleeps until the next event or a short timer.
+    virtual void waitPass() = 0;
+    virtual void showFailure() = 0;
+};
+
+// Plays the selected entries one after another, each for its length in whole seconds by
+// the clock, with the requests of the chain window's buttons.
+class ChainPlayer final
+{
+public:
+    ChainPlayer(SoundOutput &sound, WaveLength &waveLength, Clock &clock);
+
+    enum class Outcome
+    {
+        Finished,
+        Aborted,
+        Failed
+    };
+
+    // fromFileList: the chain of the file list, whose "&Add to list" adds via addEntry.
+    Outcome run(const ChainSource &source, ChainView &view, bool fromFileList,
+                const std::function<void(const ChainEntry &)> &addEntry);
+
+    // Seconds an entry lasts: the length rounded to nearest (halves to even), at least 1;
+    // a length that cannot be read counts as 1 second.
+    static int chainSecondsFor(std::optional<qint64> lengthMs);
+    // Tenths of a second since the start second S, within 0 and chainSeconds * 10.
+    static qint64 elapsedTenths(double now, qint64 startSecond, int chainSeconds);
+
+    bool NextRequest = false;
+    bool AddRequest = false;
+    bool AbortRequest = false;
+    double ChainSeconds = 0;
+
+private:
+    enum class EntryEnd
+    {
+        TimeUp,
+        Next,
+        Added,
+        Aborted
+    };
+    EntryEnd wait(const ChainEntry &entry, ChainView &view, bool fromFileList,
+                  const std::function<void(const ChainEntry &)> &addEntry);
+
+    SoundOutput &m_sound;
+    WaveLength &m_waveLength;
+    Clock &m_clock;
+};

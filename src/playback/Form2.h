@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ChainPlayer.h"
+
+#include <QDialog>
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// Picture1: the chain's progress bar, filled in dark blue from the left.
+class ProgressPicture final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ProgressPicture(QWidget *parent);
+    static const QColor darkBlue;
+    void setFilled(double filledWidth);
+    double filled() const { return m_filled; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    double m_filled = 0;
+};
+
+// The chain player window: the name of the playing file, the bar, and the three request
+// buttons. It only shows the chain; ChainPlayer decides.
+class Form2 final : public QDialog, public ChainView
+{
+    Q_OBJECT
+public:
+    Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
+          std::function<void(const ChainEntry &)> addEntry, QWidget *parent);
+
+    QLabel *Label5 = nullptr;
+    ProgressPicture *Picture1 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QPushButton *Command10 = nullptr;
+    QPushButton *Command11 = nullptr;
+
+    // Runs the chain once per showing, then closes the window.
+    void Form_Activate();
+    ChainPlayer::Outcome outcome() const { return m_outcome; }
+
+    // The name as Label5 shows it: cut to (label width in twips) / 8 characters when wider
+    // than the label, then elided with "…" if still too wide.
+    static QString nameToShow(const QString &upperCasedName, const QFontMetrics &metrics,
+                              int labelWidth);
+    // How many characters a name too wide for the label is cut to.
+    static int cutLength(int labelWidth);
+
+    // ChainView
+    void setAddEnabled(bool enabled) override;
+    void showName(const QString &upperCasedName) override;
+    double barWidth() const override;
+    void clearBar() override;
+    void fillBar(double width) override;
+    void waitPass() override;
+    void showFailure() override;
+
+public slots:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    ChainPlayer &m_player;
+    ChainSource m_source;
+    bool m_fromFileList;
+    std::function<void(const ChainEntry &)> m_addEntry;
+    QTimer m_tick;
+    bool m_started = false;
+    bool m_running = false;
+    ChainPlayer::Outcome m_outcome = ChainPlayer::Outcome::Finished;
+};

@@ -1,0 +1,238 @@
+#include "Fakes.h"
+#include "playback/ChainPlayer.h"
+#include "playlist/PlayList.h"
+
+#include <QTest>
+
+namespace {
+
+// A chain window that records what it shows; every pass of the wait moves the clock on
+// by `tick` and then lets the test press buttons.
+class RecordingView final : public ChainView
+{
+public:
+    RecordingView(FakeClock &clock, ChainPlayer &player) : m_clock(clock), m_player(player) {}
+    void setAddEnabled(bool enabled) override { addEnabled = enabled; }
+    void showName(const QString &name) override
+    {
+        names.append(name);
+        passesOfEntry = 0;
+    }
+    double barWidth() const override { return 200; }
+    void clearBar() override { fills.append(-1); }
+    void fillBar(double width) override { fills.append(width); }
+    void waitPass() override
+    {
+        ++passes;
+        ++passesOfEntry;
+        if (onPass)
+            onPass(m_player, names.size() - 1, passesOfEntry);
+        m_clock.now += tick;
+    }
+    void showFailure() override { ++failures; }
+
+    bool addEnabled = false;
+    QStringList names;
+    QList<double> fills;
+    int passes = 0;
+    int passesOfEntry = 0;
+    int failures = 0;
+    double tick = 0.1;
+    // (player, index of the entry playing among those shown, pass number within it)
+    std::function<void(ChainPlayer &, int, int)> onPass;
+
+private:
+    FakeClock &m_clock;
+    ChainPlayer &m_player;
+};
+
+ChainSource sourceOf(const QStringList &names, const QList<int> &selected)
+{
+    return {[names] { return static_cast<int>(names.size()); },
+            [selected](int i) { return selected.contains(i); },
+            [names](int i) {
+                return ChainEntry{"/w/" + names[i], names[i]};
+            }};
+}
+
+} // namespace
+
+class TestChainPlayer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void chainSeconds_data();
+    void chainSeconds();
+    void playsSelectedEntriesInIndexOrderByTheClock();
+    void nextSkipsAtOnceAndTheLastEndsTheChain();
+    void requestsHaveTheirPrecedence();
+    void addInAFileListChainAddsOnceAndSkips();
+    void addIsIgnoredInAPlayListChain();
+    void aFileThatCannotBePlayedEndsTheChain();
+    void barStartsEmptyAndFillsInTenths();
+    void longFilesKeepACorrectBar();
+
+private:
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<ChainPlayer> m_player;
+    std::unique_ptr<RecordingView> m_view;
+};
+
+void TestChainPlayer::init()
+{
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->clock.now = 1000.0;
+    m_player = std::make_unique<ChainPlayer>(m_fakes->sound, m_fakes->waveLength, m_fakes->clock);
+    m_view = std::make_unique<RecordingView>(m_fakes->clock, *m_player);
+}
+
+void TestChainPlayer::chainSeconds_data()
+{
+    QTest::addColumn<qint64>("ms");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("2.4 s") << qint64(2400) << 2;
+    QTest::newRow("2.6 s") << qint64(2600) << 3;
+    QTest::newRow("0.4 s") << qint64(400) << 1;
+    QTest::newRow("0.5 s") << qint64(500) << 1;
+    QTest::newRow("2.5 s, half to even") << qint64(2500) << 2;
+    QTest::newRow("3.5 s, half to even") << qint64(3500) << 4;
+    QTest::newRow("two hours") << qint64(7200000) << 7200;
+}
+
+void TestChainPlayer::chainSeconds()
+{
+    QFETCH(qint64, ms);
+    QFETCH(int, seconds);
+    QCOMPARE(ChainPlayer::chainSecondsFor(ms), seconds);
+    QCOMPARE(ChainPlayer::chainSecondsFor(std::nullopt), 1); // unreadable length: still plays
+}
+
+void TestChainPlayer::playsSelectedEntriesInIndexOrderByTheClock()
+{
+    m_fakes->waveLength.lengths["/w/b.wav"] = 2400;
+    const auto outcome =
+        m_player->run(sourceOf({"a.wav", "b.wav", "c.wav", "d.wav"}, {3, 1}), *m_view, true, {});
+    QCOMPARE(outcome, ChainPlayer::Outcome::Finished);
+    QCOMPARE(m_fakes->sound.played, QStringList({"/w/b.wav", "/w/d.wav"}));
+    QCOMPARE(m_view->names, QStringList({"B.WAV", "D.WAV"}));
+    QVERIFY(m_view->addEnabled);
+    // b.wav lasts 2 s by the clock, d.wav 1 s: about 20 and 10 passes of a tenth.
+    QVERIFY2(m_view->passes >= 29 && m_view->passes <= 33,
+             qPrintable(QString::number(m_view->passes)));
+    // Each entry ends with the whole bar.
+    const int secondClear = static_cast<int>(m_view->fills.lastIndexOf(-1));
+    QCOMPARE(m_view->fills.at(secondClear - 1), 200.0);
+    QCOMPARE(m_view->fills.last(), 200.0);
+}
+
+void TestChainPlayer::nextSkipsAtOnceAndTheLastEndsTheChain()
+{
+    m_fakes->waveLength.fallback = 60000;
+    m_view->onPass = [](ChainPlayer &player, int, int pass) {
+        if (pass == 2)
+            player.NextRequest = true;
+    };
+    const auto outcome =
+        m_player->run(sourceOf({"a.wav", "b.wav", "c.wav"}, {0, 1, 2}), *m_view, false, {});
+    QCOMPARE(outcome, ChainPlayer::Outcome::Finished);
+    QCOMPARE(m_fakes->sound.played.size(), 3);
+    QCOMPARE(m_view->passes, 6);
+    QVERIFY(!m_view->addEnabled);
+}
+
+void TestChainPlayer::requestsHaveTheirPrecedence()
+{
+    m_fakes->waveLength.fallback = 60000;
+    int added = 0;
+    const auto countAdds = [&](const ChainEntry &) { ++added; };
+    // Abort wins over next: the chain closes on the first entry.
+    m_view->onPass = [](ChainPlayer &player, int, int) {
+        player.NextRequest = true;
+        player.AbortRequest = true;
+    };
+    QCOMPARE(m_player->run(sourceOf({"a.wav", "b.wav"}, {0, 1}), *m_view, true, countAdds),
+             ChainPlayer::Outcome::Aborted);
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+    // Next wins over add: no add is made, the chain goes on.
+    m_fakes->sound.played.clear();
+    m_view->onPass = [](ChainPlayer &player, int, int) {
+        player.AddRequest = true;
+        player.NextRequest = true;
+    };
+    QCOMPARE(m_player->run(sourceOf({"a.wav", "b.wav"}, {0, 1}), *m_view, true, countAdds),
+             ChainPlayer::Outcome::Finished);
+    QCOMPARE(m_fakes->sound.played.size(), 2);
+    QCOMPARE(added, 0);
+}
+
+void TestChainPlayer::addInAFileListChainAddsOnceAndSkips()
+{
+    m_fakes->waveLength.fallback = 60000;
+    PlayList list(nullptr);
+    list.AddEntry("b.wav", "/w/b.wav"); // already listed
+    m_view->onPass = [](ChainPlayer &player, int, int pass) {
+        if (pass == 1)
+            player.AddRequest = true;
+    };
+    const auto outcome =
+        m_player->run(sourceOf({"a.wav", "b.wav", "c.wav"}, {0, 1, 2}), *m_view, true,
+                      [&](const ChainEntry &e) { list.AddEntry(e.name, e.path); });
+    QCOMPARE(outcome, ChainPlayer::Outcome::Finished);
+    QCOMPARE(m_view->passes, 3); // each entry skipped after its add
+    QCOMPARE(list.names()->stringList(), QStringList({"b.wav", "a.wav", "c.wav"}));
+    QCOMPARE(list.paths()->stringList(), QStringList({"/w/b.wav", "/w/a.wav", "/w/c.wav"}));
+}
+
+void TestChainPlayer::addIsIgnoredInAPlayListChain()
+{
+    m_fakes->waveLength.fallback = 1000;
+    int added = 0;
+    m_view->onPass = [](ChainPlayer &player, int, int) { player.AddRequest = true; };
+    QCOMPARE(m_player->run(sourceOf({"a.wav", "b.wav"}, {0, 1}), *m_view, false,
+                           [&](const ChainEntry &) { ++added; }),
+             ChainPlayer::Outcome::Finished);
+    QCOMPARE(added, 0);
+    QVERIFY(m_view->passes >= 19); // both played out their second
+}
+
+void TestChainPlayer::aFileThatCannotBePlayedEndsTheChain()
+{
+    m_fakes->sound.unplayable.insert("/w/b.wav");
+    const auto outcome =
+        m_player->run(sourceOf({"a.wav", "b.wav", "c.wav"}, {0, 1, 2}), *m_view, true, {});
+    QCOMPARE(outcome, ChainPlayer::Outcome::Failed);
+    QCOMPARE(m_view->failures, 1);
+    QCOMPARE(m_fakes->sound.attempts, QStringList({"/w/a.wav", "/w/b.wav"}));
+}
+
+void TestChainPlayer::barStartsEmptyAndFillsInTenths()
+{
+    // The clock at x.6 rounds the start second up: the first tenths come out negative and
+    // show as an empty bar.
+    m_fakes->clock.now = 1000.6;
+    m_fakes->waveLength.fallback = 2000;
+    m_player->run(sourceOf({"a.wav"}, {0}), *m_view, true, {});
+    QCOMPARE(m_view->fills.at(0), -1.0);
+    QCOMPARE(m_view->fills.at(1), 0.0);
+    QCOMPARE(m_view->fills.at(2), 0.0);
+    // Then one tenth of two seconds is 200 / 20 = 10 pixels of bar.
+    QCOMPARE(m_view->fills.at(6), 10.0);
+    QCOMPARE(m_view->fills.at(7), 20.0);
+    QCOMPARE(ChainPlayer::elapsedTenths(1003.0, 1001, 2), qint64(20)); // never past full
+    QCOMPARE(ChainPlayer::elapsedTenths(1000.6, 1001, 2), qint64(0));
+}
+
+void TestChainPlayer::longFilesKeepACorrectBar()
+{
+    // Two hours are 72,000 tenths: past the old 16-bit limit, still exact.
+    QCOMPARE(ChainPlayer::elapsedTenths(1000 + 3600.0, 1000, 7200), qint64(36000));
+    m_fakes->waveLength.fallback = 7200000;
+    m_view->tick = 600; // ten minutes a pass
+    m_player->run(sourceOf({"long.wav"}, {0}), *m_view, true, {});
+    QCOMPARE(m_player->ChainSeconds, 7200.0);
+    QCOMPARE(m_view->fills.at(7), 200.0 * 6 / 12); // after an hour, half the bar
+}
+
+QTEST_GUILESS_MAIN(TestChainPlayer)
+#include "tst_chainplayer.moc"

@@ -1,0 +1,197 @@
+#include "Fakes.h"
+#include "ModalAnswerer.h"
+#include "app/Form1.h"
+#include "browser/FileList.h"
+#include "playback/ChainPlayer.h"
+#include "playback/Form2.h"
+#include "playlist/PlayList.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void touch(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+void selectRows(QAbstractItemView *view, const QList<int> &rows)
+{
+    view->selectionModel()->clearSelection();
+    for (int row : rows)
+        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select);
+}
+} // namespace
+
+class TestPlayback : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void chainWindowAsDesigned();
+    void longNamesAreCutThenElided();
+    void oneSelectedFilePlaysAtOnce();
+    void aFileThatCannotBePlayedIsReported();
+    void playListEntriesPlayTheirStoredPath();
+    void twoSelectedOpenTheChainWindow();
+    void closingTheChainWindowByItsFrameAborts();
+    void menuPlayPausesFirst();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<Form1> m_form;
+};
+
+void TestPlayback::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        touch(m_dir->filePath(name));
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->volumes.current = m_dir->path();
+    m_fakes->waveLength.fallback = 60000;
+    m_form = std::make_unique<Form1>(m_fakes->services());
+}
+
+void TestPlayback::chainWindowAsDesigned()
+{
+    ChainPlayer player(m_fakes->sound, m_fakes->waveLength, m_fakes->clock);
+    Form2 chain(player, {}, true, {}, nullptr);
+    QVERIFY(chain.windowTitle().isEmpty());
+    QCOMPARE(chain.size(), QSize(233, 153));
+    QCOMPARE(chain.Label5->geometry(), QRect(8, 8, 217, 17));
+    QCOMPARE(chain.Picture1->geometry(), QRect(8, 24, 217, 25));
+    QCOMPARE(chain.Command8->text(), QString("A&bort chain playing"));
+    QCOMPARE(chain.Command8->geometry(), QRect(8, 56, 217, 25));
+    QCOMPARE(chain.Command10->text(), QString("&Add to list"));
+    QCOMPARE(chain.Command10->geometry(), QRect(8, 88, 217, 25));
+    QCOMPARE(chain.Command11->text(), QString("&Next wav"));
+    QCOMPARE(chain.Command11->geometry(), QRect(8, 120, 217, 25));
+    QCOMPARE(chain.Command11->nextInFocusChain(), static_cast<QWidget *>(chain.Command10));
+    QCOMPARE(chain.Command10->nextInFocusChain(), static_cast<QWidget *>(chain.Command8));
+    QCOMPARE(chain.Picture1->accessibleName(), QString("Progress"));
+    chain.fillBar(chain.barWidth() / 4);
+    QCOMPARE(chain.Picture1->accessibleDescription(), QString("25 %"));
+    const QRect screen = chain.screen()->geometry();
+    QVERIFY(qAbs(chain.x() - (screen.width() - chain.frameGeometry().width()) / 2.0) <= 0.5);
+}
+
+void TestPlayback::longNamesAreCutThenElided()
+{
+    const QFontMetrics metrics(QApplication::font());
+    QCOMPARE(Form2::nameToShow("DING.WAV", metrics, 217), QString("DING.WAV"));
+    const QString longName = QString("X").repeated(600) + ".WAV";
+    const QString shown = Form2::nameToShow(longName, metrics, 217);
+    QVERIFY(metrics.horizontalAdvance(shown) <= 217);
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    // The cut comes first: 217 pixels are 3255 twips, so at most 407 characters are kept.
+    QCOMPARE(Form2::cutLength(217), 407);
+    QVERIFY(shown.size() <= 407);
+}
+
+void TestPlayback::oneSelectedFilePlaysAtOnce()
+{
+    Form1 &form = *m_form;
+    form.Command1_Click(); // nothing selected: nothing at all
+    QVERIFY(m_fakes->sound.attempts.isEmpty());
+    selectRows(form.File1, {1});
+    form.Command1->click();
+    QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
+    QVERIFY(!form.Form2);
+    // A double click plays the selection just as the button does.
+    form.File1_DblClick();
+    QCOMPARE(m_fakes->sound.played.size(), 2);
+}
+
+void TestPlayback::aFileThatCannotBePlayedIsReported()
+{
+    Form1 &form = *m_form;
+    m_fakes->sound.unplayable.insert(m_dir->filePath("a.wav"));
+    selectRows(form.File1, {0});
+    ModalAnswerer answerer;
+    form.Command1_Click();
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("Sound file cannot be played !!!"));
+    QCOMPARE(answerer.seen[0].title, QString("Error"));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(form.File1->selectedRows(), QList<int>({0}));
+}
+
+void TestPlayback::playListEntriesPlayTheirStoredPath()
+{
+    Form1 &form = *m_form;
+    form.playList().AddEntry("shown.wav", "/elsewhere/real.wav");
+    selectRows(form.List1, {0});
+    form.List1_DblClick();
+    QCOMPARE(m_fakes->sound.played, QStringList({"/elsewhere/real.wav"}));
+}
+
+void TestPlayback::twoSelectedOpenTheChainWindow()
+{
+    Form1 &form = *m_form;
+    selectRows(form.File1, {2, 0});
+    ModalAnswerer answerer;
+    answerer.onOther = [&](QWidget *w) {
+        auto *chain = qobject_cast<Form2 *>(w);
+        QVERIFY(chain);
+        QVERIFY(chain->Command10->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(chain->Command11));
+        chain->Command10->click(); // add a.wav, go on with c.wav
+        QTimer::singleShot(50, chain, [chain] { chain->Command8->click(); });
+    };
+    form.Command1_Click();
+    QVERIFY(form.ChainFromFileList);
+    QCOMPARE(m_fakes->sound.played,
+             QStringList({m_dir->filePath("a.wav"), m_dir->filePath("c.wav")}));
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav"}));
+    QCOMPARE(form.chainPlayer().AbortRequest, true);
+
+    // From the play list: the add button is off.
+    form.playList().AddEntry("c.wav", m_dir->filePath("c.wav"));
+    selectRows(form.List1, {0, 1});
+    bool addEnabled = true;
+    answerer.onOther = [&](QWidget *w) {
+        auto *chain = qobject_cast<Form2 *>(w);
+        QTimer::singleShot(20, chain, [chain, &addEnabled] {
+            addEnabled = chain->Command10->isEnabled();
+            chain->Command8->click();
+        });
+    };
+    form.ListPlay();
+    QVERIFY(!form.ChainFromFileList);
+    QVERIFY(!addEnabled);
+}
+
+void TestPlayback::closingTheChainWindowByItsFrameAborts()
+{
+    Form1 &form = *m_form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    selectRows(form.File1, {0, 1, 2});
+    ModalAnswerer answerer;
+    answerer.onOther = [&](QWidget *w) { QTimer::singleShot(50, w, [w] { w->close(); }); };
+    form.Command1_Click();
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+    // Back in the main window, the focus returns to the file list.
+    QCOMPARE(form.focusWidget(), static_cast<QWidget *>(form.File1));
+}
+
+void TestPlayback::menuPlayPausesFirst()
+{
+    Form1 &form = *m_form;
+    selectRows(form.File1, {0});
+    m_fakes->clock.step = 0.01;
+    const double before = m_fakes->clock.now;
+    form.Play();
+    QVERIFY(m_fakes->clock.now - before >= 0.3);
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+}
+
+QTEST_MAIN(TestPlayback)
+#include "tst_playback.moc"
