@@ -6,6 +6,10 @@
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
 #include "browser/PathRule.h"
+#include "fileops/FileTransfers.h"
+#include "fileops/Form3.h"
+#include "fileops/Form4.h"
+#include "fileops/PublicDeclares.h"
 #include "playback/ChainPlayer.h"
 #include "playback/Form2.h"
 #include "playlist/PlayList.h"
@@ -16,6 +20,7 @@
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDrag>
@@ -28,6 +33,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QThread>
 #include <QUrl>
 #include <cmath>
@@ -204,6 +210,10 @@ void Form1::wirePlayList()
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
     connect(File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
     connect(List1, &QAbstractItemView::doubleClicked, this, &Form1::List1_DblClick);
     connect(File1, &FileList::pressed, this, &Form1::File1_MouseDown);
@@ -458,7 +468,40 @@ QList<int> Form1::selectedPlayListRows() const
 
 void Form1::Command4_Click()
 {
-    m_playList->removeRows(selectedPlayListRows());
+    removeFromPlayList(selectedPlayListRows());
+}
+
+void Form1::removeFromPlayList(const QList<int> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const QSet<int> gone(rows.begin(), rows.end());
+    const int current = List1->currentIndex().row();
+    QList<int> keep;
+    int newCurrent = -1;
+    int removedBefore = 0;
+    const QList<int> selected = selectedPlayListRows();
+    qsizetype next = 0;
+    for (int row = 0; row < m_playList->count(); ++row) {
+        if (gone.contains(row)) {
+            ++removedBefore;
+            continue;
+        }
+        while (next < selected.size() && selected[next] < row)
+            ++next;
+        if (next < selected.size() && selected[next] == row)
+            keep.append(row - removedBefore);
+        if (row == current)
+            newCurrent = row - removedBefore;
+    }
+    m_playList->removeRows(rows);
+    QItemSelection selection;
+    for (int row : keep)
+        selection.select(m_playList->names()->index(row), m_playList->names()->index(row));
+    if (newCurrent >= 0)
+        List1->selectionModel()->setCurrentIndex(m_playList->names()->index(newCurrent),
+                                                 QItemSelectionModel::NoUpdate);
+    List1->selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
 void Form1::File1_MouseDown(Qt::MouseButton button)
@@ -689,6 +732,129 @@ void Form1::ListPlay()
 void Form1::List1_DblClick()
 {
     ListPlay();
+}
+
+// ---- File operations ----------------------------------------------------------------
+
+namespace {
+const QString cantDeleteText = QStringLiteral("Cant delete file !");
+const QString copyErrorText = QStringLiteral("Error while copying ...");
+const QString editorNotFoundText = QStringLiteral("Sound editor not found !!!");
+} // namespace
+
+void Form1::Command2_Click()
+{
+    const QStringList names = File1->selectedNames();
+    // List2 is the scratch list of the names: positions past this run's count keep
+    // whatever an earlier run left there, and are never read.
+    for (int k = 0; k < names.size(); ++k) {
+        if (k < List2->count())
+            List2->item(k)->setText(names[k]);
+        else
+            List2->addItem(names[k]);
+    }
+    if (names.isEmpty())
+        return;
+    if (messages::confirm(this, deleteConfirmation(names), QStringLiteral("Delete")))
+        deleteFiles(m_services.files, Dir1->path(), names,
+                    [this] { messages::stop(this, cantDeleteText); });
+    File1->refresh();
+}
+
+void Form1::Delete()
+{
+    Command2_Click();
+}
+
+void Form1::Command5_Click()
+{
+    const QList<int> selected = selectedPlayListRows();
+    const bool anySelected = !selected.isEmpty();
+    if (m_playList->count() == 0)
+        return;
+    CopyDestination.clear();
+    {
+        ::Form3 dialog(m_services.volumes, *m_currentDrive, m_services.desktop, this);
+        Form3 = &dialog;
+        dialog.exec();
+        CopyDestination = dialog.CopyDestination;
+        DeleteOrigin = dialog.DeleteOrigin;
+    }
+    Form_Activate();
+    if (CopyDestination == ::Form3::escape() || CopyDestination.isEmpty())
+        return;
+
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Redraw what the dialog covered before the copying holds the window.
+    repaint();
+    QList<int> indices;
+    if (anySelected) {
+        indices = selected;
+    } else {
+        for (int i = 0; i < m_playList->count(); ++i)
+            indices.append(i);
+    }
+    const QList<int> copied =
+        copyFiles(m_services.files, m_playList->paths()->stringList(), indices, CopyDestination,
+                  DeleteOrigin, [this] {
+                      QApplication::restoreOverrideCursor();
+                      messages::stop(this, copyErrorText, QStringLiteral("Copy"));
+                      QApplication::setOverrideCursor(Qt::WaitCursor);
+                  });
+    // Only the files that were copied leave the play list; a failed one stays, selected.
+    removeFromPlayList(copied);
+    File1->refresh();
+    QApplication::restoreOverrideCursor();
+}
+
+void Form1::Copy()
+{
+    Command5_Click();
+}
+
+bool Form1::startEditor(const QString &path)
+{
+    const EditorCommand command = editorCommandFor(state.soundEditor, path);
+    return m_services.desktop.startDetached(command.program, command.arguments);
+}
+
+bool Form1::showEditorChooser()
+{
+    ::Form4 dialog(state.soundEditor, m_settings, m_services.volumes, this);
+    Form4 = &dialog;
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    Form_Activate();
+    return accepted;
+}
+
+void Form1::Command6_Click()
+{
+    const QString name = File1->fileName();
+    if (name.trimmed().isEmpty())
+        return;
+    const QString path = fullPath(Dir1->path(), name);
+    if (startEditor(path))
+        return;
+    messages::stop(this, editorNotFoundText);
+    const QString before = state.soundEditor;
+    // One more try, only with a newly accepted editor: cancelling ends it.
+    if (showEditorChooser() && state.soundEditor != before && !startEditor(path))
+        messages::stop(this, editorNotFoundText);
+}
+
+void Form1::Edit()
+{
+    Command6_Click();
+}
+
+void Form1::Command9_Click()
+{
+    showEditorChooser();
+}
+
+void Form1::NewEditor()
+{
+    Command9_Click();
 }
 
 // ---- About ----------------------------------------------------------------------------

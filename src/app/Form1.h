@@ -110,6 +110,20 @@ public:
     void pauseBeforeMenuPlay();
     ChainPlayer &chainPlayer() { return *m_chain; }
 
+    // File operations.
+    void Command2_Click();
+    void Delete();
+    void Command5_Click();
+    void Copy();
+    void Command6_Click();
+    void Edit();
+    void Command9_Click();
+    void NewEditor();
+    QString CopyDestination;
+    bool DeleteOrigin = false;
+    // Takes rows off the play list; the entries left keep their order and selection.
+    void removeFromPlayList(const QList<int> &rows);
+
     // About.
     void Command7_Click();
 
@@ -141,6 +155,9 @@ private:
     bool handleDrag(QObject *watched, QEvent *event);
     void playFile(const QString &path);
     void runChain(ChainSource source, bool fromFileList);
+    bool startEditor(const QString &path);
+    // Shows the editor chooser; true when it was closed with "&Accept".
+    bool showEditorChooser();
 
     Services m_services;
     Settings m_settings;

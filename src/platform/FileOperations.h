@@ -22,8 +22,15 @@ public:
     virtual FileResult removeFile(const QString &path) = 0;
     // Never replaces an existing file nor copies a file onto itself; writes a temporary file
     // beside the destination and renames it into place, so a failure leaves nothing behind.
-    // Keeps the modification time.
-    virtual FileResult copy(const QString &source, const QString &destination) = 0;
+    // Keeps the modification time. Durable waits until the copy is on the disk: a move does,
+    // before it deletes the source.
+    enum class Sync
+    {
+        Normal,
+        Durable
+    };
+    virtual FileResult copy(const QString &source, const QString &destination,
+                            Sync sync = Sync::Normal) = 0;
 };
 
 class SystemFileOperations final : public FileOperations
@@ -31,5 +38,6 @@ class SystemFileOperations final : public FileOperations
 public:
     FileResult moveToTrash(const QString &path) override;
     FileResult removeFile(const QString &path) override;
-    FileResult copy(const QString &source, const QString &destination) override;
+    FileResult copy(const QString &source, const QString &destination,
+                    Sync sync = Sync::Normal) override;
 };

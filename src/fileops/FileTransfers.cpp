@@ -1,0 +1,66 @@
+#include "FileTransfers.h"
+
+#include "browser/PathRule.h"
+#include "platform/FileOperations.h"
+
+QString deleteConfirmation(const QStringList &names)
+{
+    if (names.size() == 1)
+        return QStringLiteral("Delete file ") + names.first() + QStringLiteral(" ?");
+    return QStringLiteral("Delete files ?");
+}
+
+int deleteFiles(FileOperations &files, const QString &directory, const QStringList &names,
+                const std::function<void()> &onFirstFailure)
+{
+    int deleted = 0;
+    bool failed = false;
+    for (const QString &name : names) {
+        if (files.moveToTrash(fullPath(directory, name)).ok) {
+            ++deleted;
+        } else if (!failed) {
+            failed = true;
+            onFirstFailure();
+        }
+    }
+    return deleted;
+}
+
+QString fileNameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString destinationFolder(const QString &chosen)
+{
+    return chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/');
+}
+
+QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QList<int> &indices,
+                     const QString &destination, bool deleteOrigin,
+                     const std::function<void()> &onFirstFailure)
+{
+    QList<int> copied;
+    bool failed = false;
+    const auto fail = [&] {
+        if (!failed) {
+            failed = true;
+            onFirstFailure();
+        }
+    };
+    const QString folder = destinationFolder(destination);
+    for (int i : indices) {
+        const QString &source = sources.at(i);
+        const auto sync =
+            deleteOrigin ? FileOperations::Sync::Durable : FileOperations::Sync::Normal;
+        if (!files.copy(source, folder + fileNameOf(source), sync).ok) {
+            fail();
+            continue;
+        }
+        copied.append(i);
+        // Each source goes right after its own copy is complete, never before.
+        if (deleteOrigin && !files.removeFile(source).ok)
+            fail();
+    }
+    return copied;
+}

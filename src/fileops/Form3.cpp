@@ -1,0 +1,89 @@
+#include "Form3.h"
+
+#include "browser/DirList.h"
+#include "browser/DriveList.h"
+#include "browser/DriveNavigator.h"
+#include "platform/Volumes.h"
+#include "ui/MessageBoxes.h"
+#include "ui/Twips.h"
+#include "ui/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QPushButton>
+
+Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("Copy selected file(s) to where ?"));
+    setFixedSize(twips::size(3735, 4095));
+
+    Drive1 = new DriveList(volumes, this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setGeometry(twips::rect(120, 2760, 3495, 315));
+    Drive1->setAccessibleName(QStringLiteral("Drives"));
+
+    Dir1 = new DirList(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setGeometry(twips::rect(120, 120, 3495, 2565));
+    Dir1->setAccessibleName(QStringLiteral("Directories"));
+    Dir1->setPath(volumes.currentDirectory());
+
+    Check1 = new QCheckBox(QStringLiteral("Delete origin after copying"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(twips::rect(120, 3120, 3495, 255));
+
+    Command1 = new QPushButton(QStringLiteral("&Copy"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twips::rect(1320, 3600, 1095, 375));
+    Command2 = new QPushButton(QStringLiteral("C&ancel"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(twips::rect(2520, 3600, 1095, 375));
+
+    setTabOrder(Drive1, Dir1);
+    setTabOrder(Dir1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Check1);
+
+    m_navigator = new DriveNavigator(
+        *Drive1, *Dir1, volumes, currentDrive, desktop,
+        [this](const QString &text) { messages::stop(this, text); }, this);
+    connect(Dir1, &DirList::openRequested, this, &Form3::openDirectory);
+    connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form3::Command2_Click);
+    DeleteOrigin = false;
+    centreOnScreen(this);
+}
+
+bool Form3::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+        Form_Activate();
+    return QDialog::event(event);
+}
+
+void Form3::Form_Activate()
+{
+    Dir1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void Form3::openDirectory(const QString &path)
+{
+    if (const QString error = Dir1->setPath(path); !error.isEmpty())
+        messages::stop(this, error);
+}
+
+void Form3::Command1_Click()
+{
+    CopyDestination = Dir1->path();
+    DeleteOrigin = Check1->isChecked();
+    accept();
+}
+
+void Form3::Command2_Click()
+{
+    CopyDestination = escape();
+    reject();
+}

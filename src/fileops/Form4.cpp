@@ -1,0 +1,130 @@
+#include "Form4.h"
+
+#include "PublicDeclares.h"
+#include "app/Settings.h"
+#include "platform/Volumes.h"
+#include "ui/Pictures.h"
+#include "ui/Twips.h"
+#include "ui/WindowPlacement.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+const QString editorFilter = QStringLiteral("Exes (*.exe)|*.exe|Coms (*.com)|*.com");
+const QString chooserTitle = QStringLiteral("Choose a new editor");
+} // namespace
+
+Form4::Form4(QString &soundEditor, Settings &settings, Volumes &volumes, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_soundEditor(soundEditor), m_settings(settings), m_volumes(volumes)
+{
+    setObjectName(QStringLiteral("Form4"));
+    setWindowTitle(QStringLiteral("New editor"));
+    setFixedSize(twips::size(4575, 1815));
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(twips::rect(240, 240, 480, 480));
+    Image1->setPixmap(pictures::newEditor());
+
+    Label1 = new QLabel(QStringLiteral("Sound editor ..."), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twips::rect(960, 120, 3495, 255));
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twips::rect(960, 360, 3495, 270));
+    Text1->setAccessibleName(QStringLiteral("Sound editor"));
+    Label1->setBuddy(Text1);
+#ifdef Q_OS_WIN
+    Text1->setText(soundEditor.toUpper());
+#else
+    // Names of programs are case-sensitive here: upper-casing "audacity" would make
+    // "&Accept" keep a command that does not exist.
+    Text1->setText(soundEditor);
+#endif
+    Text1->installEventFilter(this);
+
+    Check1 = new QCheckBox(QStringLiteral("Save as default editor"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(twips::rect(960, 720, 3495, 255));
+
+    auto makeButton = [this](const char *name, const QString &caption, QRect designed) {
+        auto *button = new QPushButton(caption, this);
+        button->setObjectName(QLatin1String(name));
+        button->setGeometry(designed);
+        return button;
+    };
+    Command1 = makeButton("Command1", QStringLiteral("&Accept"), twips::rect(960, 1320, 1095, 375));
+    Command4 =
+        makeButton("Command4", QStringLiteral("&Cancel"), twips::rect(2160, 1320, 1095, 375));
+    Command3 =
+        makeButton("Command3", QStringLiteral("B&rowse"), twips::rect(3360, 1320, 1095, 375));
+    connect(Command1, &QPushButton::clicked, this, &Form4::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form4::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form4::Command4_Click);
+
+    setTabOrder(Command4, Command1);
+    setTabOrder(Command1, Command3);
+    setTabOrder(Command3, Text1);
+    setTabOrder(Text1, Check1);
+    centreOnScreen(this);
+}
+
+bool Form4::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+        Form_Activate();
+    return QDialog::event(event);
+}
+
+void Form4::Form_Activate()
+{
+    Command1->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+bool Form4::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Text1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        // Enter does not close the dialog: it moves to "&Accept", and a second Enter presses it.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            Command1->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+        if (key == Qt::Key_Escape)
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Form4::Command1_Click()
+{
+    const QString entry = Text1->text();
+    const bool blank = entry.trimmed().isEmpty();
+    if (Check1->isChecked() && !blank) {
+        m_soundEditor = entry;
+        m_settings.writeSoundEditor(entry);
+    }
+    if (!blank)
+        m_soundEditor = entry;
+    accept();
+}
+
+void Form4::Command3_Click()
+{
+    const QString chosen =
+        ChooseFile(editorFilter, chooserTitle, this, m_volumes.currentDirectory());
+    if (!chosen.isEmpty())
+        Text1->setText(chosen);
+}
+
+void Form4::Command4_Click()
+{
+    reject();
+}

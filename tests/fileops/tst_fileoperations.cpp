@@ -1,0 +1,134 @@
+#include "platform/FileOperations.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+void write(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray read(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+} // namespace
+
+// The file system's write calls, on real temporary folders.
+class TestFileOperations : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void copyKeepsContentAndTime();
+    void copyNeverReplacesNorCopiesOntoItself();
+    void aFullDiskLeavesNoPartialFile();
+    void deleteRefusesReadOnlyFilesAndFolders();
+    void deleteGoesToTheTrash();
+
+private:
+    QTemporaryDir m_home;
+    SystemFileOperations m_files;
+};
+
+void TestFileOperations::initTestCase()
+{
+    // Keep the trash of these tests out of the real one.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath("data")));
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestFileOperations::copyKeepsContentAndTime()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("to"));
+    const QByteArray bytes = QByteArray("RIFF") + QByteArray(300000, 'x');
+    write(dir.filePath("a.wav"), bytes);
+    const QDateTime when(QDate(2024, 5, 6), QTime(7, 8, 9));
+    {
+        QFile f(dir.filePath("a.wav"));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+    QVERIFY(m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav")).ok);
+    QCOMPARE(read(dir.filePath("to/a.wav")), bytes);
+    QCOMPARE(QFileInfo(dir.filePath("to/a.wav")).lastModified(), when);
+    QCOMPARE(entries(dir.filePath("to")), QStringList({"a.wav"})); // no temporary left
+}
+
+void TestFileOperations::copyNeverReplacesNorCopiesOntoItself()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("to"));
+    write(dir.filePath("a.wav"), "new");
+    write(dir.filePath("to/a.wav"), "keep me");
+    const FileResult exists = m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav"));
+    QVERIFY(!exists.ok);
+    QVERIFY(!exists.error.isEmpty());
+    QCOMPARE(read(dir.filePath("to/a.wav")), QByteArray("keep me"));
+    QVERIFY(!m_files.copy(dir.filePath("a.wav"), dir.filePath("a.wav")).ok);
+    QCOMPARE(read(dir.filePath("a.wav")), QByteArray("new"));
+    QVERIFY(!m_files.copy(dir.filePath("gone.wav"), dir.filePath("to/gone.wav")).ok);
+    QVERIFY(!m_files.copy(dir.filePath("a.wav"), dir.filePath("nowhere/a.wav")).ok);
+    QCOMPARE(entries(dir.filePath("to")), QStringList({"a.wav"}));
+}
+
+void TestFileOperations::aFullDiskLeavesNoPartialFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("to"));
+    write(dir.filePath("big.wav"), QByteArray(1 << 20, 'x'));
+    // A file size limit fails writes past it, as a full disk does.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const FileResult result = m_files.copy(dir.filePath("big.wav"), dir.filePath("to/big.wav"));
+    setrlimit(RLIMIT_FSIZE, &old);
+    QVERIFY(!result.ok);
+    QVERIFY(entries(dir.filePath("to")).isEmpty());
+}
+
+void TestFileOperations::deleteRefusesReadOnlyFilesAndFolders()
+{
+    QTemporaryDir dir;
+    write(dir.filePath("locked.wav"), "x");
+    QVERIFY(QFile::setPermissions(dir.filePath("locked.wav"), QFileDevice::ReadOwner));
+    QVERIFY(!m_files.moveToTrash(dir.filePath("locked.wav")).ok);
+    QVERIFY(!m_files.removeFile(dir.filePath("locked.wav")).ok);
+    QVERIFY(QFile::exists(dir.filePath("locked.wav")));
+    QVERIFY(QDir(dir.path()).mkdir("folder.wav"));
+    QVERIFY(!m_files.moveToTrash(dir.filePath("folder.wav")).ok);
+    QVERIFY(!m_files.moveToTrash(dir.filePath("missing.wav")).ok);
+}
+
+void TestFileOperations::deleteGoesToTheTrash()
+{
+    QTemporaryDir dir;
+    write(dir.filePath("a.wav"), "x");
+    QVERIFY(m_files.moveToTrash(dir.filePath("a.wav")).ok);
+    QVERIFY(!QFile::exists(dir.filePath("a.wav")));
+    write(dir.filePath("b.wav"), "x");
+    QVERIFY(m_files.removeFile(dir.filePath("b.wav")).ok);
+    QVERIFY(!QFile::exists(dir.filePath("b.wav")));
+}
+
+QTEST_GUILESS_MAIN(TestFileOperations)
+#include "tst_fileoperations.moc"

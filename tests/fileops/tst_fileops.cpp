@@ -1,0 +1,538 @@
+#include "Fakes.h"
+#include "ModalAnswerer.h"
+#include "app/Form1.h"
+#include "browser/DirList.h"
+#include "browser/DriveList.h"
+#include "browser/DriveNavigator.h"
+#include "browser/FileList.h"
+#include "fileops/Form3.h"
+#include "fileops/Form4.h"
+#include "fileops/PublicDeclares.h"
+#include "playlist/PlayList.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void write(const QString &path, const QByteArray &bytes = "RIFF")
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+void selectRows(QAbstractItemView *view, const QList<int> &rows)
+{
+    view->selectionModel()->clearSelection();
+    for (int row : rows)
+        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select);
+}
+
+// Records the order of deletions, then does them for real.
+class RecordingFiles final : public FileOperations
+{
+public:
+    FileResult moveToTrash(const QString &path) override
+    {
+        trashed.append(path);
+        return real.removeFile(path);
+    }
+    FileResult removeFile(const QString &path) override
+    {
+        removed.append(path);
+        return real.removeFile(path);
+    }
+    FileResult copy(const QString &source, const QString &destination, Sync sync) override
+    {
+        return real.copy(source, destination, sync);
+    }
+    SystemFileOperations real;
+    QStringList trashed;
+    QStringList removed;
+};
+} // namespace
+
+class TestFileOps : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    // Delete
+    void deleteWithNothingSelectedDoesNothing();
+    void deleteAsksOnceThenDeletesInListOrder();
+    void cancelDeletesNothingButRefreshes();
+    void aReadOnlyFileIsReportedOnceAndTheOthersGo();
+    // Copy
+    void copyDialogAsDesigned();
+    void anEmptyPlayListOpensNoDialog();
+    void noneSelectedCopiesAllAndEmptiesTheList();
+    void onlyTheSelectedEntryIsCopied();
+    void cancelOrClosingTheDialogChangesNothing();
+    void moveDeletesEachSourceAfterItsCopy();
+    void copyingOntoTheSourceFolderFailsAndKeepsTheSources();
+    // Editor
+    void editorCommandLines();
+    void theEditorGetsThePathAsOneArgument();
+    void aMissingEditorOffersTheChooserOnce();
+    void chooserAcceptBlankAndDefault();
+    void enterAndEscapeInTheCommandField();
+
+private:
+    // Opens the copy dialog through "&Copy files" and answers it with `answer`.
+    void copyThrough(std::function<void(Form3 *)> answer, ModalAnswerer &answerer);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeServices> m_fakes;
+    RecordingFiles m_files;
+    std::unique_ptr<Form1> m_form;
+    QString m_to;
+};
+
+void TestFileOps::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        write(m_dir->filePath(name), QByteArray("RIFF") + name);
+    QVERIFY(QDir(m_dir->path()).mkdir("to"));
+    m_to = m_dir->filePath("to");
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->volumes.current = m_dir->path();
+    m_files.trashed.clear();
+    m_files.removed.clear();
+    Services services{
+        m_fakes->settings, m_fakes->sound, m_fakes->waveLength, m_fakes->clock, m_fakes->volumes,
+        m_fakes->desktop,  m_files};
+    m_form = std::make_unique<Form1>(services);
+}
+
+void TestFileOps::deleteWithNothingSelectedDoesNothing()
+{
+    ModalAnswerer answerer;
+    m_form->Command2_Click();
+    QTest::qWait(50);
+    QVERIFY(answerer.seen.isEmpty());
+    QVERIFY(m_files.trashed.isEmpty());
+}
+
+void TestFileOps::deleteAsksOnceThenDeletesInListOrder()
+{
+    Form1 &form = *m_form;
+    ModalAnswerer answerer(QMessageBox::Ok);
+    selectRows(form.File1, {1});
+    form.Delete();
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("Delete file b.wav ?"));
+    QCOMPARE(answerer.seen[0].title, QString("Delete"));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Question);
+    QCOMPARE(answerer.seen[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(form.File1->listCount(), 2);
+
+    write(m_dir->filePath("d.wav"));
+    form.File1->refresh();
+    selectRows(form.File1, {2, 0, 1});
+    form.Command2->click();
+    QCOMPARE(answerer.seen.size(), 2);
+    QCOMPARE(answerer.seen[1].text, QString("Delete files ?"));
+    QCOMPARE(m_files.trashed, QStringList({m_dir->filePath("b.wav"), m_dir->filePath("a.wav"),
+                                           m_dir->filePath("c.wav"), m_dir->filePath("d.wav")}));
+    QCOMPARE(form.File1->listCount(), 0);
+    QCOMPARE(form.List2->item(2)->text(), QString("d.wav")); // the scratch list of names
+}
+
+void TestFileOps::cancelDeletesNothingButRefreshes()
+{
+    Form1 &form = *m_form;
+    form.playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
+    write(m_dir->filePath("new.wav"));
+    ModalAnswerer answerer(QMessageBox::Cancel);
+    form.File1->selectAll();
+    form.Command2_Click();
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY(m_files.trashed.isEmpty());
+    QCOMPARE(form.File1->listCount(), 4); // the refresh shows the new file
+    QVERIFY(form.File1->selectedRows().isEmpty());
+    QCOMPARE(form.playList().count(), 1); // the play list is not consulted
+}
+
+void TestFileOps::aReadOnlyFileIsReportedOnceAndTheOthersGo()
+{
+    Form1 &form = *m_form;
+    QVERIFY(QFile::setPermissions(m_dir->filePath("a.wav"), QFileDevice::ReadOwner));
+    QVERIFY(QFile::setPermissions(m_dir->filePath("b.wav"), QFileDevice::ReadOwner));
+    ModalAnswerer answerer(QMessageBox::Ok);
+    form.File1->selectAll();
+    form.Command2_Click();
+    QCOMPARE(answerer.seen.size(), 2); // the question, then one failure message
+    QCOMPARE(answerer.seen[1].text, QString("Cant delete file !"));
+    QCOMPARE(answerer.seen[1].title, QString("Error"));
+    QCOMPARE(answerer.seen[1].icon, QMessageBox::Critical);
+    QVERIFY(QFile::exists(m_dir->filePath("a.wav")));
+    QVERIFY(!QFile::exists(m_dir->filePath("c.wav")));
+    QCOMPARE(form.File1->listCount(), 2);
+}
+
+void TestFileOps::copyDialogAsDesigned()
+{
+    CurrentDrive drive(m_fakes->volumes);
+    Form3 dialog(m_fakes->volumes, drive, m_fakes->desktop, nullptr);
+    QCOMPARE(dialog.windowTitle(), QString("Copy selected file(s) to where ?"));
+    QCOMPARE(dialog.size(), QSize(249, 273));
+    QCOMPARE(dialog.Dir1->geometry(), QRect(8, 8, 233, 171));
+    QCOMPARE(dialog.Drive1->geometry(), QRect(8, 184, 233, 21));
+    QCOMPARE(dialog.Check1->text(), QString("Delete origin after copying"));
+    QVERIFY(!dialog.Check1->isChecked());
+    QCOMPARE(dialog.Command1->text(), QString("&Copy"));
+    QCOMPARE(dialog.Command1->geometry(), QRect(88, 240, 73, 25));
+    QCOMPARE(dialog.Command2->text(), QString("C&ancel"));
+    QCOMPARE(dialog.Drive1->nextInFocusChain(), static_cast<QWidget *>(dialog.Dir1));
+    QCOMPARE(dialog.Dir1->accessibleName(), QString("Directories"));
+    QCOMPARE(dialog.Drive1->accessibleName(), QString("Drives"));
+    QCOMPARE(dialog.Dir1->path(), m_dir->path());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.focusWidget(), static_cast<QWidget *>(dialog.Dir1));
+
+    // Its own volume list reports a volume that cannot be read and goes back.
+    m_fakes->volumes.volumes = {{"/", ""}, {"/media/cd", "CD"}};
+    m_fakes->volumes.failing["/media/cd"] = "No medium found";
+    Form3 again(m_fakes->volumes, drive, m_fakes->desktop, nullptr);
+    ModalAnswerer answerer;
+    again.Drive1->setDrive("/media/cd");
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("No medium found"));
+    QCOMPARE(again.Drive1->drive(), QString("/"));
+}
+
+void TestFileOps::copyThrough(std::function<void(Form3 *)> answer, ModalAnswerer &answerer)
+{
+    answerer.onOther = [answer](QWidget *w) {
+        auto *dialog = qobject_cast<Form3 *>(w);
+        QVERIFY(dialog);
+        answer(dialog);
+    };
+    m_form->Command5_Click();
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+void TestFileOps::anEmptyPlayListOpensNoDialog()
+{
+    ModalAnswerer answerer;
+    bool opened = false;
+    copyThrough(
+        [&](Form3 *d) {
+            opened = true;
+            d->reject();
+        },
+        answerer);
+    QVERIFY(!opened);
+}
+
+void TestFileOps::noneSelectedCopiesAllAndEmptiesTheList()
+{
+    Form1 &form = *m_form;
+    form.File1->selectAll();
+    form.Command3_Click();
+    ModalAnswerer answerer;
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_to);
+            d->Command1->click();
+        },
+        answerer);
+    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(form.CopyDestination, m_to);
+    QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
+    QVERIFY(QFile::exists(m_dir->filePath("a.wav")));
+    QCOMPARE(form.playList().count(), 0);
+    QCOMPARE(form.List3->model()->rowCount(), 0);
+}
+
+void TestFileOps::onlyTheSelectedEntryIsCopied()
+{
+    Form1 &form = *m_form;
+    form.File1->selectAll();
+    form.Command3_Click();
+    selectRows(form.List1, {1});
+    ModalAnswerer answerer;
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_to);
+            d->Command1->click();
+        },
+        answerer);
+    QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"b.wav"}));
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
+    QCOMPARE(form.playList().paths()->stringList(),
+             QStringList({m_dir->filePath("a.wav"), m_dir->filePath("c.wav")}));
+}
+
+void TestFileOps::cancelOrClosingTheDialogChangesNothing()
+{
+    Form1 &form = *m_form;
+    form.File1->selectAll();
+    form.Command3_Click();
+    ModalAnswerer answerer;
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_to);
+            d->Check1->setChecked(true);
+            d->Command2->click();
+        },
+        answerer);
+    QCOMPARE(form.CopyDestination, QString(QChar(27)));
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_to);
+            d->close(); // the frame's close box
+        },
+        answerer);
+    QVERIFY(form.CopyDestination.isEmpty());
+    QVERIFY(QDir(m_to).entryList(QDir::Files).isEmpty());
+    QCOMPARE(form.playList().count(), 3);
+    QCOMPARE(QDir(m_dir->path()).entryList({"*.wav"}, QDir::Files).size(), 3);
+}
+
+void TestFileOps::moveDeletesEachSourceAfterItsCopy()
+{
+    Form1 &form = *m_form;
+    form.File1->selectAll();
+    form.Command3_Click();
+    ModalAnswerer answerer;
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_to);
+            d->Check1->setChecked(true);
+            d->Command1->click();
+        },
+        answerer);
+    QVERIFY(form.DeleteOrigin);
+    QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
+    QCOMPARE(m_files.removed, QStringList({m_dir->filePath("a.wav"), m_dir->filePath("b.wav"),
+                                           m_dir->filePath("c.wav")}));
+    QCOMPARE(form.File1->listCount(), 0); // gone from the shown folder
+    QCOMPARE(form.playList().count(), 0);
+    QFile moved(m_dir->filePath("to/b.wav"));
+    QVERIFY(moved.open(QIODevice::ReadOnly));
+    QCOMPARE(moved.readAll(), QByteArray("RIFFb.wav"));
+}
+
+void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
+{
+    Form1 &form = *m_form;
+    form.File1->selectAll();
+    form.Command3_Click();
+    write(m_dir->filePath("to/c.wav"), "already here");
+    write(m_dir->filePath("to/elsewhere.wav"));
+    form.playList().AddEntry("elsewhere.wav", m_dir->filePath("to/elsewhere.wav"));
+    selectRows(form.List1, {0, 2, 3});
+    ModalAnswerer answerer;
+    answerer.onBox = [](const ModalAnswerer::Seen &) {
+        QVERIFY(!QApplication::overrideCursor()); // the pointer is restored before the box
+    };
+    // Into the folder that holds a.wav and c.wav: a.wav cannot be copied onto itself; c.wav
+    // exists at the destination "to"... here the destination is the source folder itself.
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_dir->path());
+            d->Check1->setChecked(true);
+            d->Command1->click();
+        },
+        answerer);
+    QCOMPARE(answerer.seen.size(), 1); // once per run
+    QCOMPARE(answerer.seen[0].text, QString("Error while copying ..."));
+    QCOMPARE(answerer.seen[0].title, QString("Copy"));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    // The sources that could not be copied are untouched; the one that could was moved.
+    QFile a(m_dir->filePath("a.wav"));
+    QVERIFY(a.open(QIODevice::ReadOnly));
+    QCOMPARE(a.readAll(), QByteArray("RIFFa.wav"));
+    QVERIFY(QFile::exists(m_dir->filePath("c.wav")));
+    QVERIFY(QFile::exists(m_dir->filePath("elsewhere.wav")));
+    QVERIFY(!QFile::exists(m_dir->filePath("to/elsewhere.wav")));
+    // Failed entries stay listed and selected, paired with their paths.
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "b.wav", "c.wav"}));
+    QCOMPARE(form.playList().path(2), m_dir->filePath("c.wav"));
+    QCOMPARE(form.selectedPlayListRows(), QList<int>({0, 2}));
+
+    // An existing file at the destination is kept and reported.
+    selectRows(form.List1, {2});
+    copyThrough(
+        [&](Form3 *d) {
+            d->Dir1->setPath(m_to);
+            d->Command1->click();
+        },
+        answerer);
+    QCOMPARE(answerer.seen.size(), 2);
+    QFile kept(m_dir->filePath("to/c.wav"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("already here"));
+    QCOMPARE(form.playList().count(), 3);
+}
+
+void TestFileOps::editorCommandLines()
+{
+    EditorCommand c = editorCommandFor("audacity", "/a.wav");
+    QCOMPARE(c.program, QString("audacity"));
+    QCOMPARE(c.arguments, QStringList({"/a.wav"}));
+    c = editorCommandFor("\"/opt/My Editor/edit\" --new 'two words'", "/MY WAVS/a;rm -rf ~.wav");
+    QCOMPARE(c.program, QString("/opt/My Editor/edit"));
+    QCOMPARE(c.arguments, QStringList({"--new", "two words", "/MY WAVS/a;rm -rf ~.wav"}));
+    QVERIFY(editorCommandFor("   ", "/a.wav").program.isEmpty());
+    QCOMPARE(splitCommandLine(R"(a\ b "c \"d\"" '$e f' "" g'h'i)"),
+             QStringList({"a b", "c \"d\"", "$e f", "", "ghi"}));
+
+    Form1 &form = *m_form;
+    form.state.soundEditor = "audacity";
+    form.Command6_Click(); // no current entry? the list opens with its first one current
+    QCOMPARE(m_fakes->desktop.started.value(0),
+             QStringList({"audacity", m_dir->filePath("a.wav")}));
+    QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
+    write(m_dir->filePath("my wavs/x.wav"));
+    form.Dir1->setPath(m_dir->filePath("my wavs"));
+    form.Edit();
+    QCOMPARE(m_fakes->desktop.started.value(1),
+             QStringList({"audacity", m_dir->filePath("my wavs/x.wav")}));
+    QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
+    form.Dir1->setPath(m_dir->filePath("empty"));
+    form.Command6_Click();
+    QCOMPARE(m_fakes->desktop.started.size(), 2); // no current file: nothing starts
+}
+
+void TestFileOps::theEditorGetsThePathAsOneArgument()
+{
+    // A small editor that writes down the arguments it gets, one a line.
+    const QString log = m_dir->filePath("args.txt");
+    const QString editor = m_dir->filePath("record-args");
+    write(editor, QString("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '%1'\n")
+                      .arg(log)
+                      .toUtf8());
+    QVERIFY(QFile::setPermissions(editor, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner));
+    QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
+    const QString file = m_dir->filePath("my wavs/a;echo hacked.wav");
+    write(file);
+    SystemDesktop desktop;
+    const EditorCommand command = editorCommandFor("'" + editor + "' --flag", file);
+    QVERIFY(desktop.startDetached(command.program, command.arguments));
+    QTRY_VERIFY(QFileInfo(log).size() > 0);
+    QFile f(log);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(f.readAll()), "--flag\n" + file + "\n");
+    QVERIFY(!desktop.startDetached(m_dir->filePath("no-such-editor"), {file}));
+}
+
+void TestFileOps::aMissingEditorOffersTheChooserOnce()
+{
+    Form1 &form = *m_form;
+    m_fakes->desktop.startResult = false;
+    form.state.soundEditor = "missing-editor";
+    ModalAnswerer answerer;
+    int choosers = 0;
+    answerer.onOther = [&](QWidget *w) {
+        auto *chooser = qobject_cast<Form4 *>(w);
+        QVERIFY(chooser);
+        ++choosers;
+        chooser->Command4->click(); // cancel: the operation ends
+    };
+    form.Command6_Click();
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("Sound editor not found !!!"));
+    QCOMPARE(choosers, 1);
+    QCOMPARE(m_fakes->desktop.started.size(), 1);
+
+    // With a new editor accepted it is tried once more.
+    answerer.onOther = [&](QWidget *w) {
+        auto *chooser = qobject_cast<Form4 *>(w);
+        chooser->Text1->setText("other-editor");
+        chooser->Command1->click();
+    };
+    form.Command6_Click();
+    QCOMPARE(m_fakes->desktop.started.size(), 3);
+    QCOMPARE(m_fakes->desktop.started.last().first(), QString("other-editor"));
+    QCOMPARE(answerer.seen.size(), 3); // not found, then not found again, and the end
+}
+
+void TestFileOps::chooserAcceptBlankAndDefault()
+{
+    QString editor = "audacity";
+    Settings settings(m_fakes->settings);
+    {
+        Form4 chooser(editor, settings, m_fakes->volumes, nullptr);
+        QCOMPARE(chooser.windowTitle(), QString("New editor"));
+        QCOMPARE(chooser.size(), QSize(305, 121));
+        QCOMPARE(chooser.Text1->text(), QString("audacity")); // as stored, not upper-cased
+        QCOMPARE(chooser.Text1->accessibleName(), QString("Sound editor"));
+        QCOMPARE(chooser.Command4->nextInFocusChain(), static_cast<QWidget *>(chooser.Command1));
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        QCOMPARE(chooser.focusWidget(), static_cast<QWidget *>(chooser.Command1));
+        chooser.Text1->setText("   ");
+        chooser.Check1->setChecked(true);
+        chooser.Command1->click();
+    }
+    QCOMPARE(editor, QString("audacity"));
+    QVERIFY(m_fakes->settings.writes.isEmpty());
+    {
+        Form4 chooser(editor, settings, m_fakes->volumes, nullptr);
+        chooser.Text1->setText("sox --play");
+        chooser.Command1->click();
+    }
+    QCOMPARE(editor, QString("sox --play"));
+    QVERIFY(m_fakes->settings.writes.isEmpty()); // this run only
+    {
+        Form4 chooser(editor, settings, m_fakes->volumes, nullptr);
+        QVERIFY(!chooser.Check1->isChecked());
+        chooser.Text1->setText("ocenaudio");
+        chooser.Check1->setChecked(true);
+        chooser.Command1->click();
+    }
+    QCOMPARE(editor, QString("ocenaudio"));
+    QCOMPARE(m_fakes->settings.writes, QStringList({"SoundEditor/Default=ocenaudio"}));
+    {
+        // "B&rowse", then nothing chosen: the field keeps its text.
+        Form4 chooser(editor, settings, m_fakes->volumes, nullptr);
+        ModalAnswerer answerer;
+        QString title;
+        answerer.onOther = [&](QWidget *w) {
+            title = w->windowTitle();
+            static_cast<QDialog *>(w)->reject();
+        };
+        chooser.Command3->click();
+        QCOMPARE(title, QString("Choose a new editor"));
+        QCOMPARE(chooser.Text1->text(), QString("ocenaudio"));
+        chooser.Command4->click();
+    }
+    QCOMPARE(editor, QString("ocenaudio"));
+    QCOMPARE(nameFiltersOf("Exes (*.exe)|*.exe|Coms (*.com)|*.com"),
+             QStringList({"Programs (*)", "Exes (*.exe)", "Coms (*.com)"}));
+}
+
+void TestFileOps::enterAndEscapeInTheCommandField()
+{
+    QString editor = "audacity";
+    Settings settings(m_fakes->settings);
+    Form4 chooser(editor, settings, m_fakes->volumes, nullptr);
+    chooser.show();
+    QVERIFY(QTest::qWaitForWindowActive(&chooser));
+    chooser.Text1->setFocus();
+    QTest::keyClick(chooser.Text1, Qt::Key_Escape);
+    QVERIFY(chooser.isVisible());
+    QTest::keyClick(chooser.Text1, Qt::Key_X);
+    QTest::keyClick(chooser.Text1, Qt::Key_Return);
+    QVERIFY(chooser.isVisible()); // Enter only moves to "&Accept"
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(chooser.Command1));
+    QCOMPARE(chooser.Text1->text(), QString("audacityx"));
+    QTest::keyClick(chooser.Command1, Qt::Key_Return);
+    QVERIFY(!chooser.isVisible());
+    QCOMPARE(editor, QString("audacityx"));
+}
+
+QTEST_MAIN(TestFileOps)
+#include "tst_fileops.moc"
