@@ -14,6 +14,7 @@
 #include "playback/Form2.h"
 #include "playlist/PlayList.h"
 #include "ui/AboutForm.h"
+#include "ui/Form5.h"
 #include "ui/ListSelection.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
@@ -30,7 +31,9 @@
 #include <QLabel>
 #include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSet>
@@ -224,6 +227,9 @@ void Form1::wirePlayList()
         target->installEventFilter(this);
     }
     setAcceptDrops(true);
+    // The Menu key and Shift+F10 reach the lists themselves, not their viewports.
+    for (QWidget *list : std::initializer_list<QWidget *>{File1, List1})
+        list->installEventFilter(this);
 }
 
 // ---- Lifecycle ------------------------------------------------------------------------
@@ -625,6 +631,16 @@ bool Form1::handleDrag(QObject *watched, QEvent *event)
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::MouseButtonRelease: {
+        const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
+        if (watched == File1->viewport())
+            File1_MouseUp(button);
+        else if (watched == List1->viewport())
+            List1_MouseUp(button);
+        return QWidget::eventFilter(watched, event);
+    }
+    case QEvent::ContextMenu:
+        return keyboardMenu(watched, static_cast<QContextMenuEvent *>(event));
     case QEvent::DragEnter:
     case QEvent::DragMove:
     case QEvent::Drop:
@@ -855,6 +871,172 @@ void Form1::Command9_Click()
 void Form1::NewEditor()
 {
     Command9_Click();
+}
+
+// ---- Popup menus and the command layer ------------------------------------------------
+
+Form5 &Form1::menus()
+{
+    if (!Form5) {
+        auto *holder = new ::Form5(this);
+        holder->mnuFile_Click = [this](int index) { mnuFile_Click(index); };
+        holder->mnuList_Click = [this](int index) { mnuList_Click(index); };
+        holder->mnuCommon_Click = [this](int index) { mnuCommon_Click(index); };
+        Form5 = holder;
+    }
+    return *static_cast<::Form5 *>(Form5.data());
+}
+
+void Form1::openMenu(QMenu *menu, const QPoint &globalPosition)
+{
+    menus().popUp(menu, globalPosition);
+}
+
+void Form1::File1_MouseUp(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton && File1->listCount() > 0)
+        openMenu(menus().mnuFile, QCursor::pos());
+}
+
+void Form1::List1_MouseUp(Qt::MouseButton button)
+{
+    if (m_playList->count() > 0 && button == Qt::RightButton)
+        openMenu(menus().mnuList, QCursor::pos());
+}
+
+void Form1::Form_MouseUp(Qt::MouseButton button, const QPoint &position)
+{
+    if (button != Qt::RightButton || childAt(position))
+        return;
+    ::Form5 &holder = menus();
+    holder.commonItems[0]->setChecked(state.buttons);
+    holder.commonItems[1]->setChecked(state.file2Dir);
+    holder.commonItems[2]->setChecked(state.autosave);
+    holder.commonItems[3]->setChecked(state.autoCondition);
+    openMenu(holder.mnuCommon, QCursor::pos());
+}
+
+void Form1::mouseReleaseEvent(QMouseEvent *event)
+{
+    Form_MouseUp(event->button(), event->position().toPoint());
+    QWidget::mouseReleaseEvent(event);
+}
+
+bool Form1::keyboardMenu(QObject *watched, QContextMenuEvent *event)
+{
+    // Menus open on the mouse button's release; the press's own context event is not used.
+    if (event->reason() != QContextMenuEvent::Keyboard)
+        return true;
+    const bool fileList = watched == File1 || watched == File1->viewport();
+    QAbstractItemView *view = fileList ? static_cast<QAbstractItemView *>(File1) : List1;
+    const QModelIndex current = view->currentIndex();
+    const QPoint at = view->viewport()->mapToGlobal(
+        current.isValid() ? view->visualRect(current).center() : QPoint(8, 8));
+    if (view == File1 && File1->listCount() > 0)
+        openMenu(menus().mnuFile, at);
+    else if (view == List1 && m_playList->count() > 0)
+        openMenu(menus().mnuList, at);
+    return true;
+}
+
+void Form1::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The Menu key or Shift+F10 with the focus elsewhere: the common menu.
+    if (event->reason() != QContextMenuEvent::Keyboard)
+        return;
+    ::Form5 &holder = menus();
+    holder.commonItems[0]->setChecked(state.buttons);
+    holder.commonItems[1]->setChecked(state.file2Dir);
+    holder.commonItems[2]->setChecked(state.autosave);
+    holder.commonItems[3]->setChecked(state.autoCondition);
+    openMenu(holder.mnuCommon, mapToGlobal(QPoint(width() / 2, height() / 2)));
+}
+
+void Form1::mnuFile_Click(int index)
+{
+    switch (index) {
+    case 0:
+        Add();
+        break;
+    case 1:
+        Delete();
+        break;
+    case 2:
+        Edit();
+        break;
+    case 4:
+        Play();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::mnuList_Click(int index)
+{
+    switch (index) {
+    case 0:
+        Remove();
+        break;
+    case 1:
+        Copy();
+        break;
+    case 3:
+        pauseBeforeMenuPlay();
+        ListPlay();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::mnuCommon_Click(int index)
+{
+    switch (index) {
+    case 0:
+        state.buttons = !state.buttons;
+        setButtonColumnVisible(state.buttons);
+        Redraw();
+        break;
+    case 1:
+        state.file2Dir = !state.file2Dir;
+        Redraw();
+        break;
+    case 2:
+        state.autosave = !state.autosave;
+        m_settings.writeAutosave(state.autosave);
+        break;
+    case 3:
+        state.autoCondition = !state.autoCondition;
+        m_settings.writeAutoCondition(state.autoCondition);
+        break;
+    case 5:
+        About();
+        break;
+    case 6:
+        NewEditor();
+        break;
+    case 7:
+        Ende();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::About()
+{
+    Command7_Click();
+}
+
+void Form1::Add()
+{
+    Command3_Click();
+}
+
+void Form1::Remove()
+{
+    Command4_Click();
 }
 
 // ---- About ----------------------------------------------------------------------------

@@ -23,6 +23,7 @@ class QGroupBox;
 class QLabel;
 class QListView;
 class QListWidget;
+class QMenu;
 class QPushButton;
 
 // The main window: the browser, the details panel, the play list and the command column.
@@ -127,6 +128,21 @@ public:
     // About.
     void Command7_Click();
 
+    // The command layer that the popup menus call.
+    void About();
+    void Add();
+    void Remove();
+
+    // Popup menus.
+    void File1_MouseUp(Qt::MouseButton button);
+    void List1_MouseUp(Qt::MouseButton button);
+    void Form_MouseUp(Qt::MouseButton button, const QPoint &position);
+    void mnuFile_Click(int index);
+    void mnuList_Click(int index);
+    void mnuCommon_Click(int index);
+    // The hidden holder of the menus, made on first use.
+    class Form5 &menus();
+
     // The windows the closing sequence closes after the main window.
     QPointer<QWidget> Form2;
     QPointer<QWidget> Form3;
@@ -141,6 +157,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void createControls();
@@ -156,6 +174,8 @@ private:
     void playFile(const QString &path);
     void runChain(ChainSource source, bool fromFileList);
     bool startEditor(const QString &path);
+    void openMenu(QMenu *menu, const QPoint &globalPosition);
+    bool keyboardMenu(QObject *watched, QContextMenuEvent *event);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstring>
@@ -41,8 +42,23 @@ FileResult SystemFileOperations::moveToTrash(const QString &path)
 {
     if (FileResult check = checkDeletable(path); !check.ok)
         return check;
-    if (QFile::moveToTrash(path))
-        return {};
+    // Qt 6.4 does not make the parents of the home trash; when they are missing it "trashes"
+    // into ./files of the current directory instead. Make sure the trash is there first.
+    const QString homeTrash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+        QStringLiteral("/Trash");
+    QDir().mkpath(homeTrash + QStringLiteral("/files"));
+    QDir().mkpath(homeTrash + QStringLiteral("/info"));
+    QString inTrash;
+    if (QFile::moveToTrash(path, &inTrash)) {
+        if (QFileInfo(inTrash).isAbsolute())
+            return {};
+        // Still no trash: put the file back where it was, then delete it as asked.
+        if (!QFile::rename(inTrash, path))
+            return FileResult::failure(systemText(EIO));
+        QFile::remove(QFileInfo(inTrash).dir().filePath(QStringLiteral("../info/")) +
+                      QFileInfo(inTrash).fileName() + QStringLiteral(".trashinfo"));
+    }
     // No trash on this volume (or none can be made): delete for good, as asked.
     return removeFile(path);
 }

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QMenu>
 
 ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton answer) : button(answer)
 {
@@ -13,8 +14,26 @@ ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton answer) : button(answer
 
 void ModalAnswerer::poll()
 {
+    if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+        if (menu != m_handled) {
+            m_handled = menu;
+            // The same menu opens again later, maybe before this timer runs once more.
+            connect(menu, &QMenu::aboutToHide, this, &ModalAnswerer::forget, Qt::UniqueConnection);
+            ++menusSeen;
+            if (onMenu)
+                onMenu(menu);
+            else
+                menu->close();
+        }
+        return;
+    }
     QWidget *modal = QApplication::activeModalWidget();
-    if (!modal || modal == m_handled || !modal->isVisible())
+    if (!modal) {
+        // The same window or menu may open again later: answer it again then.
+        m_handled = nullptr;
+        return;
+    }
+    if (modal == m_handled || !modal->isVisible())
         return;
     m_handled = modal;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
@@ -36,4 +55,9 @@ void ModalAnswerer::poll()
         dialog->reject();
     else
         modal->close();
+}
+
+void ModalAnswerer::forget()
+{
+    m_handled = nullptr;
 }

@@ -28,9 +28,13 @@ public:
     std::function<void(QWidget *)> onOther;
     // Called just before a box is answered (the test can look at the state then).
     std::function<void(const Seen &)> onBox;
+    // Popup menus that open (they are not modal windows); unset, they are closed.
+    std::function<void(class QMenu *)> onMenu;
+    int menusSeen = 0;
 
 private:
     void poll();
+    void forget();
     QTimer m_timer;
     QPointer<QWidget> m_handled;
 };

@@ -1,0 +1,286 @@
+#include "Fakes.h"
+#include "ModalAnswerer.h"
+#include "app/Form1.h"
+#include "browser/DirList.h"
+#include "browser/FileList.h"
+#include "playlist/PlayList.h"
+#include "ui/AboutForm.h"
+#include "ui/Form5.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void touch(const QString &path)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+QStringList captionsOf(const QMenu *menu)
+{
+    QStringList captions;
+    for (const QAction *a : menu->actions())
+        captions.append(a->isSeparator() ? QStringLiteral("-") : a->text());
+    return captions;
+}
+
+// Picks the item with this caption in the next menu that opens.
+std::function<void(QMenu *)> choose(const QString &caption)
+{
+    return [caption](QMenu *menu) {
+        for (QAction *a : menu->actions()) {
+            if (a->text() == caption) {
+                menu->setActiveAction(a);
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+        }
+        QFAIL(qPrintable("no item " + caption));
+    };
+}
+} // namespace
+
+class TestMenus : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void menusAsDesigned();
+    void onlyTheRightButtonOpensAMenu();
+    void emptyListsOpenNothing();
+    void commonMenuChecksFollowTheSwitches();
+    void saveStyleIsWrittenAtOnce();
+    void buttonsTwiceHidesThenShows();
+    void itemsRunTheirCommands();
+    void exitWritesWhatTheCloseBoxWrites();
+    void keyboardOpensTheMenuOfTheFocusedList();
+
+private:
+    void rightClick(QWidget *target, QPoint at = QPoint(5, 5),
+                    Qt::MouseButton button = Qt::RightButton);
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<Form1> m_form;
+};
+
+void TestMenus::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    touch(m_dir->filePath("a.wav"));
+    touch(m_dir->filePath("b.wav"));
+    m_fakes = std::make_unique<FakeServices>();
+    m_fakes->volumes.current = m_dir->path();
+    m_fakes->clock.step = 0.05;
+    m_form = std::make_unique<Form1>(m_fakes->services());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+void TestMenus::rightClick(QWidget *target, QPoint at, Qt::MouseButton button)
+{
+    QTest::mousePress(target, button, {}, at);
+    QTest::mouseRelease(target, button, {}, at);
+}
+
+void TestMenus::menusAsDesigned()
+{
+    Form5 &menus = m_form->menus();
+    QVERIFY(!menus.isVisible());
+    QCOMPARE(captionsOf(menus.mnuFile),
+             QStringList({"&Add to list", "&Delete", "&Edit", "-", "&Play"}));
+    QCOMPARE(captionsOf(menus.mnuList), QStringList({"&Remove", "&Copy to ...", "-", "&Play"}));
+    QCOMPARE(captionsOf(menus.mnuCommon),
+             QStringList({"&Buttons", "Large filelist", "Save &style", "Save &cond", "-", "&About",
+                          "&New editor", "E&xit"}));
+    for (int i = 0; i < menus.commonItems.size(); ++i)
+        QCOMPARE(menus.commonItems[i]->isCheckable(), i < 4);
+}
+
+void TestMenus::onlyTheRightButtonOpensAMenu()
+{
+    ModalAnswerer answerer;
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton}) {
+        rightClick(m_form->File1->viewport(), {5, 5}, button);
+        rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3}, button);
+    }
+    QTest::qWait(60);
+    QCOMPARE(answerer.menusSeen, 0);
+    rightClick(m_form->File1->viewport());
+    QCOMPARE(answerer.menusSeen, 1);
+    // Over a button or the panel: not the window's own background.
+    rightClick(m_form->Command7, {3, 3});
+    rightClick(m_form->Frame1, {3, 3});
+    QCOMPARE(answerer.menusSeen, 1);
+    rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    QCOMPARE(answerer.menusSeen, 2);
+}
+
+void TestMenus::emptyListsOpenNothing()
+{
+    ModalAnswerer answerer;
+    rightClick(m_form->List1->viewport());
+    QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
+    m_form->Dir1->setPath(m_dir->filePath("empty"));
+    rightClick(m_form->File1->viewport());
+    QTest::qWait(60);
+    QCOMPARE(answerer.menusSeen, 0);
+    m_form->playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
+    rightClick(m_form->List1->viewport());
+    QCOMPARE(answerer.menusSeen, 1);
+}
+
+void TestMenus::commonMenuChecksFollowTheSwitches()
+{
+    m_form->state = {true, false, "x", false, true};
+    ModalAnswerer answerer;
+    QList<bool> checks;
+    answerer.onMenu = [&](QMenu *menu) {
+        for (int i = 0; i < 4; ++i)
+            checks.append(menu->actions()[i]->isChecked());
+        menu->close();
+    };
+    rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    QCOMPARE(checks, QList<bool>({false, true, true, false}));
+}
+
+void TestMenus::saveStyleIsWrittenAtOnce()
+{
+    ModalAnswerer answerer;
+    answerer.onMenu = choose("Save &style");
+    rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    QVERIFY(m_form->state.autosave);
+    QCOMPARE(m_fakes->settings.writes, QStringList({"Startup/Autosave=True"}));
+    answerer.onMenu = choose("Save &cond");
+    rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    QCOMPARE(m_fakes->settings.writes.last(), QString("Startup/AutoCondition=True"));
+    bool styleChecked = false;
+    answerer.onMenu = [&](QMenu *menu) {
+        styleChecked = menu->actions()[2]->isChecked();
+        menu->close();
+    };
+    rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    QVERIFY(styleChecked);
+}
+
+void TestMenus::buttonsTwiceHidesThenShows()
+{
+    Form1 &form = *m_form;
+    ModalAnswerer answerer;
+    answerer.onMenu = choose("&Buttons");
+    const QPoint corner(form.width() - 3, form.height() - 3);
+    rightClick(&form, corner);
+    QVERIFY(!form.state.buttons);
+    for (QWidget *w : std::initializer_list<QWidget *>{form.Command1, form.Command9, form.Frame1})
+        QVERIFY(!w->isVisible());
+    QVERIFY(qAbs(form.Dir1->x() + form.Dir1->width() - (form.width() - 8)) <= 1); // whole pixels
+    rightClick(&form, corner);
+    QVERIFY(form.state.buttons);
+    QVERIFY(form.Command1->isVisible() && form.Command9->isVisible() && form.Frame1->isVisible());
+
+    form.resize(form.width(), 300); // lower than the designed height
+    QTRY_COMPARE(form.height(), 300);
+    QVERIFY(!form.Frame1->isVisible());
+    const QPoint lowCorner(form.width() - 3, form.height() - 3);
+    rightClick(&form, lowCorner);
+    rightClick(&form, lowCorner);
+    QVERIFY(form.Command1->isVisible());
+    QVERIFY(!form.Frame1->isVisible());
+
+    answerer.onMenu = choose("Large filelist");
+    rightClick(&form, lowCorner);
+    QVERIFY(form.state.file2Dir);
+    QCOMPARE(form.File1->width(), static_cast<int>(std::nearbyint((form.width() - 176) / 1.5)));
+}
+
+void TestMenus::itemsRunTheirCommands()
+{
+    Form1 &form = *m_form;
+    ModalAnswerer answerer;
+    form.File1->selectAll();
+    answerer.onMenu = choose("&Add to list");
+    rightClick(form.File1->viewport());
+    QCOMPARE(form.playList().count(), 2);
+
+    form.List1->selectionModel()->select(form.playList().names()->index(0),
+                                         QItemSelectionModel::Select);
+    answerer.onMenu = choose("&Remove");
+    rightClick(form.List1->viewport());
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
+
+    form.List1->selectionModel()->select(form.playList().names()->index(0),
+                                         QItemSelectionModel::Select);
+    const double before = m_fakes->clock.now;
+    answerer.onMenu = choose("&Play");
+    rightClick(form.List1->viewport());
+    QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
+    QVERIFY(m_fakes->clock.now - before >= 0.3); // after the pause
+
+    form.File1->selectionModel()->clearSelection();
+    form.File1->selectionModel()->select(form.File1->model()->index(0, 0),
+                                         QItemSelectionModel::Select);
+    rightClick(form.File1->viewport());
+    QCOMPARE(m_fakes->sound.played.last(), m_dir->filePath("a.wav"));
+
+    answerer.onMenu = choose("&Edit");
+    rightClick(form.File1->viewport());
+    QCOMPARE(m_fakes->desktop.started.size(), 1);
+
+    int abouts = 0;
+    answerer.onOther = [&](QWidget *w) {
+        if (auto *about = qobject_cast<AboutForm *>(w)) {
+            ++abouts;
+            about->Command1->click();
+        }
+    };
+    answerer.onMenu = choose("&About");
+    rightClick(&form, {form.width() - 3, form.height() - 3});
+    QCOMPARE(abouts, 1);
+
+    answerer.onBox = [](const ModalAnswerer::Seen &) {};
+    answerer.button = QMessageBox::Cancel;
+    answerer.onMenu = choose("&Delete");
+    rightClick(form.File1->viewport());
+    QCOMPARE(answerer.seen.last().text, QString("Delete file a.wav ?"));
+}
+
+void TestMenus::exitWritesWhatTheCloseBoxWrites()
+{
+    ModalAnswerer answerer;
+    answerer.onMenu = choose("E&xit");
+    m_form->state.autosave = true;
+    rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    QVERIFY(!m_form->isVisible());
+    QVERIFY(!m_form->Form5 || !m_form->Form5->isVisible());
+    QCOMPARE(m_fakes->settings.writes,
+             QStringList({"Startup/Autosave=True", "Startup/AutoCondition=False",
+                          "Startup/Buttons=True", "Startup/File2Dir=False"}));
+}
+
+void TestMenus::keyboardOpensTheMenuOfTheFocusedList()
+{
+    ModalAnswerer answerer;
+    QString opened;
+    answerer.onMenu = [&](QMenu *menu) {
+        opened = menu->objectName();
+        menu->close();
+    };
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    m_form->File1->setFocus();
+    QContextMenuEvent fromKey(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2));
+    QApplication::sendEvent(m_form->File1, &fromKey);
+    QTRY_COMPARE(opened, QString("FileMenu"));
+    opened.clear();
+    QContextMenuEvent onWindow(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2));
+    QApplication::sendEvent(m_form->Command1, &onWindow);
+    QTRY_COMPARE(opened, QString("Common"));
+}
+
+QTEST_MAIN(TestMenus)
+#include "tst_menus.moc"
