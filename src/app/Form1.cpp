@@ -908,12 +908,18 @@ void Form1::Form_MouseUp(Qt::MouseButton button, const QPoint &position)
 {
     if (button != Qt::RightButton || childAt(position))
         return;
+    openCommonMenu(QCursor::pos());
+}
+
+void Form1::openCommonMenu(const QPoint &globalPosition)
+{
+    // The check marks are set from the switches at each opening and nowhere else.
     ::Form5 &holder = menus();
     holder.commonItems[0]->setChecked(state.buttons);
     holder.commonItems[1]->setChecked(state.file2Dir);
     holder.commonItems[2]->setChecked(state.autosave);
     holder.commonItems[3]->setChecked(state.autoCondition);
-    openMenu(holder.mnuCommon, QCursor::pos());
+    openMenu(holder.mnuCommon, globalPosition);
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent *event)
@@ -944,12 +950,7 @@ void Form1::contextMenuEvent(QContextMenuEvent *event)
     // The Menu key or Shift+F10 with the focus elsewhere: the common menu.
     if (event->reason() != QContextMenuEvent::Keyboard)
         return;
-    ::Form5 &holder = menus();
-    holder.commonItems[0]->setChecked(state.buttons);
-    holder.commonItems[1]->setChecked(state.file2Dir);
-    holder.commonItems[2]->setChecked(state.autosave);
-    holder.commonItems[3]->setChecked(state.autoCondition);
-    openMenu(holder.mnuCommon, mapToGlobal(QPoint(width() / 2, height() / 2)));
+    openCommonMenu(mapToGlobal(QPoint(width() / 2, height() / 2)));
 }
 
 void Form1::mnuFile_Click(int index)

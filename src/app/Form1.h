@@ -175,6 +175,7 @@ private:
     void runChain(ChainSource source, bool fromFileList);
     bool startEditor(const QString &path);
     void openMenu(QMenu *menu, const QPoint &globalPosition);
+    void openCommonMenu(const QPoint &globalPosition);
     bool keyboardMenu(QObject *watched, QContextMenuEvent *event);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();

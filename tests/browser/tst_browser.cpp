@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "TestFiles.h"
 #include "ModalAnswerer.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
@@ -9,15 +10,6 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-void touch(const QString &path, qint64 size = 10)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QVERIFY(f.resize(size));
-}
-} // namespace
 
 class TestBrowser : public QObject
 {

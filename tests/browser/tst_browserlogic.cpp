@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "WaveWriter.h"
 #include "browser/DetailsPanel.h"
 #include "browser/PathRule.h"
@@ -11,13 +12,6 @@
 #include <unistd.h>
 
 namespace {
-void touch(const QString &path, qint64 size = 0)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    if (size > 0)
-        QVERIFY(f.resize(size));
-}
 
 void setModified(const QString &path, const QDateTime &when)
 {

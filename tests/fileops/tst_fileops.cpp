@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "TestFiles.h"
 #include "ModalAnswerer.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
@@ -28,12 +29,6 @@ void write(const QString &path, const QByteArray &bytes = "RIFF")
     f.write(bytes);
 }
 
-void selectRows(QAbstractItemView *view, const QList<int> &rows)
-{
-    view->selectionModel()->clearSelection();
-    for (int row : rows)
-        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select);
-}
 
 // Records the order of deletions, then does them for real.
 class RecordingFiles final : public FileOperations

@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "TestFiles.h"
 #include "ModalAnswerer.h"
 #include "app/Form1.h"
 #include "browser/FileList.h"
@@ -13,20 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-void touch(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
-
-void selectRows(QAbstractItemView *view, const QList<int> &rows)
-{
-    view->selectionModel()->clearSelection();
-    for (int row : rows)
-        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select);
-}
-} // namespace
 
 class TestPlayback : public QObject
 {

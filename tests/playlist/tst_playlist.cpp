@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "TestFiles.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
@@ -15,18 +16,7 @@
 #include <QUrl>
 
 namespace {
-void touch(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
 
-void selectRows(QAbstractItemView *view, const QList<int> &rows)
-{
-    view->selectionModel()->clearSelection();
-    for (int row : rows)
-        view->selectionModel()->select(view->model()->index(row, 0), QItemSelectionModel::Select);
-}
 
 const QString internalType = QStringLiteral("application/x-quillon-sonoret-files");
 } // namespace

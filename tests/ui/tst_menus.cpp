@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "TestFiles.h"
 #include "ModalAnswerer.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
@@ -16,11 +17,6 @@
 #include <QTest>
 
 namespace {
-void touch(const QString &path)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-}
 
 QStringList captionsOf(const QMenu *menu)
 {
