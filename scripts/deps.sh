@@ -7,7 +7,7 @@ quillon_packages=(
     libsndfile1-dev libsdl2-dev
     fonts-dejavu-core
 )
-quillon_test_packages=(xvfb xauth xdotool pulseaudio pulseaudio-utils sox)
+quillon_test_packages=(xvfb xauth xdotool sox)
 
 quillon_install() {
     local missing=()

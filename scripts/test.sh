@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (widgets offscreen, the whole
-# program under Xvfb, the sound path into a null PulseAudio sink when one can start).
+# program under Xvfb, the real sound output into SDL's disk driver).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"

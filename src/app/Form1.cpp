@@ -236,6 +236,7 @@ void Form1::wirePlayList()
 
 void Form1::Form_Load()
 {
+    m_loading = true;
     {
         AboutForm splash(this);
         splash.exec();
@@ -264,6 +265,7 @@ void Form1::Form_Load()
     }
     if (!state.buttons)
         setButtonColumnVisible(false);
+    m_loading = false;
     if (m_services.sound.deviceCount() == 0)
         messages::stop(this, noDeviceText);
 }
@@ -294,7 +296,11 @@ void Form1::Ende()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    if (!m_closed) {
+    // Closed while the stored settings are still being read (the session ended during the
+    // splash): writing the defaults now would overwrite what the user saved.
+    if (m_loading)
+        m_endedWhileLoading = true;
+    else if (!m_closed) {
         m_closed = true;
         Form_QueryUnload();
     }

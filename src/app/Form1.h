@@ -73,6 +73,8 @@ public:
     void Form_QueryUnload();
     void Form_Unload();
     void Ende();
+    // The window has been closed for good (close box, "E&xit" or the session's end).
+    bool ended() const { return m_closed || m_endedWhileLoading; }
     void Form_Resize();
     void Redraw();
 
@@ -190,4 +192,6 @@ private:
     QPointer<QDrag> m_drag;
     bool m_dragArmed = false;
     bool m_closed = false;
+    bool m_loading = false;
+    bool m_endedWhileLoading = false;
 };

@@ -19,6 +19,9 @@ int main(int argc, char *argv[])
         QApplication::exit(0);
     });
     form.Form_Load();
+    // Told to end during the splash or the start-up warning: end now, without showing.
+    if (form.ended())
+        return 0;
     form.show();
     return app.exec();
 }

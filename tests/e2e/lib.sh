@@ -82,3 +82,12 @@ check_geometry_then_terminate() {
     echo "$geometry" | grep -q 'Position: 10,20' || fail "position not restored: $geometry"
     kill -TERM "$1"
 }
+
+# Ends the program while its splash is still up.
+terminate_during_splash() {
+    for _ in $(seq 100); do
+        xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null 2>&1 && break
+        sleep 0.02
+    done
+    kill -TERM "$1"
+}

@@ -27,4 +27,14 @@ INI
 run_in_x "$home" "$program" check_geometry_then_terminate
 grep -qx 'Width=9000' "$ini" || fail "Width not kept: $(cat "$ini")"
 grep -qx 'Left=150' "$ini" || fail "Left not kept: $(cat "$ini")"
+
+# Ended during the splash, before the stored settings were read: they stay as they were.
+cat > "$ini" <<'INI'
+[Startup]
+Autosave=True
+Buttons=False
+INI
+before=$(cat "$ini")
+run_in_x "$home" "$program" terminate_during_splash
+[ "$(cat "$ini")" = "$before" ] || fail "settings overwritten when ended during the splash: $(cat "$ini")"
 echo "1 passed, 0 failed"
