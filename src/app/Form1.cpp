@@ -577,7 +577,7 @@ void Form1::List1_DragDrop()
     Command3_Click();
 }
 
-bool Form1::playListDrop(QDropEvent *event)
+void Form1::playListDrop(QDropEvent *event)
 {
     // Files dropped from a file manager: each local wave file goes in like an added one.
     QList<std::pair<QString, QString>> entries;
@@ -589,7 +589,6 @@ bool Form1::playListDrop(QDropEvent *event)
             entries.append({QFileInfo(path).fileName(), path});
     }
     m_playList->addEntries(entries);
-    return !entries.isEmpty();
 }
 
 bool Form1::handleDrag(QObject *watched, QEvent *event)

@@ -171,7 +171,7 @@ private:
     void setFittingText(QLabel *label, const QString &text);
     void startFileDrag();
     void setDragIcon(QLabel *image);
-    bool playListDrop(QDropEvent *event);
+    void playListDrop(QDropEvent *event);
     bool handleDrag(QObject *watched, QEvent *event);
     void playFile(const QString &path);
     void runChain(ChainSource source, bool fromFileList);
