@@ -14,6 +14,7 @@
 #include "playback/Form2.h"
 #include "playlist/PlayList.h"
 #include "ui/AboutForm.h"
+#include "ui/Controls.h"
 #include "ui/Form5.h"
 #include "ui/ListSelection.h"
 #include "ui/MessageBoxes.h"
@@ -58,25 +59,9 @@ int px(double value)
     return static_cast<int>(std::nearbyint(value));
 }
 
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, QRect designed)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(designed);
-    return button;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, QRect designed)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(designed);
-    return label;
-}
-
 QLabel *makeImage(QWidget *parent, const char *name, const QPixmap &picture, QRect designed)
 {
-    QLabel *image = makeLabel(parent, name, QString(), designed);
+    auto *image = placed<QLabel>(parent, name, designed);
     image->setPixmap(picture);
     image->setVisible(false);
     return image;
@@ -113,69 +98,56 @@ Form1::~Form1() = default;
 
 void Form1::createControls()
 {
-    Drive1 = new DriveList(m_services.volumes, this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setGeometry(twips::rect(2760, 4200, 2535, 315));
+    Drive1 =
+        placed<DriveList>(this, "Drive1", twips::rect(2760, 4200, 2535, 315), m_services.volumes);
     Drive1->setAccessibleName(QStringLiteral("Drives"));
-
-    Dir1 = new DirList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    Dir1->setGeometry(twips::rect(2760, 120, 2535, 3915));
+    Dir1 = placed<DirList>(this, "Dir1", twips::rect(2760, 120, 2535, 3915));
     Dir1->setAccessibleName(QStringLiteral("Directories"));
-
-    File1 = new FileList(this);
-    File1->setObjectName(QStringLiteral("File1"));
-    File1->setGeometry(twips::rect(120, 120, 2535, 3210));
+    File1 = placed<FileList>(this, "File1", twips::rect(120, 120, 2535, 3210));
     File1->setAccessibleName(QStringLiteral("Wave files"));
 
-    List1 = new QListView(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(twips::rect(120, 3480, 2535, 1035));
+    List1 = placed<QListView>(this, "List1", twips::rect(120, 3480, 2535, 1035));
     List1->setAccessibleName(QStringLiteral("Play list"));
     List1->setModel(m_playList->names());
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     List1->setUniformItemSizes(true);
 
-    List3 = new QListView(this);
-    List3->setObjectName(QStringLiteral("List3"));
-    List3->setGeometry(twips::rect(120, 5280, 2535, 1035));
+    List3 = placed<QListView>(this, "List3", twips::rect(120, 5280, 2535, 1035));
     List3->setModel(m_playList->paths());
     List3->setVisible(false);
 
-    List2 = new QListWidget(this);
-    List2->setObjectName(QStringLiteral("List2"));
-    List2->setGeometry(twips::rect(2760, 5280, 2535, 1035));
+    List2 = placed<QListWidget>(this, "List2", twips::rect(2760, 5280, 2535, 1035));
     List2->setVisible(false);
 
-    Command1 = makeButton(this, "Command1", QStringLiteral("Chain &Play"),
-                          twips::rect(5400, 120, 2175, 375));
-    Command5 = makeButton(this, "Command5", QStringLiteral("&Copy files"),
-                          twips::rect(5400, 600, 2175, 375));
-    Command2 = makeButton(this, "Command2", QStringLiteral("&Delete file"),
-                          twips::rect(5400, 1080, 2175, 375));
-    Command3 = makeButton(this, "Command3", QStringLiteral("&Add to list"),
-                          twips::rect(5400, 1560, 2175, 375));
-    Command4 = makeButton(this, "Command4", QStringLiteral("R&emove from list"),
-                          twips::rect(5400, 2040, 2175, 375));
-    Command6 = makeButton(this, "Command6", QStringLiteral("Edit &wav"),
-                          twips::rect(5400, 2520, 1455, 375));
-    Command9 =
-        makeButton(this, "Command9", QStringLiteral("&New"), twips::rect(6960, 2520, 615, 375));
-    Command7 =
-        makeButton(this, "Command7", QStringLiteral("Ab&out"), twips::rect(5400, 3000, 2175, 375));
+    Command1 = placed<QPushButton>(this, "Command1", twips::rect(5400, 120, 2175, 375),
+                                   QStringLiteral("Chain &Play"));
+    Command5 = placed<QPushButton>(this, "Command5", twips::rect(5400, 600, 2175, 375),
+                                   QStringLiteral("&Copy files"));
+    Command2 = placed<QPushButton>(this, "Command2", twips::rect(5400, 1080, 2175, 375),
+                                   QStringLiteral("&Delete file"));
+    Command3 = placed<QPushButton>(this, "Command3", twips::rect(5400, 1560, 2175, 375),
+                                   QStringLiteral("&Add to list"));
+    Command4 = placed<QPushButton>(this, "Command4", twips::rect(5400, 2040, 2175, 375),
+                                   QStringLiteral("R&emove from list"));
+    Command6 = placed<QPushButton>(this, "Command6", twips::rect(5400, 2520, 1455, 375),
+                                   QStringLiteral("Edit &wav"));
+    Command9 = placed<QPushButton>(this, "Command9", twips::rect(6960, 2520, 615, 375),
+                                   QStringLiteral("&New"));
+    Command7 = placed<QPushButton>(this, "Command7", twips::rect(5400, 3000, 2175, 375),
+                                   QStringLiteral("Ab&out"));
 
-    Frame1 = new QGroupBox(QStringLiteral("File"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(twips::rect(5400, 3480, 2175, 1095));
-    Label3 = makeLabel(Frame1, "Label3", QStringLiteral("Date    Time"),
-                       twips::rect(120, 240, 615, 495));
+    Frame1 = placed<QGroupBox>(this, "Frame1", twips::rect(5400, 3480, 2175, 1095),
+                               QStringLiteral("File"));
+    Label3 = placed<QLabel>(Frame1, "Label3", twips::rect(120, 240, 615, 495),
+                            QStringLiteral("Date    Time"));
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1 = makeLabel(Frame1, "Label1", QString(), twips::rect(1080, 240, 975, 495));
+    Label1 = placed<QLabel>(Frame1, "Label1", twips::rect(1080, 240, 975, 495));
     Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    Label4 = makeLabel(Frame1, "Label4", QStringLiteral("Bytes"), twips::rect(120, 720, 495, 255));
-    Label2 = makeLabel(Frame1, "Label2", QString(), twips::rect(600, 720, 1455, 255));
+    Label4 =
+        placed<QLabel>(Frame1, "Label4", twips::rect(120, 720, 495, 255), QStringLiteral("Bytes"));
+    Label2 = placed<QLabel>(Frame1, "Label2", twips::rect(600, 720, 1455, 255));
     Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -388,8 +360,7 @@ void Form1::Form_Resize()
             button->move(px(l.buttonLeft), button->y());
         Command9->move(px(l.command9Left), Command9->y());
         Frame1->setVisible(l.frameVisible);
-        Frame1->move(px(l.frameLeft), Frame1->y());
-        Frame1->move(Frame1->x(), px(l.frameTop));
+        Frame1->move(px(l.frameLeft), px(l.frameTop));
     }
     File1->resize(px(l.file1Width), File1->height());
     List1->resize(px(l.list1Width), List1->height());

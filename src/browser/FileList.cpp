@@ -24,18 +24,19 @@ QString FileList::setPath(const QString &path)
     if (!listing.ok())
         return listing.error;
     m_path = path;
-    m_model->setStringList(listing.names);
-    selectionModel()->clearSelection();
-    if (m_model->rowCount() > 0)
-        selectionModel()->setCurrentIndex(m_model->index(0), QItemSelectionModel::NoUpdate);
+    showEntries(listing.names);
     return {};
 }
 
 void FileList::refresh()
 {
-    WaveListing listing = listWaveFiles(m_path);
     // A directory that vanished shows as empty rather than as stale names.
-    m_model->setStringList(listing.names);
+    showEntries(listWaveFiles(m_path).names);
+}
+
+void FileList::showEntries(const QStringList &names)
+{
+    m_model->setStringList(names);
     selectionModel()->clearSelection();
     if (m_model->rowCount() > 0)
         selectionModel()->setCurrentIndex(m_model->index(0), QItemSelectionModel::NoUpdate);

@@ -38,6 +38,8 @@ protected:
     void startDrag(Qt::DropActions supportedActions) override;
 
 private:
+    // Fresh entries, none selected.
+    void showEntries(const QStringList &names);
     QString m_path;
     QStringListModel *m_model;
 };

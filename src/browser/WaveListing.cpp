@@ -76,59 +76,6 @@ template <typename Accept> QString readDirectory(const QString &directory, Accep
     return readError ? QString::fromLocal8Bit(std::strerror(readError)) : QString();
 }
 
-} // namespace
-
-namespace {
-
-// Natural order of two case-folded names: runs of digits compare as numbers.
-int compareFolded(QStringView a, QStringView b)
-{
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        const bool digitA = a[i].isDigit();
-        const bool digitB = b[j].isDigit();
-        if (digitA && digitB) {
-            qsizetype endA = i;
-            qsizetype endB = j;
-            while (endA < a.size() && a[endA].isDigit())
-                ++endA;
-            while (endB < b.size() && b[endB].isDigit())
-                ++endB;
-            while (i + 1 < endA && a[i] == u'0')
-                ++i;
-            while (j + 1 < endB && b[j] == u'0')
-                ++j;
-            if (endA - i != endB - j)
-                return endA - i < endB - j ? -1 : 1;
-            if (const int digits = a.sliced(i, endA - i).compare(b.sliced(j, endB - j)))
-                return digits;
-            i = endA;
-            j = endB;
-            continue;
-        }
-        if (a[i] != b[j])
-            return a[i] < b[j] ? -1 : 1;
-        ++i;
-        ++j;
-    }
-    if (i < a.size() || j < b.size())
-        return i < a.size() ? 1 : -1;
-    return 0;
-}
-
-} // namespace
-
-int compareNatural(const QString &a, const QString &b)
-{
-    if (const int order = compareFolded(a.toCaseFolded(), b.toCaseFolded()))
-        return order;
-    // Names that differ only in case or leading zeros still get one fixed order.
-    return a.compare(b);
-}
-
-namespace {
-
 // A key that plain string comparison orders naturally: the folded name with each run of
 // digits written as "0", the run's length, then its digits without leading zeros. Digits
 // still sort before letters, and a longer number after a shorter one.

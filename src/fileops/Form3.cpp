@@ -4,6 +4,7 @@
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
 #include "platform/Volumes.h"
+#include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
@@ -20,27 +21,20 @@ Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWi
     setWindowTitle(QStringLiteral("Copy selected file(s) to where ?"));
     setFixedSize(twips::size(3735, 4095));
 
-    Drive1 = new DriveList(volumes, this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setGeometry(twips::rect(120, 2760, 3495, 315));
+    Drive1 = placed<DriveList>(this, "Drive1", twips::rect(120, 2760, 3495, 315), volumes);
     Drive1->setAccessibleName(QStringLiteral("Drives"));
 
-    Dir1 = new DirList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    Dir1->setGeometry(twips::rect(120, 120, 3495, 2565));
+    Dir1 = placed<DirList>(this, "Dir1", twips::rect(120, 120, 3495, 2565));
     Dir1->setAccessibleName(QStringLiteral("Directories"));
     Dir1->setPath(volumes.currentDirectory());
 
-    Check1 = new QCheckBox(QStringLiteral("Delete origin after copying"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setGeometry(twips::rect(120, 3120, 3495, 255));
+    Check1 = placed<QCheckBox>(this, "Check1", twips::rect(120, 3120, 3495, 255),
+                               QStringLiteral("Delete origin after copying"));
 
-    Command1 = new QPushButton(QStringLiteral("&Copy"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(twips::rect(1320, 3600, 1095, 375));
-    Command2 = new QPushButton(QStringLiteral("C&ancel"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(twips::rect(2520, 3600, 1095, 375));
+    Command1 = placed<QPushButton>(this, "Command1", twips::rect(1320, 3600, 1095, 375),
+                                   QStringLiteral("&Copy"));
+    Command2 = placed<QPushButton>(this, "Command2", twips::rect(2520, 3600, 1095, 375),
+                                   QStringLiteral("C&ancel"));
 
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, Command1);

@@ -3,6 +3,7 @@
 #include "PublicDeclares.h"
 #include "app/Settings.h"
 #include "platform/Volumes.h"
+#include "ui/Controls.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
@@ -27,18 +28,13 @@ Form4::Form4(QString &soundEditor, Settings &settings, Volumes &volumes, QWidget
     setWindowTitle(QStringLiteral("New editor"));
     setFixedSize(twips::size(4575, 1815));
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(twips::rect(240, 240, 480, 480));
+    Image1 = placed<QLabel>(this, "Image1", twips::rect(240, 240, 480, 480));
     Image1->setPixmap(pictures::newEditor());
 
-    Label1 = new QLabel(QStringLiteral("Sound editor ..."), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twips::rect(960, 120, 3495, 255));
+    Label1 = placed<QLabel>(this, "Label1", twips::rect(960, 120, 3495, 255),
+                            QStringLiteral("Sound editor ..."));
 
-    Text1 = new QLineEdit(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twips::rect(960, 360, 3495, 270));
+    Text1 = placed<QLineEdit>(this, "Text1", twips::rect(960, 360, 3495, 270));
     Text1->setAccessibleName(QStringLiteral("Sound editor"));
     Label1->setBuddy(Text1);
 #ifdef Q_OS_WIN
@@ -50,21 +46,15 @@ Form4::Form4(QString &soundEditor, Settings &settings, Volumes &volumes, QWidget
 #endif
     Text1->installEventFilter(this);
 
-    Check1 = new QCheckBox(QStringLiteral("Save as default editor"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setGeometry(twips::rect(960, 720, 3495, 255));
+    Check1 = placed<QCheckBox>(this, "Check1", twips::rect(960, 720, 3495, 255),
+                               QStringLiteral("Save as default editor"));
 
-    auto makeButton = [this](const char *name, const QString &caption, QRect designed) {
-        auto *button = new QPushButton(caption, this);
-        button->setObjectName(QLatin1String(name));
-        button->setGeometry(designed);
-        return button;
-    };
-    Command1 = makeButton("Command1", QStringLiteral("&Accept"), twips::rect(960, 1320, 1095, 375));
-    Command4 =
-        makeButton("Command4", QStringLiteral("&Cancel"), twips::rect(2160, 1320, 1095, 375));
-    Command3 =
-        makeButton("Command3", QStringLiteral("B&rowse"), twips::rect(3360, 1320, 1095, 375));
+    Command1 = placed<QPushButton>(this, "Command1", twips::rect(960, 1320, 1095, 375),
+                                   QStringLiteral("&Accept"));
+    Command4 = placed<QPushButton>(this, "Command4", twips::rect(2160, 1320, 1095, 375),
+                                   QStringLiteral("&Cancel"));
+    Command3 = placed<QPushButton>(this, "Command3", twips::rect(3360, 1320, 1095, 375),
+                                   QStringLiteral("B&rowse"));
     connect(Command1, &QPushButton::clicked, this, &Form4::Command1_Click);
     connect(Command3, &QPushButton::clicked, this, &Form4::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form4::Command4_Click);

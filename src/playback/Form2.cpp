@@ -1,5 +1,6 @@
 #include "Form2.h"
 
+#include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
@@ -58,19 +59,15 @@ Form2::Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
     setWindowTitle(QString());
     setFixedSize(twips::size(3495, 2295));
 
-    Label5 = new QLabel(QStringLiteral("Label5"), this);
-    Label5->setObjectName(QStringLiteral("Label5"));
-    Label5->setGeometry(twips::rect(120, 120, 3255, 255));
+    Label5 =
+        placed<QLabel>(this, "Label5", twips::rect(120, 120, 3255, 255), QStringLiteral("Label5"));
     Label5->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    Picture1 = new ProgressPicture(this);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(twips::rect(120, 360, 3255, 375));
+    Picture1 = placed<ProgressPicture>(this, "Picture1", twips::rect(120, 360, 3255, 375));
 
     auto makeButton = [this](const char *name, const QString &caption, QRect designed) {
-        auto *button = new QPushButton(caption, this);
-        button->setObjectName(QLatin1String(name));
-        button->setGeometry(designed);
+        auto *button = placed<QPushButton>(this, name, designed, caption);
+        // Enter must not press whichever button last had the focus.
         button->setAutoDefault(false);
         return button;
     };

@@ -1,5 +1,6 @@
 #include "AboutForm.h"
 
+#include "Controls.h"
 #include "Pictures.h"
 #include "Twips.h"
 #include "WindowPlacement.h"
@@ -16,9 +17,8 @@ AboutForm::AboutForm(QWidget *parent)
     setWindowTitle(QStringLiteral("About Quillon Sonoret 2.0"));
     setFixedSize(twips::size(6000, 4500));
 
-    Command1 = new QPushButton(QStringLiteral("&Ok"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(twips::rect(5160, 240, 615, 375));
+    Command1 = placed<QPushButton>(this, "Command1", twips::rect(5160, 240, 615, 375),
+                                   QStringLiteral("&Ok"));
     Command1->setVisible(false);
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
 

@@ -1,6 +1,6 @@
 #include "Fakes.h"
-#include "TestFiles.h"
 #include "ModalAnswerer.h"
+#include "TestFiles.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
@@ -28,7 +28,6 @@ void write(const QString &path, const QByteArray &bytes = "RIFF")
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
-
 
 // Records the order of deletions, then does them for real.
 class RecordingFiles final : public FileOperations
@@ -82,6 +81,15 @@ private slots:
 private:
     // Opens the copy dialog through "&Copy files" and answers it with `answer`.
     void copyThrough(std::function<void(Form3 *)> answer, ModalAnswerer &answerer);
+    // The answer "&Copy" into folder, with "Delete origin after copying" ticked for a move.
+    static std::function<void(Form3 *)> copyTo(const QString &folder, bool move = false)
+    {
+        return [folder, move](Form3 *d) {
+            d->Dir1->setPath(folder);
+            d->Check1->setChecked(move);
+            d->Command1->click();
+        };
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<FakeServices> m_fakes;
@@ -235,12 +243,7 @@ void TestFileOps::noneSelectedCopiesAllAndEmptiesTheList()
     form.File1->selectAll();
     form.Command3_Click();
     ModalAnswerer answerer;
-    copyThrough(
-        [&](Form3 *d) {
-            d->Dir1->setPath(m_to);
-            d->Command1->click();
-        },
-        answerer);
+    copyThrough(copyTo(m_to), answerer);
     QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(form.CopyDestination, m_to);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
@@ -256,12 +259,7 @@ void TestFileOps::onlyTheSelectedEntryIsCopied()
     form.Command3_Click();
     selectRows(form.List1, {1});
     ModalAnswerer answerer;
-    copyThrough(
-        [&](Form3 *d) {
-            d->Dir1->setPath(m_to);
-            d->Command1->click();
-        },
-        answerer);
+    copyThrough(copyTo(m_to), answerer);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"b.wav"}));
     QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
     QCOMPARE(form.playList().paths()->stringList(),
@@ -300,13 +298,7 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     form.File1->selectAll();
     form.Command3_Click();
     ModalAnswerer answerer;
-    copyThrough(
-        [&](Form3 *d) {
-            d->Dir1->setPath(m_to);
-            d->Check1->setChecked(true);
-            d->Command1->click();
-        },
-        answerer);
+    copyThrough(copyTo(m_to, true), answerer);
     QVERIFY(form.DeleteOrigin);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
     QCOMPARE(m_files.removed, QStringList({m_dir->filePath("a.wav"), m_dir->filePath("b.wav"),
@@ -333,13 +325,7 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     };
     // Into the folder that holds a.wav and c.wav: a.wav cannot be copied onto itself; c.wav
     // exists at the destination "to"... here the destination is the source folder itself.
-    copyThrough(
-        [&](Form3 *d) {
-            d->Dir1->setPath(m_dir->path());
-            d->Check1->setChecked(true);
-            d->Command1->click();
-        },
-        answerer);
+    copyThrough(copyTo(m_dir->path(), true), answerer);
     QCOMPARE(answerer.seen.size(), 1); // once per run
     QCOMPARE(answerer.seen[0].text, QString("Error while copying ..."));
     QCOMPARE(answerer.seen[0].title, QString("Copy"));
@@ -358,12 +344,7 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
 
     // An existing file at the destination is kept and reported.
     selectRows(form.List1, {2});
-    copyThrough(
-        [&](Form3 *d) {
-            d->Dir1->setPath(m_to);
-            d->Command1->click();
-        },
-        answerer);
+    copyThrough(copyTo(m_to), answerer);
     QCOMPARE(answerer.seen.size(), 2);
     QFile kept(m_dir->filePath("to/c.wav"));
     QVERIFY(kept.open(QIODevice::ReadOnly));
