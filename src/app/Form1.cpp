@@ -10,6 +10,7 @@
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
+#include "platform/RegularFile.h"
 #include "playback/ChainPlayer.h"
 #include "playback/Form2.h"
 #include "playlist/PlayList.h"
@@ -556,7 +557,8 @@ void Form1::playListDrop(QDropEvent *event)
         if (!url.isLocalFile())
             continue;
         const QString path = url.toLocalFile();
-        if (isWavePath(path))
+        // A FIFO or a folder named *.wav could never be played: it does not go in.
+        if (isWavePath(path) && isReadableRegularFile(path))
             entries.append({QFileInfo(path).fileName(), path});
     }
     m_playList->addEntries(entries);

@@ -1,9 +1,12 @@
 #include "FileOperations.h"
 
+#include "RegularFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <cerrno>
@@ -121,16 +124,18 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
     if (destinationInfo.exists() || destinationInfo.isSymLink())
         return FileResult::failure(systemText(EEXIST));
 
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return FileResult::failure(in.errorString());
+    // Replaced by a FIFO since it was listed, the source must not hold the copy forever.
+    const RegularFile in = RegularFile::open(source);
+    if (!in.ok())
+        return FileResult::failure(in.reason);
+    const auto closeSource = qScopeGuard([&] { ::close(in.fd); });
 
     QTemporaryFile out(destinationInfo.absolutePath() + QStringLiteral("/.") +
                        destinationInfo.fileName() + QStringLiteral(".XXXXXX.part"));
     if (!out.open())
         return FileResult::failure(out.errorString());
 
-    if (const int error = copyContents(in.handle(), out.handle()))
+    if (const int error = copyContents(in.fd, out.handle()))
         return FileResult::failure(systemText(error));
     if (sync == Sync::Durable && ::fsync(out.handle()) != 0)
         return FileResult::failure(systemText(errno));

@@ -1,28 +1,102 @@
 #include "SoundOutput.h"
 
+#include "StereoConverter.h"
 #include "WaveFile.h"
 
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
 
-constexpr int framesPerChunk = 4096;
-// Keep about a quarter of a second queued: enough to ride out a busy UI thread, small
-// enough that a new sound replaces the old one without a noticeable tail.
+constexpr int deviceChannels = 2;
+constexpr int fallbackDeviceRate = 48000;
+// Frames per device callback: about 20 ms at 48 kHz, so closing the device at exit is quick.
+constexpr Uint16 deviceFrames = 1024;
+// Keep about a quarter of a second converted ahead: enough to ride out a busy machine, small
+// enough that memory stays bounded for any file.
 constexpr double queuedSecondsTarget = 0.25;
 constexpr auto refillPause = std::chrono::milliseconds(10);
 constexpr int maxChannels = 8;
+// A replaced sound fades out over this long rather than stopping mid-wave with a click.
+constexpr double fadeSeconds = 0.005;
+// What play() decodes itself before it answers.
+constexpr double firstSeconds = 0.05;
+constexpr qint64 maxFirstFrames = 32768;
+// How long closing waits for replaced workers to notice; each step of theirs is short.
+constexpr auto workerEndLimit = std::chrono::milliseconds(200);
 
 } // namespace
 
-SdlSoundOutput::SdlSoundOutput() = default;
+struct SdlSoundOutput::Mix
+{
+    std::mutex mutex;
+    // Device-format samples (stereo, interleaved) of the current sound not yet handed over.
+    std::deque<float> pending;
+    // The start of what the replaced sound still had queued; faded out under the new one.
+    std::vector<float> fadeTail;
+    size_t fadeDone = 0;
+    // The worker has put the sound's last frame into `pending`.
+    bool ended = true;
+    // ...and the device has taken all of it.
+    bool drained = true;
+    // Which sound's worker may still add to `pending`; a replaced worker sees it change and
+    // ends by itself, so nobody waits for it.
+    quint64 generation = 0;
+    std::condition_variable wake;
+    int workers = 0;
+    std::condition_variable workerEnded;
+};
+
+namespace {
+
+void fillDevice(void *userdata, Uint8 *stream, int len)
+{
+    auto &mix = *static_cast<SdlSoundOutput::Mix *>(userdata);
+    auto *out = reinterpret_cast<float *>(stream);
+    const size_t count = static_cast<size_t>(len) / sizeof(float);
+    std::lock_guard lock(mix.mutex);
+    const size_t take = std::min(count, mix.pending.size());
+    std::copy_n(mix.pending.begin(), take, out);
+    mix.pending.erase(mix.pending.begin(), mix.pending.begin() + static_cast<ptrdiff_t>(take));
+    std::fill(out + take, out + count, 0.0f);
+
+    const size_t tailFrames = mix.fadeTail.size() / deviceChannels;
+    for (size_t i = 0; i < count && mix.fadeDone < mix.fadeTail.size(); ++i, ++mix.fadeDone) {
+        const size_t frame = mix.fadeDone / deviceChannels;
+        const float gain =
+            1.0f - static_cast<float>(frame + 1) / static_cast<float>(tailFrames + 1);
+        out[i] += mix.fadeTail[mix.fadeDone] * gain;
+    }
+    if (mix.fadeDone >= mix.fadeTail.size()) {
+        mix.fadeTail.clear();
+        mix.fadeDone = 0;
+    }
+    if (mix.ended && mix.pending.empty())
+        mix.drained = true;
+}
+
+} // namespace
+
+SdlSoundOutput::SdlSoundOutput() : m_mix(std::make_shared<Mix>()) {}
 
 SdlSoundOutput::~SdlSoundOutput()
 {
-    stopWorker();
+    {
+        // Each worker checks its generation between short steps; give them that long.
+        std::unique_lock lock(m_mix->mutex);
+        ++m_mix->generation;
+        m_mix->wake.notify_all();
+        m_mix->workerEnded.wait_for(lock, workerEndLimit, [this] { return m_mix->workers == 0; });
+    }
+    // The callback runs every few milliseconds at the device's rate, so this returns quickly.
     if (m_device)
         SDL_CloseAudioDevice(m_device);
     if (m_audioReady)
@@ -51,35 +125,36 @@ int SdlSoundOutput::deviceCount()
     return count < 0 ? 1 : count;
 }
 
-bool SdlSoundOutput::ensureDevice(int sampleRate, int channels)
+bool SdlSoundOutput::ensureDevice()
 {
-    if (m_device && m_deviceRate == sampleRate && m_deviceChannels == channels)
+    if (m_device)
         return true;
-    if (m_device) {
-        SDL_CloseAudioDevice(m_device);
-        m_device = 0;
-    }
     SDL_AudioSpec want{};
-    want.freq = sampleRate;
+    want.freq = fallbackDeviceRate;
+#if SDL_VERSION_ATLEAST(2, 24, 0)
+    // The rate the sound server runs at spares it a second resampling.
+    SDL_AudioSpec preferred{};
+    if (SDL_GetDefaultAudioInfo(nullptr, &preferred, 0) == 0 && preferred.freq > 0)
+        want.freq = preferred.freq;
+#endif
     want.format = AUDIO_F32SYS;
-    want.channels = static_cast<Uint8>(channels);
-    want.samples = 2048;
-    // No allowed changes: SDL converts our float frames to whatever the hardware takes.
-    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    want.channels = deviceChannels;
+    want.samples = deviceFrames;
+    want.callback = fillDevice;
+    want.userdata = m_mix.get();
+    SDL_AudioSpec have{};
+    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
     if (!m_device)
         return false;
-    m_deviceRate = sampleRate;
-    m_deviceChannels = channels;
+    m_deviceRate = have.freq;
     SDL_PauseAudioDevice(m_device, 0);
     return true;
 }
 
-void SdlSoundOutput::stopWorker()
+bool SdlSoundOutput::drained() const
 {
-    m_stop = true;
-    if (m_worker.joinable())
-        m_worker.join();
-    m_stop = false;
+    std::lock_guard lock(m_mix->mutex);
+    return m_mix->drained;
 }
 
 bool SdlSoundOutput::play(const QString &path)
@@ -87,40 +162,96 @@ bool SdlSoundOutput::play(const QString &path)
     std::shared_ptr<WaveFile> wave = WaveFile::open(path);
     if (!wave || wave->channels() > maxChannels)
         return false;
-    // Decode the first chunk now, so a file that opens but cannot be decoded is refused
-    // at once instead of playing silence.
-    std::vector<float> first(static_cast<size_t>(framesPerChunk) * wave->channels());
-    const qint64 firstFrames = wave->read(first.data(), framesPerChunk);
-    if (firstFrames == 0 && wave->frames() > 0)
+    // Decode the first frames now, so a file that opens but cannot be decoded is refused at
+    // once instead of playing silence, and the device has something before the worker runs.
+    const qint64 firstFrames = std::clamp<qint64>(
+        static_cast<qint64>(std::ceil(firstSeconds * wave->sampleRate())), 1, maxFirstFrames);
+    std::vector<float> first(static_cast<size_t>(firstFrames) * wave->channels());
+    const qint64 got = wave->read(first.data(), firstFrames);
+    if (got == 0 && wave->frames() > 0)
         return false;
-    if (!ensureAudio())
+    if (!ensureAudio() || !ensureDevice())
         return false;
-    stopWorker();
-    if (m_device)
-        SDL_ClearQueuedAudio(m_device);
-    if (!ensureDevice(wave->sampleRate(), wave->channels()))
+    auto converter =
+        std::make_shared<StereoConverter>(wave->sampleRate(), wave->channels(), m_deviceRate);
+    if (!converter->valid())
         return false;
-    SDL_QueueAudio(m_device, first.data(),
-                   static_cast<Uint32>(firstFrames * wave->channels() * sizeof(float)));
-    m_worker = std::thread([this, wave] { stream(wave); });
+    first.resize(static_cast<size_t>(got) * wave->channels());
+
+    std::shared_ptr<Mix> mix = m_mix;
+    quint64 generation = 0;
+    {
+        std::lock_guard lock(mix->mutex);
+        const size_t fade =
+            std::min(mix->pending.size(),
+                     static_cast<size_t>(std::lround(fadeSeconds * m_deviceRate)) * deviceChannels);
+        mix->fadeTail.assign(mix->pending.begin(),
+                             mix->pending.begin() + static_cast<ptrdiff_t>(fade));
+        mix->fadeDone = 0;
+        mix->pending.clear();
+        mix->ended = false;
+        mix->drained = false;
+        generation = ++mix->generation;
+        ++mix->workers;
+        mix->wake.notify_all();
+    }
+    // Converting is left to the worker: one frame of a 1 Hz file is a second of output.
+    // The worker holds everything it uses, so it may outlive this call and this object.
+    std::thread([mix, wave, converter, first = std::move(first), generation, rate = m_deviceRate] {
+        stream(*mix, generation, rate, *wave, *converter, first);
+        std::lock_guard lock(mix->mutex);
+        --mix->workers;
+        mix->workerEnded.notify_all();
+    }).detach();
     return true;
 }
 
-void SdlSoundOutput::stream(std::shared_ptr<WaveFile> wave)
+void SdlSoundOutput::stream(Mix &mix, quint64 generation, int deviceRate, WaveFile &wave,
+                            StereoConverter &converter, const std::vector<float> &first)
 {
-    const int channels = wave->channels();
-    const Uint32 bytesPerFrame = static_cast<Uint32>(channels * sizeof(float));
-    const Uint32 target =
-        static_cast<Uint32>(queuedSecondsTarget * wave->sampleRate()) * bytesPerFrame;
-    std::vector<float> buffer(static_cast<size_t>(framesPerChunk) * channels);
-    while (!m_stop) {
-        if (SDL_GetQueuedAudioSize(m_device) >= target) {
-            std::this_thread::sleep_for(refillPause);
+    const int channels = wave.channels();
+    const size_t target = static_cast<size_t>(queuedSecondsTarget * deviceRate) * deviceChannels;
+    std::vector<float> frames(static_cast<size_t>(StereoConverter::framesPerPut) * channels);
+    std::vector<float> converted;
+    converter.convert(first.data(), static_cast<qint64>(first.size()) / channels, converted);
+    size_t queued = 0;
+    {
+        std::lock_guard lock(mix.mutex);
+        if (mix.generation != generation)
+            return;
+        mix.pending.insert(mix.pending.end(), converted.begin(), converted.end());
+        queued = mix.pending.size();
+    }
+    for (;;) {
+        if (queued >= target) {
+            std::unique_lock lock(mix.mutex);
+            mix.wake.wait_for(lock, refillPause, [&] { return mix.generation != generation; });
+            if (mix.generation != generation)
+                return;
+            queued = mix.pending.size();
             continue;
         }
-        const qint64 got = wave->read(buffer.data(), framesPerChunk);
-        if (got == 0)
+        // Only as many file frames as the queue needs: one frame of a 1 Hz file is a
+        // whole second of output.
+        const double needed = static_cast<double>(target - queued) / deviceChannels *
+                              converter.fileRate() / converter.deviceRate();
+        const qint64 want = std::clamp<qint64>(static_cast<qint64>(std::ceil(needed)), 1,
+                                               StereoConverter::framesPerPut);
+        const qint64 got = wave.read(frames.data(), want);
+        converted.clear();
+        if (got > 0)
+            converter.convert(frames.data(), got, converted);
+        else
+            converter.flush(converted);
+        std::lock_guard lock(mix.mutex);
+        if (mix.generation != generation)
             return;
-        SDL_QueueAudio(m_device, buffer.data(), static_cast<Uint32>(got * bytesPerFrame));
+        mix.pending.insert(mix.pending.end(), converted.begin(), converted.end());
+        queued = mix.pending.size();
+        if (got == 0) {
+            mix.ended = true;
+            mix.drained = mix.pending.empty();
+            return;
+        }
     }
 }

@@ -1,12 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <vector>
 
+class StereoConverter;
 class WaveFile;
 
 // Plays one wave file at a time in the background; a new sound ends the one playing.
@@ -16,31 +15,40 @@ public:
     virtual ~SoundOutput() = default;
     // Answers at once: false when the file cannot be opened or decoded, or no device opens.
     virtual bool play(const QString &path) = 0;
+    // True once the sound last started has handed its last sample to the device (and while
+    // nothing has been played).
+    virtual bool drained() const = 0;
     // Number of playback devices; 0 means the start-up warning.
     virtual int deviceCount() = 0;
 };
 
-// Streams the decoded samples to an SDL2 audio device from a worker thread, so the start
-// does not grow with the file's size and memory stays bounded.
+// One SDL2 audio device, opened once in a fixed format (stereo float at the device's rate);
+// a worker thread decodes and converts each file into a queue that the device's callback
+// empties. Nothing on the calling thread waits for the audio thread beyond a short lock,
+// whatever the file's rate, and a replaced sound fades out instead of being cut.
 class SdlSoundOutput final : public SoundOutput
 {
 public:
     SdlSoundOutput();
     ~SdlSoundOutput() override;
     bool play(const QString &path) override;
+    bool drained() const override;
     int deviceCount() override;
+
+    // What the device's callback reads; shared with the audio thread.
+    struct Mix;
 
 private:
     bool ensureAudio();
-    bool ensureDevice(int sampleRate, int channels);
-    void stopWorker();
-    void stream(std::shared_ptr<WaveFile> wave);
+    bool ensureDevice();
+    // The worker of one sound: decodes and converts ahead of the device until the file ends
+    // or another sound (a newer generation) replaces it.
+    static void stream(Mix &mix, quint64 generation, int deviceRate, WaveFile &wave,
+                       StereoConverter &converter, const std::vector<float> &first);
 
     bool m_audioTried = false;
     bool m_audioReady = false;
     uint32_t m_device = 0;
     int m_deviceRate = 0;
-    int m_deviceChannels = 0;
-    std::thread m_worker;
-    std::atomic<bool> m_stop{false};
+    std::shared_ptr<Mix> m_mix;
 };

@@ -1,14 +1,18 @@
 #include "WaveFile.h"
 
-#include <QFile>
+#include "RegularFile.h"
+
 #include <cmath>
 #include <sndfile.h>
 
 std::unique_ptr<WaveFile> WaveFile::open(const QString &path)
 {
+    const RegularFile regular = RegularFile::open(path);
+    if (!regular.ok())
+        return nullptr;
     SF_INFO info{};
-    // encodeName keeps names that are not valid text in the locale pointing at the same file.
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    // libsndfile closes the descriptor with the file, also when it refuses to open it.
+    SNDFILE *file = sf_open_fd(regular.fd, SFM_READ, &info, SF_TRUE);
     if (!file)
         return nullptr;
     const int container = info.format & SF_FORMAT_TYPEMASK;

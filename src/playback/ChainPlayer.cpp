@@ -4,6 +4,7 @@
 #include "platform/SoundOutput.h"
 #include "platform/WaveFile.h"
 
+#include <algorithm>
 #include <cmath>
 
 ChainPlayer::ChainPlayer(SoundOutput &sound, WaveLength &waveLength, Clock &clock)
@@ -11,23 +12,27 @@ ChainPlayer::ChainPlayer(SoundOutput &sound, WaveLength &waveLength, Clock &cloc
 {
 }
 
-int ChainPlayer::chainSecondsFor(std::optional<qint64> lengthMs)
+qint64 ChainPlayer::chainSecondsFor(std::optional<qint64> lengthMs)
 {
     if (!lengthMs)
         return 1;
     const double seconds = std::nearbyint(static_cast<double>(*lengthMs) / 1000.0);
-    return seconds < 1 ? 1 : static_cast<int>(seconds);
+    return seconds < 1 ? 1 : static_cast<qint64>(seconds);
 }
 
-qint64 ChainPlayer::elapsedTenths(double now, qint64 startSecond, int chainSeconds)
+qint64 ChainPlayer::barTenthsFor(std::optional<qint64> lengthMs)
 {
-    qint64 tenths = static_cast<qint64>(std::nearbyint((now - startSecond) * 10.0));
-    const qint64 full = static_cast<qint64>(chainSeconds) * 10;
-    if (tenths > full)
-        tenths = full;
-    if (tenths < 0)
-        tenths = 0;
-    return tenths;
+    if (!lengthMs)
+        return chainSecondsFor(lengthMs) * 10;
+    return std::max<qint64>(1, (*lengthMs + 99) / 100);
+}
+
+qint64 ChainPlayer::elapsedTenths(double now, double start, qint64 fullTenths)
+{
+    const double tenths = std::nearbyint((now - start) * 10.0);
+    if (tenths >= static_cast<double>(fullTenths))
+        return fullTenths;
+    return tenths < 0 ? 0 : static_cast<qint64>(tenths);
 }
 
 ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view, bool fromFileList,
@@ -42,7 +47,8 @@ ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view
         if (!source.isSelected(i))
             continue;
         const ChainEntry entry = source.entry(i);
-        ChainSeconds = chainSecondsFor(m_waveLength.lengthMs(entry.path));
+        const std::optional<qint64> lengthMs = m_waveLength.lengthMs(entry.path);
+        ChainSeconds = static_cast<double>(chainSecondsFor(lengthMs));
         view.showName(entry.name.toUpper());
         view.clearBar();
         NextRequest = false;
@@ -51,25 +57,30 @@ ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view
             view.showFailure();
             return Outcome::Failed;
         }
-        if (wait(entry, view, fromFileList, addEntry) == EntryEnd::Aborted)
+        if (wait(entry, lengthMs, view, fromFileList, addEntry) == EntryEnd::Aborted)
             return Outcome::Aborted;
     }
     return Outcome::Finished;
 }
 
-ChainPlayer::EntryEnd ChainPlayer::wait(const ChainEntry &entry, ChainView &view, bool fromFileList,
+ChainPlayer::EntryEnd ChainPlayer::wait(const ChainEntry &entry, std::optional<qint64> lengthMs,
+                                        ChainView &view, bool fromFileList,
                                         const std::function<void(const ChainEntry &)> &addEntry)
 {
-    const qint64 start = static_cast<qint64>(std::nearbyint(m_clock.seconds()));
-    const int seconds = static_cast<int>(ChainSeconds);
-    const float scale = static_cast<float>(view.barWidth() / (ChainSeconds * 10));
+    const double start = m_clock.seconds();
+    const double lengthSeconds = lengthMs ? static_cast<double>(*lengthMs) / 1000.0 : ChainSeconds;
+    const double deadline = start + lengthSeconds + fallbackMarginSeconds;
+    const qint64 fullTenths = barTenthsFor(lengthMs);
+    const double scale = view.barWidth() / static_cast<double>(fullTenths);
     for (;;) {
-        if (m_clock.seconds() > start + ChainSeconds) {
+        // The queued audio and the device's buffer still play after the clock says the
+        // length is over: only the output knows when the last sample has gone out.
+        if (m_sound.drained() || m_clock.seconds() > deadline) {
             view.fillBar(view.barWidth());
             return EntryEnd::TimeUp;
         }
-        const qint64 tenths = elapsedTenths(m_clock.seconds(), start, seconds);
-        view.fillBar(static_cast<double>(tenths * scale));
+        const qint64 tenths = elapsedTenths(m_clock.seconds(), start, fullTenths);
+        view.fillBar(static_cast<double>(tenths) * scale);
         view.waitPass();
         if (AbortRequest)
             return EntryEnd::Aborted;

@@ -41,8 +41,9 @@ public:
     virtual void showFailure() = 0;
 };
 
-// Plays the selected entries one after another, each for its length in whole seconds by
-// the clock, with the requests of the chain window's buttons.
+// Plays the selected entries one after another, each to its end: the next starts when the
+// output reports the sound drained (its length plus a second by the clock, should no report
+// come), with the requests of the chain window's buttons.
 class ChainPlayer final
 {
 public:
@@ -59,11 +60,15 @@ public:
     Outcome run(const ChainSource &source, ChainView &view, bool fromFileList,
                 const std::function<void(const ChainEntry &)> &addEntry);
 
-    // Seconds an entry lasts: the length rounded to nearest (halves to even), at least 1;
-    // a length that cannot be read counts as 1 second.
-    static int chainSecondsFor(std::optional<qint64> lengthMs);
-    // Tenths of a second since the start second S, within 0 and chainSeconds * 10.
-    static qint64 elapsedTenths(double now, qint64 startSecond, int chainSeconds);
+    // Whole seconds of a length, rounded to nearest (halves to even), at least 1; a length
+    // that cannot be read counts as 1 second.
+    static qint64 chainSecondsFor(std::optional<qint64> lengthMs);
+    // Tenths a length fills on the bar: at least one, so a very short file still shows.
+    static qint64 barTenthsFor(std::optional<qint64> lengthMs);
+    // Tenths of a second since start, rounded, within 0 and fullTenths.
+    static qint64 elapsedTenths(double now, double start, qint64 fullTenths);
+    // Without a report from the output an entry ends this long after its length.
+    static constexpr double fallbackMarginSeconds = 1.0;
 
     bool NextRequest = false;
     bool AddRequest = false;
@@ -78,8 +83,8 @@ private:
         Added,
         Aborted
     };
-    EntryEnd wait(const ChainEntry &entry, ChainView &view, bool fromFileList,
-                  const std::function<void(const ChainEntry &)> &addEntry);
+    EntryEnd wait(const ChainEntry &entry, std::optional<qint64> lengthMs, ChainView &view,
+                  bool fromFileList, const std::function<void(const ChainEntry &)> &addEntry);
 
     SoundOutput &m_sound;
     WaveLength &m_waveLength;

@@ -64,13 +64,13 @@ private slots:
     void init();
     void chainSeconds_data();
     void chainSeconds();
-    void playsSelectedEntriesInIndexOrderByTheClock();
+    void playsSelectedEntriesInIndexOrderEachToItsEnd();
     void nextSkipsAtOnceAndTheLastEndsTheChain();
     void requestsHaveTheirPrecedence();
     void addInAFileListChainAddsOnceAndSkips();
     void addIsIgnoredInAPlayListChain();
     void aFileThatCannotBePlayedEndsTheChain();
-    void barStartsEmptyAndFillsInTenths();
+    void barFillsInTenthsAndIsFullAtTheEnd();
     void longFilesKeepACorrectBar();
 
 private:
@@ -90,40 +90,55 @@ void TestChainPlayer::init()
 void TestChainPlayer::chainSeconds_data()
 {
     QTest::addColumn<qint64>("ms");
-    QTest::addColumn<int>("seconds");
-    QTest::newRow("2.4 s") << qint64(2400) << 2;
-    QTest::newRow("2.6 s") << qint64(2600) << 3;
-    QTest::newRow("0.4 s") << qint64(400) << 1;
-    QTest::newRow("0.5 s") << qint64(500) << 1;
-    QTest::newRow("2.5 s, half to even") << qint64(2500) << 2;
-    QTest::newRow("3.5 s, half to even") << qint64(3500) << 4;
-    QTest::newRow("two hours") << qint64(7200000) << 7200;
+    QTest::addColumn<qint64>("seconds");
+    QTest::newRow("2.4 s") << qint64(2400) << qint64(2);
+    QTest::newRow("2.6 s") << qint64(2600) << qint64(3);
+    QTest::newRow("0.4 s") << qint64(400) << qint64(1);
+    QTest::newRow("0.5 s") << qint64(500) << qint64(1);
+    QTest::newRow("2.5 s, half to even") << qint64(2500) << qint64(2);
+    QTest::newRow("3.5 s, half to even") << qint64(3500) << qint64(4);
+    QTest::newRow("two hours") << qint64(7200000) << qint64(7200);
+    // 4.1 GB of 8-bit mono at 1 Hz: far past what an int holds.
+    QTest::newRow("4.1 GB at 1 Hz") << qint64(4'100'000'000'000) << qint64(4'100'000'000);
 }
 
 void TestChainPlayer::chainSeconds()
 {
     QFETCH(qint64, ms);
-    QFETCH(int, seconds);
+    QFETCH(qint64, seconds);
     QCOMPARE(ChainPlayer::chainSecondsFor(ms), seconds);
-    QCOMPARE(ChainPlayer::chainSecondsFor(std::nullopt), 1); // unreadable length: still plays
+    QCOMPARE(ChainPlayer::chainSecondsFor(std::nullopt), qint64(1)); // unreadable: still plays
+    // The bar of the longest file still counts whole tenths, and a file under a tenth has one.
+    QVERIFY(ChainPlayer::barTenthsFor(ms) >= 1);
+    QCOMPARE(ChainPlayer::barTenthsFor(ms), (ms + 99) / 100);
 }
 
-void TestChainPlayer::playsSelectedEntriesInIndexOrderByTheClock()
+void TestChainPlayer::playsSelectedEntriesInIndexOrderEachToItsEnd()
 {
-    m_fakes->waveLength.lengths["/w/b.wav"] = 2400;
+    // b.wav lasts 2.45 s and the output reports it drained 100 ms later; d.wav is under a
+    // tenth; f.wav never reports and ends a second after its length by the clock.
+    m_fakes->waveLength.lengths = {{"/w/b.wav", 2450}, {"/w/d.wav", 50}, {"/w/f.wav", 950}};
+    m_fakes->sound.drainSeconds = {{"/w/b.wav", 2.55}, {"/w/d.wav", 0.15}};
+    QList<int> passesOf(3, 0);
+    m_view->onPass = [&](ChainPlayer &, int entry, int pass) { passesOf[entry] = pass; };
     const auto outcome =
-        m_player->run(sourceOf({"a.wav", "b.wav", "c.wav", "d.wav"}, {3, 1}), *m_view, true, {});
+        m_player->run(sourceOf({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav", "f.wav"}, {5, 3, 1}),
+                      *m_view, true, {});
     QCOMPARE(outcome, ChainPlayer::Outcome::Finished);
-    QCOMPARE(m_fakes->sound.played, QStringList({"/w/b.wav", "/w/d.wav"}));
-    QCOMPARE(m_view->names, QStringList({"B.WAV", "D.WAV"}));
+    QCOMPARE(m_fakes->sound.played, QStringList({"/w/b.wav", "/w/d.wav", "/w/f.wav"}));
+    QCOMPARE(m_view->names, QStringList({"B.WAV", "D.WAV", "F.WAV"}));
     QVERIFY(m_view->addEnabled);
-    // b.wav lasts 2 s by the clock, d.wav 1 s: about 20 and 10 passes of a tenth.
-    QVERIFY2(m_view->passes >= 29 && m_view->passes <= 33,
-             qPrintable(QString::number(m_view->passes)));
-    // Each entry ends with the whole bar.
-    const int secondClear = static_cast<int>(m_view->fills.lastIndexOf(-1));
-    QCOMPARE(m_view->fills.at(secondClear - 1), 200.0);
+    // A tenth a pass: nothing is cut at the rounded second (b.wav would end after 20).
+    QCOMPARE(passesOf, QList<int>({26, 2, 20}));
+    // Each entry ends with the whole bar, the short one too.
+    const QList<int> clears = {static_cast<int>(m_view->fills.indexOf(-1)),
+                               static_cast<int>(m_view->fills.indexOf(-1, 1)),
+                               static_cast<int>(m_view->fills.lastIndexOf(-1))};
+    QCOMPARE(m_view->fills.at(clears[1] - 1), 200.0);
+    QCOMPARE(m_view->fills.at(clears[2] - 1), 200.0);
     QCOMPARE(m_view->fills.last(), 200.0);
+    // The bar grows in tenths of the real length: halfway through b.wav, half the bar.
+    QCOMPARE(m_view->fills.at(clears[0] + 13), 200.0 * 12 / 25);
 }
 
 void TestChainPlayer::nextSkipsAtOnceAndTheLastEndsTheChain()
@@ -206,27 +221,26 @@ void TestChainPlayer::aFileThatCannotBePlayedEndsTheChain()
     QCOMPARE(m_fakes->sound.attempts, QStringList({"/w/a.wav", "/w/b.wav"}));
 }
 
-void TestChainPlayer::barStartsEmptyAndFillsInTenths()
+void TestChainPlayer::barFillsInTenthsAndIsFullAtTheEnd()
 {
-    // The clock at x.6 rounds the start second up: the first tenths come out negative and
-    // show as an empty bar.
+    // Counted from the start itself, not a rounded second: no tenths are lost at either end.
     m_fakes->clock.now = 1000.6;
     m_fakes->waveLength.fallback = 2000;
     m_player->run(sourceOf({"a.wav"}, {0}), *m_view, true, {});
     QCOMPARE(m_view->fills.at(0), -1.0);
     QCOMPARE(m_view->fills.at(1), 0.0);
-    QCOMPARE(m_view->fills.at(2), 0.0);
-    // Then one tenth of two seconds is 200 / 20 = 10 pixels of bar.
-    QCOMPARE(m_view->fills.at(6), 10.0);
-    QCOMPARE(m_view->fills.at(7), 20.0);
-    QCOMPARE(ChainPlayer::elapsedTenths(1003.0, 1001, 2), qint64(20)); // never past full
-    QCOMPARE(ChainPlayer::elapsedTenths(1000.6, 1001, 2), qint64(0));
+    // One tenth of two seconds is 200 / 20 = 10 pixels of bar.
+    QCOMPARE(m_view->fills.at(2), 10.0);
+    QCOMPARE(m_view->fills.at(3), 20.0);
+    QCOMPARE(m_view->fills.last(), 200.0);
+    QCOMPARE(ChainPlayer::elapsedTenths(1003.0, 1000.6, 20), qint64(20)); // never past full
+    QCOMPARE(ChainPlayer::elapsedTenths(1000.5, 1000.6, 20), qint64(0));
 }
 
 void TestChainPlayer::longFilesKeepACorrectBar()
 {
     // Two hours are 72,000 tenths: past the old 16-bit limit, still exact.
-    QCOMPARE(ChainPlayer::elapsedTenths(1000 + 3600.0, 1000, 7200), qint64(36000));
+    QCOMPARE(ChainPlayer::elapsedTenths(1000 + 3600.0, 1000, 72000), qint64(36000));
     m_fakes->waveLength.fallback = 7200000;
     m_view->tick = 600; // ten minutes a pass
     m_player->run(sourceOf({"long.wav"}, {0}), *m_view, true, {});

@@ -1,6 +1,6 @@
 #include "Fakes.h"
-#include "TestFiles.h"
 #include "ModalAnswerer.h"
+#include "TestFiles.h"
 #include "app/Form1.h"
 #include "browser/FileList.h"
 #include "playback/ChainPlayer.h"
@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-
 
 class TestPlayback : public QObject
 {

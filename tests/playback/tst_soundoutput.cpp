@@ -1,14 +1,77 @@
+#include "Fakes.h"
 #include "WaveWriter.h"
+#include "platform/RegularFile.h"
 #include "platform/SoundOutput.h"
+#include "platform/StereoConverter.h"
 #include "platform/WaveFile.h"
+#include "playback/ChainPlayer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Runs work on a thread of its own and waits at most five seconds for it: a call that
+// hangs fails the test instead of blocking it (the thread is left behind).
+bool returnsInTime(const std::function<void()> &work)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([work, done] {
+        work();
+        *done = true;
+    }).detach();
+    QElapsedTimer timer;
+    timer.start();
+    while (!*done && timer.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return *done;
+}
+
+// The chain window reduced to its waiting.
+class SilentView final : public ChainView
+{
+public:
+    void setAddEnabled(bool) override {}
+    void showName(const QString &) override {}
+    double barWidth() const override { return 100; }
+    void clearBar() override {}
+    void fillBar(double) override {}
+    void waitPass() override { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }
+    void showFailure() override { ++failures; }
+    int failures = 0;
+};
+
+// A file of one constant level on both channels, at the device's rate: what reaches the
+// device is then that level, so any jump in the output is the program's doing.
+bool writeLevel(const QString &path, double seconds, float level)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const auto frames = static_cast<sf_count_t>(seconds * info.samplerate);
+    std::vector<float> samples(static_cast<size_t>(frames) * 2, level);
+    const bool ok = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return ok;
+}
+
+} // namespace
 
 // The real output, into SDL's disk driver: what would reach the speakers lands in a file.
 class TestSoundOutput : public QObject
@@ -23,6 +86,13 @@ private slots:
     void brokenFilesAreRefusedAtOnce();
     void damagedSizesPlayWhatIsThere();
     void aNewSoundEndsTheOldOne();
+    void aReplacedSoundFadesOut();
+    void drainsAfterTheLastSample();
+    void specialFilesAreRefusedAtOnce_data();
+    void specialFilesAreRefusedAtOnce();
+    void everyRateReachesTheDeviceWhole_data();
+    void everyRateReachesTheDeviceWhole();
+    void formatChangesAndClosingNeverWait();
 
 private:
     QByteArray waitForOutput(qint64 bytes);
@@ -36,7 +106,8 @@ void TestSoundOutput::initTestCase()
     m_outputFile = m_dir.filePath("device.raw");
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(m_outputFile));
-    qputenv("SDL_DISKAUDIODELAY", "0");
+    // In real time, as a sound card takes it: waits on the device show as they would.
+    qunsetenv("SDL_DISKAUDIODELAY");
     m_output = std::make_unique<SdlSoundOutput>();
     QVERIFY(m_output->deviceCount() >= 1);
 }
@@ -54,17 +125,26 @@ QByteArray TestSoundOutput::waitForOutput(qint64 bytes)
 
 void TestSoundOutput::playsExactlyTheTone()
 {
+    // At the device's own rate and channels the samples pass unchanged.
     const QString path = m_dir.filePath("tone.wav");
-    QVERIFY(writeTone(path, 0.25, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+    QVERIFY(writeTone(path, 0.25, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+    const qint64 start = QFileInfo(m_outputFile).size();
     QVERIFY(m_output->play(path));
-    constexpr int frames = 2000;
-    const QByteArray written = waitForOutput(frames * sizeof(float));
-    QVERIFY(written.size() >= qsizetype(frames * sizeof(float)));
-    std::vector<float> samples(frames);
-    std::memcpy(samples.data(), written.constData(), frames * sizeof(float));
-    for (int f = 0; f < frames; ++f) {
-        const float expected = 0.5f * static_cast<float>(std::sin(2 * M_PI * 440.0 * f / 8000));
-        QVERIFY2(std::fabs(samples[f] - expected) < 1e-5, qPrintable(QString("frame %1").arg(f)));
+    constexpr int frames = 4000;
+    const QByteArray written = waitForOutput(start + frames * 2 * sizeof(float)).mid(start);
+    QVERIFY(written.size() >= qsizetype(frames * 2 * sizeof(float)));
+    std::vector<float> samples(frames * 2);
+    std::memcpy(samples.data(), written.constData(), samples.size() * sizeof(float));
+    // The device may have taken silence before the sound arrived.
+    int first = 0;
+    while (first < frames && samples[first * 2 + 2] == 0.0f)
+        ++first;
+    for (int f = 0; f + first < frames; ++f) {
+        const float expected = 0.5f * static_cast<float>(std::sin(2 * M_PI * 440.0 * f / 48000));
+        const float left = samples[(first + f) * 2];
+        const float right = samples[(first + f) * 2 + 1];
+        QVERIFY2(std::fabs(left - expected) < 1e-5 && left == right,
+                 qPrintable(QString("frame %1").arg(f)));
     }
 }
 
@@ -173,6 +253,174 @@ void TestSoundOutput::aNewSoundEndsTheOldOne()
     QVERIFY(m_output->play(shortTone));
     QVERIFY(m_output->play(shortTone));
     // Playing returns at once and the worker of the long tone is gone: nothing hangs here.
+}
+
+void TestSoundOutput::aReplacedSoundFadesOut()
+{
+    const QString loud = m_dir.filePath("level.wav");
+    const QString quiet = m_dir.filePath("silence.wav");
+    QVERIFY(writeLevel(loud, 2.0, 0.5f));
+    QVERIFY(writeLevel(quiet, 0.3, 0.0f));
+    // Whatever an earlier case played has gone out first.
+    QTRY_VERIFY_WITH_TIMEOUT(m_output->drained(), 5000);
+    const qint64 start = QFileInfo(m_outputFile).size();
+    QVERIFY(m_output->play(loud));
+    QTest::qWait(300);
+    QVERIFY(m_output->play(quiet));
+    const QByteArray written = waitForOutput(start + 48000 * 2 * sizeof(float)).mid(start);
+    const auto *samples = reinterpret_cast<const float *>(written.constData());
+    const qsizetype frames = written.size() / qsizetype(2 * sizeof(float));
+    qsizetype onset = 0;
+    while (onset < frames && samples[onset * 2] < 0.25f)
+        ++onset;
+    QVERIFY2(onset < frames / 2, "the loud sound never reached the device");
+    // From its first full sample on, the level only falls gently: 5 ms of fade is 240
+    // steps of about 0.002, where a cut is one step of 0.5.
+    float largest = 0;
+    qsizetype fallsAt = -1;
+    for (qsizetype f = onset + 1; f < frames; ++f) {
+        const float jump = std::fabs(samples[f * 2] - samples[(f - 1) * 2]);
+        largest = std::max(largest, jump);
+        if (fallsAt < 0 && samples[f * 2] < 0.25f)
+            fallsAt = f;
+    }
+    QVERIFY2(fallsAt > onset, "the replacement never reached the device");
+    QVERIFY2(largest < 0.01f, qPrintable(QString("a jump of %1").arg(largest)));
+}
+
+void TestSoundOutput::drainsAfterTheLastSample()
+{
+    const QString path = m_dir.filePath("drain.wav");
+    QVERIFY(writeTone(path, 0.6, 22050));
+    QElapsedTimer timer;
+    QVERIFY(m_output->play(path));
+    timer.start();
+    QVERIFY(!m_output->drained());
+    QTRY_VERIFY_WITH_TIMEOUT(m_output->drained(), 5000);
+    // In real time the device cannot have taken 0.6 s of sound sooner.
+    QVERIFY2(timer.elapsed() >= 500, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestSoundOutput::specialFilesAreRefusedAtOnce_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *kind : {"fifo", "directory", "device", "socket", "unreadable"})
+        QTest::newRow(kind) << QString(kind);
+}
+
+void TestSoundOutput::specialFilesAreRefusedAtOnce()
+{
+    QFETCH(QString, kind);
+    const QString path = m_dir.filePath(kind + ".wav");
+    const QByteArray native = QFile::encodeName(path);
+    int socketFd = -1;
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    } else if (kind == "directory") {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == "device") {
+        QVERIFY(QFile::link("/dev/zero", path));
+    } else if (kind == "socket") {
+        socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        QVERIFY(native.size() < qsizetype(sizeof(address.sun_path)));
+        std::memcpy(address.sun_path, native.constData(), native.size());
+        QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+    } else {
+        QVERIFY(writeTone(path, 0.1));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        if (QFile(path).open(QIODevice::ReadOnly))
+            QSKIP("running as a user who reads every file");
+    }
+    bool played = true;
+    bool measured = true;
+    bool listed = true;
+    SilentView view;
+    auto outcome = ChainPlayer::Outcome::Finished;
+    const bool returned = returnsInTime([&] {
+        played = m_output->play(path);
+        measured = SndfileWaveLength().lengthMs(path).has_value();
+        listed = isReadableRegularFile(path);
+        SndfileWaveLength length;
+        FakeClock clock;
+        ChainPlayer chain(*m_output, length, clock);
+        outcome = chain.run({[] { return 2; }, [](int) { return true; },
+                             [path](int) {
+                                 return ChainEntry{path, "x.wav"};
+                             }},
+                            view, true, {});
+    });
+    if (!returned && kind == "fifo") // let the blocked open go before the test ends
+        ::close(::open(native.constData(), O_WRONLY | O_NONBLOCK));
+    if (socketFd >= 0)
+        ::close(socketFd);
+    QVERIFY2(returned, "the open waited");
+    QVERIFY(!played);
+    QVERIFY(!measured);
+    QVERIFY(!listed);
+    QCOMPARE(outcome, ChainPlayer::Outcome::Failed);
+    QCOMPARE(view.failures, 1);
+}
+
+void TestSoundOutput::everyRateReachesTheDeviceWhole_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("frames");
+    QTest::newRow("1 Hz") << 1 << 1 << 10;
+    QTest::newRow("100 Hz, 10 s") << 100 << 1 << 1000;
+    QTest::newRow("8 kHz stereo") << 8000 << 2 << 80000;
+    QTest::newRow("44.1 kHz 3 channels") << 44100 << 3 << 44100;
+    QTest::newRow("48 kHz 8 channels") << 48000 << 8 << 48000;
+    QTest::newRow("384 kHz") << 384000 << 1 << 384000;
+}
+
+void TestSoundOutput::everyRateReachesTheDeviceWhole()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, frames);
+    constexpr int deviceRate = 48000;
+    StereoConverter converter(rate, channels, deviceRate);
+    QVERIFY(converter.valid());
+    std::vector<float> in(static_cast<size_t>(frames) * channels, 0.25f);
+    std::vector<float> out;
+    // Handed over in big blocks, as a decoder would: the converter must not lose any.
+    for (int done = 0; done < frames; done += 1024)
+        converter.convert(in.data() + static_cast<size_t>(done) * channels,
+                          std::min(1024, frames - done), out);
+    converter.flush(out);
+    const double expected = static_cast<double>(frames) * deviceRate / rate;
+    const double got = static_cast<double>(out.size()) / 2;
+    QVERIFY2(std::fabs(got - expected) <= expected * 0.002 + 64,
+             qPrintable(QString("%1 frames for %2").arg(got).arg(expected)));
+    // Mixed down without clipping: a constant level stays that level.
+    QVERIFY(std::fabs(out[out.size() / 2] - 0.25f) < 0.01f);
+}
+
+void TestSoundOutput::formatChangesAndClosingNeverWait()
+{
+    struct File
+    {
+        const char *name;
+        double seconds;
+        int rate;
+        int channels;
+    };
+    const QList<File> files = {{"cd.wav", 0.5, 44100, 2},       {"low.wav", 2.0, 100, 1},
+                               {"phone.wav", 0.5, 8000, 1},     {"one-hertz.wav", 3.0, 1, 1},
+                               {"surround.wav", 0.5, 48000, 6}, {"low.wav", 2.0, 100, 1}};
+    for (const File &file : files) {
+        const QString path = m_dir.filePath(file.name);
+        QVERIFY(writeTone(path, file.seconds, file.rate, file.channels));
+        bool played = false;
+        QVERIFY2(returnsInTime([&] { played = m_output->play(path); }), file.name);
+        QVERIFY2(played, file.name);
+    }
+    // The program's close, while the 100 Hz file plays.
+    QVERIFY(returnsInTime([&] { m_output.reset(); }));
+    m_output = std::make_unique<SdlSoundOutput>();
 }
 
 QTEST_GUILESS_MAIN(TestSoundOutput)

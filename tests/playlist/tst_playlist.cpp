@@ -14,9 +14,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <sys/stat.h>
 
 namespace {
-
 
 const QString internalType = QStringLiteral("application/x-quillon-sonoret-files");
 } // namespace
@@ -242,8 +242,13 @@ void TestPlayList::filesDroppedFromAFileManager()
 {
     Form1 &form = *m_form;
     touch(m_dir->filePath("LOUD.WAV"));
+    // A FIFO and a folder named like wave files would never play: they stay out.
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath("pipe.wav")).constData(), 0600), 0);
+    QVERIFY(QDir(m_dir->path()).mkdir("folder.wav"));
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(m_dir->filePath("b.wav")),
+                  QUrl::fromLocalFile(m_dir->filePath("pipe.wav")),
+                  QUrl::fromLocalFile(m_dir->filePath("folder.wav")),
                   QUrl::fromLocalFile(m_dir->filePath("notes.txt")),
                   QUrl("https://example.invalid/remote.wav"),
                   QUrl::fromLocalFile(m_dir->filePath("LOUD.WAV")),

@@ -27,7 +27,23 @@ public:
     QStringList writes;
 };
 
-// Records what was played; paths in `unplayable` fail as a broken file would.
+// Time stands still unless a test moves it; `step` moves it on every reading.
+class FakeClock final : public Clock
+{
+public:
+    double seconds() const override
+    {
+        const double reading = now;
+        now += step;
+        return reading;
+    }
+    mutable double now = 1000.0;
+    double step = 0.0;
+};
+
+// Records what was played; paths in `unplayable` fail as a broken file would. A sound with
+// an entry in `drainSeconds` reports itself drained that long after its start by `clock`;
+// the others never report.
 class FakeSoundOutput final : public SoundOutput
 {
 public:
@@ -37,13 +53,23 @@ public:
         if (unplayable.contains(path))
             return false;
         played.append(path);
+        startedAt = clock ? clock->now : 0;
         return true;
+    }
+    bool drained() const override
+    {
+        if (played.isEmpty() || !clock || !drainSeconds.contains(played.last()))
+            return false;
+        return clock->now >= startedAt + drainSeconds.value(played.last());
     }
     int deviceCount() override { return devices; }
     int devices = 1;
     QStringList attempts;
     QStringList played;
     QSet<QString> unplayable;
+    const FakeClock *clock = nullptr;
+    QMap<QString, double> drainSeconds;
+    double startedAt = 0;
 };
 
 class FakeWaveLength final : public WaveLength
@@ -57,20 +83,6 @@ public:
     }
     QMap<QString, qint64> lengths;
     std::optional<qint64> fallback = 1000;
-};
-
-// Time stands still unless a test moves it; `step` moves it on every reading.
-class FakeClock final : public Clock
-{
-public:
-    double seconds() const override
-    {
-        const double reading = now;
-        now += step;
-        return reading;
-    }
-    mutable double now = 1000.0;
-    double step = 0.0;
 };
 
 class FakeVolumes final : public Volumes
@@ -121,5 +133,6 @@ struct FakeServices
     FakeDesktop desktop;
     SystemFileOperations files;
 
+    FakeServices() { sound.clock = &clock; }
     Services services() { return {settings, sound, waveLength, clock, volumes, desktop, files}; }
 };

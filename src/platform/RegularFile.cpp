@@ -1,0 +1,42 @@
+#include "RegularFile.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+RegularFile RegularFile::open(const QString &path)
+{
+    RegularFile result;
+    // O_NONBLOCK makes the open of a FIFO return at once; on a regular file it changes nothing.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        result.reason = error == EACCES || error == EPERM
+                            ? QStringLiteral("no permission to read")
+                            : QString::fromLocal8Bit(std::strerror(error));
+        return result;
+    }
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        result.reason = QStringLiteral("not a regular file");
+        return result;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    result.fd = fd;
+    return result;
+}
+
+bool isReadableRegularFile(const QString &path)
+{
+    const RegularFile file = RegularFile::open(path);
+    if (file.ok())
+        ::close(file.fd);
+    return file.ok();
+}
