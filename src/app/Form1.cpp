@@ -85,10 +85,9 @@ Form1::Form1(Services services, QWidget *parent)
     setWindowTitle(QStringLiteral("Quillon Sonoret 2.0"));
     setWindowIcon(QIcon(pictures::loudspeaker()));
     resize(twips::size(7695, 4710));
-    const QSize minimumClient(
-        static_cast<int>(std::ceil(layout::minimumOuterWidth / twips::perPixel)) - decorationWidth,
-        static_cast<int>(std::ceil(layout::minimumOuterHeight / twips::perPixel)) -
-            decorationHeight);
+    const QSize minimumClient(twips::toPixelsRoundedUp(layout::minimumOuterWidth) - decorationWidth,
+                              twips::toPixelsRoundedUp(layout::minimumOuterHeight) -
+                                  decorationHeight);
     setMinimumSize(minimumClient);
     createControls();
     wireBrowser();
@@ -168,6 +167,7 @@ void Form1::wireBrowser()
 {
     m_navigator = new DriveNavigator(
         *Drive1, *Dir1, m_services.volumes, *m_currentDrive, m_services.desktop,
+        DriveNavigator::Beep::OnFailure,
         [this](const QString &text) { messages::stop(this, text); }, this);
     connect(m_navigator, &DriveNavigator::driveChanged, this, [this] {
         Label1->clear();
@@ -176,8 +176,14 @@ void Form1::wireBrowser()
     connect(Dir1, &DirList::pathChanged, this, &Form1::Dir1_Change);
     connect(Dir1, &DirList::openRequested, this, &Form1::openDirectory);
     connect(File1, &FileList::fileClick, this, &Form1::File1_Click);
-    // The lists open on the process's current directory as it is when they are made.
-    Dir1->setPath(m_services.volumes.currentDirectory());
+    // The lists open on the process's current directory as it is when they are made. One
+    // that cannot be read still shows the way up to it, without a message at start.
+    const QString start = m_services.volumes.currentDirectory();
+    if (!Dir1->setPath(start).isEmpty()) {
+        m_listingQuietly = true;
+        Dir1->showUnreadable(start);
+        m_listingQuietly = false;
+    }
 }
 
 void Form1::wirePlayList()
@@ -215,7 +221,8 @@ void Form1::Form_Load()
         splash.exec();
     }
     resize(twips::size(7695, 4710));
-    centreOnScreen(this);
+    // The outer window is centred, frame included, as a stored size is.
+    centreOnScreen(this, size() + decoration());
     state.buttons = true;
     state.file2Dir = false;
     setDragIcon(Image1);
@@ -250,7 +257,8 @@ void Form1::Form_Activate()
 
 void Form1::Form_QueryUnload()
 {
-    m_settings.writeAtClosing(state, outerGeometry());
+    if (!m_settings.writeAtClosing(state, outerGeometry()))
+        messages::settingsNotSavedAtClosing(m_settings.location());
 }
 
 void Form1::Form_Unload()
@@ -328,7 +336,7 @@ void Form1::setOuterGeometry(const OuterGeometry &g)
     if (reachableOnScreens(frame, screens))
         move(frame.topLeft());
     else
-        centreOnScreen(this);
+        centreOnScreen(this, frame.size());
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -345,8 +353,8 @@ void Form1::Form_Resize()
                        twips::fromPixels(height() + decorationHeight));
     const QSizeF raised = raisedToMinimum(outer);
     if (raised != outer) {
-        resize(static_cast<int>(std::ceil(raised.width() / twips::perPixel)) - decorationWidth,
-               static_cast<int>(std::ceil(raised.height() / twips::perPixel)) - decorationHeight);
+        resize(twips::toPixelsRoundedUp(raised.width()) - decorationWidth,
+               twips::toPixelsRoundedUp(raised.height()) - decorationHeight);
     }
     const MainLayout l =
         layoutMainWindow(width(), height(), twips::fromPixels(height() + decorationHeight),
@@ -401,12 +409,23 @@ void Form1::openDirectory(const QString &path)
 
 void Form1::Dir1_Change()
 {
-    if (const QString error = File1->setPath(Dir1->path()); !error.isEmpty()) {
-        File1->refresh();
-        messages::stop(this, error);
-    }
     Label1->clear();
     Label2->clear();
+    const QString error = File1->setPath(Dir1->path());
+    if (error.isEmpty())
+        return;
+    if (m_listingQuietly) {
+        File1->showUnreadable(Dir1->path());
+        return;
+    }
+    // The folder opened but could not be listed. Both lists go back to the folder the file
+    // list still shows: its names joined with another folder's path could reach other files.
+    m_listingQuietly = true;
+    const QString readable = File1->path();
+    if (readable.isEmpty() || !Dir1->setPath(readable).isEmpty())
+        File1->showUnreadable(Dir1->path());
+    m_listingQuietly = false;
+    messages::stop(this, error);
 }
 
 void Form1::File1_Click()
@@ -609,12 +628,21 @@ bool Form1::handleDrag(QObject *watched, QEvent *event)
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
     case QEvent::MouseButtonRelease: {
+        const bool overList = watched == File1->viewport() || watched == List1->viewport();
         const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
-        if (watched == File1->viewport())
-            File1_MouseUp(button);
-        else if (watched == List1->viewport())
-            List1_MouseUp(button);
+        if (overList && event->type() == QEvent::MouseButtonRelease) {
+            if (watched == File1->viewport())
+                File1_MouseUp(button);
+            else
+                List1_MouseUp(button);
+        }
+        // The right button opens a menu over the selection as it is: the list must not see
+        // it, or a press on an unselected entry would select only that one.
+        if (overList && button == Qt::RightButton)
+            return true;
         return QWidget::eventFilter(watched, event);
     }
     case QEvent::ContextMenu:
@@ -983,11 +1011,13 @@ void Form1::mnuCommon_Click(int index)
         break;
     case 2:
         state.autosave = !state.autosave;
-        m_settings.writeAutosave(state.autosave);
+        if (!m_settings.writeAutosave(state.autosave))
+            messages::settingsNotSaved(this, m_settings.location());
         break;
     case 3:
         state.autoCondition = !state.autoCondition;
-        m_settings.writeAutoCondition(state.autoCondition);
+        if (!m_settings.writeAutoCondition(state.autoCondition))
+            messages::settingsNotSaved(this, m_settings.location());
         break;
     case 5:
         About();

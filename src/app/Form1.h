@@ -194,4 +194,7 @@ private:
     bool m_closed = false;
     bool m_loading = false;
     bool m_endedWhileLoading = false;
+    // A folder that cannot be listed is shown empty without a message (at start, and on the
+    // way back from a folder that failed).
+    bool m_listingQuietly = false;
 };

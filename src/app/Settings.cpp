@@ -99,33 +99,39 @@ OuterGeometry Settings::readGeometry(QSizeF screen, QSizeF minimum) const
     return g;
 }
 
-void Settings::writeAtClosing(const SettingsState &state, const OuterGeometry &geometry)
+bool Settings::writeAtClosing(const SettingsState &state, const OuterGeometry &geometry)
 {
-    writeAutosave(state.autosave);
-    writeAutoCondition(state.autoCondition);
+    bool saved = writeAutosave(state.autosave);
+    saved = writeAutoCondition(state.autoCondition) && saved;
     if (state.autosave) {
-        m_store.write(startup, keyButtons, boolText(state.buttons));
-        m_store.write(startup, keyFile2Dir, boolText(state.file2Dir));
+        saved = m_store.write(startup, keyButtons, boolText(state.buttons)) && saved;
+        saved = m_store.write(startup, keyFile2Dir, boolText(state.file2Dir)) && saved;
     }
     if (state.autoCondition) {
-        m_store.write(startup, keyWidth, singleText(geometry.width));
-        m_store.write(startup, keyHeight, singleText(geometry.height));
-        m_store.write(startup, keyTop, singleText(geometry.top));
-        m_store.write(startup, keyLeft, singleText(geometry.left));
+        saved = m_store.write(startup, keyWidth, singleText(geometry.width)) && saved;
+        saved = m_store.write(startup, keyHeight, singleText(geometry.height)) && saved;
+        saved = m_store.write(startup, keyTop, singleText(geometry.top)) && saved;
+        saved = m_store.write(startup, keyLeft, singleText(geometry.left)) && saved;
     }
+    return saved;
 }
 
-void Settings::writeAutosave(bool value)
+bool Settings::writeAutosave(bool value)
 {
-    m_store.write(startup, keyAutosave, boolText(value));
+    return m_store.write(startup, keyAutosave, boolText(value));
 }
 
-void Settings::writeAutoCondition(bool value)
+bool Settings::writeAutoCondition(bool value)
 {
-    m_store.write(startup, keyAutoCondition, boolText(value));
+    return m_store.write(startup, keyAutoCondition, boolText(value));
 }
 
-void Settings::writeSoundEditor(const QString &command)
+bool Settings::writeSoundEditor(const QString &command)
 {
-    m_store.write(soundEditorSection, keyDefault, command);
+    return m_store.write(soundEditorSection, keyDefault, command);
+}
+
+QString Settings::location() const
+{
+    return m_store.location();
 }

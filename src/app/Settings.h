@@ -43,10 +43,13 @@ public:
     OuterGeometry readGeometry(QSizeF screen, QSizeF minimum) const;
 
     // What closing writes: the two switches always, the style and the geometry when asked.
-    void writeAtClosing(const SettingsState &state, const OuterGeometry &geometry);
-    void writeAutosave(bool value);
-    void writeAutoCondition(bool value);
-    void writeSoundEditor(const QString &command);
+    // Each write answers false when the settings file could not be written.
+    bool writeAtClosing(const SettingsState &state, const OuterGeometry &geometry);
+    bool writeAutosave(bool value);
+    bool writeAutoCondition(bool value);
+    bool writeSoundEditor(const QString &command);
+    // The settings file, to name it when it cannot be written.
+    QString location() const;
 
     static QString boolText(bool value);
     static bool parseBool(const std::optional<QString> &text, bool fallback);

@@ -41,6 +41,16 @@ QString DirList::setPath(const QString &path)
     return {};
 }
 
+void DirList::showUnreadable(const QString &path)
+{
+    const QString clean = cleanDirectory(path);
+    if (clean == m_path)
+        return;
+    m_path = clean;
+    rebuild();
+    emit pathChanged();
+}
+
 void DirList::rebuild()
 {
     clear();
@@ -87,4 +97,7 @@ void DirList::keyPressEvent(QKeyEvent *event)
         return;
     }
     QTreeWidget::keyPressEvent(event);
+    // Enter opens the folder and is done: passed on, a dialog would press a button with it.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        event->accept();
 }

@@ -41,6 +41,12 @@ void DriveList::setDrive(const QString &root)
     setCurrentIndex(index);
 }
 
+void DriveList::showDrive(const QString &root)
+{
+    const QSignalBlocker blocker(this);
+    setDrive(root);
+}
+
 void DriveList::showPopup()
 {
     // Volumes come and go (a stick plugged in): list what is mounted now.

@@ -16,6 +16,8 @@ public:
     // Choosing another volume raises driveChanged, also from code (and nested inside a
     // running handler, as the drive change relies on).
     void setDrive(const QString &root);
+    // Shows that volume without raising driveChanged: the list following the directory list.
+    void showDrive(const QString &root);
 
 signals:
     void driveChanged();

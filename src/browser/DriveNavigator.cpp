@@ -41,19 +41,23 @@ bool CurrentDrive::changeDirectory(const QString &dir)
 }
 
 DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volumes,
-                               CurrentDrive &current, Desktop &desktop,
+                               CurrentDrive &current, Desktop &desktop, Beep beep,
                                std::function<void(const QString &)> showError, QObject *parent)
     : QObject(parent), m_drives(drives), m_dirs(dirs), m_volumes(volumes), m_current(current),
-      m_desktop(desktop), m_showError(std::move(showError))
+      m_desktop(desktop), m_beep(beep), m_showError(std::move(showError))
 {
     connect(&m_drives, &DriveList::driveChanged, this, &DriveNavigator::driveChange);
+    // Every folder reaches "/" here, so walking up can leave the volume the list shows.
+    connect(&m_dirs, &DirList::pathChanged, this,
+            [this] { m_drives.showDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path())); });
 }
 
 void DriveNavigator::driveChange()
 {
     const QString root = m_drives.drive();
     if (const QString error = m_volumes.probe(root); !error.isEmpty()) {
-        m_desktop.beep();
+        if (m_beep == Beep::OnFailure)
+            m_desktop.beep();
         m_showError(error);
         m_drives.setDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path()));
         return;

@@ -31,14 +31,21 @@ private:
     QMap<QString, QString> m_lastDirectory;
 };
 
-// The drive change of a drive list and directory list pair: probe, beep and message when
-// the volume cannot be read, and the return to the directory list's volume.
+// The drive change of a drive list and directory list pair: probe, message (and in the main
+// window a beep) when the volume cannot be read, and the return to the directory list's
+// volume. The drive list always shows the volume that holds the directory list's folder, so
+// choosing a volume always moves the lists, also after the user walked out of it.
 class DriveNavigator final : public QObject
 {
     Q_OBJECT
 public:
+    enum class Beep
+    {
+        OnFailure,
+        Never
+    };
     DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volumes, CurrentDrive &current,
-                   Desktop &desktop, std::function<void(const QString &)> showError,
+                   Desktop &desktop, Beep beep, std::function<void(const QString &)> showError,
                    QObject *parent);
 
     // Runs whenever the drive list's choice changes, also when the handler itself puts it
@@ -55,5 +62,6 @@ private:
     Volumes &m_volumes;
     CurrentDrive &m_current;
     Desktop &m_desktop;
+    Beep m_beep;
     std::function<void(const QString &)> m_showError;
 };

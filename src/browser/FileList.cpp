@@ -28,6 +28,12 @@ QString FileList::setPath(const QString &path)
     return {};
 }
 
+void FileList::showUnreadable(const QString &path)
+{
+    m_path = path;
+    showEntries({});
+}
+
 void FileList::refresh()
 {
     // A directory that vanished shows as empty rather than as stale names.

@@ -14,6 +14,8 @@ public:
     // Reads the directory; nothing is selected afterwards. Empty, or the system's text when
     // the directory cannot be read (the list then keeps what it showed).
     QString setPath(const QString &path);
+    // A directory that cannot be read: the list is empty and its path is that directory.
+    void showUnreadable(const QString &path);
     // Re-reads the same directory: gone files disappear, new ones appear, no selection.
     void refresh();
 

@@ -57,10 +57,14 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
             fail();
             continue;
         }
-        copied.append(i);
-        // Each source goes right after its own copy is complete, never before.
-        if (deleteOrigin && !files.removeFile(source).ok)
+        // Each source goes right after its own copy is complete and its name in the
+        // destination folder is on the disk, never before. A source that stays keeps its
+        // place in the play list, as a failed copy does.
+        if (deleteOrigin && (!files.syncFolder(folder).ok || !files.removeFile(source).ok)) {
             fail();
+            continue;
+        }
+        copied.append(i);
     }
     return copied;
 }

@@ -23,7 +23,7 @@ QString destinationFolder(const QString &chosen);
 
 // Copies (or, with deleteOrigin, moves) the sources given by index to the destination
 // folder. A failed copy leaves the source alone; onFirstFailure runs once. Returns the
-// indices whose copy succeeded, in order.
+// indices that are done, in order: copied, and for a move also gone from their place.
 QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QList<int> &indices,
                      const QString &destination, bool deleteOrigin,
                      const std::function<void()> &onFirstFailure);

@@ -5,6 +5,7 @@
 #include "browser/DriveNavigator.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
+#include "ui/DialogKeys.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
@@ -26,7 +27,8 @@ Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWi
 
     Dir1 = placed<DirList>(this, "Dir1", twips::rect(120, 120, 3495, 2565));
     Dir1->setAccessibleName(QStringLiteral("Directories"));
-    Dir1->setPath(volumes.currentDirectory());
+    if (!Dir1->setPath(volumes.currentDirectory()).isEmpty())
+        Dir1->showUnreadable(volumes.currentDirectory());
 
     Check1 = placed<QCheckBox>(this, "Check1", twips::rect(120, 3120, 3495, 255),
                                QStringLiteral("Delete origin after copying"));
@@ -36,13 +38,14 @@ Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWi
     Command2 = placed<QPushButton>(this, "Command2", twips::rect(2520, 3600, 1095, 375),
                                    QStringLiteral("C&ancel"));
 
+    enterPressesOnlyTheFocusedButton(this);
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, Command1);
     setTabOrder(Command1, Command2);
     setTabOrder(Command2, Check1);
 
     m_navigator = new DriveNavigator(
-        *Drive1, *Dir1, volumes, currentDrive, desktop,
+        *Drive1, *Dir1, volumes, currentDrive, desktop, DriveNavigator::Beep::Never,
         [this](const QString &text) { messages::stop(this, text); }, this);
     connect(Dir1, &DirList::openRequested, this, &Form3::openDirectory);
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);

@@ -4,6 +4,8 @@
 #include "app/Settings.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
+#include "ui/DialogKeys.h"
+#include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
@@ -59,6 +61,7 @@ Form4::Form4(QString &soundEditor, Settings &settings, Volumes &volumes, QWidget
     connect(Command3, &QPushButton::clicked, this, &Form4::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form4::Command4_Click);
 
+    enterPressesOnlyTheFocusedButton(this);
     setTabOrder(Command4, Command1);
     setTabOrder(Command1, Command3);
     setTabOrder(Command3, Text1);
@@ -99,7 +102,8 @@ void Form4::Command1_Click()
     const bool blank = entry.trimmed().isEmpty();
     if (Check1->isChecked() && !blank) {
         m_soundEditor = entry;
-        m_settings.writeSoundEditor(entry);
+        if (!m_settings.writeSoundEditor(entry))
+            messages::settingsNotSaved(this, m_settings.location());
     }
     if (!blank)
         m_soundEditor = entry;

@@ -2,15 +2,18 @@
 
 #include "RegularFile.h"
 
-#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -41,29 +44,163 @@ FileResult checkDeletable(const QString &path)
 
 } // namespace
 
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// A trash folder with its files/ and info/, made if missing (only the user may enter it);
+// false when it cannot be made or is not a real folder of this user's.
+bool ensureTrash(const QString &trash)
+{
+    for (const QString &dir :
+         {trash, trash + QStringLiteral("/files"), trash + QStringLiteral("/info")}) {
+        if (::mkdir(native(dir).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+        struct stat status
+        {
+        };
+        if (::lstat(native(dir).constData(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+            status.st_uid != ::getuid())
+            return false;
+    }
+    return true;
+}
+
+// Where a file on that device goes, by the freedesktop.org trash specification: the home
+// trash for the volume of the user's data folder, else the volume's own trash (the shared
+// $topdir/.Trash/$uid an administrator prepared, or $topdir/.Trash-$uid). Empty when the
+// volume has none and none can be made.
+QString trashFor(const QString &path, dev_t device)
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QDir().mkpath(dataHome);
+    struct stat home
+    {
+    };
+    if (::stat(native(dataHome).constData(), &home) == 0 && home.st_dev == device) {
+        const QString trash = dataHome + QStringLiteral("/Trash");
+        return ensureTrash(trash) ? trash : QString();
+    }
+    QString top = QStorageInfo(QFileInfo(path).absolutePath()).rootPath();
+    if (top.endsWith(QLatin1Char('/')))
+        top.chop(1);
+    const QString uid = QString::number(::getuid());
+    const QString shared = top + QStringLiteral("/.Trash");
+    struct stat sharedStatus
+    {
+    };
+    if (::lstat(native(shared).constData(), &sharedStatus) == 0 && S_ISDIR(sharedStatus.st_mode) &&
+        (sharedStatus.st_mode & S_ISVTX) && ensureTrash(shared + QLatin1Char('/') + uid))
+        return shared + QLatin1Char('/') + uid;
+    const QString own = top + QStringLiteral("/.Trash-") + uid;
+    return ensureTrash(own) ? own : QString();
+}
+
+// The name in the trash: the file's own, then "name.2.wav" and so on; names too long to
+// carry ".trashinfo" get a short one.
+QString trashName(const QFileInfo &file, int attempt)
+{
+    const QString suffix = file.suffix().isEmpty() ? QString() : QLatin1Char('.') + file.suffix();
+    QString name =
+        attempt == 1
+            ? file.fileName()
+            : QStringLiteral("%1.%2%3").arg(file.completeBaseName()).arg(attempt).arg(suffix);
+    constexpr qsizetype longestName = 240;
+    if (native(name).size() > longestName)
+        name = QStringLiteral("deleted-%1%2").arg(attempt).arg(suffix);
+    return name;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t put =
+            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+// Moves the file into the trash folder with its .trashinfo entry, whose Path is
+// percent-encoded so that any name (a newline, "%", spaces) reads back as it was. Returns
+// 0 or an errno value.
+int trashInto(const QString &trash, const QString &path)
+{
+    const QFileInfo file(path);
+    const QByteArray entry =
+        QByteArrayLiteral("[Trash Info]\nPath=") +
+        native(file.absoluteFilePath()).toPercentEncoding("/") +
+        QByteArrayLiteral("\nDeletionDate=") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() +
+        '\n';
+    constexpr int attempts = 10000;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        const QString name = trashName(file, attempt);
+        const QByteArray info =
+            native(trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"));
+        // The entry is made first and exclusively: it reserves the name in the trash.
+        const int fd = ::open(info.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return errno;
+        const bool written = writeAll(fd, entry);
+        const int writeError = errno;
+        ::close(fd);
+        if (!written) {
+            ::unlink(info.constData());
+            return writeError;
+        }
+        const QByteArray target = native(trash + QStringLiteral("/files/") + name);
+        int moved = ::renameat2(AT_FDCWD, native(path).constData(), AT_FDCWD, target.constData(),
+                                RENAME_NOREPLACE);
+        if (moved != 0 && errno == EINVAL) {
+            // A volume without "no replace" renames: look first, then rename.
+            struct stat taken
+            {
+            };
+            errno = EEXIST;
+            moved = ::lstat(target.constData(), &taken) == 0
+                        ? -1
+                        : ::rename(native(path).constData(), target.constData());
+        }
+        if (moved == 0)
+            return 0;
+        const int renameError = errno;
+        ::unlink(info.constData());
+        if (renameError != EEXIST)
+            return renameError;
+    }
+    return EEXIST;
+}
+
+} // namespace
+
 FileResult SystemFileOperations::moveToTrash(const QString &path)
 {
     if (FileResult check = checkDeletable(path); !check.ok)
         return check;
-    // Qt 6.4 does not make the parents of the home trash; when they are missing it "trashes"
-    // into ./files of the current directory instead. Make sure the trash is there first.
-    const QString homeTrash =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-        QStringLiteral("/Trash");
-    QDir().mkpath(homeTrash + QStringLiteral("/files"));
-    QDir().mkpath(homeTrash + QStringLiteral("/info"));
-    QString inTrash;
-    if (QFile::moveToTrash(path, &inTrash)) {
-        if (QFileInfo(inTrash).isAbsolute())
-            return {};
-        // Still no trash: put the file back where it was, then delete it as asked.
-        if (!QFile::rename(inTrash, path))
-            return FileResult::failure(systemText(EIO));
-        QFile::remove(QFileInfo(inTrash).dir().filePath(QStringLiteral("../info/")) +
-                      QFileInfo(inTrash).fileName() + QStringLiteral(".trashinfo"));
-    }
-    // No trash on this volume (or none can be made): delete for good, as asked.
-    return removeFile(path);
+    struct stat status
+    {
+    };
+    if (::lstat(native(path).constData(), &status) != 0)
+        return FileResult::failure(systemText(errno));
+    const QString trash = trashFor(path, status.st_dev);
+    const int error = trash.isEmpty() ? EXDEV : trashInto(trash, path);
+    if (error == 0)
+        return {};
+    // No trash on this volume (or none can be made, or it lies on another device behind a
+    // bind mount): delete for good, as asked.
+    if (error == EXDEV)
+        return removeFile(path);
+    return FileResult::failure(systemText(error));
 }
 
 FileResult SystemFileOperations::removeFile(const QString &path)
@@ -146,5 +283,20 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
     if (!QFile::rename(out.fileName(), destination))
         return FileResult::failure(systemText(EEXIST));
     out.setAutoRemove(false);
+    return {};
+}
+
+FileResult SystemFileOperations::syncFolder(const QString &folder)
+{
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return FileResult::failure(systemText(errno));
+    const int result = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // Some FUSE volumes answer a folder sync so; their names are as durable as they get.
+    if (result != 0 && error != EINVAL && error != ENOTSUP)
+        return FileResult::failure(systemText(error));
     return {};
 }

@@ -31,6 +31,9 @@ public:
     };
     virtual FileResult copy(const QString &source, const QString &destination,
                             Sync sync = Sync::Normal) = 0;
+    // Makes the names in a folder durable: after a rename into it, a power cut or a pulled
+    // stick can no longer lose the new name. Volumes that cannot sync a folder count as done.
+    virtual FileResult syncFolder(const QString &folder) = 0;
 };
 
 class SystemFileOperations final : public FileOperations
@@ -40,4 +43,5 @@ public:
     FileResult removeFile(const QString &path) override;
     FileResult copy(const QString &source, const QString &destination,
                     Sync sync = Sync::Normal) override;
+    FileResult syncFolder(const QString &folder) override;
 };

@@ -24,8 +24,14 @@ std::optional<QString> IniSettingsStore::read(const QString &section, const QStr
     return value.toString();
 }
 
-void IniSettingsStore::write(const QString &section, const QString &key, const QString &text)
+bool IniSettingsStore::write(const QString &section, const QString &key, const QString &text)
 {
     m_settings.setValue(path(section, key), text);
     m_settings.sync();
+    return m_settings.status() == QSettings::NoError;
+}
+
+QString IniSettingsStore::location() const
+{
+    return m_settings.fileName();
 }

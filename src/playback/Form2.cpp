@@ -1,6 +1,7 @@
 #include "Form2.h"
 
 #include "ui/Controls.h"
+#include "ui/DialogKeys.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
 #include "ui/WindowPlacement.h"
@@ -65,25 +66,19 @@ Form2::Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
 
     Picture1 = placed<ProgressPicture>(this, "Picture1", twips::rect(120, 360, 3255, 375));
 
-    auto makeButton = [this](const char *name, const QString &caption, QRect designed) {
-        auto *button = placed<QPushButton>(this, name, designed, caption);
-        // Enter must not press whichever button last had the focus.
-        button->setAutoDefault(false);
-        return button;
-    };
-    Command8 = makeButton("Command8", QStringLiteral("A&bort chain playing"),
-                          twips::rect(120, 840, 3255, 375));
-    Command10 =
-        makeButton("Command10", QStringLiteral("&Add to list"), twips::rect(120, 1320, 3255, 375));
-    Command11 =
-        makeButton("Command11", QStringLiteral("&Next wav"), twips::rect(120, 1800, 3255, 375));
+    Command8 = placed<QPushButton>(this, "Command8", twips::rect(120, 840, 3255, 375),
+                                   QStringLiteral("A&bort chain playing"));
+    Command10 = placed<QPushButton>(this, "Command10", twips::rect(120, 1320, 3255, 375),
+                                    QStringLiteral("&Add to list"));
+    Command11 = placed<QPushButton>(this, "Command11", twips::rect(120, 1800, 3255, 375),
+                                    QStringLiteral("&Next wav"));
+    enterPressesOnlyTheFocusedButton(this);
     connect(Command8, &QPushButton::clicked, this, [this] { m_player.AbortRequest = true; });
     connect(Command10, &QPushButton::clicked, this, [this] { m_player.AddRequest = true; });
     connect(Command11, &QPushButton::clicked, this, [this] { m_player.NextRequest = true; });
     setTabOrder(Command11, Command10);
     setTabOrder(Command10, Command8);
     Command11->setFocus();
-    Command11->setDefault(true);
 
     m_tick.setInterval(passMilliseconds);
     centreOnScreen(this);

@@ -5,6 +5,7 @@
 #include "Twips.h"
 #include "WindowPlacement.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -57,4 +58,14 @@ void AboutForm::mousePressEvent(QMouseEvent *event)
 {
     // A click on the picture closes nothing, in either role.
     event->accept();
+}
+
+void AboutForm::keyPressEvent(QKeyEvent *event)
+{
+    // The splash closes by its timer and the about box by "&Ok"; Escape closes neither.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

@@ -1,6 +1,25 @@
 #include "MessageBoxes.h"
 
+#include <cstdio>
+
 namespace messages {
+
+namespace {
+QString settingsNotSavedText(const QString &location)
+{
+    return QStringLiteral("The settings could not be saved in %1").arg(location);
+}
+} // namespace
+
+void settingsNotSaved(QWidget *parent, const QString &location)
+{
+    stop(parent, settingsNotSavedText(location));
+}
+
+void settingsNotSavedAtClosing(const QString &location)
+{
+    std::fprintf(stderr, "quillon-sonoret: %s\n", qPrintable(settingsNotSavedText(location)));
+}
 
 void stop(QWidget *parent, const QString &text, const QString &title)
 {

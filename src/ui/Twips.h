@@ -14,6 +14,12 @@ inline int toPixels(double twipValue)
     return static_cast<int>(std::nearbyint(twipValue / perPixel));
 }
 
+// Whole pixels that hold at least that many twips (minimum sizes).
+inline int toPixelsRoundedUp(double twipValue)
+{
+    return static_cast<int>(std::ceil(twipValue / perPixel));
+}
+
 inline double fromPixels(double pixels)
 {
     return pixels * perPixel;

@@ -7,11 +7,15 @@
 
 void centreOnScreen(QWidget *window)
 {
+    centreOnScreen(window, window->frameGeometry().size());
+}
+
+void centreOnScreen(QWidget *window, const QSize &size)
+{
     QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QRect area = screen->geometry();
-    const QSize size = window->frameGeometry().size();
     window->move(area.x() + static_cast<int>(std::nearbyint((area.width() - size.width()) / 2.0)),
                  area.y() +
                      static_cast<int>(std::nearbyint((area.height() - size.height()) / 2.0)));

@@ -2,8 +2,12 @@
 
 class QWidget;
 
+class QSize;
+
 // Centres a window on its screen: Left = (screen width - width) / 2, the same for Top.
 void centreOnScreen(QWidget *window);
+// The same for a window whose outer size is known before the window manager frames it.
+void centreOnScreen(QWidget *window, const QSize &outerSize);
 
 #include <QList>
 #include <QRect>

@@ -1,6 +1,8 @@
 #include "Fakes.h"
 #include "app/Settings.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestSettings : public QObject
@@ -16,6 +18,10 @@ private slots:
     void garbledValuesFallBackToDefaults();
     void tooSmallStoredSizeIsRaised();
     void storedEditorWins();
+    void aSettingsFileThatCannotBeWrittenIsReported();
+
+private:
+    QTemporaryDir m_config;
 };
 
 void TestSettings::firstRunReadsDefaultsAndWritesOnlyTheTwoSwitches()
@@ -150,6 +156,25 @@ void TestSettings::storedEditorWins()
     settings.writeSoundEditor("sox --play");
     QCOMPARE(settings.readStyle().soundEditor, QString("sox --play"));
     QCOMPARE(store.writes, QStringList({"SoundEditor/Default=sox --play"}));
+}
+
+void TestSettings::aSettingsFileThatCannotBeWrittenIsReported()
+{
+    // Where the settings folder should be there is a file: no write can succeed, not even
+    // for root, as with a read-only ~/.config or a full disk.
+    QVERIFY(QFile(m_config.filePath("QuillonSonoret")).open(QIODevice::WriteOnly));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_config.path());
+    IniSettingsStore store;
+    Settings settings(store);
+    QCOMPARE(settings.location(), m_config.filePath("QuillonSonoret/QuillonSonoret.ini"));
+    QVERIFY(!settings.writeAutosave(true));
+    QVERIFY(!settings.writeSoundEditor("sox --play"));
+    QVERIFY(!settings.writeAtClosing({}, {7815, 5100, 0, 0}));
+    // The fake answers the same way, for the windows' tests.
+    FakeSettingsStore fake;
+    fake.failing = true;
+    QVERIFY(!Settings(fake).writeAutoCondition(true));
+    QVERIFY(fake.values.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

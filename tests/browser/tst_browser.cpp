@@ -1,6 +1,6 @@
 #include "Fakes.h"
-#include "TestFiles.h"
 #include "ModalAnswerer.h"
+#include "TestFiles.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
@@ -20,6 +20,8 @@ private slots:
     void aDirectoryThatCannotBeOpenedLeavesTheLists();
     void failingVolumeBeepsOnceAndReturns();
     void twoFailingVolumesGiveAtMostTwoMessages();
+    void startInsideAFolderThatCannotBeRead_data();
+    void startInsideAFolderThatCannotBeRead();
     void readyVolumeOpensItsCurrentDirectory();
     void panelFollowsTheSelection();
     void refreshKeepsThePathAndClearsTheSelection();
@@ -90,6 +92,60 @@ void TestBrowser::aDirectoryThatCannotBeOpenedLeavesTheLists()
     QCOMPARE(form.Dir1->path(), m_dir->path());
     QCOMPARE(form.File1->path(), m_dir->path());
     QCOMPARE(form.File1->listCount(), 2);
+
+    // A folder that opened but vanished before it could be listed: both lists go back to
+    // the folder that was read, so no name is ever joined with another folder's path.
+    QVERIFY(QDir(m_dir->path()).mkdir("brief"));
+    {
+        const QSignalBlocker quiet(form.Dir1);
+        QVERIFY(form.Dir1->setPath(m_dir->filePath("brief")).isEmpty());
+    }
+    QVERIFY(QDir(m_dir->path()).rmdir("brief"));
+    form.Dir1_Change();
+    QCOMPARE(answerer.seen.size(), 2);
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+    QCOMPARE(form.File1->path(), m_dir->path());
+    QCOMPARE(form.File1->listCount(), 2);
+}
+
+void TestBrowser::startInsideAFolderThatCannotBeRead_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("gone") << false;
+    QTest::newRow("no permission") << true;
+}
+
+void TestBrowser::startInsideAFolderThatCannotBeRead()
+{
+    QFETCH(bool, exists);
+    const QString locked = m_dir->filePath("sub/locked");
+    if (exists) {
+        QVERIFY(QDir(m_dir->path()).mkdir("sub/locked"));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::WriteOwner));
+        if (QDir(locked).isReadable())
+            QSKIP("running as a user who reads every folder");
+    }
+    m_fakes->volumes.current = locked;
+    ModalAnswerer answerer;
+    Form1 form(m_fakes->services());
+    QTest::qWait(20);
+    QVERIFY(answerer.seen.isEmpty()); // nothing but the specified messages at start
+    // The way up from "/" to the folder, and nothing below it; the file list is empty there.
+    QCOMPARE(form.Dir1->path(), locked);
+    QCOMPARE(form.Dir1->topLevelItem(0)->text(0), QString("/"));
+    QCOMPARE(form.Dir1->currentItem()->text(0), QString("locked"));
+    QCOMPARE(form.Dir1->currentItem()->childCount(), 0);
+    QCOMPARE(form.File1->path(), locked);
+    QCOMPARE(form.File1->listCount(), 0);
+    // The user walks up and out.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Dir1->setFocus();
+    QTest::keyClick(form.Dir1, Qt::Key_Backspace);
+    QCOMPARE(form.Dir1->path(), m_dir->filePath("sub"));
+    QCOMPARE(form.File1->entry(0), QString("c.wav"));
+    QFile::setPermissions(locked,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 void TestBrowser::failingVolumeBeepsOnceAndReturns()
@@ -139,6 +195,17 @@ void TestBrowser::readyVolumeOpensItsCurrentDirectory()
     form.Drive1->setDrive("/");
     QCOMPARE(form.Dir1->path(), m_dir->path()); // the directory last current on "/"
     QCOMPARE(m_fakes->volumes.current, m_dir->path());
+
+    // Walking into the volume and out of it again: the volume list follows the folder,
+    // without a drive change, and choosing the volume again moves the lists there.
+    emit form.Dir1->openRequested(stick);
+    QCOMPARE(form.Drive1->drive(), stick);
+    emit form.Dir1->openRequested(m_dir->path());
+    QCOMPARE(form.Drive1->drive(), QString("/"));
+    QCOMPARE(m_fakes->volumes.current, m_dir->path()); // no drive change ran
+    form.Drive1->setDrive(stick);
+    QCOMPARE(form.Dir1->path(), stick);
+    QVERIFY(answerer.seen.isEmpty());
 }
 
 void TestBrowser::panelFollowsTheSelection()

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -48,9 +49,9 @@ private:
 
 void TestFileOperations::initTestCase()
 {
-    // Keep the trash of these tests out of the real one.
+    // Keep the trash of these tests out of the real one: on the volume of the temporary
+    // folders, so it is the home trash that takes their files.
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath("data")));
-    QStandardPaths::setTestModeEnabled(true);
 }
 
 void TestFileOperations::copyKeepsContentAndTime()
@@ -122,9 +123,41 @@ void TestFileOperations::deleteRefusesReadOnlyFilesAndFolders()
 void TestFileOperations::deleteGoesToTheTrash()
 {
     QTemporaryDir dir;
-    write(dir.filePath("a.wav"), "x");
+    const QString trash = m_home.filePath("data/Trash");
+    // Names a file manager must read back from the entry exactly: a newline, a per cent
+    // sign, spaces, non-ASCII letters; and the same name twice.
+    const QStringList names = {"a.wav", "two\nlines.wav", "100% sure.wav", "Grüße aus Köln.wav"};
+    for (const QString &name : names) {
+        write(dir.filePath(name), name.toUtf8());
+        QVERIFY2(m_files.moveToTrash(dir.filePath(name)).ok, qPrintable(name));
+        QVERIFY(!QFile::exists(dir.filePath(name)));
+    }
+    write(dir.filePath("a.wav"), "second");
     QVERIFY(m_files.moveToTrash(dir.filePath("a.wav")).ok);
-    QVERIFY(!QFile::exists(dir.filePath("a.wav")));
+
+    const QStringList trashed = names + QStringList{"a.2.wav"};
+    QStringList inTrash = QDir(trash + "/files").entryList(QDir::Files);
+    QStringList expected = trashed;
+    inTrash.sort();
+    expected.sort();
+    QCOMPARE(inTrash, expected);
+    for (const QString &name : trashed) {
+        const QString original = dir.filePath(name == "a.2.wav" ? "a.wav" : name);
+        QCOMPARE(read(trash + "/files/" + name),
+                 name == "a.2.wav" ? QByteArray("second") : name.toUtf8());
+        const QList<QByteArray> lines = read(trash + "/info/" + name + ".trashinfo").split('\n');
+        QCOMPARE(lines.size(), 4); // three lines and the final newline
+        QCOMPARE(lines[0], QByteArray("[Trash Info]"));
+        QVERIFY(lines[1].startsWith("Path="));
+        QCOMPARE(QFile::decodeName(QByteArray::fromPercentEncoding(lines[1].mid(5))), original);
+        QVERIFY(!lines[1].contains(' ') && !lines[1].mid(5).contains("% "));
+        QVERIFY(QRegularExpression("^DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$")
+                    .match(QString::fromLatin1(lines[2]))
+                    .hasMatch());
+    }
+    // Nothing lands in the current folder, whatever the trash does.
+    QVERIFY(!QFileInfo::exists("files") && !QFileInfo::exists("info"));
+
     write(dir.filePath("b.wav"), "x");
     QVERIFY(m_files.removeFile(dir.filePath("b.wav")).ok);
     QVERIFY(!QFile::exists(dir.filePath("b.wav")));

@@ -18,6 +18,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,7 +30,8 @@ void write(const QString &path, const QByteArray &bytes = "RIFF")
     f.write(bytes);
 }
 
-// Records the order of deletions, then does them for real.
+// Records the order of the calls (copies, folder syncs, deletions), then does them for
+// real; paths in `undeletable` cannot be deleted, as on a read-only medium.
 class RecordingFiles final : public FileOperations
 {
 public:
@@ -41,15 +43,26 @@ public:
     FileResult removeFile(const QString &path) override
     {
         removed.append(path);
+        calls.append("remove " + path);
+        if (undeletable.contains(path))
+            return FileResult::failure("Read-only file system");
         return real.removeFile(path);
     }
     FileResult copy(const QString &source, const QString &destination, Sync sync) override
     {
+        calls.append(QString(sync == Sync::Durable ? "durable copy " : "copy ") + destination);
         return real.copy(source, destination, sync);
+    }
+    FileResult syncFolder(const QString &folder) override
+    {
+        calls.append("sync " + folder);
+        return real.syncFolder(folder);
     }
     SystemFileOperations real;
     QStringList trashed;
     QStringList removed;
+    QStringList calls;
+    QSet<QString> undeletable;
 };
 } // namespace
 
@@ -109,6 +122,8 @@ void TestFileOps::init()
     m_fakes->volumes.current = m_dir->path();
     m_files.trashed.clear();
     m_files.removed.clear();
+    m_files.calls.clear();
+    m_files.undeletable.clear();
     Services services{
         m_fakes->settings, m_fakes->sound, m_fakes->waveLength, m_fakes->clock, m_fakes->volumes,
         m_fakes->desktop,  m_files};
@@ -201,8 +216,23 @@ void TestFileOps::copyDialogAsDesigned()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(dialog.focusWidget(), static_cast<QWidget *>(dialog.Dir1));
+    // Enter opens the folder and nothing else; Enter on the check box copies nothing either.
+    QTest::keyClick(dialog.Dir1, Qt::Key_Down);
+    QTest::keyClick(dialog.Dir1, Qt::Key_Return);
+    QCOMPARE(dialog.Dir1->path(), m_to);
+    dialog.Check1->setFocus();
+    QTest::keyClick(dialog.Check1, Qt::Key_Return);
+    QTest::keyClick(dialog.Check1, Qt::Key_Enter);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.CopyDestination.isEmpty());
+    // "&Copy" acts when it is the button with the focus.
+    dialog.Command1->setFocus();
+    QTest::keyClick(dialog.Command1, Qt::Key_Return);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.CopyDestination, m_to);
 
-    // Its own volume list reports a volume that cannot be read and goes back.
+    // Its own volume list reports a volume that cannot be read and goes back, without the
+    // main window's beep.
     m_fakes->volumes.volumes = {{"/", ""}, {"/media/cd", "CD"}};
     m_fakes->volumes.failing["/media/cd"] = "No medium found";
     Form3 again(m_fakes->volumes, drive, m_fakes->desktop, nullptr);
@@ -211,6 +241,7 @@ void TestFileOps::copyDialogAsDesigned()
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("No medium found"));
     QCOMPARE(again.Drive1->drive(), QString("/"));
+    QCOMPARE(m_fakes->desktop.beeps, 0);
 }
 
 void TestFileOps::copyThrough(std::function<void(Form3 *)> answer, ModalAnswerer &answerer)
@@ -297,17 +328,29 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     Form1 &form = *m_form;
     form.File1->selectAll();
     form.Command3_Click();
+    selectRows(form.List1, {0, 1, 2});
+    // b.wav sits on a medium where it cannot be deleted: copied, but not moved.
+    m_files.undeletable.insert(m_dir->filePath("b.wav"));
     ModalAnswerer answerer;
     copyThrough(copyTo(m_to, true), answerer);
     QVERIFY(form.DeleteOrigin);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
-    QCOMPARE(m_files.removed, QStringList({m_dir->filePath("a.wav"), m_dir->filePath("b.wav"),
-                                           m_dir->filePath("c.wav")}));
-    QCOMPARE(form.File1->listCount(), 0); // gone from the shown folder
-    QCOMPARE(form.playList().count(), 0);
-    QFile moved(m_dir->filePath("to/b.wav"));
+    // Each source goes only once its copy and the copy's name in the folder are on the disk.
+    QStringList expected;
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        expected << "durable copy " + m_to + "/" + name << "sync " + m_to + "/"
+                 << "remove " + m_dir->filePath(name);
+    QCOMPARE(m_files.calls, expected);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("Error while copying ..."));
+    QCOMPARE(form.File1->listCount(), 1); // only b.wav is left in the shown folder
+    // The source that stayed keeps its entry, selected, as a failed copy does.
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
+    QCOMPARE(form.playList().path(0), m_dir->filePath("b.wav"));
+    QCOMPARE(form.selectedPlayListRows(), QList<int>({0}));
+    QFile moved(m_dir->filePath("to/c.wav"));
     QVERIFY(moved.open(QIODevice::ReadOnly));
-    QCOMPARE(moved.readAll(), QByteArray("RIFFb.wav"));
+    QCOMPARE(moved.readAll(), QByteArray("RIFFc.wav"));
 }
 
 void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
@@ -505,9 +548,29 @@ void TestFileOps::enterAndEscapeInTheCommandField()
     QVERIFY(chooser.isVisible()); // Enter only moves to "&Accept"
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(chooser.Command1));
     QCOMPARE(chooser.Text1->text(), QString("audacityx"));
+    // Enter on the check box opens no chooser ("B&rowse" acts only when pressed).
+    ModalAnswerer answerer;
+    int others = 0;
+    answerer.onOther = [&](QWidget *w) {
+        ++others;
+        static_cast<QDialog *>(w)->reject();
+    };
+    chooser.Check1->setFocus();
+    QTest::keyClick(chooser.Check1, Qt::Key_Space);
+    QTest::keyClick(chooser.Check1, Qt::Key_Return);
+    QTest::qWait(50);
+    QCOMPARE(others, 0);
+    QVERIFY(chooser.isVisible());
+    // Saved as default into a settings file that cannot be written: the user is told.
+    m_fakes->settings.failing = true;
+    chooser.Command1->setFocus();
     QTest::keyClick(chooser.Command1, Qt::Key_Return);
     QVERIFY(!chooser.isVisible());
     QCOMPARE(editor, QString("audacityx"));
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, QString("Error"));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    QVERIFY(answerer.seen[0].text.contains("/fake/QuillonSonoret.ini"));
 }
 
 QTEST_MAIN(TestFileOps)

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 class TestPlayback : public QObject
 {
@@ -26,6 +27,7 @@ private slots:
     void playListEntriesPlayTheirStoredPath();
     void twoSelectedOpenTheChainWindow();
     void closingTheChainWindowByItsFrameAborts();
+    void enterPressesTheFocusedChainButton();
     void menuPlayPausesFirst();
 
 private:
@@ -166,6 +168,39 @@ void TestPlayback::closingTheChainWindowByItsFrameAborts()
     QCOMPARE(m_fakes->sound.played.size(), 1);
     // Back in the main window, the focus returns to the file list.
     QCOMPARE(form.focusWidget(), static_cast<QWidget *>(form.File1));
+}
+
+void TestPlayback::enterPressesTheFocusedChainButton()
+{
+    // Enter on each button presses that button, whichever had the focus before.
+    m_fakes->waveLength.fallback = 60000;
+    ChainPlayer player(m_fakes->sound, m_fakes->waveLength, m_fakes->clock);
+    const ChainSource source{[] { return 3; }, [](int) { return true; },
+                             [](int i) {
+                                 return ChainEntry{QString("/w/%1.wav").arg(i), "x.wav"};
+                             }};
+    QList<ChainEntry> added;
+    Form2 chain(
+        player, source, true, [&](const ChainEntry &e) { added.append(e); }, nullptr);
+    QList<QPushButton *> pressed;
+    int step = 0;
+    QTimer keys;
+    keys.setInterval(30);
+    connect(&keys, &QTimer::timeout, &chain, [&] {
+        // Add on the first file, next on the second, abort on the third.
+        QPushButton *button =
+            QList<QPushButton *>{chain.Command10, chain.Command11, chain.Command8}.value(step++);
+        if (!button)
+            return;
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+    });
+    keys.start();
+    chain.exec();
+    QCOMPARE(chain.outcome(), ChainPlayer::Outcome::Aborted);
+    QCOMPARE(m_fakes->sound.played, QStringList({"/w/0.wav", "/w/1.wav", "/w/2.wav"}));
+    QCOMPARE(added.size(), 1);
+    QCOMPARE(added[0].path, QString("/w/0.wav"));
 }
 
 void TestPlayback::menuPlayPausesFirst()

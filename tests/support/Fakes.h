@@ -17,14 +17,19 @@ public:
             return std::nullopt;
         return values.value(k);
     }
-    void write(const QString &section, const QString &key, const QString &text) override
+    bool write(const QString &section, const QString &key, const QString &text) override
     {
         const QString k = section + QLatin1Char('/') + key;
-        values.insert(k, text);
         writes.append(k + QLatin1Char('=') + text);
+        if (!failing)
+            values.insert(k, text);
+        return !failing;
     }
+    QString location() const override { return QStringLiteral("/fake/QuillonSonoret.ini"); }
     QMap<QString, QString> values;
     QStringList writes;
+    // Like a settings file in a read-only folder: nothing is saved.
+    bool failing = false;
 };
 
 // Time stands still unless a test moves it; `step` moves it on every reading.

@@ -1,6 +1,6 @@
 #include "Fakes.h"
-#include "TestFiles.h"
 #include "ModalAnswerer.h"
+#include "TestFiles.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
@@ -115,6 +115,24 @@ void TestMenus::onlyTheRightButtonOpensAMenu()
     QCOMPARE(answerer.menusSeen, 1);
     rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
     QCOMPARE(answerer.menusSeen, 2);
+
+    // The right button over an unselected entry leaves each list's selection and current
+    // entry as they were: the menu's commands act on that selection.
+    m_form->playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
+    m_form->playList().AddEntry("b.wav", m_dir->filePath("b.wav"));
+    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(m_form->File1),
+                                    static_cast<QAbstractItemView *>(m_form->List1)}) {
+        selectRows(list, {1});
+        list->setCurrentIndex(list->model()->index(1, 0));
+        const QPoint onFirst = list->visualRect(list->model()->index(0, 0)).center();
+        const int before = answerer.menusSeen;
+        rightClick(list->viewport(), onFirst);
+        QTest::mouseDClick(list->viewport(), Qt::RightButton, {}, onFirst);
+        QVERIFY(answerer.menusSeen > before);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(list->selectionModel()->selectedRows().value(0).row(), 1);
+        QCOMPARE(list->currentIndex().row(), 1);
+    }
 }
 
 void TestMenus::emptyListsOpenNothing()
@@ -162,6 +180,20 @@ void TestMenus::saveStyleIsWrittenAtOnce()
     };
     rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
     QVERIFY(styleChecked);
+    QVERIFY(answerer.seen.isEmpty());
+
+    // A settings file that cannot be written: each choice is reported once, naming the file.
+    m_fakes->settings.failing = true;
+    for (const QString &item : {QString("Save &style"), QString("Save &cond")}) {
+        answerer.onMenu = choose(item);
+        rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
+    }
+    QCOMPARE(answerer.seen.size(), 2);
+    for (const ModalAnswerer::Seen &box : answerer.seen) {
+        QCOMPARE(box.title, QString("Error"));
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.text, QString("The settings could not be saved in /fake/QuillonSonoret.ini"));
+    }
 }
 
 void TestMenus::buttonsTwiceHidesThenShows()
