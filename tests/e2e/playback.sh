@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Plays through the real program in a virtual X server, into SDL's disk driver in real
+# time: a chain plays both of its files whole, a listed file replaced by a FIFO is refused
+# at once, and a change from a 100 Hz file to an 8 kHz one leaves the window responsive.
+set -euo pipefail
+program=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+home="$work/home"
+music="$work/music"
+mkdir -p "$home" "$music"
+out="$work/device.raw"
+sox -q -n -r 48000 -c 2 "$music/long.wav" synth 2.45 sine 440 vol 0.5
+sox -q -n -r 100 -c 1 "$music/low.wav" synth 2 sine 10 vol 0.5
+sox -q -n -r 8000 -c 1 "$music/phone.wav" synth 0.5 sine 440 vol 0.5
+sox -q -n -r 22050 -c 1 "$music/short.wav" synth 1 sine 660 vol 0.5
+sox -q -n -r 8000 -c 1 "$music/x.wav" synth 0.2 sine 440 vol 0.5
+cp "$program" "$work/quillon-sonoret"
+
+row() { # selects File1's row N alone, by keyboard: the focus is in the file list
+    xdotool windowfocus --sync "$1" 2>/dev/null || true
+    xdotool key End Home
+    for _ in $(seq "$2"); do xdotool key Down; done
+}
+
+visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+
+# Waits up to $2 tenths of a second for a window titled $1.
+appears_within() {
+    for _ in $(seq "$2"); do visible "$1" && return 0; sleep 0.1; done
+    return 1
+}
+
+sound_seconds() { # the length of what the device got, silence at both ends left out
+    sox -q -t raw -r 48000 -e floating-point -b 32 -c 2 "$out" -t wav "$work/heard.wav" \
+        silence 1 0.01 1% reverse silence 1 0.01 1% reverse
+    soxi -D "$work/heard.wav"
+}
+
+play_through() {
+    local id
+    id=$(main_window) || fail "main window did not show"
+    sleep 0.3
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    # long.wav (row 0) and short.wav (row 3), then "Chain &Play".
+    row "$id" 0
+    xdotool key ctrl+Down ctrl+Down ctrl+Down ctrl+space
+    : >"$out"
+    xdotool key alt+p
+    sleep 5
+    local heard
+    heard=$(sound_seconds)
+    awk -v s="$heard" 'BEGIN { exit !(s >= 3.40 && s <= 3.65) }' ||
+        fail "the chain played $heard s of 2.45 s + 1 s"
+
+    # x.wav (row 4) is replaced by a FIFO after it was listed: refused at once.
+    row "$id" 4
+    rm "$music/x.wav"
+    mkfifo "$music/x.wav"
+    xdotool key alt+p
+    appears_within '^Error$' 20 || fail "a FIFO named x.wav held the window"
+    xdotool key Return
+    sleep 0.3
+
+    # low.wav (row 1) at 100 Hz, then phone.wav (row 2) at 8 kHz: the window answers at once.
+    row "$id" 1
+    xdotool key alt+p
+    sleep 0.5
+    row "$id" 2
+    xdotool key alt+p
+    xdotool key alt+o
+    appears_within '^About Quillon Sonoret' 15 || fail "the window froze after a change of rate"
+    xdotool key alt+o
+    sleep 0.3
+    local started
+    started=$(date +%s%N)
+    kill -TERM "$1"
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.05; done
+    kill -0 "$1" 2>/dev/null && fail "still running 2.5 s after SIGTERM"
+    echo "exit after SIGTERM: $((($(date +%s%N) - started) / 1000000)) ms"
+}
+
+cd "$music"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$out" run_in_x "$home" "$work/quillon-sonoret" play_through
+echo "1 passed, 0 failed"
