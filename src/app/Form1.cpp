@@ -6,6 +6,7 @@
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
 #include "browser/PathRule.h"
+#include "fileops/EditorCommand.h"
 #include "fileops/FileTransfers.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"

@@ -1,4 +1,3 @@
-#include "TestFiles.h"
 #include "WaveWriter.h"
 #include "browser/DetailsPanel.h"
 #include "browser/PathRule.h"

@@ -1,3 +1,4 @@
+#include "fileops/EditorCommand.h"
 #include "platform/FileOperations.h"
 
 #include <QDir>
@@ -41,6 +42,8 @@ private slots:
     void aFullDiskLeavesNoPartialFile();
     void deleteRefusesReadOnlyFilesAndFolders();
     void deleteGoesToTheTrash();
+    void editorCommandLines_data();
+    void editorCommandLines();
 
 private:
     QTemporaryDir m_home;
@@ -161,6 +164,45 @@ void TestFileOperations::deleteGoesToTheTrash()
     write(dir.filePath("b.wav"), "x");
     QVERIFY(m_files.removeFile(dir.filePath("b.wav")).ok);
     QVERIFY(!QFile::exists(dir.filePath("b.wav")));
+}
+
+void TestFileOperations::editorCommandLines_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    const QStringList file = {"/MY WAVS/a;rm -rf ~.wav"};
+    QTest::newRow("a name") << "audacity"
+                            << "audacity" << file;
+    QTest::newRow("blank") << "   "
+                           << "" << QStringList();
+    QTest::newRow("empty") << ""
+                           << "" << QStringList();
+    QTest::newRow("spaces in a quoted path")
+        << "\"/opt/My Editor/edit\" --new 'two words'"
+        << "/opt/My Editor/edit" << QStringList{"--new", "two words"} + file;
+    QTest::newRow("escapes") << R"(ed a\ b "c \"d\"" '$e f' "" g'h'i)"
+                             << "ed" << QStringList{"a b", "c \"d\"", "$e f", "", "ghi"} + file;
+    QTest::newRow("a leading -") << "-x --flag"
+                                 << "-x" << QStringList{"--flag"} + file;
+    QTest::newRow("; is no separator") << "sox ; rm -rf ~"
+                                       << "sox" << QStringList{";", "rm", "-rf", "~"} + file;
+    QTest::newRow("tabs and runs of blanks") << "\tsox \t  -V3  "
+                                             << "sox" << QStringList{"-V3"} + file;
+    QTest::newRow("an open quote runs to the end") << "ed 'a b"
+                                                   << "ed" << QStringList{"a b"} + file;
+}
+
+void TestFileOperations::editorCommandLines()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    // The file's path is one argument whatever it holds; the command is split as a shell
+    // splits words, and nothing is expanded.
+    const EditorCommand c = editorCommandFor(command, "/MY WAVS/a;rm -rf ~.wav");
+    QCOMPARE(c.program, program);
+    QCOMPARE(c.arguments, arguments);
 }
 
 QTEST_GUILESS_MAIN(TestFileOperations)

@@ -6,6 +6,7 @@
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
+#include "fileops/EditorCommand.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
@@ -85,7 +86,7 @@ private slots:
     void moveDeletesEachSourceAfterItsCopy();
     void copyingOntoTheSourceFolderFailsAndKeepsTheSources();
     // Editor
-    void editorCommandLines();
+    void editWavStartsTheEditorOnTheCurrentFile();
     void theEditorGetsThePathAsOneArgument();
     void aMissingEditorOffersTheChooserOnce();
     void chooserAcceptBlankAndDefault();
@@ -395,18 +396,8 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     QCOMPARE(form.playList().count(), 3);
 }
 
-void TestFileOps::editorCommandLines()
+void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
 {
-    EditorCommand c = editorCommandFor("audacity", "/a.wav");
-    QCOMPARE(c.program, QString("audacity"));
-    QCOMPARE(c.arguments, QStringList({"/a.wav"}));
-    c = editorCommandFor("\"/opt/My Editor/edit\" --new 'two words'", "/MY WAVS/a;rm -rf ~.wav");
-    QCOMPARE(c.program, QString("/opt/My Editor/edit"));
-    QCOMPARE(c.arguments, QStringList({"--new", "two words", "/MY WAVS/a;rm -rf ~.wav"}));
-    QVERIFY(editorCommandFor("   ", "/a.wav").program.isEmpty());
-    QCOMPARE(splitCommandLine(R"(a\ b "c \"d\"" '$e f' "" g'h'i)"),
-             QStringList({"a b", "c \"d\"", "$e f", "", "ghi"}));
-
     Form1 &form = *m_form;
     form.state.soundEditor = "audacity";
     form.Command6_Click(); // no current entry? the list opens with its first one current

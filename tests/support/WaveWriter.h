@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFile>
 #include <QString>
+#include <QTest>
 
 // Writes a short sine tone as a wave file with libsndfile; format is a libsndfile
 // subtype (SF_FORMAT_PCM_16 and so on) combined with the container.
@@ -8,3 +10,12 @@ bool writeTone(const QString &path, double seconds, int sampleRate = 8000, int c
                int format = 0x010000 | 0x0002 /* SF_FORMAT_WAV | SF_FORMAT_PCM_16 */);
 // Writes any bytes to a file (broken headers, text named .wav).
 bool writeBytes(const QString &path, const QByteArray &bytes);
+
+// Makes a file of `size` bytes (sparse where the file system allows).
+inline void touch(const QString &path, qint64 size = 0)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    if (size > 0)
+        QVERIFY(f.resize(size));
+}
