@@ -175,7 +175,6 @@ void Form1::wireBrowser()
         Label2->clear();
     });
     connect(Dir1, &DirList::pathChanged, this, &Form1::Dir1_Change);
-    connect(Dir1, &DirList::openRequested, this, &Form1::openDirectory);
     connect(File1, &FileList::fileClick, this, &Form1::File1_Click);
     // The lists open on the process's current directory as it is when they are made. One
     // that cannot be read still shows the way up to it, without a message at start.
@@ -400,12 +399,6 @@ void Form1::setButtonColumnVisible(bool visible)
 QString Form1::fullPathOf(int fileIndex) const
 {
     return fullPath(Dir1->path(), File1->entry(fileIndex));
-}
-
-void Form1::openDirectory(const QString &path)
-{
-    if (const QString error = Dir1->setPath(path); !error.isEmpty())
-        messages::stop(this, error);
 }
 
 void Form1::Dir1_Change()
@@ -795,16 +788,15 @@ void Form1::Command5_Click()
     const bool anySelected = !selected.isEmpty();
     if (m_playList->count() == 0)
         return;
-    CopyDestination.clear();
     {
         ::Form3 dialog(m_services.volumes, *m_currentDrive, m_services.desktop, this);
         Form3 = &dialog;
-        dialog.exec();
-        CopyDestination = dialog.CopyDestination;
-        DeleteOrigin = dialog.DeleteOrigin;
+        const std::optional<CopyChoice> choice = dialog.ask();
+        CopyDestination = choice ? choice->folder : QString();
+        DeleteOrigin = choice && choice->deleteOrigin;
     }
     Form_Activate();
-    if (CopyDestination == ::Form3::escape() || CopyDestination.isEmpty())
+    if (CopyDestination.isEmpty())
         return;
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -843,11 +835,22 @@ bool Form1::startEditor(const QString &path)
 
 bool Form1::showEditorChooser()
 {
-    ::Form4 dialog(state.soundEditor, m_settings, m_services.volumes, this);
-    Form4 = &dialog;
-    const bool accepted = dialog.exec() == QDialog::Accepted;
+    std::optional<EditorChoice> choice;
+    {
+        ::Form4 dialog(state.soundEditor, m_services.volumes, this);
+        Form4 = &dialog;
+        choice = dialog.ask();
+    }
     Form_Activate();
-    return accepted;
+    if (!choice)
+        return false;
+    // A blank entry changes nothing, for this run or for later ones.
+    if (!choice->command.trimmed().isEmpty()) {
+        state.soundEditor = choice->command;
+        if (choice->storeAsDefault && !m_settings.writeSoundEditor(choice->command))
+            messages::settingsNotSaved(this, m_settings.location());
+    }
+    return true;
 }
 
 void Form1::Command6_Click()

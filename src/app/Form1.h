@@ -167,7 +167,6 @@ private:
     void wireBrowser();
     void wirePlayList();
     void setButtonColumnVisible(bool visible);
-    void openDirectory(const QString &path);
     void setFittingText(QLabel *label, const QString &text);
     void startFileDrag();
     void setDragIcon(QLabel *image);

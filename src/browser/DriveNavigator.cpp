@@ -47,6 +47,12 @@ DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volume
       m_desktop(desktop), m_beep(beep), m_showError(std::move(showError))
 {
     connect(&m_drives, &DriveList::driveChanged, this, &DriveNavigator::driveChange);
+    // A folder opened in the list (double click, Enter, Backspace) that cannot be read
+    // leaves the lists where they are.
+    connect(&m_dirs, &DirList::openRequested, this, [this](const QString &path) {
+        if (const QString error = m_dirs.setPath(path); !error.isEmpty())
+            m_showError(error);
+    });
     // Every folder reaches "/" here, so walking up can leave the volume the list shows.
     connect(&m_dirs, &DirList::pathChanged, this,
             [this] { m_drives.showDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path())); });

@@ -31,10 +31,11 @@ private:
     QMap<QString, QString> m_lastDirectory;
 };
 
-// The drive change of a drive list and directory list pair: probe, message (and in the main
-// window a beep) when the volume cannot be read, and the return to the directory list's
-// volume. The drive list always shows the volume that holds the directory list's folder, so
-// choosing a volume always moves the lists, also after the user walked out of it.
+// A drive list and directory list pair: the drive change with its probe, message (and in
+// the main window a beep) when the volume cannot be read, and the return to the directory
+// list's volume; folders opened from the directory list. The drive list always shows the volume
+// that holds the directory list's folder, so choosing a volume always moves the lists, also after
+// the user walked out of it.
 class DriveNavigator final : public QObject
 {
     Q_OBJECT

@@ -5,23 +5,15 @@
 #include "browser/DriveNavigator.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
-#include "ui/DialogKeys.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
-#include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
-#include <QEvent>
 #include <QPushButton>
 
 Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint)
+    : ModalWindow(parent, "Form3", QStringLiteral("Copy selected file(s) to where ?"), 3735, 4095)
 {
-    setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Copy selected file(s) to where ?"));
-    setFixedSize(twips::size(3735, 4095));
-
     Drive1 = placed<DriveList>(this, "Drive1", twips::rect(120, 2760, 3495, 315), volumes);
     Drive1->setAccessibleName(QStringLiteral("Drives"));
 
@@ -37,50 +29,30 @@ Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWi
                                    QStringLiteral("&Copy"));
     Command2 = placed<QPushButton>(this, "Command2", twips::rect(2520, 3600, 1095, 375),
                                    QStringLiteral("C&ancel"));
+    finishControls({Drive1, Dir1, Command1, Command2, Check1}, Dir1);
 
-    enterPressesOnlyTheFocusedButton(this);
-    setTabOrder(Drive1, Dir1);
-    setTabOrder(Dir1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Check1);
-
-    m_navigator = new DriveNavigator(
+    new DriveNavigator(
         *Drive1, *Dir1, volumes, currentDrive, desktop, DriveNavigator::Beep::Never,
         [this](const QString &text) { messages::stop(this, text); }, this);
-    connect(Dir1, &DirList::openRequested, this, &Form3::openDirectory);
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form3::Command2_Click);
-    DeleteOrigin = false;
-    centreOnScreen(this);
 }
 
-bool Form3::event(QEvent *event)
+std::optional<CopyChoice> Form3::ask()
 {
-    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
-        Form_Activate();
-    return QDialog::event(event);
-}
-
-void Form3::Form_Activate()
-{
-    Dir1->setFocus(Qt::ActiveWindowFocusReason);
-}
-
-void Form3::openDirectory(const QString &path)
-{
-    if (const QString error = Dir1->setPath(path); !error.isEmpty())
-        messages::stop(this, error);
+    m_choice.reset();
+    exec();
+    return m_choice;
 }
 
 void Form3::Command1_Click()
 {
-    CopyDestination = Dir1->path();
-    DeleteOrigin = Check1->isChecked();
+    m_choice = CopyChoice{Dir1->path(), Check1->isChecked()};
     accept();
 }
 
 void Form3::Command2_Click()
 {
-    CopyDestination = escape();
+    m_choice.reset();
     reject();
 }

@@ -1,19 +1,28 @@
 #pragma once
 
-#include <QDialog>
+#include "ui/ModalWindow.h"
+
+#include <optional>
 
 class CurrentDrive;
 class Desktop;
 class DirList;
 class DriveList;
-class DriveNavigator;
 class QCheckBox;
 class QPushButton;
 class Volumes;
 
+// What the copy dialog answers: the folder to copy into, and whether each source goes
+// after its copy (a move).
+struct CopyChoice
+{
+    QString folder;
+    bool deleteOrigin = false;
+};
+
 // "Copy selected file(s) to where ?": a folder with its own volume and directory lists, and
 // whether to delete each source after its copy.
-class Form3 final : public QDialog
+class Form3 final : public ModalWindow
 {
     Q_OBJECT
 public:
@@ -25,20 +34,13 @@ public:
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
 
-    // The chosen folder; the ESC character after "C&ancel"; empty when closed otherwise.
-    QString CopyDestination;
-    bool DeleteOrigin = false;
-
-    static QString escape() { return QString(QChar(27)); }
-
-    void Form_Activate();
-
-protected:
-    bool event(QEvent *event) override;
+    // Shows the window modally; nothing when it was cancelled or closed.
+    std::optional<CopyChoice> ask();
+    // The answer so far ("&Copy" pressed).
+    const std::optional<CopyChoice> &choice() const { return m_choice; }
 
 private:
     void Command1_Click();
     void Command2_Click();
-    void openDirectory(const QString &path);
-    DriveNavigator *m_navigator = nullptr;
+    std::optional<CopyChoice> m_choice;
 };

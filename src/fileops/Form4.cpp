@@ -1,14 +1,10 @@
 #include "Form4.h"
 
 #include "PublicDeclares.h"
-#include "app/Settings.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
-#include "ui/DialogKeys.h"
-#include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
-#include "ui/WindowPlacement.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -21,15 +17,9 @@ const QString editorFilter = QStringLiteral("Exes (*.exe)|*.exe|Coms (*.com)|*.c
 const QString chooserTitle = QStringLiteral("Choose a new editor");
 } // namespace
 
-Form4::Form4(QString &soundEditor, Settings &settings, Volumes &volumes, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
-      m_soundEditor(soundEditor), m_settings(settings), m_volumes(volumes)
+Form4::Form4(const QString &soundEditor, Volumes &volumes, QWidget *parent)
+    : ModalWindow(parent, "Form4", QStringLiteral("New editor"), 4575, 1815), m_volumes(volumes)
 {
-    setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("New editor"));
-    setFixedSize(twips::size(4575, 1815));
-
     Image1 = placed<QLabel>(this, "Image1", twips::rect(240, 240, 480, 480));
     Image1->setPixmap(pictures::newEditor());
 
@@ -61,24 +51,14 @@ Form4::Form4(QString &soundEditor, Settings &settings, Volumes &volumes, QWidget
     connect(Command3, &QPushButton::clicked, this, &Form4::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form4::Command4_Click);
 
-    enterPressesOnlyTheFocusedButton(this);
-    setTabOrder(Command4, Command1);
-    setTabOrder(Command1, Command3);
-    setTabOrder(Command3, Text1);
-    setTabOrder(Text1, Check1);
-    centreOnScreen(this);
+    finishControls({Command4, Command1, Command3, Text1, Check1}, Command1);
 }
 
-bool Form4::event(QEvent *event)
+std::optional<EditorChoice> Form4::ask()
 {
-    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
-        Form_Activate();
-    return QDialog::event(event);
-}
-
-void Form4::Form_Activate()
-{
-    Command1->setFocus(Qt::ActiveWindowFocusReason);
+    m_choice.reset();
+    exec();
+    return m_choice;
 }
 
 bool Form4::eventFilter(QObject *watched, QEvent *event)
@@ -98,15 +78,7 @@ bool Form4::eventFilter(QObject *watched, QEvent *event)
 
 void Form4::Command1_Click()
 {
-    const QString entry = Text1->text();
-    const bool blank = entry.trimmed().isEmpty();
-    if (Check1->isChecked() && !blank) {
-        m_soundEditor = entry;
-        if (!m_settings.writeSoundEditor(entry))
-            messages::settingsNotSaved(this, m_settings.location());
-    }
-    if (!blank)
-        m_soundEditor = entry;
+    m_choice = EditorChoice{Text1->text(), Check1->isChecked()};
     accept();
 }
 

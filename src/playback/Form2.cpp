@@ -1,10 +1,8 @@
 #include "Form2.h"
 
 #include "ui/Controls.h"
-#include "ui/DialogKeys.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
-#include "ui/WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -51,15 +49,9 @@ void ProgressPicture::paintEvent(QPaintEvent *)
 
 Form2::Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
              std::function<void(const ChainEntry &)> addEntry, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
-      m_player(player), m_source(std::move(source)), m_fromFileList(fromFileList),
-      m_addEntry(std::move(addEntry))
+    : ModalWindow(parent, "Form2", QString(), 3495, 2295), m_player(player),
+      m_source(std::move(source)), m_fromFileList(fromFileList), m_addEntry(std::move(addEntry))
 {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QString());
-    setFixedSize(twips::size(3495, 2295));
-
     Label5 =
         placed<QLabel>(this, "Label5", twips::rect(120, 120, 3255, 255), QStringLiteral("Label5"));
     Label5->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -72,21 +64,16 @@ Form2::Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
                                     QStringLiteral("&Add to list"));
     Command11 = placed<QPushButton>(this, "Command11", twips::rect(120, 1800, 3255, 375),
                                     QStringLiteral("&Next wav"));
-    enterPressesOnlyTheFocusedButton(this);
     connect(Command8, &QPushButton::clicked, this, [this] { m_player.AbortRequest = true; });
     connect(Command10, &QPushButton::clicked, this, [this] { m_player.AddRequest = true; });
     connect(Command11, &QPushButton::clicked, this, [this] { m_player.NextRequest = true; });
-    setTabOrder(Command11, Command10);
-    setTabOrder(Command10, Command8);
-    Command11->setFocus();
-
+    finishControls({Command11, Command10, Command8}, Command11, Refocus::OnShowOnly);
     m_tick.setInterval(passMilliseconds);
-    centreOnScreen(this);
 }
 
 void Form2::showEvent(QShowEvent *event)
 {
-    QDialog::showEvent(event);
+    ModalWindow::showEvent(event);
     // Start after the window is up and its first events are handled, once per showing.
     if (!m_started) {
         m_started = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChainPlayer.h"
+#include "ui/ModalWindow.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -28,7 +29,7 @@ private:
 
 // The chain player window: the name of the playing file, the bar, and the three request
 // buttons. It only shows the chain; ChainPlayer decides.
-class Form2 final : public QDialog, public ChainView
+class Form2 final : public ModalWindow, public ChainView
 {
     Q_OBJECT
 public:
