@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "WindowFrame.h"
 #include "browser/DetailsPanel.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
@@ -11,10 +12,10 @@
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
-#include "platform/RegularFile.h"
 #include "playback/ChainPlayer.h"
 #include "playback/Form2.h"
 #include "playlist/PlayList.h"
+#include "playlist/PlayListView.h"
 #include "ui/AboutForm.h"
 #include "ui/Controls.h"
 #include "ui/Form5.h"
@@ -46,13 +47,6 @@
 
 namespace {
 
-// The designed window is 7815 x 5100 twips outside and 7695 x 4710 inside: the frame and
-// caption take 8 x 26 pixels. We count that much whatever the window manager draws, so
-// stored sizes and the frame threshold mean the same on every desktop.
-constexpr int decorationWidth = 8;
-constexpr int decorationHeight = 26;
-
-const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
 const QString noDeviceText =
     QStringLiteral("Can\u00b4t find a audio device ! Unable to play .wav sounds.");
 
@@ -69,11 +63,6 @@ QLabel *makeImage(QWidget *parent, const char *name, const QPixmap &picture, QRe
     return image;
 }
 
-bool isWavePath(const QString &path)
-{
-    return path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
-}
-
 } // namespace
 
 Form1::Form1(Services services, QWidget *parent)
@@ -86,10 +75,7 @@ Form1::Form1(Services services, QWidget *parent)
     setWindowTitle(QStringLiteral("Quillon Sonoret 2.0"));
     setWindowIcon(QIcon(pictures::loudspeaker()));
     resize(twips::size(7695, 4710));
-    const QSize minimumClient(twips::toPixelsRoundedUp(layout::minimumOuterWidth) - decorationWidth,
-                              twips::toPixelsRoundedUp(layout::minimumOuterHeight) -
-                                  decorationHeight);
-    setMinimumSize(minimumClient);
+    setMinimumSize(windowFrame::minimumClient());
     createControls();
     wireBrowser();
     wirePlayList();
@@ -107,12 +93,8 @@ void Form1::createControls()
     File1 = placed<FileList>(this, "File1", twips::rect(120, 120, 2535, 3210));
     File1->setAccessibleName(QStringLiteral("Wave files"));
 
-    List1 = placed<QListView>(this, "List1", twips::rect(120, 3480, 2535, 1035));
+    List1 = placed<PlayListView>(this, "List1", twips::rect(120, 3480, 2535, 1035), *m_playList);
     List1->setAccessibleName(QStringLiteral("Play list"));
-    List1->setModel(m_playList->names());
-    List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    List1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    List1->setUniformItemSizes(true);
 
     List3 = placed<QListView>(this, "List3", twips::rect(120, 5280, 2535, 1035));
     List3->setModel(m_playList->paths());
@@ -200,14 +182,20 @@ void Form1::wirePlayList()
     connect(List1, &QAbstractItemView::doubleClicked, this, &Form1::List1_DblClick);
     connect(File1, &FileList::pressed, this, &Form1::File1_MouseDown);
     connect(File1, &FileList::dragRequested, this, &Form1::startFileDrag);
-    for (QWidget *target :
-         {File1->viewport(), List1->viewport(), Dir1->viewport(), static_cast<QWidget *>(Drive1)}) {
-        target->setAcceptDrops(true);
-        target->installEventFilter(this);
-    }
-    setAcceptDrops(true);
-    // The Menu key and Shift+F10 reach the lists themselves, not their viewports.
-    for (QWidget *list : std::initializer_list<QWidget *>{File1, List1})
+    m_fileDrag = new FileDrag(*File1->viewport(), *List1->viewport(), *Dir1->viewport(), *Drive1,
+                              *this, this);
+    connect(m_fileDrag, &FileDrag::over, this, &Form1::dragOver);
+    connect(m_fileDrag, &FileDrag::droppedOnPlayList, this, &Form1::List1_DragDrop);
+    connect(m_fileDrag, &FileDrag::filesDropped, this, [this](const QStringList &paths) {
+        QList<std::pair<QString, QString>> entries;
+        for (const QString &path : paths)
+            entries.append({QFileInfo(path).fileName(), path});
+        m_playList->addEntries(entries);
+    });
+    // The right button over the lists' viewports, and the Menu key and Shift+F10, which
+    // reach the lists themselves.
+    for (QWidget *list : {File1->viewport(), List1->viewport(), static_cast<QWidget *>(File1),
+                          static_cast<QWidget *>(List1)})
         list->installEventFilter(this);
 }
 
@@ -222,10 +210,10 @@ void Form1::Form_Load()
     }
     resize(twips::size(7695, 4710));
     // The outer window is centred, frame included, as a stored size is.
-    centreOnScreen(this, size() + decoration());
+    windowFrame::centre(this);
     state.buttons = true;
     state.file2Dir = false;
-    setDragIcon(Image1);
+    m_dragIcon = Image1;
     m_currentDrive->changeDirectory(QCoreApplication::applicationDirPath());
 
     const SettingsState stored = m_settings.readStyle();
@@ -240,8 +228,9 @@ void Form1::Form_Load()
         const QScreen *screen = QGuiApplication::primaryScreen();
         const QSizeF screenTwips(twips::fromPixels(screen->geometry().width()),
                                  twips::fromPixels(screen->geometry().height()));
-        setOuterGeometry(m_settings.readGeometry(
-            screenTwips, {layout::minimumOuterWidth, layout::minimumOuterHeight}));
+        windowFrame::restore(
+            this, m_settings.readGeometry(screenTwips,
+                                          {layout::minimumOuterWidth, layout::minimumOuterHeight}));
     }
     if (!state.buttons)
         setButtonColumnVisible(false);
@@ -307,36 +296,12 @@ void Form1::changeEvent(QEvent *event)
 
 QSize Form1::decoration()
 {
-    return {decorationWidth, decorationHeight};
+    return windowFrame::decoration();
 }
 
 OuterGeometry Form1::outerGeometry() const
 {
-    // While maximised or minimised the normal geometry is kept, so the next start does not
-    // open a giant or invisible window.
-    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
-    const QPoint frameOffset = geometry().topLeft() - pos();
-    OuterGeometry g;
-    g.width = twips::fromPixels(normal.width() + decorationWidth);
-    g.height = twips::fromPixels(normal.height() + decorationHeight);
-    g.left = twips::fromPixels(normal.x() - frameOffset.x());
-    g.top = twips::fromPixels(normal.y() - frameOffset.y());
-    return g;
-}
-
-void Form1::setOuterGeometry(const OuterGeometry &g)
-{
-    resize(twips::toPixels(g.width) - decorationWidth,
-           twips::toPixels(g.height) - decorationHeight);
-    const QRect frame(twips::toPixels(g.left), twips::toPixels(g.top), twips::toPixels(g.width),
-                      twips::toPixels(g.height));
-    QList<QRect> screens;
-    for (const QScreen *screen : QGuiApplication::screens())
-        screens.append(screen->geometry());
-    if (reachableOnScreens(frame, screens))
-        move(frame.topLeft());
-    else
-        centreOnScreen(this, frame.size());
+    return windowFrame::outerGeometryOf(this);
 }
 
 void Form1::resizeEvent(QResizeEvent *event)
@@ -349,16 +314,11 @@ void Form1::Form_Resize()
 {
     if (isMinimized())
         return;
-    const QSizeF outer(twips::fromPixels(width() + decorationWidth),
-                       twips::fromPixels(height() + decorationHeight));
-    const QSizeF raised = raisedToMinimum(outer);
-    if (raised != outer) {
-        resize(twips::toPixelsRoundedUp(raised.width()) - decorationWidth,
-               twips::toPixelsRoundedUp(raised.height()) - decorationHeight);
-    }
-    const MainLayout l =
-        layoutMainWindow(width(), height(), twips::fromPixels(height() + decorationHeight),
-                         state.buttons, state.file2Dir);
+    const QSizeF outer = windowFrame::outerTwips(size());
+    if (const QSizeF raised = raisedToMinimum(outer); raised != outer)
+        resize(windowFrame::clientFor(raised));
+    const MainLayout l = layoutMainWindow(
+        width(), height(), windowFrame::outerTwips(size()).height(), state.buttons, state.file2Dir);
     File1->resize(File1->width(), px(l.file1Height));
     List1->move(List1->x(), px(l.list1Top));
     Dir1->resize(Dir1->width(), px(l.dir1Height));
@@ -460,45 +420,12 @@ void Form1::Command3_Click()
 
 QList<int> Form1::selectedPlayListRows() const
 {
-    return selectedRowsOf(List1->selectionModel());
+    return List1->selectedRows();
 }
 
 void Form1::Command4_Click()
 {
-    removeFromPlayList(selectedPlayListRows());
-}
-
-void Form1::removeFromPlayList(const QList<int> &rows)
-{
-    if (rows.isEmpty())
-        return;
-    const QSet<int> gone(rows.begin(), rows.end());
-    const int current = List1->currentIndex().row();
-    QList<int> keep;
-    int newCurrent = -1;
-    int removedBefore = 0;
-    const QList<int> selected = selectedPlayListRows();
-    qsizetype next = 0;
-    for (int row = 0; row < m_playList->count(); ++row) {
-        if (gone.contains(row)) {
-            ++removedBefore;
-            continue;
-        }
-        while (next < selected.size() && selected[next] < row)
-            ++next;
-        if (next < selected.size() && selected[next] == row)
-            keep.append(row - removedBefore);
-        if (row == current)
-            newCurrent = row - removedBefore;
-    }
-    m_playList->removeRows(rows);
-    QItemSelection selection;
-    for (int row : keep)
-        selection.select(m_playList->names()->index(row), m_playList->names()->index(row));
-    if (newCurrent >= 0)
-        List1->selectionModel()->setCurrentIndex(m_playList->names()->index(newCurrent),
-                                                 QItemSelectionModel::NoUpdate);
-    List1->selectionModel()->select(selection, QItemSelectionModel::Select);
+    List1->removeRows(List1->selectedRows());
 }
 
 void Form1::File1_MouseDown(Qt::MouseButton button)
@@ -511,25 +438,14 @@ void Form1::startFileDrag()
     if (!m_dragArmed)
         return;
     m_dragArmed = false;
-    auto *drag = new QDrag(File1);
-    auto *mime = new QMimeData;
-    mime->setData(internalDragType, QByteArray());
-    drag->setMimeData(mime);
-    m_drag = drag;
-    setDragIcon(Image1);
-    drag->exec(Qt::CopyAction, Qt::CopyAction);
-    m_drag.clear();
+    m_dragIcon = Image1;
+    m_fileDrag->start(Image1->pixmap());
 }
 
 void Form1::setDragIcon(QLabel *image)
 {
     m_dragIcon = image;
-    if (!m_drag)
-        return;
-    // Qt reads the drag cursor afresh on every move, so the picture follows the pointer's place.
-    const QPixmap picture = image->pixmap();
-    for (Qt::DropAction action : {Qt::CopyAction, Qt::MoveAction, Qt::LinkAction})
-        m_drag->setDragCursor(picture, action);
+    m_fileDrag->showPicture(image->pixmap());
 }
 
 void Form1::File1_DragOver()
@@ -562,61 +478,25 @@ void Form1::List1_DragDrop()
     Command3_Click();
 }
 
-void Form1::playListDrop(QDropEvent *event)
+void Form1::dragOver(FileDrag::Over where)
 {
-    // Files dropped from a file manager: each local wave file goes in like an added one.
-    QList<std::pair<QString, QString>> entries;
-    for (const QUrl &url : event->mimeData()->urls()) {
-        if (!url.isLocalFile())
-            continue;
-        const QString path = url.toLocalFile();
-        // A FIFO or a folder named *.wav could never be played: it does not go in.
-        if (isWavePath(path) && isReadableRegularFile(path))
-            entries.append({QFileInfo(path).fileName(), path});
+    switch (where) {
+    case FileDrag::Over::FileList:
+        File1_DragOver();
+        break;
+    case FileDrag::Over::PlayList:
+        List1_DragOver();
+        break;
+    case FileDrag::Over::DirList:
+        Dir1_DragOver();
+        break;
+    case FileDrag::Over::DriveList:
+        Drive1_DragOver();
+        break;
+    case FileDrag::Over::Background:
+        Form_DragOver();
+        break;
     }
-    m_playList->addEntries(entries);
-}
-
-bool Form1::handleDrag(QObject *watched, QEvent *event)
-{
-    auto *drag = static_cast<QDropEvent *>(event);
-    const bool internal = drag->mimeData()->hasFormat(internalDragType);
-    const bool onPlayList = watched == List1->viewport();
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-        if (internal) {
-            if (watched == File1->viewport())
-                File1_DragOver();
-            else if (onPlayList)
-                List1_DragOver();
-            else if (watched == Dir1->viewport())
-                Dir1_DragOver();
-            else
-                Drive1_DragOver();
-            drag->setDropAction(Qt::CopyAction);
-            drag->accept();
-            return true;
-        }
-        bool waves = false;
-        for (const QUrl &url : drag->mimeData()->urls())
-            waves = waves || (url.isLocalFile() && isWavePath(url.toLocalFile()));
-        if (onPlayList && waves) {
-            drag->setDropAction(Qt::CopyAction);
-            drag->accept();
-        } else {
-            drag->ignore();
-        }
-        return true;
-    }
-    // A drop: only the play list takes it; elsewhere it ends the drag without effect.
-    if (onPlayList) {
-        if (internal)
-            List1_DragDrop();
-        else
-            playListDrop(drag);
-    }
-    drag->setDropAction(Qt::CopyAction);
-    drag->accept();
-    return true;
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -635,38 +515,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
         }
         // The right button opens a menu over the selection as it is: the list must not see
         // it, or a press on an unselected entry would select only that one.
-        if (overList && button == Qt::RightButton)
-            return true;
-        return QWidget::eventFilter(watched, event);
+        return overList && button == Qt::RightButton;
     }
     case QEvent::ContextMenu:
         return keyboardMenu(watched, static_cast<QContextMenuEvent *>(event));
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-        return handleDrag(watched, event);
     default:
         return QWidget::eventFilter(watched, event);
     }
-}
-
-void Form1::dragEnterEvent(QDragEnterEvent *event)
-{
-    dragMoveEvent(event);
-}
-
-void Form1::dragMoveEvent(QDragMoveEvent *event)
-{
-    if (!event->mimeData()->hasFormat(internalDragType)) {
-        event->ignore();
-        return;
-    }
-    // Over the buttons and the panel the picture stays as it was; only the bare window
-    // background shows the banana.
-    if (!childAt(event->position().toPoint()))
-        Form_DragOver();
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
 }
 
 // ---- Playback -------------------------------------------------------------------------
@@ -817,7 +672,7 @@ void Form1::Command5_Click()
                       QApplication::setOverrideCursor(Qt::WaitCursor);
                   });
     // Only the files that were copied leave the play list; a failed one stays, selected.
-    removeFromPlayList(copied);
+    List1->removeRows(copied);
     File1->refresh();
     QApplication::restoreOverrideCursor();
 }

@@ -3,6 +3,8 @@
 #include "Layout.h"
 #include "Settings.h"
 #include "platform/Services.h"
+#include "playlist/FileDrag.h"
+#include "playlist/PlayListView.h"
 
 #include <QPixmap>
 #include <QPointer>
@@ -18,7 +20,6 @@ class DriveList;
 class DriveNavigator;
 class FileList;
 class PlayList;
-class QDrag;
 class QGroupBox;
 class QLabel;
 class QListView;
@@ -39,7 +40,7 @@ public:
     DriveList *Drive1 = nullptr;
     DirList *Dir1 = nullptr;
     FileList *File1 = nullptr;
-    QListView *List1 = nullptr;
+    PlayListView *List1 = nullptr;
     QListView *List3 = nullptr;
     QListWidget *List2 = nullptr;
     QGroupBox *Frame1 = nullptr;
@@ -80,7 +81,6 @@ public:
 
     // The outer size and position in twips, as stored; the normal geometry while maximised.
     OuterGeometry outerGeometry() const;
-    void setOuterGeometry(const OuterGeometry &geometry);
     static QSize decoration();
 
     // Browser.
@@ -124,8 +124,6 @@ public:
     void NewEditor();
     QString CopyDestination;
     bool DeleteOrigin = false;
-    // Takes rows off the play list; the entries left keep their order and selection.
-    void removeFromPlayList(const QList<int> &rows);
 
     // About.
     void Command7_Click();
@@ -157,8 +155,6 @@ protected:
     void changeEvent(QEvent *event) override;
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dragMoveEvent(QDragMoveEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
@@ -170,8 +166,7 @@ private:
     void setFittingText(QLabel *label, const QString &text);
     void startFileDrag();
     void setDragIcon(QLabel *image);
-    void playListDrop(QDropEvent *event);
-    bool handleDrag(QObject *watched, QEvent *event);
+    void dragOver(FileDrag::Over where);
     void playFile(const QString &path);
     void runChain(ChainSource source, bool fromFileList);
     bool startEditor(const QString &path);
@@ -188,7 +183,7 @@ private:
     PlayList *m_playList = nullptr;
     DriveNavigator *m_navigator = nullptr;
     QLabel *m_dragIcon = nullptr;
-    QPointer<QDrag> m_drag;
+    FileDrag *m_fileDrag = nullptr;
     bool m_dragArmed = false;
     bool m_closed = false;
     bool m_loading = false;

@@ -1,5 +1,7 @@
 #include "WaveListing.h"
 
+#include "PathRule.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -11,11 +13,6 @@
 #include <vector>
 
 namespace {
-
-bool hasWaveSuffix(const char *name, size_t length)
-{
-    return length > 4 && strcasecmp(name + length - 4, ".wav") == 0;
-}
 
 // Decoded text of a name, or an empty string when the text would not encode back to the
 // very same bytes (a name that is not valid in the locale's encoding).
@@ -141,7 +138,7 @@ WaveListing listWaveFiles(const QString &directory)
     WaveListing listing;
     listing.error = readDirectory(directory, [&](int fd, const dirent *entry) {
         const size_t length = std::strlen(entry->d_name);
-        if (!hasWaveSuffix(entry->d_name, length))
+        if (!isWaveFileName(QLatin1String(entry->d_name, static_cast<qsizetype>(length))))
             return;
         if (kindOf(fd, entry) != Kind::File)
             return;

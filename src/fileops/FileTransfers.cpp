@@ -33,7 +33,7 @@ QString fileNameOf(const QString &path)
 
 QString destinationFolder(const QString &chosen)
 {
-    return chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/');
+    return withTrailingSlash(chosen);
 }
 
 QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QList<int> &indices,

@@ -1,5 +1,7 @@
 #include "Volumes.h"
 
+#include "browser/PathRule.h"
+
 #include <QDir>
 #include <QStorageInfo>
 #include <cerrno>
@@ -97,9 +99,7 @@ QString volumeRootOf(const QList<Volume> &volumes, const QString &path)
 {
     QString best = QStringLiteral("/");
     for (const Volume &v : volumes) {
-        const bool inside =
-            path == v.root ||
-            path.startsWith(v.root.endsWith(QLatin1Char('/')) ? v.root : v.root + QLatin1Char('/'));
+        const bool inside = path == v.root || path.startsWith(withTrailingSlash(v.root));
         if (inside && v.root.size() > best.size())
             best = v.root;
     }

@@ -1,0 +1,117 @@
+#include "FileDrag.h"
+
+#include "browser/PathRule.h"
+#include "platform/RegularFile.h"
+
+#include <QDrag>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QWidget>
+
+namespace {
+
+const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
+
+bool isDroppableWave(const QUrl &url)
+{
+    return url.isLocalFile() && isWaveFileName(url.fileName());
+}
+
+} // namespace
+
+FileDrag::FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidget &driveList,
+                   QWidget &window, QObject *parent)
+    : QObject(parent), m_fileList(fileList), m_playList(playList), m_dirList(dirList),
+      m_window(window)
+{
+    for (QWidget *target : {&fileList, &playList, &dirList, &driveList, &window}) {
+        target->setAcceptDrops(true);
+        target->installEventFilter(this);
+    }
+}
+
+void FileDrag::start(const QPixmap &picture)
+{
+    auto *drag = new QDrag(&m_fileList);
+    auto *mime = new QMimeData;
+    mime->setData(internalDragType, QByteArray());
+    drag->setMimeData(mime);
+    m_drag = drag;
+    showPicture(picture);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    m_drag.clear();
+}
+
+void FileDrag::showPicture(const QPixmap &picture)
+{
+    if (!m_drag)
+        return;
+    // Qt reads the drag cursor afresh on every move, so the picture follows the pointer's place.
+    for (Qt::DropAction action : {Qt::CopyAction, Qt::MoveAction, Qt::LinkAction})
+        m_drag->setDragCursor(picture, action);
+}
+
+bool FileDrag::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+        return false;
+    if (watched == &m_window)
+        return handleWindow(event);
+    auto *drag = static_cast<QDropEvent *>(event);
+    const bool internal = drag->mimeData()->hasFormat(internalDragType);
+    const bool onPlayList = watched == &m_playList;
+    if (type == QEvent::DragEnter || type == QEvent::DragMove) {
+        if (internal) {
+            emit over(watched == &m_fileList  ? Over::FileList
+                      : onPlayList            ? Over::PlayList
+                      : watched == &m_dirList ? Over::DirList
+                                              : Over::DriveList);
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+            return true;
+        }
+        const QList<QUrl> urls = drag->mimeData()->urls();
+        if (onPlayList && std::any_of(urls.begin(), urls.end(), isDroppableWave)) {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        } else {
+            drag->ignore();
+        }
+        return true;
+    }
+    // A drop: only the play list takes it; elsewhere it ends the drag without effect.
+    if (onPlayList && internal) {
+        emit droppedOnPlayList();
+    } else if (onPlayList) {
+        QStringList paths;
+        for (const QUrl &url : drag->mimeData()->urls()) {
+            // A FIFO or a folder named *.wav could never be played: it does not go in.
+            if (isDroppableWave(url) && isReadableRegularFile(url.toLocalFile()))
+                paths.append(url.toLocalFile());
+        }
+        emit filesDropped(paths);
+    }
+    drag->setDropAction(Qt::CopyAction);
+    drag->accept();
+    return true;
+}
+
+bool FileDrag::handleWindow(QEvent *event)
+{
+    if (event->type() == QEvent::Drop)
+        return false;
+    auto *drag = static_cast<QDragMoveEvent *>(event);
+    if (!drag->mimeData()->hasFormat(internalDragType)) {
+        drag->ignore();
+        return true;
+    }
+    // Over the buttons and the panel the picture stays as it was; only the bare window
+    // background shows that nothing would take a drop there.
+    if (!m_window.childAt(drag->position().toPoint()))
+        emit over(Over::Background);
+    drag->setDropAction(Qt::CopyAction);
+    drag->accept();
+    return true;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+class QDrag;
+class QDropEvent;
+class QPixmap;
+class QWidget;
+
+// Dragging the file list's selection onto the play list, as the main window shows it: the
+// picture that follows the pointer tells where a drop would go, and only the play list takes
+// the drop. Wave files dragged in from a file manager go onto the play list as well.
+class FileDrag final : public QObject
+{
+    Q_OBJECT
+public:
+    // What the pointer is over during a drag from the file list.
+    enum class Over
+    {
+        FileList,
+        PlayList,
+        DirList,
+        DriveList,
+        Background
+    };
+    // The viewports of the two lists, the directory list's viewport, the drive list, and the
+    // window whose bare background counts as Background.
+    FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidget &driveList,
+             QWidget &window, QObject *parent);
+
+    // Starts the drag from the file list (it returns when the drop is over).
+    void start(const QPixmap &picture);
+    // The picture the pointer shows from now on.
+    void showPicture(const QPixmap &picture);
+
+signals:
+    void over(FileDrag::Over where);
+    // The file list's drag was dropped on the play list.
+    void droppedOnPlayList();
+    // Files from elsewhere dropped on the play list: regular wave files only, in order.
+    void filesDropped(const QStringList &paths);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool handleWindow(QEvent *event);
+    QWidget &m_fileList;
+    QWidget &m_playList;
+    QWidget &m_dirList;
+    QWidget &m_window;
+    QPointer<QDrag> m_drag;
+};

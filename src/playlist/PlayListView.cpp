@@ -1,0 +1,57 @@
+#include "PlayListView.h"
+
+#include "PlayList.h"
+#include "ui/ListSelection.h"
+
+#include <QSet>
+
+PlayListView::PlayListView(PlayList &list, QWidget *parent) : QListView(parent), m_list(list)
+{
+    setModel(list.names());
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+}
+
+QList<int> PlayListView::selectedRows() const
+{
+    return selectedRowsOf(selectionModel());
+}
+
+bool PlayListView::isSelected(int row) const
+{
+    return selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+void PlayListView::removeRows(const QList<int> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const QSet<int> gone(rows.begin(), rows.end());
+    const int current = currentIndex().row();
+    const QList<int> selected = selectedRows();
+    QList<int> keep;
+    int newCurrent = -1;
+    int removedBefore = 0;
+    qsizetype next = 0;
+    for (int row = 0; row < m_list.count(); ++row) {
+        if (gone.contains(row)) {
+            ++removedBefore;
+            continue;
+        }
+        while (next < selected.size() && selected[next] < row)
+            ++next;
+        if (next < selected.size() && selected[next] == row)
+            keep.append(row - removedBefore);
+        if (row == current)
+            newCurrent = row - removedBefore;
+    }
+    m_list.removeRows(rows);
+    QItemSelection selection;
+    for (int row : keep)
+        selection.select(m_list.names()->index(row), m_list.names()->index(row));
+    if (newCurrent >= 0)
+        selectionModel()->setCurrentIndex(m_list.names()->index(newCurrent),
+                                          QItemSelectionModel::NoUpdate);
+    selectionModel()->select(selection, QItemSelectionModel::Select);
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QListView>
+
+class PlayList;
+
+// List1: the play list's names, with extended selection. Taking rows off keeps the
+// selection and the current entry of the rows that stay, as a user expects after removing
+// or moving some of them.
+class PlayListView final : public QListView
+{
+    Q_OBJECT
+public:
+    PlayListView(PlayList &list, QWidget *parent);
+
+    // The selected rows in ascending order, whatever order the user picked them in.
+    QList<int> selectedRows() const;
+    bool isSelected(int row) const;
+    // Takes the rows off the play list; the entries left keep their order and selection.
+    void removeRows(const QList<int> &rows);
+
+private:
+    PlayList &m_list;
+};
