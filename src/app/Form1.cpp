@@ -7,13 +7,12 @@
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
 #include "browser/PathRule.h"
-#include "fileops/EditorCommand.h"
-#include "fileops/FileTransfers.h"
+#include "fileops/FileCommands.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
 #include "playback/ChainPlayer.h"
-#include "playback/Form2.h"
+#include "playback/Playback.h"
 #include "playlist/PlayList.h"
 #include "playlist/PlayListView.h"
 #include "ui/AboutForm.h"
@@ -68,7 +67,7 @@ QLabel *makeImage(QWidget *parent, const char *name, const QPixmap &picture, QRe
 Form1::Form1(Services services, QWidget *parent)
     : QWidget(parent), m_services(services), m_settings(services.settings),
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
-      m_chain(std::make_unique<ChainPlayer>(services.sound, services.waveLength, services.clock)),
+      m_playback(services.sound, services.waveLength, services.clock),
       m_playList(new PlayList(this))
 {
     setObjectName(QStringLiteral("Form1"));
@@ -526,43 +525,30 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 // ---- Playback -------------------------------------------------------------------------
 
-namespace {
-const QString unplayableText = QStringLiteral("Sound file cannot be played !!!");
-constexpr double menuPlayPause = 0.3; // seconds
-} // namespace
-
-void Form1::playFile(const QString &path)
+void Form1::playSelection(const QList<int> &selected, bool fromFileList)
 {
-    if (!m_services.sound.play(path))
-        messages::stop(this, unplayableText);
-}
-
-void Form1::runChain(ChainSource source, bool fromFileList)
-{
-    ChainFromFileList = fromFileList;
-    ::Form2 chain(
-        *m_chain, std::move(source), ChainFromFileList,
-        [this](const ChainEntry &entry) { m_playList->AddEntry(entry.name, entry.path); }, this);
-    Form2 = &chain;
-    chain.exec();
-    // Back from the modal window: the focus returns to the file list.
-    Form_Activate();
+    if (selected.size() > 1)
+        ChainFromFileList = fromFileList;
+    const ChainSource fileList{[this] { return File1->listCount(); },
+                               [this](int i) { return File1->isSelected(i); },
+                               [this](int i) {
+                                   return ChainEntry{fullPathOf(i), File1->entry(i)};
+                               }};
+    const ChainSource playList{[this] { return m_playList->count(); },
+                               [this](int i) { return List1->isSelected(i); },
+                               [this](int i) {
+                                   return ChainEntry{m_playList->path(i), m_playList->name(i)};
+                               }};
+    const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
+    // Back from the chain window, the focus returns to the file list.
+    if (m_playback.play(selected, fromFileList ? fileList : playList, fromFileList, addEntry, this,
+                        Form2))
+        Form_Activate();
 }
 
 void Form1::Command1_Click()
 {
-    const QList<int> selected = File1->selectedRows();
-    if (selected.size() > 1) {
-        runChain({[this] { return File1->listCount(); },
-                  [this](int i) { return File1->isSelected(i); },
-                  [this](int i) {
-                      return ChainEntry{fullPathOf(i), File1->entry(i)};
-                  }},
-                 true);
-        return;
-    }
-    for (int i : selected)
-        playFile(fullPathOf(i));
+    playSelection(File1->selectedRows(), true);
 }
 
 void Form1::File1_DblClick()
@@ -570,34 +556,15 @@ void Form1::File1_DblClick()
     Command1_Click();
 }
 
-void Form1::pauseBeforeMenuPlay()
-{
-    const double start = m_services.clock.seconds();
-    while (m_services.clock.seconds() < start + menuPlayPause)
-        QThread::msleep(1);
-}
-
 void Form1::Play()
 {
-    pauseBeforeMenuPlay();
+    m_playback.pauseBeforeMenuPlay();
     Command1_Click();
 }
 
 void Form1::ListPlay()
 {
-    const QList<int> selected = selectedPlayListRows();
-    if (selected.size() > 1) {
-        runChain(
-            {[this] { return m_playList->count(); },
-             [this](int i) { return List1->selectionModel()->isRowSelected(i, QModelIndex()); },
-             [this](int i) {
-                 return ChainEntry{m_playList->path(i), m_playList->name(i)};
-             }},
-            false);
-        return;
-    }
-    for (int i : selected)
-        playFile(m_playList->path(i));
+    playSelection(List1->selectedRows(), false);
 }
 
 void Form1::List1_DblClick()
@@ -606,12 +573,6 @@ void Form1::List1_DblClick()
 }
 
 // ---- File operations ----------------------------------------------------------------
-
-namespace {
-const QString cantDeleteText = QStringLiteral("Cant delete file !");
-const QString copyErrorText = QStringLiteral("Error while copying ...");
-const QString editorNotFoundText = QStringLiteral("Sound editor not found !!!");
-} // namespace
 
 void Form1::Command2_Click()
 {
@@ -626,9 +587,7 @@ void Form1::Command2_Click()
     }
     if (names.isEmpty())
         return;
-    if (messages::confirm(this, deleteConfirmation(names), QStringLiteral("Delete")))
-        deleteFiles(m_services.files, Dir1->path(), names,
-                    [this] { messages::stop(this, cantDeleteText); });
+    fileCommands::deleteAfterQuestion(this, m_services.files, Dir1->path(), names);
     File1->refresh();
 }
 
@@ -639,53 +598,34 @@ void Form1::Delete()
 
 void Form1::Command5_Click()
 {
-    const QList<int> selected = selectedPlayListRows();
-    const bool anySelected = !selected.isEmpty();
+    QList<int> indices = List1->selectedRows();
     if (m_playList->count() == 0)
         return;
+    std::optional<CopyChoice> choice;
     {
         ::Form3 dialog(m_services.volumes, *m_currentDrive, m_services.desktop, this);
         Form3 = &dialog;
-        const std::optional<CopyChoice> choice = dialog.ask();
-        CopyDestination = choice ? choice->folder : QString();
-        DeleteOrigin = choice && choice->deleteOrigin;
+        choice = dialog.ask();
     }
+    CopyDestination = choice ? choice->folder : QString();
+    DeleteOrigin = choice && choice->deleteOrigin;
     Form_Activate();
-    if (CopyDestination.isEmpty())
+    if (!choice)
         return;
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Redraw what the dialog covered before the copying holds the window.
-    repaint();
-    QList<int> indices;
-    if (anySelected) {
-        indices = selected;
-    } else {
+    // Nothing selected: the whole play list.
+    if (indices.isEmpty()) {
         for (int i = 0; i < m_playList->count(); ++i)
             indices.append(i);
     }
-    const QList<int> copied =
-        copyFiles(m_services.files, m_playList->paths()->stringList(), indices, CopyDestination,
-                  DeleteOrigin, [this] {
-                      QApplication::restoreOverrideCursor();
-                      messages::stop(this, copyErrorText, QStringLiteral("Copy"));
-                      QApplication::setOverrideCursor(Qt::WaitCursor);
-                  });
-    // Only the files that were copied leave the play list; a failed one stays, selected.
-    List1->removeRows(copied);
+    // Only what was done leaves the play list; a failed entry stays, selected.
+    List1->removeRows(fileCommands::copyUnderHourglass(
+        this, m_services.files, m_playList->paths()->stringList(), indices, *choice));
     File1->refresh();
-    QApplication::restoreOverrideCursor();
 }
 
 void Form1::Copy()
 {
     Command5_Click();
-}
-
-bool Form1::startEditor(const QString &path)
-{
-    const EditorCommand command = editorCommandFor(state.soundEditor, path);
-    return m_services.desktop.startDetached(command.program, command.arguments);
 }
 
 bool Form1::showEditorChooser()
@@ -714,13 +654,14 @@ void Form1::Command6_Click()
     if (name.trimmed().isEmpty())
         return;
     const QString path = fullPath(Dir1->path(), name);
-    if (startEditor(path))
+    if (fileCommands::startEditor(m_services.desktop, state.soundEditor, path))
         return;
-    messages::stop(this, editorNotFoundText);
+    fileCommands::reportEditorNotFound(this);
     const QString before = state.soundEditor;
     // One more try, only with a newly accepted editor: cancelling ends it.
-    if (showEditorChooser() && state.soundEditor != before && !startEditor(path))
-        messages::stop(this, editorNotFoundText);
+    if (showEditorChooser() && state.soundEditor != before &&
+        !fileCommands::startEditor(m_services.desktop, state.soundEditor, path))
+        fileCommands::reportEditorNotFound(this);
 }
 
 void Form1::Edit()
@@ -848,7 +789,7 @@ void Form1::mnuList_Click(int index)
         Copy();
         break;
     case 3:
-        pauseBeforeMenuPlay();
+        m_playback.pauseBeforeMenuPlay();
         ListPlay();
         break;
     default:

@@ -3,6 +3,7 @@
 #include "Layout.h"
 #include "Settings.h"
 #include "platform/Services.h"
+#include "playback/Playback.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListView.h"
 
@@ -12,8 +13,6 @@
 #include <memory>
 
 class AboutForm;
-class ChainPlayer;
-struct ChainSource;
 class CurrentDrive;
 class DirList;
 class DriveList;
@@ -109,9 +108,7 @@ public:
     void Play();
     void ListPlay();
     void List1_DblClick();
-    // Blocks for 0.3 s without yielding, before a play started from a menu.
-    void pauseBeforeMenuPlay();
-    ChainPlayer &chainPlayer() { return *m_chain; }
+    ChainPlayer &chainPlayer() { return m_playback.chain(); }
 
     // File operations.
     void Command2_Click();
@@ -167,9 +164,8 @@ private:
     void startFileDrag();
     void setDragIcon(QLabel *image);
     void dragOver(FileDrag::Over where);
-    void playFile(const QString &path);
-    void runChain(ChainSource source, bool fromFileList);
-    bool startEditor(const QString &path);
+    // Plays the selected rows of the file list or the play list.
+    void playSelection(const QList<int> &selected, bool fromFileList);
     void openMenu(QMenu *menu, const QPoint &globalPosition);
     void openCommonMenu(const QPoint &globalPosition);
     bool keyboardMenu(QObject *watched, QContextMenuEvent *event);
@@ -179,7 +175,7 @@ private:
     Services m_services;
     Settings m_settings;
     std::unique_ptr<CurrentDrive> m_currentDrive;
-    std::unique_ptr<ChainPlayer> m_chain;
+    Playback m_playback;
     PlayList *m_playList = nullptr;
     DriveNavigator *m_navigator = nullptr;
     QLabel *m_dragIcon = nullptr;

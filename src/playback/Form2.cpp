@@ -1,5 +1,6 @@
 #include "Form2.h"
 
+#include "Playback.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
@@ -15,7 +16,6 @@ namespace {
 // The wait sleeps at most this long between passes: the bar still moves every tenth of a
 // second while the process stays near idle.
 constexpr int passMilliseconds = 20;
-const QString failureText = QStringLiteral("Sound file cannot be played !!!");
 } // namespace
 
 const QColor ProgressPicture::darkBlue(0, 0, 128);
@@ -160,5 +160,5 @@ void Form2::waitPass()
 
 void Form2::showFailure()
 {
-    messages::stop(this, failureText);
+    messages::stop(this, Playback::unplayableText());
 }

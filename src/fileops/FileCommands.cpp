@@ -1,0 +1,51 @@
+#include "FileCommands.h"
+
+#include "EditorCommand.h"
+#include "FileTransfers.h"
+#include "Form3.h"
+#include "platform/Desktop.h"
+#include "ui/MessageBoxes.h"
+
+#include <QApplication>
+#include <QWidget>
+
+namespace fileCommands {
+
+void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &folder,
+                         const QStringList &names)
+{
+    if (!messages::confirm(parent, deleteConfirmation(names), QStringLiteral("Delete")))
+        return;
+    deleteFiles(files, folder, names,
+                [parent] { messages::stop(parent, QStringLiteral("Cant delete file !")); });
+}
+
+QList<int> copyUnderHourglass(QWidget *parent, FileOperations &files, const QStringList &sources,
+                              const QList<int> &indices, const CopyChoice &choice)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Redraw what the dialog covered before the copying holds the window.
+    parent->window()->repaint();
+    const QList<int> done =
+        copyFiles(files, sources, indices, choice.folder, choice.deleteOrigin, [parent] {
+            QApplication::restoreOverrideCursor();
+            messages::stop(parent, QStringLiteral("Error while copying ..."),
+                           QStringLiteral("Copy"));
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        });
+    QApplication::restoreOverrideCursor();
+    return done;
+}
+
+bool startEditor(Desktop &desktop, const QString &editor, const QString &path)
+{
+    const EditorCommand command = editorCommandFor(editor, path);
+    return desktop.startDetached(command.program, command.arguments);
+}
+
+void reportEditorNotFound(QWidget *parent)
+{
+    messages::stop(parent, QStringLiteral("Sound editor not found !!!"));
+}
+
+} // namespace fileCommands

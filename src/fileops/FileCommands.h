@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class Desktop;
+class FileOperations;
+class QWidget;
+struct CopyChoice;
+
+// The steps of the file commands that the user sees: the question before deleting, the
+// hourglass and the single message of a copy, the start of the sound editor.
+namespace fileCommands {
+
+// Asks once, then deletes the named files of the folder in list order; a file that cannot
+// be deleted is passed over, with "Cant delete file !" at the first one.
+void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &folder,
+                         const QStringList &names);
+
+// Copies (or moves) the sources given by index into the chosen folder under the hourglass;
+// "Error while copying ..." once, at the first failure, with the normal pointer. Returns
+// the indices that are done.
+QList<int> copyUnderHourglass(QWidget *parent, FileOperations &files, const QStringList &sources,
+                              const QList<int> &indices, const CopyChoice &choice);
+
+// Starts the editor command on the file, the path one argument; false when it did not start.
+bool startEditor(Desktop &desktop, const QString &editor, const QString &path);
+void reportEditorNotFound(QWidget *parent);
+
+} // namespace fileCommands
