@@ -685,47 +685,36 @@ Form5 &Form1::menus()
 {
     if (!Form5) {
         auto *holder = new ::Form5(this);
-        holder->mnuFile_Click = [this](int index) { mnuFile_Click(index); };
-        holder->mnuList_Click = [this](int index) { mnuList_Click(index); };
-        holder->mnuCommon_Click = [this](int index) { mnuCommon_Click(index); };
+        connect(holder, &::Form5::mnuFile_Click, this, &Form1::mnuFile_Click);
+        connect(holder, &::Form5::mnuList_Click, this, &Form1::mnuList_Click);
+        connect(holder, &::Form5::mnuCommon_Click, this, &Form1::mnuCommon_Click);
         Form5 = holder;
     }
     return *static_cast<::Form5 *>(Form5.data());
 }
 
-void Form1::openMenu(QMenu *menu, const QPoint &globalPosition)
-{
-    menus().popUp(menu, globalPosition);
-}
-
 void Form1::File1_MouseUp(Qt::MouseButton button)
 {
     if (button == Qt::RightButton && File1->listCount() > 0)
-        openMenu(menus().mnuFile, QCursor::pos());
+        menus().popUp(menus().mnuFile, QCursor::pos());
 }
 
 void Form1::List1_MouseUp(Qt::MouseButton button)
 {
     if (m_playList->count() > 0 && button == Qt::RightButton)
-        openMenu(menus().mnuList, QCursor::pos());
+        menus().popUp(menus().mnuList, QCursor::pos());
 }
 
 void Form1::Form_MouseUp(Qt::MouseButton button, const QPoint &position)
 {
-    if (button != Qt::RightButton || childAt(position))
-        return;
-    openCommonMenu(QCursor::pos());
+    if (button == Qt::RightButton && !childAt(position))
+        openCommonMenu(QCursor::pos());
 }
 
 void Form1::openCommonMenu(const QPoint &globalPosition)
 {
-    // The check marks are set from the switches at each opening and nowhere else.
-    ::Form5 &holder = menus();
-    holder.commonItems[0]->setChecked(state.buttons);
-    holder.commonItems[1]->setChecked(state.file2Dir);
-    holder.commonItems[2]->setChecked(state.autosave);
-    holder.commonItems[3]->setChecked(state.autoCondition);
-    openMenu(holder.mnuCommon, globalPosition);
+    menus().popUpCommon({state.buttons, state.file2Dir, state.autosave, state.autoCondition},
+                        globalPosition);
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent *event)
@@ -739,62 +728,43 @@ bool Form1::keyboardMenu(QObject *watched, QContextMenuEvent *event)
     // Menus open on the mouse button's release; the press's own context event is not used.
     if (event->reason() != QContextMenuEvent::Keyboard)
         return true;
-    const bool fileList = watched == File1 || watched == File1->viewport();
-    QAbstractItemView *view = fileList ? static_cast<QAbstractItemView *>(File1) : List1;
-    const QModelIndex current = view->currentIndex();
-    const QPoint at = view->viewport()->mapToGlobal(
-        current.isValid() ? view->visualRect(current).center() : QPoint(8, 8));
-    if (view == File1 && File1->listCount() > 0)
-        openMenu(menus().mnuFile, at);
-    else if (view == List1 && m_playList->count() > 0)
-        openMenu(menus().mnuList, at);
+    if (watched == File1 || watched == File1->viewport()) {
+        if (File1->listCount() > 0)
+            menus().popUp(menus().mnuFile, ::Form5::atCurrentEntry(File1));
+    } else if (m_playList->count() > 0) {
+        menus().popUp(menus().mnuList, ::Form5::atCurrentEntry(List1));
+    }
     return true;
 }
 
 void Form1::contextMenuEvent(QContextMenuEvent *event)
 {
     // The Menu key or Shift+F10 with the focus elsewhere: the common menu.
-    if (event->reason() != QContextMenuEvent::Keyboard)
-        return;
-    openCommonMenu(mapToGlobal(QPoint(width() / 2, height() / 2)));
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        openCommonMenu(mapToGlobal(QPoint(width() / 2, height() / 2)));
 }
 
 void Form1::mnuFile_Click(int index)
 {
-    switch (index) {
-    case 0:
-        Add();
-        break;
-    case 1:
-        Delete();
-        break;
-    case 2:
-        Edit();
-        break;
-    case 4:
-        Play();
-        break;
-    default:
-        break;
-    }
+    // The commands in the order of the items; the separator runs nothing.
+    const std::array<void (Form1::*)(), 5> items = {&Form1::Add, &Form1::Delete, &Form1::Edit,
+                                                    nullptr, &Form1::Play};
+    if (index >= 0 && index < int(items.size()) && items[index])
+        (this->*items[index])();
 }
 
 void Form1::mnuList_Click(int index)
 {
-    switch (index) {
-    case 0:
-        Remove();
-        break;
-    case 1:
-        Copy();
-        break;
-    case 3:
-        m_playback.pauseBeforeMenuPlay();
-        ListPlay();
-        break;
-    default:
-        break;
-    }
+    const std::array<void (Form1::*)(), 4> items = {&Form1::Remove, &Form1::Copy, nullptr,
+                                                    &Form1::menuListPlay};
+    if (index >= 0 && index < int(items.size()) && items[index])
+        (this->*items[index])();
+}
+
+void Form1::menuListPlay()
+{
+    m_playback.pauseBeforeMenuPlay();
+    ListPlay();
 }
 
 void Form1::mnuCommon_Click(int index)

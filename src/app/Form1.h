@@ -166,7 +166,8 @@ private:
     void dragOver(FileDrag::Over where);
     // Plays the selected rows of the file list or the play list.
     void playSelection(const QList<int> &selected, bool fromFileList);
-    void openMenu(QMenu *menu, const QPoint &globalPosition);
+    // The play list menu's "&Play": the same pause as the file menu's, then the play list.
+    void menuListPlay();
     void openCommonMenu(const QPoint &globalPosition);
     bool keyboardMenu(QObject *watched, QContextMenuEvent *event);
     // Shows the editor chooser; true when it was closed with "&Accept".

@@ -1,5 +1,6 @@
 #include "Form5.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QMenu>
 
@@ -44,9 +45,26 @@ void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
     if (!chosen || chosen->isSeparator())
         return;
     const int index = chosen->data().toInt();
-    const std::function<void(int)> &handler = menu == mnuFile   ? mnuFile_Click
-                                              : menu == mnuList ? mnuList_Click
-                                                                : mnuCommon_Click;
-    if (handler)
-        handler(index);
+    if (menu == mnuFile)
+        emit mnuFile_Click(index);
+    else if (menu == mnuList)
+        emit mnuList_Click(index);
+    else
+        emit mnuCommon_Click(index);
+}
+
+void Form5::popUpCommon(const std::array<bool, 4> &checks, const QPoint &globalPosition)
+{
+    // The check marks are set from the switches at each opening and nowhere else.
+    for (size_t i = 0; i < checks.size(); ++i)
+        commonItems[static_cast<qsizetype>(i)]->setChecked(checks[i]);
+    popUp(mnuCommon, globalPosition);
+}
+
+QPoint Form5::atCurrentEntry(const QAbstractItemView *list)
+{
+    constexpr int nearTheCorner = 8;
+    const QModelIndex current = list->currentIndex();
+    return list->viewport()->mapToGlobal(current.isValid() ? list->visualRect(current).center()
+                                                           : QPoint(nearTheCorner, nearTheCorner));
 }

@@ -2,8 +2,9 @@
 
 #include <QList>
 #include <QWidget>
-#include <functional>
+#include <array>
 
+class QAbstractItemView;
 class QAction;
 class QMenu;
 
@@ -24,13 +25,20 @@ public:
     QList<QAction *> listItems;
     QList<QAction *> commonItems;
 
-    std::function<void(int)> mnuFile_Click;
-    std::function<void(int)> mnuList_Click;
-    std::function<void(int)> mnuCommon_Click;
-
-    // Shows a menu with its top-left corner at the pointer; once it has closed, runs the
-    // handler of the chosen item, if any.
+    // Shows a menu with its top-left corner at the position; once it has closed, reports
+    // the chosen item, if any.
     void popUp(QMenu *menu, const QPoint &globalPosition);
+    // The common menu, its four check marks set from the switches first (Buttons, Large
+    // filelist, Save style, Save cond).
+    void popUpCommon(const std::array<bool, 4> &checks, const QPoint &globalPosition);
+    // Where a menu opened from the keyboard over a list goes: at its current entry.
+    static QPoint atCurrentEntry(const QAbstractItemView *list);
+
+signals:
+    // The index of the item chosen in each menu, separators counted.
+    void mnuFile_Click(int index);
+    void mnuList_Click(int index);
+    void mnuCommon_Click(int index);
 
 private:
     QMenu *makeMenu(const QString &title, const QStringList &captions, QList<QAction *> &items);
