@@ -1,6 +1,5 @@
 #include "Form1.h"
 
-#include "WindowFrame.h"
 #include "browser/DetailsPanel.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
@@ -10,58 +9,26 @@
 #include "fileops/FileCommands.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
-#include "fileops/PublicDeclares.h"
-#include "playback/ChainPlayer.h"
 #include "playback/Playback.h"
 #include "playlist/PlayList.h"
 #include "playlist/PlayListView.h"
 #include "ui/AboutForm.h"
 #include "ui/Controls.h"
 #include "ui/Form5.h"
-#include "ui/ListSelection.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
-#include "ui/WindowPlacement.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDrag>
-#include <QFileInfo>
 #include <QGroupBox>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QListView>
 #include <QListWidget>
-#include <QMenu>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
-#include <QSet>
-#include <QThread>
-#include <QUrl>
-#include <cmath>
 
 namespace {
-
 const QString noDeviceText =
     QStringLiteral("Can\u00b4t find a audio device ! Unable to play .wav sounds.");
-
-int px(double value)
-{
-    return static_cast<int>(std::nearbyint(value));
-}
-
-QLabel *makeImage(QWidget *parent, const char *name, const QPixmap &picture, QRect designed)
-{
-    auto *image = placed<QLabel>(parent, name, designed);
-    image->setPixmap(picture);
-    image->setVisible(false);
-    return image;
-}
-
 } // namespace
 
 Form1::Form1(Services services, QWidget *parent)
@@ -81,69 +48,6 @@ Form1::Form1(Services services, QWidget *parent)
 }
 
 Form1::~Form1() = default;
-
-void Form1::createControls()
-{
-    Drive1 =
-        placed<DriveList>(this, "Drive1", twips::rect(2760, 4200, 2535, 315), m_services.volumes);
-    Drive1->setAccessibleName(QStringLiteral("Drives"));
-    Dir1 = placed<DirList>(this, "Dir1", twips::rect(2760, 120, 2535, 3915));
-    Dir1->setAccessibleName(QStringLiteral("Directories"));
-    File1 = placed<FileList>(this, "File1", twips::rect(120, 120, 2535, 3210));
-    File1->setAccessibleName(QStringLiteral("Wave files"));
-
-    List1 = placed<PlayListView>(this, "List1", twips::rect(120, 3480, 2535, 1035), *m_playList);
-    List1->setAccessibleName(QStringLiteral("Play list"));
-
-    List3 = placed<QListView>(this, "List3", twips::rect(120, 5280, 2535, 1035));
-    List3->setModel(m_playList->paths());
-    List3->setVisible(false);
-
-    List2 = placed<QListWidget>(this, "List2", twips::rect(2760, 5280, 2535, 1035));
-    List2->setVisible(false);
-
-    Command1 = placed<QPushButton>(this, "Command1", twips::rect(5400, 120, 2175, 375),
-                                   QStringLiteral("Chain &Play"));
-    Command5 = placed<QPushButton>(this, "Command5", twips::rect(5400, 600, 2175, 375),
-                                   QStringLiteral("&Copy files"));
-    Command2 = placed<QPushButton>(this, "Command2", twips::rect(5400, 1080, 2175, 375),
-                                   QStringLiteral("&Delete file"));
-    Command3 = placed<QPushButton>(this, "Command3", twips::rect(5400, 1560, 2175, 375),
-                                   QStringLiteral("&Add to list"));
-    Command4 = placed<QPushButton>(this, "Command4", twips::rect(5400, 2040, 2175, 375),
-                                   QStringLiteral("R&emove from list"));
-    Command6 = placed<QPushButton>(this, "Command6", twips::rect(5400, 2520, 1455, 375),
-                                   QStringLiteral("Edit &wav"));
-    Command9 = placed<QPushButton>(this, "Command9", twips::rect(6960, 2520, 615, 375),
-                                   QStringLiteral("&New"));
-    Command7 = placed<QPushButton>(this, "Command7", twips::rect(5400, 3000, 2175, 375),
-                                   QStringLiteral("Ab&out"));
-
-    Frame1 = placed<QGroupBox>(this, "Frame1", twips::rect(5400, 3480, 2175, 1095),
-                               QStringLiteral("File"));
-    Label3 = placed<QLabel>(Frame1, "Label3", twips::rect(120, 240, 615, 495),
-                            QStringLiteral("Date    Time"));
-    Label3->setWordWrap(true);
-    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1 = placed<QLabel>(Frame1, "Label1", twips::rect(1080, 240, 975, 495));
-    Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    Label4 =
-        placed<QLabel>(Frame1, "Label4", twips::rect(120, 720, 495, 255), QStringLiteral("Bytes"));
-    Label2 = placed<QLabel>(Frame1, "Label2", twips::rect(600, 720, 1455, 255));
-    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    Label1->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
-
-    Image1 = makeImage(this, "Image1", pictures::loudspeaker(), twips::rect(5400, 5280, 480, 480));
-    Image2 = makeImage(this, "Image2", pictures::banana(), twips::rect(6000, 5280, 480, 480));
-    Image3 = makeImage(this, "Image3", pictures::funnel(), twips::rect(6600, 5280, 480, 480));
-    m_dragIcon = Image1;
-
-    const QList<QWidget *> tabOrder = {Command6, Dir1,     Drive1,   Command5, Command4, Command3,
-                                       Command2, Command1, Command9, Command7, List1,    File1};
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
-}
 
 void Form1::wireBrowser()
 {
@@ -183,19 +87,23 @@ void Form1::wirePlayList()
     connect(File1, &FileList::dragRequested, this, &Form1::startFileDrag);
     m_fileDrag = new FileDrag(*File1->viewport(), *List1->viewport(), *Dir1->viewport(), *Drive1,
                               *this, this);
-    connect(m_fileDrag, &FileDrag::over, this, &Form1::dragOver);
+    connect(m_fileDrag, &FileDrag::overFileList, this, &Form1::File1_DragOver);
+    connect(m_fileDrag, &FileDrag::overPlayList, this, &Form1::List1_DragOver);
+    connect(m_fileDrag, &FileDrag::overDirList, this, &Form1::Dir1_DragOver);
+    connect(m_fileDrag, &FileDrag::overDriveList, this, &Form1::Drive1_DragOver);
+    connect(m_fileDrag, &FileDrag::overBackground, this, &Form1::Form_DragOver);
     connect(m_fileDrag, &FileDrag::droppedOnPlayList, this, &Form1::List1_DragDrop);
-    connect(m_fileDrag, &FileDrag::filesDropped, this, [this](const QStringList &paths) {
-        QList<std::pair<QString, QString>> entries;
-        for (const QString &path : paths)
-            entries.append({QFileInfo(path).fileName(), path});
-        m_playList->addEntries(entries);
+    connect(m_fileDrag, &FileDrag::filesDropped, m_playList, &PlayList::addFiles);
+    connect(File1, &FileList::mouseUp, this, &Form1::File1_MouseUp);
+    connect(List1, &PlayListView::mouseUp, this, &Form1::List1_MouseUp);
+    connect(File1, &FileList::menuKey, this, [this] {
+        if (File1->listCount() > 0)
+            menus().popUp(menus().mnuFile, ::Form5::atCurrentEntry(File1));
     });
-    // The right button over the lists' viewports, and the Menu key and Shift+F10, which
-    // reach the lists themselves.
-    for (QWidget *list : {File1->viewport(), List1->viewport(), static_cast<QWidget *>(File1),
-                          static_cast<QWidget *>(List1)})
-        list->installEventFilter(this);
+    connect(List1, &PlayListView::menuKey, this, [this] {
+        if (m_playList->count() > 0)
+            menus().popUp(menus().mnuList, ::Form5::atCurrentEntry(List1));
+    });
 }
 
 // ---- Lifecycle ------------------------------------------------------------------------
@@ -223,14 +131,10 @@ void Form1::Form_Load()
         state.buttons = stored.buttons;
         state.file2Dir = stored.file2Dir;
     }
-    if (state.autoCondition) {
-        const QScreen *screen = QGuiApplication::primaryScreen();
-        const QSizeF screenTwips(twips::fromPixels(screen->geometry().width()),
-                                 twips::fromPixels(screen->geometry().height()));
+    if (state.autoCondition)
         windowFrame::restore(
-            this, m_settings.readGeometry(screenTwips,
+            this, m_settings.readGeometry(windowFrame::screenTwips(this),
                                           {layout::minimumOuterWidth, layout::minimumOuterHeight}));
-    }
     if (!state.buttons)
         setButtonColumnVisible(false);
     m_loading = false;
@@ -256,11 +160,6 @@ void Form1::Form_Unload()
         if (window)
             window->close();
     }
-}
-
-void Form1::Ende()
-{
-    Form_Unload();
 }
 
 void Form1::closeEvent(QCloseEvent *event)
@@ -293,16 +192,6 @@ void Form1::changeEvent(QEvent *event)
 
 // ---- Geometry and layout --------------------------------------------------------------
 
-QSize Form1::decoration()
-{
-    return windowFrame::decoration();
-}
-
-OuterGeometry Form1::outerGeometry() const
-{
-    return windowFrame::outerGeometryOf(this);
-}
-
 void Form1::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
@@ -318,39 +207,13 @@ void Form1::Form_Resize()
         resize(windowFrame::clientFor(raised));
     const MainLayout l = layoutMainWindow(
         width(), height(), windowFrame::outerTwips(size()).height(), state.buttons, state.file2Dir);
-    File1->resize(File1->width(), px(l.file1Height));
-    List1->move(List1->x(), px(l.list1Top));
-    Dir1->resize(Dir1->width(), px(l.dir1Height));
-    Drive1->move(Drive1->x(), px(l.drive1Top));
-    if (l.buttonsPlaced) {
-        for (QPushButton *button :
-             {Command1, Command2, Command3, Command4, Command5, Command6, Command7})
-            button->move(px(l.buttonLeft), button->y());
-        Command9->move(px(l.command9Left), Command9->y());
-        Frame1->setVisible(l.frameVisible);
-        Frame1->move(px(l.frameLeft), px(l.frameTop));
-    }
-    File1->resize(px(l.file1Width), File1->height());
-    List1->resize(px(l.list1Width), List1->height());
-    // Read back: the columns start where the file list really ends.
-    Dir1->move(File1->width() + static_cast<int>(layout::columnGap), Dir1->y());
-    Drive1->move(File1->width() + static_cast<int>(layout::columnGap), Drive1->y());
-    Dir1->resize(px(l.dir1Width), Dir1->height());
-    Drive1->resize(px(l.drive1Width), Drive1->height());
+    placeControls(l);
 }
 
 void Form1::Redraw()
 {
     Form_Resize();
     update();
-}
-
-void Form1::setButtonColumnVisible(bool visible)
-{
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{Command1, Command2, Command3, Command4, Command5,
-                                          Command6, Command7, Command9, Frame1})
-        w->setVisible(visible);
 }
 
 // ---- Browser --------------------------------------------------------------------------
@@ -384,27 +247,8 @@ void Form1::Dir1_Change()
 void Form1::File1_Click()
 {
     const PanelTexts texts = detailsOf(Dir1->path(), File1->selectedNames());
-    setFittingText(Label1, texts.dateTime);
-    setFittingText(Label2, texts.bytes);
-}
-
-void Form1::setFittingText(QLabel *label, const QString &text)
-{
-    // Long date formats ("7 Dec 2026") are wider than the designed label: a smaller font
-    // shows them whole instead of cut.
-    constexpr double smallestPointSize = 6.0;
-    QFont font = Frame1->font();
-    for (;;) {
-        const QFontMetrics metrics(font);
-        int widest = 0;
-        for (const QString &line : text.split(QLatin1Char('\n')))
-            widest = std::max(widest, metrics.horizontalAdvance(line));
-        if (widest <= label->width() || font.pointSizeF() <= smallestPointSize)
-            break;
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    }
-    label->setFont(font);
-    label->setText(text);
+    setFittingText(Label1, Frame1->font(), texts.dateTime);
+    setFittingText(Label2, Frame1->font(), texts.bytes);
 }
 
 // ---- Play list ------------------------------------------------------------------------
@@ -415,16 +259,6 @@ void Form1::Command3_Click()
     for (int i : File1->selectedRows())
         entries.append({File1->entry(i), fullPathOf(i)});
     m_playList->addEntries(entries);
-}
-
-QList<int> Form1::selectedPlayListRows() const
-{
-    return List1->selectedRows();
-}
-
-void Form1::Command4_Click()
-{
-    List1->removeRows(List1->selectedRows());
 }
 
 void Form1::File1_MouseDown(Qt::MouseButton button)
@@ -445,82 +279,6 @@ void Form1::setDragIcon(QLabel *image)
 {
     m_dragIcon = image;
     m_fileDrag->showPicture(image->pixmap());
-}
-
-void Form1::File1_DragOver()
-{
-    setDragIcon(Image1);
-}
-
-void Form1::List1_DragOver()
-{
-    setDragIcon(Image3);
-}
-
-void Form1::Dir1_DragOver()
-{
-    setDragIcon(Image2);
-}
-
-void Form1::Drive1_DragOver()
-{
-    setDragIcon(Image2);
-}
-
-void Form1::Form_DragOver()
-{
-    setDragIcon(Image2);
-}
-
-void Form1::List1_DragDrop()
-{
-    Command3_Click();
-}
-
-void Form1::dragOver(FileDrag::Over where)
-{
-    switch (where) {
-    case FileDrag::Over::FileList:
-        File1_DragOver();
-        break;
-    case FileDrag::Over::PlayList:
-        List1_DragOver();
-        break;
-    case FileDrag::Over::DirList:
-        Dir1_DragOver();
-        break;
-    case FileDrag::Over::DriveList:
-        Drive1_DragOver();
-        break;
-    case FileDrag::Over::Background:
-        Form_DragOver();
-        break;
-    }
-}
-
-bool Form1::eventFilter(QObject *watched, QEvent *event)
-{
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseButtonRelease: {
-        const bool overList = watched == File1->viewport() || watched == List1->viewport();
-        const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
-        if (overList && event->type() == QEvent::MouseButtonRelease) {
-            if (watched == File1->viewport())
-                File1_MouseUp(button);
-            else
-                List1_MouseUp(button);
-        }
-        // The right button opens a menu over the selection as it is: the list must not see
-        // it, or a press on an unselected entry would select only that one.
-        return overList && button == Qt::RightButton;
-    }
-    case QEvent::ContextMenu:
-        return keyboardMenu(watched, static_cast<QContextMenuEvent *>(event));
-    default:
-        return QWidget::eventFilter(watched, event);
-    }
 }
 
 // ---- Playback -------------------------------------------------------------------------
@@ -551,25 +309,10 @@ void Form1::Command1_Click()
     playSelection(File1->selectedRows(), true);
 }
 
-void Form1::File1_DblClick()
-{
-    Command1_Click();
-}
-
 void Form1::Play()
 {
     m_playback.pauseBeforeMenuPlay();
     Command1_Click();
-}
-
-void Form1::ListPlay()
-{
-    playSelection(List1->selectedRows(), false);
-}
-
-void Form1::List1_DblClick()
-{
-    ListPlay();
 }
 
 // ---- File operations ----------------------------------------------------------------
@@ -589,11 +332,6 @@ void Form1::Command2_Click()
         return;
     fileCommands::deleteAfterQuestion(this, m_services.files, Dir1->path(), names);
     File1->refresh();
-}
-
-void Form1::Delete()
-{
-    Command2_Click();
 }
 
 void Form1::Command5_Click()
@@ -621,11 +359,6 @@ void Form1::Command5_Click()
     List1->removeRows(fileCommands::copyUnderHourglass(
         this, m_services.files, m_playList->paths()->stringList(), indices, *choice));
     File1->refresh();
-}
-
-void Form1::Copy()
-{
-    Command5_Click();
 }
 
 bool Form1::showEditorChooser()
@@ -662,21 +395,6 @@ void Form1::Command6_Click()
     if (showEditorChooser() && state.soundEditor != before &&
         !fileCommands::startEditor(m_services.desktop, state.soundEditor, path))
         fileCommands::reportEditorNotFound(this);
-}
-
-void Form1::Edit()
-{
-    Command6_Click();
-}
-
-void Form1::Command9_Click()
-{
-    showEditorChooser();
-}
-
-void Form1::NewEditor()
-{
-    Command9_Click();
 }
 
 // ---- Popup menus and the command layer ------------------------------------------------
@@ -721,20 +439,6 @@ void Form1::mouseReleaseEvent(QMouseEvent *event)
 {
     Form_MouseUp(event->button(), event->position().toPoint());
     QWidget::mouseReleaseEvent(event);
-}
-
-bool Form1::keyboardMenu(QObject *watched, QContextMenuEvent *event)
-{
-    // Menus open on the mouse button's release; the press's own context event is not used.
-    if (event->reason() != QContextMenuEvent::Keyboard)
-        return true;
-    if (watched == File1 || watched == File1->viewport()) {
-        if (File1->listCount() > 0)
-            menus().popUp(menus().mnuFile, ::Form5::atCurrentEntry(File1));
-    } else if (m_playList->count() > 0) {
-        menus().popUp(menus().mnuList, ::Form5::atCurrentEntry(List1));
-    }
-    return true;
 }
 
 void Form1::contextMenuEvent(QContextMenuEvent *event)
@@ -801,21 +505,6 @@ void Form1::mnuCommon_Click(int index)
     default:
         break;
     }
-}
-
-void Form1::About()
-{
-    Command7_Click();
-}
-
-void Form1::Add()
-{
-    Command3_Click();
-}
-
-void Form1::Remove()
-{
-    Command4_Click();
 }
 
 // ---- About ----------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include "Layout.h"
 #include "Settings.h"
+#include "WindowFrame.h"
 #include "platform/Services.h"
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"
@@ -72,15 +73,15 @@ public:
     void Form_Activate();
     void Form_QueryUnload();
     void Form_Unload();
-    void Ende();
+    void Ende() { Form_Unload(); }
     // The window has been closed for good (close box, "E&xit" or the session's end).
     bool ended() const { return m_closed || m_endedWhileLoading; }
     void Form_Resize();
     void Redraw();
 
     // The outer size and position in twips, as stored; the normal geometry while maximised.
-    OuterGeometry outerGeometry() const;
-    static QSize decoration();
+    OuterGeometry outerGeometry() const { return windowFrame::outerGeometryOf(this); }
+    static QSize decoration() { return windowFrame::decoration(); }
 
     // Browser.
     void Dir1_Change();
@@ -89,36 +90,36 @@ public:
 
     // Play list.
     void Command3_Click();
-    void Command4_Click();
+    void Command4_Click() { List1->removeRows(List1->selectedRows()); }
     void File1_MouseDown(Qt::MouseButton button);
     bool dragArmed() const { return m_dragArmed; }
-    void File1_DragOver();
-    void List1_DragOver();
-    void Dir1_DragOver();
-    void Drive1_DragOver();
-    void Form_DragOver();
-    void List1_DragDrop();
+    void File1_DragOver() { setDragIcon(Image1); }
+    void List1_DragOver() { setDragIcon(Image3); }
+    void Dir1_DragOver() { setDragIcon(Image2); }
+    void Drive1_DragOver() { setDragIcon(Image2); }
+    void Form_DragOver() { setDragIcon(Image2); }
+    void List1_DragDrop() { Command3_Click(); }
     // The picture the drag shows now.
     const QLabel *File1DragIcon() const { return m_dragIcon; }
-    QList<int> selectedPlayListRows() const;
+    QList<int> selectedPlayListRows() const { return List1->selectedRows(); }
 
     // Playback.
     void Command1_Click();
-    void File1_DblClick();
+    void File1_DblClick() { Command1_Click(); }
     void Play();
-    void ListPlay();
-    void List1_DblClick();
+    void ListPlay() { playSelection(List1->selectedRows(), false); }
+    void List1_DblClick() { ListPlay(); }
     ChainPlayer &chainPlayer() { return m_playback.chain(); }
 
     // File operations.
     void Command2_Click();
-    void Delete();
+    void Delete() { Command2_Click(); }
     void Command5_Click();
-    void Copy();
+    void Copy() { Command5_Click(); }
     void Command6_Click();
-    void Edit();
-    void Command9_Click();
-    void NewEditor();
+    void Edit() { Command6_Click(); }
+    void Command9_Click() { showEditorChooser(); }
+    void NewEditor() { Command9_Click(); }
     QString CopyDestination;
     bool DeleteOrigin = false;
 
@@ -126,9 +127,9 @@ public:
     void Command7_Click();
 
     // The command layer that the popup menus call.
-    void About();
-    void Add();
-    void Remove();
+    void About() { Command7_Click(); }
+    void Add() { Command3_Click(); }
+    void Remove() { Command4_Click(); }
 
     // Popup menus.
     void File1_MouseUp(Qt::MouseButton button);
@@ -151,7 +152,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool event(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
 
@@ -160,16 +160,15 @@ private:
     void wireBrowser();
     void wirePlayList();
     void setButtonColumnVisible(bool visible);
-    void setFittingText(QLabel *label, const QString &text);
+    // Moves and sizes the controls as the layout says (Form1Controls.cpp).
+    void placeControls(const MainLayout &layout);
     void startFileDrag();
     void setDragIcon(QLabel *image);
-    void dragOver(FileDrag::Over where);
     // Plays the selected rows of the file list or the play list.
     void playSelection(const QList<int> &selected, bool fromFileList);
     // The play list menu's "&Play": the same pause as the file menu's, then the play list.
     void menuListPlay();
     void openCommonMenu(const QPoint &globalPosition);
-    bool keyboardMenu(QObject *watched, QContextMenuEvent *event);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();
 

@@ -71,4 +71,11 @@ void centre(QWidget *window)
     centreOnScreen(window, window->size() + decoration());
 }
 
+QSizeF screenTwips(const QWidget *window)
+{
+    const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    return {twips::fromPixels(screen->geometry().width()),
+            twips::fromPixels(screen->geometry().height())};
+}
+
 } // namespace windowFrame

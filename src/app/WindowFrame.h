@@ -30,5 +30,7 @@ OuterGeometry outerGeometryOf(const QWidget *window);
 void restore(QWidget *window, const OuterGeometry &geometry);
 // Centres the window by its outer size, frame included.
 void centre(QWidget *window);
+// The size of the window's screen in twips.
+QSizeF screenTwips(const QWidget *window);
 
 } // namespace windowFrame

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QListView>
+#include "ui/MenuListView.h"
+
 #include <QStringListModel>
 
 // File1: the wave files of one directory, with extended selection.
-class FileList : public QListView
+class FileList : public MenuListView
 {
     Q_OBJECT
 public:

@@ -64,10 +64,14 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
     const bool onPlayList = watched == &m_playList;
     if (type == QEvent::DragEnter || type == QEvent::DragMove) {
         if (internal) {
-            emit over(watched == &m_fileList  ? Over::FileList
-                      : onPlayList            ? Over::PlayList
-                      : watched == &m_dirList ? Over::DirList
-                                              : Over::DriveList);
+            if (watched == &m_fileList)
+                emit overFileList();
+            else if (onPlayList)
+                emit overPlayList();
+            else if (watched == &m_dirList)
+                emit overDirList();
+            else
+                emit overDriveList();
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
             return true;
@@ -110,7 +114,7 @@ bool FileDrag::handleWindow(QEvent *event)
     // Over the buttons and the panel the picture stays as it was; only the bare window
     // background shows that nothing would take a drop there.
     if (!m_window.childAt(drag->position().toPoint()))
-        emit over(Over::Background);
+        emit overBackground();
     drag->setDropAction(Qt::CopyAction);
     drag->accept();
     return true;

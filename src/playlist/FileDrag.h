@@ -16,15 +16,6 @@ class FileDrag final : public QObject
 {
     Q_OBJECT
 public:
-    // What the pointer is over during a drag from the file list.
-    enum class Over
-    {
-        FileList,
-        PlayList,
-        DirList,
-        DriveList,
-        Background
-    };
     // The viewports of the two lists, the directory list's viewport, the drive list, and the
     // window whose bare background counts as Background.
     FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidget &driveList,
@@ -36,7 +27,12 @@ public:
     void showPicture(const QPixmap &picture);
 
 signals:
-    void over(FileDrag::Over where);
+    // What the pointer is over during a drag from the file list.
+    void overFileList();
+    void overPlayList();
+    void overDirList();
+    void overDriveList();
+    void overBackground();
     // The file list's drag was dropped on the play list.
     void droppedOnPlayList();
     // Files from elsewhere dropped on the play list: regular wave files only, in order.

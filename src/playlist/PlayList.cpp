@@ -58,6 +58,14 @@ void PlayList::appendRows(int first)
     }
 }
 
+int PlayList::addFiles(const QStringList &paths)
+{
+    QList<std::pair<QString, QString>> entries;
+    for (const QString &path : paths)
+        entries.append({path.mid(path.lastIndexOf(QLatin1Char('/')) + 1), path});
+    return addEntries(entries);
+}
+
 void PlayList::removeRows(const QList<int> &rows)
 {
     if (rows.isEmpty())

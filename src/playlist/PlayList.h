@@ -28,6 +28,8 @@ public:
     // AddEntry for each pair in turn, shown to the views as one change (adding tens of
     // thousands of files one row at a time keeps the list view busy for seconds).
     int addEntries(const QList<std::pair<QString, QString>> &entries);
+    // Files by their full paths, each shown by its file name.
+    int addFiles(const QStringList &paths);
     // Removes the rows given, in one pass; the others keep their order.
     void removeRows(const QList<int> &rows);
     void clear();

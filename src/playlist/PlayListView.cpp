@@ -5,12 +5,9 @@
 
 #include <QSet>
 
-PlayListView::PlayListView(PlayList &list, QWidget *parent) : QListView(parent), m_list(list)
+PlayListView::PlayListView(PlayList &list, QWidget *parent) : MenuListView(parent), m_list(list)
 {
     setModel(list.names());
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setUniformItemSizes(true);
 }
 
 QList<int> PlayListView::selectedRows() const

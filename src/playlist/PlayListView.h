@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QListView>
+#include "ui/MenuListView.h"
 
 class PlayList;
 
 // List1: the play list's names, with extended selection. Taking rows off keeps the
 // selection and the current entry of the rows that stay, as a user expects after removing
 // or moving some of them.
-class PlayListView final : public QListView
+class PlayListView final : public MenuListView
 {
     Q_OBJECT
 public:

