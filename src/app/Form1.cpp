@@ -118,19 +118,10 @@ void Form1::Form_Load()
     resize(twips::size(7695, 4710));
     // The outer window is centred, frame included, as a stored size is.
     windowFrame::centre(this);
-    state.buttons = true;
-    state.file2Dir = false;
     m_dragIcon = Image1;
     m_currentDrive->changeDirectory(QCoreApplication::applicationDirPath());
-
-    const SettingsState stored = m_settings.readStyle();
-    state.autosave = stored.autosave;
-    state.autoCondition = stored.autoCondition;
-    state.soundEditor = stored.soundEditor;
-    if (state.autosave) {
-        state.buttons = stored.buttons;
-        state.file2Dir = stored.file2Dir;
-    }
+    // The button column shown and the small file list, unless Autosave keeps a stored style.
+    state = m_settings.readStyle();
     if (state.autoCondition)
         windowFrame::restore(
             this, m_settings.readGeometry(windowFrame::screenTwips(this),
@@ -287,20 +278,10 @@ void Form1::playSelection(const QList<int> &selected, bool fromFileList)
 {
     if (selected.size() > 1)
         ChainFromFileList = fromFileList;
-    const ChainSource fileList{[this] { return File1->listCount(); },
-                               [this](int i) { return File1->isSelected(i); },
-                               [this](int i) {
-                                   return ChainEntry{fullPathOf(i), File1->entry(i)};
-                               }};
-    const ChainSource playList{[this] { return m_playList->count(); },
-                               [this](int i) { return List1->isSelected(i); },
-                               [this](int i) {
-                                   return ChainEntry{m_playList->path(i), m_playList->name(i)};
-                               }};
     const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
     // Back from the chain window, the focus returns to the file list.
-    if (m_playback.play(selected, fromFileList ? fileList : playList, fromFileList, addEntry, this,
-                        Form2))
+    if (m_playback.play(selected, fromFileList ? File1->chainSource() : List1->chainSource(),
+                        fromFileList, addEntry, this, Form2))
         Form_Activate();
 }
 
@@ -339,12 +320,8 @@ void Form1::Command5_Click()
     QList<int> indices = List1->selectedRows();
     if (m_playList->count() == 0)
         return;
-    std::optional<CopyChoice> choice;
-    {
-        ::Form3 dialog(m_services.volumes, *m_currentDrive, m_services.desktop, this);
-        Form3 = &dialog;
-        choice = dialog.ask();
-    }
+    const std::optional<CopyChoice> choice = fileCommands::askDestination(
+        this, m_services.volumes, *m_currentDrive, m_services.desktop, Form3);
     CopyDestination = choice ? choice->folder : QString();
     DeleteOrigin = choice && choice->deleteOrigin;
     Form_Activate();
@@ -363,12 +340,8 @@ void Form1::Command5_Click()
 
 bool Form1::showEditorChooser()
 {
-    std::optional<EditorChoice> choice;
-    {
-        ::Form4 dialog(state.soundEditor, m_services.volumes, this);
-        Form4 = &dialog;
-        choice = dialog.ask();
-    }
+    const std::optional<EditorChoice> choice =
+        fileCommands::askEditor(this, state.soundEditor, m_services.volumes, Form4);
     Form_Activate();
     if (!choice)
         return false;

@@ -1,5 +1,6 @@
 #include "FileList.h"
 
+#include "PathRule.h"
 #include "WaveListing.h"
 #include "ui/ListSelection.h"
 
@@ -76,6 +77,14 @@ QString FileList::fileName() const
 {
     const QModelIndex current = currentIndex();
     return current.isValid() ? current.data().toString() : QString();
+}
+
+ChainSource FileList::chainSource() const
+{
+    return {[this] { return listCount(); }, [this](int i) { return isSelected(i); },
+            [this](int i) {
+                return ChainEntry{fullPath(m_path, entry(i)), entry(i)};
+            }};
 }
 
 void FileList::mousePressEvent(QMouseEvent *event)

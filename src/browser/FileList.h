@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/ChainPlayer.h"
 #include "ui/MenuListView.h"
 
 #include <QStringListModel>
@@ -28,6 +29,8 @@ public:
     QStringList selectedNames() const;
     // The entry with the focus, empty when the list has none.
     QString fileName() const;
+    // The list as a chain plays it: each entry's full path in the list's directory.
+    ChainSource chainSource() const;
 
 signals:
     // The selection changed, by mouse or keyboard.

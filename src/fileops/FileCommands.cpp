@@ -11,6 +11,22 @@
 
 namespace fileCommands {
 
+std::optional<CopyChoice> askDestination(QWidget *parent, Volumes &volumes, CurrentDrive &current,
+                                         Desktop &desktop, QPointer<QWidget> &window)
+{
+    Form3 dialog(volumes, current, desktop, parent);
+    window = &dialog;
+    return dialog.ask();
+}
+
+std::optional<EditorChoice> askEditor(QWidget *parent, const QString &soundEditor, Volumes &volumes,
+                                      QPointer<QWidget> &window)
+{
+    Form4 dialog(soundEditor, volumes, parent);
+    window = &dialog;
+    return dialog.ask();
+}
+
 void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &folder,
                          const QStringList &names)
 {

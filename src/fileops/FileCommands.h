@@ -1,17 +1,30 @@
 #pragma once
 
+#include "Form3.h"
+#include "Form4.h"
+
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
+class CurrentDrive;
 class Desktop;
 class FileOperations;
 class QWidget;
-struct CopyChoice;
+class Volumes;
 
 // The steps of the file commands that the user sees: the question before deleting, the
 // hourglass and the single message of a copy, the start of the sound editor.
 namespace fileCommands {
+
+// The copy destination dialog, modal over parent and kept in window while it is up.
+std::optional<CopyChoice> askDestination(QWidget *parent, Volumes &volumes, CurrentDrive &current,
+                                         Desktop &desktop, QPointer<QWidget> &window);
+// The editor chooser, opened with the command in use.
+std::optional<EditorChoice> askEditor(QWidget *parent, const QString &soundEditor, Volumes &volumes,
+                                      QPointer<QWidget> &window);
 
 // Asks once, then deletes the named files of the folder in list order; a file that cannot
 // be deleted is passed over, with "Cant delete file !" at the first one.

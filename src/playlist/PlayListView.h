@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/ChainPlayer.h"
 #include "ui/MenuListView.h"
 
 class PlayList;
@@ -16,6 +17,8 @@ public:
     // The selected rows in ascending order, whatever order the user picked them in.
     QList<int> selectedRows() const;
     bool isSelected(int row) const;
+    // The play list as a chain plays it: the stored full paths.
+    ChainSource chainSource() const;
     // Takes the rows off the play list; the entries left keep their order and selection.
     void removeRows(const QList<int> &rows);
 
