@@ -65,7 +65,6 @@ public:
     bool ChainFromFileList = false;
 
     PlayList &playList() const { return *m_playList; }
-    CurrentDrive &currentDrive() const { return *m_currentDrive; }
     Services &services() { return m_services; }
 
     // Lifecycle.

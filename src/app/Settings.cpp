@@ -48,7 +48,7 @@ bool Settings::parseBool(const std::optional<QString> &text, bool fallback)
         return true;
     if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
         return false;
-    // Numbers convert as the classic boolean conversion did: 0 is false, anything else true.
+    // A hand-edited number counts too: 0 is false, anything else true ("-1" was true).
     bool ok = false;
     const double number = QLocale::c().toDouble(t, &ok);
     return ok ? number != 0 : fallback;

@@ -10,8 +10,8 @@
 
 namespace {
 
-// Qt's long time format carries the time zone, which the classic long time did not and
-// which would not fit the panel.
+// Qt's long time format carries the time zone, which would not fit the panel and says
+// nothing about a file's time.
 QString longTimeWithoutZone(const QLocale &locale)
 {
     QString format = locale.timeFormat(QLocale::LongFormat);

@@ -22,6 +22,4 @@ QStringList listSubdirectories(const QString &directory);
 // Empty when the directory can be opened and read, else the system's text.
 QString directoryError(const QString &directory);
 
-// Case-insensitive, with runs of digits compared as numbers, as file managers sort.
-int compareNatural(const QString &a, const QString &b);
 void sortLikeFileManager(QStringList &names);

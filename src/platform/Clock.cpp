@@ -5,8 +5,8 @@
 MonotonicClock::MonotonicClock()
 {
     m_timer.start();
-    // Start the scale at the time of day so readings look like the classic
-    // seconds-since-midnight timer, but never jump back at midnight.
+    // Start the scale at the time of day, so readings read as seconds since midnight, but
+    // count on monotonically: a chain that spans midnight does not jump back.
     m_originMs = QTime::currentTime().msecsSinceStartOfDay();
 }
 

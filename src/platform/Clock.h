@@ -10,6 +10,7 @@ public:
     virtual double seconds() const = 0;
 };
 
+// The real clock: monotonic, in seconds, starting at the time of day.
 class MonotonicClock final : public Clock
 {
 public:

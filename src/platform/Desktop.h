@@ -13,6 +13,7 @@ public:
     virtual bool startDetached(const QString &program, const QStringList &arguments) = 0;
 };
 
+// The desktop's beep and a program started on its own, not waited for.
 class SystemDesktop final : public Desktop
 {
 public:

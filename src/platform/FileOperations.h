@@ -36,6 +36,7 @@ public:
     virtual FileResult syncFolder(const QString &folder) = 0;
 };
 
+// The real file system, with the freedesktop.org trash.
 class SystemFileOperations final : public FileOperations
 {
 public:

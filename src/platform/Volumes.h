@@ -24,6 +24,7 @@ public:
     virtual bool setCurrentDirectory(const QString &dir) = 0;
 };
 
+// The mounted volumes worth offering, probed in a worker with a time limit.
 class SystemVolumes final : public Volumes
 {
 public:

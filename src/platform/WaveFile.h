@@ -31,7 +31,7 @@ private:
     qint64 m_frames = 0;
 };
 
-// Length query of a wave file, all that is left of the old multimedia control.
+// The length of a wave file from its header, as the chain player needs it.
 class WaveLength
 {
 public:
@@ -40,6 +40,7 @@ public:
     virtual std::optional<qint64> lengthMs(const QString &path) const = 0;
 };
 
+// Lengths read by libsndfile from the header alone.
 class SndfileWaveLength final : public WaveLength
 {
 public:

@@ -87,7 +87,7 @@ void Form2::Form_Activate()
         return;
     m_running = true;
     m_tick.start();
-    m_outcome = m_player.run(m_source, *this, m_fromFileList, m_addEntry);
+    m_player.run(m_source, *this, m_fromFileList, m_addEntry);
     m_tick.stop();
     m_running = false;
     done(QDialog::Accepted);

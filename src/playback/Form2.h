@@ -18,7 +18,6 @@ public:
     explicit ProgressPicture(QWidget *parent);
     static const QColor darkBlue;
     void setFilled(double filledWidth);
-    double filled() const { return m_filled; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -44,7 +43,6 @@ public:
 
     // Runs the chain once per showing, then closes the window.
     void Form_Activate();
-    ChainPlayer::Outcome outcome() const { return m_outcome; }
 
     // The name as Label5 shows it: cut to (label width in twips) / 8 characters when wider
     // than the label, then elided with "…" if still too wide.
@@ -77,5 +75,4 @@ private:
     QTimer m_tick;
     bool m_started = false;
     bool m_running = false;
-    ChainPlayer::Outcome m_outcome = ChainPlayer::Outcome::Finished;
 };

@@ -22,7 +22,7 @@ class TestForm1 : public QObject
     Q_OBJECT
 private slots:
     void init();
-    void controlsAsDesigned();
+    void controlsAtTheirPlacesWithTheirCaptions();
     void tabOrderAndMnemonics();
     void layoutFollowsResize();
     void splashClosesItselfThenWarnsOfMissingDevice();
@@ -49,7 +49,7 @@ void TestForm1::init()
     m_fakes->volumes.current = m_dir->path();
 }
 
-void TestForm1::controlsAsDesigned()
+void TestForm1::controlsAtTheirPlacesWithTheirCaptions()
 {
     Form1 form(m_fakes->services());
     QCOMPARE(form.windowTitle(), QString("Quillon Sonoret 2.0"));

@@ -78,7 +78,7 @@ private slots:
     void cancelDeletesNothingButRefreshes();
     void aReadOnlyFileIsReportedOnceAndTheOthersGo();
     // Copy
-    void copyDialogAsDesigned();
+    void copyDialogControlsAndKeys();
     void anEmptyPlayListOpensNoDialog();
     void noneSelectedCopiesAllAndEmptiesTheList();
     void onlyTheSelectedEntryIsCopied();
@@ -197,7 +197,7 @@ void TestFileOps::aReadOnlyFileIsReportedOnceAndTheOthersGo()
     QCOMPARE(form.File1->listCount(), 2);
 }
 
-void TestFileOps::copyDialogAsDesigned()
+void TestFileOps::copyDialogControlsAndKeys()
 {
     CurrentDrive drive(m_fakes->volumes);
     Form3 dialog(m_fakes->volumes, drive, m_fakes->desktop, nullptr);

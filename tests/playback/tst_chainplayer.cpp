@@ -239,7 +239,7 @@ void TestChainPlayer::barFillsInTenthsAndIsFullAtTheEnd()
 
 void TestChainPlayer::longFilesKeepACorrectBar()
 {
-    // Two hours are 72,000 tenths: past the old 16-bit limit, still exact.
+    // Two hours are 72,000 tenths: more than a 16-bit count holds, still exact.
     QCOMPARE(ChainPlayer::elapsedTenths(1000 + 3600.0, 1000, 72000), qint64(36000));
     m_fakes->waveLength.fallback = 7200000;
     m_view->tick = 600; // ten minutes a pass

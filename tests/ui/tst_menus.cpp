@@ -47,7 +47,7 @@ class TestMenus : public QObject
     Q_OBJECT
 private slots:
     void init();
-    void menusAsDesigned();
+    void menusHoldTheirItemsInOrder();
     void onlyTheRightButtonOpensAMenu();
     void emptyListsOpenNothing();
     void commonMenuChecksFollowTheSwitches();
@@ -84,7 +84,7 @@ void TestMenus::rightClick(QWidget *target, QPoint at, Qt::MouseButton button)
     QTest::mouseRelease(target, button, {}, at);
 }
 
-void TestMenus::menusAsDesigned()
+void TestMenus::menusHoldTheirItemsInOrder()
 {
     Form5 &menus = m_form->menus();
     QVERIFY(!menus.isVisible());
