@@ -1,4 +1,4 @@
-#include "Fakes.h"
+#include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
@@ -17,7 +17,7 @@
 #include <QTest>
 #include <cmath>
 
-class TestForm1 : public QObject
+class TestForm1 : public QObject, protected FormFixture
 {
     Q_OBJECT
 private slots:
@@ -33,8 +33,6 @@ private slots:
     void maximisedWindowStoresItsNormalGeometry();
 
 private:
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<QTemporaryDir> m_dir;
     // Form_Load shows the splash and answers boxes: record the boxes, leave windows alone.
     static void leaveWindowsAlone(ModalAnswerer &answerer)
     {
@@ -44,9 +42,7 @@ private:
 
 void TestForm1::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_fakes = std::make_unique<FakeServices>();
-    m_fakes->volumes.current = m_dir->path();
+    makeFolder({});
 }
 
 void TestForm1::controlsAtTheirPlacesWithTheirCaptions()

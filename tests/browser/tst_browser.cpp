@@ -1,4 +1,4 @@
-#include "Fakes.h"
+#include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestBrowser : public QObject
+class TestBrowser : public QObject, protected FormFixture
 {
     Q_OBJECT
 private slots:
@@ -27,19 +27,14 @@ private slots:
     void refreshKeepsThePathAndClearsTheSelection();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
 };
 
 void TestBrowser::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    makeFolder({"a.wav", "b.wav", "sub/c.wav"});
+    // Sizes the details panel adds up.
     touch(m_dir->filePath("a.wav"), 1000);
     touch(m_dir->filePath("b.wav"), 2500);
-    QVERIFY(QDir(m_dir->path()).mkdir("sub"));
-    touch(m_dir->filePath("sub/c.wav"));
-    m_fakes = std::make_unique<FakeServices>();
-    m_fakes->volumes.current = m_dir->path();
 }
 
 void TestBrowser::openingADirectoryClearsPanelAndSelection()
@@ -128,7 +123,7 @@ void TestBrowser::startInsideAFolderThatCannotBeRead()
     m_fakes->volumes.current = locked;
     ModalAnswerer answerer;
     Form1 form(m_fakes->services());
-    QTest::qWait(20);
+    QTest::qWait(20);                 // nothing to wait for: a box that opened would be seen by now
     QVERIFY(answerer.seen.isEmpty()); // nothing but the specified messages at start
     // The way up from "/" to the folder, and nothing below it; the file list is empty there.
     QCOMPARE(form.Dir1->path(), locked);

@@ -1,4 +1,4 @@
-#include "Fakes.h"
+#include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
@@ -67,7 +67,7 @@ public:
 };
 } // namespace
 
-class TestFileOps : public QObject
+class TestFileOps : public QObject, protected FormFixture
 {
     Q_OBJECT
 private slots:
@@ -105,37 +105,27 @@ private:
         };
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
     RecordingFiles m_files;
-    std::unique_ptr<Form1> m_form;
     QString m_to;
 };
 
 void TestFileOps::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    for (const char *name : {"a.wav", "b.wav", "c.wav"})
-        write(m_dir->filePath(name), QByteArray("RIFF") + name);
-    QVERIFY(QDir(m_dir->path()).mkdir("to"));
+    makeFolder({"a.wav", "b.wav", "c.wav", "to/"});
     m_to = m_dir->filePath("to");
-    m_fakes = std::make_unique<FakeServices>();
-    m_fakes->volumes.current = m_dir->path();
     m_files.trashed.clear();
     m_files.removed.clear();
     m_files.calls.clear();
     m_files.undeletable.clear();
-    Services services{
-        m_fakes->settings, m_fakes->sound, m_fakes->waveLength, m_fakes->clock, m_fakes->volumes,
-        m_fakes->desktop,  m_files};
-    m_form = std::make_unique<Form1>(services);
+    makeForm(Services{m_fakes->settings, m_fakes->sound, m_fakes->waveLength, m_fakes->clock,
+                      m_fakes->volumes, m_fakes->desktop, m_files});
 }
 
 void TestFileOps::deleteWithNothingSelectedDoesNothing()
 {
     ModalAnswerer answerer;
     m_form->Command2_Click();
-    QTest::qWait(50);
+    QTest::qWait(50); // nothing to wait for: a box that opened would be seen by now
     QVERIFY(answerer.seen.isEmpty());
     QVERIFY(m_files.trashed.isEmpty());
 }

@@ -1,4 +1,4 @@
-#include "Fakes.h"
+#include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
@@ -15,7 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
-class TestPlayback : public QObject
+class TestPlayback : public QObject, protected FormFixture
 {
     Q_OBJECT
 private slots:
@@ -31,20 +31,13 @@ private slots:
     void menuPlayPausesFirst();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<Form1> m_form;
 };
 
 void TestPlayback::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    for (const char *name : {"a.wav", "b.wav", "c.wav"})
-        touch(m_dir->filePath(name));
-    m_fakes = std::make_unique<FakeServices>();
-    m_fakes->volumes.current = m_dir->path();
+    makeFolder({"a.wav", "b.wav", "c.wav"});
     m_fakes->waveLength.fallback = 60000;
-    m_form = std::make_unique<Form1>(m_fakes->services());
+    makeForm();
 }
 
 void TestPlayback::chainWindowControlsAtTheirPlaces()

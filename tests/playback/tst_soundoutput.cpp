@@ -114,10 +114,7 @@ void TestSoundOutput::initTestCase()
 
 QByteArray TestSoundOutput::waitForOutput(qint64 bytes)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 10000 && QFileInfo(m_outputFile).size() < bytes)
-        QTest::qWait(10);
+    QTest::qWaitFor([&] { return QFileInfo(m_outputFile).size() >= bytes; }, 10000);
     QFile f(m_outputFile);
     f.open(QIODevice::ReadOnly);
     return f.readAll();
@@ -265,7 +262,7 @@ void TestSoundOutput::aReplacedSoundFadesOut()
     QTRY_VERIFY_WITH_TIMEOUT(m_output->drained(), 5000);
     const qint64 start = QFileInfo(m_outputFile).size();
     QVERIFY(m_output->play(loud));
-    QTest::qWait(300);
+    QTest::qWait(300); // the loud sound plays for a while in real time before it is replaced
     QVERIFY(m_output->play(quiet));
     const QByteArray written = waitForOutput(start + 48000 * 2 * sizeof(float)).mid(start);
     const auto *samples = reinterpret_cast<const float *>(written.constData());

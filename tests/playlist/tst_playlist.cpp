@@ -1,4 +1,4 @@
-#include "Fakes.h"
+#include "FormFixture.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
 #include "browser/DirList.h"
@@ -21,7 +21,7 @@ namespace {
 const QString internalType = QStringLiteral("application/x-quillon-sonoret-files");
 } // namespace
 
-class TestPlayList : public QObject
+class TestPlayList : public QObject, protected FormFixture
 {
     Q_OBJECT
 private slots:
@@ -38,22 +38,13 @@ private slots:
     void filesDroppedFromAFileManager();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<Form1> m_form;
     void sendDrag(QWidget *target, const QMimeData &mime, QEvent::Type type);
 };
 
 void TestPlayList::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"})
-        touch(m_dir->filePath(name));
-    QVERIFY(QDir(m_dir->path()).mkdir("other"));
-    touch(m_dir->filePath("other/a.wav"));
-    m_fakes = std::make_unique<FakeServices>();
-    m_fakes->volumes.current = m_dir->path();
-    m_form = std::make_unique<Form1>(m_fakes->services());
+    makeFolder({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav", "other/a.wav"});
+    makeForm();
 }
 
 void TestPlayList::addEntryKeepsTheListsInStep()

@@ -1,4 +1,4 @@
-#include "Fakes.h"
+#include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
@@ -42,7 +42,7 @@ std::function<void(QMenu *)> choose(const QString &caption)
 }
 } // namespace
 
-class TestMenus : public QObject
+class TestMenus : public QObject, protected FormFixture
 {
     Q_OBJECT
 private slots:
@@ -60,21 +60,13 @@ private slots:
 private:
     void rightClick(QWidget *target, QPoint at = QPoint(5, 5),
                     Qt::MouseButton button = Qt::RightButton);
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<Form1> m_form;
 };
 
 void TestMenus::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    touch(m_dir->filePath("a.wav"));
-    touch(m_dir->filePath("b.wav"));
-    m_fakes = std::make_unique<FakeServices>();
-    m_fakes->volumes.current = m_dir->path();
+    makeFolder({"a.wav", "b.wav"});
     m_fakes->clock.step = 0.05;
-    m_form = std::make_unique<Form1>(m_fakes->services());
-    m_form->show();
+    makeForm().show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
 }
 
@@ -105,7 +97,7 @@ void TestMenus::onlyTheRightButtonOpensAMenu()
         rightClick(m_form->File1->viewport(), {5, 5}, button);
         rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3}, button);
     }
-    QTest::qWait(60);
+    QTest::qWait(60); // nothing to wait for: a menu that opened would be seen by now
     QCOMPARE(answerer.menusSeen, 0);
     rightClick(m_form->File1->viewport());
     QCOMPARE(answerer.menusSeen, 1);
@@ -142,7 +134,7 @@ void TestMenus::emptyListsOpenNothing()
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
     m_form->Dir1->setPath(m_dir->filePath("empty"));
     rightClick(m_form->File1->viewport());
-    QTest::qWait(60);
+    QTest::qWait(60); // nothing to wait for: a menu that opened would be seen by now
     QCOMPARE(answerer.menusSeen, 0);
     m_form->playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
     rightClick(m_form->List1->viewport());
