@@ -374,13 +374,8 @@ void Form1::Command6_Click()
 
 Form5 &Form1::menus()
 {
-    if (!Form5) {
-        auto *holder = new ::Form5(this);
-        connect(holder, &::Form5::mnuFile_Click, this, &Form1::mnuFile_Click);
-        connect(holder, &::Form5::mnuList_Click, this, &Form1::mnuList_Click);
-        connect(holder, &::Form5::mnuCommon_Click, this, &Form1::mnuCommon_Click);
-        Form5 = holder;
-    }
+    if (!Form5)
+        Form5 = new ::Form5(*this, this);
     return *static_cast<::Form5 *>(Form5.data());
 }
 
@@ -421,63 +416,25 @@ void Form1::contextMenuEvent(QContextMenuEvent *event)
         openCommonMenu(mapToGlobal(QPoint(width() / 2, height() / 2)));
 }
 
-void Form1::mnuFile_Click(int index)
+void Form1::toggleButtons()
 {
-    // The commands in the order of the items; the separator runs nothing.
-    const std::array<void (Form1::*)(), 5> items = {&Form1::Add, &Form1::Delete, &Form1::Edit,
-                                                    nullptr, &Form1::Play};
-    if (index >= 0 && index < int(items.size()) && items[index])
-        (this->*items[index])();
+    state.buttons = !state.buttons;
+    setButtonColumnVisible(state.buttons);
+    Redraw();
 }
 
-void Form1::mnuList_Click(int index)
+void Form1::toggleSaveStyle()
 {
-    const std::array<void (Form1::*)(), 4> items = {&Form1::Remove, &Form1::Copy, nullptr,
-                                                    &Form1::menuListPlay};
-    if (index >= 0 && index < int(items.size()) && items[index])
-        (this->*items[index])();
+    state.autosave = !state.autosave;
+    if (!m_settings.writeAutosave(state.autosave))
+        messages::settingsNotSaved(this, m_settings.location());
 }
 
-void Form1::menuListPlay()
+void Form1::toggleSaveCond()
 {
-    m_playback.pauseBeforeMenuPlay();
-    ListPlay();
-}
-
-void Form1::mnuCommon_Click(int index)
-{
-    switch (index) {
-    case 0:
-        state.buttons = !state.buttons;
-        setButtonColumnVisible(state.buttons);
-        Redraw();
-        break;
-    case 1:
-        state.file2Dir = !state.file2Dir;
-        Redraw();
-        break;
-    case 2:
-        state.autosave = !state.autosave;
-        if (!m_settings.writeAutosave(state.autosave))
-            messages::settingsNotSaved(this, m_settings.location());
-        break;
-    case 3:
-        state.autoCondition = !state.autoCondition;
-        if (!m_settings.writeAutoCondition(state.autoCondition))
-            messages::settingsNotSaved(this, m_settings.location());
-        break;
-    case 5:
-        About();
-        break;
-    case 6:
-        NewEditor();
-        break;
-    case 7:
-        Ende();
-        break;
-    default:
-        break;
-    }
+    state.autoCondition = !state.autoCondition;
+    if (!m_settings.writeAutoCondition(state.autoCondition))
+        messages::settingsNotSaved(this, m_settings.location());
 }
 
 // ---- About ----------------------------------------------------------------------------

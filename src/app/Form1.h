@@ -7,6 +7,7 @@
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListView.h"
+#include "ui/MainCommands.h"
 
 #include <QPixmap>
 #include <QPointer>
@@ -29,7 +30,7 @@ class QPushButton;
 
 // The main window: the browser, the details panel, the play list and the command column.
 // It owns the process-wide state and wires the controls to the logic of each subsystem.
-class Form1 final : public QWidget
+class Form1 final : public QWidget, public MainCommands
 {
     Q_OBJECT
 public:
@@ -72,7 +73,7 @@ public:
     void Form_Activate();
     void Form_QueryUnload();
     void Form_Unload();
-    void Ende() { Form_Unload(); }
+    void Ende() override { Form_Unload(); }
     // The window has been closed for good (close box, "E&xit" or the session's end).
     bool ended() const { return m_closed || m_endedWhileLoading; }
     void Form_Resize();
@@ -105,20 +106,20 @@ public:
     // Playback.
     void Command1_Click();
     void File1_DblClick() { Command1_Click(); }
-    void Play();
-    void ListPlay() { playSelection(List1->selectedRows(), false); }
+    void Play() override;
+    void ListPlay() override { playSelection(List1->selectedRows(), false); }
     void List1_DblClick() { ListPlay(); }
     ChainPlayer &chainPlayer() { return m_playback.chain(); }
 
     // File operations.
     void Command2_Click();
-    void Delete() { Command2_Click(); }
+    void Delete() override { Command2_Click(); }
     void Command5_Click();
-    void Copy() { Command5_Click(); }
+    void Copy() override { Command5_Click(); }
     void Command6_Click();
-    void Edit() { Command6_Click(); }
+    void Edit() override { Command6_Click(); }
     void Command9_Click() { showEditorChooser(); }
-    void NewEditor() { Command9_Click(); }
+    void NewEditor() override { Command9_Click(); }
     QString CopyDestination;
     bool DeleteOrigin = false;
 
@@ -126,17 +127,23 @@ public:
     void Command7_Click();
 
     // The command layer that the popup menus call.
-    void About() { Command7_Click(); }
-    void Add() { Command3_Click(); }
-    void Remove() { Command4_Click(); }
+    void About() override { Command7_Click(); }
+    void Add() override { Command3_Click(); }
+    void Remove() override { Command4_Click(); }
+    void pauseBeforeMenuPlay() override { m_playback.pauseBeforeMenuPlay(); }
+    void toggleButtons() override;
+    void toggleLargeFileList() override
+    {
+        state.file2Dir = !state.file2Dir;
+        Redraw();
+    }
+    void toggleSaveStyle() override;
+    void toggleSaveCond() override;
 
     // Popup menus.
     void File1_MouseUp(Qt::MouseButton button);
     void List1_MouseUp(Qt::MouseButton button);
     void Form_MouseUp(Qt::MouseButton button, const QPoint &position);
-    void mnuFile_Click(int index);
-    void mnuList_Click(int index);
-    void mnuCommon_Click(int index);
     // The hidden holder of the menus, made on first use.
     class Form5 &menus();
 
@@ -165,8 +172,6 @@ private:
     void setDragIcon(QLabel *image);
     // Plays the selected rows of the file list or the play list.
     void playSelection(const QList<int> &selected, bool fromFileList);
-    // The play list menu's "&Play": the same pause as the file menu's, then the play list.
-    void menuListPlay();
     void openCommonMenu(const QPoint &globalPosition);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();

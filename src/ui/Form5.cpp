@@ -1,10 +1,13 @@
 #include "Form5.h"
 
+#include "MainCommands.h"
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QMenu>
 
-Form5::Form5(QWidget *parent) : QWidget(parent, Qt::Window)
+Form5::Form5(MainCommands &commands, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_commands(commands)
 {
     setObjectName(QStringLiteral("Form5"));
     const QString separator = QStringLiteral("-");
@@ -46,11 +49,47 @@ void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
         return;
     const int index = chosen->data().toInt();
     if (menu == mnuFile)
-        emit mnuFile_Click(index);
+        mnuFile_Click(index);
     else if (menu == mnuList)
-        emit mnuList_Click(index);
+        mnuList_Click(index);
     else
-        emit mnuCommon_Click(index);
+        mnuCommon_Click(index);
+}
+
+namespace {
+// Runs the command of an item; separators (and anything past the end) run nothing.
+template <size_t N>
+void runItem(MainCommands &commands, const std::array<void (MainCommands::*)(), N> &items,
+             int index)
+{
+    if (index >= 0 && index < static_cast<int>(N) && items[static_cast<size_t>(index)])
+        (commands.*items[static_cast<size_t>(index)])();
+}
+} // namespace
+
+void Form5::mnuFile_Click(int index)
+{
+    runItem<5>(m_commands, {&MainCommands::Add, &MainCommands::Delete, &MainCommands::Edit,
+                            nullptr, &MainCommands::Play},
+               index);
+}
+
+void Form5::mnuList_Click(int index)
+{
+    if (index == 3)
+        m_commands.pauseBeforeMenuPlay();
+    runItem<4>(m_commands, {&MainCommands::Remove, &MainCommands::Copy, nullptr,
+                            &MainCommands::ListPlay},
+               index);
+}
+
+void Form5::mnuCommon_Click(int index)
+{
+    runItem<8>(m_commands,
+               {&MainCommands::toggleButtons, &MainCommands::toggleLargeFileList,
+                &MainCommands::toggleSaveStyle, &MainCommands::toggleSaveCond, nullptr,
+                &MainCommands::About, &MainCommands::NewEditor, &MainCommands::Ende},
+               index);
 }
 
 void Form5::popUpCommon(const std::array<bool, 4> &checks, const QPoint &globalPosition)

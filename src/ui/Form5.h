@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <array>
 
+class MainCommands;
 class QAbstractItemView;
 class QAction;
 class QMenu;
@@ -14,7 +15,7 @@ class Form5 final : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form5(QWidget *parent);
+    Form5(MainCommands &commands, QWidget *parent);
 
     QMenu *mnuFile = nullptr;
     QMenu *mnuList = nullptr;
@@ -34,12 +35,13 @@ public:
     // Where a menu opened from the keyboard over a list goes: at its current entry.
     static QPoint atCurrentEntry(const QAbstractItemView *list);
 
-signals:
-    // The index of the item chosen in each menu, separators counted.
+    // The menus' handlers: each runs the command of the chosen item (its index, separators
+    // counted) in the main window.
     void mnuFile_Click(int index);
     void mnuList_Click(int index);
     void mnuCommon_Click(int index);
 
 private:
+    MainCommands &m_commands;
     QMenu *makeMenu(const QString &title, const QStringList &captions, QList<QAction *> &items);
 };
