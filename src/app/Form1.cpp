@@ -133,11 +133,6 @@ void Form1::Form_Load()
         messages::stop(this, noDeviceText);
 }
 
-void Form1::Form_Activate()
-{
-    File1->setFocus(Qt::ActiveWindowFocusReason);
-}
-
 void Form1::Form_QueryUnload()
 {
     if (!m_settings.writeAtClosing(state, outerGeometry()))
@@ -183,12 +178,6 @@ void Form1::changeEvent(QEvent *event)
 
 // ---- Geometry and layout --------------------------------------------------------------
 
-void Form1::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    Form_Resize();
-}
-
 void Form1::Form_Resize()
 {
     if (isMinimized())
@@ -201,18 +190,7 @@ void Form1::Form_Resize()
     placeControls(l);
 }
 
-void Form1::Redraw()
-{
-    Form_Resize();
-    update();
-}
-
 // ---- Browser --------------------------------------------------------------------------
-
-QString Form1::fullPathOf(int fileIndex) const
-{
-    return fullPath(Dir1->path(), File1->entry(fileIndex));
-}
 
 void Form1::Dir1_Change()
 {
@@ -252,11 +230,6 @@ void Form1::Command3_Click()
     m_playList->addEntries(entries);
 }
 
-void Form1::File1_MouseDown(Qt::MouseButton button)
-{
-    m_dragArmed = button == Qt::LeftButton && File1->listCount() > 0;
-}
-
 void Form1::startFileDrag()
 {
     if (!m_dragArmed)
@@ -264,12 +237,6 @@ void Form1::startFileDrag()
     m_dragArmed = false;
     m_dragIcon = Image1;
     m_fileDrag->start(Image1->pixmap());
-}
-
-void Form1::setDragIcon(QLabel *image)
-{
-    m_dragIcon = image;
-    m_fileDrag->showPicture(image->pixmap());
 }
 
 // ---- Playback -------------------------------------------------------------------------
@@ -283,17 +250,6 @@ void Form1::playSelection(const QList<int> &selected, bool fromFileList)
     if (m_playback.play(selected, fromFileList ? File1->chainSource() : List1->chainSource(),
                         fromFileList, addEntry, this, Form2))
         Form_Activate();
-}
-
-void Form1::Command1_Click()
-{
-    playSelection(File1->selectedRows(), true);
-}
-
-void Form1::Play()
-{
-    m_playback.pauseBeforeMenuPlay();
-    Command1_Click();
 }
 
 // ---- File operations ----------------------------------------------------------------
@@ -401,12 +357,6 @@ void Form1::openCommonMenu(const QPoint &globalPosition)
 {
     menus().popUpCommon({state.buttons, state.file2Dir, state.autosave, state.autoCondition},
                         globalPosition);
-}
-
-void Form1::mouseReleaseEvent(QMouseEvent *event)
-{
-    Form_MouseUp(event->button(), event->position().toPoint());
-    QWidget::mouseReleaseEvent(event);
 }
 
 void Form1::contextMenuEvent(QContextMenuEvent *event)

@@ -3,12 +3,17 @@
 #include "Layout.h"
 #include "Settings.h"
 #include "WindowFrame.h"
+#include "browser/DirList.h"
+#include "browser/FileList.h"
+#include "browser/PathRule.h"
 #include "platform/Services.h"
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListView.h"
 #include "ui/MainCommands.h"
 
+#include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPointer>
 #include <QWidget>
@@ -70,14 +75,18 @@ public:
 
     // Lifecycle.
     void Form_Load();
-    void Form_Activate();
+    void Form_Activate() { File1->setFocus(Qt::ActiveWindowFocusReason); }
     void Form_QueryUnload();
     void Form_Unload();
     void Ende() override { Form_Unload(); }
     // The window has been closed for good (close box, "E&xit" or the session's end).
     bool ended() const { return m_closed || m_endedWhileLoading; }
     void Form_Resize();
-    void Redraw();
+    void Redraw()
+    {
+        Form_Resize();
+        update();
+    }
 
     // The outer size and position in twips, as stored; the normal geometry while maximised.
     OuterGeometry outerGeometry() const { return windowFrame::outerGeometryOf(this); }
@@ -86,12 +95,18 @@ public:
     // Browser.
     void Dir1_Change();
     void File1_Click();
-    QString fullPathOf(int fileIndex) const;
+    QString fullPathOf(int fileIndex) const
+    {
+        return fullPath(Dir1->path(), File1->entry(fileIndex));
+    }
 
     // Play list.
     void Command3_Click();
     void Command4_Click() { List1->removeRows(List1->selectedRows()); }
-    void File1_MouseDown(Qt::MouseButton button);
+    void File1_MouseDown(Qt::MouseButton button)
+    {
+        m_dragArmed = button == Qt::LeftButton && File1->listCount() > 0;
+    }
     bool dragArmed() const { return m_dragArmed; }
     void File1_DragOver() { setDragIcon(Image1); }
     void List1_DragOver() { setDragIcon(Image3); }
@@ -104,9 +119,13 @@ public:
     QList<int> selectedPlayListRows() const { return List1->selectedRows(); }
 
     // Playback.
-    void Command1_Click();
+    void Command1_Click() { playSelection(File1->selectedRows(), true); }
     void File1_DblClick() { Command1_Click(); }
-    void Play() override;
+    void Play() override
+    {
+        m_playback.pauseBeforeMenuPlay();
+        Command1_Click();
+    }
     void ListPlay() override { playSelection(List1->selectedRows(), false); }
     void List1_DblClick() { ListPlay(); }
     ChainPlayer &chainPlayer() { return m_playback.chain(); }
@@ -154,11 +173,19 @@ public:
     QPointer<QWidget> Form5;
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QWidget::resizeEvent(event);
+        Form_Resize();
+    }
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool event(QEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        Form_MouseUp(event->button(), event->position().toPoint());
+        QWidget::mouseReleaseEvent(event);
+    }
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
@@ -169,7 +196,11 @@ private:
     // Moves and sizes the controls as the layout says (Form1Controls.cpp).
     void placeControls(const MainLayout &layout);
     void startFileDrag();
-    void setDragIcon(QLabel *image);
+    void setDragIcon(QLabel *image)
+    {
+        m_dragIcon = image;
+        m_fileDrag->showPicture(image->pixmap());
+    }
     // Plays the selected rows of the file list or the play list.
     void playSelection(const QList<int> &selected, bool fromFileList);
     void openCommonMenu(const QPoint &globalPosition);

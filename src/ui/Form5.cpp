@@ -69,8 +69,9 @@ void runItem(MainCommands &commands, const std::array<void (MainCommands::*)(), 
 
 void Form5::mnuFile_Click(int index)
 {
-    runItem<5>(m_commands, {&MainCommands::Add, &MainCommands::Delete, &MainCommands::Edit,
-                            nullptr, &MainCommands::Play},
+    runItem<5>(m_commands,
+               {&MainCommands::Add, &MainCommands::Delete, &MainCommands::Edit, nullptr,
+                &MainCommands::Play},
                index);
 }
 
@@ -78,8 +79,8 @@ void Form5::mnuList_Click(int index)
 {
     if (index == 3)
         m_commands.pauseBeforeMenuPlay();
-    runItem<4>(m_commands, {&MainCommands::Remove, &MainCommands::Copy, nullptr,
-                            &MainCommands::ListPlay},
+    runItem<4>(m_commands,
+               {&MainCommands::Remove, &MainCommands::Copy, nullptr, &MainCommands::ListPlay},
                index);
 }
 
