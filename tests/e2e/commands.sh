@@ -6,12 +6,9 @@ program=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-home="$work/home"
-music="$work/music"
+new_workspace
 dest="$work/dest"
-mkdir -p "$home" "$music" "$dest"
+mkdir -p "$dest"
 for name in a b; do
     sox -q -n -r 8000 -c 1 "$music/$name.wav" synth 0.2 sine 440
 done

@@ -1,5 +1,14 @@
 # Helpers for whole-program tests: a private X server, a window to wait for, a clean end.
 
+# A work folder removed at exit, with a home and a music folder: sets work, home, music.
+new_workspace() {
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    home="$work/home"
+    music="$work/music"
+    mkdir -p "$home" "$music"
+}
+
 fail() {
     echo "FAIL: $*" >&2
     exit 1

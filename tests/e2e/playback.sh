@@ -7,11 +7,7 @@ program=$1
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-home="$work/home"
-music="$work/music"
-mkdir -p "$home" "$music"
+new_workspace
 out="$work/device.raw"
 sox -q -n -r 48000 -c 2 "$music/long.wav" synth 2.45 sine 440 vol 0.5
 sox -q -n -r 100 -c 1 "$music/low.wav" synth 2 sine 10 vol 0.5
