@@ -222,7 +222,7 @@ void Form1::File1_Click()
 
 // ---- Play list ------------------------------------------------------------------------
 
-void Form1::Command3_Click()
+void Form1::Add()
 {
     QList<std::pair<QString, QString>> entries;
     for (int i : File1->selectedRows())
@@ -254,7 +254,7 @@ void Form1::playSelection(const QList<int> &selected, bool fromFileList)
 
 // ---- File operations ----------------------------------------------------------------
 
-void Form1::Command2_Click()
+void Form1::Delete()
 {
     const QStringList names = File1->selectedNames();
     // List2 is the scratch list of the names: positions past this run's count keep
@@ -271,7 +271,7 @@ void Form1::Command2_Click()
     File1->refresh();
 }
 
-void Form1::Command5_Click()
+void Form1::Copy()
 {
     QList<int> indices = List1->selectedRows();
     if (m_playList->count() == 0)
@@ -310,7 +310,7 @@ bool Form1::showEditorChooser()
     return true;
 }
 
-void Form1::Command6_Click()
+void Form1::Edit()
 {
     const QString name = File1->fileName();
     if (name.trimmed().isEmpty())
@@ -389,7 +389,7 @@ void Form1::toggleSaveCond()
 
 // ---- About ----------------------------------------------------------------------------
 
-void Form1::Command7_Click()
+void Form1::About()
 {
     AboutForm about(this);
     about.showAboutBox();

@@ -100,9 +100,10 @@ public:
         return fullPath(Dir1->path(), File1->entry(fileIndex));
     }
 
-    // Play list.
-    void Command3_Click();
-    void Command4_Click() { List1->removeRows(List1->selectedRows()); }
+    // Play list. Each button's handler runs its command (the command layer below), which
+    // the menus run as well.
+    void Command3_Click() { Add(); }
+    void Command4_Click() { Remove(); }
     void File1_MouseDown(Qt::MouseButton button)
     {
         m_dragArmed = button == Qt::LeftButton && File1->listCount() > 0;
@@ -113,7 +114,7 @@ public:
     void Dir1_DragOver() { setDragIcon(Image2); }
     void Drive1_DragOver() { setDragIcon(Image2); }
     void Form_DragOver() { setDragIcon(Image2); }
-    void List1_DragDrop() { Command3_Click(); }
+    void List1_DragDrop() { Add(); }
     // The picture the drag shows now.
     const QLabel *File1DragIcon() const { return m_dragIcon; }
     QList<int> selectedPlayListRows() const { return List1->selectedRows(); }
@@ -131,24 +132,24 @@ public:
     ChainPlayer &chainPlayer() { return m_playback.chain(); }
 
     // File operations.
-    void Command2_Click();
-    void Delete() override { Command2_Click(); }
-    void Command5_Click();
-    void Copy() override { Command5_Click(); }
-    void Command6_Click();
-    void Edit() override { Command6_Click(); }
-    void Command9_Click() { showEditorChooser(); }
-    void NewEditor() override { Command9_Click(); }
+    void Command2_Click() { Delete(); }
+    void Delete() override;
+    void Command5_Click() { Copy(); }
+    void Copy() override;
+    void Command6_Click() { Edit(); }
+    void Edit() override;
+    void Command9_Click() { NewEditor(); }
+    void NewEditor() override { showEditorChooser(); }
     QString CopyDestination;
     bool DeleteOrigin = false;
 
     // About.
-    void Command7_Click();
+    void Command7_Click() { About(); }
 
     // The command layer that the popup menus call.
-    void About() override { Command7_Click(); }
-    void Add() override { Command3_Click(); }
-    void Remove() override { Command4_Click(); }
+    void About() override;
+    void Add() override;
+    void Remove() override { List1->removeRows(List1->selectedRows()); }
     void pauseBeforeMenuPlay() override { m_playback.pauseBeforeMenuPlay(); }
     void toggleButtons() override;
     void toggleLargeFileList() override
