@@ -44,7 +44,8 @@ run_in_x() {
 
 # The id of the main window once it is shown (the splash comes first).
 main_window() {
-    for _ in $(seq 200); do
+    # Generous: under the sanitizers on a busy machine the start takes several seconds.
+    for _ in $(seq 600); do
         local id
         id=$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' 2>/dev/null | head -n 1) || true
         if [ -n "$id" ]; then
