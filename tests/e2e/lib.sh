@@ -25,12 +25,17 @@ run_in_x() {
     local xvfb=$!
     for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
     export DISPLAY=":$(cat "$display_file")"
+    # The number can come before the server takes connections; a program started then
+    # finds no display and aborts.
+    for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
     HOME=$home XDG_RUNTIME_DIR=$home SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} \
         QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
     local pid=$!
     local status=0
-    "$step" "$pid" || status=$?
-    wait "$pid" || status=$?
+    # In a subshell, so that a failing step still gets here and shows the program's output.
+    ("$step" "$pid") || status=$?
+    [ "$status" -eq 0 ] || kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" || [ "$status" -ne 0 ] || status=$?
     kill "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true
     rm -f "$display_file"
