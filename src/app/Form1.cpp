@@ -45,6 +45,7 @@ Form1::Form1(Services services, QWidget *parent)
     createControls();
     wireBrowser();
     wirePlayList();
+    wireKeys();
 }
 
 Form1::~Form1() = default;

@@ -193,6 +193,8 @@ private:
     void createControls();
     void wireBrowser();
     void wirePlayList();
+    // The usual keys of a browser and player (Form1Keys.cpp).
+    void wireKeys();
     void setButtonColumnVisible(bool visible);
     // Moves and sizes the controls as the layout says (Form1Controls.cpp).
     void placeControls(const MainLayout &layout);

@@ -89,11 +89,16 @@ void DirList::openItem(QTreeWidgetItem *item)
         emit openRequested(item->data(0, pathRole).toString());
 }
 
+QString DirList::parentPath() const
+{
+    return cleanDirectory(m_path + QStringLiteral("/.."));
+}
+
 void DirList::keyPressEvent(QKeyEvent *event)
 {
     // Backspace goes up one level, as in file managers.
     if (event->key() == Qt::Key_Backspace && m_path != QLatin1String("/")) {
-        emit openRequested(cleanDirectory(m_path + QStringLiteral("/..")));
+        emit openRequested(parentPath());
         return;
     }
     QTreeWidget::keyPressEvent(event);

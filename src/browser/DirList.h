@@ -14,6 +14,10 @@ public:
     // Empty when the directory was opened; else the system's text, and nothing changes.
     // A different path raises pathChanged.
     QString setPath(const QString &path);
+    // Reads the subfolders of the same folder again.
+    void reread() { rebuild(); }
+    // The folder above, or "/" itself.
+    QString parentPath() const;
     // A folder that cannot be read: shown with the way up to it and nothing below, so the
     // user can walk out of it.
     void showUnreadable(const QString &path);

@@ -37,6 +37,24 @@ void FileList::refresh()
     showEntries(listWaveFiles(m_path).names);
 }
 
+void FileList::rereadKeepingSelection()
+{
+    const QStringList selected = selectedNames();
+    const QString current = fileName();
+    refresh();
+    const QStringList names = m_model->stringList();
+    QItemSelection selection;
+    for (const QString &name : selected) {
+        if (const qsizetype row = names.indexOf(name); row >= 0)
+            selection.select(m_model->index(static_cast<int>(row)),
+                             m_model->index(static_cast<int>(row)));
+    }
+    if (const qsizetype row = names.indexOf(current); row >= 0)
+        selectionModel()->setCurrentIndex(m_model->index(static_cast<int>(row)),
+                                          QItemSelectionModel::NoUpdate);
+    selectionModel()->select(selection, QItemSelectionModel::Select);
+}
+
 void FileList::showEntries(const QStringList &names)
 {
     m_model->setStringList(names);

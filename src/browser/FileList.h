@@ -20,6 +20,8 @@ public:
     void showUnreadable(const QString &path);
     // Re-reads the same directory: gone files disappear, new ones appear, no selection.
     void refresh();
+    // The same, keeping the selection and the current entry of the files still there.
+    void rereadKeepingSelection();
 
     int listCount() const;
     QString entry(int index) const;

@@ -157,6 +157,27 @@ bool SdlSoundOutput::drained() const
     return m_mix->drained;
 }
 
+void SdlSoundOutput::fadeOutQueued()
+{
+    const size_t fade =
+        std::min(m_mix->pending.size(),
+                 static_cast<size_t>(std::lround(fadeSeconds * m_deviceRate)) * deviceChannels);
+    m_mix->fadeTail.assign(m_mix->pending.begin(),
+                           m_mix->pending.begin() + static_cast<ptrdiff_t>(fade));
+    m_mix->fadeDone = 0;
+    m_mix->pending.clear();
+    ++m_mix->generation;
+    m_mix->wake.notify_all();
+}
+
+void SdlSoundOutput::stop()
+{
+    std::lock_guard lock(m_mix->mutex);
+    fadeOutQueued();
+    m_mix->ended = true;
+    m_mix->drained = true;
+}
+
 bool SdlSoundOutput::play(const QString &path)
 {
     std::shared_ptr<WaveFile> wave = WaveFile::open(path);
@@ -182,18 +203,11 @@ bool SdlSoundOutput::play(const QString &path)
     quint64 generation = 0;
     {
         std::lock_guard lock(mix->mutex);
-        const size_t fade =
-            std::min(mix->pending.size(),
-                     static_cast<size_t>(std::lround(fadeSeconds * m_deviceRate)) * deviceChannels);
-        mix->fadeTail.assign(mix->pending.begin(),
-                             mix->pending.begin() + static_cast<ptrdiff_t>(fade));
-        mix->fadeDone = 0;
-        mix->pending.clear();
+        fadeOutQueued();
         mix->ended = false;
         mix->drained = false;
-        generation = ++mix->generation;
+        generation = mix->generation;
         ++mix->workers;
-        mix->wake.notify_all();
     }
     // Converting is left to the worker: one frame of a 1 Hz file is a second of output.
     // The worker holds everything it uses, so it may outlive this call and this object.

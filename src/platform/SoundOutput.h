@@ -15,6 +15,8 @@ public:
     virtual ~SoundOutput() = default;
     // Answers at once: false when the file cannot be opened or decoded, or no device opens.
     virtual bool play(const QString &path) = 0;
+    // Ends the sound that is playing, with the short fade of a replaced one.
+    virtual void stop() = 0;
     // True once the sound last started has handed its last sample to the device (and while
     // nothing has been played).
     virtual bool drained() const = 0;
@@ -32,6 +34,7 @@ public:
     SdlSoundOutput();
     ~SdlSoundOutput() override;
     bool play(const QString &path) override;
+    void stop() override;
     bool drained() const override;
     int deviceCount() override;
 
@@ -41,6 +44,8 @@ public:
 private:
     bool ensureAudio();
     bool ensureDevice();
+    // Under the mix's lock: what is queued fades out, and the current worker ends.
+    void fadeOutQueued();
     // The worker of one sound: decodes and converts ahead of the device until the file ends
     // or another sound (a newer generation) replaces it.
     static void stream(Mix &mix, quint64 generation, int deviceRate, WaveFile &wave,

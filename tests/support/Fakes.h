@@ -61,6 +61,7 @@ public:
         startedAt = clock ? clock->now : 0;
         return true;
     }
+    void stop() override { ++stops; }
     bool drained() const override
     {
         if (played.isEmpty() || !clock || !drainSeconds.contains(played.last()))
@@ -75,6 +76,7 @@ public:
     const FakeClock *clock = nullptr;
     QMap<QString, double> drainSeconds;
     double startedAt = 0;
+    int stops = 0;
 };
 
 class FakeWaveLength final : public WaveLength

@@ -56,6 +56,7 @@ private slots:
     void itemsRunTheirCommands();
     void exitWritesWhatTheCloseBoxWrites();
     void keyboardOpensTheMenuOfTheFocusedList();
+    void usualKeysRunTheirCommands();
 
 private:
     void rightClick(QWidget *target, QPoint at = QPoint(5, 5),
@@ -300,6 +301,56 @@ void TestMenus::keyboardOpensTheMenuOfTheFocusedList()
     QContextMenuEvent onWindow(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2));
     QApplication::sendEvent(m_form->Command1, &onWindow);
     QTRY_COMPARE(opened, QString("Common"));
+}
+
+void TestMenus::usualKeysRunTheirCommands()
+{
+    Form1 &form = *m_form;
+    QVERIFY(QDir(m_dir->path()).mkdir("sub"));
+    form.Dir1->setPath(m_dir->filePath("sub"));
+    // Backspace and Alt+Up in the file list open the parent folder.
+    form.File1->setFocus();
+    QTest::keyClick(form.File1, Qt::Key_Backspace);
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+    form.Dir1->setPath(m_dir->filePath("sub"));
+    QTest::keyClick(form.File1, Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(form.Dir1->path(), m_dir->path());
+
+    // Enter plays the selection, as a double click does; Insert adds it to the play list.
+    selectRows(form.File1, {1});
+    QTest::keyClick(form.File1, Qt::Key_Return);
+    QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
+    QTest::keyClick(form.File1, Qt::Key_Insert);
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
+
+    // F5 reads the folder again and keeps the selection.
+    touch(m_dir->filePath("c.wav"));
+    QTest::keyClick(form.File1, Qt::Key_F5);
+    QCOMPARE(form.File1->listCount(), 3);
+    QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
+
+    // Delete asks first (answered Cancel here: nothing goes).
+    ModalAnswerer answerer(QMessageBox::Cancel);
+    QTest::keyClick(form.File1, Qt::Key_Delete);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("Delete file b.wav ?"));
+    QVERIFY(QFile::exists(m_dir->filePath("b.wav")));
+
+    // In the play list: Enter plays the entry, Delete takes it off.
+    form.activateWindow(); // the box took the window's activation with it
+    QTRY_VERIFY(form.isActiveWindow());
+    form.List1->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.List1));
+    selectRows(form.List1, {0});
+    QTest::keyClick(form.List1, Qt::Key_Enter);
+    QCOMPARE(m_fakes->sound.played.size(), 2);
+    QTest::keyClick(form.List1, Qt::Key_Delete);
+    QCOMPARE(form.playList().count(), 0);
+    QVERIFY(QFile::exists(m_dir->filePath("b.wav"))); // the file itself stays
+
+    // Escape ends the sound, wherever the focus is in the window.
+    QTest::keyClick(form.Dir1, Qt::Key_Escape);
+    QCOMPARE(m_fakes->sound.stops, 1);
 }
 
 QTEST_MAIN(TestMenus)
