@@ -19,13 +19,27 @@ void onKeys(QWidget *on, const QList<QKeySequence> &keys, QObject *receiver, Han
     QObject::connect(action, &QAction::triggered, receiver, handler);
 }
 
+// Enter acts on the entry a double click would: with nothing selected, the one with the
+// focus frame, which is then selected as a click would select it.
+void selectCurrentIfNone(QAbstractItemView *list)
+{
+    if (!list->selectionModel()->hasSelection() && list->currentIndex().isValid())
+        list->selectionModel()->select(list->currentIndex(), QItemSelectionModel::Select);
+}
+
 } // namespace
 
 void Form1::wireKeys()
 {
     const QList<QKeySequence> enter = {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};
-    onKeys(File1, enter, this, [this] { File1_DblClick(); });
-    onKeys(List1, enter, this, [this] { List1_DblClick(); });
+    onKeys(File1, enter, this, [this] {
+        selectCurrentIfNone(File1);
+        File1_DblClick();
+    });
+    onKeys(List1, enter, this, [this] {
+        selectCurrentIfNone(List1);
+        List1_DblClick();
+    });
     onKeys(File1, {QKeySequence::Delete}, this, [this] { Delete(); });
     onKeys(List1, {QKeySequence::Delete}, this, [this] { Remove(); });
     onKeys(File1, {QKeySequence(Qt::Key_Insert)}, this, [this] { Add(); });

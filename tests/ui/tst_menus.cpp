@@ -316,10 +316,13 @@ void TestMenus::usualKeysRunTheirCommands()
     QTest::keyClick(form.File1, Qt::Key_Up, Qt::AltModifier);
     QCOMPARE(form.Dir1->path(), m_dir->path());
 
-    // Enter plays the selection, as a double click does; Insert adds it to the play list.
-    selectRows(form.File1, {1});
+    // Enter plays the selection, as a double click does; with nothing selected, the entry
+    // with the focus frame. Insert adds the selection to the play list.
+    form.File1->setCurrentIndex(form.File1->model()->index(1, 0));
+    form.File1->selectionModel()->clearSelection();
     QTest::keyClick(form.File1, Qt::Key_Return);
     QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
+    QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
     QTest::keyClick(form.File1, Qt::Key_Insert);
     QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
 
