@@ -14,20 +14,16 @@
 
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 #include <memory>
 
 class AboutForm;
 class CurrentDrive;
-class DirList;
 class DriveList;
 class DriveNavigator;
-class FileList;
 class PlayList;
 class QGroupBox;
-class QLabel;
 class QListView;
 class QListWidget;
 class QMenu;
