@@ -69,7 +69,7 @@ bool ensureTrash(const QString &trash)
     return true;
 }
 
-// Where a file on that device goes, by the freedesktop.org trash specification: the home
+// Where a file on that device goes, by the freedesktop.org trash standard: the home
 // trash for the volume of the user's data folder, else the volume's own trash (the shared
 // $topdir/.Trash/$uid an administrator prepared, or $topdir/.Trash-$uid). Empty when the
 // volume has none and none can be made.
