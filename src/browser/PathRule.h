@@ -15,6 +15,12 @@ inline QString fullPath(const QString &directory, const QString &name)
     return withTrailingSlash(directory) + name;
 }
 
+// The bare name of a full path: what follows its last "/".
+inline QString fileNameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 // What the file list shows and the play list takes: a name that ends in ".wav" in any
 // letter case and is more than that ending.
 template <typename Text> bool isWaveFileName(const Text &name)

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>

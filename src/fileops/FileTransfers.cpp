@@ -26,11 +26,6 @@ int deleteFiles(FileOperations &files, const QString &directory, const QStringLi
     return deleted;
 }
 
-QString fileNameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 QString destinationFolder(const QString &chosen)
 {
     return withTrailingSlash(chosen);

@@ -15,9 +15,6 @@ QString deleteConfirmation(const QStringList &names);
 int deleteFiles(FileOperations &files, const QString &directory, const QStringList &names,
                 const std::function<void()> &onFirstFailure);
 
-// The bare name of a full path: what follows its last "/".
-QString fileNameOf(const QString &path);
-
 // The destination folder with exactly one "/" at its end.
 QString destinationFolder(const QString &chosen);
 

@@ -8,6 +8,7 @@
 #include <QMimeData>
 #include <QUrl>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 

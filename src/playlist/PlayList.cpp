@@ -1,5 +1,7 @@
 #include "PlayList.h"
 
+#include "browser/PathRule.h"
+
 #include <QSet>
 
 PlayList::PlayList(QObject *parent)
@@ -62,7 +64,7 @@ int PlayList::addFiles(const QStringList &paths)
 {
     QList<std::pair<QString, QString>> entries;
     for (const QString &path : paths)
-        entries.append({path.mid(path.lastIndexOf(QLatin1Char('/')) + 1), path});
+        entries.append({fileNameOf(path), path});
     return addEntries(entries);
 }
 
