@@ -4,6 +4,7 @@
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
+#include "browser/FileFacts.h"
 #include "browser/FileList.h"
 #include "browser/PathRule.h"
 #include "fileops/FileCommands.h"
@@ -34,7 +35,8 @@ const QString noDeviceText =
 Form1::Form1(Services services, QWidget *parent)
     : QWidget(parent), m_services(services), m_settings(services.settings),
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
-      m_playback(services.sound, services.waveLength, services.clock),
+      m_facts(new FileFacts(this)),
+      m_playback(services.sound, services.waveLength, services.clock, m_facts),
       m_playList(new PlayList(this))
 {
     setObjectName(QStringLiteral("Form1"));

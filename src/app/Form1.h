@@ -209,6 +209,7 @@ private:
     Services m_services;
     Settings m_settings;
     std::unique_ptr<CurrentDrive> m_currentDrive;
+    FileFacts *m_facts;
     Playback m_playback;
     PlayList *m_playList = nullptr;
     DriveNavigator *m_navigator = nullptr;

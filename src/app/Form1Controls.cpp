@@ -5,6 +5,7 @@
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
 #include "playlist/PlayList.h"
+#include "playlist/PlayListView.h"
 #include "ui/Controls.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
@@ -36,9 +37,11 @@ void Form1::createControls()
     Dir1->setAccessibleName(QStringLiteral("Directories"));
     File1 = placed<FileList>(this, "File1", twips::rect(120, 120, 2535, 3210));
     File1->setAccessibleName(QStringLiteral("Wave files"));
+    File1->setFacts(m_facts);
 
     List1 = placed<PlayListView>(this, "List1", twips::rect(120, 3480, 2535, 1035), *m_playList);
     List1->setAccessibleName(QStringLiteral("Play list"));
+    List1->setFacts(m_facts);
 
     List3 = placed<QListView>(this, "List3", twips::rect(120, 5280, 2535, 1035));
     List3->setModel(m_playList->paths());

@@ -1,15 +1,45 @@
 #include "FileList.h"
 
+#include "FileFacts.h"
 #include "PathRule.h"
 #include "WaveListing.h"
 #include "ui/ListSelection.h"
+#include "ui/WaveToolTip.h"
 
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <algorithm>
 
-FileList::FileList(QWidget *parent) : MenuListView(parent), m_model(new QStringListModel(this))
+WaveNamesModel::WaveNamesModel(QObject *parent, IsUnplayable isUnplayable, QColor disabledText)
+    : QStringListModel(parent), m_isUnplayable(std::move(isUnplayable)),
+      m_disabledText(disabledText)
+{
+}
+
+QVariant WaveNamesModel::data(const QModelIndex &index, int role) const
+{
+    if (role == Qt::ForegroundRole && index.isValid() && m_isUnplayable(index.row()))
+        return m_disabledText;
+    return QStringListModel::data(index, role);
+}
+
+FileList::FileList(QWidget *parent)
+    : MenuListView(parent),
+      m_model(new WaveNamesModel(
+          this,
+          [this](int row) {
+              if (!m_facts)
+                  return false;
+              const WaveInfo *info = m_facts->known(fullPath(m_path, entry(row)));
+              return info && !info->playable();
+          },
+          palette().color(QPalette::Disabled, QPalette::Text)))
 {
     setModel(m_model);
+    m_marksTimer.setSingleShot(true);
+    connect(&m_marksTimer, &QTimer::timeout, this, &FileList::requestMarks);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, &m_marksTimer,
+            qOverload<>(&QTimer::start));
     // Lets a press on an already selected entry keep the selection, so it can be dragged.
     setDragEnabled(true);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::fileClick);
@@ -55,9 +85,52 @@ void FileList::rereadKeepingSelection()
     selectionModel()->select(selection, QItemSelectionModel::Select);
 }
 
+void FileList::setFacts(FileFacts *facts)
+{
+    m_facts = facts;
+    connect(facts, &FileFacts::infoReady, this, [this] {
+        if (m_model->rowCount() > 0)
+            emit m_model->dataChanged(m_model->index(0), m_model->index(m_model->rowCount() - 1),
+                                      {Qt::ForegroundRole});
+    });
+    new WaveToolTip(
+        *facts, viewport(),
+        [this](const QPoint &at, QRect &area) {
+            const QModelIndex index = indexAt(at);
+            if (!index.isValid())
+                return QString();
+            area = visualRect(index);
+            return fullPath(m_path, index.data().toString());
+        },
+        false);
+    m_marksTimer.start();
+}
+
+void FileList::requestMarks()
+{
+    if (!m_facts || m_model->rowCount() == 0)
+        return;
+    const QModelIndex first = indexAt(QPoint(1, 1));
+    if (!first.isValid())
+        return;
+    const QModelIndex last = indexAt(QPoint(1, viewport()->height() - 1));
+    const int end = last.isValid() ? last.row() : m_model->rowCount() - 1;
+    QStringList paths;
+    for (int row = first.row(); row <= end; ++row)
+        paths.append(fullPath(m_path, entry(row)));
+    m_facts->requestInfo(paths);
+}
+
+void FileList::resizeEvent(QResizeEvent *event)
+{
+    MenuListView::resizeEvent(event);
+    m_marksTimer.start();
+}
+
 void FileList::showEntries(const QStringList &names)
 {
     m_model->setStringList(names);
+    m_marksTimer.start();
     selectionModel()->clearSelection();
     if (m_model->rowCount() > 0)
         selectionModel()->setCurrentIndex(m_model->index(0), QItemSelectionModel::NoUpdate);

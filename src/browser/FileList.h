@@ -4,6 +4,24 @@
 #include "ui/MenuListView.h"
 
 #include <QStringListModel>
+#include <QTimer>
+
+class FileFacts;
+
+// The names of File1; an entry that cannot be played is drawn in the disabled text colour
+// once a worker has looked at it.
+class WaveNamesModel final : public QStringListModel
+{
+    Q_OBJECT
+public:
+    using IsUnplayable = std::function<bool(int row)>;
+    WaveNamesModel(QObject *parent, IsUnplayable isUnplayable, QColor disabledText);
+    QVariant data(const QModelIndex &index, int role) const override;
+
+private:
+    IsUnplayable m_isUnplayable;
+    QColor m_disabledText;
+};
 
 // File1: the wave files of one directory, with extended selection.
 class FileList : public MenuListView
@@ -11,6 +29,10 @@ class FileList : public MenuListView
     Q_OBJECT
 public:
     explicit FileList(QWidget *parent);
+
+    // Gives the list its tooltips and the marks of the files that cannot be played, which
+    // workers read for the rows in view only.
+    void setFacts(FileFacts *facts);
 
     QString path() const { return m_path; }
     // Reads the directory; nothing is selected afterwards. Empty, or the system's text when
@@ -44,10 +66,15 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // Fresh entries, none selected.
     void showEntries(const QStringList &names);
+    // Asks the workers about the rows in view, once the list has settled.
+    void requestMarks();
     QString m_path;
-    QStringListModel *m_model;
+    WaveNamesModel *m_model;
+    FileFacts *m_facts = nullptr;
+    QTimer m_marksTimer;
 };

@@ -49,7 +49,7 @@ ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view
         const ChainEntry entry = source.entry(i);
         const std::optional<qint64> lengthMs = m_waveLength.lengthMs(entry.path);
         ChainSeconds = static_cast<double>(chainSecondsFor(lengthMs));
-        view.showName(entry.name.toUpper());
+        view.showName(entry.name.toUpper(), entry.path);
         view.clearBar();
         NextRequest = false;
         AddRequest = false;

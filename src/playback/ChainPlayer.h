@@ -30,7 +30,8 @@ class ChainView
 public:
     virtual ~ChainView() = default;
     virtual void setAddEnabled(bool enabled) = 0;
-    virtual void showName(const QString &upperCasedName) = 0;
+    // The entry now playing: its name as shown, and its file.
+    virtual void showName(const QString &upperCasedName, const QString &path) = 0;
     virtual double barWidth() const = 0;
     virtual void clearBar() = 0;
     // Fills the bar from its left edge to width (the whole bar at the end of an entry).

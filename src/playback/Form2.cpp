@@ -4,6 +4,7 @@
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
+#include "ui/WaveToolTip.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -132,8 +133,20 @@ void Form2::setAddEnabled(bool enabled)
     Command10->setEnabled(enabled);
 }
 
-void Form2::showName(const QString &upperCasedName)
+void Form2::setFacts(FileFacts *facts)
 {
+    new WaveToolTip(
+        *facts, Picture1,
+        [this](const QPoint &, QRect &area) {
+            area = Picture1->rect();
+            return m_playingPath;
+        },
+        false);
+}
+
+void Form2::showName(const QString &upperCasedName, const QString &path)
+{
+    m_playingPath = path;
     Label5->setText(nameToShow(upperCasedName, fontMetrics(), Label5->width()));
 }
 

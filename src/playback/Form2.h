@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class FileFacts;
 class QLabel;
 class QPushButton;
 
@@ -41,6 +42,9 @@ public:
     QPushButton *Command10 = nullptr;
     QPushButton *Command11 = nullptr;
 
+    // Gives the bar the tooltip of the playing file's details.
+    void setFacts(FileFacts *facts);
+
     // Runs the chain once per showing, then closes the window.
     void Form_Activate();
 
@@ -53,7 +57,7 @@ public:
 
     // ChainView
     void setAddEnabled(bool enabled) override;
-    void showName(const QString &upperCasedName) override;
+    void showName(const QString &upperCasedName, const QString &path) override;
     double barWidth() const override;
     void clearBar() override;
     void fillBar(double width) override;
@@ -75,4 +79,5 @@ private:
     QTimer m_tick;
     bool m_started = false;
     bool m_running = false;
+    QString m_playingPath;
 };

@@ -11,8 +11,8 @@ namespace {
 constexpr double menuPlayPauseSeconds = 0.3;
 } // namespace
 
-Playback::Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock)
-    : m_sound(sound), m_clock(clock), m_chain(sound, waveLength, clock)
+Playback::Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts)
+    : m_sound(sound), m_clock(clock), m_chain(sound, waveLength, clock), m_facts(facts)
 {
 }
 
@@ -30,6 +30,8 @@ bool Playback::play(const QList<int> &selected, const ChainSource &source, bool 
     if (selected.size() < 2)
         return false;
     Form2 window(m_chain, source, fromFileList, addEntry, parent);
+    if (m_facts)
+        window.setFacts(m_facts);
     chainWindow = &window;
     window.exec();
     return true;

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+class FileFacts;
 class QWidget;
 
 // Playing what the user selected in a list: nothing for no entry, one entry at once with the
@@ -11,7 +12,8 @@ class QWidget;
 class Playback final
 {
 public:
-    Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock);
+    // facts gives the chain window the tooltip of the playing file; none without it.
+    Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts = nullptr);
 
     ChainPlayer &chain() { return m_chain; }
 
@@ -31,4 +33,5 @@ private:
     SoundOutput &m_sound;
     Clock &m_clock;
     ChainPlayer m_chain;
+    FileFacts *m_facts;
 };

@@ -2,12 +2,27 @@
 
 #include "PlayList.h"
 #include "ui/ListSelection.h"
+#include "ui/WaveToolTip.h"
 
 #include <QSet>
 
 PlayListView::PlayListView(PlayList &list, QWidget *parent) : MenuListView(parent), m_list(list)
 {
     setModel(list.names());
+}
+
+void PlayListView::setFacts(FileFacts *facts)
+{
+    new WaveToolTip(
+        *facts, viewport(),
+        [this](const QPoint &at, QRect &area) {
+            const QModelIndex index = indexAt(at);
+            if (!index.isValid())
+                return QString();
+            area = visualRect(index);
+            return m_list.path(index.row());
+        },
+        true);
 }
 
 QList<int> PlayListView::selectedRows() const

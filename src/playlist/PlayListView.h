@@ -3,6 +3,7 @@
 #include "playback/ChainPlayer.h"
 #include "ui/MenuListView.h"
 
+class FileFacts;
 class PlayList;
 
 // List1: the play list's names, with extended selection. Taking rows off keeps the
@@ -13,6 +14,8 @@ class PlayListView final : public MenuListView
     Q_OBJECT
 public:
     PlayListView(PlayList &list, QWidget *parent);
+    // Gives each entry the tooltip of its file's details, or "Missing: <path>".
+    void setFacts(FileFacts *facts);
 
     // The selected rows in ascending order, whatever order the user picked them in.
     QList<int> selectedRows() const;

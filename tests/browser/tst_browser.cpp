@@ -4,12 +4,16 @@
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
+#include "browser/FileFacts.h"
 #include "browser/FileList.h"
+#include "platform/WaveInfo.h"
 
 #include <QDir>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 class TestBrowser : public QObject, protected FormFixture
 {
@@ -25,6 +29,7 @@ private slots:
     void readyVolumeOpensItsCurrentDirectory();
     void panelFollowsTheSelection();
     void refreshKeepsThePathAndClearsTheSelection();
+    void brokenFilesAreMarkedInViewOnlyAndTellWhy();
 
 private:
 };
@@ -241,6 +246,53 @@ void TestBrowser::refreshKeepsThePathAndClearsTheSelection()
     QCOMPARE(form.File1->entry(0), QString("b.wav"));
     QCOMPARE(form.File1->entry(1), QString("new.wav"));
     QVERIFY(form.File1->selectedRows().isEmpty());
+}
+
+void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
+{
+    // The largest folder the list takes; every file is empty (broken) but the second.
+    constexpr int count = 32767;
+    const QString folder = m_dir->filePath("many");
+    QVERIFY(QDir().mkdir(folder));
+    for (int i = 1; i <= count; ++i)
+        touch(folder + QStringLiteral("/f%1.wav").arg(i, 5, 10, QLatin1Char('0')));
+    QVERIFY(writeTone(folder + "/f00002.wav", 0.5));
+    std::atomic_int reads = 0;
+    FileFacts facts(nullptr, [&reads](const QString &path) {
+        ++reads;
+        return readWaveInfo(path);
+    });
+    FileList list(nullptr);
+    list.resize(200, 300);
+    list.setFacts(&facts);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(list.setPath(folder).isEmpty());
+    QCOMPARE(list.listCount(), count);
+    QCOMPARE(reads, 0); // the listing itself opens nothing
+
+    const QColor disabled = list.palette().color(QPalette::Disabled, QPalette::Text);
+    const auto colourOf = [&list](int row) {
+        return list.model()->index(row, 0).data(Qt::ForegroundRole);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(colourOf(0), QVariant(disabled), 5000);
+    const int visible = list.indexAt(QPoint(1, list.viewport()->height() - 1)).row() + 1;
+    QTRY_COMPARE_WITH_TIMEOUT(int(reads), visible, 5000);
+    QVERIFY(!colourOf(1).isValid());
+    QVERIFY(!colourOf(visible).isValid());
+    QVERIFY(!colourOf(count - 1).isValid());
+
+    // Resting the pointer: the reason, or the details and then the picture.
+    const auto rest = [&list](int row) {
+        const QPoint at = list.visualRect(list.model()->index(row, 0)).center();
+        QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(list.viewport(), &help);
+    };
+    rest(0);
+    QTRY_VERIFY(QToolTip::text().contains("Cannot be played: "));
+    rest(1);
+    QTRY_VERIFY(QToolTip::text().contains("PCM 16-bit, 8,000 Hz, mono"));
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("<img src=\"data:image/png;base64,"), 5000);
 }
 
 QTEST_MAIN(TestBrowser)

@@ -13,7 +13,7 @@ class RecordingView final : public ChainView
 public:
     RecordingView(FakeClock &clock, ChainPlayer &player) : m_clock(clock), m_player(player) {}
     void setAddEnabled(bool enabled) override { addEnabled = enabled; }
-    void showName(const QString &name) override
+    void showName(const QString &name, const QString &) override
     {
         names.append(name);
         passesOfEntry = 0;

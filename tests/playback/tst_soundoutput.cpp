@@ -4,6 +4,7 @@
 #include "platform/SoundOutput.h"
 #include "platform/StereoConverter.h"
 #include "platform/WaveFile.h"
+#include "platform/WaveInfo.h"
 #include "playback/ChainPlayer.h"
 
 #include <QDir>
@@ -44,7 +45,7 @@ class SilentView final : public ChainView
 {
 public:
     void setAddEnabled(bool) override {}
-    void showName(const QString &) override {}
+    void showName(const QString &, const QString &) override {}
     double barWidth() const override { return 100; }
     void clearBar() override {}
     void fillBar(double) override {}
@@ -302,13 +303,18 @@ void TestSoundOutput::drainsAfterTheLastSample()
 void TestSoundOutput::specialFilesAreRefusedAtOnce_data()
 {
     QTest::addColumn<QString>("kind");
-    for (const char *kind : {"fifo", "directory", "device", "socket", "unreadable"})
-        QTest::newRow(kind) << QString(kind);
+    QTest::addColumn<QString>("reason"); // empty: the system's own text
+    for (const char *kind : {"fifo", "directory", "device"})
+        QTest::newRow(kind) << QString(kind) << "not a regular file";
+    QTest::newRow("socket") << "socket" << QString();
+    QTest::newRow("unreadable") << "unreadable"
+                                << "no permission to read";
 }
 
 void TestSoundOutput::specialFilesAreRefusedAtOnce()
 {
     QFETCH(QString, kind);
+    QFETCH(QString, reason);
     const QString path = m_dir.filePath(kind + ".wav");
     const QByteArray native = QFile::encodeName(path);
     int socketFd = -1;
@@ -334,12 +340,16 @@ void TestSoundOutput::specialFilesAreRefusedAtOnce()
     bool played = true;
     bool measured = true;
     bool listed = true;
+    WaveInfo info;
+    WavePeaks peaks;
     SilentView view;
     auto outcome = ChainPlayer::Outcome::Finished;
     const bool returned = returnsInTime([&] {
         played = m_output->play(path);
         measured = SndfileWaveLength().lengthMs(path).has_value();
         listed = isReadableRegularFile(path);
+        info = readWaveInfo(path);
+        peaks = readWavePeaks(path, 100);
         SndfileWaveLength length;
         FakeClock clock;
         ChainPlayer chain(*m_output, length, clock);
@@ -357,6 +367,10 @@ void TestSoundOutput::specialFilesAreRefusedAtOnce()
     QVERIFY(!played);
     QVERIFY(!measured);
     QVERIFY(!listed);
+    QVERIFY(!info.playable());
+    if (!reason.isEmpty())
+        QCOMPARE(info.problem, reason);
+    QCOMPARE(peaks.columns, 0);
     QCOMPARE(outcome, ChainPlayer::Outcome::Failed);
     QCOMPARE(view.failures, 1);
 }

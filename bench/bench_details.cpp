@@ -1,0 +1,184 @@
+// What the tooltips and the marks cost: details from the header of a small file and of
+// files of several gigabytes, the waveform of a short and of a huge file, and the listing of
+// 32,767 files with and without the marks of the rows in view.
+#include "BenchCommon.h"
+#include "browser/FileFacts.h"
+#include "browser/FileList.h"
+#include "platform/WaveInfo.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+#include <sndfile.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void writeTone(const QString &path, int frames, int rate, int channels)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    std::vector<float> samples(std::size_t(frames) * channels);
+    for (int f = 0; f < frames; ++f)
+        std::fill_n(samples.begin() + f * channels, channels, float(0.5 * std::sin(f * 0.06)));
+    sf_writef_float(file, samples.data(), frames);
+    sf_close(file);
+}
+
+QByteArray le32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+QByteArray le64(quint64 v)
+{
+    QByteArray b(8, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+QByteArray pcmFormat()
+{
+    // 44.1 kHz stereo 16-bit.
+    QByteArray fmt = "fmt " + le32(16);
+    fmt += QByteArray::fromHex("01000200") + le32(44100) + le32(44100 * 4) +
+           QByteArray::fromHex("04001000");
+    return fmt;
+}
+
+// A real header and then silence the file system keeps sparse.
+void writeHuge(const QString &path, quint64 dataBytes, bool rf64)
+{
+    QByteArray head;
+    if (rf64) {
+        head = "RF64" + le32(0xffffffff) + "WAVE" + "ds64" + le32(28) +
+               le64(dataBytes + 4 + 36 + 24 + 8) + le64(dataBytes) + le64(dataBytes / 4) + le32(0) +
+               pcmFormat() + "data" + le32(0xffffffff);
+    } else {
+        head = "RIFF" + le32(quint32(dataBytes + 36)) + "WAVE" + pcmFormat() + "data" +
+               le32(quint32(dataBytes));
+    }
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(head);
+    file.resize(head.size() + qint64(dataBytes));
+}
+
+// The median of runs: single runs of a tenth of a millisecond are mostly scheduler noise.
+template <typename Work> double medianOf(int runs, Work work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        times.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString small = dir.filePath("small.wav");
+    const QString tenSeconds = dir.filePath("ten.wav");
+    const QString huge = dir.filePath("huge.wav");
+    const QString rf64 = dir.filePath("huge-rf64.wav");
+    writeTone(small, 1000, 44100, 2); // 4 KB
+    writeTone(tenSeconds, 441000, 44100, 2);
+    writeHuge(huge, 3900000000ull, false);
+    writeHuge(rf64, 5000000000ull, true);
+    for (const QString &path : {small, huge, rf64})
+        if (!readWaveInfo(path).playable())
+            std::printf("%s: %s\n", qPrintable(path), qPrintable(readWaveInfo(path).problem));
+
+    const double smallDetails = medianOf(51, [&] { readWaveInfo(small); });
+    const double hugeDetails = medianOf(51, [&] { readWaveInfo(huge); });
+    const double rf64Details = medianOf(51, [&] { readWaveInfo(rf64); });
+    report("details, 4 KB file (median of 51)", smallDetails, "ms", "goal < 2 ms");
+    report("details, 3.9 GB file", hugeDetails, "ms",
+           QStringLiteral("goal < 2 ms; %1x the small one (goal < 1.5)")
+               .arg(hugeDetails / smallDetails, 0, 'f', 2));
+    report("details, 5 GB RF64 file", rf64Details, "ms",
+           QStringLiteral("goal < 2 ms; %1x the small one")
+               .arg(rf64Details / smallDetails, 0, 'f', 2));
+
+    const double residentBefore = residentMiB();
+    const double tenPicture = medianOf(9, [&] { readWavePeaks(tenSeconds, 240); });
+    const double hugePicture = medianOf(9, [&] { readWavePeaks(huge, 240); });
+    report("waveform, 10 s file (median of 9)", tenPicture, "ms", "goal < 40 ms");
+    report("waveform, 3.9 GB file", hugePicture, "ms",
+           QStringLiteral("goal < 40 ms; %1x the 10 s one (goal < 2)")
+               .arg(hugePicture / tenPicture, 0, 'f', 2));
+    report("resident memory grown by the pictures", residentMiB() - residentBefore, "MiB",
+           "does not grow with the file");
+
+    // 32,767 files named like recordings; each holds a few bytes, none can be played.
+    const QString folder = dir.filePath("many");
+    QDir().mkdir(folder);
+    for (int i = 0; i < 32767; ++i) {
+        const int fd =
+            ::open(QFile::encodeName(folder + QStringLiteral("/take%1.wav").arg(i)).constData(),
+                   O_CREAT | O_WRONLY, 0644);
+        [[maybe_unused]] auto n = ::write(fd, "RIFF", 4);
+        ::close(fd);
+    }
+    std::atomic_int reads = 0;
+    FileFacts facts(nullptr, [&reads](const QString &path) {
+        ++reads;
+        return readWaveInfo(path);
+    });
+    FileList plain(nullptr);
+    FileList marked(nullptr);
+    marked.setFacts(&facts);
+    for (FileList *list : {&plain, &marked}) {
+        list->resize(170, 420); // about 30 rows, as File1 at its usual size
+        list->show();
+    }
+    QApplication::processEvents();
+    // The first listing with marks: until the rows in view are marked.
+    QElapsedTimer t;
+    t.start();
+    marked.setPath(folder);
+    const double firstListing = t.nsecsElapsed() / 1e6;
+    const int visible = marked.indexAt(QPoint(1, marked.viewport()->height() - 1)).row() + 1;
+    int ready = 0;
+    QObject::connect(&facts, &FileFacts::infoReady, [&ready] { ++ready; });
+    while (ready < visible && t.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const double marksReady = t.nsecsElapsed() / 1e6 - firstListing;
+
+    plain.setPath(folder);
+    QApplication::processEvents();
+    const auto listing = [&folder](FileList &list) {
+        return medianOf(9, [&] {
+            list.setPath(folder);
+            QApplication::processEvents();
+        });
+    };
+    const double withoutMarks = listing(plain);
+    const double withMarks = listing(marked);
+    report("listing 32,767 + paint, no marks (median)", withoutMarks, "ms", "reference");
+    report("listing 32,767, marks on", withMarks, "ms",
+           QStringLiteral("goal within 10%: %1%")
+               .arg((withMarks / withoutMarks - 1) * 100, 0, 'f', 1));
+    report("marks of the rows in view ready", marksReady, "ms",
+           QStringLiteral("goal < 150 ms; %1 rows, %2 files opened of 32,767")
+               .arg(visible)
+               .arg(int(reads)));
+    return 0;
+}

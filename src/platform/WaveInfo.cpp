@@ -1,0 +1,226 @@
+#include "WaveInfo.h"
+
+#include "RegularFile.h"
+
+#include <QXmlStreamReader>
+#include <algorithm>
+#include <cmath>
+#include <sndfile.h>
+#include <vector>
+
+namespace {
+
+// Fixed-width text fields of the broadcast extension are not always terminated.
+QString fixedText(const char *field, std::size_t size)
+{
+    const char *end = std::find(field, field + size, '\0');
+    return QString::fromUtf8(field, end - field).trimmed();
+}
+
+QString stringOf(SNDFILE *file, int kind)
+{
+    const char *text = sf_get_string(file, kind);
+    return text ? QString::fromUtf8(text).trimmed() : QString();
+}
+
+void readBroadcast(SNDFILE *file, WaveInfo &info)
+{
+    SF_BROADCAST_INFO bext{};
+    if (sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE)
+        return;
+    info.description = fixedText(bext.description, sizeof bext.description);
+    info.originator = fixedText(bext.originator, sizeof bext.originator);
+    info.originationDate = fixedText(bext.origination_date, sizeof bext.origination_date);
+    info.originationTime = fixedText(bext.origination_time, sizeof bext.origination_time);
+    info.timeReference = (quint64(bext.time_reference_high) << 32) | bext.time_reference_low;
+}
+
+void readMarkers(SNDFILE *file, WaveInfo &info)
+{
+    // SF_CUES holds up to 100 markers, more than a tooltip can show anyway.
+    auto cues = std::make_unique<SF_CUES>();
+    if (sf_command(file, SFC_GET_CUE, cues.get(), sizeof(SF_CUES)) == SF_TRUE) {
+        const quint32 count = std::min<quint32>(cues->cue_count, 100);
+        for (quint32 i = 0; i < count; ++i)
+            info.cueLabels.append(
+                fixedText(cues->cue_points[i].name, sizeof cues->cue_points[i].name));
+    }
+    SF_INSTRUMENT instrument{};
+    if (sf_command(file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE) {
+        const int count = std::clamp(instrument.loop_count, 0, 16);
+        for (int i = 0; i < count; ++i)
+            info.loops.append({instrument.loops[i].start, instrument.loops[i].end});
+    }
+}
+
+void readIxml(SNDFILE *file, WaveInfo &info)
+{
+    SF_CHUNK_INFO wanted{};
+    std::copy_n("iXML", 4, wanted.id);
+    wanted.id_size = 4;
+    SF_CHUNK_ITERATOR *chunk = sf_get_chunk_iterator(file, &wanted);
+    if (!chunk)
+        return;
+    SF_CHUNK_INFO found{};
+    // A tooltip needs three short fields; a chunk of megabytes is somebody else's business.
+    constexpr unsigned largestIxml = 1 << 20;
+    if (sf_get_chunk_size(chunk, &found) != SF_ERR_NO_ERROR || found.datalen == 0 ||
+        found.datalen > largestIxml)
+        return;
+    std::vector<char> data(found.datalen);
+    found.data = data.data();
+    if (sf_get_chunk_data(chunk, &found) != SF_ERR_NO_ERROR)
+        return;
+    QXmlStreamReader xml(QByteArray(data.data(), static_cast<qsizetype>(data.size())));
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto name = xml.name();
+        QString *field = name == u"SCENE"  ? &info.scene
+                         : name == u"TAKE" ? &info.take
+                         : name == u"NOTE" ? &info.note
+                                           : nullptr;
+        if (field && field->isEmpty())
+            *field = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+    }
+}
+
+QString encodingName(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8:
+        return QStringLiteral("PCM 8-bit");
+    case SF_FORMAT_PCM_16:
+        return QStringLiteral("PCM 16-bit");
+    case SF_FORMAT_PCM_24:
+        return QStringLiteral("PCM 24-bit");
+    case SF_FORMAT_PCM_32:
+        return QStringLiteral("PCM 32-bit");
+    case SF_FORMAT_FLOAT:
+        return QStringLiteral("IEEE float 32-bit");
+    case SF_FORMAT_DOUBLE:
+        return QStringLiteral("IEEE float 64-bit");
+    case SF_FORMAT_ULAW:
+        return QStringLiteral("µ-law");
+    case SF_FORMAT_ALAW:
+        return QStringLiteral("A-law");
+    case SF_FORMAT_IMA_ADPCM:
+        return QStringLiteral("IMA ADPCM");
+    case SF_FORMAT_MS_ADPCM:
+        return QStringLiteral("MS ADPCM");
+    case SF_FORMAT_GSM610:
+        return QStringLiteral("GSM 6.10");
+    case SF_FORMAT_G721_32:
+        return QStringLiteral("G.721 ADPCM");
+    case SF_FORMAT_MPEG_LAYER_III:
+        return QStringLiteral("MPEG Layer III");
+    default: {
+        // Whatever a newer libsndfile decodes, under the name it gives it.
+        SF_FORMAT_INFO format{};
+        format.format = subtype;
+        if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &format, sizeof format) == 0 && format.name)
+            return QString::fromUtf8(format.name);
+        return QStringLiteral("unknown encoding");
+    }
+    }
+}
+
+QString containerName(int container)
+{
+    return container == SF_FORMAT_WAVEX  ? QStringLiteral("WAV (extensible)")
+           : container == SF_FORMAT_RF64 ? QStringLiteral("RF64")
+                                         : QStringLiteral("WAV");
+}
+
+bool isWaveContainer(int container)
+{
+    return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
+           container == SF_FORMAT_RF64;
+}
+
+} // namespace
+
+WaveInfo readWaveInfo(const QString &path)
+{
+    WaveInfo info;
+    const RegularFile regular = RegularFile::open(path);
+    if (!regular.ok()) {
+        info.problem = regular.reason;
+        return info;
+    }
+    SF_INFO header{};
+    SNDFILE *file = sf_open_fd(regular.fd, SFM_READ, &header, SF_TRUE);
+    if (!file) {
+        info.problem = QString::fromUtf8(sf_strerror(nullptr));
+        return info;
+    }
+    const int container = header.format & SF_FORMAT_TYPEMASK;
+    if (!isWaveContainer(container) || header.channels <= 0 || header.samplerate <= 0) {
+        info.problem = QStringLiteral("not a wave file");
+        sf_close(file);
+        return info;
+    }
+    info.encoding = encodingName(header.format & SF_FORMAT_SUBMASK);
+    info.container = containerName(container);
+    info.sampleRate = header.samplerate;
+    info.channels = header.channels;
+    info.frames = header.frames;
+    readBroadcast(file, info);
+    info.title = stringOf(file, SF_STR_TITLE);
+    info.artist = stringOf(file, SF_STR_ARTIST);
+    info.comment = stringOf(file, SF_STR_COMMENT);
+    info.software = stringOf(file, SF_STR_SOFTWARE);
+    readMarkers(file, info);
+    readIxml(file, info);
+    sf_close(file);
+    return info;
+}
+
+WavePeaks readWavePeaks(const QString &path, int columns)
+{
+    WavePeaks peaks;
+    const RegularFile regular = RegularFile::open(path);
+    if (!regular.ok() || columns <= 0)
+        return peaks;
+    SF_INFO header{};
+    SNDFILE *file = sf_open_fd(regular.fd, SFM_READ, &header, SF_TRUE);
+    if (!file)
+        return peaks;
+    if (!isWaveContainer(header.format & SF_FORMAT_TYPEMASK) || header.channels <= 0 ||
+        header.frames <= 0) {
+        sf_close(file);
+        return peaks;
+    }
+    // One short window per column past this length; below it the file is read whole.
+    constexpr sf_count_t windowFrames = 1024;
+    const sf_count_t frames = header.frames;
+    const bool whole = frames <= columns * windowFrames * 2;
+    peaks.channels = header.channels;
+    peaks.columns = columns;
+    peaks.values.fill(0.0f, qsizetype(columns) * header.channels);
+    std::vector<float> buffer(std::size_t(windowFrames) * header.channels);
+    for (int column = 0; column < columns; ++column) {
+        const sf_count_t first = frames * column / columns;
+        const sf_count_t end = std::max(first + 1, frames * (column + 1) / columns);
+        sf_count_t left = whole ? end - first : std::min(end - first, windowFrames);
+        if (sf_seek(file, first, SEEK_SET) < 0)
+            break;
+        while (left > 0) {
+            const sf_count_t got =
+                sf_readf_float(file, buffer.data(), std::min(left, windowFrames));
+            if (got <= 0)
+                break;
+            for (sf_count_t frame = 0; frame < got; ++frame)
+                for (int channel = 0; channel < header.channels; ++channel) {
+                    float &peak = peaks.values[column * header.channels + channel];
+                    const float magnitude =
+                        std::min(1.0f, std::fabs(buffer[frame * header.channels + channel]));
+                    peak = std::max(peak, magnitude);
+                }
+            left -= got;
+        }
+    }
+    sf_close(file);
+    return peaks;
+}

@@ -1,0 +1,98 @@
+#include "WaveToolTip.h"
+
+#include "browser/FileFacts.h"
+#include "browser/WaveDetails.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <QWidget>
+
+namespace {
+constexpr int pictureHeight = 48;
+const QColor laneColours[] = {QColor(0, 0, 128), QColor(0, 110, 0), QColor(150, 0, 0),
+                              QColor(120, 0, 120)};
+
+QString pngDataUrl(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+}
+} // namespace
+
+QImage waveformImage(const WavePeaks &peaks, int height)
+{
+    QImage image(std::max(1, peaks.columns), height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    if (peaks.columns <= 0 || peaks.channels <= 0)
+        return image;
+    const int lanes = (peaks.channels + 1) / 2;
+    const double laneHeight = double(height) / lanes;
+    QPainter painter(&image);
+    for (int lane = 0; lane < lanes; ++lane) {
+        painter.setPen(laneColours[lane % std::size(laneColours)]);
+        const double middle = laneHeight * (lane + 0.5);
+        for (int column = 0; column < peaks.columns; ++column) {
+            float peak = peaks.at(column, lane * 2);
+            if (lane * 2 + 1 < peaks.channels)
+                peak = std::max(peak, peaks.at(column, lane * 2 + 1));
+            const double reach = std::max(0.5, peak * (laneHeight / 2 - 1));
+            painter.drawLine(QPointF(column + 0.5, middle - reach),
+                             QPointF(column + 0.5, middle + reach));
+        }
+    }
+    return image;
+}
+
+WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool missingIsOwnMessage)
+    : QObject(target), m_facts(facts), m_target(target), m_pathAt(std::move(pathAt)),
+      m_missingIsOwnMessage(missingIsOwnMessage)
+{
+    target->installEventFilter(this);
+    connect(&m_facts, &FileFacts::peaksReady, this, [this](const QString &path) {
+        if (path == m_shown && QToolTip::isVisible())
+            show();
+    });
+}
+
+QString WaveToolTip::textFor(const QString &path)
+{
+    if (m_missingIsOwnMessage && !QFileInfo::exists(path))
+        return missingHtml(path);
+    const WaveInfo info = m_facts.infoNow(path);
+    QString picture;
+    if (info.playable())
+        if (const WavePeaks *peaks = m_facts.peaks(path); peaks && peaks->columns > 0)
+            picture = pngDataUrl(waveformImage(*peaks, pictureHeight));
+    return detailsHtml(info, QLocale(), picture);
+}
+
+bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_target || event->type() != QEvent::ToolTip)
+        return false;
+    const auto *help = static_cast<QHelpEvent *>(event);
+    m_area = {};
+    m_shown = m_pathAt(help->pos(), m_area);
+    m_globalPos = help->globalPos();
+    if (m_shown.isEmpty())
+        QToolTip::hideText();
+    else
+        show();
+    return true;
+}
+
+void WaveToolTip::show()
+{
+    // <qt> makes it rich text whatever the first line holds, so names are never taken as tags;
+    // "pre" keeps each line whole, as a reason like "Format not recognised." reads best.
+    QToolTip::showText(
+        m_globalPos,
+        QStringLiteral("<qt><p style=\"white-space:pre\">%1</p></qt>").arg(textFor(m_shown)),
+        m_target, m_area);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <functional>
+
+class FileFacts;
+class QWidget;
+struct WavePeaks;
+
+// The waveform picture: one lane per channel pair, each in its own colour, the peaks of each
+// column drawn up and down from the lane's middle.
+QImage waveformImage(const WavePeaks &peaks, int height);
+
+// Shows the details of the file under the pointer as a tooltip over a widget, with its
+// waveform as soon as a worker has made it.
+class WaveToolTip final : public QObject
+{
+    Q_OBJECT
+public:
+    // pathAt gives the file under a point of target (empty for none) and the area over which
+    // the tooltip stays. missingIsOwnMessage: a file that has gone is "Missing: <path>", as
+    // the play list says of its entries.
+    using PathAt = std::function<QString(const QPoint &, QRect &)>;
+    WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool missingIsOwnMessage);
+
+    // The rich text the tooltip shows for path now.
+    QString textFor(const QString &path);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void show();
+    FileFacts &m_facts;
+    QWidget *m_target;
+    PathAt m_pathAt;
+    bool m_missingIsOwnMessage;
+    QString m_shown;
+    QPoint m_globalPos;
+    QRect m_area;
+};
