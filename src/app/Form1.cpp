@@ -48,6 +48,7 @@ Form1::Form1(Services services, QWidget *parent)
     wireBrowser();
     wirePlayList();
     wireKeys();
+    wireWatches();
 }
 
 Form1::~Form1() = default;
@@ -176,6 +177,8 @@ void Form1::changeEvent(QEvent *event)
     // Restoring from the task bar lays the window out again.
     if (event->type() == QEvent::WindowStateChange && !isMinimized())
         Form_Resize();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        lookAgainOnActivation();
     QWidget::changeEvent(event);
 }
 

@@ -13,6 +13,8 @@
 #include "ui/MainCommands.h"
 
 #include <QLabel>
+
+class FolderWatch;
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
@@ -191,6 +193,12 @@ private:
     void wirePlayList();
     // The usual keys of a browser and player (Form1Keys.cpp).
     void wireKeys();
+    // Keeps the lists and the panel in step with what other programs do in the shown folder
+    // (Form1Watch.cpp).
+    void wireWatches();
+    void folderChangedOnDisk();
+    void watchSelection();
+    void lookAgainOnActivation();
     void setButtonColumnVisible(bool visible);
     // Moves and sizes the controls as the layout says (Form1Controls.cpp).
     void placeControls(const MainLayout &layout);
@@ -215,6 +223,9 @@ private:
     DriveNavigator *m_navigator = nullptr;
     QLabel *m_dragIcon = nullptr;
     FileDrag *m_fileDrag = nullptr;
+    FolderWatch *m_watch = nullptr;
+    // More files are selected than are watched: the panel is recomputed on activation.
+    bool m_selectionUnwatched = false;
     bool m_dragArmed = false;
     bool m_closed = false;
     bool m_loading = false;

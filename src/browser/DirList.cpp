@@ -1,9 +1,11 @@
 #include "DirList.h"
 
+#include "FolderWatch.h"
 #include "PathRule.h"
 #include "WaveListing.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QStyle>
 
@@ -87,6 +89,18 @@ void DirList::openItem(QTreeWidgetItem *item)
 {
     if (item)
         emit openRequested(item->data(0, pathRole).toString());
+}
+
+bool DirList::followDisk()
+{
+    if (QFileInfo(m_path).isDir()) {
+        rebuild();
+        return true;
+    }
+    const QString parent = FolderWatch::nearestExistingFolder(m_path);
+    if (!setPath(parent).isEmpty())
+        showUnreadable(parent);
+    return false;
 }
 
 QString DirList::parentPath() const

@@ -16,6 +16,9 @@ public:
     QString setPath(const QString &path);
     // Reads the subfolders of the same folder again.
     void reread() { rebuild(); }
+    // Follows a change on disk: reads the sub-folders again, or, when the folder itself has
+    // been removed, shows the nearest folder left, without a message. False in that case.
+    bool followDisk();
     // The folder above, or "/" itself.
     QString parentPath() const;
     // A folder that cannot be read: shown with the way up to it and nothing below, so the

@@ -71,6 +71,7 @@ void FileList::rereadKeepingSelection()
 {
     const QStringList selected = selectedNames();
     const QString current = fileName();
+    const int scrolled = verticalScrollBar()->value();
     refresh();
     const QStringList names = m_model->stringList();
     QItemSelection selection;
@@ -83,6 +84,7 @@ void FileList::rereadKeepingSelection()
         selectionModel()->setCurrentIndex(m_model->index(static_cast<int>(row)),
                                           QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::Select);
+    verticalScrollBar()->setValue(scrolled);
 }
 
 void FileList::setFacts(FileFacts *facts)

@@ -3,6 +3,7 @@
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
+#include "browser/FolderWatch.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
@@ -34,6 +35,11 @@ Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWi
     new DriveNavigator(
         *Drive1, *Dir1, volumes, currentDrive, desktop, DriveNavigator::Beep::Never,
         [this](const QString &text) { messages::stop(this, text); }, this);
+    // Folders made or removed meanwhile by another program show as they are.
+    auto *watch = new FolderWatch(this);
+    watch->setFolder(Dir1->path());
+    connect(Dir1, &DirList::pathChanged, watch, [this, watch] { watch->setFolder(Dir1->path()); });
+    connect(watch, &FolderWatch::folderChanged, Dir1, &DirList::followDisk);
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form3::Command2_Click);
 }

@@ -25,6 +25,7 @@ public:
     void start(const QPixmap &picture);
     // The picture the pointer shows from now on.
     void showPicture(const QPixmap &picture);
+    bool dragging() const { return !m_drag.isNull(); }
 
 signals:
     // What the pointer is over during a drag from the file list.

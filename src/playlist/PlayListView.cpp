@@ -1,14 +1,63 @@
 #include "PlayListView.h"
 
+#include "MissingEntries.h"
 #include "PlayList.h"
 #include "ui/ListSelection.h"
 #include "ui/WaveToolTip.h"
 
 #include <QSet>
+#include <QStyledItemDelegate>
+#include <QTimer>
 
-PlayListView::PlayListView(PlayList &list, QWidget *parent) : MenuListView(parent), m_list(list)
+namespace {
+
+// Draws the entries whose file has gone as disabled entries are drawn.
+class MissingDelegate final : public QStyledItemDelegate
+{
+public:
+    MissingDelegate(const PlayListView &view)
+        : QStyledItemDelegate(const_cast<PlayListView *>(&view)), m_view(view)
+    {
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (m_view.isMissing(index.row()))
+            option->palette.setCurrentColorGroup(QPalette::Disabled);
+    }
+
+private:
+    const PlayListView &m_view;
+};
+
+} // namespace
+
+PlayListView::PlayListView(PlayList &list, QWidget *parent)
+    : MenuListView(parent), m_list(list), m_missing(new MissingEntries(this))
 {
     setModel(list.names());
+    setItemDelegate(new MissingDelegate(*this));
+    // Adding thousands of files one by one looks at the files once, when they are all in.
+    auto *lookAgain = new QTimer(this);
+    lookAgain->setSingleShot(true);
+    connect(lookAgain, &QTimer::timeout, this,
+            [this] { m_missing->setPaths(m_list.paths()->stringList()); });
+    connect(list.paths(), &QAbstractItemModel::modelReset, lookAgain, qOverload<>(&QTimer::start));
+    connect(list.paths(), &QAbstractItemModel::rowsInserted, lookAgain,
+            qOverload<>(&QTimer::start));
+    connect(m_missing, &MissingEntries::changed, viewport(), qOverload<>(&QWidget::update));
+}
+
+bool PlayListView::isMissing(int row) const
+{
+    return m_missing->isMissing(row);
+}
+
+void PlayListView::recheckMissing()
+{
+    m_missing->recheck();
 }
 
 void PlayListView::setFacts(FileFacts *facts)

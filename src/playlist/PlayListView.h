@@ -4,6 +4,7 @@
 #include "ui/MenuListView.h"
 
 class FileFacts;
+class MissingEntries;
 class PlayList;
 
 // List1: the play list's names, with extended selection. Taking rows off keeps the
@@ -24,7 +25,12 @@ public:
     ChainSource chainSource() const;
     // Takes the rows off the play list; the entries left keep their order and selection.
     void removeRows(const QList<int> &rows);
+    // Entries whose file has gone are drawn in the disabled text colour.
+    bool isMissing(int row) const;
+    // Looks at every entry's file again, for folders too many to watch.
+    void recheckMissing();
 
 private:
     PlayList &m_list;
+    MissingEntries *m_missing;
 };

@@ -8,9 +8,11 @@
 #include "browser/FileList.h"
 #include "platform/WaveInfo.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
@@ -30,6 +32,7 @@ private slots:
     void panelFollowsTheSelection();
     void refreshKeepsThePathAndClearsTheSelection();
     void brokenFilesAreMarkedInViewOnlyAndTellWhy();
+    void theShownFolderFollowsTheDisk();
 
 private:
 };
@@ -293,6 +296,61 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     rest(1);
     QTRY_VERIFY(QToolTip::text().contains("PCM 16-bit, 8,000 Hz, mono"));
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("<img src=\"data:image/png;base64,"), 5000);
+}
+
+void TestBrowser::theShownFolderFollowsTheDisk()
+{
+    makeFolder({"a.wav", "c.wav", "e.wav", "sub/x.wav"});
+    Form1 &form = makeForm();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy listings(form.File1->model(), &QAbstractItemModel::modelReset);
+    selectRows(form.File1, {0, 2}); // a.wav and e.wav
+    form.File1->selectionModel()->setCurrentIndex(form.File1->model()->index(2, 0),
+                                                  QItemSelectionModel::NoUpdate);
+    const auto names = [&form] {
+        QStringList names;
+        for (int i = 0; i < form.File1->listCount(); ++i)
+            names.append(form.File1->entry(i));
+        return names;
+    };
+
+    // Another program adds, renames and removes files: the list follows, in its order, with
+    // the selection and the current entry kept by name.
+    touch(m_dir->filePath("b.wav"));
+    QVERIFY(QFile::rename(m_dir->filePath("c.wav"), m_dir->filePath("d.wav")));
+    QVERIFY(QFile::remove(m_dir->filePath("a.wav")));
+    QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"b.wav", "d.wav", "e.wav"}), 2000);
+    QCOMPARE(form.File1->selectedNames(), QStringList({"e.wav"}));
+    QCOMPARE(form.File1->fileName(), QString("e.wav"));
+    QVERIFY(!form.File1->isSelected(0)); // b.wav, new, is not
+
+    // A burst of 500 new files is one listing.
+    QTest::qWait(600);
+    listings.clear();
+    for (int i = 0; i < 500; ++i)
+        touch(m_dir->filePath(QStringLiteral("burst%1.wav").arg(i)));
+    QTRY_COMPARE_WITH_TIMEOUT(form.File1->listCount(), 503, 2000);
+    QTest::qWait(600);
+    QCOMPARE(listings.size(), 1);
+
+    // The selected file grows, as a recording does: the panel shows its new size.
+    selectRows(form.File1, {form.File1->listCount() - 1}); // e.wav
+    QCOMPARE(form.Label2->text(), QString("9"));
+    touch(m_dir->filePath("e.wav"), 123456);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QString("123,456"), 2000);
+
+    // A sub-folder made meanwhile shows; the shown folder removed gives way to its parent.
+    QVERIFY(QDir(m_dir->path()).mkdir("new folder"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !form.Dir1->findItems("new folder", Qt::MatchExactly | Qt::MatchRecursive).isEmpty(), 2000);
+    QVERIFY(form.Dir1->setPath(m_dir->filePath("sub")).isEmpty());
+    QCOMPARE(form.File1->listCount(), 1);
+    QVERIFY(QDir(m_dir->filePath("sub")).removeRecursively());
+    QTRY_COMPARE_WITH_TIMEOUT(form.Dir1->path(), m_dir->path(), 2000);
+    QCOMPARE(form.File1->path(), m_dir->path());
+    QCOMPARE(form.File1->listCount(), 503);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 QTEST_MAIN(TestBrowser)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Plays through the real program in a virtual X server, into SDL's disk driver in real
-# time: a chain plays both of its files whole, a listed file replaced by a FIFO is refused
-# at once, and a change from a 100 Hz file to an 8 kHz one leaves the window responsive.
+# time: a chain plays both of its files whole, a play-list entry replaced by a FIFO is
+# refused at once, and a change from a 100 Hz file to an 8 kHz one leaves the window responsive.
 set -euo pipefail
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -52,14 +52,19 @@ play_through() {
     awk -v s="$heard" 'BEGIN { exit !(s >= 3.40 && s <= 3.65) }' ||
         fail "the chain played $heard s of 2.45 s + 1 s"
 
-    # x.wav (row 4) is replaced by a FIFO after it was listed: refused at once.
+    # x.wav (row 4) goes on the play list, then is replaced by a FIFO, which the file list
+    # drops: the play list's entry, played with Enter, is refused at once.
     row "$id" 4
+    xdotool key alt+a
     rm "$music/x.wav"
     mkfifo "$music/x.wav"
-    xdotool key alt+p
+    sleep 0.6
+    xdotool mousemove --window "$id" 40 240 click 1
+    xdotool key Return
     appears_within '^Error$' 20 || fail "a FIFO named x.wav held the window"
     xdotool key Return
     sleep 0.3
+    xdotool mousemove --window "$id" 40 20 click 1
 
     # low.wav (row 1) at 100 Hz, then phone.wav (row 2) at 8 kHz: the window answers at once.
     row "$id" 1

@@ -7,12 +7,14 @@
 #include "playlist/PlayList.h"
 
 #include <QDir>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 #include <sys/stat.h>
 
@@ -36,6 +38,7 @@ private slots:
     void dropOnThePlayListAddsTheSelection();
     void dragPictureFollowsThePointer();
     void filesDroppedFromAFileManager();
+    void entriesWhoseFileHasGoneAreMarked();
 
 private:
     void sendDrag(QWidget *target, const QMimeData &mime, QEvent::Type type);
@@ -255,6 +258,28 @@ void TestPlayList::filesDroppedFromAFileManager()
     QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "LOUD.WAV"}));
     QCOMPARE(form.playList().path(1), m_dir->filePath("LOUD.WAV"));
     QCOMPARE(form.File1DragIcon(), form.Image1); // no picture changes for outside drags
+}
+
+void TestPlayList::entriesWhoseFileHasGoneAreMarked()
+{
+    Form1 &form = *m_form;
+    const QString kept = m_dir->filePath("a.wav");
+    const QString gone = m_dir->filePath("other/a.wav");
+    form.playList().addFiles({kept, gone});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(!form.List1->isMissing(0));
+    QVERIFY(!form.List1->isMissing(1));
+    QVERIFY(QFile::rename(gone, gone + ".away"));
+    QTRY_VERIFY_WITH_TIMEOUT(form.List1->isMissing(1), 2000);
+    QVERIFY(!form.List1->isMissing(0));
+    const QPoint at = form.List1->visualRect(form.List1->model()->index(1, 0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, form.List1->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(form.List1->viewport(), &help);
+    QTRY_VERIFY(QToolTip::text().contains("Missing: " + gone));
+    // Back again: drawn as any other entry.
+    QVERIFY(QFile::rename(gone + ".away", gone));
+    QTRY_VERIFY_WITH_TIMEOUT(!form.List1->isMissing(1), 2000);
 }
 
 QTEST_MAIN(TestPlayList)

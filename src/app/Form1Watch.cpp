@@ -1,0 +1,54 @@
+// The shown folder as it is on disk: files and folders another program adds or removes
+// appear and go, a file still being written shows its new size, and a folder removed under
+// the window gives way to the nearest one left.
+#include "Form1.h"
+#include "browser/FolderWatch.h"
+
+void Form1::wireWatches()
+{
+    m_watch = new FolderWatch(this);
+    m_watch->setFolder(Dir1->path());
+    connect(Dir1, &DirList::pathChanged, this, [this] {
+        m_watch->setFolder(Dir1->path());
+        watchSelection();
+    });
+    connect(File1, &FileList::fileClick, this, &Form1::watchSelection);
+    connect(m_watch, &FolderWatch::folderChanged, this, &Form1::folderChangedOnDisk);
+    connect(m_watch, &FolderWatch::filesChanged, this, [this] {
+        File1_Click();
+        // An editor that saves by renaming a new file into place ends the old watch.
+        watchSelection();
+    });
+}
+
+void Form1::folderChangedOnDisk()
+{
+    // The lists are not changed under a drag that is carrying their names.
+    if (m_fileDrag->dragging()) {
+        m_watch->postpone();
+        return;
+    }
+    // Quietly, once, should the folder be gone: it is not unreadable, it is not there.
+    m_listingQuietly = true;
+    const bool stillThere = Dir1->followDisk();
+    m_listingQuietly = false;
+    if (!stillThere)
+        return;
+    File1->rereadKeepingSelection();
+    File1_Click();
+}
+
+void Form1::watchSelection()
+{
+    QStringList paths;
+    for (const QString &name : File1->selectedNames())
+        paths.append(fullPath(File1->path(), name));
+    m_selectionUnwatched = !m_watch->setFiles(paths);
+}
+
+void Form1::lookAgainOnActivation()
+{
+    if (m_selectionUnwatched)
+        File1_Click();
+    List1->recheckMissing();
+}
