@@ -21,13 +21,21 @@ run_in_x() {
     local display_file log
     display_file=$(mktemp)
     log=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    # -noreset: the probe below is the first client, and a server that resets once it leaves
+    # refuses the program for a moment.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$display_file" >/dev/null 2>&1 &
     local xvfb=$!
     for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.05; done
     export DISPLAY=":$(cat "$display_file")"
     # The number can come before the server takes connections; a program started then
     # finds no display and aborts.
-    for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
+    # A busy machine (the other tests write tens of thousands of files) can take seconds.
+    local ready=""
+    for _ in $(seq 600); do
+        xdotool getdisplaygeometry >/dev/null 2>&1 && ready=yes && break
+        sleep 0.05
+    done
+    [ -n "$ready" ] || fail "the X server on $DISPLAY did not take connections"
     HOME=$home XDG_RUNTIME_DIR=$home SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} \
         QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
     local pid=$!
