@@ -294,9 +294,11 @@ void Form1::Copy()
         for (int i = 0; i < m_playList->count(); ++i)
             indices.append(i);
     }
-    // Only what was done leaves the play list; a failed entry stays, selected.
-    List1->removeRows(fileCommands::copyUnderHourglass(
-        this, m_services.files, m_playList->paths()->stringList(), indices, *choice));
+    // Only what was done leaves the play list; what failed or was not reached stays, selected.
+    const QList<int> done = fileCommands::copyWithProgress(
+        this, m_services.files, m_playList->paths()->stringList(), indices, *choice);
+    List1->removeRows(done);
+    List1->selectRowsLeft(indices, done);
     File1->refresh();
 }
 

@@ -3,6 +3,7 @@
 #include "EditorCommand.h"
 #include "FileTransfers.h"
 #include "Form3.h"
+#include "ProgressRun.h"
 #include "platform/Desktop.h"
 #include "ui/MessageBoxes.h"
 
@@ -27,29 +28,47 @@ std::optional<EditorChoice> askEditor(QWidget *parent, const QString &soundEdito
     return dialog.ask();
 }
 
+namespace {
+// The one message of a failure, from the worker: with the normal pointer, and the work goes
+// on after OK.
+std::function<void()> messageFromWorker(QWidget *parent, const QString &text, const QString &title)
+{
+    return [parent, text, title] {
+        progressRun::showFromWorker(parent, [parent, text, title] {
+            const bool hourglass = QApplication::overrideCursor();
+            if (hourglass)
+                QApplication::restoreOverrideCursor();
+            messages::stop(parent, text, title);
+            if (hourglass)
+                QApplication::setOverrideCursor(Qt::WaitCursor);
+        });
+    };
+}
+} // namespace
+
 void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &folder,
                          const QStringList &names)
 {
     if (!messages::confirm(parent, deleteConfirmation(names), QStringLiteral("Delete")))
         return;
-    deleteFiles(files, folder, names,
-                [parent] { messages::stop(parent, QStringLiteral("Cant delete file !")); });
+    TransferState state;
+    const auto failed =
+        messageFromWorker(parent, QStringLiteral("Cant delete file !"), QStringLiteral("Error"));
+    progressRun::run(parent, progressRun::Kind::Delete, state,
+                     [&] { deleteFiles(files, folder, names, failed, &state); });
 }
 
-QList<int> copyUnderHourglass(QWidget *parent, FileOperations &files, const QStringList &sources,
-                              const QList<int> &indices, const CopyChoice &choice)
+QList<int> copyWithProgress(QWidget *parent, FileOperations &files, const QStringList &sources,
+                            const QList<int> &indices, const CopyChoice &choice)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Redraw what the dialog covered before the copying holds the window.
-    parent->window()->repaint();
-    const QList<int> done =
-        copyFiles(files, sources, indices, choice.folder, choice.deleteOrigin, [parent] {
-            QApplication::restoreOverrideCursor();
-            messages::stop(parent, QStringLiteral("Error while copying ..."),
-                           QStringLiteral("Copy"));
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        });
-    QApplication::restoreOverrideCursor();
+    TransferState state;
+    QList<int> done;
+    const auto failed = messageFromWorker(parent, QStringLiteral("Error while copying ..."),
+                                          QStringLiteral("Copy"));
+    progressRun::run(parent, progressRun::Kind::Copy, state, [&] {
+        done =
+            copyFiles(files, sources, indices, choice.folder, choice.deleteOrigin, failed, &state);
+    });
     return done;
 }
 

@@ -26,16 +26,18 @@ std::optional<CopyChoice> askDestination(QWidget *parent, Volumes &volumes, Curr
 std::optional<EditorChoice> askEditor(QWidget *parent, const QString &soundEditor, Volumes &volumes,
                                       QPointer<QWidget> &window);
 
-// Asks once, then deletes the named files of the folder in list order; a file that cannot
-// be deleted is passed over, with "Cant delete file !" at the first one.
+// Asks once, then deletes the named files of the folder in list order, in a worker with a
+// progress window past half a second; a file that cannot be deleted is passed over, with
+// "Cant delete file !" at the first one.
 void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &folder,
                          const QStringList &names);
 
-// Copies (or moves) the sources given by index into the chosen folder under the hourglass;
-// "Error while copying ..." once, at the first failure, with the normal pointer. Returns
-// the indices that are done.
-QList<int> copyUnderHourglass(QWidget *parent, FileOperations &files, const QStringList &sources,
-                              const QList<int> &indices, const CopyChoice &choice);
+// Copies (or moves) the sources given by index into the chosen folder in a worker, with the
+// window painted but taking no input and a progress window with "Cancel" past half a
+// second; "Error while copying ..." once, at the first failure, with the normal pointer.
+// Returns the indices that are done.
+QList<int> copyWithProgress(QWidget *parent, FileOperations &files, const QStringList &sources,
+                            const QList<int> &indices, const CopyChoice &choice);
 
 // Starts the editor command on the file, the path one argument; false when it did not start.
 bool startEditor(Desktop &desktop, const QString &editor, const QString &path);

@@ -3,6 +3,8 @@
 #include "browser/PathRule.h"
 #include "platform/FileOperations.h"
 
+#include <QFileInfo>
+
 QString deleteConfirmation(const QStringList &names)
 {
     if (names.size() == 1)
@@ -11,12 +13,22 @@ QString deleteConfirmation(const QStringList &names)
 }
 
 int deleteFiles(FileOperations &files, const QString &directory, const QStringList &names,
-                const std::function<void()> &onFirstFailure)
+                const std::function<void()> &onFirstFailure, TransferState *state)
 {
     int deleted = 0;
     bool failed = false;
+    if (state)
+        state->filesTotal = int(names.size());
     for (const QString &name : names) {
-        if (files.moveToTrash(fullPath(directory, name)).ok) {
+        if (state) {
+            if (state->cancel)
+                break;
+            state->setCurrent(name);
+        }
+        const bool ok = files.moveToTrash(fullPath(directory, name)).ok;
+        if (state)
+            ++state->filesDone;
+        if (ok) {
             ++deleted;
         } else if (!failed) {
             failed = true;
@@ -33,9 +45,19 @@ QString destinationFolder(const QString &chosen)
 
 QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QList<int> &indices,
                      const QString &destination, bool deleteOrigin,
-                     const std::function<void()> &onFirstFailure)
+                     const std::function<void()> &onFirstFailure, TransferState *state)
 {
     QList<int> copied;
+    qint64 before = 0; // bytes of the files already through
+    if (state) {
+        state->filesTotal = int(indices.size());
+        for (int i : indices)
+            state->bytesTotal += QFileInfo(sources.at(i)).size();
+    }
+    const auto progress = [state, &before](qint64 copiedOfFile) {
+        state->bytesDone = before + copiedOfFile;
+        return !state->cancel;
+    };
     bool failed = false;
     const auto fail = [&] {
         if (!failed) {
@@ -48,7 +70,22 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
         const QString &source = sources.at(i);
         const auto sync =
             deleteOrigin ? FileOperations::Sync::Durable : FileOperations::Sync::Normal;
-        if (!files.copy(source, folder + fileNameOf(source), sync).ok) {
+        if (state) {
+            if (state->cancel)
+                break;
+            state->setCurrent(fileNameOf(source));
+        }
+        const FileResult result = files.copy(source, folder + fileNameOf(source), sync,
+                                             state ? FileOperations::CopyProgress(progress)
+                                                   : FileOperations::CopyProgress());
+        if (state) {
+            before += QFileInfo(source).size();
+            state->bytesDone = before;
+            ++state->filesDone;
+        }
+        if (result.cancelled)
+            break;
+        if (!result.ok) {
             fail();
             continue;
         }

@@ -20,7 +20,8 @@
 
 namespace {
 
-constexpr qint64 copyChunk = 4 * 1024 * 1024;
+// Small enough that a cancel is seen within a fraction of a second on a slow stick.
+constexpr qint64 copyChunk = 1024 * 1024;
 
 QString systemText(int error)
 {
@@ -215,15 +216,23 @@ FileResult SystemFileOperations::removeFile(const QString &path)
 namespace {
 
 // The bytes of one open file into another: in the kernel where the file systems allow it,
-// else through a buffer. Returns 0 or an errno value.
-int copyContents(int in, int out)
+// else through a buffer. Returns 0 or an errno value; ECANCELED when progress said stop.
+int copyContents(int in, int out, const FileOperations::CopyProgress &progress)
 {
+    qint64 copied = 0;
+    const auto goOn = [&](qint64 more) {
+        copied += more;
+        return !progress || progress(copied);
+    };
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, copyChunk, 0);
         if (n == 0)
             return 0;
-        if (n > 0)
+        if (n > 0) {
+            if (!goOn(n))
+                return ECANCELED;
             continue;
+        }
         if (errno == EINTR)
             continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
@@ -247,12 +256,15 @@ int copyContents(int in, int out)
                 return errno;
             done += put;
         }
+        if (!goOn(got))
+            return ECANCELED;
     }
 }
 
 } // namespace
 
-FileResult SystemFileOperations::copy(const QString &source, const QString &destination, Sync sync)
+FileResult SystemFileOperations::copy(const QString &source, const QString &destination, Sync sync,
+                                      const CopyProgress &progress)
 {
     const QFileInfo sourceInfo(source);
     if (!sourceInfo.isFile())
@@ -272,8 +284,12 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
     if (!out.open())
         return FileResult::failure(out.errorString());
 
-    if (const int error = copyContents(in.fd, out.handle()))
-        return FileResult::failure(systemText(error));
+    // On any failure, a cancel included, the temporary file goes with `out`.
+    if (const int error = copyContents(in.fd, out.handle(), progress)) {
+        FileResult result = FileResult::failure(systemText(error));
+        result.cancelled = error == ECANCELED;
+        return result;
+    }
     if (sync == Sync::Durable && ::fsync(out.handle()) != 0)
         return FileResult::failure(systemText(errno));
     out.setPermissions(sourceInfo.permissions());

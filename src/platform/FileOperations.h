@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // Outcome of a file operation; error holds the system's text when ok is false.
 struct FileResult
 {
     bool ok = true;
     QString error;
+    // The caller asked for the stop: nothing failed, nothing is to be reported.
+    bool cancelled = false;
     static FileResult failure(const QString &text) { return {false, text}; }
 };
 
@@ -29,8 +32,11 @@ public:
         Normal,
         Durable
     };
+    // Told the bytes copied so far, every few megabytes; false stops the copy, which then
+    // leaves nothing behind and reports itself cancelled.
+    using CopyProgress = std::function<bool(qint64 copied)>;
     virtual FileResult copy(const QString &source, const QString &destination,
-                            Sync sync = Sync::Normal) = 0;
+                            Sync sync = Sync::Normal, const CopyProgress &progress = {}) = 0;
     // Makes the names in a folder durable: after a rename into it, a power cut or a pulled
     // stick can no longer lose the new name. Volumes that cannot sync a folder count as done.
     virtual FileResult syncFolder(const QString &folder) = 0;
@@ -42,7 +48,7 @@ class SystemFileOperations final : public FileOperations
 public:
     FileResult moveToTrash(const QString &path) override;
     FileResult removeFile(const QString &path) override;
-    FileResult copy(const QString &source, const QString &destination,
-                    Sync sync = Sync::Normal) override;
+    FileResult copy(const QString &source, const QString &destination, Sync sync = Sync::Normal,
+                    const CopyProgress &progress = {}) override;
     FileResult syncFolder(const QString &folder) override;
 };

@@ -50,6 +50,22 @@ PlayListView::PlayListView(PlayList &list, QWidget *parent)
     connect(m_missing, &MissingEntries::changed, viewport(), qOverload<>(&QWidget::update));
 }
 
+void PlayListView::selectRowsLeft(const QList<int> &wanted, const QList<int> &done)
+{
+    const QSet<int> gone(done.begin(), done.end());
+    QList<int> sortedDone = done;
+    std::sort(sortedDone.begin(), sortedDone.end());
+    QItemSelection selection;
+    for (int row : wanted) {
+        if (gone.contains(row))
+            continue;
+        const auto before = std::lower_bound(sortedDone.begin(), sortedDone.end(), row);
+        const int now = row - int(before - sortedDone.begin());
+        selection.select(m_list.names()->index(now), m_list.names()->index(now));
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
 bool PlayListView::isMissing(int row) const
 {
     return m_missing->isMissing(row);

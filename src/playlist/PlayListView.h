@@ -25,6 +25,8 @@ public:
     ChainSource chainSource() const;
     // Takes the rows off the play list; the entries left keep their order and selection.
     void removeRows(const QList<int> &rows);
+    // After removeRows(done): selects the rows of `wanted` that were not done, alone.
+    void selectRowsLeft(const QList<int> &wanted, const QList<int> &done);
     // Entries whose file has gone are drawn in the disabled text colour.
     bool isMissing(int row) const;
     // Looks at every entry's file again, for folders too many to watch.

@@ -14,14 +14,17 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 void write(const QString &path, const QByteArray &bytes = "RIFF")
@@ -49,10 +52,18 @@ public:
             return FileResult::failure("Read-only file system");
         return real.removeFile(path);
     }
-    FileResult copy(const QString &source, const QString &destination, Sync sync) override
+    FileResult copy(const QString &source, const QString &destination, Sync sync,
+                    const CopyProgress &progress) override
     {
         calls.append(QString(sync == Sync::Durable ? "durable copy " : "copy ") + destination);
-        return real.copy(source, destination, sync);
+        // A slow medium: the copy of this source waits, as a stick would, after its first
+        // block, and tells the test it is half done.
+        const CopyProgress slowed = [&](qint64 copied) {
+            if (source == slowSource && !halfDone.exchange(true))
+                QThread::msleep(slowMs);
+            return progress ? progress(copied) : true;
+        };
+        return real.copy(source, destination, sync, slowed);
     }
     FileResult syncFolder(const QString &folder) override
     {
@@ -64,6 +75,9 @@ public:
     QStringList removed;
     QStringList calls;
     QSet<QString> undeletable;
+    QString slowSource;
+    int slowMs = 0;
+    std::atomic_bool halfDone = false;
 };
 } // namespace
 
@@ -85,6 +99,8 @@ private slots:
     void cancelOrClosingTheDialogChangesNothing();
     void moveDeletesEachSourceAfterItsCopy();
     void copyingOntoTheSourceFolderFailsAndKeepsTheSources();
+    void cancelStopsMidFileLeavingNoTrace_data();
+    void cancelStopsMidFileLeavingNoTrace();
     // Editor
     void editWavStartsTheEditorOnTheCurrentFile();
     void theEditorGetsThePathAsOneArgument();
@@ -117,6 +133,8 @@ void TestFileOps::init()
     m_files.removed.clear();
     m_files.calls.clear();
     m_files.undeletable.clear();
+    m_files.slowSource.clear();
+    m_files.halfDone = false;
     makeForm(Services{m_fakes->settings, m_fakes->sound, m_fakes->waveLength, m_fakes->clock,
                       m_fakes->volumes, m_fakes->desktop, m_files});
 }
@@ -239,6 +257,8 @@ void TestFileOps::copyDialogControlsAndKeys()
 void TestFileOps::copyThrough(std::function<void(Form3 *)> answer, ModalAnswerer &answerer)
 {
     answerer.onOther = [answer](QWidget *w) {
+        if (qobject_cast<QProgressDialog *>(w))
+            return; // a slow copy's progress: it goes when the copy is over
         auto *dialog = qobject_cast<Form3 *>(w);
         QVERIFY(dialog);
         answer(dialog);
@@ -385,6 +405,53 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("already here"));
     QCOMPARE(form.playList().count(), 3);
+}
+
+void TestFileOps::cancelStopsMidFileLeavingNoTrace_data()
+{
+    QTest::addColumn<bool>("move");
+    QTest::newRow("copy") << false;
+    QTest::newRow("move") << true;
+}
+
+void TestFileOps::cancelStopsMidFileLeavingNoTrace()
+{
+    QFETCH(bool, move);
+    Form1 &form = *m_form;
+    // b.wav is large and on a slow medium: the copy lasts long enough for the progress window.
+    write(m_dir->filePath("b.wav"), QByteArray(3 * 1024 * 1024, 'x'));
+    m_files.slowSource = m_dir->filePath("b.wav");
+    m_files.slowMs = 1500;
+    form.File1->selectAll();
+    form.Command3_Click();
+    form.List1->clearSelection(); // nothing selected: the whole play list
+    ModalAnswerer answerer;
+    bool progressShown = false;
+    QElapsedTimer clock;
+    answerer.onOther = [&](QWidget *w) {
+        if (auto *dialog = qobject_cast<Form3 *>(w)) {
+            clock.start();
+            copyTo(m_to, move)(dialog);
+        } else if (auto *progress = qobject_cast<QProgressDialog *>(w)) {
+            progressShown = true;
+            QVERIFY(progress->labelText().contains("Copying b.wav"));
+            QVERIFY(progress->labelText().contains("1 of 3 files"));
+            // The main window is painted but takes no input meanwhile.
+            QCOMPARE(QApplication::activeModalWidget(), progress);
+            progress->findChild<QPushButton *>()->click();
+        }
+    };
+    form.Command5_Click();
+    QVERIFY(progressShown);
+    QVERIFY2(clock.elapsed() < 1500 + 1000, "the cancel waited for more than the file at hand");
+    QVERIFY(answerer.seen.isEmpty()); // a cancel is not a failure
+    // a.wav is done; b.wav left no partial file and keeps its source; c.wav was not reached.
+    QCOMPARE(QDir(m_to).entryList(QDir::Files | QDir::Hidden), QStringList({"a.wav"}));
+    QCOMPARE(QFile::exists(m_dir->filePath("a.wav")), !move);
+    QVERIFY(QFile::exists(m_dir->filePath("b.wav")));
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "c.wav"}));
+    QCOMPARE(form.List1->selectedRows(), QList<int>({0, 1}));
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
