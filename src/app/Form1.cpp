@@ -374,27 +374,6 @@ void Form1::contextMenuEvent(QContextMenuEvent *event)
         openCommonMenu(mapToGlobal(QPoint(width() / 2, height() / 2)));
 }
 
-void Form1::toggleButtons()
-{
-    state.buttons = !state.buttons;
-    setButtonColumnVisible(state.buttons);
-    Redraw();
-}
-
-void Form1::toggleSaveStyle()
-{
-    state.autosave = !state.autosave;
-    if (!m_settings.writeAutosave(state.autosave))
-        messages::settingsNotSaved(this, m_settings.location());
-}
-
-void Form1::toggleSaveCond()
-{
-    state.autoCondition = !state.autoCondition;
-    if (!m_settings.writeAutoCondition(state.autoCondition))
-        messages::settingsNotSaved(this, m_settings.location());
-}
-
 // ---- About ----------------------------------------------------------------------------
 
 void Form1::About()

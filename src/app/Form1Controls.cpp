@@ -1,5 +1,6 @@
 // The main window's controls with their design names, captions and places, as a form
-// designer would write them; what they do is wired in Form1.cpp.
+// designer would write them, and the switches that show or hide them; what they do is wired
+// in Form1.cpp.
 #include "Form1.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
@@ -7,6 +8,7 @@
 #include "playlist/PlayList.h"
 #include "playlist/PlayListView.h"
 #include "ui/Controls.h"
+#include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
 
@@ -123,4 +125,26 @@ void Form1::placeControls(const MainLayout &l)
     Drive1->move(File1->width() + static_cast<int>(layout::columnGap), Drive1->y());
     Dir1->resize(px(l.dir1Width), Dir1->height());
     Drive1->resize(px(l.drive1Width), Drive1->height());
+}
+
+// The switches of the common menu: the button column and the two stored settings.
+void Form1::toggleButtons()
+{
+    state.buttons = !state.buttons;
+    setButtonColumnVisible(state.buttons);
+    Redraw();
+}
+
+void Form1::toggleSaveStyle()
+{
+    state.autosave = !state.autosave;
+    if (!m_settings.writeAutosave(state.autosave))
+        messages::settingsNotSaved(this, m_settings.location());
+}
+
+void Form1::toggleSaveCond()
+{
+    state.autoCondition = !state.autoCondition;
+    if (!m_settings.writeAutoCondition(state.autoCondition))
+        messages::settingsNotSaved(this, m_settings.location());
 }
