@@ -344,7 +344,9 @@ void TestMenus::usualKeysRunTheirCommands()
     QTRY_VERIFY(form.isActiveWindow());
     form.List1->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.List1));
-    selectRows(form.List1, {0});
+    form.List1->clearSelection();
+    QTest::keyClick(form.List1, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(form.List1->selectedRows(), QList<int>({0}));
     QTest::keyClick(form.List1, Qt::Key_Enter);
     QCOMPARE(m_fakes->sound.played.size(), 2);
     QTest::keyClick(form.List1, Qt::Key_Delete);
