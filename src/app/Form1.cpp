@@ -242,7 +242,10 @@ void Form1::startFileDrag()
         return;
     m_dragArmed = false;
     m_dragIcon = Image1;
-    m_fileDrag->start(Image1->pixmap());
+    QStringList paths;
+    for (const QString &name : File1->selectedNames())
+        paths.append(fullPath(File1->path(), name));
+    m_fileDrag->start(Image1->pixmap(), paths);
 }
 
 // ---- Playback -------------------------------------------------------------------------

@@ -32,12 +32,26 @@ FileDrag::FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidg
     }
 }
 
-void FileDrag::start(const QPixmap &picture)
+QMimeData *FileDrag::mimeDataFor(const QStringList &paths, bool ours)
+{
+    auto *mime = new QMimeData;
+    QList<QUrl> urls;
+    QByteArray gnome = "copy";
+    for (const QString &path : paths) {
+        urls.append(QUrl::fromLocalFile(path));
+        gnome += '\n' + urls.last().toEncoded();
+    }
+    mime->setUrls(urls);
+    mime->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
+    if (ours)
+        mime->setData(internalDragType, QByteArray());
+    return mime;
+}
+
+void FileDrag::start(const QPixmap &picture, const QStringList &paths)
 {
     auto *drag = new QDrag(&m_fileList);
-    auto *mime = new QMimeData;
-    mime->setData(internalDragType, QByteArray());
-    drag->setMimeData(mime);
+    drag->setMimeData(mimeDataFor(paths, true));
     m_drag = drag;
     showPicture(picture);
     drag->exec(Qt::CopyAction, Qt::CopyAction);

@@ -6,6 +6,7 @@
 
 class QDrag;
 class QDropEvent;
+class QMimeData;
 class QPixmap;
 class QWidget;
 
@@ -21,8 +22,13 @@ public:
     FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidget &driveList,
              QWidget &window, QObject *parent);
 
-    // Starts the drag from the file list (it returns when the drop is over).
-    void start(const QPixmap &picture);
+    // Starts the drag of the files at paths from the file list (it returns when the drop is
+    // over). Other programs get the files too: a file manager copies them, an editor opens them.
+    void start(const QPixmap &picture, const QStringList &paths);
+
+    // What a drag of the files offers other programs (file URIs, and the form GNOME's file
+    // manager reads); with ours, also the mark our own window answers to.
+    static QMimeData *mimeDataFor(const QStringList &paths, bool ours);
     // The picture the pointer shows from now on.
     void showPicture(const QPixmap &picture);
     bool dragging() const { return !m_drag.isNull(); }

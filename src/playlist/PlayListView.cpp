@@ -1,10 +1,12 @@
 #include "PlayListView.h"
 
+#include "FileDrag.h"
 #include "MissingEntries.h"
 #include "PlayList.h"
 #include "ui/ListSelection.h"
 #include "ui/WaveToolTip.h"
 
+#include <QDrag>
 #include <QSet>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -39,6 +41,8 @@ PlayListView::PlayListView(PlayList &list, QWidget *parent)
 {
     setModel(list.names());
     setItemDelegate(new MissingDelegate(*this));
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
     // Adding thousands of files one by one looks at the files once, when they are all in.
     auto *lookAgain = new QTimer(this);
     lookAgain->setSingleShot(true);
@@ -64,6 +68,18 @@ void PlayListView::selectRowsLeft(const QList<int> &wanted, const QList<int> &do
         selection.select(m_list.names()->index(now), m_list.names()->index(now));
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void PlayListView::startDrag(Qt::DropActions)
+{
+    QStringList paths;
+    for (int row : selectedRows())
+        paths.append(m_list.path(row));
+    if (paths.isEmpty())
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(FileDrag::mimeDataFor(paths, false));
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 bool PlayListView::isMissing(int row) const

@@ -32,6 +32,10 @@ public:
     // Looks at every entry's file again, for folders too many to watch.
     void recheckMissing();
 
+protected:
+    // A drag from the play list goes to other programs only: it carries the files alone.
+    void startDrag(Qt::DropActions supportedActions) override;
+
 private:
     PlayList &m_list;
     MissingEntries *m_missing;

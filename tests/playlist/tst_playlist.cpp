@@ -4,6 +4,7 @@
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
+#include "playlist/FileDrag.h"
 #include "playlist/PlayList.h"
 
 #include <QDir>
@@ -39,6 +40,8 @@ private slots:
     void dragPictureFollowsThePointer();
     void filesDroppedFromAFileManager();
     void entriesWhoseFileHasGoneAreMarked();
+    void dragsOfferTheFilesToOtherPrograms_data();
+    void dragsOfferTheFilesToOtherPrograms();
 
 private:
     void sendDrag(QWidget *target, const QMimeData &mime, QEvent::Type type);
@@ -280,6 +283,33 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     // Back again: drawn as any other entry.
     QVERIFY(QFile::rename(gone + ".away", gone));
     QTRY_VERIFY_WITH_TIMEOUT(!form.List1->isMissing(1), 2000);
+}
+
+void TestPlayList::dragsOfferTheFilesToOtherPrograms_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ours");
+    QTest::newRow("1 from the file list") << 1 << true;
+    QTest::newRow("500 from the play list") << 500 << false;
+}
+
+void TestPlayList::dragsOfferTheFilesToOtherPrograms()
+{
+    QFETCH(int, count);
+    QFETCH(bool, ours);
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths.append(QStringLiteral("/rec/day one/Café %1.wav").arg(i));
+    std::unique_ptr<QMimeData> mime(FileDrag::mimeDataFor(paths, ours));
+    const QList<QByteArray> uris = mime->data("text/uri-list").trimmed().split('\n');
+    QCOMPARE(uris.size(), count);
+    QCOMPARE(uris.first().trimmed(), QByteArray("file:///rec/day%20one/Caf%C3%A9%200.wav"));
+    QCOMPARE(mime->urls().last().toLocalFile(), paths.last());
+    const QByteArray gnome = mime->data("x-special/gnome-copied-files");
+    QVERIFY(gnome.startsWith("copy\nfile:///rec/day%20one/Caf%C3%A9%200.wav"));
+    QCOMPARE(gnome.count('\n'), count);
+    // Only the file list's own drag carries the mark our window answers to.
+    QCOMPARE(mime->formats().size(), ours ? 3 : 2);
 }
 
 QTEST_MAIN(TestPlayList)
