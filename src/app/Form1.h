@@ -73,6 +73,12 @@ public:
 
     // Lifecycle.
     void Form_Load();
+    // Paths from the command line or from a later start (Form1Open.cpp): a folder opens in
+    // the browser; wave files go on the play list, alone selected, and play. While a modal
+    // window, the chain or the splash is up, they wait until it has closed.
+    void openPaths(const QStringList &paths);
+    // Brings the window to the front, for paths handed over by a later start.
+    void raiseWindow();
     void Form_Activate() { File1->setFocus(Qt::ActiveWindowFocusReason); }
     void Form_QueryUnload();
     void Form_Unload();
@@ -226,6 +232,7 @@ private:
     FolderWatch *m_watch = nullptr;
     // More files are selected than are watched: the panel is recomputed on activation.
     bool m_selectionUnwatched = false;
+    QStringList m_pathsWaiting;
     bool m_dragArmed = false;
     bool m_closed = false;
     bool m_loading = false;

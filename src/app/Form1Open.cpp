@@ -1,0 +1,70 @@
+// "Open with": the paths the program was started with, or that a later start handed over.
+#include "CommandLine.h"
+#include "Form1.h"
+#include "playlist/PlayList.h"
+#include "ui/MessageBoxes.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+// How often waiting paths look whether the window is free again.
+constexpr int retryMs = 200;
+} // namespace
+
+void Form1::raiseWindow()
+{
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void Form1::openPaths(const QStringList &paths)
+{
+    m_pathsWaiting += paths;
+    if (m_pathsWaiting.isEmpty() || m_closed)
+        return;
+    if (m_loading || QApplication::activeModalWidget() || Form2) {
+        QTimer::singleShot(retryMs, this, [this] { openPaths({}); });
+        return;
+    }
+    const PathsToOpen sorted = sortPaths(std::exchange(m_pathsWaiting, {}));
+    if (!sorted.skipped.isEmpty())
+        messages::stop(this, QStringLiteral("Not found, or not a wave file:\n") +
+                                 sorted.skipped.join(QLatin1Char('\n')));
+    if (sorted.files.isEmpty()) {
+        if (!sorted.folder.isEmpty())
+            Dir1->setPath(sorted.folder);
+        return;
+    }
+    // The browser on the first file's folder, with that file selected.
+    const QFileInfo first(sorted.files.first());
+    if (Dir1->setPath(first.absolutePath()).isEmpty()) {
+        for (int row = 0; row < File1->listCount(); ++row) {
+            if (File1->entry(row) == first.fileName()) {
+                const QModelIndex index = File1->model()->index(row, 0);
+                File1->selectionModel()->setCurrentIndex(index,
+                                                         QItemSelectionModel::ClearAndSelect);
+                File1->scrollTo(index);
+            }
+        }
+    }
+    // The files alone selected on the play list (where they were already, they stay), and
+    // played as from there.
+    m_playList->addFiles(sorted.files);
+    QSet<QString> wanted;
+    for (const QString &file : sorted.files)
+        wanted.insert(PlayList::keyOf(file));
+    QItemSelection selection;
+    QList<int> rows;
+    for (int row = 0; row < m_playList->count(); ++row) {
+        if (wanted.contains(PlayList::keyOf(m_playList->path(row)))) {
+            rows.append(row);
+            selection.select(m_playList->names()->index(row), m_playList->names()->index(row));
+        }
+    }
+    List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    playSelection(rows, false);
+}
