@@ -14,10 +14,12 @@ fail() {
     exit 1
 }
 
-# Runs "$program" on a private Xvfb with HOME=$1, then calls the function $3 with the
-# program's pid; the function must end the program. Fails if it exits non-zero.
+# Runs "$program" on a private Xvfb with HOME=$1 (and arguments $4...), then calls the
+# function $3 with the program's pid; the function must end the program. Fails if it exits
+# non-zero.
 run_in_x() {
     local home=$1 program=$2 step=$3
+    shift 3
     local display_file log
     display_file=$(mktemp)
     log=$(mktemp)
@@ -37,7 +39,7 @@ run_in_x() {
     done
     [ -n "$ready" ] || fail "the X server on $DISPLAY did not take connections"
     HOME=$home XDG_RUNTIME_DIR=$home SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} \
-        QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
+        QT_QPA_PLATFORM=xcb "$program" "$@" >"$log" 2>&1 &
     local pid=$!
     local status=0
     # In a subshell, so that a failing step still gets here and shows the program's output.

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# "Open with" through the real program: the options answer without a display; a file given
+# at start plays in the window that opens; a later start with another file hands it to that
+# window, plays it there, and ends at once.
+set -euo pipefail
+program=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+
+new_workspace
+out="$work/device.raw"
+sox -q -n -r 48000 -c 2 "$music/first take.wav" synth 1 sine 440 vol 0.5
+sox -q -n -r 48000 -c 2 "$music/second.wav" synth 0.5 sine 660 vol 0.5
+
+"$program" --help | grep -q '^Usage: quillon-sonoret \[options\] \[PATH...\]' || fail "--help"
+"$program" --version | grep -qx 'quillon-sonoret 2.0' || fail "--version"
+status=0
+"$program" --loudly 2>"$work/err" || status=$?
+[ "$status" -eq 2 ] || fail "a wrong option ended with $status, not 2"
+grep -q "Unknown option 'loudly'" "$work/err" || fail "no error text: $(cat "$work/err")"
+
+sound_seconds() { # the length of what the device got, silence at both ends left out
+    sox -q -t raw -r 48000 -e floating-point -b 32 -c 2 "$out" -t wav "$work/heard.wav" \
+        silence 1 0.01 1% reverse silence 1 0.01 1% reverse
+    soxi -D "$work/heard.wav"
+}
+
+open_twice() {
+    local id
+    id=$(main_window) || fail "main window did not show"
+    sleep 2
+    local heard
+    heard=$(sound_seconds)
+    awk -v s="$heard" 'BEGIN { exit !(s >= 0.95 && s <= 1.1) }' ||
+        fail "the file given at start played $heard s of 1 s"
+
+    : >"$out"
+    local started took
+    started=$(date +%s%N)
+    HOME=$home XDG_RUNTIME_DIR=$home "$program" "$music/second.wav" || fail "the handover failed"
+    took=$((($(date +%s%N) - started) / 1000000))
+    echo "second start ended after $took ms"
+    [ "$took" -lt 1000 ] || fail "the second start took $took ms"
+    sleep 1.5
+    heard=$(sound_seconds)
+    awk -v s="$heard" 'BEGIN { exit !(s >= 0.45 && s <= 0.6) }' ||
+        fail "the handed-over file played $heard s of 0.5 s"
+    [ "$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' | wc -l)" -eq 1 ] ||
+        fail "a second window opened"
+    kill -TERM "$1"
+}
+
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$out" run_in_x "$home" "$program" open_twice \
+    "$music/first take.wav"
+echo "1 passed, 0 failed"
