@@ -15,6 +15,8 @@
 #include <QLabel>
 
 class FolderWatch;
+class NowPlaying;
+struct MediaControl;
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
@@ -79,6 +81,9 @@ public:
     void openPaths(const QStringList &paths);
     // Brings the window to the front, for paths handed over by a later start.
     void raiseWindow();
+    // What the desktop's media controls see and do here: now tells what sounds (it must be
+    // the sound output this window was given), quit closes as the close box does.
+    MediaControl mediaControl(const NowPlaying &now, std::function<void()> quit);
     void Form_Activate() { File1->setFocus(Qt::ActiveWindowFocusReason); }
     void Form_QueryUnload();
     void Form_Unload();

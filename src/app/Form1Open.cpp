@@ -1,6 +1,9 @@
-// "Open with": the paths the program was started with, or that a later start handed over.
+// The way in from the desktop: the paths the program was started with or that a later start
+// handed over ("Open with"), and the media controls.
 #include "CommandLine.h"
 #include "Form1.h"
+#include "Mpris.h"
+#include "playback/NowPlaying.h"
 #include "playlist/PlayList.h"
 #include "ui/MessageBoxes.h"
 
@@ -67,4 +70,27 @@ void Form1::openPaths(const QStringList &paths)
     }
     List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     playSelection(rows, false);
+}
+
+MediaControl Form1::mediaControl(const NowPlaying &now, std::function<void()> quit)
+{
+    MediaControl control;
+    control.playingPath = [&now] { return now.path(); };
+    control.starts = [&now] { return now.starts(); };
+    control.lengthUs = [this](const QString &path) {
+        return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
+    };
+    control.chainRunning = [this] { return !Form2.isNull(); };
+    control.stop = [this] {
+        m_services.sound.stop();
+        if (Form2)
+            chainPlayer().AbortRequest = true;
+    };
+    control.next = [this] {
+        if (Form2)
+            chainPlayer().NextRequest = true;
+    };
+    control.raise = [this] { raiseWindow(); };
+    control.quit = std::move(quit);
+    return control;
 }

@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
 #include "app/Form1.h"
+#include "app/Mpris.h"
 #include "app/SignalCloser.h"
 #include "app/SingleInstance.h"
+#include "playback/NowPlaying.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,12 +38,19 @@ int main(int argc, char *argv[])
 
     SignalCloser closer(&app);
     SystemServices system;
-    Form1 form(system.services());
-    QObject::connect(&closer, &SignalCloser::closeRequested, &form, [&form] {
+    Services services = system.services();
+    // The media controls follow what sounds through the output the window plays with.
+    NowPlaying nowPlaying(services.sound);
+    Form1 form(Services{services.settings, nowPlaying, services.waveLength, services.clock,
+                        services.volumes, services.desktop, services.files});
+    const auto quit = [&form] {
         // Close as the close box does, even from inside a dialog's own loop, then end.
         form.Ende();
         QApplication::exit(0);
-    });
+    };
+    QObject::connect(&closer, &SignalCloser::closeRequested, &form, quit);
+    Mpris mpris(form.mediaControl(nowPlaying, quit), &app);
+    mpris.registerOnBus();
     SingleInstance instance(&app);
     QObject::connect(&instance, &SingleInstance::pathsReceived, &form,
                      [&form](const QStringList &paths) {

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantMap>
+#include <functional>
+
+// What the desktop's media controls may see and do of the program.
+struct MediaControl
+{
+    // The file that sounds now (empty for none), and a count that changes with each start.
+    std::function<QString()> playingPath;
+    std::function<quint64()> starts;
+    // Microseconds; 0 when unknown.
+    std::function<qint64(const QString &path)> lengthUs;
+    // The chain window is up.
+    std::function<bool()> chainRunning;
+    // Ends the sound and a running chain.
+    std::function<void()> stop;
+    // "&Next wav" in a running chain.
+    std::function<void()> next;
+    std::function<void()> raise;
+    // Closes as the close box does.
+    std::function<void()> quit;
+};
+
+// MPRIS 2 on the session bus (org.mpris.MediaPlayer2.QuillonSonoret): media keys, the
+// desktop's sound menu and playerctl see what plays and can stop it or skip in a chain.
+class Mpris final : public QObject
+{
+    Q_OBJECT
+public:
+    Mpris(MediaControl control, QObject *parent);
+    // False when there is no session bus or the name is taken; the program runs on without.
+    bool registerOnBus();
+
+    static const QString serviceName;
+    static const QString objectPath;
+
+    const MediaControl &control() const { return m_control; }
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+    bool canGoNext() const { return m_control.chainRunning(); }
+
+private:
+    // Looks what changed since the last look and tells the bus.
+    void look();
+    MediaControl m_control;
+    QTimer m_poll;
+    QString m_status;
+    QVariantMap m_metadata;
+    bool m_canGoNext = false;
+};
+
+// org.mpris.MediaPlayer2
+class MprisRoot final : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(QString Identity READ identity CONSTANT)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry CONSTANT)
+    Q_PROPERTY(bool CanQuit READ yes CONSTANT)
+    Q_PROPERTY(bool CanRaise READ yes CONSTANT)
+    Q_PROPERTY(bool HasTrackList READ no CONSTANT)
+    Q_PROPERTY(bool CanSetFullscreen READ no CONSTANT)
+    Q_PROPERTY(bool Fullscreen READ no CONSTANT)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes CONSTANT)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes CONSTANT)
+public:
+    explicit MprisRoot(Mpris *mpris) : QDBusAbstractAdaptor(mpris), m_mpris(mpris) {}
+    QString identity() const { return QStringLiteral("Quillon Sonoret 2.0"); }
+    QString desktopEntry() const { return QStringLiteral("io.github.quillon.Sonoret"); }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+    QStringList uriSchemes() const { return {QStringLiteral("file")}; }
+    QStringList mimeTypes() const;
+
+public slots:
+    void Raise() { m_mpris->control().raise(); }
+    void Quit() { m_mpris->control().quit(); }
+
+private:
+    Mpris *m_mpris;
+};
+
+// org.mpris.MediaPlayer2.Player: only Stop, and Next within a chain, can be done.
+class MprisPlayer final : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Rate READ rate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(double Volume READ rate)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanPlay READ no)
+    Q_PROPERTY(bool CanPause READ no)
+    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanControl READ yes)
+public:
+    explicit MprisPlayer(Mpris *mpris) : QDBusAbstractAdaptor(mpris), m_mpris(mpris) {}
+    QString playbackStatus() const { return m_mpris->playbackStatus(); }
+    QVariantMap metadata() const { return m_mpris->metadata(); }
+    double rate() const { return 1.0; }
+    qlonglong position() const { return 0; }
+    bool canGoNext() const { return m_mpris->canGoNext(); }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+
+public slots:
+    void Stop() { m_mpris->control().stop(); }
+    void Next()
+    {
+        if (m_mpris->canGoNext())
+            m_mpris->control().next();
+    }
+    // Advertised as not possible: they do nothing.
+    void Previous() {}
+    void Pause() {}
+    void PlayPause() {}
+    void Play() {}
+    void Seek(qlonglong) {}
+    void SetPosition(const QDBusObjectPath &, qlonglong) {}
+    void OpenUri(const QString &) {}
+
+signals:
+    void Seeked(qlonglong position);
+
+private:
+    Mpris *m_mpris;
+};
