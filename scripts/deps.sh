@@ -7,7 +7,11 @@ quillon_packages=(
     libsndfile1-dev libsdl2-dev
     fonts-dejavu-core
 )
-quillon_test_packages=(xvfb xauth xdotool sox)
+quillon_test_packages=(
+    xvfb xauth xdotool sox
+    dbus-daemon dbus-bin
+    desktop-file-utils appstream man-db dpkg-dev file
+)
 
 quillon_install() {
     local missing=()
