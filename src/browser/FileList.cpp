@@ -95,16 +95,8 @@ void FileList::setFacts(FileFacts *facts)
             emit m_model->dataChanged(m_model->index(0), m_model->index(m_model->rowCount() - 1),
                                       {Qt::ForegroundRole});
     });
-    new WaveToolTip(
-        *facts, viewport(),
-        [this](const QPoint &at, QRect &area) {
-            const QModelIndex index = indexAt(at);
-            if (!index.isValid())
-                return QString();
-            area = visualRect(index);
-            return fullPath(m_path, index.data().toString());
-        },
-        false);
+    WaveToolTip::forList(
+        *facts, this, [this](int row) { return fullPath(m_path, entry(row)); }, false);
     m_marksTimer.start();
 }
 

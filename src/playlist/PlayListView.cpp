@@ -94,16 +94,8 @@ void PlayListView::recheckMissing()
 
 void PlayListView::setFacts(FileFacts *facts)
 {
-    new WaveToolTip(
-        *facts, viewport(),
-        [this](const QPoint &at, QRect &area) {
-            const QModelIndex index = indexAt(at);
-            if (!index.isValid())
-                return QString();
-            area = visualRect(index);
-            return m_list.path(index.row());
-        },
-        true);
+    WaveToolTip::forList(
+        *facts, this, [this](int row) { return m_list.path(row); }, true);
 }
 
 QList<int> PlayListView::selectedRows() const

@@ -3,6 +3,7 @@
 #include "browser/FileFacts.h"
 #include "browser/WaveDetails.h"
 
+#include <QAbstractItemView>
 #include <QBuffer>
 #include <QFileInfo>
 #include <QHelpEvent>
@@ -58,6 +59,22 @@ WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool 
         if (path == m_shown && QToolTip::isVisible())
             show();
     });
+}
+
+WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
+                                  std::function<QString(int row)> pathOfRow,
+                                  bool missingIsOwnMessage)
+{
+    return new WaveToolTip(
+        facts, list->viewport(),
+        [list, pathOfRow = std::move(pathOfRow)](const QPoint &at, QRect &area) {
+            const QModelIndex index = list->indexAt(at);
+            if (!index.isValid())
+                return QString();
+            area = list->visualRect(index);
+            return pathOfRow(index.row());
+        },
+        missingIsOwnMessage);
 }
 
 QString WaveToolTip::textFor(const QString &path)

@@ -7,6 +7,7 @@
 #include <functional>
 
 class FileFacts;
+class QAbstractItemView;
 class QWidget;
 struct WavePeaks;
 
@@ -25,6 +26,10 @@ public:
     // the play list says of its entries.
     using PathAt = std::function<QString(const QPoint &, QRect &)>;
     WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool missingIsOwnMessage);
+    // The tooltip of each entry of a list: pathOfRow gives the file of a row.
+    static WaveToolTip *forList(FileFacts &facts, QAbstractItemView *list,
+                                std::function<QString(int row)> pathOfRow,
+                                bool missingIsOwnMessage);
 
     // The rich text the tooltip shows for path now.
     QString textFor(const QString &path);

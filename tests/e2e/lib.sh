@@ -116,3 +116,11 @@ terminate_during_splash() {
     done
     kill -TERM "$1"
 }
+
+# The length in seconds of what SDL's disk driver wrote to $out (48 kHz stereo float), with
+# the silence at both ends left out.
+sound_seconds() {
+    sox -q -t raw -r 48000 -e floating-point -b 32 -c 2 "$out" -t wav "$work/heard.wav" \
+        silence 1 0.01 1% reverse silence 1 0.01 1% reverse
+    soxi -D "$work/heard.wav"
+}

@@ -22,12 +22,6 @@ status=0
 [ "$status" -eq 2 ] || fail "a wrong option ended with $status, not 2"
 grep -q "Unknown option 'loudly'" "$work/err" || fail "no error text: $(cat "$work/err")"
 
-sound_seconds() { # the length of what the device got, silence at both ends left out
-    sox -q -t raw -r 48000 -e floating-point -b 32 -c 2 "$out" -t wav "$work/heard.wav" \
-        silence 1 0.01 1% reverse silence 1 0.01 1% reverse
-    soxi -D "$work/heard.wav"
-}
-
 open_twice() {
     local id
     id=$(main_window) || fail "main window did not show"

@@ -30,12 +30,6 @@ appears_within() {
     return 1
 }
 
-sound_seconds() { # the length of what the device got, silence at both ends left out
-    sox -q -t raw -r 48000 -e floating-point -b 32 -c 2 "$out" -t wav "$work/heard.wav" \
-        silence 1 0.01 1% reverse silence 1 0.01 1% reverse
-    soxi -D "$work/heard.wav"
-}
-
 play_through() {
     local id
     id=$(main_window) || fail "main window did not show"

@@ -3,11 +3,19 @@
 #include <QFile>
 #include <QString>
 #include <QTest>
+#include <functional>
+
+struct sf_private_tag; // libsndfile's SNDFILE
 
 // Writes a short sine tone as a wave file with libsndfile; format is a libsndfile
 // subtype (SF_FORMAT_PCM_16 and so on) combined with the container.
 bool writeTone(const QString &path, double seconds, int sampleRate = 8000, int channels = 1,
                int format = 0x010000 | 0x0002 /* SF_FORMAT_WAV | SF_FORMAT_PCM_16 */);
+// Writes frames of sample(frame) on every channel with libsndfile; before() may add
+// metadata (broadcast extension, strings, markers, chunks) to the open file first.
+bool writeSignal(const QString &path, int format, int sampleRate, int channels, qint64 frames,
+                 const std::function<float(qint64 frame)> &sample,
+                 const std::function<void(sf_private_tag *)> &before = {});
 // Writes any bytes to a file (broken headers, text named .wav).
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
