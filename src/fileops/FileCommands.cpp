@@ -31,9 +31,13 @@ std::optional<EditorChoice> askEditor(QWidget *parent, const QString &soundEdito
 namespace {
 // The one message of a failure, from the worker: with the normal pointer, and the work goes
 // on after OK.
-std::function<void()> messageFromWorker(QWidget *parent, const QString &text, const QString &title)
+std::function<void()> messageFromWorker(QWidget *parent, const TransferState &state,
+                                        const QString &text, const QString &title)
 {
-    return [parent, text, title] {
+    return [parent, &state, text, title] {
+        // Stopping already: the message would only hold the stop up.
+        if (state.cancel)
+            return;
         progressRun::showFromWorker(parent, [parent, text, title] {
             const bool hourglass = QApplication::overrideCursor();
             if (hourglass)
@@ -52,8 +56,8 @@ void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &
     if (!messages::confirm(parent, deleteConfirmation(names), QStringLiteral("Delete")))
         return;
     TransferState state;
-    const auto failed =
-        messageFromWorker(parent, QStringLiteral("Cant delete file !"), QStringLiteral("Error"));
+    const auto failed = messageFromWorker(parent, state, QStringLiteral("Cant delete file !"),
+                                          QStringLiteral("Error"));
     progressRun::run(parent, progressRun::Kind::Delete, state,
                      [&] { deleteFiles(files, folder, names, failed, &state); });
 }
@@ -63,7 +67,7 @@ QList<int> copyWithProgress(QWidget *parent, FileOperations &files, const QStrin
 {
     TransferState state;
     QList<int> done;
-    const auto failed = messageFromWorker(parent, QStringLiteral("Error while copying ..."),
+    const auto failed = messageFromWorker(parent, state, QStringLiteral("Error while copying ..."),
                                           QStringLiteral("Copy"));
     progressRun::run(parent, progressRun::Kind::Copy, state, [&] {
         done =

@@ -104,6 +104,15 @@ void run(QWidget *parent, Kind kind, TransferState &state, const std::function<v
         update(dialog, kind, state, clock.elapsed() / 1000.0);
         dialog.show();
         loop.exec();
+        tick.stop(); // it speaks to the dialog, which goes now
+    }
+    if (!finished) {
+        // The program is ending (a logout, the media controls' Quit) and took the loops with
+        // it: the file at hand is finished or left without a trace, the rest is not begun.
+        state.cancel = true;
+        while (!finished)
+            QCoreApplication::processEvents(
+                QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, tickMs);
     }
     worker.join();
 }
