@@ -86,15 +86,18 @@ void run(QWidget *parent, Kind kind, TransferState &state, const std::function<v
         dialog.setAutoReset(false);
         dialog.setMinimumDuration(0);
         dialog.setMinimumWidth(360);
-        auto *cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
-        dialog.setCancelButton(cancel);
+        // The dialog's own button: a second one would leave two Escape shortcuts, and Escape
+        // would then do nothing at all.
+        dialog.setCancelButtonText(QStringLiteral("Cancel"));
+        auto *cancel = dialog.findChild<QPushButton *>();
         // Cancel, Escape or the close box: the worker stops at the next chance; the window
         // stays until it has, so nothing is touched while a file is half done.
-        QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&] {
+        const auto stop = [&] {
             state.cancel = true;
             cancel->setEnabled(false);
             dialog.show();
-        });
+        };
+        QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, stop);
         QObject::disconnect(&tick, nullptr, &loop, nullptr);
         QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
             update(dialog, kind, state, clock.elapsed() / 1000.0);

@@ -411,16 +411,18 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
 void TestFileOps::cancelStopsMidFileLeavingNoTrace_data()
 {
     QTest::addColumn<bool>("move");
-    QTest::addColumn<bool>("quit"); // the program is told to end instead
-    QTest::newRow("copy") << false << false;
-    QTest::newRow("move") << true << false;
-    QTest::newRow("copy, then a logout") << false << true;
+    QTest::addColumn<QString>("how"); // "Cancel", Escape, or the program told to end
+    QTest::newRow("copy, Cancel") << false << "Cancel";
+    QTest::newRow("move, Cancel") << true << "Cancel";
+    QTest::newRow("move, Escape") << true << "Escape";
+    QTest::newRow("copy, then a logout") << false << "end";
 }
 
 void TestFileOps::cancelStopsMidFileLeavingNoTrace()
 {
     QFETCH(bool, move);
-    QFETCH(bool, quit);
+    QFETCH(QString, how);
+    const bool quit = how == "end";
     Form1 &form = *m_form;
     // b.wav is large and on a slow medium: the copy lasts long enough for the progress window.
     write(m_dir->filePath("b.wav"), QByteArray(3 * 1024 * 1024, 'x'));
@@ -444,7 +446,10 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
             QCOMPARE(QApplication::activeModalWidget(), progress);
             if (quit)
                 QCoreApplication::exit(0); // as SIGTERM and the media controls' Quit do
-            else
+            else if (how == "Escape") {
+                QTRY_VERIFY(progress->isActiveWindow()); // it has the keys, not the main window
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            } else
                 progress->findChild<QPushButton *>()->click();
         }
     };
