@@ -113,9 +113,10 @@ void run(QWidget *parent, Kind kind, TransferState &state, const std::function<v
         // The program is ending (a logout, the media controls' Quit) and took the loops with
         // it: the file at hand is finished or left without a trace, the rest is not begun.
         state.cancel = true;
-        while (!finished)
-            QCoreApplication::processEvents(
-                QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, tickMs);
+        while (!finished) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            QThread::msleep(tickMs / 5);
+        }
     }
     worker.join();
 }
