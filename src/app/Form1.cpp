@@ -26,6 +26,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 namespace {
 const QString noDeviceText =
@@ -276,7 +277,10 @@ void Form1::Delete()
     }
     if (names.isEmpty())
         return;
-    fileCommands::deleteAfterQuestion(this, m_services.files, Dir1->path(), names);
+    {
+        const QScopedValueRollback busy(m_transferring, true);
+        fileCommands::deleteAfterQuestion(this, m_services.files, Dir1->path(), names);
+    }
     File1->refresh();
 }
 
@@ -298,8 +302,12 @@ void Form1::Copy()
             indices.append(i);
     }
     // Only what was done leaves the play list; what failed or was not reached stays, selected.
-    const QList<int> done = fileCommands::copyWithProgress(
-        this, m_services.files, m_playList->paths()->stringList(), indices, *choice);
+    QList<int> done;
+    {
+        const QScopedValueRollback busy(m_transferring, true);
+        done = fileCommands::copyWithProgress(this, m_services.files,
+                                              m_playList->paths()->stringList(), indices, *choice);
+    }
     List1->removeRows(done);
     List1->selectRowsLeft(indices, done);
     File1->refresh();

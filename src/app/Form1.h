@@ -238,6 +238,8 @@ private:
     // More files are selected than are watched: the panel is recomputed on activation.
     bool m_selectionUnwatched = false;
     QStringList m_pathsWaiting;
+    // A copy or delete runs in a worker: paths handed over wait, so the play list holds still.
+    bool m_transferring = false;
     bool m_dragArmed = false;
     bool m_closed = false;
     bool m_loading = false;

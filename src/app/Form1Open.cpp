@@ -29,7 +29,7 @@ void Form1::openPaths(const QStringList &paths)
     m_pathsWaiting += paths;
     if (m_pathsWaiting.isEmpty() || m_closed)
         return;
-    if (m_loading || QApplication::activeModalWidget() || Form2) {
+    if (m_loading || m_transferring || QApplication::activeModalWidget() || Form2) {
         QTimer::singleShot(retryMs, this, [this] { openPaths({}); });
         return;
     }

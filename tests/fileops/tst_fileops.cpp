@@ -426,6 +426,7 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     Form1 &form = *m_form;
     // b.wav is large and on a slow medium: the copy lasts long enough for the progress window.
     write(m_dir->filePath("b.wav"), QByteArray(3 * 1024 * 1024, 'x'));
+    write(m_dir->filePath("d.wav"));
     m_files.slowSource = m_dir->filePath("b.wav");
     m_files.slowMs = 1500;
     form.File1->selectAll();
@@ -433,11 +434,18 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     form.List1->clearSelection(); // nothing selected: the whole play list
     ModalAnswerer answerer;
     bool progressShown = false;
+    int countWhileCopying = -1;
     QElapsedTimer clock;
     answerer.onOther = [&](QWidget *w) {
         if (auto *dialog = qobject_cast<Form3 *>(w)) {
             clock.start();
             copyTo(m_to, move)(dialog);
+            // "Open with" in the first half second, before the progress window: it waits, so
+            // the play list holds still under the worker.
+            QTimer::singleShot(150, &form, [&] {
+                form.openPaths({m_dir->filePath("d.wav")});
+                countWhileCopying = form.playList().count();
+            });
         } else if (auto *progress = qobject_cast<QProgressDialog *>(w)) {
             progressShown = true;
             QVERIFY(progress->labelText().contains("Copying b.wav"));
@@ -460,6 +468,7 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
         QCoreApplication::exec();
     }
     QVERIFY(progressShown);
+    QCOMPARE(countWhileCopying, 3);
     QVERIFY2(clock.elapsed() < 1500 + 1000, "the cancel waited for more than the file at hand");
     QVERIFY(answerer.seen.isEmpty()); // a cancel is not a failure
     // a.wav is done; b.wav left no partial file and keeps its source; c.wav was not reached.
@@ -469,6 +478,7 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "c.wav"}));
     QCOMPARE(form.List1->selectedRows(), QList<int>({0, 1}));
     QVERIFY(!QApplication::overrideCursor());
+    QTRY_COMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "c.wav", "d.wav"}));
 }
 
 void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
