@@ -23,6 +23,7 @@ FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks
 {
     // One worker for the marks, one for the pictures, so a picture never holds up a mark.
     m_pool.setMaxThreadCount(2);
+    m_peaksQueue.newestFirst = true;
 }
 
 FileFacts::~FileFacts()
@@ -110,9 +111,7 @@ void FileFacts::feed(Queue &queue, const QStringList &paths, bool replace,
                     queue.running = false;
                     return;
                 }
-                // The marks come in the order the rows show; a tooltip's newest file first.
-                path =
-                    &queue == &m_infoQueue ? queue.waiting.takeFirst() : queue.waiting.takeLast();
+                path = queue.newestFirst ? queue.waiting.takeLast() : queue.waiting.takeFirst();
             }
             work(path);
         }

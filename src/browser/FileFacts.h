@@ -67,6 +67,8 @@ private:
         QMutex mutex;
         QStringList waiting;
         bool running = false;
+        // A tooltip wants its newest file first; the marks come in the order the rows show.
+        bool newestFirst = false;
     };
     void feed(Queue &queue, const QStringList &paths, bool replace,
               const std::function<void(const QString &)> &work);

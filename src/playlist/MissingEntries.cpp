@@ -21,59 +21,87 @@ MissingEntries::MissingEntries(QObject *parent) : QObject(parent), m_watcher(thi
 
 void MissingEntries::setPaths(const QStringList &paths)
 {
+    const QSet<QString> before(m_paths.begin(), m_paths.end());
     m_paths = paths;
     m_byFolder.clear();
-    for (int i = 0; i < paths.size(); ++i)
-        m_byFolder[QFileInfo(paths[i]).absolutePath()].append(i);
-    QStringList wanted;
-    for (auto it = m_byFolder.cbegin(); it != m_byFolder.cend() && wanted.size() < maxFolders; ++it)
-        wanted.append(it.key());
-    const QStringList watched = m_watcher.directories();
+    QStringList added;
+    for (const QString &path : paths) {
+        m_byFolder[QFileInfo(path).absolutePath()].append(path);
+        if (!before.contains(path))
+            added.append(path);
+    }
+    // Entries taken off the list are no longer anybody's concern.
+    const QSet<QString> now(paths.begin(), paths.end());
+    bool changedAny = false;
+    for (auto it = m_missing.begin(); it != m_missing.end();) {
+        if (now.contains(*it)) {
+            ++it;
+        } else {
+            it = m_missing.erase(it);
+            changedAny = true;
+        }
+    }
+    const QStringList watchedList = m_watcher.directories();
+    const QSet<QString> watched(watchedList.begin(), watchedList.end());
     QStringList gone;
-    for (const QString &folder : watched)
+    for (const QString &folder : watchedList)
         if (!m_byFolder.contains(folder))
             gone.append(folder);
     if (!gone.isEmpty())
         m_watcher.removePaths(gone);
-    QStringList added;
-    for (const QString &folder : wanted)
-        if (!watched.contains(folder))
-            added.append(folder);
-    if (!added.isEmpty())
-        m_watcher.addPaths(added);
-    recheck();
+    QStringList toWatch;
+    m_unwatched.clear();
+    int watching = int(watched.size() - gone.size());
+    for (auto it = m_byFolder.cbegin(); it != m_byFolder.cend(); ++it) {
+        if (watched.contains(it.key()))
+            continue;
+        if (watching < maxFolders) {
+            toWatch.append(it.key());
+            ++watching;
+        } else {
+            m_unwatched.insert(it.key());
+        }
+    }
+    if (!toWatch.isEmpty())
+        m_watcher.addPaths(toWatch);
+    if (look(added) || changedAny)
+        emit changed();
 }
 
 void MissingEntries::recheck()
 {
-    QSet<int> missing;
-    for (int i = 0; i < m_paths.size(); ++i)
-        if (!QFileInfo::exists(m_paths[i]))
-            missing.insert(i);
-    if (missing == m_missing)
-        return;
-    m_missing = missing;
-    emit changed();
+    QStringList paths;
+    for (const QString &folder : std::as_const(m_unwatched))
+        paths += m_byFolder.value(folder);
+    if (look(paths))
+        emit changed();
+}
+
+bool MissingEntries::look(const QStringList &paths)
+{
+    bool any = false;
+    for (const QString &path : paths) {
+        const bool missing = !QFileInfo::exists(path);
+        if (missing != m_missing.contains(path)) {
+            any = true;
+            if (missing)
+                m_missing.insert(path);
+            else
+                m_missing.remove(path);
+        }
+    }
+    return any;
 }
 
 void MissingEntries::recheckFolders()
 {
-    bool any = false;
+    QStringList paths;
     for (const QString &folder : std::exchange(m_changedFolders, {})) {
         // A folder removed and made again needs its watch again.
         if (!m_watcher.directories().contains(folder) && QFileInfo(folder).isDir())
             m_watcher.addPath(folder);
-        for (int i : m_byFolder.value(folder)) {
-            const bool missing = !QFileInfo::exists(m_paths[i]);
-            if (missing != m_missing.contains(i)) {
-                any = true;
-                if (missing)
-                    m_missing.insert(i);
-                else
-                    m_missing.remove(i);
-            }
-        }
+        paths += m_byFolder.value(folder);
     }
-    if (any)
+    if (look(paths))
         emit changed();
 }

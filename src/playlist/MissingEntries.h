@@ -9,7 +9,8 @@
 
 // Which play-list entries have lost their file, kept up to date by watching the distinct
 // folders the entries live in (never each file: the system allows only so many watches).
-// Past maxFolders folders the rest are looked at again when the window is activated.
+// A file is looked at when it joins the list and when its folder changes; past maxFolders
+// folders, the files of the folders not watched are looked at when the window is activated.
 class MissingEntries final : public QObject
 {
     Q_OBJECT
@@ -18,11 +19,10 @@ public:
 
     static constexpr int maxFolders = 900;
 
-    // The play list's full paths, index for index; looks at every file once.
+    // The play list's full paths, index for index; looks at the files new to it.
     void setPaths(const QStringList &paths);
-    bool isMissing(int index) const { return m_missing.contains(index); }
-    int missingCount() const { return int(m_missing.size()); }
-    // Looks at every file again (on activation, for folders that could not be watched).
+    bool isMissing(int index) const { return m_missing.contains(m_paths.value(index)); }
+    // Looks again at the files of the folders that are not watched (on activation).
     void recheck();
 
 signals:
@@ -31,11 +31,14 @@ signals:
 
 private:
     void recheckFolders();
+    // Looks at the files; true when one went missing or came back.
+    bool look(const QStringList &paths);
     QFileSystemWatcher m_watcher;
     QStringList m_paths;
-    // The entries of each folder, by index.
-    QHash<QString, QList<int>> m_byFolder;
-    QSet<int> m_missing;
+    // The entries of each folder, by path.
+    QHash<QString, QStringList> m_byFolder;
+    QSet<QString> m_unwatched;
+    QSet<QString> m_missing;
     QSet<QString> m_changedFolders;
     QTimer m_gather;
 };
