@@ -76,9 +76,12 @@ public:
     // Lifecycle.
     void Form_Load();
     // Paths from the command line or from a later start (Form1Open.cpp): a folder opens in
-    // the browser; wave files go on the play list, alone selected, and play. While a modal
-    // window, the chain or the splash is up, they wait until it has closed.
+    // the browser; wave files go on the play list, alone selected, and play. While the
+    // window is busy, they wait until it is not.
     void openPaths(const QStringList &paths);
+    // The user is in the middle of something that acts on the lists as they are: the splash,
+    // a modal window, the chain, a copy or delete, a popup menu, a drag.
+    bool busy() const;
     // Brings the window to the front, for paths handed over by a later start.
     void raiseWindow();
     // What the desktop's media controls see and do here: now tells what sounds (it must be

@@ -24,12 +24,19 @@ void Form1::raiseWindow()
     activateWindow();
 }
 
+bool Form1::busy() const
+{
+    return m_loading || m_transferring || QApplication::activeModalWidget() ||
+           QApplication::activePopupWidget() || Form2 || m_fileDrag->dragging() ||
+           List1->dragging();
+}
+
 void Form1::openPaths(const QStringList &paths)
 {
     m_pathsWaiting += paths;
     if (m_pathsWaiting.isEmpty() || m_closed)
         return;
-    if (m_loading || m_transferring || QApplication::activeModalWidget() || Form2) {
+    if (busy()) {
         QTimer::singleShot(retryMs, this, [this] { openPaths({}); });
         return;
     }

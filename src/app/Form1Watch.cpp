@@ -23,8 +23,9 @@ void Form1::wireWatches()
 
 void Form1::folderChangedOnDisk()
 {
-    // The lists are not changed under a drag that is carrying their names.
-    if (m_fileDrag->dragging()) {
+    // The lists are not changed under a drag that is carrying their names, nor under the
+    // chain, which walks the rows that were selected when it started.
+    if (m_fileDrag->dragging() || Form2) {
         m_watch->postpone();
         return;
     }

@@ -7,6 +7,7 @@
 #include "ui/WaveToolTip.h"
 
 #include <QDrag>
+#include <QScopedValueRollback>
 #include <QSet>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -79,6 +80,7 @@ void PlayListView::startDrag(Qt::DropActions)
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(FileDrag::mimeDataFor(paths, false));
+    const QScopedValueRollback busy(m_dragging, true);
     drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 

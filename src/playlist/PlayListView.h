@@ -31,6 +31,8 @@ public:
     bool isMissing(int row) const;
     // Looks at every entry's file again, for folders too many to watch.
     void recheckMissing();
+    // A drag of the play list's files to another program is running.
+    bool dragging() const { return m_dragging; }
 
 protected:
     // A drag from the play list goes to other programs only: it carries the files alone.
@@ -39,4 +41,5 @@ protected:
 private:
     PlayList &m_list;
     MissingEntries *m_missing;
+    bool m_dragging = false;
 };

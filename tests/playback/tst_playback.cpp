@@ -27,6 +27,7 @@ private slots:
     void playListEntriesPlayTheirStoredPath();
     void twoSelectedOpenTheChainWindow();
     void closingTheChainWindowByItsFrameAborts();
+    void folderChangesWaitUntilTheChainIsOver();
     void enterPressesTheFocusedChainButton();
     void menuPlayPausesFirst();
 
@@ -161,6 +162,33 @@ void TestPlayback::closingTheChainWindowByItsFrameAborts()
     QCOMPARE(m_fakes->sound.played.size(), 1);
     // Back in the main window, the focus returns to the file list.
     QCOMPARE(form.focusWidget(), static_cast<QWidget *>(form.File1));
+}
+
+void TestPlayback::folderChangesWaitUntilTheChainIsOver()
+{
+    // Another program saves 0.wav while the chain plays a.wav: the rows would shift under
+    // the chain, which would play a.wav again and never c.wav.
+    Form1 &form = *m_form;
+    selectRows(form.File1, {0, 2});
+    ModalAnswerer answerer;
+    answerer.onOther = [&](QWidget *w) {
+        auto *chain = qobject_cast<Form2 *>(w);
+        QFile file(m_dir->filePath("0.wav"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("RIFF0.wav");
+        file.close();
+        // Longer than the watch gathers changes for.
+        QTimer::singleShot(900, chain, [chain] {
+            chain->Command11->click();
+            QTimer::singleShot(50, chain, [chain] { chain->Command8->click(); });
+        });
+    };
+    form.Command1_Click();
+    QCOMPARE(m_fakes->sound.played,
+             QStringList({m_dir->filePath("a.wav"), m_dir->filePath("c.wav")}));
+    // Once the chain is over, the list follows the folder, with the same files selected.
+    QTRY_COMPARE_WITH_TIMEOUT(form.File1->listCount(), 4, 5000);
+    QCOMPARE(form.File1->selectedNames(), QStringList({"a.wav", "c.wav"}));
 }
 
 void TestPlayback::enterPressesTheFocusedChainButton()

@@ -54,6 +54,7 @@ private slots:
     void saveStyleIsWrittenAtOnce();
     void buttonsTwiceHidesThenShows();
     void itemsRunTheirCommands();
+    void aHandoverWaitsForTheOpenMenu();
     void exitWritesWhatTheCloseBoxWrites();
     void keyboardOpensTheMenuOfTheFocusedList();
     void usualKeysRunTheirCommands();
@@ -268,6 +269,35 @@ void TestMenus::itemsRunTheirCommands()
     answerer.onMenu = choose("&Delete");
     rightClick(form.File1->viewport());
     QCOMPARE(answerer.seen.last().text, QString("Delete file a.wav ?"));
+}
+
+void TestMenus::aHandoverWaitsForTheOpenMenu()
+{
+    // A later start hands over sub/c.wav while the file menu is open on a.wav: the item
+    // chosen acts on a.wav, and c.wav is opened once the menu has closed.
+    Form1 &form = *m_form;
+    QVERIFY(QDir(m_dir->path()).mkpath("sub"));
+    QFile file(m_dir->filePath("sub/c.wav"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("RIFF") == 4);
+    file.close();
+    selectRows(form.File1, {0});
+    ModalAnswerer answerer;
+    const QString folder = form.Dir1->path();
+    QString folderUnderMenu;
+    int countUnderMenu = -1;
+    answerer.onMenu = [&](QMenu *menu) {
+        form.openPaths({m_dir->filePath("sub/c.wav")});
+        QTest::qWait(500); // longer than a waiting handover takes to look again
+        folderUnderMenu = form.Dir1->path();
+        countUnderMenu = form.playList().count();
+        choose("&Add to list")(menu);
+    };
+    rightClick(form.File1->viewport());
+    QCOMPARE(folderUnderMenu, folder);
+    QCOMPARE(countUnderMenu, 0);
+    QCOMPARE(form.playList().names()->stringList().value(0), QString("a.wav"));
+    QTRY_COMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("sub/c.wav")}));
+    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
 }
 
 void TestMenus::exitWritesWhatTheCloseBoxWrites()
