@@ -53,7 +53,9 @@ PathsToOpen sortPaths(const QStringList &paths)
     PathsToOpen sorted;
     for (const QString &path : paths) {
         const QFileInfo info(path);
-        if (info.isDir())
+        if (!info.isAbsolute())
+            sorted.skipped.append(path);
+        else if (info.isDir())
             sorted.folder = path;
         else if (isWaveFileName(info.fileName()) && isReadableRegularFile(path))
             sorted.files.append(path);
@@ -61,4 +63,21 @@ PathsToOpen sortPaths(const QStringList &paths)
             sorted.skipped.append(path);
     }
     return sorted;
+}
+
+QString skippedMessage(const QStringList &skipped)
+{
+    // Few enough lines for a box that fits on the screen, each short enough to lay out
+    // at once whatever a client sent.
+    constexpr int shownLines = 5;
+    constexpr int shownCharacters = 200;
+    QString text = QStringLiteral("Not found, or not a wave file:");
+    for (const QString &path : skipped.mid(0, shownLines)) {
+        text += QLatin1Char('\n');
+        text +=
+            path.size() > shownCharacters ? path.left(shownCharacters) + QStringLiteral("…") : path;
+    }
+    if (skipped.size() > shownLines)
+        text += QStringLiteral("\nand %1 more").arg(skipped.size() - shownLines);
+    return text;
 }

@@ -29,4 +29,7 @@ struct PathsToOpen
     QStringList files;
     QStringList skipped;
 };
+// Paths that are not absolute are skipped: a later start sends only absolute ones.
 PathsToOpen sortPaths(const QStringList &paths);
+// The message for the paths skipped: the first few, then how many more.
+QString skippedMessage(const QStringList &skipped);

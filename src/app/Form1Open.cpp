@@ -42,16 +42,15 @@ void Form1::openPaths(const QStringList &paths)
     }
     const PathsToOpen sorted = sortPaths(std::exchange(m_pathsWaiting, {}));
     if (!sorted.skipped.isEmpty())
-        messages::stop(this, QStringLiteral("Not found, or not a wave file:\n") +
-                                 sorted.skipped.join(QLatin1Char('\n')));
-    if (sorted.files.isEmpty()) {
-        if (!sorted.folder.isEmpty())
-            Dir1->setPath(sorted.folder);
+        messages::stop(this, skippedMessage(sorted.skipped));
+    // A folder given is shown, the last one if several; else the first file's folder, with
+    // that file selected.
+    if (!sorted.folder.isEmpty())
+        Dir1->setPath(sorted.folder);
+    if (sorted.files.isEmpty())
         return;
-    }
-    // The browser on the first file's folder, with that file selected.
     const QFileInfo first(sorted.files.first());
-    if (Dir1->setPath(first.absolutePath()).isEmpty()) {
+    if (sorted.folder.isEmpty() && Dir1->setPath(first.absolutePath()).isEmpty()) {
         for (int row = 0; row < File1->listCount(); ++row) {
             if (File1->entry(row) == first.fileName()) {
                 const QModelIndex index = File1->model()->index(row, 0);
