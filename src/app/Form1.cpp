@@ -120,6 +120,10 @@ void Form1::Form_Load()
         AboutForm splash(this);
         splash.exec();
     }
+    // The splash made the native window, as its parent; made again at show, it places the
+    // stored position as the frame's corner, where the window manager reported it.
+    if (!isVisible())
+        destroy();
     resize(twips::size(7695, 4710));
     // The outer window is centred, frame included, as a stored size is.
     windowFrame::centre(this);
@@ -128,7 +132,7 @@ void Form1::Form_Load()
     // The button column shown and the small file list, unless Autosave keeps a stored style.
     state = m_settings.readStyle();
     if (state.autoCondition)
-        windowFrame::restore(
+        m_placed.restore(
             this, m_settings.readGeometry(windowFrame::screenTwips(this),
                                           {layout::minimumOuterWidth, layout::minimumOuterHeight}));
     if (!state.buttons)
@@ -170,6 +174,9 @@ bool Form1::event(QEvent *event)
 {
     if (event->type() == QEvent::WindowActivate)
         Form_Activate();
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+        event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
+        m_placed.fitToFrame(this);
     return QWidget::event(event);
 }
 

@@ -101,7 +101,7 @@ public:
     }
 
     // The outer size and position in twips, as stored; the normal geometry while maximised.
-    OuterGeometry outerGeometry() const { return windowFrame::outerGeometryOf(this); }
+    OuterGeometry outerGeometry() const { return m_placed.current(this); }
     static QSize decoration() { return windowFrame::decoration(); }
 
     // Browser.
@@ -238,6 +238,7 @@ private:
     QLabel *m_dragIcon = nullptr;
     FileDrag *m_fileDrag = nullptr;
     FolderWatch *m_watch = nullptr;
+    PlacedGeometry m_placed;
     // More files are selected than are watched: the panel is recomputed on activation.
     bool m_selectionUnwatched = false;
     QStringList m_pathsWaiting;

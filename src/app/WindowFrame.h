@@ -2,8 +2,10 @@
 
 #include "Settings.h"
 
+#include <QRect>
 #include <QSize>
 #include <QSizeF>
+#include <optional>
 
 class QWidget;
 
@@ -23,10 +25,14 @@ QSize clientFor(const QSizeF &outerTwips);
 
 // The outer size and position in twips, as stored; while the window is maximised or
 // minimised its normal geometry, so the next start opens neither a giant nor an invisible
-// window.
+// window. The frame the window manager drew once it is known; before that (and with no
+// window manager) the client's position and the designed allowance.
 OuterGeometry outerGeometryOf(const QWidget *window);
-// Applies a stored geometry; a position that no screen shows any more (a monitor that was
-// unplugged) gives way to the centre of the screen.
+// A stored geometry in whole pixels.
+QRect pixels(const OuterGeometry &geometry);
+// Applies a stored geometry: the frame's corner goes where it was; a position that no
+// screen shows any more (a monitor that was unplugged) gives way to the centre of the
+// screen.
 void restore(QWidget *window, const OuterGeometry &geometry);
 // Centres the window by its outer size, frame included.
 void centre(QWidget *window);
@@ -34,3 +40,20 @@ void centre(QWidget *window);
 QSizeF screenTwips(const QWidget *window);
 
 } // namespace windowFrame
+
+// A stored geometry through one run. The window manager tells its frame only once the window
+// is mapped: the client is fitted into the stored outer size then, and at closing a geometry
+// the user left alone is written back exactly as it was read, so that starts and closes
+// never walk the window across the screen.
+class PlacedGeometry final
+{
+public:
+    void restore(QWidget *window, const OuterGeometry &geometry);
+    // Call on moves and resizes: fits the client once, when the frame is first known.
+    void fitToFrame(QWidget *window);
+    OuterGeometry current(const QWidget *window) const;
+
+private:
+    std::optional<OuterGeometry> m_read;
+    bool m_fitPending = false;
+};

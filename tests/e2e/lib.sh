@@ -16,7 +16,8 @@ fail() {
 
 # Runs "$program" on a private Xvfb with HOME=$1 (and arguments $4...), then calls the
 # function $3 with the program's pid; the function must end the program. Fails if it exits
-# non-zero.
+# non-zero. A desktop has a window manager, and frames, focus and activation after a dialog
+# differ without one: openbox runs unless QUILLON_WM=none.
 run_in_x() {
     local home=$1 program=$2 step=$3
     shift 3
@@ -38,6 +39,16 @@ run_in_x() {
         sleep 0.05
     done
     [ -n "$ready" ] || fail "the X server on $DISPLAY did not take connections"
+    local wm="" wm_home
+    wm_home=$(mktemp -d)
+    local wm_ready="$wm_home/ready"
+    if [ "${QUILLON_WM:-openbox}" = openbox ]; then
+        # Its own HOME, so that a developer's openbox settings play no part.
+        HOME=$wm_home openbox --sm-disable --startup "touch $wm_ready" >/dev/null 2>&1 &
+        wm=$!
+        for _ in $(seq 600); do [ -e "$wm_ready" ] && break; sleep 0.05; done
+        [ -e "$wm_ready" ] || fail "openbox did not start on $DISPLAY"
+    fi
     HOME=$home XDG_RUNTIME_DIR=$home SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} \
         QT_QPA_PLATFORM=xcb "$program" "$@" >"$log" 2>&1 &
     local pid=$!
@@ -46,9 +57,13 @@ run_in_x() {
     ("$step" "$pid") || status=$?
     [ "$status" -eq 0 ] || kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" || [ "$status" -ne 0 ] || status=$?
+    if [ -n "$wm" ]; then
+        kill "$wm" 2>/dev/null || true
+        wait "$wm" 2>/dev/null || true
+    fi
     kill "$xvfb" 2>/dev/null || true
     wait "$xvfb" 2>/dev/null || true
-    rm -f "$display_file"
+    rm -rf "$display_file" "$wm_home"
     if [ "$status" -ne 0 ]; then
         cat "$log" >&2
         rm -f "$log"
@@ -96,15 +111,32 @@ terminate_after_window() {
     kill -TERM "$1"
 }
 
-check_geometry_then_terminate() {
-    local id
+# The frame's outer geometry as WxH+X+Y: the client and the extents the window manager
+# announced (none without one).
+outer_geometry() {
+    local x y w h extents
+    x=$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print $NF }')
+    y=$(xwininfo -id "$1" | awk '/Absolute upper-left Y/ { print $NF }')
+    w=$(xwininfo -id "$1" | awk '/Width:/ { print $NF }')
+    h=$(xwininfo -id "$1" | awk '/Height:/ { print $NF }')
+    extents=$(xprop -id "$1" _NET_FRAME_EXTENTS | grep -o '[0-9]*, [0-9]*, [0-9]*, [0-9]*' | tr -d ,) || true
+    [ -n "$extents" ] || extents="0 0 0 0"
+    read -r left right top bottom <<<"$extents"
+    echo "$((w + left + right))x$((h + top + bottom))+$((x - left))+$((y - top))"
+}
+
+# Waits up to 5 s for the main window's outer geometry to be $1, then ends the program.
+# Without a window manager the outer size is the client's: the designed frame allowance
+# (8 x 26) is taken off the stored size.
+expect_geometry_then_terminate() {
+    local id geometry=""
     id=$(main_window) || fail "main window did not show"
-    sleep 0.3
-    local geometry
-    geometry=$(xdotool getwindowgeometry "$id")
-    # 9000 x 6000 twips outside is 600 x 400 pixels, less the 8 x 26 of frame and caption.
-    echo "$geometry" | grep -q 'Geometry: 592x374' || fail "size not restored: $geometry"
-    echo "$geometry" | grep -q 'Position: 10,20' || fail "position not restored: $geometry"
+    for _ in $(seq 100); do
+        geometry=$(outer_geometry "$id")
+        [ "$geometry" = "$expected_geometry" ] && break
+        sleep 0.05
+    done
+    [ "$geometry" = "$expected_geometry" ] || fail "geometry $geometry, not $expected_geometry"
     kill -TERM "$1"
 }
 
