@@ -8,7 +8,7 @@ quillon_packages=(
     fonts-dejavu-core
 )
 quillon_test_packages=(
-    xvfb xauth xdotool x11-utils openbox sox
+    xvfb xauth xdotool x11-utils openbox playerctl sox
     dbus-daemon dbus-bin
     desktop-file-utils appstream man-db dpkg-dev file
 )

@@ -27,6 +27,7 @@ Mpris::Mpris(MediaControl control, QObject *parent)
     m_status = playbackStatus();
     m_metadata = metadata();
     m_canGoNext = canGoNext();
+    m_canPlay = canPlay();
     m_poll.setInterval(lookMs);
     connect(&m_poll, &QTimer::timeout, this, &Mpris::look);
 }
@@ -83,6 +84,10 @@ void Mpris::look()
     if (const bool next = canGoNext(); next != m_canGoNext) {
         m_canGoNext = next;
         changed.insert(QStringLiteral("CanGoNext"), next);
+    }
+    if (const bool play = canPlay(); play != m_canPlay) {
+        m_canPlay = play;
+        changed.insert(QStringLiteral("CanPlay"), play);
     }
     if (changed.isEmpty())
         return;

@@ -44,6 +44,9 @@ public:
     QString playbackStatus() const;
     QVariantMap metadata() const;
     bool canGoNext() const { return m_control.chainRunning(); }
+    // A sound or chain is at hand: Play has something to (go on) playing, and clients such
+    // as playerctl send Stop and read the metadata only to a player that says so.
+    bool canPlay() const { return playbackStatus() == QLatin1String("Playing"); }
 
 private:
     // Looks what changed since the last look and tells the bus.
@@ -53,6 +56,7 @@ private:
     QString m_status;
     QVariantMap m_metadata;
     bool m_canGoNext = false;
+    bool m_canPlay = false;
 };
 
 // org.mpris.MediaPlayer2
@@ -86,7 +90,8 @@ private:
     Mpris *m_mpris;
 };
 
-// org.mpris.MediaPlayer2.Player: only Stop, and Next within a chain, can be done.
+// org.mpris.MediaPlayer2.Player: only Stop, and Next within a chain, can be done; Play only
+// while something plays, where it changes nothing, as the specification has it.
 class MprisPlayer final : public QDBusAbstractAdaptor
 {
     Q_OBJECT
@@ -100,7 +105,7 @@ class MprisPlayer final : public QDBusAbstractAdaptor
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(bool CanGoNext READ canGoNext)
     Q_PROPERTY(bool CanGoPrevious READ no)
-    Q_PROPERTY(bool CanPlay READ no)
+    Q_PROPERTY(bool CanPlay READ canPlay)
     Q_PROPERTY(bool CanPause READ no)
     Q_PROPERTY(bool CanSeek READ no)
     Q_PROPERTY(bool CanControl READ yes)
@@ -111,6 +116,7 @@ public:
     double rate() const { return 1.0; }
     qlonglong position() const { return 0; }
     bool canGoNext() const { return m_mpris->canGoNext(); }
+    bool canPlay() const { return m_mpris->canPlay(); }
     bool yes() const { return true; }
     bool no() const { return false; }
 
@@ -121,7 +127,7 @@ public slots:
         if (m_mpris->canGoNext())
             m_mpris->control().next();
     }
-    // Advertised as not possible: they do nothing.
+    // Advertised as not possible (Play: already playing): they do nothing.
     void Previous() {}
     void Pause() {}
     void PlayPause() {}

@@ -107,7 +107,7 @@ void TestMpris::theDesktopSeesWhatPlays()
     QCOMPARE(property(root, "CanRaise").toBool(), true);
     QVERIFY(property(root, "SupportedMimeTypes").toStringList().contains("audio/x-wav"));
     QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Stopped"));
-    for (const char *cannot : {"CanPause", "CanSeek", "CanGoPrevious", "CanGoNext"})
+    for (const char *cannot : {"CanPlay", "CanPause", "CanSeek", "CanGoPrevious", "CanGoNext"})
         QCOMPARE(property(player, cannot).toBool(), false);
 
     // One file plays: the applet is told, and sees which.
@@ -118,6 +118,9 @@ void TestMpris::theDesktopSeesWhatPlays()
     QTRY_VERIFY_WITH_TIMEOUT(!m_changes.isEmpty(), 5000);
     QCOMPARE(m_changes.last().value("PlaybackStatus").toString(), QString("Playing"));
     QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
+    // Clients (playerctl) send Stop and read the metadata only while CanPlay holds.
+    QCOMPARE(m_changes.last().value("CanPlay").toBool(), true);
+    QCOMPARE(property(player, "CanPlay").toBool(), true);
     const QVariantMap metadata = property(player, "Metadata").toMap();
     QCOMPARE(metadata.value("xesam:url").toString(),
              QUrl::fromLocalFile(m_dir->filePath("b.wav")).toString());
@@ -130,6 +133,7 @@ void TestMpris::theDesktopSeesWhatPlays()
     m_fakes->clock.now += 3;
     QTRY_VERIFY_WITH_TIMEOUT(!m_changes.isEmpty(), 5000);
     QCOMPARE(m_changes.last().value("PlaybackStatus").toString(), QString("Stopped"));
+    QCOMPARE(property(player, "CanPlay").toBool(), false);
     call(player, "Stop");
     QCOMPARE(m_fakes->sound.stops, 1);
     // What cannot be done does nothing; Quit closes as the close box does.

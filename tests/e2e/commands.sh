@@ -17,64 +17,39 @@ done
 cp "$program" "$dest/quillon-sonoret"
 ini="$home/.config/QuillonSonoret/QuillonSonoret.ini"
 
-at() { # window-relative click: at ID X Y BUTTON
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    xdotool mousemove $((X + $2)) $((Y + $3))
-    sleep 0.1
-    xdotool click "$4"
-}
-
-wait_for_title() {
-    for _ in $(seq 100); do
-        xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
 menus_drive_commands() {
     local id
     id=$(main_window) || fail "main window did not show"
-    sleep 0.3
-    # File menu: "&Add to list" with a.wav selected.
-    at "$id" 30 16 1
-    at "$id" 30 16 3
-    sleep 0.3
+    # a.wav through the file menu onto the play list, then copied through the play list's.
+    popup_at "$id" 30 16 select
     xdotool key a
-    sleep 0.3
-    # Play-list menu: "&Copy to ...", then "&Copy" in the dialog.
-    at "$id" 30 240 3
-    sleep 0.3
+    popup_at "$id" 30 240
     xdotool key c
     local dialog
-    dialog=$(wait_for_title '^Copy selected file') || fail "the copy dialog did not open"
-    sleep 0.3
-    xdotool key --window "$dialog" alt+c
-    for _ in $(seq 100); do [ -f "$dest/a.wav" ] && break; sleep 0.05; done
+    dialog=$(wait_for_window '^Copy selected file') || fail "the copy dialog did not open"
+    press "$dialog" alt+c
+    for _ in $(seq 200); do [ -f "$dest/a.wav" ] && break; sleep 0.05; done
     [ -f "$dest/a.wav" ] || fail "a.wav was not copied through the menus"
     [ -f "$music/a.wav" ] || fail "the source of a plain copy went away"
+    wait_gone '^Copy selected file' || fail "the copy dialog stayed"
 
-    # File menu: "&Delete" b.wav, confirmed.
-    at "$id" 30 30 1
-    at "$id" 30 30 3
-    sleep 0.3
+    # The main window is active again once the dialog has gone: b.wav is deleted.
+    for _ in $(seq 200); do [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ] && break; sleep 0.05; done
+    [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ] || fail "the main window was not active after the dialog"
+    popup_at "$id" 30 30 select
     xdotool key d
     local question
-    question=$(wait_for_title '^Delete$') || fail "no confirmation"
-    sleep 0.2
-    xdotool key Return
-    for _ in $(seq 100); do [ ! -f "$music/b.wav" ] && break; sleep 0.05; done
+    question=$(wait_for_window '^Delete$') || fail "no confirmation"
+    press "$question" Return
+    for _ in $(seq 200); do [ ! -f "$music/b.wav" ] && break; sleep 0.05; done
     [ ! -f "$music/b.wav" ] || fail "b.wav was not deleted"
     ls "$home"/.local/share/Trash/files/b.wav* >/dev/null 2>&1 || fail "b.wav is not in the trash"
 
-    # Common menu over the bare window: "Save &style" is written at once, "E&xit" ends.
-    at "$id" 510 311 3
-    sleep 0.3
+    popup_at "$id" 510 311
     xdotool key s
-    for _ in $(seq 100); do grep -qx 'Autosave=True' "$ini" 2>/dev/null && break; sleep 0.05; done
+    for _ in $(seq 200); do grep -qx 'Autosave=True' "$ini" 2>/dev/null && break; sleep 0.05; done
     grep -qx 'Autosave=True' "$ini" || fail "Save style was not written at once"
-    at "$id" 510 311 3
-    sleep 0.3
+    popup_at "$id" 510 311
     xdotool key x
 }
 

@@ -72,19 +72,113 @@ run_in_x() {
     rm -f "$log"
 }
 
-# The id of the main window once it is shown (the splash comes first).
-main_window() {
-    # Generous: under the sanitizers on a busy machine the start takes several seconds.
-    for _ in $(seq 600); do
-        local id
-        id=$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' 2>/dev/null | head -n 1) || true
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
+# The id of the first visible window whose title matches $1, waited for up to 10 s.
+wait_for_window() {
+    for _ in $(seq 200); do
+        xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0
         sleep 0.05
     done
     return 1
+}
+
+# Waits up to 10 s until no visible window's title matches $1.
+wait_gone() {
+    for _ in $(seq 200); do
+        xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# The ids of the program's shown windows that have no title: the chain window, popup menus
+# and tooltips.
+untitled_windows() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname '^quillon-sonoret$' 2>/dev/null); do
+        xprop -id "$w" WM_NAME | grep -qx 'WM_NAME(STRING) = ' && echo "$w"
+    done
+    return 0
+}
+
+# Whether a popup menu is open: an untitled window the window manager does not manage, and no
+# tooltip.
+popup_shown() {
+    local w
+    for w in $(untitled_windows); do
+        xwininfo -id "$w" | grep -q 'Override Redirect State: yes' || continue
+        xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q TOOLTIP || return 0
+    done
+    return 1
+}
+
+# Whether the chain window is shown: an untitled window the window manager manages.
+chain_shown() {
+    local w
+    for w in $(untitled_windows); do
+        xwininfo -id "$w" | grep -q 'Override Redirect State: no' && return 0
+    done
+    return 1
+}
+
+# Clicks button $4 at $2,$3 inside window $1's client area. (xdotool's own window geometry
+# counts a window manager's frame in twice.)
+click_at() {
+    local x y
+    x=$(xwininfo -id "$1" | awk '/Absolute upper-left X/ { print $NF }')
+    y=$(xwininfo -id "$1" | awk '/Absolute upper-left Y/ { print $NF }')
+    # Not --sync: it waits for a movement, and there is none when the pointer is already there.
+    xdotool mousemove $((x + $2)) $((y + $3)) click "$4"
+}
+
+# Right-clicks at $2,$3 inside window $1 and waits for the popup menu. A list shows no menu
+# before its folder is read: the click is tried again until the menu comes, for up to 10 s.
+# With $4 "select", a left click there comes first, once the list has been read (a click
+# toggles a row of the file list, so it is not repeated).
+popup_at() {
+    for _ in $(seq 200); do popup_shown || break; sleep 0.05; done
+    popup_shown && fail "a popup menu stayed open"
+    if [ "${4:-}" = select ]; then
+        popup_at "$1" "$2" "$3"
+        xdotool key Escape
+        for _ in $(seq 200); do popup_shown || break; sleep 0.05; done
+        click_at "$1" "$2" "$3" 1
+    fi
+    for _ in $(seq 20); do
+        click_at "$1" "$2" "$3" 3
+        for _ in $(seq 10); do
+            popup_shown && return 0
+            sleep 0.05
+        done
+    done
+    fail "no popup menu at $2,$3"
+}
+
+# Gives window $1 the focus through the window manager, then types the keys $2...
+press() {
+    local id=$1
+    shift
+    xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
+    xdotool key "$@"
+}
+
+# The id of the main window once it is shown (the splash comes first) and, under a window
+# manager, active: placed and framed, so that clicks land where they are aimed.
+main_window() {
+    # Generous: under the sanitizers on a busy machine the start takes several seconds.
+    local id=""
+    for _ in $(seq 600); do
+        id=$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' 2>/dev/null | head -n 1) || true
+        [ -n "$id" ] && break
+        sleep 0.05
+    done
+    [ -n "$id" ] || return 1
+    if [ "${QUILLON_WM:-openbox}" != none ]; then
+        for _ in $(seq 200); do
+            [ "$(xdotool getactivewindow 2>/dev/null)" = "$id" ] && break
+            sleep 0.05
+        done
+    fi
+    echo "$id"
 }
 
 terminate_after_window() {

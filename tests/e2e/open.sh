@@ -2,7 +2,8 @@
 # "Open with" through the real program: the options answer without a display; a file given
 # at start plays in the window that opens; a later start with another file hands it to that
 # window, plays it there, and ends at once; two files handed over run a chain, which the
-# desktop's media controls (MPRIS, here through dbus-send) stop. Run under dbus-run-session.
+# desktop's media controls (MPRIS, through playerctl) follow, skip and stop. Run under
+# dbus-run-session.
 set -euo pipefail
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,12 +23,26 @@ status=0
 [ "$status" -eq 2 ] || fail "a wrong option ended with $status, not 2"
 grep -q "Unknown option 'loudly'" "$work/err" || fail "no error text: $(cat "$work/err")"
 
+player() { playerctl --player=QuillonSonoret "$@" 2>/dev/null; }
+
+# Waits up to 10 s until the device has heard at least $1 s and the desktop's media controls
+# see nothing playing any more, then prints what was heard.
+heard_once_ended() {
+    local heard=0
+    for _ in $(seq 100); do
+        heard=$(sound_seconds 2>/dev/null || echo 0)
+        awk -v s="$heard" -v min="$1" 'BEGIN { exit !(s >= min) }' && break
+        sleep 0.1
+    done
+    for _ in $(seq 100); do [ "$(player status)" = Stopped ] && break; sleep 0.1; done
+    sound_seconds
+}
+
 open_twice() {
     local id
     id=$(main_window) || fail "main window did not show"
-    sleep 2
     local heard
-    heard=$(sound_seconds)
+    heard=$(heard_once_ended 0.95)
     awk -v s="$heard" 'BEGIN { exit !(s >= 0.95 && s <= 1.1) }' ||
         fail "the file given at start played $heard s of 1 s"
 
@@ -38,36 +53,31 @@ open_twice() {
     took=$((($(date +%s%N) - started) / 1000000))
     echo "second start ended after $took ms"
     [ "$took" -lt 1000 ] || fail "the second start took $took ms"
-    sleep 1.5
-    heard=$(sound_seconds)
+    heard=$(heard_once_ended 0.45)
     awk -v s="$heard" 'BEGIN { exit !(s >= 0.45 && s <= 0.6) }' ||
         fail "the handed-over file played $heard s of 0.5 s"
     [ "$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' | wc -l)" -eq 1 ] ||
         fail "a second window opened"
 
-    local mpris=(--session --print-reply --dest=org.mpris.MediaPlayer2.QuillonSonoret
-        /org/mpris/MediaPlayer2)
-    dbus-send "${mpris[@]}" org.freedesktop.DBus.Properties.Get \
+    # Two files make a chain, which playerctl, as a desktop's media keys, follows and drives.
+    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.QuillonSonoret \
+        /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get \
         string:org.mpris.MediaPlayer2 string:Identity | grep -q 'Quillon Sonoret 2.0' ||
         fail "no MPRIS identity on the bus"
     HOME=$home XDG_RUNTIME_DIR=$home "$program" "$music/long one.wav" "$music/long two.wav"
-    local windows=0
-    for _ in $(seq 50); do
-        windows=$(xdotool search --onlyvisible --name '' | wc -l)
-        [ "$windows" -ge 3 ] && break # the screen, the main window and the chain window
-        sleep 0.1
-    done
-    [ "$windows" -ge 3 ] || fail "two files handed over opened no chain window"
-    dbus-send "${mpris[@]}" org.freedesktop.DBus.Properties.Get \
-        string:org.mpris.MediaPlayer2.Player string:PlaybackStatus | grep -q Playing ||
-        fail "the chain is not Playing for MPRIS"
-    dbus-send "${mpris[@]}" org.mpris.MediaPlayer2.Player.Stop >/dev/null
-    for _ in $(seq 30); do
-        windows=$(xdotool search --onlyvisible --name '' | wc -l)
-        [ "$windows" -lt 3 ] && break
-        sleep 0.1
-    done
-    [ "$windows" -lt 3 ] || fail "MPRIS Stop did not end the chain"
+    for _ in $(seq 100); do chain_shown && break; sleep 0.1; done
+    chain_shown || fail "two files handed over opened no chain window"
+    [ "$(player status)" = Playing ] || fail "the chain is not Playing for playerctl"
+    for _ in $(seq 100); do [ "$(player metadata xesam:title)" = "long one.wav" ] && break; sleep 0.1; done
+    [ "$(player metadata xesam:title)" = "long one.wav" ] ||
+        fail "playerctl read the title $(player metadata xesam:title)"
+    player next || fail "playerctl next was refused"
+    for _ in $(seq 100); do [ "$(player metadata xesam:title)" = "long two.wav" ] && break; sleep 0.1; done
+    [ "$(player metadata xesam:title)" = "long two.wav" ] || fail "playerctl next did not go on"
+    player stop || fail "playerctl stop was refused"
+    for _ in $(seq 100); do chain_shown || break; sleep 0.1; done
+    chain_shown && fail "playerctl stop did not end the chain"
+    [ "$(player status)" = Stopped ] || fail "still $(player status) after stop"
     kill -TERM "$1"
 }
 

@@ -17,8 +17,7 @@ sox -q -n -r 8000 -c 1 "$music/x.wav" synth 0.2 sine 440 vol 0.5
 cp "$program" "$work/quillon-sonoret"
 
 row() { # selects File1's row N alone, by keyboard: the focus is in the file list
-    xdotool windowfocus --sync "$1" 2>/dev/null || true
-    xdotool key End Home
+    press "$1" End Home
     for _ in $(seq "$2"); do xdotool key Down; done
 }
 
@@ -33,43 +32,51 @@ appears_within() {
 play_through() {
     local id
     id=$(main_window) || fail "main window did not show"
-    sleep 0.3
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    # long.wav (row 0) and short.wav (row 3), then "Chain &Play".
+    # The folder has been read once a right click on the file list makes a menu.
+    popup_at "$id" 30 16
+    xdotool key Escape
+    # long.wav (row 0) and short.wav (row 3), then "Chain &Play": the chain window comes,
+    # and goes once both have played.
     row "$id" 0
     xdotool key ctrl+Down ctrl+Down ctrl+Down ctrl+space
     : >"$out"
     xdotool key alt+p
-    sleep 5
+    for _ in $(seq 200); do chain_shown && break; sleep 0.05; done
+    chain_shown || fail "Chain Play showed no chain window"
+    for _ in $(seq 400); do chain_shown || break; sleep 0.05; done
+    chain_shown && fail "the chain window stayed 20 s"
     local heard
     heard=$(sound_seconds)
     awk -v s="$heard" 'BEGIN { exit !(s >= 3.40 && s <= 3.65) }' ||
         fail "the chain played $heard s of 2.45 s + 1 s"
 
-    # x.wav (row 4) goes on the play list, then is replaced by a FIFO, which the file list
-    # drops: the play list's entry, played with Enter, is refused at once.
+    # x.wav (row 4) goes on the play list, then is replaced by a FIFO: the play list's entry,
+    # played with Enter, is refused at once.
     row "$id" 4
     xdotool key alt+a
+    # On the play list once its menu comes.
+    popup_at "$id" 40 240
+    xdotool key Escape
     rm "$music/x.wav"
     mkfifo "$music/x.wav"
-    sleep 0.6
-    xdotool mousemove --window "$id" 40 240 click 1
+    click_at "$id" 40 240 1
     xdotool key Return
-    appears_within '^Error$' 20 || fail "a FIFO named x.wav held the window"
-    xdotool key Return
-    sleep 0.3
-    xdotool mousemove --window "$id" 40 20 click 1
+    appears_within '^Error$' 50 || fail "a FIFO named x.wav held the window"
+    press "$(wait_for_window '^Error$')" Return
+    wait_gone '^Error$' || fail "the error message stayed"
+    click_at "$id" 40 20 1
 
-    # low.wav (row 1) at 100 Hz, then phone.wav (row 2) at 8 kHz: the window answers at once.
+    # low.wav (row 1) at 100 Hz, then, while it plays, phone.wav (row 2) at 8 kHz: the window
+    # answers at once.
     row "$id" 1
     xdotool key alt+p
-    sleep 0.5
+    sleep 0.5 # the scenario: half a second into low.wav
     row "$id" 2
     xdotool key alt+p
     xdotool key alt+o
     appears_within '^About Quillon Sonoret' 15 || fail "the window froze after a change of rate"
-    xdotool key alt+o
-    sleep 0.3
+    press "$(wait_for_window '^About Quillon Sonoret')" alt+o
+    wait_gone '^About Quillon Sonoret' || fail "the about box stayed"
     local started
     started=$(date +%s%N)
     kill -TERM "$1"
