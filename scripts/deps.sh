@@ -10,7 +10,7 @@ quillon_packages=(
 quillon_test_packages=(
     xvfb xauth xdotool x11-utils openbox playerctl sox
     dbus-daemon dbus-bin
-    desktop-file-utils appstream man-db dpkg-dev file
+    desktop-file-utils appstream man-db dpkg-dev file lintian
 )
 
 quillon_install() {
