@@ -14,7 +14,9 @@
 
 namespace {
 
-// Draws the entries whose file has gone as disabled entries are drawn.
+// Draws the entries whose file has gone in the disabled text colour. The style draws an
+// item's text in the option's Text brush, which is where the item's text-colour role goes; it
+// ignores the palette's current colour group.
 class MissingDelegate final : public QStyledItemDelegate
 {
 public:
@@ -28,7 +30,8 @@ protected:
     {
         QStyledItemDelegate::initStyleOption(option, index);
         if (m_view.isMissing(index.row()))
-            option->palette.setCurrentColorGroup(QPalette::Disabled);
+            option->palette.setBrush(QPalette::Text,
+                                     m_view.palette().brush(QPalette::Disabled, QPalette::Text));
     }
 
 private:

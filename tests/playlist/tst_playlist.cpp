@@ -276,6 +276,22 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     QVERIFY(QFile::rename(gone, gone + ".away"));
     QTRY_VERIFY_WITH_TIMEOUT(form.List1->isMissing(1), 2000);
     QVERIFY(!form.List1->isMissing(0));
+    // On screen: the missing entry's darkest pixel is the disabled text colour, the other
+    // entry's the normal one (no selection or focus frame is drawn over them).
+    form.List1->selectionModel()->clear();
+    form.List1->setCurrentIndex({});
+    const QImage shot = form.List1->viewport()->grab().toImage();
+    const auto darkest = [&](int row) {
+        const QRect rect = form.List1->visualRect(form.List1->model()->index(row, 0));
+        int lightness = 255;
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x)
+                lightness = std::min(lightness, shot.pixelColor(x, y).lightness());
+        return lightness;
+    };
+    const QPalette palette = form.List1->palette();
+    QCOMPARE(darkest(1), palette.color(QPalette::Disabled, QPalette::Text).lightness());
+    QCOMPARE(darkest(0), palette.color(QPalette::Active, QPalette::Text).lightness());
     const QPoint at = form.List1->visualRect(form.List1->model()->index(1, 0)).center();
     QHelpEvent help(QEvent::ToolTip, at, form.List1->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(form.List1->viewport(), &help);
