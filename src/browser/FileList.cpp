@@ -125,9 +125,9 @@ void FileList::showEntries(const QStringList &names)
 {
     m_model->setStringList(names);
     m_marksTimer.start();
-    selectionModel()->clearSelection();
-    if (m_model->rowCount() > 0)
-        selectionModel()->setCurrentIndex(m_model->index(0), QItemSelectionModel::NoUpdate);
+    // Nothing is current after a listing: "Edit wav" acts on a file someone chose, never on
+    // the first one by default.
+    selectionModel()->clear();
 }
 
 int FileList::listCount() const

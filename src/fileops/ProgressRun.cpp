@@ -54,6 +54,10 @@ QString bytesText(qint64 done, qint64 total, double seconds)
 
 void run(QWidget *parent, Kind kind, TransferState &state, const std::function<void()> &work)
 {
+    // The hourglass, and what a dialog covered redrawn, before the work begins.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    parent->window()->repaint();
+
     std::atomic_bool finished = false;
     QElapsedTimer clock;
     clock.start();
@@ -61,10 +65,6 @@ void run(QWidget *parent, Kind kind, TransferState &state, const std::function<v
         work();
         finished = true;
     });
-
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Redraw what a dialog covered before the work begins.
-    parent->window()->repaint();
     QEventLoop loop;
     QTimer tick;
     tick.setInterval(tickMs);

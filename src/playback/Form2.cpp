@@ -119,8 +119,8 @@ QString Form2::nameToShow(const QString &upperCasedName, const QFontMetrics &met
 {
     if (metrics.horizontalAdvance(upperCasedName) <= labelWidth)
         return upperCasedName;
-    return metrics.elidedText(upperCasedName.left(cutLength(labelWidth)), Qt::ElideRight,
-                              labelWidth);
+    // Cut, not elided: the label shows the first characters as far as they go.
+    return upperCasedName.left(cutLength(labelWidth));
 }
 
 int Form2::cutLength(int labelWidth)

@@ -49,7 +49,7 @@ public:
     void Form_Activate();
 
     // The name as Label5 shows it: cut to (label width in twips) / 8 characters when wider
-    // than the label, then elided with "…" if still too wide.
+    // than the label; the label clips what is still too wide.
     static QString nameToShow(const QString &upperCasedName, const QFontMetrics &metrics,
                               int labelWidth);
     // How many characters a name too wide for the label is cut to.

@@ -485,12 +485,19 @@ void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
 {
     Form1 &form = *m_form;
     form.state.soundEditor = "audacity";
-    form.Command6_Click(); // no current entry? the list opens with its first one current
+    // A folder just read has no current entry: nothing starts on a file nobody chose.
+    form.Command6_Click();
+    QVERIFY(m_fakes->desktop.started.isEmpty());
+    form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
+    form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.value(0),
              QStringList({"audacity", m_dir->filePath("a.wav")}));
     QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
     write(m_dir->filePath("my wavs/x.wav"));
     form.Dir1->setPath(m_dir->filePath("my wavs"));
+    form.Edit();
+    QCOMPARE(m_fakes->desktop.started.size(), 1);
+    form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
     form.Edit();
     QCOMPARE(m_fakes->desktop.started.value(1),
              QStringList({"audacity", m_dir->filePath("my wavs/x.wav")}));
@@ -536,6 +543,7 @@ void TestFileOps::aMissingEditorOffersTheChooserOnce()
         ++choosers;
         chooser->Command4->click(); // cancel: the operation ends
     };
+    form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
     form.Command6_Click();
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Sound editor not found !!!"));
