@@ -4,8 +4,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -19,6 +21,9 @@
 #include <vector>
 
 namespace {
+
+const QString partPrefix = QStringLiteral(".quillon-sonoret-");
+const QString partSuffix = QStringLiteral(".part");
 
 // Small enough that a cancel is seen within a fraction of a second on a slow stick.
 constexpr qint64 copyChunk = 1024 * 1024;
@@ -129,6 +134,22 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// Renames without ever replacing a file that is there: 0, or the errno of the failure.
+int renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL)
+        return errno;
+    // A volume without "no replace" renames: look first, then rename.
+    struct stat taken
+    {
+    };
+    if (::lstat(to.constData(), &taken) == 0)
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
 // Moves the file into the trash folder with its .trashinfo entry, whose Path is
 // percent-encoded so that any name (a newline, "%", spaces) reads back as it was. Returns
 // 0 or an errno value.
@@ -160,21 +181,9 @@ int trashInto(const QString &trash, const QString &path)
             return writeError;
         }
         const QByteArray target = native(trash + QStringLiteral("/files/") + name);
-        int moved = ::renameat2(AT_FDCWD, native(path).constData(), AT_FDCWD, target.constData(),
-                                RENAME_NOREPLACE);
-        if (moved != 0 && errno == EINVAL) {
-            // A volume without "no replace" renames: look first, then rename.
-            struct stat taken
-            {
-            };
-            errno = EEXIST;
-            moved = ::lstat(target.constData(), &taken) == 0
-                        ? -1
-                        : ::rename(native(path).constData(), target.constData());
-        }
-        if (moved == 0)
+        const int renameError = renameNoReplace(native(path), target);
+        if (renameError == 0)
             return 0;
-        const int renameError = errno;
         ::unlink(info.constData());
         if (renameError != EEXIST)
             return renameError;
@@ -261,6 +270,26 @@ int copyContents(int in, int out, const FileOperations::CopyProgress &progress)
     }
 }
 
+// Where a volume has no anonymous temporary files (vfat and exFAT: the cards of field
+// recorders), a copy killed midway leaves its named temporary file behind. Ours are named so
+// that they can be told apart, and those clearly older than the copy at hand go: a minute's
+// margin, since vfat keeps times to two seconds and another copy may be writing one now.
+void removeLeftoverParts(const QString &folder)
+{
+    static const QRegularExpression ours(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(partPrefix) + QStringLiteral("[A-Za-z0-9]{6}") +
+        QRegularExpression::escape(partSuffix)));
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-60);
+    QDirIterator it(folder, {partPrefix + QLatin1Char('*') + partSuffix},
+                    QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo part = it.fileInfo();
+        if (ours.match(part.fileName()).hasMatch() && part.lastModified().toUTC() < before)
+            QFile::remove(part.filePath());
+    }
+}
+
 } // namespace
 
 FileResult SystemFileOperations::copy(const QString &source, const QString &destination, Sync sync,
@@ -279,8 +308,9 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
         return FileResult::failure(in.reason);
     const auto closeSource = qScopeGuard([&] { ::close(in.fd); });
 
-    QTemporaryFile out(destinationInfo.absolutePath() + QStringLiteral("/.") +
-                       destinationInfo.fileName() + QStringLiteral(".XXXXXX.part"));
+    removeLeftoverParts(destinationInfo.absolutePath());
+    QTemporaryFile out(destinationInfo.absolutePath() + QLatin1Char('/') + partPrefix +
+                       QStringLiteral("XXXXXX") + partSuffix);
     if (!out.open())
         return FileResult::failure(out.errorString());
 
@@ -295,9 +325,9 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
     out.setPermissions(sourceInfo.permissions());
     out.setFileTime(sourceInfo.lastModified(), QFileDevice::FileModificationTime);
     out.close();
-    // QFile::rename never replaces an existing file, so a file that appeared meanwhile is safe.
-    if (!QFile::rename(out.fileName(), destination))
-        return FileResult::failure(systemText(EEXIST));
+    // Never over a file that appeared meanwhile; any other failure says its own reason.
+    if (const int error = renameNoReplace(native(out.fileName()), native(destination)))
+        return FileResult::failure(systemText(error));
     out.setAutoRemove(false);
     return {};
 }

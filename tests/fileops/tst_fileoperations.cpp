@@ -7,7 +7,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -40,6 +42,7 @@ private slots:
     void copyKeepsContentAndTime();
     void copyNeverReplacesNorCopiesOntoItself();
     void aFullDiskLeavesNoPartialFile();
+    void leftoversOfAKilledCopyGoWithTheNextCopy();
     void deleteRefusesReadOnlyFilesAndFolders();
     void deleteGoesToTheTrash();
     void editorCommandLines_data();
@@ -108,6 +111,39 @@ void TestFileOperations::aFullDiskLeavesNoPartialFile()
     setrlimit(RLIMIT_FSIZE, &old);
     QVERIFY(!result.ok);
     QVERIFY(entries(dir.filePath("to")).isEmpty());
+}
+
+void TestFileOperations::leftoversOfAKilledCopyGoWithTheNextCopy()
+{
+    // What a copy killed midway leaves on a card without anonymous temporary files, another
+    // copy's file in the making, and files of the user's that only look alike.
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("to"));
+    write(dir.filePath("a.wav"), "RIFF");
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+    const QStringList stale = {".quillon-sonoret-Ab12cD.part"};
+    const QStringList kept = {".quillon-sonoret-Zz99zz.part.keep", ".take.wav.Ab12cD.part",
+                              "quillon-sonoret-Ab12cD.part", ".quillon-sonoret-long-name.part"};
+    for (const QString &name : stale + kept) {
+        write(dir.filePath("to/" + name), "half");
+        QFile f(dir.filePath("to/" + name));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    write(dir.filePath("to/.quillon-sonoret-Nw0000.part"), "being written");
+    QVERIFY(m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav")).ok);
+    QStringList expected = kept + QStringList{".quillon-sonoret-Nw0000.part", "a.wav"};
+    expected.sort();
+    QStringList found = entries(dir.filePath("to"));
+    found.sort();
+    QCOMPARE(found, expected);
+
+    // A rename that fails says why, not always "File exists".
+    const QString tooLong = dir.filePath("to/" + QString(300, 'n') + ".wav");
+    const FileResult result = m_files.copy(dir.filePath("a.wav"), tooLong);
+    QVERIFY(!result.ok);
+    QVERIFY2(result.error.contains(QString::fromLocal8Bit(strerror(ENAMETOOLONG))),
+             qPrintable(result.error));
 }
 
 void TestFileOperations::deleteRefusesReadOnlyFilesAndFolders()
