@@ -65,7 +65,7 @@ WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
                                   std::function<QString(int row)> pathOfRow,
                                   bool missingIsOwnMessage)
 {
-    return new WaveToolTip(
+    auto *tip = new WaveToolTip(
         facts, list->viewport(),
         [list, pathOfRow = std::move(pathOfRow)](const QPoint &at, QRect &area) {
             const QModelIndex index = list->indexAt(at);
@@ -75,6 +75,27 @@ WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
             return pathOfRow(index.row());
         },
         missingIsOwnMessage);
+    // Another program deletes the file under the pointer: the next one moves up under it, and
+    // a tooltip describing the one that went would stay for as long as the pointer rests.
+    QAbstractItemModel *model = list->model();
+    connect(model, &QAbstractItemModel::rowsRemoved, tip, &WaveToolTip::listChanged);
+    connect(model, &QAbstractItemModel::rowsInserted, tip, &WaveToolTip::listChanged);
+    connect(model, &QAbstractItemModel::rowsMoved, tip, &WaveToolTip::listChanged);
+    connect(model, &QAbstractItemModel::modelReset, tip, &WaveToolTip::listChanged);
+    connect(model, &QAbstractItemModel::layoutChanged, tip, &WaveToolTip::listChanged);
+    return tip;
+}
+
+void WaveToolTip::listChanged()
+{
+    if (!QToolTip::isVisible() || QToolTip::text() != m_text)
+        return; // not ours, or none
+    m_area = {};
+    m_shown = m_pathAt(m_target->mapFromGlobal(m_globalPos), m_area);
+    if (m_shown.isEmpty())
+        QToolTip::hideText();
+    else
+        show();
 }
 
 QString WaveToolTip::textFor(const QString &path)
@@ -108,8 +129,6 @@ void WaveToolTip::show()
 {
     // <qt> makes it rich text whatever the first line holds, so names are never taken as tags;
     // "pre" keeps each line whole, as a reason like "Format not recognised." reads best.
-    QToolTip::showText(
-        m_globalPos,
-        QStringLiteral("<qt><p style=\"white-space:pre\">%1</p></qt>").arg(textFor(m_shown)),
-        m_target, m_area);
+    m_text = QStringLiteral("<qt><p style=\"white-space:pre\">%1</p></qt>").arg(textFor(m_shown));
+    QToolTip::showText(m_globalPos, m_text, m_target, m_area);
 }

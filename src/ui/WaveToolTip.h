@@ -33,6 +33,8 @@ public:
 
     // The rich text the tooltip shows for path now.
     QString textFor(const QString &path);
+    // Rows came or went: a tooltip shown describes what is under the pointer now, or goes.
+    void listChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -44,6 +46,7 @@ private:
     PathAt m_pathAt;
     bool m_missingIsOwnMessage;
     QString m_shown;
+    QString m_text;
     QPoint m_globalPos;
     QRect m_area;
 };

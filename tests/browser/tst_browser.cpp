@@ -296,6 +296,13 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     rest(1);
     QTRY_VERIFY(QToolTip::text().contains("PCM 16-bit, 8,000 Hz, mono"));
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("<img src=\"data:image/png;base64,"), 5000);
+    // The first file goes: the good one moves up, a broken one comes under the pointer, and
+    // the tooltip that stays says so.
+    QVERIFY(QFile::remove(folder + "/f00001.wav"));
+    list.refresh();
+    QCOMPARE(list.entry(1), QString("f00003.wav"));
+    QVERIFY(QToolTip::isVisible());
+    QTRY_VERIFY(QToolTip::text().contains("Cannot be played: "));
 }
 
 void TestBrowser::theShownFolderFollowsTheDisk()
