@@ -1,7 +1,10 @@
 #include "FolderWatch.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace {
 // A burst is over once it has been quiet this long…
@@ -10,8 +13,24 @@ constexpr int quietMs = 80;
 constexpr int deadlineMs = 400;
 } // namespace
 
-FolderWatch::FolderWatch(QObject *parent) : QObject(parent), m_watcher(this)
+namespace {
+// What changes when a name comes or goes in the folder; invalid when it cannot be read.
+QDateTime changeTime(const QString &folder)
 {
+    const QFileInfo info(folder);
+    return info.isDir() ? std::max(info.metadataChangeTime(), info.lastModified()) : QDateTime();
+}
+} // namespace
+
+FolderWatch::FolderWatch(QObject *parent, AddWatch addWatch)
+    : QObject(parent),
+      m_addWatch(addWatch ? std::move(addWatch)
+                          : [](QFileSystemWatcher &watcher,
+                               const QString &folder) { return watcher.addPath(folder); }),
+      m_watcher(this)
+{
+    m_poll.setInterval(pollMs);
+    connect(&m_poll, &QTimer::timeout, this, &FolderWatch::look);
     m_quiet.setSingleShot(true);
     m_quiet.setInterval(quietMs);
     m_deadline.setSingleShot(true);
@@ -30,8 +49,44 @@ void FolderWatch::setFolder(const QString &folder)
         m_watcher.removePaths(m_watcher.directories());
     m_folder = folder;
     m_folderChanged = false;
-    if (!folder.isEmpty())
-        m_watcher.addPath(folder);
+    m_poll.stop();
+    m_primed = false;
+    if (folder.isEmpty() || m_addWatch(m_watcher, folder))
+        return;
+    // Refused (or the folder is not there to watch): the lists would go stale without a word.
+    m_poll.start();
+    look();
+}
+
+void FolderWatch::look()
+{
+    if (m_looking)
+        return; // a stalled mount: one look at a time
+    m_looking = true;
+    QPointer<FolderWatch> self(this);
+    const QString folder = m_folder;
+    QThreadPool::globalInstance()->start([self, folder] {
+        const QDateTime time = changeTime(folder);
+        // Back on the window's thread, where the watch may have gone meanwhile.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, folder, time] {
+                if (!self)
+                    return;
+                self->m_looking = false;
+                if (folder != self->m_folder || !self->m_poll.isActive())
+                    return;
+                if (!std::exchange(self->m_primed, true)) {
+                    self->m_seen = time;
+                    return;
+                }
+                if (time != self->m_seen) {
+                    self->m_seen = time;
+                    self->changed(true);
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool FolderWatch::setFiles(const QStringList &paths)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 
 // Watches the folder a window shows, and the files whose size the window shows, so the
 // window can follow what other programs do there. Changes come in bursts (a copy of 500
@@ -13,7 +15,10 @@ class FolderWatch final : public QObject
 {
     Q_OBJECT
 public:
-    explicit FolderWatch(QObject *parent);
+    // How a folder is put under watch; false when the system refuses (its inotify watches
+    // used up). Tests put a refusing one in.
+    using AddWatch = std::function<bool(QFileSystemWatcher &, const QString &folder)>;
+    explicit FolderWatch(QObject *parent, AddWatch addWatch = {});
 
     // The folder to watch; empty stops watching.
     void setFolder(const QString &folder);
@@ -24,6 +29,10 @@ public:
     static constexpr int maxFiles = 64;
     // Asks for the report again later: the window cannot take it now (a drag is running).
     void postpone();
+    // The system refused to watch the folder: it is looked at every pollMs instead (its
+    // change time, in a worker), and the window should look again when it is activated.
+    bool polling() const { return m_poll.isActive(); }
+    static constexpr int pollMs = 2000;
 
     // The nearest folder that still exists, path itself included ("/" at worst).
     static QString nearestExistingFolder(const QString &path);
@@ -35,7 +44,13 @@ signals:
 private:
     void changed(bool folder);
     void report();
+    void look();
+    AddWatch m_addWatch;
     QFileSystemWatcher m_watcher;
+    QTimer m_poll;
+    QDateTime m_seen;
+    bool m_looking = false;
+    bool m_primed = false;
     QString m_folder;
     QTimer m_quiet;
     QTimer m_deadline;

@@ -6,10 +6,12 @@
 #include "browser/DriveList.h"
 #include "browser/FileFacts.h"
 #include "browser/FileList.h"
+#include "browser/FolderWatch.h"
 #include "platform/WaveInfo.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QSignalSpy>
@@ -33,6 +35,7 @@ private slots:
     void refreshKeepsThePathAndClearsTheSelection();
     void brokenFilesAreMarkedInViewOnlyAndTellWhy();
     void theShownFolderFollowsTheDisk();
+    void aFolderTheSystemWillNotWatchIsLookedAt();
 
 private:
 };
@@ -361,4 +364,32 @@ void TestBrowser::theShownFolderFollowsTheDisk()
 }
 
 QTEST_MAIN(TestBrowser)
+void TestBrowser::aFolderTheSystemWillNotWatchIsLookedAt()
+{
+    // The system's inotify watches used up: every watch is refused.
+    QVERIFY(QDir().mkdir(m_dir->filePath("refused")));
+    FolderWatch watch(nullptr, [](QFileSystemWatcher &, const QString &) { return false; });
+    QSignalSpy changes(&watch, &FolderWatch::folderChanged);
+    watch.setFolder(m_dir->filePath("refused"));
+    QVERIFY(watch.polling());
+    // Names come (the first look, in a worker, only notes the change time, so they keep
+    // coming until one is seen), then one goes: each is seen within the period of the look.
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; changes.isEmpty() && clock.elapsed() < 3 * FolderWatch::pollMs; ++i) {
+        touch(m_dir->filePath(QStringLiteral("refused/new%1.wav").arg(i)));
+        QTest::qWait(200);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 1, FolderWatch::pollMs);
+    QVERIFY(QFile::remove(m_dir->filePath("refused/new0.wav")));
+    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 3 * FolderWatch::pollMs);
+    // Nothing happens: nothing is reported.
+    QTest::qWait(FolderWatch::pollMs + 500);
+    QCOMPARE(changes.size(), 2);
+    // A folder the system watches is not looked at.
+    FolderWatch watched(nullptr);
+    watched.setFolder(m_dir->filePath("refused"));
+    QVERIFY(!watched.polling());
+}
+
 #include "tst_browser.moc"
