@@ -49,9 +49,8 @@ void Form1::watchSelection()
 
 void Form1::lookAgainOnActivation()
 {
-    // No watch on the shown folder (the system's watches are used up): read it again.
-    if (m_watch->polling())
-        folderChangedOnDisk();
+    // No watch on the shown folder (the system's watches are used up): look at it now.
+    m_watch->lookNow();
     if (m_selectionUnwatched)
         File1_Click();
     List1->recheckMissing();

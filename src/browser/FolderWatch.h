@@ -33,6 +33,12 @@ public:
     // change time, in a worker), and the window should look again when it is activated.
     bool polling() const { return m_poll.isActive(); }
     static constexpr int pollMs = 2000;
+    // While polling, a look now (the window was activated); reported only if it changed.
+    void lookNow()
+    {
+        if (polling())
+            look();
+    }
 
     // The nearest folder that still exists, path itself included ("/" at worst).
     static QString nearestExistingFolder(const QString &path);
