@@ -91,7 +91,7 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player: only Stop, and Next within a chain, can be done; Play only
-// while something plays, where it changes nothing, as the specification has it.
+// while something plays, where MPRIS has it change nothing.
 class MprisPlayer final : public QDBusAbstractAdaptor
 {
     Q_OBJECT
