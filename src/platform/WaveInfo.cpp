@@ -4,6 +4,7 @@
 
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <sndfile.h>
 #include <vector>
@@ -53,6 +54,28 @@ void readMarkers(SNDFILE *file, WaveInfo &info)
     }
 }
 
+bool isNameChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' ||
+           c == ':' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The text of one element's content: entities and CDATA resolved, child elements left out.
+std::optional<QString> elementText(QByteArrayView content)
+{
+    // A field of a tooltip; content larger than this is not a scene name or a note.
+    constexpr qsizetype largestField = 16 * 1024;
+    if (content.size() > largestField)
+        return std::nullopt;
+    QXmlStreamReader xml(QByteArray("<x>") + content.toByteArray() + QByteArray("</x>"));
+    if (!xml.readNextStartElement())
+        return std::nullopt;
+    const QString text = xml.readElementText(QXmlStreamReader::SkipChildElements);
+    if (xml.hasError())
+        return std::nullopt;
+    return text.trimmed();
+}
+
 void readIxml(SNDFILE *file, WaveInfo &info)
 {
     SF_CHUNK_INFO wanted{};
@@ -71,19 +94,67 @@ void readIxml(SNDFILE *file, WaveInfo &info)
     found.data = data.data();
     if (sf_get_chunk_data(chunk, &found) != SF_ERR_NO_ERROR)
         return;
-    QXmlStreamReader xml(QByteArray(data.data(), static_cast<qsizetype>(data.size())));
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
+    readIxmlFields(QByteArrayView(data.data(), static_cast<qsizetype>(data.size())), info);
+}
+
+} // namespace
+
+void readIxmlFields(QByteArrayView xml, WaveInfo &info)
+{
+    const auto skipPast = [&xml](qsizetype from, QByteArrayView end) {
+        const qsizetype at = xml.indexOf(end, from);
+        return at < 0 ? xml.size() : at + end.size();
+    };
+    qsizetype at = 0;
+    while ((at = xml.indexOf('<', at)) >= 0) {
+        const QByteArrayView rest = xml.sliced(at);
+        if (rest.startsWith("<!--")) {
+            at = skipPast(at, "-->");
             continue;
-        const auto name = xml.name();
-        QString *field = name == u"SCENE"  ? &info.scene
-                         : name == u"TAKE" ? &info.take
-                         : name == u"NOTE" ? &info.note
-                                           : nullptr;
-        if (field && field->isEmpty())
-            *field = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+        }
+        if (rest.startsWith("<![CDATA[")) {
+            at = skipPast(at, "]]>");
+            continue;
+        }
+        qsizetype nameEnd = at + 1;
+        while (nameEnd < xml.size() && isNameChar(xml[nameEnd]))
+            ++nameEnd;
+        const QByteArrayView name = xml.sliced(at + 1, nameEnd - at - 1);
+        QString *field = name == "SCENE"  ? &info.scene
+                         : name == "TAKE" ? &info.take
+                         : name == "NOTE" ? &info.note
+                                          : nullptr;
+        // '<' cannot stand inside an attribute value, so the next one starts the next tag.
+        at = nameEnd;
+        if (!field || !field->isEmpty())
+            continue;
+        // The tag ends at the first '>' outside a quoted attribute value.
+        qsizetype tagEnd = nameEnd;
+        for (char quote = 0; tagEnd < xml.size(); ++tagEnd) {
+            const char c = xml[tagEnd];
+            if (quote)
+                quote = c == quote ? 0 : quote;
+            else if (c == '"' || c == '\'')
+                quote = c;
+            else if (c == '>')
+                break;
+        }
+        if (tagEnd >= xml.size())
+            return;
+        at = tagEnd + 1;
+        if (xml[tagEnd - 1] == '/')
+            continue; // <NOTE/>
+        const QByteArray closing = "</" + name.toByteArray();
+        const qsizetype close = xml.indexOf(closing, at);
+        if (close < 0)
+            return;
+        if (const std::optional<QString> text = elementText(xml.sliced(at, close - at)))
+            *field = *text;
+        at = close;
     }
 }
+
+namespace {
 
 QString encodingName(int subtype)
 {

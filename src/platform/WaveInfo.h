@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -46,6 +47,11 @@ struct WaveInfo
     QString take;
     QString note;
 };
+
+// Takes SCENE, TAKE and NOTE from an iXML chunk in one pass over its bytes, without building
+// the attribute lists of other elements: a chunk can hold elements with tens of thousands of
+// attributes, and a full XML reader's duplicate check on them is quadratic.
+void readIxmlFields(QByteArrayView xml, WaveInfo &info);
 
 // Reads the header and metadata of path. Never blocks on a FIFO or a device.
 WaveInfo readWaveInfo(const QString &path);

@@ -110,6 +110,8 @@ private slots:
     void brokenAndCutShortFiles();
     void metadata_data();
     void metadata();
+    void ixmlFields_data();
+    void ixmlFields();
     void waveformHasItsLoudColumnsWhereTheSoundIs_data();
     void waveformHasItsLoudColumnsWhereTheSoundIs();
     void factsFollowTheFileOnDisk();
@@ -237,6 +239,40 @@ void TestWaveDetails::metadata()
           "<b>Take:</b> 3", "<b>Note:</b> good", "<b>Markers:</b> 3 (Intro, Verse, Outro)",
           "<b>Loop:</b> 100 to 1,999"})
         QVERIFY2(html.contains(QString::fromUtf8(shown)), qPrintable(shown + ("\n" + html)));
+}
+
+void TestWaveDetails::ixmlFields_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QStringList>("fields"); // scene, take, note
+
+    QByteArray crowded = "<BWFXML><TRACK_LIST";
+    for (int i = 0; i < 70000; ++i)
+        crowded += " a" + QByteArray::number(i) + "=\"" + QByteArray::number(i) + "\"";
+    crowded += "/><SCENE>7</SCENE><TAKE>2</TAKE><NOTE>after the crowd</NOTE></BWFXML>";
+    QTest::newRow("70,000 attributes before the fields")
+        << crowded << QStringList{"7", "2", "after the crowd"};
+    QTest::newRow("entities, CDATA, attributes, spaces")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><BWFXML>"
+                      "<SCENE id=\"a>b\"> 12&amp;B </SCENE><TAKE><![CDATA[<3>]]></TAKE>"
+                      "<NOTE>caf\xc3\xa9 <b>loud</b>!</NOTE></BWFXML>")
+        << QStringList{"12&B", "<3>", "café !"};
+    QTest::newRow("comments, look-alike names, an empty note, the first of two")
+        << QByteArray("<BWFXML><!-- <SCENE>no</SCENE> --><SCENES>no</SCENES><NOTE/>"
+                      "<SCENE>yes</SCENE><SCENE>second</SCENE></BWFXML>")
+        << QStringList{"yes", "", ""};
+    QTest::newRow("broken: unclosed, bad entity, cut off")
+        << QByteArray("<BWFXML><SCENE>a &bogus; b</SCENE><TAKE>4</TAKE><NOTE>never closed")
+        << QStringList{"", "4", ""};
+}
+
+void TestWaveDetails::ixmlFields()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QStringList, fields);
+    WaveInfo info;
+    readIxmlFields(xml, info);
+    QCOMPARE((QStringList{info.scene, info.take, info.note}), fields);
 }
 
 void TestWaveDetails::waveformHasItsLoudColumnsWhereTheSoundIs_data()
