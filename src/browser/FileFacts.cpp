@@ -17,13 +17,14 @@ FileStamp stampOf(const QString &path)
     return {file.size(), file.lastModified().toMSecsSinceEpoch()};
 }
 
-FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks)
+FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks,
+                     StampReader readStamp)
     : QObject(parent), m_readInfo(std::move(readInfo)), m_readPeaks(std::move(readPeaks)),
-      m_known(knownFiles), m_pictures(keptPictures)
+      m_readStamp(std::move(readStamp)), m_known(knownFiles), m_pictures(keptPictures)
 {
-    // One worker for the marks, one for the pictures, so a picture never holds up a mark.
+    // One worker for the marks, one for the tooltip, so a picture never holds up a mark.
     m_pool.setMaxThreadCount(2);
-    m_peaksQueue.newestFirst = true;
+    m_detailsQueue.newestFirst = true;
 }
 
 FileFacts::~FileFacts()
@@ -32,60 +33,79 @@ FileFacts::~FileFacts()
     m_pool.waitForDone();
 }
 
-WaveInfo FileFacts::infoNow(const QString &path)
+std::optional<FileFacts::Facts> FileFacts::known(const QString &path) const
 {
-    const FileStamp stamp = stampOf(path);
-    if (const Known *known = m_known.object(path); known && known->stamp == stamp)
-        return known->info;
-    WaveInfo info = m_readInfo(path);
-    m_known.insert(path, new Known{stamp, info});
-    return info;
+    QMutexLocker lock(&m_cacheMutex);
+    if (const Facts *facts = m_known.object(path))
+        return *facts;
+    return std::nullopt;
 }
 
-const WaveInfo *FileFacts::known(const QString &path)
+std::optional<WavePeaks> FileFacts::peaks(const QString &path) const
 {
-    const Known *known = m_known.object(path);
-    return known ? &known->info : nullptr;
+    QMutexLocker lock(&m_cacheMutex);
+    const Facts *facts = m_known.object(path);
+    const Picture *picture = m_pictures.object(path);
+    if (facts && picture && picture->stamp == facts->stamp)
+        return picture->peaks;
+    return std::nullopt;
 }
 
 void FileFacts::requestInfo(const QStringList &paths)
 {
-    QStringList wanted;
-    for (const QString &path : paths) {
-        const Known *known = m_known.object(path);
-        if (!known || known->stamp != stampOf(path))
-            wanted.append(path);
-    }
-    feed(m_infoQueue, wanted, true, [this](const QString &path) {
-        const FileStamp stamp = stampOf(path);
-        WaveInfo info = m_readInfo(path);
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, stamp, info = std::move(info)] {
-                m_known.insert(path, new Known{stamp, info});
-                emit infoReady();
-            },
-            Qt::QueuedConnection);
+    feed(m_infoQueue, paths, true, [this](const QString &path) { refresh(path); });
+}
+
+void FileFacts::requestDetails(const QString &path)
+{
+    feed(m_detailsQueue, {path}, false, [this](const QString &path) {
+        refresh(path);
+        makePicture(path);
     });
 }
 
-const WavePeaks *FileFacts::peaks(const QString &path)
+void FileFacts::refresh(const QString &path)
 {
-    const FileStamp stamp = stampOf(path);
-    if (const Picture *picture = m_pictures.object(path); picture && picture->stamp == stamp)
-        return &picture->peaks;
-    feed(m_peaksQueue, {path}, false, [this](const QString &path) {
-        const FileStamp stamp = stampOf(path);
-        WavePeaks peaks = m_readPeaks(path, pictureColumns);
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, stamp, peaks = std::move(peaks)] {
-                m_pictures.insert(path, new Picture{stamp, peaks});
-                emit peaksReady(path);
-            },
-            Qt::QueuedConnection);
-    });
-    return nullptr;
+    const FileStamp stamp = m_readStamp(path);
+    {
+        QMutexLocker lock(&m_cacheMutex);
+        if (const Facts *facts = m_known.object(path); facts && facts->stamp == stamp)
+            return;
+    }
+    WaveInfo info = m_readInfo(path);
+    {
+        QMutexLocker lock(&m_cacheMutex);
+        m_known.insert(path, new Facts{stamp, std::move(info)});
+    }
+    post(&FileFacts::infoReady, path);
+}
+
+void FileFacts::makePicture(const QString &path)
+{
+    FileStamp stamp;
+    {
+        QMutexLocker lock(&m_cacheMutex);
+        const Facts *facts = m_known.object(path);
+        if (!facts || !facts->info.playable())
+            return;
+        const Picture *picture = m_pictures.object(path);
+        if (picture && picture->stamp == facts->stamp)
+            return;
+        stamp = facts->stamp;
+    }
+    WavePeaks peaks = m_readPeaks(path, pictureColumns);
+    {
+        QMutexLocker lock(&m_cacheMutex);
+        m_pictures.insert(path, new Picture{stamp, std::move(peaks)});
+    }
+    post(&FileFacts::peaksReady, path);
+}
+
+void FileFacts::post(void (FileFacts::*signal)(const QString &), const QString &path)
+{
+    // Queued to this object: a signal that arrives after it is gone is dropped with it.
+    QMetaObject::invokeMethod(
+        this, [this, signal, path] { emit(this->*signal)(path); }, Qt::QueuedConnection);
 }
 
 void FileFacts::feed(Queue &queue, const QStringList &paths, bool replace,

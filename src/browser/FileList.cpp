@@ -24,16 +24,15 @@ QVariant WaveNamesModel::data(const QModelIndex &index, int role) const
 }
 
 FileList::FileList(QWidget *parent)
-    : MenuListView(parent),
-      m_model(new WaveNamesModel(
-          this,
-          [this](int row) {
-              if (!m_facts)
-                  return false;
-              const WaveInfo *info = m_facts->known(fullPath(m_path, entry(row)));
-              return info && !info->playable();
-          },
-          palette().color(QPalette::Disabled, QPalette::Text)))
+    : MenuListView(parent), m_model(new WaveNamesModel(
+                                this,
+                                [this](int row) {
+                                    if (!m_facts)
+                                        return false;
+                                    const auto facts = m_facts->known(fullPath(m_path, entry(row)));
+                                    return facts && !facts->info.playable();
+                                },
+                                palette().color(QPalette::Disabled, QPalette::Text)))
 {
     setModel(m_model);
     m_marksTimer.setSingleShot(true);

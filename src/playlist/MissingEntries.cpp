@@ -7,8 +7,13 @@ namespace {
 constexpr int gatherMs = 100;
 } // namespace
 
-MissingEntries::MissingEntries(QObject *parent) : QObject(parent), m_watcher(this)
+MissingEntries::MissingEntries(QObject *parent, Exists exists)
+    : QObject(parent), m_watcher(this), m_exists(std::move(exists))
 {
+    if (!m_exists)
+        m_exists = [](const QString &path) { return QFileInfo::exists(path); };
+    // One look at a time, in order: a later look's answer is never overtaken by an older one.
+    m_pool.setMaxThreadCount(1);
     m_gather.setSingleShot(true);
     m_gather.setInterval(gatherMs);
     connect(&m_gather, &QTimer::timeout, this, &MissingEntries::recheckFolders);
@@ -19,9 +24,14 @@ MissingEntries::MissingEntries(QObject *parent) : QObject(parent), m_watcher(thi
     });
 }
 
+MissingEntries::~MissingEntries()
+{
+    m_pool.waitForDone();
+}
+
 void MissingEntries::setPaths(const QStringList &paths)
 {
-    const QSet<QString> before(m_paths.begin(), m_paths.end());
+    const QSet<QString> before = std::exchange(m_listed, {});
     m_paths = paths;
     m_byFolder.clear();
     QStringList added;
@@ -31,10 +41,10 @@ void MissingEntries::setPaths(const QStringList &paths)
             added.append(path);
     }
     // Entries taken off the list are no longer anybody's concern.
-    const QSet<QString> now(paths.begin(), paths.end());
+    m_listed = QSet<QString>(paths.begin(), paths.end());
     bool changedAny = false;
     for (auto it = m_missing.begin(); it != m_missing.end();) {
-        if (now.contains(*it)) {
+        if (m_listed.contains(*it)) {
             ++it;
         } else {
             it = m_missing.erase(it);
@@ -64,7 +74,8 @@ void MissingEntries::setPaths(const QStringList &paths)
     }
     if (!toWatch.isEmpty())
         m_watcher.addPaths(toWatch);
-    if (look(added) || changedAny)
+    look(added);
+    if (changedAny)
         emit changed();
 }
 
@@ -73,15 +84,41 @@ void MissingEntries::recheck()
     QStringList paths;
     for (const QString &folder : std::as_const(m_unwatched))
         paths += m_byFolder.value(folder);
-    if (look(paths))
-        emit changed();
+    look(paths);
 }
 
-bool MissingEntries::look(const QStringList &paths)
+void MissingEntries::look(const QStringList &paths, const QStringList &folders)
 {
+    if (paths.isEmpty() && folders.isEmpty())
+        return;
+    m_pool.start([this, exists = m_exists, paths, folders] {
+        QSet<QString> missing;
+        for (const QString &path : paths)
+            if (!exists(path))
+                missing.insert(path);
+        QStringList there;
+        for (const QString &folder : folders)
+            if (QFileInfo(folder).isDir())
+                there.append(folder);
+        QMetaObject::invokeMethod(
+            this, [this, paths, missing, there] { take(paths, missing, there); },
+            Qt::QueuedConnection);
+    });
+}
+
+void MissingEntries::take(const QStringList &paths, const QSet<QString> &missingNow,
+                          const QStringList &folders)
+{
+    // A folder removed and made again needs its watch again.
+    for (const QString &folder : folders)
+        if (m_byFolder.contains(folder) && !m_watcher.directories().contains(folder))
+            m_watcher.addPath(folder);
     bool any = false;
     for (const QString &path : paths) {
-        const bool missing = !QFileInfo::exists(path);
+        // An entry taken off the list meanwhile is nobody's concern.
+        if (!m_listed.contains(path))
+            continue;
+        const bool missing = missingNow.contains(path);
         if (missing != m_missing.contains(path)) {
             any = true;
             if (missing)
@@ -90,18 +127,18 @@ bool MissingEntries::look(const QStringList &paths)
                 m_missing.remove(path);
         }
     }
-    return any;
+    if (any)
+        emit changed();
 }
 
 void MissingEntries::recheckFolders()
 {
     QStringList paths;
+    QStringList unwatched;
     for (const QString &folder : std::exchange(m_changedFolders, {})) {
-        // A folder removed and made again needs its watch again.
-        if (!m_watcher.directories().contains(folder) && QFileInfo(folder).isDir())
-            m_watcher.addPath(folder);
+        if (!m_watcher.directories().contains(folder))
+            unwatched.append(folder);
         paths += m_byFolder.value(folder);
     }
-    if (look(paths))
-        emit changed();
+    look(paths, unwatched);
 }

@@ -5,17 +5,23 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 #include <QTimer>
+#include <functional>
 
 // Which play-list entries have lost their file, kept up to date by watching the distinct
 // folders the entries live in (never each file: the system allows only so many watches).
 // A file is looked at when it joins the list and when its folder changes; past maxFolders
 // folders, the files of the folders not watched are looked at when the window is activated.
+// The looks run in a worker: an entry on a stalled mount holds it up, never the window.
 class MissingEntries final : public QObject
 {
     Q_OBJECT
 public:
-    explicit MissingEntries(QObject *parent);
+    using Exists = std::function<bool(const QString &)>;
+    explicit MissingEntries(QObject *parent, Exists exists = {});
+    // Waits for the look under way.
+    ~MissingEntries() override;
 
     static constexpr int maxFolders = 900;
 
@@ -31,10 +37,15 @@ signals:
 
 private:
     void recheckFolders();
-    // Looks at the files; true when one went missing or came back.
-    bool look(const QStringList &paths);
+    // Looks at the files in the worker, and at the folders to watch again; changed() follows
+    // when one went missing or came back.
+    void look(const QStringList &paths, const QStringList &folders = {});
+    void take(const QStringList &paths, const QSet<QString> &missing, const QStringList &folders);
+    Exists m_exists;
+    QThreadPool m_pool;
     QFileSystemWatcher m_watcher;
     QStringList m_paths;
+    QSet<QString> m_listed;
     // The entries of each folder, by path.
     QHash<QString, QStringList> m_byFolder;
     QSet<QString> m_unwatched;

@@ -55,10 +55,12 @@ WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool 
       m_missingIsOwnMessage(missingIsOwnMessage)
 {
     target->installEventFilter(this);
-    connect(&m_facts, &FileFacts::peaksReady, this, [this](const QString &path) {
-        if (path == m_shown && QToolTip::isVisible())
+    const auto arrived = [this](const QString &path) {
+        if (path == m_shown && QToolTip::isVisible() && QToolTip::text() == m_text)
             show();
-    });
+    };
+    connect(&m_facts, &FileFacts::infoReady, this, arrived);
+    connect(&m_facts, &FileFacts::peaksReady, this, arrived);
 }
 
 WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
@@ -92,22 +94,27 @@ void WaveToolTip::listChanged()
         return; // not ours, or none
     m_area = {};
     m_shown = m_pathAt(m_target->mapFromGlobal(m_globalPos), m_area);
-    if (m_shown.isEmpty())
+    if (m_shown.isEmpty()) {
         QToolTip::hideText();
-    else
-        show();
+        return;
+    }
+    m_facts.requestDetails(m_shown);
+    show();
 }
 
 QString WaveToolTip::textFor(const QString &path)
 {
-    if (m_missingIsOwnMessage && !QFileInfo::exists(path))
+    const std::optional<FileFacts::Facts> facts = m_facts.known(path);
+    // Until a worker has looked at the file, its name: the window never waits for a disk.
+    if (!facts)
+        return QFileInfo(path).fileName().toHtmlEscaped();
+    if (m_missingIsOwnMessage && facts->missing())
         return missingHtml(path);
-    const WaveInfo info = m_facts.infoNow(path);
     QString picture;
-    if (info.playable())
-        if (const WavePeaks *peaks = m_facts.peaks(path); peaks && peaks->columns > 0)
+    if (facts->info.playable())
+        if (const std::optional<WavePeaks> peaks = m_facts.peaks(path); peaks && peaks->columns > 0)
             picture = pngDataUrl(waveformImage(*peaks, pictureHeight));
-    return detailsHtml(info, QLocale(), picture);
+    return detailsHtml(facts->info, QLocale(), picture);
 }
 
 bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
@@ -118,10 +125,12 @@ bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
     m_area = {};
     m_shown = m_pathAt(help->pos(), m_area);
     m_globalPos = help->globalPos();
-    if (m_shown.isEmpty())
+    if (m_shown.isEmpty()) {
         QToolTip::hideText();
-    else
-        show();
+        return true;
+    }
+    m_facts.requestDetails(m_shown);
+    show();
     return true;
 }
 

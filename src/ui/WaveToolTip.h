@@ -31,7 +31,7 @@ public:
                                 std::function<QString(int row)> pathOfRow,
                                 bool missingIsOwnMessage);
 
-    // The rich text the tooltip shows for path now.
+    // The rich text the tooltip shows for path now, from what the workers have read.
     QString textFor(const QString &path);
     // Rows came or went: a tooltip shown describes what is under the pointer now, or goes.
     void listChanged();

@@ -14,9 +14,11 @@
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QToolTip>
 
 class TestBrowser : public QObject, protected FormFixture
@@ -34,6 +36,7 @@ private slots:
     void panelFollowsTheSelection();
     void refreshKeepsThePathAndClearsTheSelection();
     void brokenFilesAreMarkedInViewOnlyAndTellWhy();
+    void aStalledDiskNeverHoldsTheWindow();
     void theShownFolderFollowsTheDisk();
     void aFolderTheSystemWillNotWatchIsLookedAt();
 
@@ -306,6 +309,60 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     QCOMPARE(list.entry(1), QString("f00003.wav"));
     QVERIFY(QToolTip::isVisible());
     QTRY_VERIFY(QToolTip::text().contains("Cannot be played: "));
+}
+
+void TestBrowser::aStalledDiskNeverHoldsTheWindow()
+{
+    // A stand-in disk that answers nothing until the test lets it, and notes who asked.
+    QSemaphore disk;
+    std::atomic_int askedByWindow = 0;
+    std::atomic_int asked = 0;
+    const auto stall = [&] {
+        ++asked;
+        if (QThread::currentThread() == qApp->thread())
+            ++askedByWindow;
+        QVERIFY(disk.tryAcquire(1, 20000));
+        disk.release();
+    };
+    FileFacts facts(
+        nullptr,
+        [&](const QString &path) {
+            stall();
+            return readWaveInfo(path);
+        },
+        [&](const QString &path, int columns) {
+            stall();
+            return readWavePeaks(path, columns);
+        },
+        [&](const QString &path) {
+            stall();
+            return stampOf(path);
+        });
+    QVERIFY(writeTone(m_dir->filePath("b.wav"), 0.5));
+    FileList list(nullptr);
+    list.resize(200, 300);
+    list.setFacts(&facts);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QVERIFY(list.setPath(m_dir->path()).isEmpty());
+
+    // Marks, a resize, a scroll and a tooltip: each answers at once, the name shown until the
+    // details come, and only the workers wait.
+    list.resize(220, 320);
+    list.scrollToBottom();
+    const QPoint at = list.visualRect(list.model()->index(1, 0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list.viewport(), &help);
+    QTRY_VERIFY(asked >= 2); // the marks and the tooltip are both waiting on the disk
+    QVERIFY(QToolTip::isVisible());
+    QVERIFY2(QToolTip::text().contains(">b.wav<"), qPrintable(QToolTip::text()));
+    QTest::qWait(100); // the window goes on answering events meanwhile
+    QVERIFY(!list.model()->index(0, 0).data(Qt::ForegroundRole).isValid());
+
+    disk.release();
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("PCM 16-bit, 8,000 Hz, mono"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("<img src="), 5000);
+    QCOMPARE(int(askedByWindow), 0);
 }
 
 void TestBrowser::theShownFolderFollowsTheDisk()

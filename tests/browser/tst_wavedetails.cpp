@@ -313,31 +313,44 @@ void TestWaveDetails::factsFollowTheFileOnDisk()
         ++reads;
         return readWaveInfo(p);
     });
-    QCOMPARE(facts.infoNow(path).frames, 8000);
-    QCOMPARE(facts.infoNow(path).frames, 8000);
-    QCOMPARE(reads, 1);
+    QSignalSpy details(&facts, &FileFacts::infoReady);
     QSignalSpy pictures(&facts, &FileFacts::peaksReady);
-    QVERIFY(!facts.peaks(path));
+    QVERIFY(!facts.known(path));
+    facts.requestDetails(path);
     QVERIFY(pictures.wait(5000));
+    QCOMPARE(details.size(), 1);
+    QCOMPARE(facts.known(path)->info.frames, 8000);
     QCOMPARE(facts.peaks(path)->columns, FileFacts::pictureColumns);
+    facts.requestDetails(path);
+    QVERIFY(!pictures.wait(100));
+    QCOMPARE(reads, 1);
 
-    // The recording grew: new details, a new picture.
+    // The recording grew: new details, a new picture; the old picture is not offered meanwhile.
     QVERIFY(writeTone(path, 2.0));
-    QCOMPARE(facts.infoNow(path).frames, 16000);
-    QVERIFY(!facts.peaks(path));
-    QVERIFY(pictures.wait(5000));
+    facts.requestDetails(path);
+    QTRY_COMPARE_WITH_TIMEOUT(details.size(), 2, 5000);
+    QCOMPARE(facts.known(path)->info.frames, 16000);
+    QVERIFY(pictures.size() == 2 || !facts.peaks(path));
+    QTRY_COMPARE_WITH_TIMEOUT(pictures.size(), 2, 5000);
     QVERIFY(facts.peaks(path));
 
     // The workers read only what is missing or changed.
-    QSignalSpy marks(&facts, &FileFacts::infoReady);
     reads = 0;
     facts.requestInfo({path, other});
-    QTRY_COMPARE_WITH_TIMEOUT(marks.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(details.size(), 3, 5000);
+    QCOMPARE(details.last().first().toString(), other);
     QCOMPARE(reads, 1);
-    QCOMPARE(facts.known(other)->frames, 4000);
+    QCOMPARE(facts.known(other)->info.frames, 4000);
     facts.requestInfo({path, other});
     QTest::qWait(50);
     QCOMPARE(reads, 1);
+
+    // A file that went is known as missing, with the reason the header reader gave.
+    QVERIFY(QFile::remove(other));
+    facts.requestInfo({other});
+    QTRY_COMPARE_WITH_TIMEOUT(details.size(), 4, 5000);
+    QVERIFY(facts.known(other)->missing());
+    QVERIFY(!facts.known(other)->info.playable());
 }
 
 QTEST_GUILESS_MAIN(TestWaveDetails)

@@ -5,6 +5,7 @@
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
 #include "playlist/FileDrag.h"
+#include "playlist/MissingEntries.h"
 #include "playlist/PlayList.h"
 
 #include <QDir>
@@ -13,8 +14,11 @@
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QToolTip>
 #include <QUrl>
 #include <sys/stat.h>
@@ -299,6 +303,28 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     // Back again: drawn as any other entry.
     QVERIFY(QFile::rename(gone + ".away", gone));
     QTRY_VERIFY_WITH_TIMEOUT(!form.List1->isMissing(1), 2000);
+
+    // On a stalled mount the entries are looked at in a worker; the window goes on meanwhile.
+    QSemaphore disk;
+    std::atomic_int askedByWindow = 0;
+    MissingEntries stalled(nullptr, [&](const QString &path) {
+        if (QThread::currentThread() == qApp->thread())
+            ++askedByWindow;
+        if (!disk.tryAcquire(1, 20000))
+            return true;
+        disk.release();
+        return path == kept;
+    });
+    QSignalSpy changed(&stalled, &MissingEntries::changed);
+    stalled.setPaths({kept, gone});
+    stalled.recheck();
+    QTest::qWait(50);
+    QVERIFY(changed.isEmpty());
+    QVERIFY(!stalled.isMissing(1));
+    disk.release();
+    QTRY_VERIFY_WITH_TIMEOUT(stalled.isMissing(1), 5000);
+    QVERIFY(!stalled.isMissing(0));
+    QCOMPARE(int(askedByWindow), 0);
 }
 
 void TestPlayList::dragsOfferTheFilesToOtherPrograms_data()
