@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "browser/PathRule.h"
+#include "platform/NativeName.h"
 #include "platform/RegularFile.h"
 
 #include <QCommandLineParser>
@@ -52,10 +53,10 @@ PathsToOpen sortPaths(const QStringList &paths)
 {
     PathsToOpen sorted;
     for (const QString &path : paths) {
-        const QFileInfo info(path);
+        const QFileInfo info(path); // for the name only: it cannot reach a name that is not UTF-8
         if (!info.isAbsolute())
             sorted.skipped.append(path);
-        else if (info.isDir())
+        else if (isDirectoryPath(path))
             sorted.folder = path;
         else if (isWaveFileName(info.fileName()) && isReadableRegularFile(path))
             sorted.files.append(path);

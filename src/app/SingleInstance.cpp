@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "platform/NativeName.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,7 +55,7 @@ private:
         const QList<QByteArray> parts = m_data.mid(mark.size()).split('\0');
         for (const QByteArray &path : parts)
             if (!path.isEmpty())
-                paths.append(QFile::decodeName(path));
+                paths.append(pathFromNative(path));
         // The answer tells the later start that its paths arrived, and it may end.
         m_socket->write("\n");
         m_socket->flush(); // now: whoever handles the paths may hold the loop a while
@@ -126,7 +128,7 @@ bool SingleInstance::handOver(const QStringList &paths, const QString &socketPat
     // Each path ends in a NUL (a name may hold a new line); one more NUL ends the message.
     QByteArray message = mark();
     for (const QString &path : paths)
-        message += QFile::encodeName(path) + '\0';
+        message += nativePath(path) + '\0';
     message += '\0';
     QElapsedTimer clock;
     clock.start();

@@ -3,6 +3,7 @@
 #include "app/Mpris.h"
 #include "app/SignalCloser.h"
 #include "app/SingleInstance.h"
+#include "platform/NativeName.h"
 #include "playback/NowPlaying.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@ int main(int argc, char *argv[])
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(pathFromNative(argv[i]));
     const StartRequest request = parseCommandLine(arguments, QDir::currentPath());
     switch (request.action) {
     case StartRequest::Action::Help:

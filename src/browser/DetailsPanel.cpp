@@ -1,6 +1,7 @@
 #include "DetailsPanel.h"
 
 #include "PathRule.h"
+#include "platform/NativeName.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -54,13 +55,12 @@ PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
     qint64 lastModified = 0;
     // One open of the directory, then each name relative to it: much less work than
     // resolving every full path again on a big selection.
-    const int dirFd =
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(nativePath(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const QString &name : selectedNames) {
         struct stat st = {};
-        const int failed =
-            dirFd >= 0 ? ::fstatat(dirFd, QFile::encodeName(name).constData(), &st, 0)
-                       : ::stat(QFile::encodeName(fullPath(directory, name)).constData(), &st);
+        const int failed = dirFd >= 0
+                               ? ::fstatat(dirFd, nativePath(name).constData(), &st, 0)
+                               : ::stat(nativePath(fullPath(directory, name)).constData(), &st);
         if (failed != 0 || !S_ISREG(st.st_mode))
             continue;
         total += st.st_size;

@@ -3,6 +3,7 @@
 #include "FolderWatch.h"
 #include "PathRule.h"
 #include "WaveListing.h"
+#include "platform/NativeName.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -93,7 +94,7 @@ void DirList::openItem(QTreeWidgetItem *item)
 
 bool DirList::followDisk()
 {
-    if (QFileInfo(m_path).isDir()) {
+    if (isDirectoryPath(m_path)) {
         rebuild();
         return true;
     }

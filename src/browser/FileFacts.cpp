@@ -1,5 +1,7 @@
 #include "FileFacts.h"
 
+#include "platform/NativeName.h"
+
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -11,10 +13,11 @@ constexpr int keptPictures = 256;
 
 FileStamp stampOf(const QString &path)
 {
-    const QFileInfo file(path);
-    if (!file.exists())
+    const std::optional<struct stat> status = statPath(path);
+    if (!status)
         return {};
-    return {file.size(), file.lastModified().toMSecsSinceEpoch()};
+    return {qint64(status->st_size),
+            qint64(status->st_mtim.tv_sec) * 1000 + status->st_mtim.tv_nsec / 1000000};
 }
 
 FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks,

@@ -1,5 +1,7 @@
 #include "FolderWatch.h"
 
+#include "platform/NativeName.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -17,8 +19,13 @@ namespace {
 // What changes when a name comes or goes in the folder; invalid when it cannot be read.
 QDateTime changeTime(const QString &folder)
 {
-    const QFileInfo info(folder);
-    return info.isDir() ? std::max(info.metadataChangeTime(), info.lastModified()) : QDateTime();
+    const std::optional<struct stat> status = statPath(folder);
+    if (!status || !S_ISDIR(status->st_mode))
+        return {};
+    const timespec &latest = std::max(status->st_ctim, status->st_mtim, [](auto &a, auto &b) {
+        return std::pair(a.tv_sec, a.tv_nsec) < std::pair(b.tv_sec, b.tv_nsec);
+    });
+    return QDateTime::fromMSecsSinceEpoch(qint64(latest.tv_sec) * 1000 + latest.tv_nsec / 1000000);
 }
 } // namespace
 
@@ -108,7 +115,7 @@ void FolderWatch::postpone()
 QString FolderWatch::nearestExistingFolder(const QString &path)
 {
     QString folder = QDir::cleanPath(path);
-    while (!QFileInfo(folder).isDir() && folder != QLatin1String("/") && !folder.isEmpty())
+    while (!isDirectoryPath(folder) && folder != QLatin1String("/") && !folder.isEmpty())
         folder = QDir::cleanPath(folder + QStringLiteral("/.."));
     return folder.isEmpty() ? QStringLiteral("/") : folder;
 }

@@ -1,6 +1,7 @@
 #include "WaveListing.h"
 
 #include "PathRule.h"
+#include "platform/NativeName.h"
 
 #include <QFile>
 #include <algorithm>
@@ -13,18 +14,10 @@
 
 namespace {
 
-// Decoded text of a name, or an empty string when the text would not encode back to the
-// very same bytes (a name that is not valid in the locale's encoding).
+// The text of a name, whatever its bytes: one that is not UTF-8 is listed too.
 QString faithfulName(const char *bytes, size_t length)
 {
-    bool ascii = true;
-    for (size_t i = 0; i < length && ascii; ++i)
-        ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
-    if (ascii)
-        return QString::fromLatin1(bytes, static_cast<qsizetype>(length));
-    const QByteArray raw(bytes, static_cast<qsizetype>(length));
-    const QString text = QFile::decodeName(raw);
-    return QFile::encodeName(text) == raw ? text : QString();
+    return pathFromNative(QByteArrayView(bytes, static_cast<qsizetype>(length)));
 }
 
 enum class Kind
@@ -54,7 +47,7 @@ Kind kindOf(int dirFd, const dirent *entry)
 
 template <typename Accept> QString readDirectory(const QString &directory, Accept accept)
 {
-    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    DIR *dir = ::opendir(nativePath(directory).constData());
     if (!dir)
         return QString::fromLocal8Bit(std::strerror(errno));
     const int fd = ::dirfd(dir);
@@ -165,7 +158,7 @@ QStringList listSubdirectories(const QString &directory)
 
 QString directoryError(const QString &directory)
 {
-    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    DIR *dir = ::opendir(nativePath(directory).constData());
     if (!dir)
         return QString::fromLocal8Bit(std::strerror(errno));
     ::closedir(dir);

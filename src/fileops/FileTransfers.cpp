@@ -2,8 +2,15 @@
 
 #include "browser/PathRule.h"
 #include "platform/FileOperations.h"
+#include "platform/NativeName.h"
 
-#include <QFileInfo>
+namespace {
+qint64 sizeOf(const QString &path)
+{
+    const std::optional<struct stat> status = statPath(path);
+    return status ? qint64(status->st_size) : 0;
+}
+} // namespace
 
 QString deleteConfirmation(const QStringList &names)
 {
@@ -52,7 +59,7 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
     if (state) {
         state->filesTotal = int(indices.size());
         for (int i : indices)
-            state->bytesTotal += QFileInfo(sources.at(i)).size();
+            state->bytesTotal += sizeOf(sources.at(i));
     }
     const auto progress = [state, &before](qint64 copiedOfFile) {
         state->bytesDone = before + copiedOfFile;
@@ -79,7 +86,7 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
                                              state ? FileOperations::CopyProgress(progress)
                                                    : FileOperations::CopyProgress());
         if (state) {
-            before += QFileInfo(source).size();
+            before += sizeOf(source);
             state->bytesDone = before;
             ++state->filesDone;
         }

@@ -1,5 +1,6 @@
 #include "FileOperations.h"
 
+#include "NativeName.h"
 #include "RegularFile.h"
 
 #include <QDateTime>
@@ -54,7 +55,7 @@ namespace {
 
 QByteArray native(const QString &path)
 {
-    return QFile::encodeName(path);
+    return nativePath(path);
 }
 
 // A trash folder with its files/ and info/, made if missing (only the user may enter it);
@@ -217,7 +218,7 @@ FileResult SystemFileOperations::removeFile(const QString &path)
 {
     if (FileResult check = checkDeletable(path); !check.ok)
         return check;
-    if (::unlink(QFile::encodeName(path).constData()) != 0)
+    if (::unlink(native(path).constData()) != 0)
         return FileResult::failure(systemText(errno));
     return {};
 }
@@ -334,8 +335,7 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
 
 FileResult SystemFileOperations::syncFolder(const QString &folder)
 {
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return FileResult::failure(systemText(errno));
     const int result = ::fsync(fd);

@@ -1,5 +1,7 @@
 #include "RegularFile.h"
 
+#include "NativeName.h"
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -12,7 +14,7 @@ RegularFile RegularFile::open(const QString &path)
     RegularFile result;
     // O_NONBLOCK makes the open of a FIFO return at once; on a regular file it changes nothing.
     const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
         result.reason = error == EACCES || error == EPERM

@@ -1,5 +1,6 @@
 #include "Volumes.h"
 
+#include "NativeName.h"
 #include "browser/PathRule.h"
 
 #include <QDir>
@@ -30,7 +31,7 @@ bool isUserMountPoint(const QString &root)
 
 QString openRoot(const QString &root)
 {
-    DIR *dir = ::opendir(QFile::encodeName(root).constData());
+    DIR *dir = ::opendir(nativePath(root).constData());
     if (!dir)
         return QString::fromLocal8Bit(std::strerror(errno));
     errno = 0;

@@ -1,5 +1,7 @@
 #include "MissingEntries.h"
 
+#include "platform/NativeName.h"
+
 #include <QFileInfo>
 
 namespace {
@@ -11,7 +13,7 @@ MissingEntries::MissingEntries(QObject *parent, Exists exists)
     : QObject(parent), m_watcher(this), m_exists(std::move(exists))
 {
     if (!m_exists)
-        m_exists = [](const QString &path) { return QFileInfo::exists(path); };
+        m_exists = [](const QString &path) { return statPath(path).has_value(); };
     // One look at a time, in order: a later look's answer is never overtaken by an older one.
     m_pool.setMaxThreadCount(1);
     m_gather.setSingleShot(true);
@@ -98,7 +100,7 @@ void MissingEntries::look(const QStringList &paths, const QStringList &folders)
                 missing.insert(path);
         QStringList there;
         for (const QString &folder : folders)
-            if (QFileInfo(folder).isDir())
+            if (isDirectoryPath(folder))
                 there.append(folder);
         QMetaObject::invokeMethod(
             this, [this, paths, missing, there] { take(paths, missing, there); },

@@ -2,6 +2,7 @@
 #include "browser/DetailsPanel.h"
 #include "browser/PathRule.h"
 #include "browser/WaveListing.h"
+#include "platform/NativeName.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,8 @@ private slots:
     void fullPathRule();
     void listsWaveFilesOnly();
     void sortsAsAFileManager();
-    void leavesOutNamesThatAreNotText();
+    void namesThatAreNotUtf8_data();
+    void namesThatAreNotUtf8();
     void unreadableDirectoryGivesTheSystemText();
     void panel_data();
     void panel();
@@ -79,17 +81,44 @@ void TestBrowserLogic::sortsAsAFileManager()
                                  "Chime.wav", "ding.wav"}));
 }
 
-void TestBrowserLogic::leavesOutNamesThatAreNotText()
+void TestBrowserLogic::namesThatAreNotUtf8_data()
 {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Latin-1, as old archives unpack")
+        << QByteArray("caf\xe9.wav") << "caf\uFFFD.wav";
+    QTest::newRow("UTF-8, untouched")
+        << QByteArray("caf\xc3\xa9 \xf0\x9f\x8e\xb5.wav") << QString::fromUtf8("café 🎵.wav");
+    QTest::newRow("overlong slash, encoded surrogate, past U+10FFFF")
+        << QByteArray("a\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80.wav")
+        << QString("a") + QString(9, QChar::ReplacementCharacter) + ".wav";
+    QTest::newRow("a sequence cut short, then a real character")
+        << QByteArray("\xe2\x82\xc3\xa9.wav") << QString::fromUtf8("\uFFFD\uFFFDé.wav");
+}
+
+void TestBrowserLogic::namesThatAreNotUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const QString name = pathFromNative(bytes);
+    QCOMPARE(nativePath(name), bytes);
+    QCOMPARE(shownName(name), shown);
+    QCOMPARE(hasForeignBytes(name), shown.contains(QChar::ReplacementCharacter));
+
+    // Listed, and the name it is listed by reaches the very file.
     QTemporaryDir dir;
     touch(dir.filePath("good.wav"));
-    // Latin-1 bytes in a UTF-8 locale: no text names this file, so it cannot be listed
-    // without some later operation reaching a different path.
-    const QByteArray bad = QFile::encodeName(dir.path()) + "/caf\xe9.wav";
-    const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+    const QByteArray path = nativePath(dir.path()) + '/' + bytes;
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
     QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, "RIFF", 4), 4);
     ::close(fd);
-    QCOMPARE(listWaveFiles(dir.path()).names, QStringList({"good.wav"}));
+    const QStringList names = listWaveFiles(dir.path()).names;
+    QCOMPARE(names.size(), 2);
+    QVERIFY(names.contains(name));
+    QCOMPARE(statPath(dir.filePath(name)).value().st_size, 4);
+    // Qt's own removal would not see it.
+    QCOMPARE(::unlink(path.constData()), 0);
 }
 
 void TestBrowserLogic::unreadableDirectoryGivesTheSystemText()
