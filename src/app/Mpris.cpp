@@ -1,5 +1,7 @@
 #include "Mpris.h"
 
+#include "platform/NativeName.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFileInfo>
@@ -64,7 +66,7 @@ QVariantMap Mpris::metadata() const
                QVariant::fromValue(QDBusObjectPath(
                    QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.starts()))));
     map.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
-    map.insert(QStringLiteral("xesam:title"), QFileInfo(path).fileName());
+    map.insert(QStringLiteral("xesam:title"), shownName(QFileInfo(path).fileName()));
     if (const qint64 length = m_control.lengthUs(path); length > 0)
         map.insert(QStringLiteral("mpris:length"), length);
     return map;

@@ -3,6 +3,7 @@
 #include "FileFacts.h"
 #include "PathRule.h"
 #include "WaveListing.h"
+#include "platform/NativeName.h"
 #include "ui/ListSelection.h"
 #include "ui/WaveToolTip.h"
 
@@ -20,6 +21,9 @@ QVariant WaveNamesModel::data(const QModelIndex &index, int role) const
 {
     if (role == Qt::ForegroundRole && index.isValid() && m_isUnplayable(index.row()))
         return m_disabledText;
+    // The name as stored keeps bytes that are not UTF-8; people see them replaced.
+    if (role == Qt::DisplayRole)
+        return shownName(QStringListModel::data(index, Qt::EditRole).toString());
     return QStringListModel::data(index, role);
 }
 
@@ -136,7 +140,7 @@ int FileList::listCount() const
 
 QString FileList::entry(int index) const
 {
-    return m_model->index(index).data().toString();
+    return m_model->index(index).data(Qt::EditRole).toString();
 }
 
 bool FileList::isSelected(int index) const
@@ -160,7 +164,7 @@ QStringList FileList::selectedNames() const
 QString FileList::fileName() const
 {
     const QModelIndex current = currentIndex();
-    return current.isValid() ? current.data().toString() : QString();
+    return current.isValid() ? current.data(Qt::EditRole).toString() : QString();
 }
 
 ChainSource FileList::chainSource() const

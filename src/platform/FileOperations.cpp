@@ -38,13 +38,14 @@ QString systemText(int error)
 // even for root, whose access checks always pass.
 FileResult checkDeletable(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return FileResult::failure(systemText(ENOENT));
-    if (info.isDir() && !info.isSymLink())
+    const std::optional<struct stat> status = lstatPath(path);
+    if (!status)
+        return FileResult::failure(systemText(errno));
+    if (S_ISLNK(status->st_mode))
+        return {};
+    if (S_ISDIR(status->st_mode))
         return FileResult::failure(systemText(EISDIR));
-    if (!info.isSymLink() &&
-        (!(info.permissions() & QFileDevice::WriteOwner) || !info.isWritable()))
+    if (!(status->st_mode & S_IWUSR) || ::access(nativePath(path).constData(), W_OK) != 0)
         return FileResult::failure(systemText(EACCES));
     return {};
 }
@@ -296,12 +297,12 @@ void removeLeftoverParts(const QString &folder)
 FileResult SystemFileOperations::copy(const QString &source, const QString &destination, Sync sync,
                                       const CopyProgress &progress)
 {
-    const QFileInfo sourceInfo(source);
-    if (!sourceInfo.isFile())
+    const std::optional<struct stat> sourceStatus = statPath(source);
+    if (!sourceStatus || !S_ISREG(sourceStatus->st_mode))
         return FileResult::failure(systemText(ENOENT));
-    const QFileInfo destinationInfo(destination);
-    if (destinationInfo.exists() || destinationInfo.isSymLink())
+    if (lstatPath(destination))
         return FileResult::failure(systemText(EEXIST));
+    const QFileInfo destinationInfo(destination); // for its folder: a plain string operation
 
     // Replaced by a FIFO since it was listed, the source must not hold the copy forever.
     const RegularFile in = RegularFile::open(source);
@@ -323,8 +324,9 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
     }
     if (sync == Sync::Durable && ::fsync(out.handle()) != 0)
         return FileResult::failure(systemText(errno));
-    out.setPermissions(sourceInfo.permissions());
-    out.setFileTime(sourceInfo.lastModified(), QFileDevice::FileModificationTime);
+    ::fchmod(out.handle(), sourceStatus->st_mode & 0777);
+    const timespec times[2] = {{0, UTIME_OMIT}, sourceStatus->st_mtim};
+    ::futimens(out.handle(), times);
     out.close();
     // Never over a file that appeared meanwhile; any other failure says its own reason.
     if (const int error = renameNoReplace(native(out.fileName()), native(destination)))

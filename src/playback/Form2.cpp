@@ -1,6 +1,7 @@
 #include "Form2.h"
 
 #include "Playback.h"
+#include "platform/NativeName.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
@@ -147,7 +148,7 @@ void Form2::setFacts(FileFacts *facts)
 void Form2::showName(const QString &upperCasedName, const QString &path)
 {
     m_playingPath = path;
-    Label5->setText(nameToShow(upperCasedName, fontMetrics(), Label5->width()));
+    Label5->setText(nameToShow(shownName(upperCasedName), fontMetrics(), Label5->width()));
 }
 
 double Form2::barWidth() const

@@ -3,6 +3,7 @@
 #include "FileDrag.h"
 #include "MissingEntries.h"
 #include "PlayList.h"
+#include "platform/NativeName.h"
 #include "ui/ListSelection.h"
 #include "ui/WaveToolTip.h"
 
@@ -29,6 +30,7 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
+        option->text = shownName(option->text);
         if (m_view.isMissing(index.row()))
             option->palette.setBrush(QPalette::Text,
                                      m_view.palette().brush(QPalette::Disabled, QPalette::Text));

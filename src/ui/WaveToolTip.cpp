@@ -2,6 +2,7 @@
 
 #include "browser/FileFacts.h"
 #include "browser/WaveDetails.h"
+#include "platform/NativeName.h"
 
 #include <QAbstractItemView>
 #include <QBuffer>
@@ -104,12 +105,22 @@ void WaveToolTip::listChanged()
 
 QString WaveToolTip::textFor(const QString &path)
 {
+    QString text = factsText(path);
+    // The name is ours to keep byte for byte; what other programs are handed is Qt's text.
+    if (hasForeignBytes(path))
+        text += QStringLiteral("<br>The name is not UTF-8: a drop or the sound editor may not "
+                               "find this file.");
+    return text;
+}
+
+QString WaveToolTip::factsText(const QString &path)
+{
     const std::optional<FileFacts::Facts> facts = m_facts.known(path);
     // Until a worker has looked at the file, its name: the window never waits for a disk.
     if (!facts)
-        return QFileInfo(path).fileName().toHtmlEscaped();
+        return shownName(QFileInfo(path).fileName()).toHtmlEscaped();
     if (m_missingIsOwnMessage && facts->missing())
-        return missingHtml(path);
+        return missingHtml(shownName(path));
     QString picture;
     if (facts->info.playable())
         if (const std::optional<WavePeaks> peaks = m_facts.peaks(path); peaks && peaks->columns > 0)

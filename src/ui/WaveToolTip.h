@@ -41,6 +41,7 @@ protected:
 
 private:
     void show();
+    QString factsText(const QString &path);
     FileFacts &m_facts;
     QWidget *m_target;
     PathAt m_pathAt;
