@@ -1,12 +1,12 @@
 #include "FileDrag.h"
 
 #include "browser/PathRule.h"
+#include "platform/NativeName.h"
 #include "platform/RegularFile.h"
 
 #include <QDrag>
 #include <QDropEvent>
 #include <QMimeData>
-#include <QUrl>
 #include <QWidget>
 #include <algorithm>
 
@@ -14,9 +14,38 @@ namespace {
 
 const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
 
-bool isDroppableWave(const QUrl &url)
+const QString uriListType = QStringLiteral("text/uri-list");
+
+// A file's URI made from its bytes, so that a name that is not UTF-8 reaches other programs
+// as it is on the disk (QUrl would carry its text, with the foreign bytes replaced).
+QByteArray fileUri(const QString &path)
 {
-    return url.isLocalFile() && isWaveFileName(url.fileName());
+    return "file://" + nativePath(path).toPercentEncoding("/");
+}
+
+// The local paths of a URI list (RFC 2483), decoded to the bytes they name; an empty string
+// for each URI that is not a local file.
+QStringList localPaths(const QMimeData &mime)
+{
+    QStringList paths;
+    for (QByteArray line : mime.data(uriListType).split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        QByteArray path;
+        if (line.startsWith("file:///"))
+            path = line.mid(7);
+        else if (line.startsWith("file://localhost/"))
+            path = line.mid(16);
+        paths.append(path.isEmpty() ? QString()
+                                    : pathFromNative(QByteArray::fromPercentEncoding(path)));
+    }
+    return paths;
+}
+
+bool isDroppableWave(const QString &path)
+{
+    return !path.isEmpty() && isWaveFileName(path.section(QLatin1Char('/'), -1));
 }
 
 } // namespace
@@ -35,13 +64,14 @@ FileDrag::FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidg
 QMimeData *FileDrag::mimeDataFor(const QStringList &paths, bool ours)
 {
     auto *mime = new QMimeData;
-    QList<QUrl> urls;
+    QByteArray uris;
     QByteArray gnome = "copy";
     for (const QString &path : paths) {
-        urls.append(QUrl::fromLocalFile(path));
-        gnome += '\n' + urls.last().toEncoded();
+        const QByteArray uri = fileUri(path);
+        uris += uri + "\r\n";
+        gnome += '\n' + uri;
     }
-    mime->setUrls(urls);
+    mime->setData(uriListType, uris);
     mime->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
     if (ours)
         mime->setData(internalDragType, QByteArray());
@@ -91,8 +121,8 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
             drag->accept();
             return true;
         }
-        const QList<QUrl> urls = drag->mimeData()->urls();
-        if (onPlayList && std::any_of(urls.begin(), urls.end(), isDroppableWave)) {
+        const QStringList dropped = localPaths(*drag->mimeData());
+        if (onPlayList && std::any_of(dropped.begin(), dropped.end(), isDroppableWave)) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
         } else {
@@ -105,10 +135,10 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
         emit droppedOnPlayList();
     } else if (onPlayList) {
         QStringList paths;
-        for (const QUrl &url : drag->mimeData()->urls()) {
+        for (const QString &path : localPaths(*drag->mimeData())) {
             // A FIFO or a folder named *.wav could never be played: it does not go in.
-            if (isDroppableWave(url) && isReadableRegularFile(url.toLocalFile()))
-                paths.append(url.toLocalFile());
+            if (isDroppableWave(path) && isReadableRegularFile(path))
+                paths.append(path);
         }
         emit filesDropped(paths);
     }

@@ -1,5 +1,7 @@
 #include "MessageBoxes.h"
 
+#include "platform/NativeName.h"
+
 #include <cstdio>
 
 namespace messages {
@@ -23,15 +25,16 @@ void settingsNotSavedAtClosing(const QString &location)
 
 void stop(QWidget *parent, const QString &text, const QString &title)
 {
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+    // A name in the text may hold bytes that are not UTF-8; they show as replacement characters.
+    QMessageBox box(QMessageBox::Critical, title, shownName(text), QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("messageBox"));
     box.exec();
 }
 
 bool confirm(QWidget *parent, const QString &text, const QString &title)
 {
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Ok | QMessageBox::Cancel,
-                    parent);
+    QMessageBox box(QMessageBox::Question, title, shownName(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
     box.setObjectName(QStringLiteral("messageBox"));
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok;

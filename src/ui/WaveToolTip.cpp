@@ -106,10 +106,10 @@ void WaveToolTip::listChanged()
 QString WaveToolTip::textFor(const QString &path)
 {
     QString text = factsText(path);
-    // The name is ours to keep byte for byte; what other programs are handed is Qt's text.
+    // Says why the name shows a replacement character: the file is reached all the same.
     if (hasForeignBytes(path))
-        text += QStringLiteral("<br>The name is not UTF-8: a drop or the sound editor may not "
-                               "find this file.");
+        text += QStringLiteral("<br>The name is not UTF-8: \uFFFD stands for each byte that "
+                               "is not.");
     return text;
 }
 

@@ -10,6 +10,7 @@
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
+#include "platform/NativeName.h"
 #include "playlist/PlayList.h"
 
 #include <QCheckBox>
@@ -26,6 +27,8 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 void write(const QString &path, const QByteArray &bytes = "RIFF")
@@ -518,16 +521,23 @@ void TestFileOps::theEditorGetsThePathAsOneArgument()
     QVERIFY(QFile::setPermissions(editor, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                               QFileDevice::ExeOwner));
     QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
-    const QString file = m_dir->filePath("my wavs/a;echo hacked.wav");
-    write(file);
     SystemDesktop desktop;
-    const EditorCommand command = editorCommandFor("'" + editor + "' --flag", file);
-    QVERIFY(desktop.startDetached(command.program, command.arguments));
-    QTRY_VERIFY(QFileInfo(log).size() > 0);
-    QFile f(log);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(f.readAll()), "--flag\n" + file + "\n");
-    QVERIFY(!desktop.startDetached(m_dir->filePath("no-such-editor"), {file}));
+    // A name that is not UTF-8 reaches the editor byte for byte.
+    for (const QString &file : {m_dir->filePath("my wavs/a;echo hacked.wav"),
+                                m_dir->filePath("my wavs/") + pathFromNative("caf\xe9.wav")}) {
+        QFile::remove(log);
+        const int fd = ::open(nativePath(file).constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        const EditorCommand command = editorCommandFor("'" + editor + "' --flag", file);
+        QVERIFY(desktop.startDetached(command.program, command.arguments));
+        QTRY_VERIFY(QFileInfo(log).size() > 0);
+        QFile f(log);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), "--flag\n" + nativePath(file) + "\n");
+        QCOMPARE(::unlink(nativePath(file).constData()), 0);
+    }
+    QVERIFY(!desktop.startDetached(m_dir->filePath("no-such-editor"), {log}));
 }
 
 void TestFileOps::aMissingEditorOffersTheChooserOnce()

@@ -4,6 +4,7 @@
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
+#include "platform/NativeName.h"
 #include "playlist/FileDrag.h"
 #include "playlist/MissingEntries.h"
 #include "playlist/PlayList.h"
@@ -21,7 +22,9 @@
 #include <QThread>
 #include <QToolTip>
 #include <QUrl>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -254,6 +257,13 @@ void TestPlayList::filesDroppedFromAFileManager()
                   QUrl("https://example.invalid/remote.wav"),
                   QUrl::fromLocalFile(m_dir->filePath("LOUD.WAV")),
                   QUrl::fromLocalFile(m_dir->filePath("b.wav"))});
+    // A name in Latin-1, as a file manager offers it: its bytes, percent-encoded.
+    const QString latin = m_dir->filePath(pathFromNative("caf\xe9.wav"));
+    const int fd = ::open(nativePath(latin).constData(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    const QByteArray latinUri = "file://" + nativePath(m_dir->path()) + "/caf%E9.wav";
+    mime.setData("text/uri-list", mime.data("text/uri-list") + latinUri + "\r\n");
     // Not taken by the file list.
     QDragEnterEvent enterFiles(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(form.File1->viewport(), &enterFiles);
@@ -262,9 +272,15 @@ void TestPlayList::filesDroppedFromAFileManager()
     QApplication::sendEvent(form.List1->viewport(), &enter);
     QVERIFY(enter.isAccepted());
     sendDrag(form.List1->viewport(), mime, QEvent::Drop);
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "LOUD.WAV"}));
+    QCOMPARE(form.playList().names()->stringList(),
+             QStringList({"b.wav", "LOUD.WAV", pathFromNative("caf\xe9.wav")}));
     QCOMPARE(form.playList().path(1), m_dir->filePath("LOUD.WAV"));
+    QCOMPARE(form.playList().path(2), latin);
     QCOMPARE(form.File1DragIcon(), form.Image1); // no picture changes for outside drags
+    // Offered to other programs by the same bytes.
+    std::unique_ptr<QMimeData> offered(FileDrag::mimeDataFor({latin}, false));
+    QCOMPARE(offered->data("text/uri-list").trimmed(), latinUri);
+    QCOMPARE(::unlink(nativePath(latin).constData()), 0);
 }
 
 void TestPlayList::entriesWhoseFileHasGoneAreMarked()
