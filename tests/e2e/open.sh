@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # "Open with" through the real program: the options answer without a display; a file given
 # at start plays in the window that opens; a later start with another file hands it to that
-# window, plays it there, and ends at once; two files handed over run a chain, which the
+# window, plays it there, and ends at once, also for a name that is not UTF-8; two files handed over run a chain, which the
 # desktop's media controls (MPRIS, through playerctl) follow, skip and stop. Run under
 # dbus-run-session.
 set -euo pipefail
@@ -15,6 +15,9 @@ sox -q -n -r 48000 -c 2 "$music/first take.wav" synth 1 sine 440 vol 0.5
 sox -q -n -r 48000 -c 2 "$music/second.wav" synth 0.5 sine 660 vol 0.5
 sox -q -n -r 48000 -c 2 "$music/long one.wav" synth 20 sine 330 vol 0.5
 sox -q -n -r 48000 -c 2 "$music/long two.wav" synth 20 sine 220 vol 0.5
+# A name in Latin-1, as old archives and memory cards unpack: not UTF-8.
+latin="$music/"$'caf\xe9.wav'
+sox -q -n -r 48000 -c 2 "$latin" synth 1.5 sine 550 vol 0.5
 
 "$program" --help | grep -q '^Usage: quillon-sonoret \[options\] \[PATH...\]' || fail "--help"
 "$program" --version | grep -qx 'quillon-sonoret 2.0' || fail "--version"
@@ -58,6 +61,16 @@ open_twice() {
         fail "the handed-over file played $heard s of 0.5 s"
     [ "$(xdotool search --onlyvisible --name '^Quillon Sonoret 2\.0$' | wc -l)" -eq 1 ] ||
         fail "a second window opened"
+
+    # The Latin-1 name is found and plays; media controls read it with a replacement character.
+    : >"$out"
+    HOME=$home XDG_RUNTIME_DIR=$home "$program" "$latin" || fail "the Latin-1 handover failed"
+    for _ in $(seq 100); do [ "$(player metadata xesam:title)" = "caf�.wav" ] && break; sleep 0.1; done
+    [ "$(player metadata xesam:title)" = "caf�.wav" ] ||
+        fail "the Latin-1 file's title read $(player metadata xesam:title)"
+    heard=$(heard_once_ended 1.45)
+    awk -v s="$heard" 'BEGIN { exit !(s >= 1.45 && s <= 1.6) }' ||
+        fail "the Latin-1 file played $heard s of 1.5 s"
 
     # Two files make a chain, which playerctl, as a desktop's media keys, follows and drives.
     dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.QuillonSonoret \
