@@ -124,6 +124,17 @@ void FileList::resizeEvent(QResizeEvent *event)
     m_marksTimer.start();
 }
 
+void FileList::focusInEvent(QFocusEvent *event)
+{
+    // A view given the focus by the keyboard makes its first row current; here nothing is
+    // current until someone chooses, so "Edit wav" never opens a file nobody chose. The
+    // arrow keys still start from the first row.
+    const bool hadCurrent = currentIndex().isValid();
+    MenuListView::focusInEvent(event);
+    if (!hadCurrent && currentIndex().isValid() && !selectionModel()->hasSelection())
+        selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
+}
+
 void FileList::showEntries(const QStringList &names)
 {
     m_model->setStringList(names);

@@ -488,9 +488,16 @@ void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
 {
     Form1 &form = *m_form;
     form.state.soundEditor = "audacity";
-    // A folder just read has no current entry: nothing starts on a file nobody chose.
+    // A folder just read has no current entry: nothing starts on a file nobody chose, also
+    // once the list has the keyboard's focus (a view makes its first row current then).
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.File1->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(form.File1->hasFocus());
     form.Command6_Click();
     QVERIFY(m_fakes->desktop.started.isEmpty());
+    QTest::keyClick(form.File1, Qt::Key_Down); // the keys start from the first row
+    QCOMPARE(form.File1->fileName(), QString("a.wav"));
     form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
     form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.value(0),
