@@ -74,8 +74,11 @@ void MissingEntries::setPaths(const QStringList &paths)
             m_unwatched.insert(it.key());
         }
     }
+    // A folder the system refuses (watches used up, a name Qt cannot carry) is looked at on
+    // activation, as those past the limit are.
     if (!toWatch.isEmpty())
-        m_watcher.addPaths(toWatch);
+        for (const QString &refused : m_watcher.addPaths(toWatch))
+            m_unwatched.insert(refused);
     look(added);
     if (changedAny)
         emit changed();

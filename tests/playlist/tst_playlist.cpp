@@ -341,6 +341,20 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     QTRY_VERIFY_WITH_TIMEOUT(stalled.isMissing(1), 5000);
     QVERIFY(!stalled.isMissing(0));
     QCOMPARE(int(askedByWindow), 0);
+
+    // A folder Qt's watcher cannot carry (its name is not UTF-8) is looked at on activation.
+    const QString foreign = m_dir->filePath(pathFromNative("caf\xe9"));
+    QCOMPARE(::mkdir(nativePath(foreign).constData(), 0755), 0);
+    const QString inside = foreign + "/x.wav";
+    ::close(::open(nativePath(inside).constData(), O_CREAT | O_WRONLY, 0644));
+    MissingEntries unwatched(nullptr);
+    unwatched.setPaths({inside});
+    QTest::qWait(50);
+    QVERIFY(!unwatched.isMissing(0));
+    QCOMPARE(::unlink(nativePath(inside).constData()), 0);
+    QCOMPARE(::rmdir(nativePath(foreign).constData()), 0);
+    unwatched.recheck();
+    QTRY_VERIFY_WITH_TIMEOUT(unwatched.isMissing(0), 2000);
 }
 
 void TestPlayList::dragsOfferTheFilesToOtherPrograms_data()
