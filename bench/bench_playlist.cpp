@@ -1,7 +1,7 @@
 // The play list with its largest count: 32,767 files added, added again (all duplicates),
 // then 16,000 selected ones removed, with the list view attached as in the window.
 #include "BenchCommon.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 #include "ui/ListSelection.h"
 
 #include <QApplication>
@@ -17,9 +17,9 @@ int main(int argc, char *argv[])
         const QString name = QStringLiteral("take%1.wav").arg(i);
         files.append({name, QStringLiteral("/home/anna/Sounds/session%1/").arg(i % 40) + name});
     }
-    PlayList list(nullptr);
+    PlayListModel list(nullptr);
     QListView view;
-    view.setModel(list.names());
+    view.setModel(&list);
     view.setSelectionMode(QAbstractItemView::ExtendedSelection);
     view.setUniformItemSizes(true);
     view.show();
@@ -40,16 +40,16 @@ int main(int argc, char *argv[])
 
     QItemSelection selection;
     for (int i = 0; i < removed; ++i)
-        selection.select(list.names()->index(i * 2), list.names()->index(i * 2));
+        selection.select(list.index(i * 2), list.index(i * 2));
     view.selectionModel()->select(selection, QItemSelectionModel::Select);
     t.restart();
     // What "R&emove from list" does: read the selection, then remove in one pass.
-    list.removeRows(selectedRowsOf(view.selectionModel()));
+    list.removeEntries(selectedRowsOf(view.selectionModel()));
     QApplication::processEvents();
     report("remove 16,000 selected", t.nsecsElapsed() / 1e6, "ms",
            QStringLiteral("goal < 300 ms; %1 left").arg(list.count()));
 
-    PlayList single(nullptr);
+    PlayListModel single(nullptr);
     t.restart();
     for (const auto &[name, path] : files)
         single.AddEntry(name, path);

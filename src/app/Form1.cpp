@@ -11,7 +11,7 @@
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "playback/Playback.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"
 #include "ui/AboutForm.h"
 #include "ui/Controls.h"
@@ -38,7 +38,7 @@ Form1::Form1(Services services, QWidget *parent)
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
       m_facts(new FileFacts(this)),
       m_playback(services.sound, services.waveLength, services.clock, m_facts),
-      m_playList(new PlayList(this))
+      m_playList(new PlayListModel(this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quillon Sonoret 2.0"));
@@ -98,7 +98,7 @@ void Form1::wirePlayList()
     connect(m_fileDrag, &FileDrag::overDriveList, this, &Form1::Drive1_DragOver);
     connect(m_fileDrag, &FileDrag::overBackground, this, &Form1::Form_DragOver);
     connect(m_fileDrag, &FileDrag::droppedOnPlayList, this, &Form1::List1_DragDrop);
-    connect(m_fileDrag, &FileDrag::filesDropped, m_playList, &PlayList::addFiles);
+    connect(m_fileDrag, &FileDrag::filesDropped, m_playList, &PlayListModel::addFiles);
     connect(File1, &FileList::mouseUp, this, &Form1::File1_MouseUp);
     connect(List1, &PlayListView::mouseUp, this, &Form1::List1_MouseUp);
     connect(File1, &FileList::menuKey, this, [this] {
@@ -312,8 +312,8 @@ void Form1::Copy()
     QList<int> done;
     {
         const QScopedValueRollback busy(m_transferring, true);
-        done = fileCommands::copyWithProgress(this, m_services.files,
-                                              m_playList->paths()->stringList(), indices, *choice);
+        done = fileCommands::copyWithProgress(this, m_services.files, m_playList->paths(), indices,
+                                              *choice);
     }
     List1->removeRows(done);
     List1->selectRowsLeft(indices, done);

@@ -26,7 +26,7 @@ class AboutForm;
 class CurrentDrive;
 class DriveList;
 class DriveNavigator;
-class PlayList;
+class PlayListModel;
 class QGroupBox;
 class QListView;
 class QListWidget;
@@ -70,7 +70,7 @@ public:
     SettingsState state;
     bool ChainFromFileList = false;
 
-    PlayList &playList() const { return *m_playList; }
+    PlayListModel &playList() const { return *m_playList; }
     Services &services() { return m_services; }
 
     // Lifecycle.
@@ -233,7 +233,7 @@ private:
     std::unique_ptr<CurrentDrive> m_currentDrive;
     FileFacts *m_facts;
     Playback m_playback;
-    PlayList *m_playList = nullptr;
+    PlayListModel *m_playList = nullptr;
     DriveNavigator *m_navigator = nullptr;
     QLabel *m_dragIcon = nullptr;
     FileDrag *m_fileDrag = nullptr;

@@ -5,7 +5,7 @@
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
@@ -46,7 +46,7 @@ void Form1::createControls()
     List1->setFacts(m_facts);
 
     List3 = placed<QListView>(this, "List3", twips::rect(120, 5280, 2535, 1035));
-    List3->setModel(m_playList->paths());
+    List3->setModel(m_playList->pathsModel());
     List3->setVisible(false);
 
     List2 = placed<QListWidget>(this, "List2", twips::rect(2760, 5280, 2535, 1035));

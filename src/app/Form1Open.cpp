@@ -4,7 +4,7 @@
 #include "Form1.h"
 #include "Mpris.h"
 #include "playback/NowPlaying.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 #include "ui/MessageBoxes.h"
 
 #include <QApplication>
@@ -65,13 +65,13 @@ void Form1::openPaths(const QStringList &paths)
     m_playList->addFiles(sorted.files);
     QSet<QString> wanted;
     for (const QString &file : sorted.files)
-        wanted.insert(PlayList::keyOf(file));
+        wanted.insert(PlayListModel::keyOf(file));
     QItemSelection selection;
     QList<int> rows;
     for (int row = 0; row < m_playList->count(); ++row) {
-        if (wanted.contains(PlayList::keyOf(m_playList->path(row)))) {
+        if (wanted.contains(PlayListModel::keyOf(m_playList->path(row)))) {
             rows.append(row);
-            selection.select(m_playList->names()->index(row), m_playList->names()->index(row));
+            selection.select(m_playList->index(row), m_playList->index(row));
         }
     }
     List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);

@@ -28,6 +28,7 @@ public:
     // The play list's full paths, index for index; looks at the files new to it.
     void setPaths(const QStringList &paths);
     bool isMissing(int index) const { return m_missing.contains(m_paths.value(index)); }
+    bool isMissing(const QString &path) const { return m_missing.contains(path); }
     // Looks again at the files of the folders that are not watched (on activation).
     void recheck();
 

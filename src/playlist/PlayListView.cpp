@@ -1,8 +1,7 @@
 #include "PlayListView.h"
 
 #include "FileDrag.h"
-#include "MissingEntries.h"
-#include "PlayList.h"
+#include "PlayListModel.h"
 #include "platform/NativeName.h"
 #include "ui/ListSelection.h"
 #include "ui/WaveToolTip.h"
@@ -11,7 +10,6 @@
 #include <QScopedValueRollback>
 #include <QSet>
 #include <QStyledItemDelegate>
-#include <QTimer>
 
 namespace {
 
@@ -21,43 +19,31 @@ namespace {
 class MissingDelegate final : public QStyledItemDelegate
 {
 public:
-    MissingDelegate(const PlayListView &view)
-        : QStyledItemDelegate(const_cast<PlayListView *>(&view)), m_view(view)
-    {
-    }
+    explicit MissingDelegate(QWidget *view) : QStyledItemDelegate(view), m_view(view) {}
 
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
         option->text = shownName(option->text);
-        if (m_view.isMissing(index.row()))
+        if (index.data(PlayListModel::MissingRole).toBool())
             option->palette.setBrush(QPalette::Text,
-                                     m_view.palette().brush(QPalette::Disabled, QPalette::Text));
+                                     m_view->palette().brush(QPalette::Disabled, QPalette::Text));
     }
 
 private:
-    const PlayListView &m_view;
+    QWidget *m_view;
 };
 
 } // namespace
 
-PlayListView::PlayListView(PlayList &list, QWidget *parent)
-    : MenuListView(parent), m_list(list), m_missing(new MissingEntries(this))
+PlayListView::PlayListView(PlayListModel &list, QWidget *parent)
+    : MenuListView(parent), m_list(list)
 {
-    setModel(list.names());
-    setItemDelegate(new MissingDelegate(*this));
+    setModel(&list);
+    setItemDelegate(new MissingDelegate(this));
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
-    // Adding thousands of files one by one looks at the files once, when they are all in.
-    auto *lookAgain = new QTimer(this);
-    lookAgain->setSingleShot(true);
-    connect(lookAgain, &QTimer::timeout, this,
-            [this] { m_missing->setPaths(m_list.paths()->stringList()); });
-    connect(list.paths(), &QAbstractItemModel::modelReset, lookAgain, qOverload<>(&QTimer::start));
-    connect(list.paths(), &QAbstractItemModel::rowsInserted, lookAgain,
-            qOverload<>(&QTimer::start));
-    connect(m_missing, &MissingEntries::changed, viewport(), qOverload<>(&QWidget::update));
 }
 
 void PlayListView::selectRowsLeft(const QList<int> &wanted, const QList<int> &done)
@@ -71,7 +57,7 @@ void PlayListView::selectRowsLeft(const QList<int> &wanted, const QList<int> &do
             continue;
         const auto before = std::lower_bound(sortedDone.begin(), sortedDone.end(), row);
         const int now = row - int(before - sortedDone.begin());
-        selection.select(m_list.names()->index(now), m_list.names()->index(now));
+        selection.select(m_list.index(now), m_list.index(now));
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
@@ -91,12 +77,12 @@ void PlayListView::startDrag(Qt::DropActions)
 
 bool PlayListView::isMissing(int row) const
 {
-    return m_missing->isMissing(row);
+    return m_list.index(row).data(PlayListModel::MissingRole).toBool();
 }
 
 void PlayListView::recheckMissing()
 {
-    m_missing->recheck();
+    m_list.recheckMissing();
 }
 
 void PlayListView::setFacts(FileFacts *facts)
@@ -146,12 +132,11 @@ void PlayListView::removeRows(const QList<int> &rows)
         if (row == current)
             newCurrent = row - removedBefore;
     }
-    m_list.removeRows(rows);
+    m_list.removeEntries(rows);
     QItemSelection selection;
     for (int row : keep)
-        selection.select(m_list.names()->index(row), m_list.names()->index(row));
+        selection.select(m_list.index(row), m_list.index(row));
     if (newCurrent >= 0)
-        selectionModel()->setCurrentIndex(m_list.names()->index(newCurrent),
-                                          QItemSelectionModel::NoUpdate);
+        selectionModel()->setCurrentIndex(m_list.index(newCurrent), QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::Select);
 }

@@ -4,8 +4,7 @@
 #include "ui/MenuListView.h"
 
 class FileFacts;
-class MissingEntries;
-class PlayList;
+class PlayListModel;
 
 // List1: the play list's names, with extended selection. Taking rows off keeps the
 // selection and the current entry of the rows that stay, as a user expects after removing
@@ -14,7 +13,7 @@ class PlayListView final : public MenuListView
 {
     Q_OBJECT
 public:
-    PlayListView(PlayList &list, QWidget *parent);
+    PlayListView(PlayListModel &list, QWidget *parent);
     // Gives each entry the tooltip of its file's details, or "Missing: <path>".
     void setFacts(FileFacts *facts);
 
@@ -39,7 +38,6 @@ protected:
     void startDrag(Qt::DropActions supportedActions) override;
 
 private:
-    PlayList &m_list;
-    MissingEntries *m_missing;
+    PlayListModel &m_list;
     bool m_dragging = false;
 };

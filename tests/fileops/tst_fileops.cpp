@@ -11,7 +11,7 @@
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
 #include "platform/NativeName.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -308,8 +308,8 @@ void TestFileOps::onlyTheSelectedEntryIsCopied()
     ModalAnswerer answerer;
     copyThrough(copyTo(m_to), answerer);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"b.wav"}));
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
-    QCOMPARE(form.playList().paths()->stringList(),
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav"}));
+    QCOMPARE(form.playList().paths(),
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("c.wav")}));
 }
 
@@ -361,7 +361,7 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     QCOMPARE(answerer.seen[0].text, QString("Error while copying ..."));
     QCOMPARE(form.File1->listCount(), 1); // only b.wav is left in the shown folder
     // The source that stayed keeps its entry, selected, as a failed copy does.
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
     QCOMPARE(form.playList().path(0), m_dir->filePath("b.wav"));
     QCOMPARE(form.selectedPlayListRows(), QList<int>({0}));
     QFile moved(m_dir->filePath("to/c.wav"));
@@ -397,7 +397,7 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     QVERIFY(QFile::exists(m_dir->filePath("elsewhere.wav")));
     QVERIFY(!QFile::exists(m_dir->filePath("to/elsewhere.wav")));
     // Failed entries stay listed and selected, paired with their paths.
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "b.wav", "c.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "b.wav", "c.wav"}));
     QCOMPARE(form.playList().path(2), m_dir->filePath("c.wav"));
     QCOMPARE(form.selectedPlayListRows(), QList<int>({0, 2}));
 
@@ -478,10 +478,10 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     QCOMPARE(QDir(m_to).entryList(QDir::Files | QDir::Hidden), QStringList({"a.wav"}));
     QCOMPARE(QFile::exists(m_dir->filePath("a.wav")), !move);
     QVERIFY(QFile::exists(m_dir->filePath("b.wav")));
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "c.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"b.wav", "c.wav"}));
     QCOMPARE(form.List1->selectedRows(), QList<int>({0, 1}));
     QVERIFY(!QApplication::overrideCursor());
-    QTRY_COMPARE(form.playList().names()->stringList(), QStringList({"b.wav", "c.wav", "d.wav"}));
+    QTRY_COMPARE(form.playList().names(), QStringList({"b.wav", "c.wav", "d.wav"}));
 }
 
 void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()

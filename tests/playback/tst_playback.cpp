@@ -5,7 +5,7 @@
 #include "browser/FileList.h"
 #include "playback/ChainPlayer.h"
 #include "playback/Form2.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -133,7 +133,7 @@ void TestPlayback::twoSelectedOpenTheChainWindow()
     QVERIFY(form.ChainFromFileList);
     QCOMPARE(m_fakes->sound.played,
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("c.wav")}));
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"a.wav"}));
     QCOMPARE(form.chainPlayer().AbortRequest, true);
 
     // From the play list: the add button is off.

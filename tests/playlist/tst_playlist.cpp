@@ -7,7 +7,7 @@
 #include "platform/NativeName.h"
 #include "playlist/FileDrag.h"
 #include "playlist/MissingEntries.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 
 #include <QDir>
 #include <QHelpEvent>
@@ -36,7 +36,7 @@ class TestPlayList : public QObject, protected FormFixture
     Q_OBJECT
 private slots:
     void init();
-    void addEntryKeepsTheListsInStep();
+    void oneModelHoldsTheNamesAndThePaths();
     void addingTwiceAndFromTwoFolders();
     void addingFromTheRootJoinsOneSlash();
     void fiveSelectedAreAddedInFileListOrder();
@@ -60,19 +60,31 @@ void TestPlayList::init()
     makeForm();
 }
 
-void TestPlayList::addEntryKeepsTheListsInStep()
+void TestPlayList::oneModelHoldsTheNamesAndThePaths()
 {
-    PlayList list(nullptr);
+    PlayListModel list(nullptr);
     QVERIFY(list.AddEntry("ding.wav", "/s/ding.wav"));
     QVERIFY(!list.AddEntry("ding.wav", "  /s/ding.wav  ")); // trimmed: the same entry
     QVERIFY(!list.AddEntry("x.wav", "   "));                // no path: nothing
     // Linux tells these two files apart, so both may be listed.
     QVERIFY(list.AddEntry("Ding.wav", "/s/Ding.wav"));
-    QCOMPARE(list.names()->stringList(), QStringList({"ding.wav", "Ding.wav"}));
-    QCOMPARE(list.paths()->stringList(), QStringList({"/s/ding.wav", "/s/Ding.wav"}));
-    list.removeRows({0});
+    QCOMPARE(list.names(), QStringList({"ding.wav", "Ding.wav"}));
+    QCOMPARE(list.paths(), QStringList({"/s/ding.wav", "/s/Ding.wav"}));
+    list.removeEntries({0});
     QVERIFY(list.AddEntry("ding.wav", "/s/ding.wav")); // gone, so it may come back
-    QCOMPARE(list.paths()->stringList(), QStringList({"/s/Ding.wav", "/s/ding.wav"}));
+    QCOMPARE(list.paths(), QStringList({"/s/Ding.wav", "/s/ding.wav"}));
+    // List1 shows the names, List3 the paths of the same rows; neither file is there.
+    QCOMPARE(list.index(1).data().toString(), QString("ding.wav"));
+    QCOMPARE(list.pathsModel()->index(1, 0).data().toString(), QString("/s/ding.wav"));
+    QTRY_VERIFY(list.index(0).data(PlayListModel::MissingRole).toBool());
+    QTRY_VERIFY(list.index(1).data(PlayListModel::MissingRole).toBool());
+    // Adds come as one insertion of the new rows only, duplicates left out.
+    QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
+    QCOMPARE(list.addFiles({"/s/a.wav", "/s/ding.wav", "/s/b.wav"}), 2);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(inserted.first().value(1).toInt(), 2);
+    QCOMPARE(inserted.first().value(2).toInt(), 3);
+    QCOMPARE(list.pathsModel()->rowCount(), 4);
     list.clear();
     QCOMPARE(list.count(), 0);
     QVERIFY(list.AddEntry("Ding.wav", "/s/Ding.wav"));
@@ -88,8 +100,8 @@ void TestPlayList::addingTwiceAndFromTwoFolders()
     form.Dir1->setPath(m_dir->filePath("other"));
     selectRows(form.File1, {0});
     form.Command3_Click();
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "a.wav"}));
-    QCOMPARE(form.playList().paths()->stringList(),
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "a.wav"}));
+    QCOMPARE(form.playList().paths(),
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("other/a.wav")}));
     QCOMPARE(form.List3->model()->rowCount(), form.List1->model()->rowCount());
 }
@@ -127,8 +139,7 @@ void TestPlayList::fiveSelectedAreAddedInFileListOrder()
     // those already there and without them again.
     selectRows(form.File1, {4, 0, 2, 1, 3});
     form.Command3_Click();
-    QCOMPARE(form.playList().names()->stringList(),
-             QStringList({"b.wav", "d.wav", "a.wav", "c.wav", "e.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"b.wav", "d.wav", "a.wav", "c.wav", "e.wav"}));
     for (int i = 0; i < 5; ++i)
         QCOMPARE(form.playList().path(i), m_dir->filePath(form.playList().name(i)));
 }
@@ -140,8 +151,8 @@ void TestPlayList::removingKeepsOrderSelectionAndPairing()
     form.Command3_Click();
     selectRows(form.List1, {1, 3});
     form.Command4_Click();
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav", "e.wav"}));
-    QCOMPARE(form.playList().paths()->stringList(),
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav", "e.wav"}));
+    QCOMPARE(form.playList().paths(),
              QStringList(
                  {m_dir->filePath("a.wav"), m_dir->filePath("c.wav"), m_dir->filePath("e.wav")}));
     QVERIFY(form.selectedPlayListRows().isEmpty());
@@ -213,7 +224,7 @@ void TestPlayList::dropOnThePlayListAddsTheSelection()
     QApplication::sendEvent(&form, &onBackground);
     QCOMPARE(form.playList().count(), 0);
     sendDrag(form.List1->viewport(), mime, QEvent::Drop);
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav"}));
 }
 
 void TestPlayList::dragPictureFollowsThePointer()
@@ -272,7 +283,7 @@ void TestPlayList::filesDroppedFromAFileManager()
     QApplication::sendEvent(form.List1->viewport(), &enter);
     QVERIFY(enter.isAccepted());
     sendDrag(form.List1->viewport(), mime, QEvent::Drop);
-    QCOMPARE(form.playList().names()->stringList(),
+    QCOMPARE(form.playList().names(),
              QStringList({"b.wav", "LOUD.WAV", pathFromNative("caf\xe9.wav")}));
     QCOMPARE(form.playList().path(1), m_dir->filePath("LOUD.WAV"));
     QCOMPARE(form.playList().path(2), latin);

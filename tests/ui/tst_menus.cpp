@@ -4,7 +4,7 @@
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
-#include "playlist/PlayList.h"
+#include "playlist/PlayListModel.h"
 #include "ui/AboutForm.h"
 #include "ui/Form5.h"
 
@@ -229,14 +229,12 @@ void TestMenus::itemsRunTheirCommands()
     rightClick(form.File1->viewport());
     QCOMPARE(form.playList().count(), 2);
 
-    form.List1->selectionModel()->select(form.playList().names()->index(0),
-                                         QItemSelectionModel::Select);
+    form.List1->selectionModel()->select(form.playList().index(0), QItemSelectionModel::Select);
     answerer.onMenu = choose("&Remove");
     rightClick(form.List1->viewport());
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
 
-    form.List1->selectionModel()->select(form.playList().names()->index(0),
-                                         QItemSelectionModel::Select);
+    form.List1->selectionModel()->select(form.playList().index(0), QItemSelectionModel::Select);
     const double before = m_fakes->clock.now;
     answerer.onMenu = choose("&Play");
     rightClick(form.List1->viewport());
@@ -295,9 +293,9 @@ void TestMenus::aHandoverWaitsForTheOpenMenu()
     rightClick(form.File1->viewport());
     QCOMPARE(folderUnderMenu, folder);
     QCOMPARE(countUnderMenu, 0);
-    QCOMPARE(form.playList().names()->stringList().value(0), QString("a.wav"));
+    QCOMPARE(form.playList().names().value(0), QString("a.wav"));
     QTRY_COMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("sub/c.wav")}));
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"a.wav", "c.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav"}));
 }
 
 void TestMenus::exitWritesWhatTheCloseBoxWrites()
@@ -354,7 +352,7 @@ void TestMenus::usualKeysRunTheirCommands()
     QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
     QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
     QTest::keyClick(form.File1, Qt::Key_Insert);
-    QCOMPARE(form.playList().names()->stringList(), QStringList({"b.wav"}));
+    QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
 
     // F5 reads the folder again and keeps the selection.
     touch(m_dir->filePath("c.wav"));

@@ -1,0 +1,164 @@
+#include "PlayListModel.h"
+
+#include "MissingEntries.h"
+#include "browser/PathRule.h"
+
+#include <QIdentityProxyModel>
+#include <QTimer>
+
+namespace {
+
+// The play list seen through its paths.
+class PathsModel final : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            role = PlayListModel::PathRole;
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+} // namespace
+
+PlayListModel::PlayListModel(QObject *parent)
+    : QAbstractListModel(parent), m_pathsModel(new PathsModel(this)),
+      m_missing(new MissingEntries(this))
+{
+    static_cast<PathsModel *>(m_pathsModel)->setSourceModel(this);
+    // Adding thousands of files one by one looks at the files once, when they are all in.
+    auto *lookAgain = new QTimer(this);
+    lookAgain->setSingleShot(true);
+    connect(lookAgain, &QTimer::timeout, this, [this] { m_missing->setPaths(paths()); });
+    connect(this, &QAbstractItemModel::modelReset, lookAgain, qOverload<>(&QTimer::start));
+    connect(this, &QAbstractItemModel::rowsInserted, lookAgain, qOverload<>(&QTimer::start));
+    connect(m_missing, &MissingEntries::changed, this, [this] {
+        if (count() > 0)
+            emit dataChanged(index(0), index(count() - 1), {MissingRole});
+    });
+}
+
+void PlayListModel::recheckMissing()
+{
+    m_missing->recheck();
+}
+
+int PlayListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant PlayListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Entry &entry = m_entries[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return entry.name;
+    case PathRole:
+        return entry.path;
+    case MissingRole:
+        // By path: between a change of rows and the next look, the rows of the look differ.
+        return m_missing->isMissing(entry.path);
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> PlayListModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QAbstractListModel::roleNames();
+    names.insert(PathRole, "path");
+    return names;
+}
+
+QStringList PlayListModel::names() const
+{
+    QStringList names;
+    names.reserve(count());
+    for (const Entry &entry : m_entries)
+        names.append(entry.name);
+    return names;
+}
+
+QStringList PlayListModel::paths() const
+{
+    QStringList paths;
+    paths.reserve(count());
+    for (const Entry &entry : m_entries)
+        paths.append(entry.path);
+    return paths;
+}
+
+QString PlayListModel::keyOf(const QString &path)
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    return path.trimmed().toUpper();
+#else
+    // Linux file systems tell /s/Ding.wav and /s/ding.wav apart: so do we.
+    return path.trimmed();
+#endif
+}
+
+bool PlayListModel::AddEntry(const QString &name, const QString &path)
+{
+    return addEntries({{name, path}}) == 1;
+}
+
+int PlayListModel::addEntries(const QList<std::pair<QString, QString>> &entries)
+{
+    QList<Entry> added;
+    for (const auto &[name, path] : entries) {
+        const QString key = keyOf(path);
+        if (key.isEmpty() || m_keys.contains(key))
+            continue;
+        m_keys.insert(key);
+        added.append({name, path});
+    }
+    if (added.isEmpty())
+        return 0;
+    beginInsertRows({}, count(), count() + static_cast<int>(added.size()) - 1);
+    m_entries += added;
+    endInsertRows();
+    return static_cast<int>(added.size());
+}
+
+int PlayListModel::addFiles(const QStringList &paths)
+{
+    QList<std::pair<QString, QString>> entries;
+    entries.reserve(paths.size());
+    for (const QString &path : paths)
+        entries.append({fileNameOf(path), path});
+    return addEntries(entries);
+}
+
+void PlayListModel::removeEntries(const QList<int> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    const QSet<int> gone(rows.begin(), rows.end());
+    // One reset for the whole removal: a row-by-row removal of thousands keeps the views busy.
+    beginResetModel();
+    QList<Entry> kept;
+    kept.reserve(count());
+    for (int i = 0; i < count(); ++i) {
+        if (gone.contains(i))
+            m_keys.remove(keyOf(m_entries[i].path));
+        else
+            kept.append(m_entries[i]);
+    }
+    m_entries = std::move(kept);
+    endResetModel();
+}
+
+void PlayListModel::clear()
+{
+    beginResetModel();
+    m_entries.clear();
+    m_keys.clear();
+    endResetModel();
+}
