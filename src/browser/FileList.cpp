@@ -11,32 +11,88 @@
 #include <QScrollBar>
 #include <algorithm>
 
-WaveNamesModel::WaveNamesModel(QObject *parent, IsUnplayable isUnplayable, QColor disabledText)
-    : QStringListModel(parent), m_isUnplayable(std::move(isUnplayable)),
-      m_disabledText(disabledText)
+WaveFolderModel::WaveFolderModel(QObject *parent, QColor disabledText)
+    : QAbstractListModel(parent), m_disabledText(disabledText)
 {
 }
 
-QVariant WaveNamesModel::data(const QModelIndex &index, int role) const
+void WaveFolderModel::setFacts(FileFacts *facts)
 {
-    if (role == Qt::ForegroundRole && index.isValid() && m_isUnplayable(index.row()))
-        return m_disabledText;
-    // The name as stored keeps bytes that are not UTF-8; people see them replaced.
-    if (role == Qt::DisplayRole)
-        return shownName(QStringListModel::data(index, Qt::EditRole).toString());
-    return QStringListModel::data(index, role);
+    m_facts = facts;
+    connect(facts, &FileFacts::infoReady, this, &WaveFolderModel::factsArrived);
+}
+
+void WaveFolderModel::setEntries(const QString &folder, const QStringList &names)
+{
+    beginResetModel();
+    m_folder = folder;
+    m_names = names;
+    m_rows.clear();
+    endResetModel();
+}
+
+QString WaveFolderModel::path(int row) const
+{
+    return row >= 0 && row < m_names.size() ? fullPath(m_folder, m_names[row]) : QString();
+}
+
+int WaveFolderModel::rowOf(const QString &name) const
+{
+    if (m_rows.isEmpty() && !m_names.isEmpty()) {
+        m_rows.reserve(m_names.size());
+        for (int row = 0; row < m_names.size(); ++row)
+            m_rows.insert(m_names[row], row);
+    }
+    return m_rows.value(name, -1);
+}
+
+void WaveFolderModel::factsArrived(const QString &path)
+{
+    const QString name = fileNameOf(path);
+    if (fullPath(m_folder, name) != path)
+        return; // another folder's file, read for a tooltip
+    if (const int row = rowOf(name); row >= 0)
+        emit dataChanged(index(row), index(row), {Qt::ForegroundRole, PlayableRole, ProblemRole});
+}
+
+int WaveFolderModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_names.size());
+}
+
+QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const QString &name = m_names[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        return shownName(name);
+    case Qt::EditRole:
+    case NameRole:
+        return name;
+    case PathRole:
+        return fullPath(m_folder, name);
+    case Qt::ForegroundRole:
+    case PlayableRole:
+    case ProblemRole: {
+        const auto facts = m_facts ? m_facts->known(fullPath(m_folder, name)) : std::nullopt;
+        if (!facts)
+            return {};
+        if (role == PlayableRole)
+            return facts->info.playable();
+        if (role == ProblemRole)
+            return facts->info.problem;
+        return facts->info.playable() ? QVariant() : QVariant(m_disabledText);
+    }
+    default:
+        return {};
+    }
 }
 
 FileList::FileList(QWidget *parent)
-    : MenuListView(parent), m_model(new WaveNamesModel(
-                                this,
-                                [this](int row) {
-                                    if (!m_facts)
-                                        return false;
-                                    const auto facts = m_facts->known(fullPath(m_path, entry(row)));
-                                    return facts && !facts->info.playable();
-                                },
-                                palette().color(QPalette::Disabled, QPalette::Text)))
+    : MenuListView(parent),
+      m_model(new WaveFolderModel(this, palette().color(QPalette::Disabled, QPalette::Text)))
 {
     setModel(m_model);
     m_marksTimer.setSingleShot(true);
@@ -53,21 +109,19 @@ QString FileList::setPath(const QString &path)
     WaveListing listing = listWaveFiles(path);
     if (!listing.ok())
         return listing.error;
-    m_path = path;
-    showEntries(listing.names);
+    showEntries(path, listing.names);
     return {};
 }
 
 void FileList::showUnreadable(const QString &path)
 {
-    m_path = path;
-    showEntries({});
+    showEntries(path, {});
 }
 
 void FileList::refresh()
 {
     // A directory that vanished shows as empty rather than as stale names.
-    showEntries(listWaveFiles(m_path).names);
+    showEntries(path(), listWaveFiles(path()).names);
 }
 
 void FileList::rereadKeepingSelection()
@@ -76,16 +130,13 @@ void FileList::rereadKeepingSelection()
     const QString current = fileName();
     const int scrolled = verticalScrollBar()->value();
     refresh();
-    const QStringList names = m_model->stringList();
     QItemSelection selection;
     for (const QString &name : selected) {
-        if (const qsizetype row = names.indexOf(name); row >= 0)
-            selection.select(m_model->index(static_cast<int>(row)),
-                             m_model->index(static_cast<int>(row)));
+        if (const int row = m_model->rowOf(name); row >= 0)
+            selection.select(m_model->index(row), m_model->index(row));
     }
-    if (const qsizetype row = names.indexOf(current); row >= 0)
-        selectionModel()->setCurrentIndex(m_model->index(static_cast<int>(row)),
-                                          QItemSelectionModel::NoUpdate);
+    if (const int row = m_model->rowOf(current); row >= 0)
+        selectionModel()->setCurrentIndex(m_model->index(row), QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::Select);
     verticalScrollBar()->setValue(scrolled);
 }
@@ -93,13 +144,9 @@ void FileList::rereadKeepingSelection()
 void FileList::setFacts(FileFacts *facts)
 {
     m_facts = facts;
-    connect(facts, &FileFacts::infoReady, this, [this] {
-        if (m_model->rowCount() > 0)
-            emit m_model->dataChanged(m_model->index(0), m_model->index(m_model->rowCount() - 1),
-                                      {Qt::ForegroundRole});
-    });
+    m_model->setFacts(facts);
     WaveToolTip::forList(
-        *facts, this, [this](int row) { return fullPath(m_path, entry(row)); }, false);
+        *facts, this, [this](int row) { return m_model->path(row); }, false);
     m_marksTimer.start();
 }
 
@@ -114,7 +161,7 @@ void FileList::requestMarks()
     const int end = last.isValid() ? last.row() : m_model->rowCount() - 1;
     QStringList paths;
     for (int row = first.row(); row <= end; ++row)
-        paths.append(fullPath(m_path, entry(row)));
+        paths.append(m_model->path(row));
     m_facts->requestInfo(paths);
 }
 
@@ -135,9 +182,9 @@ void FileList::focusInEvent(QFocusEvent *event)
         selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
 }
 
-void FileList::showEntries(const QStringList &names)
+void FileList::showEntries(const QString &folder, const QStringList &names)
 {
-    m_model->setStringList(names);
+    m_model->setEntries(folder, names);
     m_marksTimer.start();
     // Nothing is current after a listing: "Edit wav" acts on a file someone chose, never on
     // the first one by default.
@@ -151,7 +198,7 @@ int FileList::listCount() const
 
 QString FileList::entry(int index) const
 {
-    return m_model->index(index).data(Qt::EditRole).toString();
+    return m_model->name(index);
 }
 
 bool FileList::isSelected(int index) const
@@ -182,7 +229,7 @@ ChainSource FileList::chainSource() const
 {
     return {[this] { return listCount(); }, [this](int i) { return isSelected(i); },
             [this](int i) {
-                return ChainEntry{fullPath(m_path, entry(i)), entry(i)};
+                return ChainEntry{m_model->path(i), entry(i)};
             }};
 }
 

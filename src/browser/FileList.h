@@ -3,24 +3,53 @@
 #include "playback/ChainPlayer.h"
 #include "ui/MenuListView.h"
 
-#include <QStringListModel>
+#include <QAbstractListModel>
+#include <QHash>
 #include <QTimer>
 
 class FileFacts;
 
-// The names of File1; an entry that cannot be played is drawn in the disabled text colour
-// once a worker has looked at it.
-class WaveNamesModel final : public QStringListModel
+// The wave files of one folder, the data of File1: each file's name, its full path, and
+// what the workers found out about it. FileFacts answers file by file, and each answer
+// changes that row alone; an entry that cannot be played is drawn in the disabled text
+// colour once a worker has looked at it.
+class WaveFolderModel final : public QAbstractListModel
 {
     Q_OBJECT
 public:
-    using IsUnplayable = std::function<bool(int row)>;
-    WaveNamesModel(QObject *parent, IsUnplayable isUnplayable, QColor disabledText);
-    QVariant data(const QModelIndex &index, int role) const override;
+    enum Role
+    {
+        // The name as it is on the disk (bytes that are not UTF-8 kept); DisplayRole shows
+        // them replaced.
+        NameRole = Qt::UserRole + 1,
+        PathRole,
+        // Known once a worker has read the file: whether it plays, else why not.
+        PlayableRole,
+        ProblemRole,
+    };
+    WaveFolderModel(QObject *parent, QColor disabledText);
+
+    void setFacts(FileFacts *facts);
+    // A fresh listing of folder.
+    void setEntries(const QString &folder, const QStringList &names);
+
+    QString folder() const { return m_folder; }
+    QString name(int row) const { return m_names.value(row); }
+    QString path(int row) const;
+    // The row of a name, or -1.
+    int rowOf(const QString &name) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
-    IsUnplayable m_isUnplayable;
+    void factsArrived(const QString &path);
+    FileFacts *m_facts = nullptr;
     QColor m_disabledText;
+    QString m_folder;
+    QStringList m_names;
+    // Made when first asked: most listings are never searched by name.
+    mutable QHash<QString, int> m_rows;
 };
 
 // File1: the wave files of one directory, with extended selection.
@@ -34,7 +63,7 @@ public:
     // workers read for the rows in view only.
     void setFacts(FileFacts *facts);
 
-    QString path() const { return m_path; }
+    QString path() const { return m_model->folder(); }
     // Reads the directory; nothing is selected afterwards. Empty, or the system's text when
     // the directory cannot be read (the list then keeps what it showed).
     QString setPath(const QString &path);
@@ -71,11 +100,10 @@ protected:
 
 private:
     // Fresh entries, none selected.
-    void showEntries(const QStringList &names);
+    void showEntries(const QString &folder, const QStringList &names);
     // Asks the workers about the rows in view, once the list has settled.
     void requestMarks();
-    QString m_path;
-    WaveNamesModel *m_model;
+    WaveFolderModel *m_model;
     FileFacts *m_facts = nullptr;
     QTimer m_marksTimer;
 };

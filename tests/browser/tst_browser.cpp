@@ -276,6 +276,7 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     list.setFacts(&facts);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QSignalSpy changedRows(list.model(), &QAbstractItemModel::dataChanged);
     QVERIFY(list.setPath(folder).isEmpty());
     QCOMPARE(list.listCount(), count);
     QCOMPARE(reads, 0); // the listing itself opens nothing
@@ -287,6 +288,10 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     QTRY_COMPARE_WITH_TIMEOUT(colourOf(0), QVariant(disabled), 5000);
     const int visible = list.indexAt(QPoint(1, list.viewport()->height() - 1)).row() + 1;
     QTRY_COMPARE_WITH_TIMEOUT(int(reads), visible, 5000);
+    // Each answer changes its own row, not the whole list.
+    QTRY_COMPARE(int(changedRows.size()), visible);
+    for (const QList<QVariant> &change : std::as_const(changedRows))
+        QCOMPARE(change.at(0).toModelIndex(), change.at(1).toModelIndex());
     QVERIFY(!colourOf(1).isValid());
     QVERIFY(!colourOf(visible).isValid());
     QVERIFY(!colourOf(count - 1).isValid());
