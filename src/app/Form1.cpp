@@ -264,8 +264,10 @@ void Form1::playSelection(const QList<int> &selected, bool fromFileList)
         ChainFromFileList = fromFileList;
     const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
     // Back from the chain window, the focus returns to the file list.
-    if (m_playback.play(selected, fromFileList ? File1->chainSource() : List1->chainSource(),
-                        fromFileList, addEntry, this, Form2))
+    const ChainSource source =
+        fromFileList ? chainSourceOf(*File1->selectionModel(), WaveFolderModel::PathRole)
+                     : chainSourceOf(*List1->selectionModel(), PlayListModel::PathRole);
+    if (m_playback.play(selected, source, fromFileList, addEntry, this, Form2))
         Form_Activate();
 }
 

@@ -225,14 +225,6 @@ QString FileList::fileName() const
     return current.isValid() ? current.data(Qt::EditRole).toString() : QString();
 }
 
-ChainSource FileList::chainSource() const
-{
-    return {[this] { return listCount(); }, [this](int i) { return isSelected(i); },
-            [this](int i) {
-                return ChainEntry{m_model->path(i), entry(i)};
-            }};
-}
-
 void FileList::mousePressEvent(QMouseEvent *event)
 {
     emit pressed(event->button());

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "playback/ChainPlayer.h"
 #include "ui/MenuListView.h"
 
 #include <QAbstractListModel>
@@ -82,8 +81,6 @@ public:
     QStringList selectedNames() const;
     // The entry with the focus, empty when the list has none.
     QString fileName() const;
-    // The list as a chain plays it: each entry's full path in the list's directory.
-    ChainSource chainSource() const;
 
 signals:
     // The selection changed, by mouse or keyboard.

@@ -4,6 +4,7 @@
 #include "platform/SoundOutput.h"
 #include "platform/WaveFile.h"
 
+#include <QItemSelectionModel>
 #include <algorithm>
 #include <cmath>
 
@@ -33,6 +34,18 @@ qint64 ChainPlayer::elapsedTenths(double now, double start, qint64 fullTenths)
     if (tenths >= static_cast<double>(fullTenths))
         return fullTenths;
     return tenths < 0 ? 0 : static_cast<qint64>(tenths);
+}
+
+ChainSource chainSourceOf(const QItemSelectionModel &selection, int pathRole)
+{
+    const QAbstractItemModel *model = selection.model();
+    return {
+        [model] { return model->rowCount(); },
+        [&selection](int row) { return selection.isRowSelected(row, {}); },
+        [model, pathRole](int row) {
+            const QModelIndex index = model->index(row, 0);
+            return ChainEntry{index.data(pathRole).toString(), index.data(Qt::EditRole).toString()};
+        }};
 }
 
 ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view, bool fromFileList,

@@ -5,6 +5,7 @@
 #include <optional>
 
 class Clock;
+class QItemSelectionModel;
 class SoundOutput;
 class WaveLength;
 
@@ -23,6 +24,10 @@ struct ChainSource
     std::function<bool(int)> isSelected;
     std::function<ChainEntry(int)> entry;
 };
+
+// The chain of a list: its model's rows, selected as its selection model says when the chain
+// reaches each, each entry's file under pathRole and its name under Qt::EditRole.
+ChainSource chainSourceOf(const QItemSelectionModel &selection, int pathRole);
 
 // What the chain window shows while the chain runs.
 class ChainView

@@ -101,14 +101,6 @@ bool PlayListView::isSelected(int row) const
     return selectionModel()->isRowSelected(row, QModelIndex());
 }
 
-ChainSource PlayListView::chainSource() const
-{
-    return {[this] { return m_list.count(); }, [this](int i) { return isSelected(i); },
-            [this](int i) {
-                return ChainEntry{m_list.path(i), m_list.name(i)};
-            }};
-}
-
 void PlayListView::removeRows(const QList<int> &rows)
 {
     if (rows.isEmpty())

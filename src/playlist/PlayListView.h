@@ -1,6 +1,5 @@
 #pragma once
 
-#include "playback/ChainPlayer.h"
 #include "ui/MenuListView.h"
 
 class FileFacts;
@@ -20,8 +19,6 @@ public:
     // The selected rows in ascending order, whatever order the user picked them in.
     QList<int> selectedRows() const;
     bool isSelected(int row) const;
-    // The play list as a chain plays it: the stored full paths.
-    ChainSource chainSource() const;
     // Takes the rows off the play list; the entries left keep their order and selection.
     void removeRows(const QList<int> &rows);
     // After removeRows(done): selects the rows of `wanted` that were not done, alone.
