@@ -8,7 +8,6 @@
 
 #include <QDrag>
 #include <QScopedValueRollback>
-#include <QSet>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -48,17 +47,9 @@ PlayListView::PlayListView(PlayListModel &list, QWidget *parent)
 
 void PlayListView::selectRowsLeft(const QList<int> &wanted, const QList<int> &done)
 {
-    const QSet<int> gone(done.begin(), done.end());
-    QList<int> sortedDone = done;
-    std::sort(sortedDone.begin(), sortedDone.end());
     QItemSelection selection;
-    for (int row : wanted) {
-        if (gone.contains(row))
-            continue;
-        const auto before = std::lower_bound(sortedDone.begin(), sortedDone.end(), row);
-        const int now = row - int(before - sortedDone.begin());
-        selection.select(m_list.index(now), m_list.index(now));
-    }
+    for (int row : rowsAfterRemoval(wanted, done))
+        selection.select(m_list.index(row), m_list.index(row));
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
@@ -105,30 +96,15 @@ void PlayListView::removeRows(const QList<int> &rows)
 {
     if (rows.isEmpty())
         return;
-    const QSet<int> gone(rows.begin(), rows.end());
-    const int current = currentIndex().row();
-    const QList<int> selected = selectedRows();
-    QList<int> keep;
-    int newCurrent = -1;
-    int removedBefore = 0;
-    qsizetype next = 0;
-    for (int row = 0; row < m_list.count(); ++row) {
-        if (gone.contains(row)) {
-            ++removedBefore;
-            continue;
-        }
-        while (next < selected.size() && selected[next] < row)
-            ++next;
-        if (next < selected.size() && selected[next] == row)
-            keep.append(row - removedBefore);
-        if (row == current)
-            newCurrent = row - removedBefore;
-    }
+    const QList<int> keep = rowsAfterRemoval(selectedRows(), rows);
+    const QList<int> current = rowsAfterRemoval(
+        currentIndex().isValid() ? QList<int>{currentIndex().row()} : QList<int>{}, rows);
     m_list.removeEntries(rows);
     QItemSelection selection;
     for (int row : keep)
         selection.select(m_list.index(row), m_list.index(row));
-    if (newCurrent >= 0)
-        selectionModel()->setCurrentIndex(m_list.index(newCurrent), QItemSelectionModel::NoUpdate);
+    if (!current.isEmpty())
+        selectionModel()->setCurrentIndex(m_list.index(current.first()),
+                                          QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::Select);
 }

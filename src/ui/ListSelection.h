@@ -17,3 +17,20 @@ inline QList<int> selectedRowsOf(const QItemSelectionModel *model)
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
+
+// Where rows of a list go when the rows `removed` are taken off it: each of `rows` that stays,
+// at its index afterwards, in the order given; the removed ones are left out.
+inline QList<int> rowsAfterRemoval(const QList<int> &rows, QList<int> removed)
+{
+    std::sort(removed.begin(), removed.end());
+    removed.erase(std::unique(removed.begin(), removed.end()), removed.end());
+    QList<int> after;
+    after.reserve(rows.size());
+    for (int row : rows) {
+        const auto at = std::lower_bound(removed.begin(), removed.end(), row);
+        if (at != removed.end() && *at == row)
+            continue;
+        after.append(row - int(at - removed.begin()));
+    }
+    return after;
+}

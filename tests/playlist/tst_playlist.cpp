@@ -8,6 +8,7 @@
 #include "playlist/FileDrag.h"
 #include "playlist/MissingEntries.h"
 #include "playlist/PlayListModel.h"
+#include "ui/ListSelection.h"
 
 #include <QDir>
 #include <QHelpEvent>
@@ -37,6 +38,8 @@ class TestPlayList : public QObject, protected FormFixture
 private slots:
     void init();
     void oneModelHoldsTheNamesAndThePaths();
+    void rowsAfterRemoval_data();
+    void rowsAfterRemoval();
     void addingTwiceAndFromTwoFolders();
     void addingFromTheRootJoinsOneSlash();
     void fiveSelectedAreAddedInFileListOrder();
@@ -58,6 +61,31 @@ void TestPlayList::init()
 {
     makeFolder({"a.wav", "b.wav", "c.wav", "d.wav", "e.wav", "other/a.wav"});
     makeForm();
+}
+
+void TestPlayList::rowsAfterRemoval_data()
+{
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<QList<int>>("removed");
+    QTest::addColumn<QList<int>>("after");
+    QTest::newRow("nothing removed") << QList<int>{0, 3} << QList<int>{} << QList<int>{0, 3};
+    QTest::newRow("before and between")
+        << QList<int>{2, 5, 9} << QList<int>{0, 4, 7} << QList<int>{1, 3, 6};
+    QTest::newRow("the rows themselves go")
+        << QList<int>{1, 2, 3} << QList<int>{2} << QList<int>{1, 2};
+    QTest::newRow("removed in any order, twice")
+        << QList<int>{6} << QList<int>{5, 1, 5, 3} << QList<int>{3};
+    QTest::newRow("order of the rows kept")
+        << QList<int>{8, 0, 4} << QList<int>{2} << QList<int>{7, 0, 3};
+    QTest::newRow("all go") << QList<int>{0, 1} << QList<int>{1, 0} << QList<int>{};
+}
+
+void TestPlayList::rowsAfterRemoval()
+{
+    QFETCH(QList<int>, rows);
+    QFETCH(QList<int>, removed);
+    QFETCH(QList<int>, after);
+    QCOMPARE(::rowsAfterRemoval(rows, removed), after);
 }
 
 void TestPlayList::oneModelHoldsTheNamesAndThePaths()
