@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTemporaryFile>
@@ -307,8 +306,7 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
     // Replaced by a FIFO since it was listed, the source must not hold the copy forever.
     const RegularFile in = RegularFile::open(source);
     if (!in.ok())
-        return FileResult::failure(in.reason);
-    const auto closeSource = qScopeGuard([&] { ::close(in.fd); });
+        return FileResult::failure(in.reason());
 
     removeLeftoverParts(destinationInfo.absolutePath());
     QTemporaryFile out(destinationInfo.absolutePath() + QLatin1Char('/') + partPrefix +
@@ -317,7 +315,7 @@ FileResult SystemFileOperations::copy(const QString &source, const QString &dest
         return FileResult::failure(out.errorString());
 
     // On any failure, a cancel included, the temporary file goes with `out`.
-    if (const int error = copyContents(in.fd, out.handle(), progress)) {
+    if (const int error = copyContents(in.fd(), out.handle(), progress)) {
         FileResult result = FileResult::failure(systemText(error));
         result.cancelled = error == ECANCELED;
         return result;

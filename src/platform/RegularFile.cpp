@@ -17,9 +17,9 @@ RegularFile RegularFile::open(const QString &path)
         ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
-        result.reason = error == EACCES || error == EPERM
-                            ? QStringLiteral("no permission to read")
-                            : QString::fromLocal8Bit(std::strerror(error));
+        result.m_reason = error == EACCES || error == EPERM
+                              ? QStringLiteral("no permission to read")
+                              : QString::fromLocal8Bit(std::strerror(error));
         return result;
     }
     struct stat status
@@ -27,18 +27,21 @@ RegularFile RegularFile::open(const QString &path)
     };
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        result.reason = QStringLiteral("not a regular file");
+        result.m_reason = QStringLiteral("not a regular file");
         return result;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    result.fd = fd;
+    result.m_fd = fd;
     return result;
+}
+
+RegularFile::~RegularFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool isReadableRegularFile(const QString &path)
 {
-    const RegularFile file = RegularFile::open(path);
-    if (file.ok())
-        ::close(file.fd);
-    return file.ok();
+    return RegularFile::open(path).ok();
 }

@@ -5,28 +5,34 @@
 #include <cmath>
 #include <sndfile.h>
 
-std::unique_ptr<WaveFile> WaveFile::open(const QString &path)
+std::unique_ptr<WaveFile> WaveFile::open(const QString &path, QString *problem)
 {
-    const RegularFile regular = RegularFile::open(path);
-    if (!regular.ok())
+    const auto refuse = [problem](const QString &why) {
+        if (problem)
+            *problem = why;
         return nullptr;
+    };
+    RegularFile regular = RegularFile::open(path);
+    if (!regular.ok())
+        return refuse(regular.reason());
     SF_INFO info{};
     // libsndfile closes the descriptor with the file, also when it refuses to open it.
-    SNDFILE *file = sf_open_fd(regular.fd, SFM_READ, &info, SF_TRUE);
+    SNDFILE *file = sf_open_fd(regular.release(), SFM_READ, &info, SF_TRUE);
     if (!file)
-        return nullptr;
+        return refuse(QString::fromUtf8(sf_strerror(nullptr)));
     const int container = info.format & SF_FORMAT_TYPEMASK;
     const bool wave =
         container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
     if (!wave || info.channels <= 0 || info.samplerate <= 0) {
         sf_close(file);
-        return nullptr;
+        return refuse(QStringLiteral("not a wave file"));
     }
     std::unique_ptr<WaveFile> wave_file(new WaveFile);
     wave_file->m_file = file;
     wave_file->m_channels = info.channels;
     wave_file->m_sampleRate = info.samplerate;
     wave_file->m_frames = info.frames;
+    wave_file->m_format = info.format;
     return wave_file;
 }
 
@@ -34,6 +40,21 @@ WaveFile::~WaveFile()
 {
     if (m_file)
         sf_close(m_file);
+}
+
+int WaveFile::container() const
+{
+    return m_format & SF_FORMAT_TYPEMASK;
+}
+
+int WaveFile::encoding() const
+{
+    return m_format & SF_FORMAT_SUBMASK;
+}
+
+bool WaveFile::seek(qint64 frame)
+{
+    return sf_seek(m_file, frame, SEEK_SET) >= 0;
 }
 
 qint64 WaveFile::read(float *buffer, qint64 frames)

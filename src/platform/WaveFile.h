@@ -11,8 +11,9 @@ class WaveFile final
 {
 public:
     // nullptr when the file is missing, unreadable, or not a wave file (an MP3 renamed to
-    // .wav is refused even though libsndfile could decode it).
-    static std::unique_ptr<WaveFile> open(const QString &path);
+    // .wav is refused even though libsndfile could decode it); then *problem says why: the
+    // opening's reason, libsndfile's text, or "not a wave file".
+    static std::unique_ptr<WaveFile> open(const QString &path, QString *problem = nullptr);
     ~WaveFile();
     WaveFile(const WaveFile &) = delete;
     WaveFile &operator=(const WaveFile &) = delete;
@@ -20,8 +21,16 @@ public:
     int channels() const { return m_channels; }
     int sampleRate() const { return m_sampleRate; }
     qint64 frames() const { return m_frames; }
+    // The container (SF_FORMAT_WAV, _WAVEX or _RF64) and the encoding, as libsndfile
+    // numbers them.
+    int container() const;
+    int encoding() const;
     // Interleaved frames into buffer; returns the frames read, 0 at the end.
     qint64 read(float *buffer, qint64 frames);
+    // To a frame; false when the file cannot go there.
+    bool seek(qint64 frame);
+    // libsndfile's own handle, for the chunks and strings a reader of metadata asks for.
+    sf_private_tag *handle() const { return m_file; }
 
 private:
     WaveFile() = default;
@@ -29,6 +38,7 @@ private:
     int m_channels = 0;
     int m_sampleRate = 0;
     qint64 m_frames = 0;
+    int m_format = 0;
 };
 
 // The length of a wave file from its header, as the chain player needs it.

@@ -1,6 +1,6 @@
 #include "WaveInfo.h"
 
-#include "RegularFile.h"
+#include "WaveFile.h"
 
 #include <QXmlStreamReader>
 #include <algorithm>
@@ -204,39 +204,20 @@ QString containerName(int container)
                                          : QStringLiteral("WAV");
 }
 
-bool isWaveContainer(int container)
-{
-    return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
-           container == SF_FORMAT_RF64;
-}
-
 } // namespace
 
 WaveInfo readWaveInfo(const QString &path)
 {
     WaveInfo info;
-    const RegularFile regular = RegularFile::open(path);
-    if (!regular.ok()) {
-        info.problem = regular.reason;
+    const std::unique_ptr<WaveFile> wave = WaveFile::open(path, &info.problem);
+    if (!wave)
         return info;
-    }
-    SF_INFO header{};
-    SNDFILE *file = sf_open_fd(regular.fd, SFM_READ, &header, SF_TRUE);
-    if (!file) {
-        info.problem = QString::fromUtf8(sf_strerror(nullptr));
-        return info;
-    }
-    const int container = header.format & SF_FORMAT_TYPEMASK;
-    if (!isWaveContainer(container) || header.channels <= 0 || header.samplerate <= 0) {
-        info.problem = QStringLiteral("not a wave file");
-        sf_close(file);
-        return info;
-    }
-    info.encoding = encodingName(header.format & SF_FORMAT_SUBMASK);
-    info.container = containerName(container);
-    info.sampleRate = header.samplerate;
-    info.channels = header.channels;
-    info.frames = header.frames;
+    SNDFILE *file = wave->handle();
+    info.encoding = encodingName(wave->encoding());
+    info.container = containerName(wave->container());
+    info.sampleRate = wave->sampleRate();
+    info.channels = wave->channels();
+    info.frames = wave->frames();
     readBroadcast(file, info);
     info.title = stringOf(file, SF_STR_TITLE);
     info.artist = stringOf(file, SF_STR_ARTIST);
@@ -244,54 +225,45 @@ WaveInfo readWaveInfo(const QString &path)
     info.software = stringOf(file, SF_STR_SOFTWARE);
     readMarkers(file, info);
     readIxml(file, info);
-    sf_close(file);
     return info;
 }
 
 WavePeaks readWavePeaks(const QString &path, int columns)
 {
     WavePeaks peaks;
-    const RegularFile regular = RegularFile::open(path);
-    if (!regular.ok() || columns <= 0)
+    if (columns <= 0)
         return peaks;
-    SF_INFO header{};
-    SNDFILE *file = sf_open_fd(regular.fd, SFM_READ, &header, SF_TRUE);
-    if (!file)
+    const std::unique_ptr<WaveFile> wave = WaveFile::open(path);
+    if (!wave || wave->frames() <= 0)
         return peaks;
-    if (!isWaveContainer(header.format & SF_FORMAT_TYPEMASK) || header.channels <= 0 ||
-        header.frames <= 0) {
-        sf_close(file);
-        return peaks;
-    }
+    const int channels = wave->channels();
     // One short window per column past this length; below it the file is read whole.
-    constexpr sf_count_t windowFrames = 1024;
-    const sf_count_t frames = header.frames;
+    constexpr qint64 windowFrames = 1024;
+    const qint64 frames = wave->frames();
     const bool whole = frames <= columns * windowFrames * 2;
-    peaks.channels = header.channels;
+    peaks.channels = channels;
     peaks.columns = columns;
-    peaks.values.fill(0.0f, qsizetype(columns) * header.channels);
-    std::vector<float> buffer(std::size_t(windowFrames) * header.channels);
+    peaks.values.fill(0.0f, qsizetype(columns) * channels);
+    std::vector<float> buffer(std::size_t(windowFrames) * channels);
     for (int column = 0; column < columns; ++column) {
-        const sf_count_t first = frames * column / columns;
-        const sf_count_t end = std::max(first + 1, frames * (column + 1) / columns);
-        sf_count_t left = whole ? end - first : std::min(end - first, windowFrames);
-        if (sf_seek(file, first, SEEK_SET) < 0)
+        const qint64 first = frames * column / columns;
+        const qint64 end = std::max(first + 1, frames * (column + 1) / columns);
+        qint64 left = whole ? end - first : std::min(end - first, windowFrames);
+        if (!wave->seek(first))
             break;
         while (left > 0) {
-            const sf_count_t got =
-                sf_readf_float(file, buffer.data(), std::min(left, windowFrames));
+            const qint64 got = wave->read(buffer.data(), std::min(left, windowFrames));
             if (got <= 0)
                 break;
-            for (sf_count_t frame = 0; frame < got; ++frame)
-                for (int channel = 0; channel < header.channels; ++channel) {
-                    float &peak = peaks.values[column * header.channels + channel];
+            for (qint64 frame = 0; frame < got; ++frame)
+                for (int channel = 0; channel < channels; ++channel) {
+                    float &peak = peaks.values[column * channels + channel];
                     const float magnitude =
-                        std::min(1.0f, std::fabs(buffer[frame * header.channels + channel]));
+                        std::min(1.0f, std::fabs(buffer[frame * channels + channel]));
                     peak = std::max(peak, magnitude);
                 }
             left -= got;
         }
     }
-    sf_close(file);
     return peaks;
 }

@@ -3,6 +3,7 @@
 #include "browser/WaveDetails.h"
 #include "platform/WaveInfo.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -213,6 +214,18 @@ void TestWaveDetails::brokenAndCutShortFiles()
     QVERIFY(info.playable());
     QCOMPARE(linesOf(detailsHtml(info, english)).value(1), "0:00.5, WAV");
     QCOMPARE(readWavePeaks(cut, 10).columns, 10);
+
+    // No descriptor stays open, whatever the file was (a folder shows thousands of them).
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    };
+    const qsizetype before = openDescriptors();
+    for (int i = 0; i < 50; ++i)
+        for (const QString &path : {junk, empty, aiff, cut, m_dir.filePath("gone.wav")}) {
+            readWaveInfo(path);
+            readWavePeaks(path, 4);
+        }
+    QCOMPARE(openDescriptors(), before);
 }
 
 void TestWaveDetails::metadata_data()
