@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
-#include "browser/PathRule.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 #include "platform/RegularFile.h"
 
 #include <QCommandLineParser>

@@ -5,7 +5,7 @@
 #include "WindowFrame.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
-#include "browser/PathRule.h"
+#include "platform/PathRule.h"
 #include "platform/Services.h"
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"

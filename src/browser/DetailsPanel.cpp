@@ -1,7 +1,7 @@
 #include "DetailsPanel.h"
 
-#include "PathRule.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 
 #include <QFile>
 #include <QRegularExpression>

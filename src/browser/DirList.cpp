@@ -1,9 +1,9 @@
 #include "DirList.h"
 
 #include "FolderWatch.h"
-#include "PathRule.h"
 #include "WaveListing.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 
 #include <QDir>
 #include <QFileInfo>

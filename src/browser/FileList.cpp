@@ -1,11 +1,11 @@
 #include "FileList.h"
 
 #include "FileFacts.h"
-#include "PathRule.h"
 #include "WaveListing.h"
+#include "WaveToolTip.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 #include "ui/ListSelection.h"
-#include "ui/WaveToolTip.h"
 
 #include <QMouseEvent>
 #include <QScrollBar>

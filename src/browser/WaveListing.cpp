@@ -1,7 +1,7 @@
 #include "WaveListing.h"
 
-#include "PathRule.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 
 #include <QFile>
 #include <algorithm>

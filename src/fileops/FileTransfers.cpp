@@ -1,8 +1,8 @@
 #include "FileTransfers.h"
 
-#include "browser/PathRule.h"
 #include "platform/FileOperations.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 
 namespace {
 qint64 sizeOf(const QString &path)

@@ -1,7 +1,7 @@
 #include "Volumes.h"
 
 #include "NativeName.h"
-#include "browser/PathRule.h"
+#include "PathRule.h"
 
 #include <QDir>
 #include <QStorageInfo>

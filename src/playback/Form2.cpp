@@ -1,11 +1,11 @@
 #include "Form2.h"
 
 #include "Playback.h"
+#include "browser/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Twips.h"
-#include "ui/WaveToolTip.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

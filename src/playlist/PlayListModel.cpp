@@ -1,7 +1,7 @@
 #include "PlayListModel.h"
 
 #include "MissingEntries.h"
-#include "browser/PathRule.h"
+#include "platform/PathRule.h"
 
 #include <QIdentityProxyModel>
 #include <QTimer>

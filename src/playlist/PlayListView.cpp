@@ -2,9 +2,9 @@
 
 #include "FileDrag.h"
 #include "PlayListModel.h"
+#include "browser/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "ui/ListSelection.h"
-#include "ui/WaveToolTip.h"
 
 #include <QDrag>
 #include <QScopedValueRollback>

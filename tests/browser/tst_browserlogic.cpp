@@ -1,8 +1,8 @@
 #include "WaveWriter.h"
 #include "browser/DetailsPanel.h"
-#include "browser/PathRule.h"
 #include "browser/WaveListing.h"
 #include "platform/NativeName.h"
+#include "platform/PathRule.h"
 
 #include <QDir>
 #include <QFile>

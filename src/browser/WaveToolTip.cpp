@@ -1,7 +1,7 @@
 #include "WaveToolTip.h"
 
-#include "browser/FileFacts.h"
-#include "browser/WaveDetails.h"
+#include "FileFacts.h"
+#include "WaveDetails.h"
 #include "platform/NativeName.h"
 
 #include <QAbstractItemView>
