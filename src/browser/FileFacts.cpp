@@ -56,12 +56,12 @@ std::optional<WavePeaks> FileFacts::peaks(const QString &path) const
 
 void FileFacts::requestInfo(const QStringList &paths)
 {
-    feed(m_infoQueue, paths, true, [this](const QString &path) { refresh(path); });
+    feed(m_infoQueue, paths, Waiting::Replace, [this](const QString &path) { refresh(path); });
 }
 
 void FileFacts::requestDetails(const QString &path)
 {
-    feed(m_detailsQueue, {path}, false, [this](const QString &path) {
+    feed(m_detailsQueue, {path}, Waiting::Add, [this](const QString &path) {
         refresh(path);
         makePicture(path);
     });
@@ -111,11 +111,11 @@ void FileFacts::post(void (FileFacts::*signal)(const QString &), const QString &
         this, [this, signal, path] { emit(this->*signal)(path); }, Qt::QueuedConnection);
 }
 
-void FileFacts::feed(Queue &queue, const QStringList &paths, bool replace,
+void FileFacts::feed(Queue &queue, const QStringList &paths, Waiting earlier,
                      const std::function<void(const QString &)> &work)
 {
     QMutexLocker lock(&queue.mutex);
-    if (replace)
+    if (earlier == Waiting::Replace)
         queue.waiting.clear();
     for (const QString &path : paths) {
         // A path being read stays welcome: the file may have changed since the read began.

@@ -78,7 +78,13 @@ private:
         // A tooltip wants its newest file first; the marks come in the order the rows show.
         bool newestFirst = false;
     };
-    void feed(Queue &queue, const QStringList &paths, bool replace,
+    // Replace: the paths still waiting go (the rows scrolled past); Add: they stay.
+    enum class Waiting
+    {
+        Replace,
+        Add,
+    };
+    void feed(Queue &queue, const QStringList &paths, Waiting earlier,
               const std::function<void(const QString &)> &work);
     // In a worker: reads path again unless its stamp still matches what is known.
     void refresh(const QString &path);

@@ -146,7 +146,8 @@ void FileList::setFacts(FileFacts *facts)
     m_facts = facts;
     m_model->setFacts(facts);
     WaveToolTip::forList(
-        *facts, this, [this](int row) { return m_model->path(row); }, false);
+        *facts, this, [this](int row) { return m_model->path(row); },
+        WaveToolTip::GoneFile::Unreadable);
     m_marksTimer.start();
 }
 

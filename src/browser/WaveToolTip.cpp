@@ -51,9 +51,8 @@ QImage waveformImage(const WavePeaks &peaks, int height)
     return image;
 }
 
-WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool missingIsOwnMessage)
-    : QObject(target), m_facts(facts), m_target(target), m_pathAt(std::move(pathAt)),
-      m_missingIsOwnMessage(missingIsOwnMessage)
+WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneFile gone)
+    : QObject(target), m_facts(facts), m_target(target), m_pathAt(std::move(pathAt)), m_gone(gone)
 {
     target->installEventFilter(this);
     const auto arrived = [this](const QString &path) {
@@ -65,8 +64,7 @@ WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool 
 }
 
 WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
-                                  std::function<QString(int row)> pathOfRow,
-                                  bool missingIsOwnMessage)
+                                  std::function<QString(int row)> pathOfRow, GoneFile gone)
 {
     auto *tip = new WaveToolTip(
         facts, list->viewport(),
@@ -77,7 +75,7 @@ WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
             area = list->visualRect(index);
             return pathOfRow(index.row());
         },
-        missingIsOwnMessage);
+        gone);
     // Another program deletes the file under the pointer: the next one moves up under it, and
     // a tooltip describing the one that went would stay for as long as the pointer rests.
     QAbstractItemModel *model = list->model();
@@ -119,7 +117,7 @@ QString WaveToolTip::factsText(const QString &path)
     // Until a worker has looked at the file, its name: the window never waits for a disk.
     if (!facts)
         return shownName(QFileInfo(path).fileName()).toHtmlEscaped();
-    if (m_missingIsOwnMessage && facts->missing())
+    if (m_gone == GoneFile::Missing && facts->missing())
         return missingHtml(shownName(path));
     QString picture;
     if (facts->info.playable())

@@ -22,14 +22,19 @@ class WaveToolTip final : public QObject
     Q_OBJECT
 public:
     // pathAt gives the file under a point of target (empty for none) and the area over which
-    // the tooltip stays. missingIsOwnMessage: a file that has gone is "Missing: <path>", as
-    // the play list says of its entries.
+    // the tooltip stays.
     using PathAt = std::function<QString(const QPoint &, QRect &)>;
-    WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, bool missingIsOwnMessage);
+    // What a file that has gone is said to be: "Missing: <path>", as the play list says of
+    // its entries, or the reason its header could not be read, as of any file.
+    enum class GoneFile
+    {
+        Missing,
+        Unreadable,
+    };
+    WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneFile gone);
     // The tooltip of each entry of a list: pathOfRow gives the file of a row.
     static WaveToolTip *forList(FileFacts &facts, QAbstractItemView *list,
-                                std::function<QString(int row)> pathOfRow,
-                                bool missingIsOwnMessage);
+                                std::function<QString(int row)> pathOfRow, GoneFile gone);
 
     // The rich text the tooltip shows for path now, from what the workers have read.
     QString textFor(const QString &path);
@@ -45,7 +50,7 @@ private:
     FileFacts &m_facts;
     QWidget *m_target;
     PathAt m_pathAt;
-    bool m_missingIsOwnMessage;
+    GoneFile m_gone;
     QString m_shown;
     QString m_text;
     QPoint m_globalPos;

@@ -142,7 +142,7 @@ void Form2::setFacts(FileFacts *facts)
             area = Picture1->rect();
             return m_playingPath;
         },
-        false);
+        WaveToolTip::GoneFile::Unreadable);
 }
 
 void Form2::showName(const QString &upperCasedName, const QString &path)

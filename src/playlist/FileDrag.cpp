@@ -61,7 +61,7 @@ FileDrag::FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidg
     }
 }
 
-QMimeData *FileDrag::mimeDataFor(const QStringList &paths, bool ours)
+QMimeData *FileDrag::mimeDataFor(const QStringList &paths, Origin origin)
 {
     auto *mime = new QMimeData;
     QByteArray uris;
@@ -73,7 +73,7 @@ QMimeData *FileDrag::mimeDataFor(const QStringList &paths, bool ours)
     }
     mime->setData(uriListType, uris);
     mime->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
-    if (ours)
+    if (origin == Origin::FileList)
         mime->setData(internalDragType, QByteArray());
     return mime;
 }
@@ -81,7 +81,7 @@ QMimeData *FileDrag::mimeDataFor(const QStringList &paths, bool ours)
 void FileDrag::start(const QPixmap &picture, const QStringList &paths)
 {
     auto *drag = new QDrag(&m_fileList);
-    drag->setMimeData(mimeDataFor(paths, true));
+    drag->setMimeData(mimeDataFor(paths, Origin::FileList));
     m_drag = drag;
     showPicture(picture);
     drag->exec(Qt::CopyAction, Qt::CopyAction);

@@ -28,7 +28,13 @@ public:
 
     // What a drag of the files offers other programs (file URIs, and the form GNOME's file
     // manager reads); with ours, also the mark our own window answers to.
-    static QMimeData *mimeDataFor(const QStringList &paths, bool ours);
+    // Only the file list's own drag carries the mark this window answers to.
+    enum class Origin
+    {
+        FileList,
+        Elsewhere,
+    };
+    static QMimeData *mimeDataFor(const QStringList &paths, Origin origin);
     // The picture the pointer shows from now on.
     void showPicture(const QPixmap &picture);
     bool dragging() const { return !m_drag.isNull(); }

@@ -61,7 +61,7 @@ void PlayListView::startDrag(Qt::DropActions)
     if (paths.isEmpty())
         return;
     auto *drag = new QDrag(this);
-    drag->setMimeData(FileDrag::mimeDataFor(paths, false));
+    drag->setMimeData(FileDrag::mimeDataFor(paths, FileDrag::Origin::Elsewhere));
     const QScopedValueRollback busy(m_dragging, true);
     drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
@@ -79,7 +79,7 @@ void PlayListView::recheckMissing()
 void PlayListView::setFacts(FileFacts *facts)
 {
     WaveToolTip::forList(
-        *facts, this, [this](int row) { return m_list.path(row); }, true);
+        *facts, this, [this](int row) { return m_list.path(row); }, WaveToolTip::GoneFile::Missing);
 }
 
 QList<int> PlayListView::selectedRows() const

@@ -317,7 +317,7 @@ void TestPlayList::filesDroppedFromAFileManager()
     QCOMPARE(form.playList().path(2), latin);
     QCOMPARE(form.File1DragIcon(), form.Image1); // no picture changes for outside drags
     // Offered to other programs by the same bytes.
-    std::unique_ptr<QMimeData> offered(FileDrag::mimeDataFor({latin}, false));
+    std::unique_ptr<QMimeData> offered(FileDrag::mimeDataFor({latin}, FileDrag::Origin::Elsewhere));
     QCOMPARE(offered->data("text/uri-list").trimmed(), latinUri);
     QCOMPARE(::unlink(nativePath(latin).constData()), 0);
 }
@@ -411,7 +411,8 @@ void TestPlayList::dragsOfferTheFilesToOtherPrograms()
     QStringList paths;
     for (int i = 0; i < count; ++i)
         paths.append(QStringLiteral("/rec/day one/Café %1.wav").arg(i));
-    std::unique_ptr<QMimeData> mime(FileDrag::mimeDataFor(paths, ours));
+    std::unique_ptr<QMimeData> mime(FileDrag::mimeDataFor(
+        paths, ours ? FileDrag::Origin::FileList : FileDrag::Origin::Elsewhere));
     const QList<QByteArray> uris = mime->data("text/uri-list").trimmed().split('\n');
     QCOMPARE(uris.size(), count);
     QCOMPARE(uris.first().trimmed(), QByteArray("file:///rec/day%20one/Caf%C3%A9%200.wav"));
