@@ -1,5 +1,7 @@
 #include "NativeName.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr char16_t firstForeign = 0xDC80;
@@ -51,6 +53,10 @@ int validSequenceAt(QByteArrayView bytes, qsizetype i, char32_t &value)
 
 QString pathFromNative(QByteArrayView bytes)
 {
+    // Most names are ASCII: those need no decoding at all (a folder lists tens of thousands).
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
     QString text;
     text.reserve(bytes.size());
     for (qsizetype i = 0; i < bytes.size();) {
