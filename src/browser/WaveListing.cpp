@@ -14,12 +14,6 @@
 
 namespace {
 
-// The text of a name, whatever its bytes: one that is not UTF-8 is listed too.
-QString faithfulName(const char *bytes, size_t length)
-{
-    return pathFromNative(QByteArrayView(bytes, static_cast<qsizetype>(length)));
-}
-
 enum class Kind
 {
     File,
@@ -134,9 +128,8 @@ WaveListing listWaveFiles(const QString &directory)
             return;
         if (kindOf(fd, entry) != Kind::File)
             return;
-        const QString name = faithfulName(entry->d_name, length);
-        if (!name.isEmpty())
-            listing.names.append(name);
+        // Whatever its bytes: a name that is not UTF-8 is listed too.
+        listing.names.append(pathFromNative(QByteArrayView(entry->d_name, qsizetype(length))));
     });
     sortLikeFileManager(listing.names);
     return listing;
@@ -148,9 +141,7 @@ QStringList listSubdirectories(const QString &directory)
     readDirectory(directory, [&](int fd, const dirent *entry) {
         if (kindOf(fd, entry) != Kind::Directory)
             return;
-        const QString name = faithfulName(entry->d_name, std::strlen(entry->d_name));
-        if (!name.isEmpty())
-            names.append(name);
+        names.append(pathFromNative(entry->d_name));
     });
     sortLikeFileManager(names);
     return names;

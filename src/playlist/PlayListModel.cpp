@@ -78,20 +78,21 @@ QHash<int, QByteArray> PlayListModel::roleNames() const
 
 QStringList PlayListModel::names() const
 {
-    QStringList names;
-    names.reserve(count());
-    for (const Entry &entry : m_entries)
-        names.append(entry.name);
-    return names;
+    return column(&Entry::name);
 }
 
 QStringList PlayListModel::paths() const
 {
-    QStringList paths;
-    paths.reserve(count());
+    return column(&Entry::path);
+}
+
+QStringList PlayListModel::column(QString Entry::*field) const
+{
+    QStringList values;
+    values.reserve(count());
     for (const Entry &entry : m_entries)
-        paths.append(entry.path);
-    return paths;
+        values.append(entry.*field);
+    return values;
 }
 
 QString PlayListModel::keyOf(const QString &path)

@@ -60,6 +60,7 @@ private:
         QString name;
         QString path;
     };
+    QStringList column(QString Entry::*field) const;
     QList<Entry> m_entries;
     QSet<QString> m_keys;
     QAbstractItemModel *m_pathsModel;
