@@ -16,6 +16,7 @@
 #include "ui/AboutForm.h"
 #include "ui/Controls.h"
 #include "ui/Form5.h"
+#include "ui/MainActions.h"
 #include "ui/MessageBoxes.h"
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
@@ -48,7 +49,7 @@ Form1::Form1(Services services, QWidget *parent)
     createControls();
     wireBrowser();
     wirePlayList();
-    wireKeys();
+    wireActions();
     wireWatches();
 }
 
@@ -76,16 +77,38 @@ void Form1::wireBrowser()
     }
 }
 
+void Form1::wireActions()
+{
+    m_actions = new MainActions(*this, this);
+    const std::pair<QPushButton *, QAction *> buttons[] = {
+        {Command1, m_actions->Play},   {Command2, m_actions->Delete},   {Command3, m_actions->Add},
+        {Command4, m_actions->Remove}, {Command5, m_actions->Copy},     {Command6, m_actions->Edit},
+        {Command7, m_actions->About},  {Command9, m_actions->NewEditor}};
+    for (const auto &[button, action] : buttons)
+        connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    m_actions->attachKeys(File1, List1, Dir1, this);
+    showSwitches();
+}
+
+void Form1::showSwitches()
+{
+    m_actions->showSwitches({state.buttons, state.file2Dir, state.autosave, state.autoCondition});
+}
+
+void Form1::openParentFolder()
+{
+    if (Dir1->path() != QLatin1String("/"))
+        emit Dir1->openRequested(Dir1->parentPath());
+}
+
+void Form1::reread()
+{
+    Dir1->reread();
+    File1->rereadKeepingSelection();
+}
+
 void Form1::wirePlayList()
 {
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
-    connect(Command9, &QPushButton::clicked, this, &Form1::Command9_Click);
     connect(File1, &QAbstractItemView::doubleClicked, this, &Form1::File1_DblClick);
     connect(List1, &QAbstractItemView::doubleClicked, this, &Form1::List1_DblClick);
     connect(File1, &FileList::pressed, this, &Form1::File1_MouseDown);
@@ -131,6 +154,7 @@ void Form1::Form_Load()
     m_currentDrive->changeDirectory(QCoreApplication::applicationDirPath());
     // The button column shown and the small file list, unless Autosave keeps a stored style.
     state = m_settings.readStyle();
+    showSwitches();
     if (state.autoCondition)
         m_placed.restore(
             this, m_settings.readGeometry(windowFrame::screenTwips(this),
@@ -359,7 +383,7 @@ void Form1::Edit()
 Form5 &Form1::menus()
 {
     if (!Form5)
-        Form5 = new ::Form5(*this, this);
+        Form5 = new ::Form5(*m_actions, *this, this);
     return *static_cast<::Form5 *>(Form5.data());
 }
 
@@ -383,8 +407,9 @@ void Form1::Form_MouseUp(Qt::MouseButton button, const QPoint &position)
 
 void Form1::openCommonMenu(const QPoint &globalPosition)
 {
-    menus().popUpCommon({state.buttons, state.file2Dir, state.autosave, state.autoCondition},
-                        globalPosition);
+    // Set again at each opening: a stored setting may have been changed from elsewhere.
+    showSwitches();
+    menus().popUp(menus().mnuCommon, globalPosition);
 }
 
 void Form1::contextMenuEvent(QContextMenuEvent *event)

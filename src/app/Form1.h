@@ -23,6 +23,7 @@ struct MediaControl;
 #include <memory>
 
 class AboutForm;
+class MainActions;
 class CurrentDrive;
 class DriveList;
 class DriveNavigator;
@@ -134,11 +135,12 @@ public:
     // Playback.
     void Command1_Click() { playSelection(File1->selectedRows(), true); }
     void File1_DblClick() { Command1_Click(); }
-    void Play() override
+    void Play()
     {
         m_playback.pauseBeforeMenuPlay();
         Command1_Click();
     }
+    void playFileSelection() override { Command1_Click(); }
     void ListPlay() override { playSelection(List1->selectedRows(), false); }
     void List1_DblClick() { ListPlay(); }
     ChainPlayer &chainPlayer() { return m_playback.chain(); }
@@ -167,10 +169,14 @@ public:
     void toggleLargeFileList() override
     {
         state.file2Dir = !state.file2Dir;
+        showSwitches();
         Redraw();
     }
     void toggleSaveStyle() override;
     void toggleSaveCond() override;
+    void openParentFolder() override;
+    void reread() override;
+    void stopSound() override { m_services.sound.stop(); }
 
     // Popup menus.
     void File1_MouseUp(Qt::MouseButton button);
@@ -205,8 +211,10 @@ private:
     void createControls();
     void wireBrowser();
     void wirePlayList();
-    // The usual keys of a browser and player (Form1Keys.cpp).
-    void wireKeys();
+    // The buttons and the usual keys of a browser and player run the commands' actions.
+    void wireActions();
+    // The check marks of the switches are the settings.
+    void showSwitches();
     // Keeps the lists and the panel in step with what other programs do in the shown folder
     // (Form1Watch.cpp).
     void wireWatches();
@@ -233,6 +241,7 @@ private:
     std::unique_ptr<CurrentDrive> m_currentDrive;
     FileFacts *m_facts;
     Playback m_playback;
+    MainActions *m_actions = nullptr;
     PlayListModel *m_playList = nullptr;
     DriveNavigator *m_navigator = nullptr;
     QLabel *m_dragIcon = nullptr;

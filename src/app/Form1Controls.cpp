@@ -131,6 +131,7 @@ void Form1::placeControls(const MainLayout &l)
 void Form1::toggleButtons()
 {
     state.buttons = !state.buttons;
+    showSwitches();
     setButtonColumnVisible(state.buttons);
     Redraw();
 }
@@ -138,6 +139,7 @@ void Form1::toggleButtons()
 void Form1::toggleSaveStyle()
 {
     state.autosave = !state.autosave;
+    showSwitches();
     if (!m_settings.writeAutosave(state.autosave))
         messages::settingsNotSaved(this, m_settings.location());
 }
@@ -145,6 +147,7 @@ void Form1::toggleSaveStyle()
 void Form1::toggleSaveCond()
 {
     state.autoCondition = !state.autoCondition;
+    showSwitches();
     if (!m_settings.writeAutoCondition(state.autoCondition))
         messages::settingsNotSaved(this, m_settings.location());
 }

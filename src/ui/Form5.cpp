@@ -1,104 +1,67 @@
 #include "Form5.h"
 
+#include "MainActions.h"
 #include "MainCommands.h"
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QMenu>
+#include <QSignalBlocker>
 
-Form5::Form5(MainCommands &commands, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_commands(commands)
+namespace {
+QMenu *makeMenu(const QString &title, const QList<QAction *> &items, QWidget *parent)
 {
-    setObjectName(QStringLiteral("Form5"));
-    const QString separator = QStringLiteral("-");
-    mnuFile = makeMenu(QStringLiteral("FileMenu"),
-                       {QStringLiteral("&Add to list"), QStringLiteral("&Delete"),
-                        QStringLiteral("&Edit"), separator, QStringLiteral("&Play")},
-                       fileItems);
-    mnuList = makeMenu(QStringLiteral("ListMenu"),
-                       {QStringLiteral("&Remove"), QStringLiteral("&Copy to ..."), separator,
-                        QStringLiteral("&Play")},
-                       listItems);
-    mnuCommon =
-        makeMenu(QStringLiteral("Common"),
-                 {QStringLiteral("&Buttons"), QStringLiteral("Large filelist"),
-                  QStringLiteral("Save &style"), QStringLiteral("Save &cond"), separator,
-                  QStringLiteral("&About"), QStringLiteral("&New editor"), QStringLiteral("E&xit")},
-                 commonItems);
-    for (int i = 0; i < 4; ++i)
-        commonItems[i]->setCheckable(true);
-}
-
-QMenu *Form5::makeMenu(const QString &title, const QStringList &captions, QList<QAction *> &items)
-{
-    auto *menu = new QMenu(title, this);
+    auto *menu = new QMenu(title, parent);
     menu->setObjectName(title);
-    for (const QString &caption : captions) {
-        QAction *item =
-            caption == QLatin1String("-") ? menu->addSeparator() : menu->addAction(caption);
-        item->setData(static_cast<int>(items.size()));
-        items.append(item);
+    for (QAction *item : items) {
+        if (item)
+            menu->addAction(item);
+        else
+            menu->addSeparator();
     }
     return menu;
+}
+} // namespace
+
+Form5::Form5(MainActions &actions, MainCommands &commands, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_actions(actions), m_commands(commands)
+{
+    setObjectName(QStringLiteral("Form5"));
+    const MainActions &a = actions;
+    mnuFile =
+        makeMenu(QStringLiteral("FileMenu"), {a.Add, a.Delete, a.Edit, nullptr, a.Play}, this);
+    mnuList = makeMenu(QStringLiteral("ListMenu"), {a.Remove, a.Copy, nullptr, a.ListPlay}, this);
+    mnuCommon = makeMenu(QStringLiteral("Common"),
+                         {a.Buttons, a.LargeFileList, a.SaveStyle, a.SaveCond, nullptr, a.About,
+                          a.NewEditor, a.Ende},
+                         this);
 }
 
 void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
 {
-    QAction *chosen = menu->exec(globalPosition);
-    if (!chosen || chosen->isSeparator())
+    QAction *chosen = nullptr;
+    {
+        // The menu would run the command from inside its own loop, with the menu half closed;
+        // it runs once the menu has gone, from the menu's handler.
+        const QList<QAction *> items = menu->actions();
+        std::vector<std::unique_ptr<QSignalBlocker>> quiet;
+        for (QAction *item : items)
+            quiet.push_back(std::make_unique<QSignalBlocker>(item));
+        chosen = menu->exec(globalPosition);
+    }
+    const int index = static_cast<int>(menu->actions().indexOf(chosen));
+    if (index >= 0)
+        run(menu, index);
+}
+
+void Form5::run(QMenu *menu, int index)
+{
+    QAction *item = menu->actions().value(index);
+    if (!item || item->isSeparator())
         return;
-    const int index = chosen->data().toInt();
-    if (menu == mnuFile)
-        mnuFile_Click(index);
-    else if (menu == mnuList)
-        mnuList_Click(index);
-    else
-        mnuCommon_Click(index);
-}
-
-namespace {
-// Runs the command of an item; separators (and anything past the end) run nothing.
-template <size_t N>
-void runItem(MainCommands &commands, const std::array<void (MainCommands::*)(), N> &items,
-             int index)
-{
-    if (index >= 0 && index < static_cast<int>(N) && items[static_cast<size_t>(index)])
-        (commands.*items[static_cast<size_t>(index)])();
-}
-} // namespace
-
-void Form5::mnuFile_Click(int index)
-{
-    runItem<5>(m_commands,
-               {&MainCommands::Add, &MainCommands::Delete, &MainCommands::Edit, nullptr,
-                &MainCommands::Play},
-               index);
-}
-
-void Form5::mnuList_Click(int index)
-{
-    if (index == 3)
+    if (m_actions.pausesFromMenu(item))
         m_commands.pauseBeforeMenuPlay();
-    runItem<4>(m_commands,
-               {&MainCommands::Remove, &MainCommands::Copy, nullptr, &MainCommands::ListPlay},
-               index);
-}
-
-void Form5::mnuCommon_Click(int index)
-{
-    runItem<8>(m_commands,
-               {&MainCommands::toggleButtons, &MainCommands::toggleLargeFileList,
-                &MainCommands::toggleSaveStyle, &MainCommands::toggleSaveCond, nullptr,
-                &MainCommands::About, &MainCommands::NewEditor, &MainCommands::Ende},
-               index);
-}
-
-void Form5::popUpCommon(const std::array<bool, 4> &checks, const QPoint &globalPosition)
-{
-    // The check marks are set from the switches at each opening and nowhere else.
-    for (size_t i = 0; i < checks.size(); ++i)
-        commonItems[static_cast<qsizetype>(i)]->setChecked(checks[i]);
-    popUp(mnuCommon, globalPosition);
+    item->trigger();
 }
 
 QPoint Form5::atCurrentEntry(const QAbstractItemView *list)

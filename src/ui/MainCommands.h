@@ -1,7 +1,7 @@
 #pragma once
 
-// The main window's command layer, as the popup menus call it: one method per command, and
-// the four switches of the common menu.
+// What the main window's actions run: one method per command, the four switches of the
+// common menu, and the keys that are no menu's command.
 class MainCommands
 {
 public:
@@ -14,7 +14,8 @@ public:
     virtual void Ende() = 0;
     virtual void ListPlay() = 0;
     virtual void NewEditor() = 0;
-    virtual void Play() = 0;
+    // Plays the file list's selection, as "Chain &Play" and the double click do.
+    virtual void playFileSelection() = 0;
     virtual void Remove() = 0;
     // The same 0.3 s that "&Play" waits before it plays the file list.
     virtual void pauseBeforeMenuPlay() = 0;
@@ -23,4 +24,7 @@ public:
     virtual void toggleLargeFileList() = 0;
     virtual void toggleSaveStyle() = 0;
     virtual void toggleSaveCond() = 0;
+    virtual void openParentFolder() = 0;
+    virtual void reread() = 0;
+    virtual void stopSound() = 0;
 };

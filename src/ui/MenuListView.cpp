@@ -1,6 +1,7 @@
 #include "MenuListView.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 MenuListView::MenuListView(QWidget *parent) : QListView(parent)
@@ -42,4 +43,18 @@ void MenuListView::contextMenuEvent(QContextMenuEvent *event)
     if (event->reason() == QContextMenuEvent::Keyboard)
         emit menuKey();
     event->accept();
+}
+
+bool MenuListView::event(QEvent *event)
+{
+    // Before the window's shortcuts see the key, so that the command bound to Enter finds
+    // the entry selected.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+            !selectionModel()->hasSelection() && currentIndex().isValid())
+            selectionModel()->select(currentIndex(), QItemSelectionModel::Select);
+    }
+    return QListView::event(event);
 }

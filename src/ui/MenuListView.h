@@ -5,6 +5,8 @@
 // A list with extended selection over which the right button opens a menu that acts on the
 // selection as it is: the right button neither selects nor moves the current entry. It
 // reports the release of any button over its entries, and the Menu key (or Shift+F10).
+// Enter acts on the entry a double click would: with nothing selected, the one with the
+// focus frame, which is then selected as a click would select it.
 class MenuListView : public QListView
 {
     Q_OBJECT
@@ -20,4 +22,5 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    bool event(QEvent *event) override;
 };

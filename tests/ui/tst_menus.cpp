@@ -13,6 +13,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,16 +81,46 @@ void TestMenus::rightClick(QWidget *target, QPoint at, Qt::MouseButton button)
 
 void TestMenus::menusHoldTheirItemsInOrder()
 {
+    // Each command is one action, named after it: the menus hold those very actions, with
+    // their captions, and the buttons and keys trigger them.
     Form5 &menus = m_form->menus();
     QVERIFY(!menus.isVisible());
+    const auto namesOf = [](const QMenu *menu) {
+        QStringList names;
+        for (const QAction *a : menu->actions())
+            names.append(a->isSeparator() ? QStringLiteral("-") : a->objectName());
+        return names;
+    };
+    QCOMPARE(namesOf(menus.mnuFile), QStringList({"Add", "Delete", "Edit", "-", "Play"}));
+    QCOMPARE(namesOf(menus.mnuList), QStringList({"Remove", "Copy", "-", "ListPlay"}));
+    QCOMPARE(namesOf(menus.mnuCommon),
+             QStringList({"Buttons", "LargeFileList", "SaveStyle", "SaveCond", "-", "About",
+                          "NewEditor", "Ende"}));
     QCOMPARE(captionsOf(menus.mnuFile),
              QStringList({"&Add to list", "&Delete", "&Edit", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuList), QStringList({"&Remove", "&Copy to ...", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuCommon),
              QStringList({"&Buttons", "Large filelist", "Save &style", "Save &cond", "-", "&About",
                           "&New editor", "E&xit"}));
-    for (int i = 0; i < menus.commonItems.size(); ++i)
-        QCOMPARE(menus.commonItems[i]->isCheckable(), i < 4);
+    for (QMenu *menu : {menus.mnuFile, menus.mnuList, menus.mnuCommon}) {
+        for (QAction *a : menu->actions()) {
+            if (a->isSeparator())
+                continue;
+            QCOMPARE(m_form->findChildren<QAction *>(a->objectName()), QList<QAction *>({a}));
+            QCOMPARE(a->isCheckable(), menu == menus.mnuCommon && menu->actions().indexOf(a) < 4);
+        }
+    }
+    // A button runs its command's action.
+    const std::pair<const char *, const char *> buttons[] = {
+        {"Command1", "Play"},   {"Command2", "Delete"},   {"Command3", "Add"},
+        {"Command4", "Remove"}, {"Command5", "Copy"},     {"Command6", "Edit"},
+        {"Command7", "About"},  {"Command9", "NewEditor"}};
+    ModalAnswerer answerer; // closes the about box and the editor chooser
+    for (const auto &[button, action] : buttons) {
+        QSignalSpy triggered(m_form->findChild<QAction *>(action), &QAction::triggered);
+        m_form->findChild<QPushButton *>(button)->click();
+        QCOMPARE(triggered.size(), 1);
+    }
 }
 
 void TestMenus::onlyTheRightButtonOpensAMenu()

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+
+class MainCommands;
+class QAction;
+class QWidget;
+
+// Every command of the main window, made once as an action named after it: the buttons
+// trigger these, the popup menus hold them, and the keys are their shortcuts. The four
+// switches are checkable; their check marks are the settings, set again before a menu shows
+// them.
+class MainActions final : public QObject
+{
+    Q_OBJECT
+public:
+    MainActions(MainCommands &commands, QObject *parent);
+
+    QAction *Add = nullptr;
+    QAction *Delete = nullptr;
+    QAction *Edit = nullptr;
+    QAction *Play = nullptr;
+    QAction *ListPlay = nullptr;
+    QAction *Copy = nullptr;
+    QAction *Remove = nullptr;
+    QAction *About = nullptr;
+    QAction *NewEditor = nullptr;
+    QAction *Ende = nullptr;
+
+    QAction *Buttons = nullptr;
+    QAction *LargeFileList = nullptr;
+    QAction *SaveStyle = nullptr;
+    QAction *SaveCond = nullptr;
+
+    // Keys of a file browser and player that are no menu's command.
+    QAction *Up = nullptr;
+    QAction *UpFromFolders = nullptr;
+    QAction *Reread = nullptr;
+    QAction *Silence = nullptr;
+
+    struct Switches
+    {
+        bool buttons, largeFileList, saveStyle, saveCond;
+    };
+    void showSwitches(const Switches &switches);
+
+    // The keys act where the focus is: Enter, Delete and Insert in the list they belong to,
+    // F5 and Escape anywhere in the window.
+    void attachKeys(QWidget *fileList, QWidget *playList, QWidget *folderList, QWidget *window);
+
+    // A menu's "&Play" waits 0.3 s before it plays, as the double click does not.
+    bool pausesFromMenu(const QAction *action) const
+    {
+        return action == Play || action == ListPlay;
+    }
+
+private:
+    QAction *make(const char *name, const QString &caption);
+};
