@@ -1,7 +1,7 @@
 // Listing a folder of 32,767 wave files among 5,000 others, and the details panel with all
 // of them selected.
 #include "BenchCommon.h"
-#include "app/Form1.h"
+#include "FormControls.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
 
@@ -66,11 +66,11 @@ int main(int argc, char *argv[])
         plain += plainReadMs(big.path());
         QElapsedTimer t;
         t.start();
-        form.File1->setPath(big.path());
+        File1(form)->setPath(big.path());
         list += t.nsecsElapsed() / 1e6;
-        form.Dir1->setPath(QDir::rootPath());
+        Dir1(form)->setPath(QDir::rootPath());
         t.restart();
-        form.Dir1->setPath(big.path()); // directory list and file list together
+        Dir1(form)->setPath(big.path()); // directory list and file list together
         QApplication::processEvents();
         change += t.nsecsElapsed() / 1e6;
     }
@@ -85,17 +85,17 @@ int main(int argc, char *argv[])
 
     // Another program adds one file to the shown folder: from its creation to the list read
     // again with the selection kept and painted, once the burst has been gathered.
-    form.Dir1->setPath(big.path());
+    Dir1(form)->setPath(big.path());
     QApplication::processEvents();
     for (int row = 0; row < 200; row += 2)
-        form.File1->selectionModel()->select(form.File1->model()->index(row, 0),
-                                             QItemSelectionModel::Select);
+        File1(form)->selectionModel()->select(File1(form)->model()->index(row, 0),
+                                              QItemSelectionModel::Select);
     QElapsedTimer t;
     t.start();
-    form.File1->rereadKeepingSelection();
-    form.File1->repaint();
+    File1(form)->rereadKeepingSelection();
+    File1(form)->repaint();
     const double update = t.nsecsElapsed() / 1e6;
-    QSignalSpy listings(form.File1->model(), &QAbstractItemModel::modelReset);
+    QSignalSpy listings(File1(form)->model(), &QAbstractItemModel::modelReset);
     t.restart();
     QFile(big.filePath("sample-new.wav")).open(QIODevice::WriteOnly);
     while (listings.isEmpty() && t.elapsed() < 2000)
@@ -104,15 +104,15 @@ int main(int argc, char *argv[])
     const double seen = t.nsecsElapsed() / 1e6;
     report("one file added: re-read + paint", update, "ms",
            QStringLiteral("goal < 60 ms; %1 of 100 selected kept")
-               .arg(form.File1->selectedRows().size()));
+               .arg(File1(form)->selectedRows().size()));
     report("one file added: shown after", seen, "ms",
-           QStringLiteral("goal < 500 ms; %1 entries").arg(form.File1->listCount()));
+           QStringLiteral("goal < 500 ms; %1 entries").arg(File1(form)->listCount()));
 
     t.restart();
-    form.File1->selectAll(); // runs the panel over every entry
+    File1(form)->selectAll(); // runs the panel over every entry
     const double panel = t.nsecsElapsed() / 1e6;
     report("panel with all 32,767 selected", panel, "ms",
            QStringLiteral("goal < 100 ms; shows %1 / %2")
-               .arg(form.Label1->text(), form.Label2->text()));
+               .arg(Label1(form)->text(), Label2(form)->text()));
     return 0;
 }

@@ -43,30 +43,6 @@ public:
     explicit Form1(Services services, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Controls, by their design names.
-    DriveList *Drive1 = nullptr;
-    DirList *Dir1 = nullptr;
-    FileList *File1 = nullptr;
-    PlayListView *List1 = nullptr;
-    QListView *List3 = nullptr;
-    QListWidget *List2 = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QLabel *Label3 = nullptr;
-    QLabel *Label4 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QPushButton *Command6 = nullptr;
-    QPushButton *Command7 = nullptr;
-    QPushButton *Command9 = nullptr;
-    QLabel *Image1 = nullptr;
-    QLabel *Image2 = nullptr;
-    QLabel *Image3 = nullptr;
-
     // Process-wide state.
     SettingsState state;
     bool ChainFromFileList = false;
@@ -208,6 +184,30 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    // Controls, by their design names.
+    DriveList *Drive1 = nullptr;
+    DirList *Dir1 = nullptr;
+    FileList *File1 = nullptr;
+    PlayListView *List1 = nullptr;
+    QListView *List3 = nullptr;
+    QListWidget *List2 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLabel *Label4 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QLabel *Image1 = nullptr;
+    QLabel *Image2 = nullptr;
+    QLabel *Image3 = nullptr;
+
     void createControls();
     void wireBrowser();
     void wirePlayList();

@@ -51,57 +51,58 @@ void TestForm1::controlsAtTheirPlacesWithTheirCaptions()
     Form1 form(m_fakes->services());
     QCOMPARE(form.windowTitle(), QString("Quillon Sonoret 2.0"));
     const QList<std::tuple<QPushButton *, QString, QRect>> buttons = {
-        {form.Command1, "Chain &Play", {360, 8, 145, 25}},
-        {form.Command5, "&Copy files", {360, 40, 145, 25}},
-        {form.Command2, "&Delete file", {360, 72, 145, 25}},
-        {form.Command3, "&Add to list", {360, 104, 145, 25}},
-        {form.Command4, "R&emove from list", {360, 136, 145, 25}},
-        {form.Command6, "Edit &wav", {360, 168, 97, 25}},
-        {form.Command9, "&New", {464, 168, 41, 25}},
-        {form.Command7, "Ab&out", {360, 200, 145, 25}},
+        {Command1(form), "Chain &Play", {360, 8, 145, 25}},
+        {Command5(form), "&Copy files", {360, 40, 145, 25}},
+        {Command2(form), "&Delete file", {360, 72, 145, 25}},
+        {Command3(form), "&Add to list", {360, 104, 145, 25}},
+        {Command4(form), "R&emove from list", {360, 136, 145, 25}},
+        {Command6(form), "Edit &wav", {360, 168, 97, 25}},
+        {Command9(form), "&New", {464, 168, 41, 25}},
+        {Command7(form), "Ab&out", {360, 200, 145, 25}},
     };
     for (const auto &[button, caption, rect] : buttons) {
         QCOMPARE(button->text(), caption);
         QCOMPARE(button->geometry(), rect);
         QCOMPARE(form.findChild<QPushButton *>(button->objectName()), button);
     }
-    QCOMPARE(form.File1->geometry(), QRect(8, 8, 169, 214));
-    QCOMPARE(form.List1->geometry(), QRect(8, 232, 169, 69));
-    QCOMPARE(form.Dir1->geometry(), QRect(184, 8, 169, 261));
-    QCOMPARE(form.Drive1->geometry(), QRect(184, 280, 169, 21));
-    QCOMPARE(form.Frame1->title(), QString("File"));
-    QCOMPARE(form.Frame1->geometry(), QRect(360, 232, 145, 73));
-    QCOMPARE(form.Label3->text(), QString("Date    Time"));
-    QCOMPARE(form.Label4->text(), QString("Bytes"));
-    QCOMPARE(form.Label1->geometry(), QRect(72, 16, 65, 33));
-    QCOMPARE(form.Label2->geometry(), QRect(40, 48, 97, 17));
-    QVERIFY(form.Label1->alignment() & Qt::AlignRight);
-    QVERIFY(form.Label2->alignment() & Qt::AlignRight);
-    QVERIFY(form.Label1->text().isEmpty() && form.Label2->text().isEmpty());
+    QCOMPARE(File1(form)->geometry(), QRect(8, 8, 169, 214));
+    QCOMPARE(List1(form)->geometry(), QRect(8, 232, 169, 69));
+    QCOMPARE(Dir1(form)->geometry(), QRect(184, 8, 169, 261));
+    QCOMPARE(Drive1(form)->geometry(), QRect(184, 280, 169, 21));
+    QCOMPARE(Frame1(form)->title(), QString("File"));
+    QCOMPARE(Frame1(form)->geometry(), QRect(360, 232, 145, 73));
+    QCOMPARE(Label3(form)->text(), QString("Date    Time"));
+    QCOMPARE(Label4(form)->text(), QString("Bytes"));
+    QCOMPARE(Label1(form)->geometry(), QRect(72, 16, 65, 33));
+    QCOMPARE(Label2(form)->geometry(), QRect(40, 48, 97, 17));
+    QVERIFY(Label1(form)->alignment() & Qt::AlignRight);
+    QVERIFY(Label2(form)->alignment() & Qt::AlignRight);
+    QVERIFY(Label1(form)->text().isEmpty() && Label2(form)->text().isEmpty());
 
-    QCOMPARE(form.Drive1->accessibleName(), QString("Drives"));
-    QCOMPARE(form.Dir1->accessibleName(), QString("Directories"));
-    QCOMPARE(form.File1->accessibleName(), QString("Wave files"));
-    QCOMPARE(form.List1->accessibleName(), QString("Play list"));
-    for (QWidget *hidden : std::initializer_list<QWidget *>{form.List2, form.List3, form.Image1,
-                                                            form.Image2, form.Image3})
+    QCOMPARE(Drive1(form)->accessibleName(), QString("Drives"));
+    QCOMPARE(Dir1(form)->accessibleName(), QString("Directories"));
+    QCOMPARE(File1(form)->accessibleName(), QString("Wave files"));
+    QCOMPARE(List1(form)->accessibleName(), QString("Play list"));
+    for (QWidget *hidden : std::initializer_list<QWidget *>{List2(form), List3(form), Image1(form),
+                                                            Image2(form), Image3(form)})
         QVERIFY(!hidden->isVisibleTo(&form));
-    for (QLabel *image : {form.Image1, form.Image2, form.Image3})
+    for (QLabel *image : {Image1(form), Image2(form), Image3(form)})
         QCOMPARE(image->pixmap().size(), QSize(32, 32));
-    QCOMPARE(form.File1DragIcon(), form.Image1);
+    QCOMPARE(form.File1DragIcon(), Image1(form));
     // The lists open on the current directory.
-    QCOMPARE(form.Dir1->path(), m_dir->path());
-    QCOMPARE(form.File1->path(), m_dir->path());
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->path(), m_dir->path());
 }
 
 void TestForm1::tabOrderAndMnemonics()
 {
     Form1 form(m_fakes->services());
-    const QList<QWidget *> expected = {form.Command6, form.Dir1,     form.Drive1,   form.Command5,
-                                       form.Command4, form.Command3, form.Command2, form.Command1,
-                                       form.Command9, form.Command7, form.List1,    form.File1};
+    const QList<QWidget *> expected = {Command6(form), Dir1(form),     Drive1(form),
+                                       Command5(form), Command4(form), Command3(form),
+                                       Command2(form), Command1(form), Command9(form),
+                                       Command7(form), List1(form),    File1(form)};
     QList<QWidget *> chain;
-    QWidget *w = form.Command6;
+    QWidget *w = Command6(form);
     for (int guard = 0; guard < 200 && chain.size() < expected.size(); ++guard) {
         if (expected.contains(w) && !chain.contains(w))
             chain.append(w);
@@ -114,7 +115,7 @@ void TestForm1::tabOrderAndMnemonics()
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     // Activation puts the focus in the file list.
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.File1));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(File1(form)));
 }
 
 void TestForm1::layoutFollowsResize()
@@ -123,38 +124,38 @@ void TestForm1::layoutFollowsResize()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QCOMPARE(form.size(), QSize(513, 314));
-    QCOMPARE(form.File1->width(), 168); // (513 - 176) / 2 = 168.5, halves to even
-    QCOMPARE(form.Dir1->x(), form.File1->width() + 16);
-    QCOMPARE(form.Drive1->x(), form.File1->width() + 16);
-    QCOMPARE(form.File1->height(), 314 - 96);
-    QCOMPARE(form.Command1->x(), 513 - 152);
-    QVERIFY(form.Frame1->isVisible());
+    QCOMPARE(File1(form)->width(), 168); // (513 - 176) / 2 = 168.5, halves to even
+    QCOMPARE(Dir1(form)->x(), File1(form)->width() + 16);
+    QCOMPARE(Drive1(form)->x(), File1(form)->width() + 16);
+    QCOMPARE(File1(form)->height(), 314 - 96);
+    QCOMPARE(Command1(form)->x(), 513 - 152);
+    QVERIFY(Frame1(form)->isVisible());
 
     form.resize(700, 313); // one pixel under the designed height: the frame goes
     QTRY_COMPARE(form.height(), 313);
-    QVERIFY(!form.Frame1->isVisible());
-    QCOMPARE(form.Command9->x(), 700 - 48);
-    QCOMPARE(form.List1->y(), 313 - 80);
-    QCOMPARE(form.Drive1->y(), 313 - 32);
+    QVERIFY(!Frame1(form)->isVisible());
+    QCOMPARE(Command9(form)->x(), 700 - 48);
+    QCOMPARE(List1(form)->y(), 313 - 80);
+    QCOMPARE(Drive1(form)->y(), 313 - 32);
     form.resize(700, 400);
     QTRY_COMPARE(form.height(), 400);
-    QVERIFY(form.Frame1->isVisible());
-    QCOMPARE(form.Frame1->y(), 400 - 80);
+    QVERIFY(Frame1(form)->isVisible());
+    QCOMPARE(Frame1(form)->y(), 400 - 80);
 
     form.state.file2Dir = true;
     form.Redraw();
-    QCOMPARE(form.File1->width(), static_cast<int>(std::nearbyint((700 - 176) / 1.5)));
-    QCOMPARE(form.Dir1->width(), static_cast<int>(std::nearbyint((700 - 176) / 3.0)));
+    QCOMPARE(File1(form)->width(), static_cast<int>(std::nearbyint((700 - 176) / 1.5)));
+    QCOMPARE(Dir1(form)->width(), static_cast<int>(std::nearbyint((700 - 176) / 3.0)));
 
     form.resize(50, 50); // snaps back to 4000 x 3940 twips outside
     QTRY_VERIFY(form.width() < 700);
     QVERIFY((form.width() + Form1::decoration().width()) * 15 >= 4000);
     QVERIFY((form.height() + Form1::decoration().height()) * 15 >= 3940);
 
-    const QRect before = form.File1->geometry();
+    const QRect before = File1(form)->geometry();
     form.showMinimized();
     form.Form_Resize();
-    QCOMPARE(form.File1->geometry(), before);
+    QCOMPARE(File1(form)->geometry(), before);
 }
 
 void TestForm1::splashClosesItselfThenWarnsOfMissingDevice()
@@ -199,13 +200,13 @@ void TestForm1::storedStyleHidesTheButtonColumn()
     QVERIFY(answerer.seen.isEmpty()); // a device exists: no warning
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    for (QWidget *w : std::initializer_list<QWidget *>{form.Command1, form.Command2, form.Command3,
-                                                       form.Command4, form.Command5, form.Command6,
-                                                       form.Command7, form.Command9, form.Frame1})
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             Command1(form), Command2(form), Command3(form), Command4(form), Command5(form),
+             Command6(form), Command7(form), Command9(form), Frame1(form)})
         QVERIFY(!w->isVisible());
     // The lists stretch to 8 pixels from the right edge; the large list is on (no key stored).
     QVERIFY(form.state.file2Dir);
-    QCOMPARE(form.Dir1->x() + form.Dir1->width(), form.width() - 8);
+    QCOMPARE(Dir1(form)->x() + Dir1(form)->width(), form.width() - 8);
 }
 
 void TestForm1::aboutBoxStaysUntilOk()

@@ -113,8 +113,8 @@ void TestMpris::theDesktopSeesWhatPlays()
     // One file plays: the applet is told, and sees which.
     m_fakes->waveLength.lengths[m_dir->filePath("b.wav")] = 2500;
     m_fakes->sound.drainSeconds[m_dir->filePath("b.wav")] = 2.5;
-    selectRows(m_form->File1, {1});
-    m_form->Command1->click();
+    selectRows(File1(*m_form), {1});
+    Command1(*m_form)->click();
     QTRY_VERIFY_WITH_TIMEOUT(!m_changes.isEmpty(), 5000);
     QCOMPARE(m_changes.last().value("PlaybackStatus").toString(), QString("Playing"));
     QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
@@ -146,7 +146,7 @@ void TestMpris::theDesktopSeesWhatPlays()
 
 void TestMpris::stopAndNextActOnTheChain()
 {
-    selectRows(m_form->File1, {0, 1, 2});
+    selectRows(File1(*m_form), {0, 1, 2});
     ModalAnswerer answerer;
     bool nextSeen = false;
     const auto send = [](const QString &method) {

@@ -56,65 +56,65 @@ void TestBrowser::openingADirectoryClearsPanelAndSelection()
     Form1 form(m_fakes->services());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.File1->listCount(), 2);
-    form.File1->selectAll();
-    QCOMPARE(form.Label1->text(), QString("var"));
-    QVERIFY(!form.Label2->text().isEmpty());
+    QCOMPARE(File1(form)->listCount(), 2);
+    File1(form)->selectAll();
+    QCOMPARE(Label1(form)->text(), QString("var"));
+    QVERIFY(!Label2(form)->text().isEmpty());
 
     // Double click on "sub" in the directory list.
     QTreeWidgetItem *sub =
-        form.Dir1->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        Dir1(form)->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
     QVERIFY(sub);
-    const QRect rect = form.Dir1->visualItemRect(sub);
-    QTest::mouseClick(form.Dir1->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseDClick(form.Dir1->viewport(), Qt::LeftButton, {}, rect.center());
-    QCOMPARE(form.Dir1->path(), m_dir->filePath("sub"));
-    QCOMPARE(form.File1->path(), m_dir->filePath("sub"));
-    QCOMPARE(form.File1->listCount(), 1);
-    QVERIFY(form.File1->selectedRows().isEmpty());
-    QVERIFY(form.Label1->text().isEmpty());
-    QVERIFY(form.Label2->text().isEmpty());
+    const QRect rect = Dir1(form)->visualItemRect(sub);
+    QTest::mouseClick(Dir1(form)->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(Dir1(form)->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(Dir1(form)->path(), m_dir->filePath("sub"));
+    QCOMPARE(File1(form)->path(), m_dir->filePath("sub"));
+    QCOMPARE(File1(form)->listCount(), 1);
+    QVERIFY(File1(form)->selectedRows().isEmpty());
+    QVERIFY(Label1(form)->text().isEmpty());
+    QVERIFY(Label2(form)->text().isEmpty());
     QCOMPARE(m_fakes->volumes.current, m_dir->path()); // the process stays where it was
 
     // Backspace goes up again; the path never ends in "/".
-    form.Dir1->setFocus();
-    QTest::keyClick(form.Dir1, Qt::Key_Backspace);
-    QCOMPARE(form.Dir1->path(), m_dir->path());
-    QVERIFY(!form.Dir1->path().endsWith('/'));
-    form.Dir1->setPath("/");
-    QCOMPARE(form.Dir1->path(), QString("/"));
+    Dir1(form)->setFocus();
+    QTest::keyClick(Dir1(form), Qt::Key_Backspace);
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
+    QVERIFY(!Dir1(form)->path().endsWith('/'));
+    Dir1(form)->setPath("/");
+    QCOMPARE(Dir1(form)->path(), QString("/"));
 }
 
 void TestBrowser::aDirectoryThatCannotBeOpenedLeavesTheLists()
 {
     Form1 form(m_fakes->services());
     QTreeWidgetItem *sub =
-        form.Dir1->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        Dir1(form)->findItems("sub", Qt::MatchExactly | Qt::MatchRecursive).value(0);
     QVERIFY(sub);
     QVERIFY(QDir(m_dir->filePath("sub")).removeRecursively());
     ModalAnswerer answerer;
-    emit form.Dir1->itemActivated(sub, 0);
+    emit Dir1(form)->itemActivated(sub, 0);
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].title, QString("Error"));
     QCOMPARE(answerer.seen[0].text, QString::fromLocal8Bit(strerror(ENOENT)));
     QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
-    QCOMPARE(form.Dir1->path(), m_dir->path());
-    QCOMPARE(form.File1->path(), m_dir->path());
-    QCOMPARE(form.File1->listCount(), 2);
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->listCount(), 2);
 
     // A folder that opened but vanished before it could be listed: both lists go back to
     // the folder that was read, so no name is ever joined with another folder's path.
     QVERIFY(QDir(m_dir->path()).mkdir("brief"));
     {
-        const QSignalBlocker quiet(form.Dir1);
-        QVERIFY(form.Dir1->setPath(m_dir->filePath("brief")).isEmpty());
+        const QSignalBlocker quiet(Dir1(form));
+        QVERIFY(Dir1(form)->setPath(m_dir->filePath("brief")).isEmpty());
     }
     QVERIFY(QDir(m_dir->path()).rmdir("brief"));
     form.Dir1_Change();
     QCOMPARE(answerer.seen.size(), 2);
-    QCOMPARE(form.Dir1->path(), m_dir->path());
-    QCOMPARE(form.File1->path(), m_dir->path());
-    QCOMPARE(form.File1->listCount(), 2);
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->listCount(), 2);
 }
 
 void TestBrowser::startInsideAFolderThatCannotBeRead_data()
@@ -140,19 +140,19 @@ void TestBrowser::startInsideAFolderThatCannotBeRead()
     QTest::qWait(20);                 // nothing to wait for: a box that opened would be seen by now
     QVERIFY(answerer.seen.isEmpty()); // nothing but the specified messages at start
     // The way up from "/" to the folder, and nothing below it; the file list is empty there.
-    QCOMPARE(form.Dir1->path(), locked);
-    QCOMPARE(form.Dir1->topLevelItem(0)->text(0), QString("/"));
-    QCOMPARE(form.Dir1->currentItem()->text(0), QString("locked"));
-    QCOMPARE(form.Dir1->currentItem()->childCount(), 0);
-    QCOMPARE(form.File1->path(), locked);
-    QCOMPARE(form.File1->listCount(), 0);
+    QCOMPARE(Dir1(form)->path(), locked);
+    QCOMPARE(Dir1(form)->topLevelItem(0)->text(0), QString("/"));
+    QCOMPARE(Dir1(form)->currentItem()->text(0), QString("locked"));
+    QCOMPARE(Dir1(form)->currentItem()->childCount(), 0);
+    QCOMPARE(File1(form)->path(), locked);
+    QCOMPARE(File1(form)->listCount(), 0);
     // The user walks up and out.
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.Dir1->setFocus();
-    QTest::keyClick(form.Dir1, Qt::Key_Backspace);
-    QCOMPARE(form.Dir1->path(), m_dir->filePath("sub"));
-    QCOMPARE(form.File1->entry(0), QString("c.wav"));
+    Dir1(form)->setFocus();
+    QTest::keyClick(Dir1(form), Qt::Key_Backspace);
+    QCOMPARE(Dir1(form)->path(), m_dir->filePath("sub"));
+    QCOMPARE(File1(form)->entry(0), QString("c.wav"));
     QFile::setPermissions(locked,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
@@ -162,17 +162,17 @@ void TestBrowser::failingVolumeBeepsOnceAndReturns()
     m_fakes->volumes.volumes = {{"/", ""}, {"/media/stick", "STICK"}};
     m_fakes->volumes.failing["/media/stick"] = "No medium found";
     Form1 form(m_fakes->services());
-    form.File1->selectAll();
+    File1(form)->selectAll();
     ModalAnswerer answerer;
-    form.Drive1->setDrive("/media/stick");
+    Drive1(form)->setDrive("/media/stick");
     QCOMPARE(m_fakes->desktop.beeps, 1);
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("No medium found"));
     QCOMPARE(answerer.seen[0].title, QString("Error"));
-    QCOMPARE(form.Drive1->drive(), QString("/"));
+    QCOMPARE(Drive1(form)->drive(), QString("/"));
     // Back on the directory list's volume, in that volume's current directory.
-    QCOMPARE(form.Dir1->path(), m_dir->path());
-    QVERIFY(form.Label1->text().isEmpty() && form.Label2->text().isEmpty());
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
+    QVERIFY(Label1(form)->text().isEmpty() && Label2(form)->text().isEmpty());
 }
 
 void TestBrowser::twoFailingVolumesGiveAtMostTwoMessages()
@@ -182,12 +182,12 @@ void TestBrowser::twoFailingVolumesGiveAtMostTwoMessages()
     m_fakes->volumes.failing["/"] = "Input/output error";
     Form1 form(m_fakes->services());
     ModalAnswerer answerer;
-    form.Drive1->setDrive("/media/stick");
+    Drive1(form)->setDrive("/media/stick");
     QCOMPARE(answerer.seen.size(), 2);
     QCOMPARE(answerer.seen[1].text, QString("Input/output error"));
     QCOMPARE(m_fakes->desktop.beeps, 2);
-    QCOMPARE(form.Drive1->drive(), QString("/"));
-    QCOMPARE(form.Dir1->path(), m_dir->path()); // never moved to a volume that failed
+    QCOMPARE(Drive1(form)->drive(), QString("/"));
+    QCOMPARE(Dir1(form)->path(), m_dir->path()); // never moved to a volume that failed
 }
 
 void TestBrowser::readyVolumeOpensItsCurrentDirectory()
@@ -196,24 +196,24 @@ void TestBrowser::readyVolumeOpensItsCurrentDirectory()
     m_fakes->volumes.volumes = {{"/", ""}, {stick, "STICK"}};
     Form1 form(m_fakes->services());
     ModalAnswerer answerer;
-    form.Drive1->setDrive(stick);
+    Drive1(form)->setDrive(stick);
     QVERIFY(answerer.seen.isEmpty());
-    QCOMPARE(form.Dir1->path(), stick); // never been there: its root
-    QCOMPARE(form.File1->entry(0), QString("c.wav"));
+    QCOMPARE(Dir1(form)->path(), stick); // never been there: its root
+    QCOMPARE(File1(form)->entry(0), QString("c.wav"));
     QCOMPARE(m_fakes->volumes.current, stick); // now the current drive
-    form.Drive1->setDrive("/");
-    QCOMPARE(form.Dir1->path(), m_dir->path()); // the directory last current on "/"
+    Drive1(form)->setDrive("/");
+    QCOMPARE(Dir1(form)->path(), m_dir->path()); // the directory last current on "/"
     QCOMPARE(m_fakes->volumes.current, m_dir->path());
 
     // Walking into the volume and out of it again: the volume list follows the folder,
     // without a drive change, and choosing the volume again moves the lists there.
-    emit form.Dir1->openRequested(stick);
-    QCOMPARE(form.Drive1->drive(), stick);
-    emit form.Dir1->openRequested(m_dir->path());
-    QCOMPARE(form.Drive1->drive(), QString("/"));
+    emit Dir1(form)->openRequested(stick);
+    QCOMPARE(Drive1(form)->drive(), stick);
+    emit Dir1(form)->openRequested(m_dir->path());
+    QCOMPARE(Drive1(form)->drive(), QString("/"));
     QCOMPARE(m_fakes->volumes.current, m_dir->path()); // no drive change ran
-    form.Drive1->setDrive(stick);
-    QCOMPARE(form.Dir1->path(), stick);
+    Drive1(form)->setDrive(stick);
+    QCOMPARE(Dir1(form)->path(), stick);
     QVERIFY(answerer.seen.isEmpty());
 }
 
@@ -224,37 +224,37 @@ void TestBrowser::panelFollowsTheSelection()
     Form1 form(m_fakes->services());
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.File1->setFocus();
-    QTest::keyClick(form.File1, Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(form.Label1->text(), QString("var"));
-    QCOMPARE(form.Label2->text(), QString("1.238.067"));
+    File1(form)->setFocus();
+    QTest::keyClick(File1(form), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(Label1(form)->text(), QString("var"));
+    QCOMPARE(Label2(form)->text(), QString("1.238.067"));
     // A click on one entry: its date above its time.
-    const QRect first = form.File1->visualRect(form.File1->model()->index(1, 0));
-    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, first.center());
-    QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
-    QCOMPARE(form.File1->fileName(), QString("b.wav"));
-    QCOMPARE(form.Label2->text(), QString("2.500"));
-    QVERIFY(form.Label1->text().contains('\n'));
+    const QRect first = File1(form)->visualRect(File1(form)->model()->index(1, 0));
+    QTest::mouseClick(File1(form)->viewport(), Qt::LeftButton, {}, first.center());
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"b.wav"}));
+    QCOMPARE(File1(form)->fileName(), QString("b.wav"));
+    QCOMPARE(Label2(form)->text(), QString("2.500"));
+    QVERIFY(Label1(form)->text().contains('\n'));
     // Ctrl+click takes it off again: nothing is selected, nothing is shown.
-    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, Qt::ControlModifier, first.center());
-    QVERIFY(form.File1->selectedRows().isEmpty());
-    QVERIFY(form.Label1->text().isEmpty());
-    QVERIFY(form.Label2->text().isEmpty());
+    QTest::mouseClick(File1(form)->viewport(), Qt::LeftButton, Qt::ControlModifier, first.center());
+    QVERIFY(File1(form)->selectedRows().isEmpty());
+    QVERIFY(Label1(form)->text().isEmpty());
+    QVERIFY(Label2(form)->text().isEmpty());
     QLocale::setDefault(QLocale::c());
 }
 
 void TestBrowser::refreshKeepsThePathAndClearsTheSelection()
 {
     Form1 form(m_fakes->services());
-    form.File1->selectAll();
+    File1(form)->selectAll();
     touch(m_dir->filePath("new.wav"));
     QVERIFY(QFile::remove(m_dir->filePath("a.wav")));
-    form.File1->refresh();
-    QCOMPARE(form.File1->path(), m_dir->path());
-    QCOMPARE(form.File1->listCount(), 2);
-    QCOMPARE(form.File1->entry(0), QString("b.wav"));
-    QCOMPARE(form.File1->entry(1), QString("new.wav"));
-    QVERIFY(form.File1->selectedRows().isEmpty());
+    File1(form)->refresh();
+    QCOMPARE(File1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->listCount(), 2);
+    QCOMPARE(File1(form)->entry(0), QString("b.wav"));
+    QCOMPARE(File1(form)->entry(1), QString("new.wav"));
+    QVERIFY(File1(form)->selectedRows().isEmpty());
 }
 
 void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
@@ -376,14 +376,14 @@ void TestBrowser::theShownFolderFollowsTheDisk()
     Form1 &form = makeForm();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QSignalSpy listings(form.File1->model(), &QAbstractItemModel::modelReset);
-    selectRows(form.File1, {0, 2}); // a.wav and e.wav
-    form.File1->selectionModel()->setCurrentIndex(form.File1->model()->index(2, 0),
-                                                  QItemSelectionModel::NoUpdate);
+    QSignalSpy listings(File1(form)->model(), &QAbstractItemModel::modelReset);
+    selectRows(File1(form), {0, 2}); // a.wav and e.wav
+    File1(form)->selectionModel()->setCurrentIndex(File1(form)->model()->index(2, 0),
+                                                   QItemSelectionModel::NoUpdate);
     const auto names = [&form] {
         QStringList names;
-        for (int i = 0; i < form.File1->listCount(); ++i)
-            names.append(form.File1->entry(i));
+        for (int i = 0; i < File1(form)->listCount(); ++i)
+            names.append(File1(form)->entry(i));
         return names;
     };
 
@@ -393,35 +393,36 @@ void TestBrowser::theShownFolderFollowsTheDisk()
     QVERIFY(QFile::rename(m_dir->filePath("c.wav"), m_dir->filePath("d.wav")));
     QVERIFY(QFile::remove(m_dir->filePath("a.wav")));
     QTRY_COMPARE_WITH_TIMEOUT(names(), QStringList({"b.wav", "d.wav", "e.wav"}), 2000);
-    QCOMPARE(form.File1->selectedNames(), QStringList({"e.wav"}));
-    QCOMPARE(form.File1->fileName(), QString("e.wav"));
-    QVERIFY(!form.File1->isSelected(0)); // b.wav, new, is not
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"e.wav"}));
+    QCOMPARE(File1(form)->fileName(), QString("e.wav"));
+    QVERIFY(!File1(form)->isSelected(0)); // b.wav, new, is not
 
     // A burst of 500 new files is one listing.
     QTest::qWait(600);
     listings.clear();
     for (int i = 0; i < 500; ++i)
         touch(m_dir->filePath(QStringLiteral("burst%1.wav").arg(i)));
-    QTRY_COMPARE_WITH_TIMEOUT(form.File1->listCount(), 503, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(File1(form)->listCount(), 503, 2000);
     QTest::qWait(600);
     QCOMPARE(listings.size(), 1);
 
     // The selected file grows, as a recording does: the panel shows its new size.
-    selectRows(form.File1, {form.File1->listCount() - 1}); // e.wav
-    QCOMPARE(form.Label2->text(), QString("9"));
+    selectRows(File1(form), {File1(form)->listCount() - 1}); // e.wav
+    QCOMPARE(Label2(form)->text(), QString("9"));
     touch(m_dir->filePath("e.wav"), 123456);
-    QTRY_COMPARE_WITH_TIMEOUT(form.Label2->text(), QString("123,456"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(Label2(form)->text(), QString("123,456"), 2000);
 
     // A sub-folder made meanwhile shows; the shown folder removed gives way to its parent.
     QVERIFY(QDir(m_dir->path()).mkdir("new folder"));
     QTRY_VERIFY_WITH_TIMEOUT(
-        !form.Dir1->findItems("new folder", Qt::MatchExactly | Qt::MatchRecursive).isEmpty(), 2000);
-    QVERIFY(form.Dir1->setPath(m_dir->filePath("sub")).isEmpty());
-    QCOMPARE(form.File1->listCount(), 1);
+        !Dir1(form)->findItems("new folder", Qt::MatchExactly | Qt::MatchRecursive).isEmpty(),
+        2000);
+    QVERIFY(Dir1(form)->setPath(m_dir->filePath("sub")).isEmpty());
+    QCOMPARE(File1(form)->listCount(), 1);
     QVERIFY(QDir(m_dir->filePath("sub")).removeRecursively());
-    QTRY_COMPARE_WITH_TIMEOUT(form.Dir1->path(), m_dir->path(), 2000);
-    QCOMPARE(form.File1->path(), m_dir->path());
-    QCOMPARE(form.File1->listCount(), 503);
+    QTRY_COMPARE_WITH_TIMEOUT(Dir1(form)->path(), m_dir->path(), 2000);
+    QCOMPARE(File1(form)->path(), m_dir->path());
+    QCOMPARE(File1(form)->listCount(), 503);
     QVERIFY(!QApplication::activeModalWidget());
 }
 

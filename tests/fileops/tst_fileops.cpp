@@ -156,25 +156,25 @@ void TestFileOps::deleteAsksOnceThenDeletesInListOrder()
 {
     Form1 &form = *m_form;
     ModalAnswerer answerer(QMessageBox::Ok);
-    selectRows(form.File1, {1});
+    selectRows(File1(form), {1});
     form.Delete();
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Delete file b.wav ?"));
     QCOMPARE(answerer.seen[0].title, QString("Delete"));
     QCOMPARE(answerer.seen[0].icon, QMessageBox::Question);
     QCOMPARE(answerer.seen[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
-    QCOMPARE(form.File1->listCount(), 2);
+    QCOMPARE(File1(form)->listCount(), 2);
 
     write(m_dir->filePath("d.wav"));
-    form.File1->refresh();
-    selectRows(form.File1, {2, 0, 1});
-    form.Command2->click();
+    File1(form)->refresh();
+    selectRows(File1(form), {2, 0, 1});
+    Command2(form)->click();
     QCOMPARE(answerer.seen.size(), 2);
     QCOMPARE(answerer.seen[1].text, QString("Delete files ?"));
     QCOMPARE(m_files.trashed, QStringList({m_dir->filePath("b.wav"), m_dir->filePath("a.wav"),
                                            m_dir->filePath("c.wav"), m_dir->filePath("d.wav")}));
-    QCOMPARE(form.File1->listCount(), 0);
-    QCOMPARE(form.List2->item(2)->text(), QString("d.wav")); // the scratch list of names
+    QCOMPARE(File1(form)->listCount(), 0);
+    QCOMPARE(List2(form)->item(2)->text(), QString("d.wav")); // the scratch list of names
 }
 
 void TestFileOps::cancelDeletesNothingButRefreshes()
@@ -183,12 +183,12 @@ void TestFileOps::cancelDeletesNothingButRefreshes()
     form.playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
     write(m_dir->filePath("new.wav"));
     ModalAnswerer answerer(QMessageBox::Cancel);
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command2_Click();
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY(m_files.trashed.isEmpty());
-    QCOMPARE(form.File1->listCount(), 4); // the refresh shows the new file
-    QVERIFY(form.File1->selectedRows().isEmpty());
+    QCOMPARE(File1(form)->listCount(), 4); // the refresh shows the new file
+    QVERIFY(File1(form)->selectedRows().isEmpty());
     QCOMPARE(form.playList().count(), 1); // the play list is not consulted
 }
 
@@ -198,7 +198,7 @@ void TestFileOps::aReadOnlyFileIsReportedOnceAndTheOthersGo()
     QVERIFY(QFile::setPermissions(m_dir->filePath("a.wav"), QFileDevice::ReadOwner));
     QVERIFY(QFile::setPermissions(m_dir->filePath("b.wav"), QFileDevice::ReadOwner));
     ModalAnswerer answerer(QMessageBox::Ok);
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command2_Click();
     QCOMPARE(answerer.seen.size(), 2); // the question, then one failure message
     QCOMPARE(answerer.seen[1].text, QString("Cant delete file !"));
@@ -206,7 +206,7 @@ void TestFileOps::aReadOnlyFileIsReportedOnceAndTheOthersGo()
     QCOMPARE(answerer.seen[1].icon, QMessageBox::Critical);
     QVERIFY(QFile::exists(m_dir->filePath("a.wav")));
     QVERIFY(!QFile::exists(m_dir->filePath("c.wav")));
-    QCOMPARE(form.File1->listCount(), 2);
+    QCOMPARE(File1(form)->listCount(), 2);
 }
 
 void TestFileOps::copyDialogControlsAndKeys()
@@ -287,7 +287,7 @@ void TestFileOps::anEmptyPlayListOpensNoDialog()
 void TestFileOps::noneSelectedCopiesAllAndEmptiesTheList()
 {
     Form1 &form = *m_form;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
     ModalAnswerer answerer;
     copyThrough(copyTo(m_to), answerer);
@@ -296,15 +296,15 @@ void TestFileOps::noneSelectedCopiesAllAndEmptiesTheList()
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
     QVERIFY(QFile::exists(m_dir->filePath("a.wav")));
     QCOMPARE(form.playList().count(), 0);
-    QCOMPARE(form.List3->model()->rowCount(), 0);
+    QCOMPARE(List3(form)->model()->rowCount(), 0);
 }
 
 void TestFileOps::onlyTheSelectedEntryIsCopied()
 {
     Form1 &form = *m_form;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
-    selectRows(form.List1, {1});
+    selectRows(List1(form), {1});
     ModalAnswerer answerer;
     copyThrough(copyTo(m_to), answerer);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"b.wav"}));
@@ -316,7 +316,7 @@ void TestFileOps::onlyTheSelectedEntryIsCopied()
 void TestFileOps::cancelOrClosingTheDialogChangesNothing()
 {
     Form1 &form = *m_form;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
     ModalAnswerer answerer;
     copyThrough(
@@ -342,9 +342,9 @@ void TestFileOps::cancelOrClosingTheDialogChangesNothing()
 void TestFileOps::moveDeletesEachSourceAfterItsCopy()
 {
     Form1 &form = *m_form;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
-    selectRows(form.List1, {0, 1, 2});
+    selectRows(List1(form), {0, 1, 2});
     // b.wav sits on a medium where it cannot be deleted: copied, but not moved.
     m_files.undeletable.insert(m_dir->filePath("b.wav"));
     ModalAnswerer answerer;
@@ -359,7 +359,7 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     QCOMPARE(m_files.calls, expected);
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Error while copying ..."));
-    QCOMPARE(form.File1->listCount(), 1); // only b.wav is left in the shown folder
+    QCOMPARE(File1(form)->listCount(), 1); // only b.wav is left in the shown folder
     // The source that stayed keeps its entry, selected, as a failed copy does.
     QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
     QCOMPARE(form.playList().path(0), m_dir->filePath("b.wav"));
@@ -372,12 +372,12 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
 void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
 {
     Form1 &form = *m_form;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
     write(m_dir->filePath("to/c.wav"), "already here");
     write(m_dir->filePath("to/elsewhere.wav"));
     form.playList().AddEntry("elsewhere.wav", m_dir->filePath("to/elsewhere.wav"));
-    selectRows(form.List1, {0, 2, 3});
+    selectRows(List1(form), {0, 2, 3});
     ModalAnswerer answerer;
     answerer.onBox = [](const ModalAnswerer::Seen &) {
         QVERIFY(!QApplication::overrideCursor()); // the pointer is restored before the box
@@ -402,7 +402,7 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     QCOMPARE(form.selectedPlayListRows(), QList<int>({0, 2}));
 
     // An existing file at the destination is kept and reported.
-    selectRows(form.List1, {2});
+    selectRows(List1(form), {2});
     copyThrough(copyTo(m_to), answerer);
     QCOMPARE(answerer.seen.size(), 2);
     QFile kept(m_dir->filePath("to/c.wav"));
@@ -432,9 +432,9 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     write(m_dir->filePath("d.wav"));
     m_files.slowSource = m_dir->filePath("b.wav");
     m_files.slowMs = 1500;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
-    form.List1->clearSelection(); // nothing selected: the whole play list
+    List1(form)->clearSelection(); // nothing selected: the whole play list
     ModalAnswerer answerer;
     bool progressShown = false;
     int countWhileCopying = -1;
@@ -479,7 +479,7 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     QCOMPARE(QFile::exists(m_dir->filePath("a.wav")), !move);
     QVERIFY(QFile::exists(m_dir->filePath("b.wav")));
     QCOMPARE(form.playList().names(), QStringList({"b.wav", "c.wav"}));
-    QCOMPARE(form.List1->selectedRows(), QList<int>({0, 1}));
+    QCOMPARE(List1(form)->selectedRows(), QList<int>({0, 1}));
     QVERIFY(!QApplication::overrideCursor());
     QTRY_COMPARE(form.playList().names(), QStringList({"b.wav", "c.wav", "d.wav"}));
 }
@@ -492,27 +492,27 @@ void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
     // once the list has the keyboard's focus (a view makes its first row current then).
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.File1->setFocus(Qt::TabFocusReason);
-    QTRY_VERIFY(form.File1->hasFocus());
+    File1(form)->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(File1(form)->hasFocus());
     form.Command6_Click();
     QVERIFY(m_fakes->desktop.started.isEmpty());
-    QTest::keyClick(form.File1, Qt::Key_Down); // the keys start from the first row
-    QCOMPARE(form.File1->fileName(), QString("a.wav"));
-    form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
+    QTest::keyClick(File1(form), Qt::Key_Down); // the keys start from the first row
+    QCOMPARE(File1(form)->fileName(), QString("a.wav"));
+    File1(form)->setCurrentIndex(File1(form)->model()->index(0, 0));
     form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.value(0),
              QStringList({"audacity", m_dir->filePath("a.wav")}));
     QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
     write(m_dir->filePath("my wavs/x.wav"));
-    form.Dir1->setPath(m_dir->filePath("my wavs"));
+    Dir1(form)->setPath(m_dir->filePath("my wavs"));
     form.Edit();
     QCOMPARE(m_fakes->desktop.started.size(), 1);
-    form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
+    File1(form)->setCurrentIndex(File1(form)->model()->index(0, 0));
     form.Edit();
     QCOMPARE(m_fakes->desktop.started.value(1),
              QStringList({"audacity", m_dir->filePath("my wavs/x.wav")}));
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
-    form.Dir1->setPath(m_dir->filePath("empty"));
+    Dir1(form)->setPath(m_dir->filePath("empty"));
     form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.size(), 2); // no current file: nothing starts
 }
@@ -560,7 +560,7 @@ void TestFileOps::aMissingEditorOffersTheChooserOnce()
         ++choosers;
         chooser->Command4->click(); // cancel: the operation ends
     };
-    form.File1->setCurrentIndex(form.File1->model()->index(0, 0));
+    File1(form)->setCurrentIndex(File1(form)->model()->index(0, 0));
     form.Command6_Click();
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Sound editor not found !!!"));

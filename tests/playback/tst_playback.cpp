@@ -84,8 +84,8 @@ void TestPlayback::oneSelectedFilePlaysAtOnce()
     Form1 &form = *m_form;
     form.Command1_Click(); // nothing selected: nothing at all
     QVERIFY(m_fakes->sound.attempts.isEmpty());
-    selectRows(form.File1, {1});
-    form.Command1->click();
+    selectRows(File1(form), {1});
+    Command1(form)->click();
     QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
     QVERIFY(!form.Form2);
     // A double click plays the selection just as the button does.
@@ -97,21 +97,21 @@ void TestPlayback::aFileThatCannotBePlayedIsReported()
 {
     Form1 &form = *m_form;
     m_fakes->sound.unplayable.insert(m_dir->filePath("a.wav"));
-    selectRows(form.File1, {0});
+    selectRows(File1(form), {0});
     ModalAnswerer answerer;
     form.Command1_Click();
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Sound file cannot be played !!!"));
     QCOMPARE(answerer.seen[0].title, QString("Error"));
     QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
-    QCOMPARE(form.File1->selectedRows(), QList<int>({0}));
+    QCOMPARE(File1(form)->selectedRows(), QList<int>({0}));
 }
 
 void TestPlayback::playListEntriesPlayTheirStoredPath()
 {
     Form1 &form = *m_form;
     form.playList().AddEntry("shown.wav", "/elsewhere/real.wav");
-    selectRows(form.List1, {0});
+    selectRows(List1(form), {0});
     form.List1_DblClick();
     QCOMPARE(m_fakes->sound.played, QStringList({"/elsewhere/real.wav"}));
 }
@@ -119,7 +119,7 @@ void TestPlayback::playListEntriesPlayTheirStoredPath()
 void TestPlayback::twoSelectedOpenTheChainWindow()
 {
     Form1 &form = *m_form;
-    selectRows(form.File1, {2, 0});
+    selectRows(File1(form), {2, 0});
     ModalAnswerer answerer;
     answerer.onOther = [&](QWidget *w) {
         auto *chain = qobject_cast<Form2 *>(w);
@@ -138,7 +138,7 @@ void TestPlayback::twoSelectedOpenTheChainWindow()
 
     // From the play list: the add button is off.
     form.playList().AddEntry("c.wav", m_dir->filePath("c.wav"));
-    selectRows(form.List1, {0, 1});
+    selectRows(List1(form), {0, 1});
     bool addEnabled = true;
     answerer.onOther = [&](QWidget *w) {
         auto *chain = qobject_cast<Form2 *>(w);
@@ -157,13 +157,13 @@ void TestPlayback::closingTheChainWindowByItsFrameAborts()
     Form1 &form = *m_form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    selectRows(form.File1, {0, 1, 2});
+    selectRows(File1(form), {0, 1, 2});
     ModalAnswerer answerer;
     answerer.onOther = [&](QWidget *w) { QTimer::singleShot(50, w, [w] { w->close(); }); };
     form.Command1_Click();
     QCOMPARE(m_fakes->sound.played.size(), 1);
     // Back in the main window, the focus returns to the file list.
-    QCOMPARE(form.focusWidget(), static_cast<QWidget *>(form.File1));
+    QCOMPARE(form.focusWidget(), static_cast<QWidget *>(File1(form)));
 }
 
 void TestPlayback::folderChangesWaitUntilTheChainIsOver()
@@ -171,7 +171,7 @@ void TestPlayback::folderChangesWaitUntilTheChainIsOver()
     // Another program saves 0.wav while the chain plays a.wav: the rows would shift under
     // the chain, which would play a.wav again and never c.wav.
     Form1 &form = *m_form;
-    selectRows(form.File1, {0, 2});
+    selectRows(File1(form), {0, 2});
     ModalAnswerer answerer;
     answerer.onOther = [&](QWidget *w) {
         auto *chain = qobject_cast<Form2 *>(w);
@@ -189,8 +189,8 @@ void TestPlayback::folderChangesWaitUntilTheChainIsOver()
     QCOMPARE(m_fakes->sound.played,
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("c.wav")}));
     // Once the chain is over, the list follows the folder, with the same files selected.
-    QTRY_COMPARE_WITH_TIMEOUT(form.File1->listCount(), 4, 5000);
-    QCOMPARE(form.File1->selectedNames(), QStringList({"a.wav", "c.wav"}));
+    QTRY_COMPARE_WITH_TIMEOUT(File1(form)->listCount(), 4, 5000);
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"a.wav", "c.wav"}));
 }
 
 void TestPlayback::enterPressesTheFocusedChainButton()
@@ -230,7 +230,7 @@ void TestPlayback::enterPressesTheFocusedChainButton()
 void TestPlayback::menuPlayPausesFirst()
 {
     Form1 &form = *m_form;
-    selectRows(form.File1, {0});
+    selectRows(File1(form), {0});
     m_fakes->clock.step = 0.01;
     const double before = m_fakes->clock.now;
     form.Play();

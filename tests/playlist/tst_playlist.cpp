@@ -121,17 +121,17 @@ void TestPlayList::oneModelHoldsTheNamesAndThePaths()
 void TestPlayList::addingTwiceAndFromTwoFolders()
 {
     Form1 &form = *m_form;
-    selectRows(form.File1, {0});
+    selectRows(File1(form), {0});
     form.Command3_Click();
     form.Command3_Click();
     QCOMPARE(form.playList().count(), 1);
-    form.Dir1->setPath(m_dir->filePath("other"));
-    selectRows(form.File1, {0});
+    Dir1(form)->setPath(m_dir->filePath("other"));
+    selectRows(File1(form), {0});
     form.Command3_Click();
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "a.wav"}));
     QCOMPARE(form.playList().paths(),
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("other/a.wav")}));
-    QCOMPARE(form.List3->model()->rowCount(), form.List1->model()->rowCount());
+    QCOMPARE(List3(form)->model()->rowCount(), List1(form)->model()->rowCount());
 }
 
 void TestPlayList::addingFromTheRootJoinsOneSlash()
@@ -142,16 +142,17 @@ void TestPlayList::addingFromTheRootJoinsOneSlash()
     if (!file.open(QIODevice::WriteOnly))
         QSKIP("the root folder is not writable here");
     file.close();
-    m_form->Dir1->setPath("/");
-    const int row = m_form->File1->listCount() > 0
-                        ? static_cast<int>(m_form->File1->model()
-                                               ->match(m_form->File1->model()->index(0, 0),
+    Dir1(*m_form)->setPath("/");
+    const int row = File1(*m_form)->listCount() > 0
+                        ? static_cast<int>(File1(*m_form)
+                                               ->model()
+                                               ->match(File1(*m_form)->model()->index(0, 0),
                                                        Qt::DisplayRole, name)
                                                .value(0)
                                                .row())
                         : -1;
     QVERIFY(row >= 0);
-    selectRows(m_form->File1, {row});
+    selectRows(File1(*m_form), {row});
     m_form->Command3_Click();
     file.remove();
     QCOMPARE(m_form->playList().path(0), "/" + name);
@@ -161,11 +162,11 @@ void TestPlayList::addingFromTheRootJoinsOneSlash()
 void TestPlayList::fiveSelectedAreAddedInFileListOrder()
 {
     Form1 &form = *m_form;
-    selectRows(form.File1, {3, 1});
+    selectRows(File1(form), {3, 1});
     form.Command3_Click();
     // The user picks the five in any order; they are added in the list's order, after
     // those already there and without them again.
-    selectRows(form.File1, {4, 0, 2, 1, 3});
+    selectRows(File1(form), {4, 0, 2, 1, 3});
     form.Command3_Click();
     QCOMPARE(form.playList().names(), QStringList({"b.wav", "d.wav", "a.wav", "c.wav", "e.wav"}));
     for (int i = 0; i < 5; ++i)
@@ -175,9 +176,9 @@ void TestPlayList::fiveSelectedAreAddedInFileListOrder()
 void TestPlayList::removingKeepsOrderSelectionAndPairing()
 {
     Form1 &form = *m_form;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
-    selectRows(form.List1, {1, 3});
+    selectRows(List1(form), {1, 3});
     form.Command4_Click();
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav", "e.wav"}));
     QCOMPARE(form.playList().paths(),
@@ -185,7 +186,7 @@ void TestPlayList::removingKeepsOrderSelectionAndPairing()
                  {m_dir->filePath("a.wav"), m_dir->filePath("c.wav"), m_dir->filePath("e.wav")}));
     QVERIFY(form.selectedPlayListRows().isEmpty());
     // Removed entries may be added again: the duplicate check forgot them.
-    selectRows(form.File1, {1});
+    selectRows(File1(form), {1});
     form.Command3_Click();
     QCOMPARE(form.playList().name(3), QString("b.wav"));
 }
@@ -195,9 +196,9 @@ void TestPlayList::nothingSelectedChangesNothing()
     Form1 &form = *m_form;
     form.Command3_Click();
     QCOMPARE(form.playList().count(), 0);
-    form.File1->selectAll();
+    File1(form)->selectAll();
     form.Command3_Click();
-    form.List1->clearSelection();
+    List1(form)->clearSelection();
     form.Command4_Click();
     QCOMPARE(form.playList().count(), 5);
 }
@@ -211,9 +212,9 @@ void TestPlayList::onlyALeftPressOnAFullListArmsADrag()
     QVERIFY(!form.dragArmed());
     form.File1_MouseDown(Qt::LeftButton);
     QVERIFY(form.dragArmed());
-    form.Dir1->setPath(m_dir->filePath("other/.."));
+    Dir1(form)->setPath(m_dir->filePath("other/.."));
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
-    form.Dir1->setPath(m_dir->filePath("empty"));
+    Dir1(form)->setPath(m_dir->filePath("empty"));
     form.File1_MouseDown(Qt::LeftButton);
     QVERIFY(!form.dragArmed());
 }
@@ -239,19 +240,19 @@ void TestPlayList::sendDrag(QWidget *target, const QMimeData &mime, QEvent::Type
 void TestPlayList::dropOnThePlayListAddsTheSelection()
 {
     Form1 &form = *m_form;
-    selectRows(form.File1, {0, 2});
+    selectRows(File1(form), {0, 2});
     QMimeData mime;
     mime.setData(internalType, {});
     for (QWidget *elsewhere :
-         {form.Dir1->viewport(), static_cast<QWidget *>(form.Drive1), form.File1->viewport()})
+         {Dir1(form)->viewport(), static_cast<QWidget *>(Drive1(form)), File1(form)->viewport()})
         sendDrag(elsewhere, mime, QEvent::Drop);
     QCOMPARE(form.playList().count(), 0);
-    sendDrag(form.Command3, mime, QEvent::Drop);
+    sendDrag(Command3(form), mime, QEvent::Drop);
     QDropEvent onBackground(QPointF(form.width() - 2, form.height() - 2), Qt::CopyAction, &mime,
                             Qt::LeftButton, {});
     QApplication::sendEvent(&form, &onBackground);
     QCOMPARE(form.playList().count(), 0);
-    sendDrag(form.List1->viewport(), mime, QEvent::Drop);
+    sendDrag(List1(form)->viewport(), mime, QEvent::Drop);
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav"}));
 }
 
@@ -262,23 +263,23 @@ void TestPlayList::dragPictureFollowsThePointer()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QMimeData mime;
     mime.setData(internalType, {});
-    QCOMPARE(form.File1DragIcon(), form.Image1);
-    sendDrag(form.List1->viewport(), mime, QEvent::DragMove);
-    QCOMPARE(form.File1DragIcon(), form.Image3); // the funnel over the play list
+    QCOMPARE(form.File1DragIcon(), Image1(form));
+    sendDrag(List1(form)->viewport(), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), Image3(form)); // the funnel over the play list
     // Over a button the window gets the event, but the picture stays the funnel.
-    sendDrag(form.Command3, mime, QEvent::DragMove);
-    QCOMPARE(form.File1DragIcon(), form.Image3);
-    sendDrag(form.Dir1->viewport(), mime, QEvent::DragMove);
-    QCOMPARE(form.File1DragIcon(), form.Image2); // the banana
-    sendDrag(form.File1->viewport(), mime, QEvent::DragMove);
-    QCOMPARE(form.File1DragIcon(), form.Image1);
-    sendDrag(form.Drive1, mime, QEvent::DragMove);
-    QCOMPARE(form.File1DragIcon(), form.Image2);
-    sendDrag(form.File1->viewport(), mime, QEvent::DragMove);
+    sendDrag(Command3(form), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), Image3(form));
+    sendDrag(Dir1(form)->viewport(), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), Image2(form)); // the banana
+    sendDrag(File1(form)->viewport(), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), Image1(form));
+    sendDrag(Drive1(form), mime, QEvent::DragMove);
+    QCOMPARE(form.File1DragIcon(), Image2(form));
+    sendDrag(File1(form)->viewport(), mime, QEvent::DragMove);
     QDragEnterEvent overBackground(QPoint(form.width() - 2, form.height() - 2), Qt::CopyAction,
                                    &mime, Qt::LeftButton, {});
     QApplication::sendEvent(&form, &overBackground);
-    QCOMPARE(form.File1DragIcon(), form.Image2);
+    QCOMPARE(form.File1DragIcon(), Image2(form));
 }
 
 void TestPlayList::filesDroppedFromAFileManager()
@@ -305,17 +306,17 @@ void TestPlayList::filesDroppedFromAFileManager()
     mime.setData("text/uri-list", mime.data("text/uri-list") + latinUri + "\r\n");
     // Not taken by the file list.
     QDragEnterEvent enterFiles(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-    QApplication::sendEvent(form.File1->viewport(), &enterFiles);
+    QApplication::sendEvent(File1(form)->viewport(), &enterFiles);
     QVERIFY(!enterFiles.isAccepted());
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-    QApplication::sendEvent(form.List1->viewport(), &enter);
+    QApplication::sendEvent(List1(form)->viewport(), &enter);
     QVERIFY(enter.isAccepted());
-    sendDrag(form.List1->viewport(), mime, QEvent::Drop);
+    sendDrag(List1(form)->viewport(), mime, QEvent::Drop);
     QCOMPARE(form.playList().names(),
              QStringList({"b.wav", "LOUD.WAV", pathFromNative("caf\xe9.wav")}));
     QCOMPARE(form.playList().path(1), m_dir->filePath("LOUD.WAV"));
     QCOMPARE(form.playList().path(2), latin);
-    QCOMPARE(form.File1DragIcon(), form.Image1); // no picture changes for outside drags
+    QCOMPARE(form.File1DragIcon(), Image1(form)); // no picture changes for outside drags
     // Offered to other programs by the same bytes.
     std::unique_ptr<QMimeData> offered(FileDrag::mimeDataFor({latin}, FileDrag::Origin::Elsewhere));
     QCOMPARE(offered->data("text/uri-list").trimmed(), latinUri);
@@ -330,34 +331,34 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     form.playList().addFiles({kept, gone});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY(!form.List1->isMissing(0));
-    QVERIFY(!form.List1->isMissing(1));
+    QVERIFY(!List1(form)->isMissing(0));
+    QVERIFY(!List1(form)->isMissing(1));
     QVERIFY(QFile::rename(gone, gone + ".away"));
-    QTRY_VERIFY_WITH_TIMEOUT(form.List1->isMissing(1), 2000);
-    QVERIFY(!form.List1->isMissing(0));
+    QTRY_VERIFY_WITH_TIMEOUT(List1(form)->isMissing(1), 2000);
+    QVERIFY(!List1(form)->isMissing(0));
     // On screen: the missing entry's darkest pixel is the disabled text colour, the other
     // entry's the normal one (no selection or focus frame is drawn over them).
-    form.List1->selectionModel()->clear();
-    form.List1->setCurrentIndex({});
-    const QImage shot = form.List1->viewport()->grab().toImage();
+    List1(form)->selectionModel()->clear();
+    List1(form)->setCurrentIndex({});
+    const QImage shot = List1(form)->viewport()->grab().toImage();
     const auto darkest = [&](int row) {
-        const QRect rect = form.List1->visualRect(form.List1->model()->index(row, 0));
+        const QRect rect = List1(form)->visualRect(List1(form)->model()->index(row, 0));
         int lightness = 255;
         for (int y = rect.top(); y <= rect.bottom(); ++y)
             for (int x = rect.left(); x <= rect.right(); ++x)
                 lightness = std::min(lightness, shot.pixelColor(x, y).lightness());
         return lightness;
     };
-    const QPalette palette = form.List1->palette();
+    const QPalette palette = List1(form)->palette();
     QCOMPARE(darkest(1), palette.color(QPalette::Disabled, QPalette::Text).lightness());
     QCOMPARE(darkest(0), palette.color(QPalette::Active, QPalette::Text).lightness());
-    const QPoint at = form.List1->visualRect(form.List1->model()->index(1, 0)).center();
-    QHelpEvent help(QEvent::ToolTip, at, form.List1->viewport()->mapToGlobal(at));
-    QCoreApplication::sendEvent(form.List1->viewport(), &help);
+    const QPoint at = List1(form)->visualRect(List1(form)->model()->index(1, 0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, List1(form)->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(List1(form)->viewport(), &help);
     QTRY_VERIFY(QToolTip::text().contains("Missing: " + gone));
     // Back again: drawn as any other entry.
     QVERIFY(QFile::rename(gone + ".away", gone));
-    QTRY_VERIFY_WITH_TIMEOUT(!form.List1->isMissing(1), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!List1(form)->isMissing(1), 2000);
 
     // On a stalled mount the entries are looked at in a worker; the window goes on meanwhile.
     QSemaphore disk;

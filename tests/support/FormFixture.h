@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Fakes.h"
-#include "app/Form1.h"
+#include "FormControls.h"
 
 #include <QDir>
 #include <QFile>

@@ -127,16 +127,16 @@ void TestMenus::onlyTheRightButtonOpensAMenu()
 {
     ModalAnswerer answerer;
     for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton}) {
-        rightClick(m_form->File1->viewport(), {5, 5}, button);
+        rightClick(File1(*m_form)->viewport(), {5, 5}, button);
         rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3}, button);
     }
     QTest::qWait(60); // nothing to wait for: a menu that opened would be seen by now
     QCOMPARE(answerer.menusSeen, 0);
-    rightClick(m_form->File1->viewport());
+    rightClick(File1(*m_form)->viewport());
     QCOMPARE(answerer.menusSeen, 1);
     // Over a button or the panel: not the window's own background.
-    rightClick(m_form->Command7, {3, 3});
-    rightClick(m_form->Frame1, {3, 3});
+    rightClick(Command7(*m_form), {3, 3});
+    rightClick(Frame1(*m_form), {3, 3});
     QCOMPARE(answerer.menusSeen, 1);
     rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
     QCOMPARE(answerer.menusSeen, 2);
@@ -145,8 +145,8 @@ void TestMenus::onlyTheRightButtonOpensAMenu()
     // entry as they were: the menu's commands act on that selection.
     m_form->playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
     m_form->playList().AddEntry("b.wav", m_dir->filePath("b.wav"));
-    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(m_form->File1),
-                                    static_cast<QAbstractItemView *>(m_form->List1)}) {
+    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(File1(*m_form)),
+                                    static_cast<QAbstractItemView *>(List1(*m_form))}) {
         selectRows(list, {1});
         list->setCurrentIndex(list->model()->index(1, 0));
         const QPoint onFirst = list->visualRect(list->model()->index(0, 0)).center();
@@ -163,14 +163,14 @@ void TestMenus::onlyTheRightButtonOpensAMenu()
 void TestMenus::emptyListsOpenNothing()
 {
     ModalAnswerer answerer;
-    rightClick(m_form->List1->viewport());
+    rightClick(List1(*m_form)->viewport());
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
-    m_form->Dir1->setPath(m_dir->filePath("empty"));
-    rightClick(m_form->File1->viewport());
+    Dir1(*m_form)->setPath(m_dir->filePath("empty"));
+    rightClick(File1(*m_form)->viewport());
     QTest::qWait(60); // nothing to wait for: a menu that opened would be seen by now
     QCOMPARE(answerer.menusSeen, 0);
     m_form->playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
-    rightClick(m_form->List1->viewport());
+    rightClick(List1(*m_form)->viewport());
     QCOMPARE(answerer.menusSeen, 1);
 }
 
@@ -229,57 +229,59 @@ void TestMenus::buttonsTwiceHidesThenShows()
     const QPoint corner(form.width() - 3, form.height() - 3);
     rightClick(&form, corner);
     QVERIFY(!form.state.buttons);
-    for (QWidget *w : std::initializer_list<QWidget *>{form.Command1, form.Command9, form.Frame1})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{Command1(form), Command9(form), Frame1(form)})
         QVERIFY(!w->isVisible());
-    QVERIFY(qAbs(form.Dir1->x() + form.Dir1->width() - (form.width() - 8)) <= 1); // whole pixels
+    QVERIFY(qAbs(Dir1(form)->x() + Dir1(form)->width() - (form.width() - 8)) <= 1); // whole pixels
     rightClick(&form, corner);
     QVERIFY(form.state.buttons);
-    QVERIFY(form.Command1->isVisible() && form.Command9->isVisible() && form.Frame1->isVisible());
+    QVERIFY(Command1(form)->isVisible() && Command9(form)->isVisible() &&
+            Frame1(form)->isVisible());
 
     form.resize(form.width(), 300); // lower than the designed height
     QTRY_COMPARE(form.height(), 300);
-    QVERIFY(!form.Frame1->isVisible());
+    QVERIFY(!Frame1(form)->isVisible());
     const QPoint lowCorner(form.width() - 3, form.height() - 3);
     rightClick(&form, lowCorner);
     rightClick(&form, lowCorner);
-    QVERIFY(form.Command1->isVisible());
-    QVERIFY(!form.Frame1->isVisible());
+    QVERIFY(Command1(form)->isVisible());
+    QVERIFY(!Frame1(form)->isVisible());
 
     answerer.onMenu = choose("Large filelist");
     rightClick(&form, lowCorner);
     QVERIFY(form.state.file2Dir);
-    QCOMPARE(form.File1->width(), static_cast<int>(std::nearbyint((form.width() - 176) / 1.5)));
+    QCOMPARE(File1(form)->width(), static_cast<int>(std::nearbyint((form.width() - 176) / 1.5)));
 }
 
 void TestMenus::itemsRunTheirCommands()
 {
     Form1 &form = *m_form;
     ModalAnswerer answerer;
-    form.File1->selectAll();
+    File1(form)->selectAll();
     answerer.onMenu = choose("&Add to list");
-    rightClick(form.File1->viewport());
+    rightClick(File1(form)->viewport());
     QCOMPARE(form.playList().count(), 2);
 
-    form.List1->selectionModel()->select(form.playList().index(0), QItemSelectionModel::Select);
+    List1(form)->selectionModel()->select(form.playList().index(0), QItemSelectionModel::Select);
     answerer.onMenu = choose("&Remove");
-    rightClick(form.List1->viewport());
+    rightClick(List1(form)->viewport());
     QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
 
-    form.List1->selectionModel()->select(form.playList().index(0), QItemSelectionModel::Select);
+    List1(form)->selectionModel()->select(form.playList().index(0), QItemSelectionModel::Select);
     const double before = m_fakes->clock.now;
     answerer.onMenu = choose("&Play");
-    rightClick(form.List1->viewport());
+    rightClick(List1(form)->viewport());
     QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
     QVERIFY(m_fakes->clock.now - before >= 0.3); // after the pause
 
-    form.File1->selectionModel()->clearSelection();
-    form.File1->selectionModel()->select(form.File1->model()->index(0, 0),
-                                         QItemSelectionModel::Select);
-    rightClick(form.File1->viewport());
+    File1(form)->selectionModel()->clearSelection();
+    File1(form)->selectionModel()->select(File1(form)->model()->index(0, 0),
+                                          QItemSelectionModel::Select);
+    rightClick(File1(form)->viewport());
     QCOMPARE(m_fakes->sound.played.last(), m_dir->filePath("a.wav"));
 
     answerer.onMenu = choose("&Edit");
-    rightClick(form.File1->viewport());
+    rightClick(File1(form)->viewport());
     QCOMPARE(m_fakes->desktop.started.size(), 1);
 
     int abouts = 0;
@@ -296,7 +298,7 @@ void TestMenus::itemsRunTheirCommands()
     answerer.onBox = [](const ModalAnswerer::Seen &) {};
     answerer.button = QMessageBox::Cancel;
     answerer.onMenu = choose("&Delete");
-    rightClick(form.File1->viewport());
+    rightClick(File1(form)->viewport());
     QCOMPARE(answerer.seen.last().text, QString("Delete file a.wav ?"));
 }
 
@@ -309,19 +311,19 @@ void TestMenus::aHandoverWaitsForTheOpenMenu()
     QFile file(m_dir->filePath("sub/c.wav"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("RIFF") == 4);
     file.close();
-    selectRows(form.File1, {0});
+    selectRows(File1(form), {0});
     ModalAnswerer answerer;
-    const QString folder = form.Dir1->path();
+    const QString folder = Dir1(form)->path();
     QString folderUnderMenu;
     int countUnderMenu = -1;
     answerer.onMenu = [&](QMenu *menu) {
         form.openPaths({m_dir->filePath("sub/c.wav")});
         QTest::qWait(500); // longer than a waiting handover takes to look again
-        folderUnderMenu = form.Dir1->path();
+        folderUnderMenu = Dir1(form)->path();
         countUnderMenu = form.playList().count();
         choose("&Add to list")(menu);
     };
-    rightClick(form.File1->viewport());
+    rightClick(File1(form)->viewport());
     QCOMPARE(folderUnderMenu, folder);
     QCOMPARE(countUnderMenu, 0);
     QCOMPARE(form.playList().names().value(0), QString("a.wav"));
@@ -352,13 +354,13 @@ void TestMenus::keyboardOpensTheMenuOfTheFocusedList()
     };
     m_form->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-    m_form->File1->setFocus();
+    File1(*m_form)->setFocus();
     QContextMenuEvent fromKey(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2));
-    QApplication::sendEvent(m_form->File1, &fromKey);
+    QApplication::sendEvent(File1(*m_form), &fromKey);
     QTRY_COMPARE(opened, QString("FileMenu"));
     opened.clear();
     QContextMenuEvent onWindow(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2));
-    QApplication::sendEvent(m_form->Command1, &onWindow);
+    QApplication::sendEvent(Command1(*m_form), &onWindow);
     QTRY_COMPARE(opened, QString("Common"));
 }
 
@@ -366,34 +368,34 @@ void TestMenus::usualKeysRunTheirCommands()
 {
     Form1 &form = *m_form;
     QVERIFY(QDir(m_dir->path()).mkdir("sub"));
-    form.Dir1->setPath(m_dir->filePath("sub"));
+    Dir1(form)->setPath(m_dir->filePath("sub"));
     // Backspace and Alt+Up in the file list open the parent folder.
-    form.File1->setFocus();
-    QTest::keyClick(form.File1, Qt::Key_Backspace);
-    QCOMPARE(form.Dir1->path(), m_dir->path());
-    form.Dir1->setPath(m_dir->filePath("sub"));
-    QTest::keyClick(form.File1, Qt::Key_Up, Qt::AltModifier);
-    QCOMPARE(form.Dir1->path(), m_dir->path());
+    File1(form)->setFocus();
+    QTest::keyClick(File1(form), Qt::Key_Backspace);
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
+    Dir1(form)->setPath(m_dir->filePath("sub"));
+    QTest::keyClick(File1(form), Qt::Key_Up, Qt::AltModifier);
+    QCOMPARE(Dir1(form)->path(), m_dir->path());
 
     // Enter plays the selection, as a double click does; with nothing selected, the entry
     // with the focus frame. Insert adds the selection to the play list.
-    form.File1->setCurrentIndex(form.File1->model()->index(1, 0));
-    form.File1->selectionModel()->clearSelection();
-    QTest::keyClick(form.File1, Qt::Key_Return);
+    File1(form)->setCurrentIndex(File1(form)->model()->index(1, 0));
+    File1(form)->selectionModel()->clearSelection();
+    QTest::keyClick(File1(form), Qt::Key_Return);
     QCOMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("b.wav")}));
-    QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
-    QTest::keyClick(form.File1, Qt::Key_Insert);
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"b.wav"}));
+    QTest::keyClick(File1(form), Qt::Key_Insert);
     QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
 
     // F5 reads the folder again and keeps the selection.
     touch(m_dir->filePath("c.wav"));
-    QTest::keyClick(form.File1, Qt::Key_F5);
-    QCOMPARE(form.File1->listCount(), 3);
-    QCOMPARE(form.File1->selectedNames(), QStringList({"b.wav"}));
+    QTest::keyClick(File1(form), Qt::Key_F5);
+    QCOMPARE(File1(form)->listCount(), 3);
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"b.wav"}));
 
     // Delete asks first (answered Cancel here: nothing goes).
     ModalAnswerer answerer(QMessageBox::Cancel);
-    QTest::keyClick(form.File1, Qt::Key_Delete);
+    QTest::keyClick(File1(form), Qt::Key_Delete);
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Delete file b.wav ?"));
     QVERIFY(QFile::exists(m_dir->filePath("b.wav")));
@@ -401,19 +403,19 @@ void TestMenus::usualKeysRunTheirCommands()
     // In the play list: Enter plays the entry, Delete takes it off.
     form.activateWindow(); // the box took the window's activation with it
     QTRY_VERIFY(form.isActiveWindow());
-    form.List1->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(form.List1));
-    form.List1->clearSelection();
-    QTest::keyClick(form.List1, Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(form.List1->selectedRows(), QList<int>({0}));
-    QTest::keyClick(form.List1, Qt::Key_Enter);
+    List1(form)->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(List1(form)));
+    List1(form)->clearSelection();
+    QTest::keyClick(List1(form), Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(List1(form)->selectedRows(), QList<int>({0}));
+    QTest::keyClick(List1(form), Qt::Key_Enter);
     QCOMPARE(m_fakes->sound.played.size(), 2);
-    QTest::keyClick(form.List1, Qt::Key_Delete);
+    QTest::keyClick(List1(form), Qt::Key_Delete);
     QCOMPARE(form.playList().count(), 0);
     QVERIFY(QFile::exists(m_dir->filePath("b.wav"))); // the file itself stays
 
     // Escape ends the sound, wherever the focus is in the window.
-    QTest::keyClick(form.Dir1, Qt::Key_Escape);
+    QTest::keyClick(Dir1(form), Qt::Key_Escape);
     QCOMPARE(m_fakes->sound.stops, 1);
 }
 
