@@ -27,7 +27,6 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScopedValueRollback>
 
 namespace {
 const QString noDeviceText =
@@ -39,7 +38,7 @@ Form1::Form1(Services services, QWidget *parent)
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
       m_facts(new FileFacts(this)),
       m_playback(services.sound, services.waveLength, services.clock, m_facts),
-      m_playList(new PlayListModel(this))
+      m_playList(new PlayListModel(this)), m_busy(new BusyState(this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quillon Sonoret 2.0"));
@@ -51,6 +50,7 @@ Form1::Form1(Services services, QWidget *parent)
     wirePlayList();
     wireActions();
     wireWatches();
+    connect(m_busy, &BusyState::idle, this, [this] { openPaths({}); });
 }
 
 Form1::~Form1() = default;
@@ -65,16 +65,13 @@ void Form1::wireBrowser()
         Label1->clear();
         Label2->clear();
     });
-    connect(Dir1, &DirList::pathChanged, this, &Form1::Dir1_Change);
+    connect(Dir1, &DirList::pathChanged, this, &Form1::listFiles);
     connect(File1, &FileList::fileClick, this, &Form1::File1_Click);
     // The lists open on the process's current directory as it is when they are made. One
     // that cannot be read still shows the way up to it, without a message at start.
     const QString start = m_services.volumes.currentDirectory();
-    if (!Dir1->setPath(start).isEmpty()) {
-        m_listingQuietly = true;
+    if (!Dir1->setPath(start).isEmpty())
         Dir1->showUnreadable(start);
-        m_listingQuietly = false;
-    }
 }
 
 void Form1::wireActions()
@@ -122,6 +119,8 @@ void Form1::wirePlayList()
     connect(m_fileDrag, &FileDrag::overBackground, this, &Form1::Form_DragOver);
     connect(m_fileDrag, &FileDrag::droppedOnPlayList, this, &Form1::List1_DragDrop);
     connect(m_fileDrag, &FileDrag::filesDropped, m_playList, &PlayListModel::addFiles);
+    connect(List1, &PlayListView::dragStarted, m_busy, &BusyState::enter);
+    connect(List1, &PlayListView::dragEnded, m_busy, &BusyState::leave);
     connect(File1, &FileList::mouseUp, this, &Form1::File1_MouseUp);
     connect(List1, &PlayListView::mouseUp, this, &Form1::List1_MouseUp);
     connect(File1, &FileList::menuKey, this, [this] {
@@ -138,7 +137,8 @@ void Form1::wirePlayList()
 
 void Form1::Form_Load()
 {
-    m_loading = true;
+    m_stage = Stage::Loading;
+    const BusyState::Hold loading(*m_busy);
     {
         AboutForm splash(this);
         splash.exec();
@@ -161,7 +161,8 @@ void Form1::Form_Load()
                                           {layout::minimumOuterWidth, layout::minimumOuterHeight}));
     if (!state.buttons)
         setButtonColumnVisible(false);
-    m_loading = false;
+    if (m_stage == Stage::Loading)
+        m_stage = Stage::Open;
     if (m_services.sound.deviceCount() == 0)
         messages::stop(this, noDeviceText);
 }
@@ -175,7 +176,8 @@ void Form1::Form_QueryUnload()
 void Form1::Form_Unload()
 {
     close();
-    for (const QPointer<QWidget> &window : {Form2, Form3, Form4, Form5}) {
+    for (QWidget *window : std::initializer_list<QWidget *>{m_chainWindow, m_destinationWindow,
+                                                            m_editorWindow, m_menus}) {
         if (window)
             window->close();
     }
@@ -183,12 +185,10 @@ void Form1::Form_Unload()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    // Closed while the stored settings are still being read (the session ended during the
-    // splash): writing the defaults now would overwrite what the user saved.
-    if (m_loading)
-        m_endedWhileLoading = true;
-    else if (!m_closed) {
-        m_closed = true;
+    if (m_stage == Stage::Loading)
+        m_stage = Stage::EndedWhileLoading;
+    else if (m_stage == Stage::Open) {
+        m_stage = Stage::Closed;
         Form_QueryUnload();
     }
     event->accept();
@@ -230,24 +230,22 @@ void Form1::Form_Resize()
 
 // ---- Browser --------------------------------------------------------------------------
 
-void Form1::Dir1_Change()
+void Form1::listFiles(DirList::Report report)
 {
     Label1->clear();
     Label2->clear();
     const QString error = File1->setPath(Dir1->path());
     if (error.isEmpty())
         return;
-    if (m_listingQuietly) {
+    if (report == DirList::Report::Quiet) {
         File1->showUnreadable(Dir1->path());
         return;
     }
     // The folder opened but could not be listed. Both lists go back to the folder the file
     // list still shows: its names joined with another folder's path could reach other files.
-    m_listingQuietly = true;
     const QString readable = File1->path();
-    if (readable.isEmpty() || !Dir1->setPath(readable).isEmpty())
+    if (readable.isEmpty() || !Dir1->setPath(readable, DirList::Report::Quiet).isEmpty())
         File1->showUnreadable(Dir1->path());
-    m_listingQuietly = false;
     messages::stop(this, error);
 }
 
@@ -277,6 +275,7 @@ void Form1::startFileDrag()
     QStringList paths;
     for (const QString &name : File1->selectedNames())
         paths.append(fullPath(File1->path(), name));
+    const BusyState::Hold drag(*m_busy);
     m_fileDrag->start(Image1->pixmap(), paths);
 }
 
@@ -291,7 +290,8 @@ void Form1::playSelection(const QList<int> &selected, bool fromFileList)
     const ChainSource source =
         fromFileList ? chainSourceOf(*File1->selectionModel(), WaveFolderModel::PathRole)
                      : chainSourceOf(*List1->selectionModel(), PlayListModel::PathRole);
-    if (m_playback.play(selected, source, fromFileList, addEntry, this, Form2))
+    const BusyState::Hold chain(*m_busy);
+    if (m_playback.play(selected, source, fromFileList, addEntry, this, m_chainWindow))
         Form_Activate();
 }
 
@@ -311,7 +311,7 @@ void Form1::Delete()
     if (names.isEmpty())
         return;
     {
-        const QScopedValueRollback busy(m_transferring, true);
+        const BusyState::Hold transfer(*m_busy);
         fileCommands::deleteAfterQuestion(this, m_services.files, Dir1->path(), names);
     }
     File1->refresh();
@@ -323,7 +323,7 @@ void Form1::Copy()
     if (m_playList->count() == 0)
         return;
     const std::optional<CopyChoice> choice = fileCommands::askDestination(
-        this, m_services.volumes, *m_currentDrive, m_services.desktop, Form3);
+        this, m_services.volumes, *m_currentDrive, m_services.desktop, m_destinationWindow);
     CopyDestination = choice ? choice->folder : QString();
     DeleteOrigin = choice && choice->deleteOrigin;
     Form_Activate();
@@ -337,7 +337,7 @@ void Form1::Copy()
     // Only what was done leaves the play list; what failed or was not reached stays, selected.
     QList<int> done;
     {
-        const QScopedValueRollback busy(m_transferring, true);
+        const BusyState::Hold transfer(*m_busy);
         done = fileCommands::copyWithProgress(this, m_services.files, m_playList->paths(), indices,
                                               *choice);
     }
@@ -349,7 +349,7 @@ void Form1::Copy()
 bool Form1::showEditorChooser()
 {
     const std::optional<EditorChoice> choice =
-        fileCommands::askEditor(this, state.soundEditor, m_services.volumes, Form4);
+        fileCommands::askEditor(this, state.soundEditor, m_services.volumes, m_editorWindow);
     Form_Activate();
     if (!choice)
         return false;
@@ -382,9 +382,9 @@ void Form1::Edit()
 
 Form5 &Form1::menus()
 {
-    if (!Form5)
-        Form5 = new ::Form5(*m_actions, *this, this);
-    return *static_cast<::Form5 *>(Form5.data());
+    if (!m_menus)
+        m_menus = new ::Form5(*m_actions, *this, this);
+    return *m_menus;
 }
 
 void Form1::File1_MouseUp(Qt::MouseButton button)

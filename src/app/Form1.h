@@ -10,6 +10,7 @@
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListView.h"
+#include "ui/BusyState.h"
 #include "ui/MainCommands.h"
 
 #include <QLabel>
@@ -58,7 +59,7 @@ public:
     void openPaths(const QStringList &paths);
     // The user is in the middle of something that acts on the lists as they are: the splash,
     // a modal window, the chain, a copy or delete, a popup menu, a drag.
-    bool busy() const;
+    bool busy() const { return m_busy->busy(); }
     // Brings the window to the front, for paths handed over by a later start.
     void raiseWindow();
     // What the desktop's media controls see and do here: now tells what sounds (it must be
@@ -69,7 +70,7 @@ public:
     void Form_Unload();
     void Ende() override { Form_Unload(); }
     // The window has been closed for good (close box, "E&xit" or the session's end).
-    bool ended() const { return m_closed || m_endedWhileLoading; }
+    bool ended() const { return m_stage == Stage::Closed || m_stage == Stage::EndedWhileLoading; }
     void Form_Resize();
     void Redraw()
     {
@@ -82,7 +83,7 @@ public:
     static QSize decoration() { return windowFrame::decoration(); }
 
     // Browser.
-    void Dir1_Change();
+    void Dir1_Change() { listFiles(DirList::Report::Tell); }
     void File1_Click();
     QString fullPathOf(int fileIndex) const
     {
@@ -161,11 +162,8 @@ public:
     // The hidden holder of the menus, made on first use.
     class Form5 &menus();
 
-    // The windows the closing sequence closes after the main window.
-    QPointer<QWidget> Form2;
-    QPointer<QWidget> Form3;
-    QPointer<QWidget> Form4;
-    QPointer<QWidget> Form5;
+    // The chain window is up.
+    bool chainRunning() const { return !m_chainWindow.isNull(); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -209,6 +207,8 @@ private:
     QLabel *Image3 = nullptr;
 
     void createControls();
+    // Lists the folder Dir1 shows; report says whether a failure is told.
+    void listFiles(DirList::Report report);
     void wireBrowser();
     void wirePlayList();
     // The buttons and the usual keys of a browser and player run the commands' actions.
@@ -248,16 +248,26 @@ private:
     FileDrag *m_fileDrag = nullptr;
     FolderWatch *m_watch = nullptr;
     PlacedGeometry m_placed;
+    BusyState *m_busy;
+    // The windows the closing sequence closes after the main window: Form2, Form3, Form4,
+    // Form5.
+    QPointer<QWidget> m_chainWindow;
+    QPointer<QWidget> m_destinationWindow;
+    QPointer<QWidget> m_editorWindow;
+    QPointer<class Form5> m_menus;
     // More files are selected than are watched: the panel is recomputed on activation.
     bool m_selectionUnwatched = false;
+    // Paths handed over while the window was busy, opened once it is idle.
     QStringList m_pathsWaiting;
-    // A copy or delete runs in a worker: paths handed over wait, so the play list holds still.
-    bool m_transferring = false;
     bool m_dragArmed = false;
-    bool m_closed = false;
-    bool m_loading = false;
-    bool m_endedWhileLoading = false;
-    // A folder that cannot be listed is shown empty without a message (at start, and on the
-    // way back from a folder that failed).
-    bool m_listingQuietly = false;
+    // Closed while the stored settings were being read (the session ended during the
+    // splash): writing the defaults then would overwrite what the user saved.
+    enum class Stage
+    {
+        Open,
+        Loading,
+        EndedWhileLoading,
+        Closed
+    };
+    Stage m_stage = Stage::Open;
 };

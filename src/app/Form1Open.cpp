@@ -7,14 +7,7 @@
 #include "playlist/PlayListModel.h"
 #include "ui/MessageBoxes.h"
 
-#include <QApplication>
 #include <QFileInfo>
-#include <QTimer>
-
-namespace {
-// How often waiting paths look whether the window is free again.
-constexpr int retryMs = 200;
-} // namespace
 
 void Form1::raiseWindow()
 {
@@ -24,22 +17,12 @@ void Form1::raiseWindow()
     activateWindow();
 }
 
-bool Form1::busy() const
-{
-    return m_loading || m_transferring || QApplication::activeModalWidget() ||
-           QApplication::activePopupWidget() || Form2 || m_fileDrag->dragging() ||
-           List1->dragging();
-}
-
 void Form1::openPaths(const QStringList &paths)
 {
     m_pathsWaiting += paths;
-    if (m_pathsWaiting.isEmpty() || m_closed)
+    // Busy: the paths are opened when it is idle.
+    if (m_pathsWaiting.isEmpty() || ended() || busy())
         return;
-    if (busy()) {
-        QTimer::singleShot(retryMs, this, [this] { openPaths({}); });
-        return;
-    }
     const PathsToOpen sorted = sortPaths(std::exchange(m_pathsWaiting, {}));
     if (!sorted.skipped.isEmpty())
         messages::stop(this, skippedMessage(sorted.skipped));
@@ -86,14 +69,14 @@ MediaControl Form1::mediaControl(const NowPlaying &now, std::function<void()> qu
     control.lengthUs = [this](const QString &path) {
         return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
     };
-    control.chainRunning = [this] { return !Form2.isNull(); };
+    control.chainRunning = [this] { return chainRunning(); };
     control.stop = [this] {
         m_services.sound.stop();
-        if (Form2)
+        if (chainRunning())
             chainPlayer().AbortRequest = true;
     };
     control.next = [this] {
-        if (Form2)
+        if (chainRunning())
             chainPlayer().NextRequest = true;
     };
     control.raise = [this] { raiseWindow(); };

@@ -25,15 +25,13 @@ void Form1::folderChangedOnDisk()
 {
     // The lists are not changed under a drag that is carrying their names, nor under the
     // chain, which walks the rows that were selected when it started.
-    if (m_fileDrag->dragging() || Form2) {
+    if (m_fileDrag->dragging() || chainRunning()) {
         m_watch->postpone();
         return;
     }
-    // Quietly, once, should the folder be gone: it is not unreadable, it is not there.
-    m_listingQuietly = true;
-    const bool stillThere = Dir1->followDisk();
-    m_listingQuietly = false;
-    if (!stillThere)
+    // Should the folder be gone, the lists follow it quietly: it is not unreadable, it is
+    // not there.
+    if (!Dir1->followDisk())
         return;
     File1->rereadKeepingSelection();
     File1_Click();

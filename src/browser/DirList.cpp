@@ -31,7 +31,7 @@ DirList::DirList(QWidget *parent) : QTreeWidget(parent)
     connect(this, &QTreeWidget::itemActivated, this, &DirList::openItem);
 }
 
-QString DirList::setPath(const QString &path)
+QString DirList::setPath(const QString &path, Report report)
 {
     const QString clean = cleanDirectory(path);
     if (clean == m_path)
@@ -40,7 +40,7 @@ QString DirList::setPath(const QString &path)
         return error;
     m_path = clean;
     rebuild();
-    emit pathChanged();
+    emit pathChanged(report);
     return {};
 }
 
@@ -51,7 +51,7 @@ void DirList::showUnreadable(const QString &path)
         return;
     m_path = clean;
     rebuild();
-    emit pathChanged();
+    emit pathChanged(Report::Quiet);
 }
 
 void DirList::rebuild()
@@ -99,7 +99,7 @@ bool DirList::followDisk()
         return true;
     }
     const QString parent = FolderWatch::nearestExistingFolder(m_path);
-    if (!setPath(parent).isEmpty())
+    if (!setPath(parent, Report::Quiet).isEmpty())
         showUnreadable(parent);
     return false;
 }

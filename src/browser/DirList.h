@@ -10,10 +10,18 @@ class DirList final : public QTreeWidget
 public:
     explicit DirList(QWidget *parent);
 
+    // Whether a list that follows this one tells the user of a folder it cannot list: it
+    // does when the user chose the folder, not when the way back or the disk led there.
+    enum class Report
+    {
+        Tell,
+        Quiet
+    };
+
     QString path() const { return m_path; }
     // Empty when the directory was opened; else the system's text, and nothing changes.
-    // A different path raises pathChanged.
-    QString setPath(const QString &path);
+    // A different path raises pathChanged with the report given.
+    QString setPath(const QString &path, Report report = Report::Tell);
     // Reads the subfolders of the same folder again.
     void reread() { rebuild(); }
     // Follows a change on disk: reads the sub-folders again, or, when the folder itself has
@@ -22,11 +30,11 @@ public:
     // The folder above, or "/" itself.
     QString parentPath() const;
     // A folder that cannot be read: shown with the way up to it and nothing below, so the
-    // user can walk out of it.
+    // user can walk out of it. Followers are not to tell of it again.
     void showUnreadable(const QString &path);
 
 signals:
-    void pathChanged();
+    void pathChanged(DirList::Report report);
     // The user opened an entry (double click, Enter); the owner decides whether to follow.
     void openRequested(const QString &path);
 

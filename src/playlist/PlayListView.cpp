@@ -7,7 +7,6 @@
 #include "ui/ListSelection.h"
 
 #include <QDrag>
-#include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -62,8 +61,9 @@ void PlayListView::startDrag(Qt::DropActions)
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(FileDrag::mimeDataFor(paths, FileDrag::Origin::Elsewhere));
-    const QScopedValueRollback busy(m_dragging, true);
+    emit dragStarted();
     drag->exec(Qt::CopyAction, Qt::CopyAction);
+    emit dragEnded();
 }
 
 bool PlayListView::isMissing(int row) const

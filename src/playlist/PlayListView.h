@@ -27,8 +27,10 @@ public:
     bool isMissing(int row) const;
     // Looks at every entry's file again, for folders too many to watch.
     void recheckMissing();
-    // A drag of the play list's files to another program is running.
-    bool dragging() const { return m_dragging; }
+signals:
+    // A drag of the play list's files to another program begins or ends.
+    void dragStarted();
+    void dragEnded();
 
 protected:
     // A drag from the play list goes to other programs only: it carries the files alone.
@@ -36,5 +38,4 @@ protected:
 
 private:
     PlayListModel &m_list;
-    bool m_dragging = false;
 };

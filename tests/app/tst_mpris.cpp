@@ -165,7 +165,7 @@ void TestMpris::stopAndNextActOnTheChain()
     };
     m_form->Command1_Click();
     QVERIFY(nextSeen);
-    QVERIFY(!m_form->Form2);
+    QVERIFY(!m_form->chainRunning());
     QCOMPARE(m_fakes->sound.played,
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("b.wav")}));
     QCOMPARE(m_fakes->sound.stops, 1);

@@ -478,8 +478,12 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     QCOMPARE(QDir(m_to).entryList(QDir::Files | QDir::Hidden), QStringList({"a.wav"}));
     QCOMPARE(QFile::exists(m_dir->filePath("a.wav")), !move);
     QVERIFY(QFile::exists(m_dir->filePath("b.wav")));
-    QCOMPARE(form.playList().names(), QStringList({"b.wav", "c.wav"}));
-    QCOMPARE(List1(form)->selectedRows(), QList<int>({0, 1}));
+    // The main loop run after the "end" also opened the waiting d.wav, alone selected.
+    if (!quit) {
+        QCOMPARE(form.playList().names(), QStringList({"b.wav", "c.wav"}));
+        QCOMPARE(List1(form)->selectedRows(), QList<int>({0, 1}));
+    } else
+        QCOMPARE(form.playList().names().mid(0, 2), QStringList({"b.wav", "c.wav"}));
     QVERIFY(!QApplication::overrideCursor());
     QTRY_COMPARE(form.playList().names(), QStringList({"b.wav", "c.wav", "d.wav"}));
 }

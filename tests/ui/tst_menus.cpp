@@ -338,7 +338,8 @@ void TestMenus::exitWritesWhatTheCloseBoxWrites()
     m_form->state.autosave = true;
     rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
     QVERIFY(!m_form->isVisible());
-    QVERIFY(!m_form->Form5 || !m_form->Form5->isVisible());
+    const Form5 *menus = m_form->findChild<Form5 *>("Form5");
+    QVERIFY(!menus || !menus->isVisible());
     QCOMPARE(m_fakes->settings.writes,
              QStringList({"Startup/Autosave=True", "Startup/AutoCondition=False",
                           "Startup/Buttons=True", "Startup/File2Dir=False"}));
