@@ -176,8 +176,8 @@ void Form1::Form_QueryUnload()
 void Form1::Form_Unload()
 {
     close();
-    for (QWidget *window : std::initializer_list<QWidget *>{m_chainWindow, m_destinationWindow,
-                                                            m_editorWindow, m_menus}) {
+    for (QWidget *window : std::initializer_list<QWidget *>{
+             m_playback.chainWindow(), m_destinationWindow, m_editorWindow, m_menus}) {
         if (window)
             window->close();
     }
@@ -291,7 +291,7 @@ void Form1::playSelection(const QList<int> &selected, bool fromFileList)
         fromFileList ? chainSourceOf(*File1->selectionModel(), WaveFolderModel::PathRole)
                      : chainSourceOf(*List1->selectionModel(), PlayListModel::PathRole);
     const BusyState::Hold chain(*m_busy);
-    if (m_playback.play(selected, source, fromFileList, addEntry, this, m_chainWindow))
+    if (m_playback.play(selected, source, fromFileList, addEntry, this))
         Form_Activate();
 }
 

@@ -64,7 +64,7 @@ public:
     void raiseWindow();
     // What the desktop's media controls see and do here: now tells what sounds (it must be
     // the sound output this window was given), quit closes as the close box does.
-    MediaControl mediaControl(const NowPlaying &now, std::function<void()> quit);
+    MediaControl mediaControl(NowPlaying &now, std::function<void()> quit);
     void Form_Activate() { File1->setFocus(Qt::ActiveWindowFocusReason); }
     void Form_QueryUnload();
     void Form_Unload();
@@ -163,7 +163,7 @@ public:
     class Form5 &menus();
 
     // The chain window is up.
-    bool chainRunning() const { return !m_chainWindow.isNull(); }
+    bool chainRunning() const { return m_playback.chainRunning(); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -251,7 +251,6 @@ private:
     BusyState *m_busy;
     // The windows the closing sequence closes after the main window: Form2, Form3, Form4,
     // Form5.
-    QPointer<QWidget> m_chainWindow;
     QPointer<QWidget> m_destinationWindow;
     QPointer<QWidget> m_editorWindow;
     QPointer<class Form5> m_menus;

@@ -61,23 +61,13 @@ void Form1::openPaths(const QStringList &paths)
     playSelection(rows, false);
 }
 
-MediaControl Form1::mediaControl(const NowPlaying &now, std::function<void()> quit)
+MediaControl Form1::mediaControl(NowPlaying &now, std::function<void()> quit)
 {
     MediaControl control;
-    control.playingPath = [&now] { return now.path(); };
-    control.starts = [&now] { return now.starts(); };
+    control.now = &now;
+    control.playback = &m_playback;
     control.lengthUs = [this](const QString &path) {
         return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
-    };
-    control.chainRunning = [this] { return chainRunning(); };
-    control.stop = [this] {
-        m_services.sound.stop();
-        if (chainRunning())
-            chainPlayer().AbortRequest = true;
-    };
-    control.next = [this] {
-        if (chainRunning())
-            chainPlayer().NextRequest = true;
     };
     control.raise = [this] { raiseWindow(); };
     control.quit = std::move(quit);

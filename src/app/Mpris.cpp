@@ -1,16 +1,13 @@
 #include "Mpris.h"
 
 #include "platform/NativeName.h"
+#include "playback/NowPlaying.h"
+#include "playback/Playback.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFileInfo>
 #include <QUrl>
-
-namespace {
-// Often enough that a media applet follows the end of a sound without a visible lag.
-constexpr int lookMs = 250;
-} // namespace
 
 const QString Mpris::serviceName = QStringLiteral("org.mpris.MediaPlayer2.QuillonSonoret");
 const QString Mpris::objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
@@ -21,8 +18,7 @@ QStringList MprisRoot::mimeTypes() const
             QStringLiteral("audio/vnd.wave"), QStringLiteral("audio/wave")};
 }
 
-Mpris::Mpris(MediaControl control, QObject *parent)
-    : QObject(parent), m_control(std::move(control)), m_poll(this)
+Mpris::Mpris(MediaControl control, QObject *parent) : QObject(parent), m_control(std::move(control))
 {
     new MprisRoot(this);
     new MprisPlayer(this);
@@ -30,8 +26,24 @@ Mpris::Mpris(MediaControl control, QObject *parent)
     m_metadata = metadata();
     m_canGoNext = canGoNext();
     m_canPlay = canPlay();
-    m_poll.setInterval(lookMs);
-    connect(&m_poll, &QTimer::timeout, this, &Mpris::look);
+    connect(m_control.now, &NowPlaying::started, this, &Mpris::look);
+    connect(m_control.now, &NowPlaying::stopped, this, &Mpris::look);
+    connect(m_control.playback, &Playback::chainChanged, this, &Mpris::look);
+}
+
+bool Mpris::canGoNext() const
+{
+    return m_control.playback->chainRunning();
+}
+
+void MprisPlayer::Stop()
+{
+    m_mpris->control().playback->stop();
+}
+
+void MprisPlayer::Next()
+{
+    m_mpris->control().playback->next();
 }
 
 bool Mpris::registerOnBus()
@@ -45,26 +57,27 @@ bool Mpris::registerOnBus()
         bus.unregisterObject(objectPath);
         return false;
     }
-    m_poll.start();
+    m_registered = true;
     return true;
 }
 
 QString Mpris::playbackStatus() const
 {
-    return !m_control.playingPath().isEmpty() || m_control.chainRunning()
+    return !m_control.now->path().isEmpty() || m_control.playback->chainRunning()
                ? QStringLiteral("Playing")
                : QStringLiteral("Stopped");
 }
 
 QVariantMap Mpris::metadata() const
 {
-    const QString path = m_control.playingPath();
+    const QString path = m_control.now->path();
     if (path.isEmpty())
         return {};
     QVariantMap map;
-    map.insert(QStringLiteral("mpris:trackid"),
-               QVariant::fromValue(QDBusObjectPath(
-                   QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.starts()))));
+    map.insert(
+        QStringLiteral("mpris:trackid"),
+        QVariant::fromValue(QDBusObjectPath(
+            QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.now->starts()))));
     map.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
     map.insert(QStringLiteral("xesam:title"), shownName(QFileInfo(path).fileName()));
     if (const qint64 length = m_control.lengthUs(path); length > 0)
@@ -74,6 +87,8 @@ QVariantMap Mpris::metadata() const
 
 void Mpris::look()
 {
+    if (!m_registered)
+        return;
     QVariantMap changed;
     if (const QString status = playbackStatus(); status != m_status) {
         m_status = status;

@@ -4,24 +4,21 @@
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 #include <QVariantMap>
 #include <functional>
+
+class NowPlaying;
+class Playback;
 
 // What the desktop's media controls may see and do of the program.
 struct MediaControl
 {
-    // The file that sounds now (empty for none), and a count that changes with each start.
-    std::function<QString()> playingPath;
-    std::function<quint64()> starts;
+    // What sounds: told by its signals as it starts and ends.
+    NowPlaying *now = nullptr;
+    // The chain, and the stop and next that act on it.
+    Playback *playback = nullptr;
     // Microseconds; 0 when unknown.
     std::function<qint64(const QString &path)> lengthUs;
-    // The chain window is up.
-    std::function<bool()> chainRunning;
-    // Ends the sound and a running chain.
-    std::function<void()> stop;
-    // "&Next wav" in a running chain.
-    std::function<void()> next;
     std::function<void()> raise;
     // Closes as the close box does.
     std::function<void()> quit;
@@ -43,7 +40,7 @@ public:
     const MediaControl &control() const { return m_control; }
     QString playbackStatus() const;
     QVariantMap metadata() const;
-    bool canGoNext() const { return m_control.chainRunning(); }
+    bool canGoNext() const;
     // A sound or chain is at hand: Play has something to (go on) playing, and clients such
     // as playerctl send Stop and read the metadata only to a player that says so.
     bool canPlay() const { return playbackStatus() == QLatin1String("Playing"); }
@@ -52,7 +49,7 @@ private:
     // Looks what changed since the last look and tells the bus.
     void look();
     MediaControl m_control;
-    QTimer m_poll;
+    bool m_registered = false;
     QString m_status;
     QVariantMap m_metadata;
     bool m_canGoNext = false;
@@ -121,12 +118,8 @@ public:
     bool no() const { return false; }
 
 public slots:
-    void Stop() { m_mpris->control().stop(); }
-    void Next()
-    {
-        if (m_mpris->canGoNext())
-            m_mpris->control().next();
-    }
+    void Stop();
+    void Next();
     // Advertised as not possible (Play: already playing): they do nothing.
     void Previous() {}
     void Pause() {}

@@ -53,6 +53,17 @@ struct SdlSoundOutput::Mix
     std::condition_variable wake;
     int workers = 0;
     std::condition_variable workerEnded;
+    std::function<void()> drainedHandler;
+
+    // Under the lock: the sound that was queued has all gone to the device.
+    void markDrained()
+    {
+        if (drained)
+            return;
+        drained = true;
+        if (drainedHandler)
+            drainedHandler();
+    }
 };
 
 namespace {
@@ -80,7 +91,7 @@ void fillDevice(void *userdata, Uint8 *stream, int len)
         mix.fadeDone = 0;
     }
     if (mix.ended && mix.pending.empty())
-        mix.drained = true;
+        mix.markDrained();
 }
 
 } // namespace
@@ -149,6 +160,12 @@ bool SdlSoundOutput::ensureDevice()
     m_deviceRate = have.freq;
     SDL_PauseAudioDevice(m_device, 0);
     return true;
+}
+
+void SdlSoundOutput::setDrainedHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(m_mix->mutex);
+    m_mix->drainedHandler = std::move(handler);
 }
 
 bool SdlSoundOutput::drained() const
@@ -264,7 +281,8 @@ void SdlSoundOutput::stream(Mix &mix, quint64 generation, int deviceRate, WaveFi
         queued = mix.pending.size();
         if (got == 0) {
             mix.ended = true;
-            mix.drained = mix.pending.empty();
+            if (mix.pending.empty())
+                mix.markDrained();
             return;
         }
     }

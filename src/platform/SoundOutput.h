@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
     virtual bool drained() const = 0;
     // Number of playback devices; 0 means the start-up warning.
     virtual int deviceCount() = 0;
+    // Called, from whatever thread finds it (the audio device's own, often), when the sound
+    // last started has drained by itself; not after stop(). It must only post and return:
+    // the output's lock is held, which is also what makes clearing it safe.
+    virtual void setDrainedHandler(std::function<void()> handler) { Q_UNUSED(handler); }
 };
 
 // One SDL2 audio device, opened once in a fixed format (stereo float at the device's rate);
@@ -37,6 +42,7 @@ public:
     void stop() override;
     bool drained() const override;
     int deviceCount() override;
+    void setDrainedHandler(std::function<void()> handler) override;
 
     // What the device's callback reads; shared with the audio thread.
     struct Mix;

@@ -2,27 +2,21 @@
 
 #include "platform/SoundOutput.h"
 
+#include <QObject>
 #include <QString>
 
 // The sound output as the desktop's media controls see it: which file was last started, and
-// whether it still sounds. Everything else goes straight to the output it wraps.
-class NowPlaying final : public SoundOutput
+// whether it still sounds, told by signals as it happens. Everything else goes straight to
+// the output it wraps.
+class NowPlaying final : public QObject, public SoundOutput
 {
+    Q_OBJECT
 public:
-    explicit NowPlaying(SoundOutput &output) : m_output(output) {}
+    explicit NowPlaying(SoundOutput &output, QObject *parent = nullptr);
+    ~NowPlaying() override;
 
-    bool play(const QString &path) override
-    {
-        const bool started = m_output.play(path);
-        m_path = started ? path : QString();
-        ++m_starts;
-        return started;
-    }
-    void stop() override
-    {
-        m_output.stop();
-        m_path.clear();
-    }
+    bool play(const QString &path) override;
+    void stop() override;
     bool drained() const override { return m_output.drained(); }
     int deviceCount() override { return m_output.deviceCount(); }
 
@@ -31,7 +25,13 @@ public:
     // Counts every start, so that the same file started again is a new track.
     quint64 starts() const { return m_starts; }
 
+signals:
+    void started(const QString &path);
+    // The sound ended: stopped, refused in favour of none, or played to its end.
+    void stopped();
+
 private:
+    void endedByItself();
     SoundOutput &m_output;
     QString m_path;
     quint64 m_starts = 0;

@@ -11,8 +11,10 @@ namespace {
 constexpr double menuPlayPauseSeconds = 0.3;
 } // namespace
 
-Playback::Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts)
-    : m_sound(sound), m_clock(clock), m_chain(sound, waveLength, clock), m_facts(facts)
+Playback::Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts,
+                   QObject *parent)
+    : QObject(parent), m_sound(sound), m_clock(clock), m_chain(sound, waveLength, clock),
+      m_facts(facts)
 {
 }
 
@@ -22,8 +24,7 @@ QString Playback::unplayableText()
 }
 
 bool Playback::play(const QList<int> &selected, const ChainSource &source, bool fromFileList,
-                    const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent,
-                    QPointer<QWidget> &chainWindow)
+                    const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent)
 {
     if (selected.size() == 1 && !m_sound.play(source.entry(selected.first()).path))
         messages::stop(parent, unplayableText());
@@ -32,9 +33,25 @@ bool Playback::play(const QList<int> &selected, const ChainSource &source, bool 
     Form2 window(m_chain, source, fromFileList, addEntry, parent);
     if (m_facts)
         window.setFacts(m_facts);
-    chainWindow = &window;
+    m_chainWindow = &window;
+    emit chainChanged(true);
     window.exec();
+    m_chainWindow.clear();
+    emit chainChanged(false);
     return true;
+}
+
+void Playback::stop()
+{
+    m_sound.stop();
+    if (chainRunning())
+        m_chain.AbortRequest = true;
+}
+
+void Playback::next()
+{
+    if (chainRunning())
+        m_chain.NextRequest = true;
 }
 
 void Playback::pauseBeforeMenuPlay()

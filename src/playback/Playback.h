@@ -2,36 +2,49 @@
 
 #include "ChainPlayer.h"
 
+#include <QObject>
 #include <QPointer>
+#include <QWidget>
 
 class FileFacts;
-class QWidget;
 
 // Playing what the user selected in a list: nothing for no entry, one entry at once with the
 // asynchronous sound, two or more one after another in the chain window.
-class Playback final
+class Playback final : public QObject
 {
+    Q_OBJECT
 public:
     // facts gives the chain window the tooltip of the playing file; none without it.
-    Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts = nullptr);
+    Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts = nullptr,
+             QObject *parent = nullptr);
 
     ChainPlayer &chain() { return m_chain; }
 
     // Plays the selected entries (in ascending order) of source. A single file that cannot be
-    // played is reported over parent; a chain runs in a modal chain window, kept in
-    // chainWindow while it is up. True when the chain window was shown.
+    // played is reported over parent; a chain runs in a modal chain window. True when the
+    // chain window was shown.
     bool play(const QList<int> &selected, const ChainSource &source, bool fromFileList,
-              const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent,
-              QPointer<QWidget> &chainWindow);
+              const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent);
+
+    bool chainRunning() const { return !m_chainWindow.isNull(); }
+    QWidget *chainWindow() const { return m_chainWindow; }
+    // Ends the sound, and the chain when one runs.
+    void stop();
+    // Goes on to the next file of a running chain, as "&Next wav" does.
+    void next();
 
     // Blocks for 0.3 s without yielding, as a play started from a menu does first.
     void pauseBeforeMenuPlay();
 
     static QString unplayableText();
 
+signals:
+    void chainChanged(bool running);
+
 private:
     SoundOutput &m_sound;
     Clock &m_clock;
     ChainPlayer m_chain;
     FileFacts *m_facts;
+    QPointer<QWidget> m_chainWindow;
 };

@@ -131,6 +131,7 @@ void TestMpris::theDesktopSeesWhatPlays()
     // Its end, and Stop on a single sound.
     m_changes.clear();
     m_fakes->clock.now += 3;
+    m_fakes->sound.tellDrained();
     QTRY_VERIFY_WITH_TIMEOUT(!m_changes.isEmpty(), 5000);
     QCOMPARE(m_changes.last().value("PlaybackStatus").toString(), QString("Stopped"));
     QCOMPARE(property(player, "CanPlay").toBool(), false);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
@@ -291,6 +292,14 @@ void TestSoundOutput::drainsAfterTheLastSample()
 {
     const QString path = m_dir.filePath("drain.wav");
     QVERIFY(writeTone(path, 0.6, 22050));
+    // The drain is told once, by the thread that sees it, for the sound that played to its
+    // end; a stopped one is not told.
+    std::atomic<int> told = 0;
+    m_output->setDrainedHandler([&] { ++told; });
+    QVERIFY(m_output->play(path));
+    m_output->stop();
+    QTest::qWait(100);
+    QCOMPARE(told.load(), 0);
     QElapsedTimer timer;
     QVERIFY(m_output->play(path));
     timer.start();
@@ -298,6 +307,8 @@ void TestSoundOutput::drainsAfterTheLastSample()
     QTRY_VERIFY_WITH_TIMEOUT(m_output->drained(), 5000);
     // In real time the device cannot have taken 0.6 s of sound sooner.
     QVERIFY2(timer.elapsed() >= 500, qPrintable(QString::number(timer.elapsed())));
+    QTRY_COMPARE(told.load(), 1);
+    m_output->setDrainedHandler({});
 }
 
 void TestSoundOutput::specialFilesAreRefusedAtOnce_data()

@@ -69,6 +69,17 @@ public:
         return clock->now >= startedAt + drainSeconds.value(played.last());
     }
     int deviceCount() override { return devices; }
+    void setDrainedHandler(std::function<void()> handler) override
+    {
+        drainedHandler = std::move(handler);
+    }
+    // What the device does when the queue runs dry: the clock is the test's to move first.
+    void tellDrained()
+    {
+        if (drainedHandler && drained())
+            drainedHandler();
+    }
+    std::function<void()> drainedHandler;
     int devices = 1;
     QStringList attempts;
     QStringList played;
