@@ -1,14 +1,22 @@
 #include "FileFacts.h"
 
 #include "platform/NativeName.h"
+#include "platform/WorkPool.h"
 
-#include <QFileInfo>
+#include <QCache>
+#include <QHash>
+#include <QMutex>
 #include <QMutexLocker>
+#include <QPointer>
+#include <QThreadPool>
+#include <QWaitCondition>
 
 namespace {
 // Details are a few hundred bytes; pictures a few kilobytes.
 constexpr int knownFiles = 20000;
 constexpr int keptPictures = 256;
+// At the end, a file being read on a disk that answers at all is done by then.
+constexpr int endWaitMs = 1000;
 } // namespace
 
 FileStamp stampOf(const QString &path)
@@ -20,35 +28,124 @@ FileStamp stampOf(const QString &path)
             qint64(status->st_mtim.tv_sec) * 1000 + status->st_mtim.tv_nsec / 1000000};
 }
 
+struct FileFacts::Shared
+{
+    FileFacts::InfoReader readInfo;
+    FileFacts::PeaksReader readPeaks;
+    FileFacts::StampReader readStamp;
+
+    // Under the mutex: the caches, which task each waiting path is for, and the owner the
+    // signals go to (none once it is gone).
+    mutable QMutex mutex;
+    QCache<QString, Facts> known{knownFiles};
+    struct Picture
+    {
+        FileStamp stamp;
+        WavePeaks peaks;
+    };
+    QCache<QString, Picture> pictures{keptPictures};
+    // Path to the number of the request that wants it: a task of an older request passes.
+    QHash<QString, quint64> infoWanted;
+    QHash<QString, quint64> detailsWanted;
+    quint64 requests = 0;
+    int running = 0;
+    QWaitCondition allDone;
+    FileFacts *owner = nullptr;
+
+    // Under the mutex: the task for path of request `number` is still wanted, and runs now.
+    bool begin(QHash<QString, quint64> &wanted, const QString &path, quint64 number)
+    {
+        const auto at = wanted.constFind(path);
+        if (!owner || at == wanted.constEnd() || at.value() != number)
+            return false;
+        wanted.erase(at);
+        ++running;
+        return true;
+    }
+    void end()
+    {
+        QMutexLocker lock(&mutex);
+        if (--running == 0)
+            allDone.wakeAll();
+    }
+
+    // In a task: reads path again unless its stamp still matches what is known.
+    void refresh(const QString &path)
+    {
+        const FileStamp stamp = readStamp(path);
+        {
+            QMutexLocker lock(&mutex);
+            if (const Facts *facts = known.object(path); facts && facts->stamp == stamp)
+                return;
+        }
+        WaveInfo info = readInfo(path);
+        QMutexLocker lock(&mutex);
+        known.insert(path, new Facts{stamp, std::move(info)});
+        post(&FileFacts::infoReady, path);
+    }
+
+    void makePicture(const QString &path)
+    {
+        FileStamp stamp;
+        {
+            QMutexLocker lock(&mutex);
+            const Facts *facts = known.object(path);
+            if (!facts || !facts->info.playable())
+                return;
+            const Picture *picture = pictures.object(path);
+            if (picture && picture->stamp == facts->stamp)
+                return;
+            stamp = facts->stamp;
+        }
+        WavePeaks peaks = readPeaks(path, pictureColumns);
+        QMutexLocker lock(&mutex);
+        pictures.insert(path, new Picture{stamp, std::move(peaks)});
+        post(&FileFacts::peaksReady, path);
+    }
+
+    // Under the mutex, so that the owner cannot go meanwhile; queued to it, so a signal that
+    // arrives after it has gone is dropped with it.
+    void post(void (FileFacts::*signal)(const QString &), const QString &path)
+    {
+        if (FileFacts *to = owner)
+            QMetaObject::invokeMethod(
+                to, [to, signal, path] { emit(to->*signal)(path); }, Qt::QueuedConnection);
+    }
+};
+
 FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks,
                      StampReader readStamp)
-    : QObject(parent), m_readInfo(std::move(readInfo)), m_readPeaks(std::move(readPeaks)),
-      m_readStamp(std::move(readStamp)), m_known(knownFiles), m_pictures(keptPictures)
+    : QObject(parent), m_shared(std::make_shared<Shared>())
 {
-    // One worker for the marks, one for the tooltip, so a picture never holds up a mark.
-    m_pool.setMaxThreadCount(2);
-    m_detailsQueue.newestFirst = true;
+    m_shared->readInfo = std::move(readInfo);
+    m_shared->readPeaks = std::move(readPeaks);
+    m_shared->readStamp = std::move(readStamp);
+    m_shared->owner = this;
 }
 
 FileFacts::~FileFacts()
 {
-    m_closing = true;
-    m_pool.waitForDone();
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->owner = nullptr;
+    m_shared->infoWanted.clear();
+    m_shared->detailsWanted.clear();
+    if (m_shared->running > 0)
+        m_shared->allDone.wait(&m_shared->mutex, endWaitMs);
 }
 
 std::optional<FileFacts::Facts> FileFacts::known(const QString &path) const
 {
-    QMutexLocker lock(&m_cacheMutex);
-    if (const Facts *facts = m_known.object(path))
+    QMutexLocker lock(&m_shared->mutex);
+    if (const Facts *facts = m_shared->known.object(path))
         return *facts;
     return std::nullopt;
 }
 
 std::optional<WavePeaks> FileFacts::peaks(const QString &path) const
 {
-    QMutexLocker lock(&m_cacheMutex);
-    const Facts *facts = m_known.object(path);
-    const Picture *picture = m_pictures.object(path);
+    QMutexLocker lock(&m_shared->mutex);
+    const Facts *facts = m_shared->known.object(path);
+    const Shared::Picture *picture = m_shared->pictures.object(path);
     if (facts && picture && picture->stamp == facts->stamp)
         return picture->peaks;
     return std::nullopt;
@@ -56,87 +153,48 @@ std::optional<WavePeaks> FileFacts::peaks(const QString &path) const
 
 void FileFacts::requestInfo(const QStringList &paths)
 {
-    feed(m_infoQueue, paths, Waiting::Replace, [this](const QString &path) { refresh(path); });
+    quint64 number = 0;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        number = ++m_shared->requests;
+        m_shared->infoWanted.clear();
+        for (const QString &path : paths)
+            m_shared->infoWanted.insert(path, number);
+    }
+    // In the order given: the pool takes tasks of one priority first in, first out. A path
+    // being read stays welcome: the file may have changed since the read began.
+    for (const QString &path : paths) {
+        workPool().start([shared = m_shared, path, number] {
+            {
+                QMutexLocker lock(&shared->mutex);
+                if (!shared->begin(shared->infoWanted, path, number))
+                    return;
+            }
+            shared->refresh(path);
+            shared->end();
+        });
+    }
 }
 
 void FileFacts::requestDetails(const QString &path)
 {
-    feed(m_detailsQueue, {path}, Waiting::Add, [this](const QString &path) {
-        refresh(path);
-        makePicture(path);
-    });
-}
-
-void FileFacts::refresh(const QString &path)
-{
-    const FileStamp stamp = m_readStamp(path);
+    quint64 number = 0;
     {
-        QMutexLocker lock(&m_cacheMutex);
-        if (const Facts *facts = m_known.object(path); facts && facts->stamp == stamp)
-            return;
+        QMutexLocker lock(&m_shared->mutex);
+        number = ++m_shared->requests;
+        m_shared->detailsWanted.insert(path, number);
     }
-    WaveInfo info = m_readInfo(path);
-    {
-        QMutexLocker lock(&m_cacheMutex);
-        m_known.insert(path, new Facts{stamp, std::move(info)});
-    }
-    post(&FileFacts::infoReady, path);
-}
-
-void FileFacts::makePicture(const QString &path)
-{
-    FileStamp stamp;
-    {
-        QMutexLocker lock(&m_cacheMutex);
-        const Facts *facts = m_known.object(path);
-        if (!facts || !facts->info.playable())
-            return;
-        const Picture *picture = m_pictures.object(path);
-        if (picture && picture->stamp == facts->stamp)
-            return;
-        stamp = facts->stamp;
-    }
-    WavePeaks peaks = m_readPeaks(path, pictureColumns);
-    {
-        QMutexLocker lock(&m_cacheMutex);
-        m_pictures.insert(path, new Picture{stamp, std::move(peaks)});
-    }
-    post(&FileFacts::peaksReady, path);
-}
-
-void FileFacts::post(void (FileFacts::*signal)(const QString &), const QString &path)
-{
-    // Queued to this object: a signal that arrives after it is gone is dropped with it.
-    QMetaObject::invokeMethod(
-        this, [this, signal, path] { emit(this->*signal)(path); }, Qt::QueuedConnection);
-}
-
-void FileFacts::feed(Queue &queue, const QStringList &paths, Waiting earlier,
-                     const std::function<void(const QString &)> &work)
-{
-    QMutexLocker lock(&queue.mutex);
-    if (earlier == Waiting::Replace)
-        queue.waiting.clear();
-    for (const QString &path : paths) {
-        // A path being read stays welcome: the file may have changed since the read began.
-        queue.waiting.removeOne(path);
-        queue.waiting.append(path);
-    }
-    if (queue.running || queue.waiting.isEmpty())
-        return;
-    queue.running = true;
-    m_pool.start([this, &queue, work] {
-        for (;;) {
-            QString path;
-            {
-                QMutexLocker lock(&queue.mutex);
-                if (queue.waiting.isEmpty() || m_closing) {
-                    queue.running = false;
-                    return;
-                }
-                path = queue.newestFirst ? queue.waiting.takeLast() : queue.waiting.takeFirst();
-            }
-            work(path);
-        }
-    });
+    // Before the marks, and the newest first: a later request has a higher priority.
+    const int priority = 1 + int(number % (1u << 30));
+    workPool().start(QRunnable::create([shared = m_shared, path, number] {
+                         {
+                             QMutexLocker lock(&shared->mutex);
+                             if (!shared->begin(shared->detailsWanted, path, number))
+                                 return;
+                         }
+                         shared->refresh(path);
+                         shared->makePicture(path);
+                         shared->end();
+                     }),
+                     priority);
 }

@@ -1,6 +1,7 @@
 #include "FolderWatch.h"
 
 #include "platform/NativeName.h"
+#include "platform/WorkPool.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,7 +73,7 @@ void FolderWatch::look()
     m_looking = true;
     QPointer<FolderWatch> self(this);
     const QString folder = m_folder;
-    QThreadPool::globalInstance()->start([self, folder] {
+    workPool().start([self, folder] {
         const QDateTime time = changeTime(folder);
         // Back on the window's thread, where the watch may have gone meanwhile.
         QMetaObject::invokeMethod(

@@ -2,16 +2,17 @@
 
 #include "NativeName.h"
 #include "PathRule.h"
+#include "WorkPool.h"
 
 #include <QDir>
 #include <QStorageInfo>
+#include <QThreadPool>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -73,13 +74,14 @@ QString SystemVolumes::probe(const QString &root) const
         QString error;
     };
     auto shared = std::make_shared<Shared>();
-    std::thread([shared, root] {
+    // A stalled mount keeps its task, which holds what it uses, not the window.
+    workPool().start([shared, root] {
         QString error = openRoot(root);
         std::lock_guard lock(shared->mutex);
         shared->error = error;
         shared->finished = true;
         shared->done.notify_all();
-    }).detach();
+    });
     std::unique_lock lock(shared->mutex);
     if (!shared->done.wait_for(lock, probeTimeLimit, [&] { return shared->finished; }))
         return QString::fromLocal8Bit(std::strerror(ETIMEDOUT));
