@@ -7,14 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QTimer>
 #include <unistd.h>
 
 namespace {
 // A running program answers at once; a stale socket refuses at once. The bound only matters
 // for a program that hangs.
 constexpr int answerMs = 150;
-// How often the server checks that it still listens.
-constexpr int guardMs = 1000;
 // How long a later start tries to get its paths through a crowded socket.
 constexpr int retryMs = 2000;
 // What Qt holds for a connection before we take it.
@@ -77,8 +76,8 @@ SingleInstance::SingleInstance(QObject *parent, QString socketPath)
 {
     m_server.setMaxPendingConnections(maxConnections);
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
-    m_guard.setInterval(guardMs);
-    connect(&m_guard, &QTimer::timeout, this, &SingleInstance::listenAgainIfStopped);
+    connect(&m_guard, &QFileSystemWatcher::directoryChanged, this,
+            &SingleInstance::listenAgainIfStopped);
 }
 
 QByteArray SingleInstance::mark()
@@ -152,7 +151,10 @@ bool SingleInstance::handOver(const QStringList &paths, const QString &socketPat
 bool SingleInstance::listen()
 {
     m_wanted = true;
-    m_guard.start();
+    // The socket's folder changes when the socket goes, whoever removed it.
+    const QString folder = QFileInfo(m_socketPath).absolutePath();
+    if (!m_guard.directories().contains(folder))
+        m_guard.addPath(folder);
     {
         QLocalSocket probe;
         probe.connectToServer(m_socketPath);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QLocalServer>
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
 // One window for "Open with": the first program listens on a socket in the user's runtime
 // folder; a later start with paths hands them over there and ends, and the running program
@@ -46,6 +46,6 @@ private:
     // Before the server: its connections tell this list when they go, up to its own end.
     QList<class QLocalSocket *> m_open;
     QLocalServer m_server;
-    QTimer m_guard;
+    QFileSystemWatcher m_guard;
     bool m_wanted = false;
 };

@@ -4,10 +4,10 @@
 #include "FileTransfers.h"
 #include "Form3.h"
 #include "ProgressRun.h"
+#include "TransferJob.h"
 #include "platform/Desktop.h"
 #include "ui/MessageBoxes.h"
 
-#include <QApplication>
 #include <QWidget>
 
 namespace fileCommands {
@@ -28,52 +28,21 @@ std::optional<EditorChoice> askEditor(QWidget *parent, const QString &soundEdito
     return dialog.ask();
 }
 
-namespace {
-// The one message of a failure, from the worker: with the normal pointer, and the work goes
-// on after OK.
-std::function<void()> messageFromWorker(QWidget *parent, const TransferState &state,
-                                        const QString &text, const QString &title)
-{
-    return [parent, &state, text, title] {
-        // Stopping already: the message would only hold the stop up.
-        if (state.cancel)
-            return;
-        progressRun::showFromWorker(parent, [parent, text, title] {
-            const bool hourglass = QApplication::overrideCursor();
-            if (hourglass)
-                QApplication::restoreOverrideCursor();
-            messages::stop(parent, text, title);
-            if (hourglass)
-                QApplication::setOverrideCursor(Qt::WaitCursor);
-        });
-    };
-}
-} // namespace
-
 void deleteAfterQuestion(QWidget *parent, FileOperations &files, const QString &folder,
                          const QStringList &names)
 {
     if (!messages::confirm(parent, deleteConfirmation(names), QStringLiteral("Delete")))
         return;
-    TransferState state;
-    const auto failed = messageFromWorker(parent, state, QStringLiteral("Cant delete file !"),
-                                          QStringLiteral("Error"));
-    progressRun::run(parent, progressRun::Kind::Delete, state,
-                     [&] { deleteFiles(files, folder, names, failed, &state); });
+    const std::unique_ptr<TransferJob> job = TransferJob::deleting(files, folder, names);
+    progressRun::run(parent, *job, QStringLiteral("Error"));
 }
 
 QList<int> copyWithProgress(QWidget *parent, FileOperations &files, const QStringList &sources,
                             const QList<int> &indices, const CopyChoice &choice)
 {
-    TransferState state;
-    QList<int> done;
-    const auto failed = messageFromWorker(parent, state, QStringLiteral("Error while copying ..."),
-                                          QStringLiteral("Copy"));
-    progressRun::run(parent, progressRun::Kind::Copy, state, [&] {
-        done =
-            copyFiles(files, sources, indices, choice.folder, choice.deleteOrigin, failed, &state);
-    });
-    return done;
+    const std::unique_ptr<TransferJob> job =
+        TransferJob::copying(files, sources, indices, choice.folder, choice.deleteOrigin);
+    return progressRun::run(parent, *job, QStringLiteral("Copy"));
 }
 
 bool startEditor(Desktop &desktop, const QString &editor, const QString &path)

@@ -63,6 +63,8 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
     }
     const auto progress = [state, &before](qint64 copiedOfFile) {
         state->bytesDone = before + copiedOfFile;
+        if (state->report)
+            state->report();
         return !state->cancel;
     };
     bool failed = false;

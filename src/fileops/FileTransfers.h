@@ -19,11 +19,17 @@ public:
     std::atomic<qint64> bytesDone = 0;
     int filesTotal = 0;
     qint64 bytesTotal = 0;
+    // Called by the worker as it goes: a file begun or done, bytes copied.
+    std::function<void()> report;
 
     void setCurrent(const QString &file)
     {
-        QMutexLocker lock(&m_mutex);
-        m_current = file;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_current = file;
+        }
+        if (report)
+            report();
     }
     QString current() const
     {

@@ -1,6 +1,9 @@
 #include "ProgressRun.h"
 
 #include "FileTransfers.h"
+#include "TransferJob.h"
+#include "platform/WorkPool.h"
+#include "ui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -9,14 +12,13 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
-#include <thread>
 
 namespace progressRun {
 
 namespace {
-// The progress window follows the worker this often: ten times a second and more.
-constexpr int tickMs = 50;
+using Kind = TransferJob::Kind;
 
 QString megabytes(qint64 bytes)
 {
@@ -52,28 +54,40 @@ QString bytesText(qint64 done, qint64 total, double seconds)
     return text;
 }
 
-void run(QWidget *parent, Kind kind, TransferState &state, const std::function<void()> &work)
+QList<int> run(QWidget *parent, TransferJob &job, const QString &failureTitle)
 {
+    const Kind kind = job.kind();
+    const TransferState &state = job.state();
     // The hourglass, and what a dialog covered redrawn, before the work begins.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     parent->window()->repaint();
 
-    std::atomic_bool finished = false;
+    bool finished = false;
+    QList<int> done;
+    QEventLoop loop;
+    QObject::connect(&job, &TransferJob::finished, &loop, [&](const QList<int> &rows) {
+        finished = true;
+        done = rows;
+        loop.quit();
+    });
+    // The one message of a failure: with the normal pointer, and the work goes on after OK.
+    QObject::connect(&job, &TransferJob::failed, parent,
+                     [&job, parent, failureTitle](const QString &text) {
+                         if (!job.isInterruptionRequested()) {
+                             const bool hourglass = QApplication::overrideCursor();
+                             if (hourglass)
+                                 QApplication::restoreOverrideCursor();
+                             messages::stop(parent, text, failureTitle);
+                             if (hourglass)
+                                 QApplication::setOverrideCursor(Qt::WaitCursor);
+                         }
+                         job.resume();
+                     });
     QElapsedTimer clock;
     clock.start();
-    std::thread worker([&] {
-        work();
-        finished = true;
-    });
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(tickMs);
+    workPool().start(&job);
     // First the hourglass: painted, but no input reaches the window.
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (finished || clock.elapsed() >= showAfterMs)
-            loop.quit();
-    });
-    tick.start();
+    QTimer::singleShot(showAfterMs, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     QApplication::restoreOverrideCursor();
 
@@ -90,44 +104,31 @@ void run(QWidget *parent, Kind kind, TransferState &state, const std::function<v
         // would then do nothing at all.
         dialog.setCancelButtonText(QStringLiteral("Cancel"));
         auto *cancel = dialog.findChild<QPushButton *>();
-        // Cancel, Escape or the close box: the worker stops at the next chance; the window
+        const auto show = [&] { update(dialog, kind, state, clock.elapsed() / 1000.0); };
+        // Cancel, Escape or the close box: the job stops at the next chance; the window
         // stays until it has, so nothing is touched while a file is half done.
-        const auto stop = [&] {
-            state.cancel = true;
+        QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [&] {
+            job.requestInterruption();
             cancel->setEnabled(false);
+            show();
             dialog.show();
-        };
-        QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, stop);
-        QObject::disconnect(&tick, nullptr, &loop, nullptr);
-        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            update(dialog, kind, state, clock.elapsed() / 1000.0);
-            if (finished)
-                loop.quit();
         });
-        update(dialog, kind, state, clock.elapsed() / 1000.0);
+        QObject::connect(&job, &TransferJob::progress, &dialog, show);
+        show();
         dialog.show();
         loop.exec();
-        tick.stop(); // it speaks to the dialog, which goes now
     }
     if (!finished) {
         // The program is ending (a logout, the media controls' Quit) and took the loops with
         // it: the file at hand is finished or left without a trace, the rest is not begun.
-        state.cancel = true;
+        job.requestInterruption();
         while (!finished) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            QThread::msleep(tickMs / 5);
+            QThread::msleep(10);
         }
     }
-    worker.join();
-}
-
-void showFromWorker(QWidget *parent, const std::function<void()> &show)
-{
-    if (QThread::currentThread() == parent->thread()) {
-        show();
-        return;
-    }
-    QMetaObject::invokeMethod(parent, show, Qt::BlockingQueuedConnection);
+    job.waitForExit();
+    return done;
 }
 
 } // namespace progressRun

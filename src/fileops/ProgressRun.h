@@ -1,26 +1,19 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <functional>
 
 class QWidget;
-class TransferState;
+class TransferJob;
 
-// Runs a long copy or delete on a worker thread. The window stays painted but takes no input,
+// Runs a long copy or delete on the work pool. The window stays painted but takes no input,
 // as under an hourglass; past half a second a modal window shows the file at hand, the files
-// and bytes done with the rate, and "Cancel", which asks the worker to stop.
+// and bytes done with the rate, and "Cancel", which asks the job to stop. The job's failure
+// is told over parent with the normal pointer, and the job goes on after OK.
 namespace progressRun {
 
-enum class Kind
-{
-    Copy,
-    Delete
-};
-void run(QWidget *parent, Kind kind, TransferState &state, const std::function<void()> &work);
-
-// For the worker: runs show on the window's thread and waits until it is done (a message
-// box the user answers), so the work goes on only after OK.
-void showFromWorker(QWidget *parent, const std::function<void()> &show);
+// Returns the rows the job did.
+QList<int> run(QWidget *parent, TransferJob &job, const QString &failureTitle);
 
 // "12.5 MB of 1,024.0 MB, 48.2 MB/s": what the progress window says of the bytes.
 QString bytesText(qint64 done, qint64 total, double seconds);
