@@ -10,7 +10,9 @@
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
+#include "fileops/TransferJob.h"
 #include "platform/NativeName.h"
+#include "platform/WorkPool.h"
 #include "playlist/PlayListModel.h"
 
 #include <QCheckBox>
@@ -23,9 +25,11 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <fcntl.h>
 #include <unistd.h>
@@ -95,6 +99,7 @@ private slots:
     void deleteAsksOnceThenDeletesInListOrder();
     void cancelDeletesNothingButRefreshes();
     void aReadOnlyFileIsReportedOnceAndTheOthersGo();
+    void aFailurePausesTheJobUntilTheUserIsTold();
     // Copy
     void copyDialogControlsAndKeys();
     void anEmptyPlayListOpensNoDialog();
@@ -207,6 +212,48 @@ void TestFileOps::aReadOnlyFileIsReportedOnceAndTheOthersGo()
     QVERIFY(QFile::exists(m_dir->filePath("a.wav")));
     QVERIFY(!QFile::exists(m_dir->filePath("c.wav")));
     QCOMPARE(File1(form)->listCount(), 2);
+}
+
+void TestFileOps::aFailurePausesTheJobUntilTheUserIsTold()
+{
+    // The sources of a move cannot be removed: the first failure pauses the worker, which
+    // does nothing more until told to go on, and an interruption ends a paused job at once.
+    for (const bool interrupt : {false, true}) {
+        QTemporaryDir to;
+        const QStringList sources = {m_dir->filePath("a.wav"), m_dir->filePath("b.wav"),
+                                     m_dir->filePath("c.wav")};
+        m_files.undeletable = {sources[0], sources[1]};
+        m_files.calls.clear();
+        const std::unique_ptr<TransferJob> job =
+            TransferJob::copying(m_files, sources, {0, 1, 2}, to.path(), true);
+        QSignalSpy failed(job.get(), &TransferJob::failed);
+        QSignalSpy finished(job.get(), &TransferJob::finished);
+        workPool().start(job.get());
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed[0][0].toString(), QString("Error while copying ..."));
+        QTest::qWait(100); // a worker that did not pause would be on the next file by now
+        const qsizetype callsWhilePaused = m_files.calls.size();
+        QVERIFY(!m_files.calls.join(' ').contains("b.wav"));
+        QVERIFY(finished.isEmpty());
+        if (interrupt)
+            job->requestInterruption();
+        else
+            job->resume();
+        QTRY_COMPARE(finished.size(), 1);
+        job->waitForExit();
+        QCOMPARE(failed.size(), 1); // once, whatever fails after
+        if (interrupt) {
+            QCOMPARE(m_files.calls.size(), callsWhilePaused);
+            QCOMPARE(finished[0][0].value<QList<int>>(), QList<int>());
+        } else {
+            QCOMPARE(finished[0][0].value<QList<int>>(), QList<int>({2})); // c.wav moved
+            QVERIFY(!QFile::exists(sources[2]));
+        }
+        m_files.undeletable.clear();
+        for (const QString &source : sources)
+            if (!QFile::exists(source))
+                QVERIFY(QFile::copy(to.filePath(QFileInfo(source).fileName()), source));
+    }
 }
 
 void TestFileOps::copyDialogControlsAndKeys()
