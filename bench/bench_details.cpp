@@ -177,7 +177,8 @@ int main(int argc, char *argv[])
     // The first listing with marks: until the rows in view are marked.
     QElapsedTimer t;
     t.start();
-    marked.setPath(folder);
+    if (!marked.setPath(folder).ok())
+        qFatal("the folder cannot be listed");
     const double firstListing = t.nsecsElapsed() / 1e6;
     const int visible = marked.indexAt(QPoint(1, marked.viewport()->height() - 1)).row() + 1;
     int ready = 0;
@@ -186,11 +187,13 @@ int main(int argc, char *argv[])
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     const double marksReady = t.nsecsElapsed() / 1e6 - firstListing;
 
-    plain.setPath(folder);
+    if (!plain.setPath(folder).ok())
+        qFatal("the folder cannot be listed");
     QApplication::processEvents();
     const auto listing = [&folder](FileList &list) {
         return medianOf(9, [&] {
-            list.setPath(folder);
+            if (!list.setPath(folder).ok())
+                qFatal("the folder cannot be listed");
             QApplication::processEvents();
         });
     };

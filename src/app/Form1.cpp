@@ -70,7 +70,7 @@ void Form1::wireBrowser()
     // The lists open on the process's current directory as it is when they are made. One
     // that cannot be read still shows the way up to it, without a message at start.
     const QString start = m_services.volumes.currentDirectory();
-    if (!Dir1->setPath(start).isEmpty())
+    if (!Dir1->setPath(start).ok())
         Dir1->showUnreadable(start);
 }
 
@@ -234,8 +234,8 @@ void Form1::listFiles(DirList::Report report)
 {
     Label1->clear();
     Label2->clear();
-    const QString error = File1->setPath(Dir1->path());
-    if (error.isEmpty())
+    const Result<> listed = File1->setPath(Dir1->path());
+    if (listed.ok())
         return;
     if (report == DirList::Report::Quiet) {
         File1->showUnreadable(Dir1->path());
@@ -244,9 +244,9 @@ void Form1::listFiles(DirList::Report report)
     // The folder opened but could not be listed. Both lists go back to the folder the file
     // list still shows: its names joined with another folder's path could reach other files.
     const QString readable = File1->path();
-    if (readable.isEmpty() || !Dir1->setPath(readable, DirList::Report::Quiet).isEmpty())
+    if (readable.isEmpty() || !Dir1->setPath(readable, DirList::Report::Quiet).ok())
         File1->showUnreadable(Dir1->path());
-    messages::stop(this, error);
+    messages::stop(this, listed.error());
 }
 
 void Form1::File1_Click()

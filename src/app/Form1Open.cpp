@@ -29,11 +29,12 @@ void Form1::openPaths(const QStringList &paths)
     // A folder given is shown, the last one if several; else the first file's folder, with
     // that file selected.
     if (!sorted.folder.isEmpty())
-        Dir1->setPath(sorted.folder);
+        // One that cannot be opened leaves the lists where they are, without a message.
+        (void)Dir1->setPath(sorted.folder);
     if (sorted.files.isEmpty())
         return;
     const QFileInfo first(sorted.files.first());
-    if (sorted.folder.isEmpty() && Dir1->setPath(first.absolutePath()).isEmpty()) {
+    if (sorted.folder.isEmpty() && Dir1->setPath(first.absolutePath()).ok()) {
         for (int row = 0; row < File1->listCount(); ++row) {
             if (File1->entry(row) == first.fileName()) {
                 const QModelIndex index = File1->model()->index(row, 0);

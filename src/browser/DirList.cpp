@@ -31,13 +31,13 @@ DirList::DirList(QWidget *parent) : QTreeWidget(parent)
     connect(this, &QTreeWidget::itemActivated, this, &DirList::openItem);
 }
 
-QString DirList::setPath(const QString &path, Report report)
+Result<> DirList::setPath(const QString &path, Report report)
 {
     const QString clean = cleanDirectory(path);
     if (clean == m_path)
         return {};
-    if (const QString error = directoryError(clean); !error.isEmpty())
-        return error;
+    if (Result<> opened = openDirectory(clean); !opened.ok())
+        return opened;
     m_path = clean;
     rebuild();
     emit pathChanged(report);
@@ -99,7 +99,7 @@ bool DirList::followDisk()
         return true;
     }
     const QString parent = FolderWatch::nearestExistingFolder(m_path);
-    if (!setPath(parent, Report::Quiet).isEmpty())
+    if (!setPath(parent, Report::Quiet).ok())
         showUnreadable(parent);
     return false;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QTreeWidget>
 
 // Dir1: the chain of folders from the root down to the current directory, and the
@@ -19,9 +21,9 @@ public:
     };
 
     QString path() const { return m_path; }
-    // Empty when the directory was opened; else the system's text, and nothing changes.
-    // A different path raises pathChanged with the report given.
-    QString setPath(const QString &path, Report report = Report::Tell);
+    // When the directory cannot be opened, nothing changes. A different path raises
+    // pathChanged with the report given.
+    Result<> setPath(const QString &path, Report report = Report::Tell);
     // Reads the subfolders of the same folder again.
     void reread() { rebuild(); }
     // Follows a change on disk: reads the sub-folders again, or, when the folder itself has

@@ -50,8 +50,8 @@ DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volume
     // A folder opened in the list (double click, Enter, Backspace) that cannot be read
     // leaves the lists where they are.
     connect(&m_dirs, &DirList::openRequested, this, [this](const QString &path) {
-        if (const QString error = m_dirs.setPath(path); !error.isEmpty())
-            m_showError(error);
+        if (const Result<> opened = m_dirs.setPath(path); !opened.ok())
+            m_showError(opened.error());
     });
     // Every folder reaches "/" here, so walking up can leave the volume the list shows.
     connect(&m_dirs, &DirList::pathChanged, this,
@@ -61,15 +61,15 @@ DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volume
 void DriveNavigator::driveChange()
 {
     const QString root = m_drives.drive();
-    if (const QString error = m_volumes.probe(root); !error.isEmpty()) {
+    if (const Result<> probed = m_volumes.probe(root); !probed.ok()) {
         if (m_beep == Beep::OnFailure)
             m_desktop.beep();
-        m_showError(error);
+        m_showError(probed.error());
         m_drives.setDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path()));
         return;
     }
     // After a good probe every step is tried in turn; one that fails is passed over.
     m_current.makeCurrent(root);
-    m_dirs.setPath(m_volumes.currentDirectory());
+    (void)m_dirs.setPath(m_volumes.currentDirectory());
     emit driveChanged();
 }

@@ -104,12 +104,12 @@ FileList::FileList(QWidget *parent)
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::fileClick);
 }
 
-QString FileList::setPath(const QString &path)
+Result<> FileList::setPath(const QString &path)
 {
-    WaveListing listing = listWaveFiles(path);
+    const Result<QStringList> listing = listWaveFiles(path);
     if (!listing.ok())
-        return listing.error;
-    showEntries(path, listing.names);
+        return Result<>::failure(listing.error());
+    showEntries(path, listing.value());
     return {};
 }
 
@@ -121,7 +121,8 @@ void FileList::showUnreadable(const QString &path)
 void FileList::refresh()
 {
     // A directory that vanished shows as empty rather than as stale names.
-    showEntries(path(), listWaveFiles(path()).names);
+    const Result<QStringList> listing = listWaveFiles(path());
+    showEntries(path(), listing.ok() ? listing.value() : QStringList());
 }
 
 void FileList::rereadKeepingSelection()

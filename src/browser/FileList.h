@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "ui/MenuListView.h"
 
 #include <QAbstractListModel>
@@ -63,9 +64,9 @@ public:
     void setFacts(FileFacts *facts);
 
     QString path() const { return m_model->folder(); }
-    // Reads the directory; nothing is selected afterwards. Empty, or the system's text when
-    // the directory cannot be read (the list then keeps what it showed).
-    QString setPath(const QString &path);
+    // Reads the directory; nothing is selected afterwards. When the directory cannot be read,
+    // the list keeps what it showed.
+    Result<> setPath(const QString &path);
     // A directory that cannot be read: the list is empty and its path is that directory.
     void showUnreadable(const QString &path);
     // Re-reads the same directory: gone files disappear, new ones appear, no selection.

@@ -119,20 +119,22 @@ void sortLikeFileManager(QStringList &names)
         names[static_cast<qsizetype>(i)] = std::move(keyed[i].second);
 }
 
-WaveListing listWaveFiles(const QString &directory)
+Result<QStringList> listWaveFiles(const QString &directory)
 {
-    WaveListing listing;
-    listing.error = readDirectory(directory, [&](int fd, const dirent *entry) {
+    QStringList names;
+    const QString error = readDirectory(directory, [&](int fd, const dirent *entry) {
         const size_t length = std::strlen(entry->d_name);
         if (!isWaveFileName(QLatin1String(entry->d_name, static_cast<qsizetype>(length))))
             return;
         if (kindOf(fd, entry) != Kind::File)
             return;
         // Whatever its bytes: a name that is not UTF-8 is listed too.
-        listing.names.append(pathFromNative(QByteArrayView(entry->d_name, qsizetype(length))));
+        names.append(pathFromNative(QByteArrayView(entry->d_name, qsizetype(length))));
     });
-    sortLikeFileManager(listing.names);
-    return listing;
+    if (!error.isEmpty())
+        return Result<QStringList>::failure(error);
+    sortLikeFileManager(names);
+    return names;
 }
 
 QStringList listSubdirectories(const QString &directory)
@@ -147,11 +149,11 @@ QStringList listSubdirectories(const QString &directory)
     return names;
 }
 
-QString directoryError(const QString &directory)
+Result<> openDirectory(const QString &directory)
 {
     DIR *dir = ::opendir(nativePath(directory).constData());
     if (!dir)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return Result<>::failure(QString::fromLocal8Bit(std::strerror(errno)));
     ::closedir(dir);
     return {};
 }

@@ -32,7 +32,7 @@ int deleteFiles(FileOperations &files, const QString &directory, const QStringLi
                 break;
             state->setCurrent(name);
         }
-        const bool ok = files.moveToTrash(fullPath(directory, name)).ok;
+        const bool ok = files.moveToTrash(fullPath(directory, name)).ok();
         if (state)
             ++state->filesDone;
         if (ok) {
@@ -84,7 +84,7 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
                 break;
             state->setCurrent(fileNameOf(source));
         }
-        const FileResult result = files.copy(source, folder + fileNameOf(source), sync,
+        const Result<> result = files.copy(source, folder + fileNameOf(source), sync,
                                              state ? FileOperations::CopyProgress(progress)
                                                    : FileOperations::CopyProgress());
         if (state) {
@@ -92,16 +92,16 @@ QList<int> copyFiles(FileOperations &files, const QStringList &sources, const QL
             state->bytesDone = before;
             ++state->filesDone;
         }
-        if (result.cancelled)
+        if (result.cancelled())
             break;
-        if (!result.ok) {
+        if (!result.ok()) {
             fail();
             continue;
         }
         // Each source goes right after its own copy is complete and its name in the
         // destination folder is on the disk, never before. A source that stays keeps its
         // place in the play list, as a failed copy does.
-        if (deleteOrigin && (!files.syncFolder(folder).ok || !files.removeFile(source).ok)) {
+        if (deleteOrigin && (!files.syncFolder(folder).ok() || !files.removeFile(source).ok())) {
             fail();
             continue;
         }

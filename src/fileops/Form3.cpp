@@ -20,7 +20,7 @@ Form3::Form3(Volumes &volumes, CurrentDrive &currentDrive, Desktop &desktop, QWi
 
     Dir1 = placed<DirList>(this, "Dir1", twips::rect(120, 120, 3495, 2565));
     Dir1->setAccessibleName(QStringLiteral("Directories"));
-    if (!Dir1->setPath(volumes.currentDirectory()).isEmpty())
+    if (!Dir1->setPath(volumes.currentDirectory()).ok())
         Dir1->showUnreadable(volumes.currentDirectory());
 
     Check1 = placed<QCheckBox>(this, "Check1", twips::rect(120, 3120, 3495, 255),

@@ -35,17 +35,17 @@ QString systemText(int error)
 
 // A file the user could not write counts as read-only, as the owner's write bit does
 // even for root, whose access checks always pass.
-FileResult checkDeletable(const QString &path)
+Result<> checkDeletable(const QString &path)
 {
     const std::optional<struct stat> status = lstatPath(path);
     if (!status)
-        return FileResult::failure(systemText(errno));
+        return Result<>::failure(systemText(errno));
     if (S_ISLNK(status->st_mode))
         return {};
     if (S_ISDIR(status->st_mode))
-        return FileResult::failure(systemText(EISDIR));
+        return Result<>::failure(systemText(EISDIR));
     if (!(status->st_mode & S_IWUSR) || ::access(nativePath(path).constData(), W_OK) != 0)
-        return FileResult::failure(systemText(EACCES));
+        return Result<>::failure(systemText(EACCES));
     return {};
 }
 
@@ -194,15 +194,15 @@ int trashInto(const QString &trash, const QString &path)
 
 } // namespace
 
-FileResult SystemFileOperations::moveToTrash(const QString &path)
+Result<> SystemFileOperations::moveToTrash(const QString &path)
 {
-    if (FileResult check = checkDeletable(path); !check.ok)
+    if (Result<> check = checkDeletable(path); !check.ok())
         return check;
     struct stat status
     {
     };
     if (::lstat(native(path).constData(), &status) != 0)
-        return FileResult::failure(systemText(errno));
+        return Result<>::failure(systemText(errno));
     const QString trash = trashFor(path, status.st_dev);
     const int error = trash.isEmpty() ? EXDEV : trashInto(trash, path);
     if (error == 0)
@@ -211,15 +211,15 @@ FileResult SystemFileOperations::moveToTrash(const QString &path)
     // bind mount): delete for good, as asked.
     if (error == EXDEV)
         return removeFile(path);
-    return FileResult::failure(systemText(error));
+    return Result<>::failure(systemText(error));
 }
 
-FileResult SystemFileOperations::removeFile(const QString &path)
+Result<> SystemFileOperations::removeFile(const QString &path)
 {
-    if (FileResult check = checkDeletable(path); !check.ok)
+    if (Result<> check = checkDeletable(path); !check.ok())
         return check;
     if (::unlink(native(path).constData()) != 0)
-        return FileResult::failure(systemText(errno));
+        return Result<>::failure(systemText(errno));
     return {};
 }
 
@@ -293,56 +293,54 @@ void removeLeftoverParts(const QString &folder)
 
 } // namespace
 
-FileResult SystemFileOperations::copy(const QString &source, const QString &destination, Sync sync,
-                                      const CopyProgress &progress)
+Result<> SystemFileOperations::copy(const QString &source, const QString &destination, Sync sync,
+                                    const CopyProgress &progress)
 {
     const std::optional<struct stat> sourceStatus = statPath(source);
     if (!sourceStatus || !S_ISREG(sourceStatus->st_mode))
-        return FileResult::failure(systemText(ENOENT));
+        return Result<>::failure(systemText(ENOENT));
     if (lstatPath(destination))
-        return FileResult::failure(systemText(EEXIST));
+        return Result<>::failure(systemText(EEXIST));
     const QFileInfo destinationInfo(destination); // for its folder: a plain string operation
 
     // Replaced by a FIFO since it was listed, the source must not hold the copy forever.
-    const RegularFile in = RegularFile::open(source);
+    const Result<RegularFile> in = RegularFile::open(source);
     if (!in.ok())
-        return FileResult::failure(in.reason());
+        return Result<>::failure(in.error());
 
     removeLeftoverParts(destinationInfo.absolutePath());
     QTemporaryFile out(destinationInfo.absolutePath() + QLatin1Char('/') + partPrefix +
                        QStringLiteral("XXXXXX") + partSuffix);
     if (!out.open())
-        return FileResult::failure(out.errorString());
+        return Result<>::failure(out.errorString());
 
     // On any failure, a cancel included, the temporary file goes with `out`.
-    if (const int error = copyContents(in.fd(), out.handle(), progress)) {
-        FileResult result = FileResult::failure(systemText(error));
-        result.cancelled = error == ECANCELED;
-        return result;
+    if (const int error = copyContents(in->fd(), out.handle(), progress)) {
+        return error == ECANCELED ? Result<>::cancel() : Result<>::failure(systemText(error));
     }
     if (sync == Sync::Durable && ::fsync(out.handle()) != 0)
-        return FileResult::failure(systemText(errno));
+        return Result<>::failure(systemText(errno));
     ::fchmod(out.handle(), sourceStatus->st_mode & 0777);
     const timespec times[2] = {{0, UTIME_OMIT}, sourceStatus->st_mtim};
     ::futimens(out.handle(), times);
     out.close();
     // Never over a file that appeared meanwhile; any other failure says its own reason.
     if (const int error = renameNoReplace(native(out.fileName()), native(destination)))
-        return FileResult::failure(systemText(error));
+        return Result<>::failure(systemText(error));
     out.setAutoRemove(false);
     return {};
 }
 
-FileResult SystemFileOperations::syncFolder(const QString &folder)
+Result<> SystemFileOperations::syncFolder(const QString &folder)
 {
     const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return FileResult::failure(systemText(errno));
+        return Result<>::failure(systemText(errno));
     const int result = ::fsync(fd);
     const int error = errno;
     ::close(fd);
     // Some FUSE volumes answer a folder sync so; their names are as durable as they get.
     if (result != 0 && error != EINVAL && error != ENOTSUP)
-        return FileResult::failure(systemText(error));
+        return Result<>::failure(systemText(error));
     return {};
 }

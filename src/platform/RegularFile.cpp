@@ -9,30 +9,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-RegularFile RegularFile::open(const QString &path)
+Result<RegularFile> RegularFile::open(const QString &path)
 {
-    RegularFile result;
     // O_NONBLOCK makes the open of a FIFO return at once; on a regular file it changes nothing.
     const int fd =
         ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
-        result.m_reason = error == EACCES || error == EPERM
-                              ? QStringLiteral("no permission to read")
-                              : QString::fromLocal8Bit(std::strerror(error));
-        return result;
+        return Result<RegularFile>::failure(error == EACCES || error == EPERM
+                                                ? QStringLiteral("no permission to read")
+                                                : QString::fromLocal8Bit(std::strerror(error)));
     }
     struct stat status
     {
     };
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        result.m_reason = QStringLiteral("not a regular file");
-        return result;
+        return Result<RegularFile>::failure(QStringLiteral("not a regular file"));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    result.m_fd = fd;
-    return result;
+    return RegularFile(fd);
 }
 
 RegularFile::~RegularFile()

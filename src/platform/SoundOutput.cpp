@@ -197,9 +197,10 @@ void SdlSoundOutput::stop()
 
 bool SdlSoundOutput::play(const QString &path)
 {
-    std::shared_ptr<WaveFile> wave = WaveFile::open(path);
-    if (!wave || wave->channels() > maxChannels)
+    Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
+    if (!opened.ok() || opened.value()->channels() > maxChannels)
         return false;
+    std::shared_ptr<WaveFile> wave = std::move(opened.value());
     // Decode the first frames now, so a file that opens but cannot be decoded is refused at
     // once instead of playing silence, and the device has something before the worker runs.
     const qint64 firstFrames = std::clamp<qint64>(

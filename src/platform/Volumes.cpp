@@ -64,7 +64,7 @@ QList<Volume> SystemVolumes::mounted() const
     return result;
 }
 
-QString SystemVolumes::probe(const QString &root) const
+Result<> SystemVolumes::probe(const QString &root) const
 {
     struct Shared
     {
@@ -84,8 +84,10 @@ QString SystemVolumes::probe(const QString &root) const
     });
     std::unique_lock lock(shared->mutex);
     if (!shared->done.wait_for(lock, probeTimeLimit, [&] { return shared->finished; }))
-        return QString::fromLocal8Bit(std::strerror(ETIMEDOUT));
-    return shared->error;
+        return Result<>::failure(QString::fromLocal8Bit(std::strerror(ETIMEDOUT)));
+    if (!shared->error.isEmpty())
+        return Result<>::failure(shared->error);
+    return {};
 }
 
 QString SystemVolumes::currentDirectory() const

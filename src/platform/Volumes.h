@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <QList>
 #include <QString>
 
@@ -19,7 +21,7 @@ public:
     virtual ~Volumes() = default;
     virtual QList<Volume> mounted() const = 0;
     // Empty when the volume is ready and its root can be read, else the system's text.
-    virtual QString probe(const QString &root) const = 0;
+    virtual Result<> probe(const QString &root) const = 0;
     virtual QString currentDirectory() const = 0;
     virtual bool setCurrentDirectory(const QString &dir) = 0;
 };
@@ -29,7 +31,7 @@ class SystemVolumes final : public Volumes
 {
 public:
     QList<Volume> mounted() const override;
-    QString probe(const QString &root) const override;
+    Result<> probe(const QString &root) const override;
     QString currentDirectory() const override;
     bool setCurrentDirectory(const QString &dir) override;
 };

@@ -5,27 +5,23 @@
 #include <cmath>
 #include <sndfile.h>
 
-std::unique_ptr<WaveFile> WaveFile::open(const QString &path, QString *problem)
+Result<std::unique_ptr<WaveFile>> WaveFile::open(const QString &path)
 {
-    const auto refuse = [problem](const QString &why) {
-        if (problem)
-            *problem = why;
-        return nullptr;
-    };
-    RegularFile regular = RegularFile::open(path);
+    using Opened = Result<std::unique_ptr<WaveFile>>;
+    Result<RegularFile> regular = RegularFile::open(path);
     if (!regular.ok())
-        return refuse(regular.reason());
+        return Opened::failure(regular.error());
     SF_INFO info{};
     // libsndfile closes the descriptor with the file, also when it refuses to open it.
-    SNDFILE *file = sf_open_fd(regular.release(), SFM_READ, &info, SF_TRUE);
+    SNDFILE *file = sf_open_fd(regular->release(), SFM_READ, &info, SF_TRUE);
     if (!file)
-        return refuse(QString::fromUtf8(sf_strerror(nullptr)));
+        return Opened::failure(QString::fromUtf8(sf_strerror(nullptr)));
     const int container = info.format & SF_FORMAT_TYPEMASK;
     const bool wave =
         container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64;
     if (!wave || info.channels <= 0 || info.samplerate <= 0) {
         sf_close(file);
-        return refuse(QStringLiteral("not a wave file"));
+        return Opened::failure(QStringLiteral("not a wave file"));
     }
     std::unique_ptr<WaveFile> wave_file(new WaveFile);
     wave_file->m_file = file;
@@ -66,8 +62,8 @@ qint64 WaveFile::read(float *buffer, qint64 frames)
 std::optional<qint64> SndfileWaveLength::lengthMs(const QString &path) const
 {
     const auto wave = WaveFile::open(path);
-    if (!wave)
+    if (!wave.ok())
         return std::nullopt;
-    return static_cast<qint64>(
-        std::nearbyint(static_cast<double>(wave->frames()) * 1000.0 / wave->sampleRate()));
+    return static_cast<qint64>(std::nearbyint(static_cast<double>(wave.value()->frames()) * 1000.0 /
+                                              wave.value()->sampleRate()));
 }

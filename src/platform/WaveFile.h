@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <QString>
 #include <memory>
 #include <optional>
@@ -13,7 +15,7 @@ public:
     // nullptr when the file is missing, unreadable, or not a wave file (an MP3 renamed to
     // .wav is refused even though libsndfile could decode it); then *problem says why: the
     // opening's reason, libsndfile's text, or "not a wave file".
-    static std::unique_ptr<WaveFile> open(const QString &path, QString *problem = nullptr);
+    static Result<std::unique_ptr<WaveFile>> open(const QString &path);
     ~WaveFile();
     WaveFile(const WaveFile &) = delete;
     WaveFile &operator=(const WaveFile &) = delete;

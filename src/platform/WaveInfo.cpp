@@ -209,9 +209,12 @@ QString containerName(int container)
 WaveInfo readWaveInfo(const QString &path)
 {
     WaveInfo info;
-    const std::unique_ptr<WaveFile> wave = WaveFile::open(path, &info.problem);
-    if (!wave)
+    const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
+    if (!opened.ok()) {
+        info.problem = opened.error();
         return info;
+    }
+    const std::unique_ptr<WaveFile> &wave = opened.value();
     SNDFILE *file = wave->handle();
     info.encoding = encodingName(wave->encoding());
     info.container = containerName(wave->container());
@@ -233,9 +236,10 @@ WavePeaks readWavePeaks(const QString &path, int columns)
     WavePeaks peaks;
     if (columns <= 0)
         return peaks;
-    const std::unique_ptr<WaveFile> wave = WaveFile::open(path);
-    if (!wave || wave->frames() <= 0)
+    const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
+    if (!opened.ok() || opened.value()->frames() <= 0)
         return peaks;
+    const std::unique_ptr<WaveFile> &wave = opened.value();
     const int channels = wave->channels();
     // One short window per column past this length; below it the file is read whole.
     constexpr qint64 windowFrames = 1024;

@@ -66,9 +66,9 @@ void TestBrowserLogic::listsWaveFilesOnly()
     QVERIFY(QDir(dir.path()).mkdir("folder.wav"));
     QVERIFY(QFile::link(dir.filePath("a.wav"), dir.filePath("link.wav")));
     QVERIFY(QFile::link(dir.filePath("missing"), dir.filePath("dangling.wav")));
-    const WaveListing listing = listWaveFiles(dir.path());
+    const Result<QStringList> listing = listWaveFiles(dir.path());
     QVERIFY(listing.ok());
-    QCOMPARE(listing.names, QStringList({"a.wav", "B.WAV", "c.Wav", "link.wav"}));
+    QCOMPARE(listing.value(), QStringList({"a.wav", "B.WAV", "c.Wav", "link.wav"}));
     QCOMPARE(listSubdirectories(dir.path()), QStringList({"folder.wav"}));
 }
 
@@ -113,7 +113,7 @@ void TestBrowserLogic::namesThatAreNotUtf8()
     QVERIFY(fd >= 0);
     QCOMPARE(::write(fd, "RIFF", 4), 4);
     ::close(fd);
-    const QStringList names = listWaveFiles(dir.path()).names;
+    const QStringList names = listWaveFiles(dir.path()).value();
     QCOMPARE(names.size(), 2);
     QVERIFY(names.contains(name));
     QCOMPARE(statPath(dir.filePath(name)).value().st_size, 4);
@@ -124,12 +124,13 @@ void TestBrowserLogic::namesThatAreNotUtf8()
 void TestBrowserLogic::unreadableDirectoryGivesTheSystemText()
 {
     QTemporaryDir dir;
-    const WaveListing listing = listWaveFiles(dir.filePath("gone"));
+    const Result<QStringList> listing = listWaveFiles(dir.filePath("gone"));
     QVERIFY(!listing.ok());
-    QCOMPARE(listing.error, QString::fromLocal8Bit(strerror(ENOENT)));
+    QCOMPARE(listing.error(), QString::fromLocal8Bit(strerror(ENOENT)));
     touch(dir.filePath("plain"));
-    QVERIFY(!directoryError(dir.filePath("plain")).isEmpty());
-    QVERIFY(directoryError(dir.path()).isEmpty());
+    QCOMPARE(openDirectory(dir.filePath("plain")).error(),
+             QString::fromLocal8Bit(strerror(ENOTDIR)));
+    QVERIFY(openDirectory(dir.path()).ok());
 }
 
 void TestBrowserLogic::panel_data()

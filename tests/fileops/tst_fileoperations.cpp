@@ -101,7 +101,7 @@ void TestFileOperations::copyKeepsContentAndTime()
     write(dir.filePath(name), bytes);
     const timespec when[2] = {{0, UTIME_OMIT}, {1714979289, 123456789}};
     QCOMPARE(::utimensat(AT_FDCWD, nativePath(dir.filePath(name)).constData(), when, 0), 0);
-    QVERIFY(m_files.copy(dir.filePath(name), dir.filePath("to/" + name)).ok);
+    QVERIFY(m_files.copy(dir.filePath(name), dir.filePath("to/" + name)).ok());
     QCOMPARE(read(dir.filePath("to/" + name)), bytes);
     const auto copied = statPath(dir.filePath("to/" + name));
     QVERIFY(copied);
@@ -109,8 +109,8 @@ void TestFileOperations::copyKeepsContentAndTime()
     QCOMPARE(copied->st_mtim.tv_nsec, when[1].tv_nsec);
     QCOMPARE(entries(dir.filePath("to")), QStringList({name})); // no temporary left
     // Qt's own clean-up of the folders would not see such a name.
-    QVERIFY(m_files.removeFile(dir.filePath("to/" + name)).ok);
-    QVERIFY(m_files.removeFile(dir.filePath(name)).ok);
+    QVERIFY(m_files.removeFile(dir.filePath("to/" + name)).ok());
+    QVERIFY(m_files.removeFile(dir.filePath(name)).ok());
     QVERIFY(!exists(dir.filePath(name)));
 }
 
@@ -120,14 +120,14 @@ void TestFileOperations::copyNeverReplacesNorCopiesOntoItself()
     QVERIFY(QDir(dir.path()).mkdir("to"));
     write(dir.filePath("a.wav"), "new");
     write(dir.filePath("to/a.wav"), "keep me");
-    const FileResult exists = m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav"));
-    QVERIFY(!exists.ok);
-    QVERIFY(!exists.error.isEmpty());
+    const Result<> exists = m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav"));
+    QVERIFY(!exists.ok());
+    QVERIFY(!exists.error().isEmpty());
     QCOMPARE(read(dir.filePath("to/a.wav")), QByteArray("keep me"));
-    QVERIFY(!m_files.copy(dir.filePath("a.wav"), dir.filePath("a.wav")).ok);
+    QVERIFY(!m_files.copy(dir.filePath("a.wav"), dir.filePath("a.wav")).ok());
     QCOMPARE(read(dir.filePath("a.wav")), QByteArray("new"));
-    QVERIFY(!m_files.copy(dir.filePath("gone.wav"), dir.filePath("to/gone.wav")).ok);
-    QVERIFY(!m_files.copy(dir.filePath("a.wav"), dir.filePath("nowhere/a.wav")).ok);
+    QVERIFY(!m_files.copy(dir.filePath("gone.wav"), dir.filePath("to/gone.wav")).ok());
+    QVERIFY(!m_files.copy(dir.filePath("a.wav"), dir.filePath("nowhere/a.wav")).ok());
     QCOMPARE(entries(dir.filePath("to")), QStringList({"a.wav"}));
 }
 
@@ -143,9 +143,9 @@ void TestFileOperations::aFullDiskLeavesNoPartialFile()
     rlimit small = old;
     small.rlim_cur = 64 * 1024;
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const FileResult result = m_files.copy(dir.filePath("big.wav"), dir.filePath("to/big.wav"));
+    const Result<> result = m_files.copy(dir.filePath("big.wav"), dir.filePath("to/big.wav"));
     setrlimit(RLIMIT_FSIZE, &old);
-    QVERIFY(!result.ok);
+    QVERIFY(!result.ok());
     QVERIFY(entries(dir.filePath("to")).isEmpty());
 }
 
@@ -167,7 +167,7 @@ void TestFileOperations::leftoversOfAKilledCopyGoWithTheNextCopy()
         QVERIFY(f.setFileTime(old, QFileDevice::FileModificationTime));
     }
     write(dir.filePath("to/.quillon-sonoret-Nw0000.part"), "being written");
-    QVERIFY(m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav")).ok);
+    QVERIFY(m_files.copy(dir.filePath("a.wav"), dir.filePath("to/a.wav")).ok());
     QStringList expected = kept + QStringList{".quillon-sonoret-Nw0000.part", "a.wav"};
     expected.sort();
     QStringList found = entries(dir.filePath("to"));
@@ -176,10 +176,10 @@ void TestFileOperations::leftoversOfAKilledCopyGoWithTheNextCopy()
 
     // A rename that fails says why, not always "File exists".
     const QString tooLong = dir.filePath("to/" + QString(300, 'n') + ".wav");
-    const FileResult result = m_files.copy(dir.filePath("a.wav"), tooLong);
-    QVERIFY(!result.ok);
-    QVERIFY2(result.error.contains(QString::fromLocal8Bit(strerror(ENAMETOOLONG))),
-             qPrintable(result.error));
+    const Result<> result = m_files.copy(dir.filePath("a.wav"), tooLong);
+    QVERIFY(!result.ok());
+    QVERIFY2(result.error().contains(QString::fromLocal8Bit(strerror(ENAMETOOLONG))),
+             qPrintable(result.error()));
 }
 
 void TestFileOperations::deleteRefusesReadOnlyFilesAndFolders()
@@ -187,12 +187,12 @@ void TestFileOperations::deleteRefusesReadOnlyFilesAndFolders()
     QTemporaryDir dir;
     write(dir.filePath("locked.wav"), "x");
     QVERIFY(QFile::setPermissions(dir.filePath("locked.wav"), QFileDevice::ReadOwner));
-    QVERIFY(!m_files.moveToTrash(dir.filePath("locked.wav")).ok);
-    QVERIFY(!m_files.removeFile(dir.filePath("locked.wav")).ok);
+    QVERIFY(!m_files.moveToTrash(dir.filePath("locked.wav")).ok());
+    QVERIFY(!m_files.removeFile(dir.filePath("locked.wav")).ok());
     QVERIFY(QFile::exists(dir.filePath("locked.wav")));
     QVERIFY(QDir(dir.path()).mkdir("folder.wav"));
-    QVERIFY(!m_files.moveToTrash(dir.filePath("folder.wav")).ok);
-    QVERIFY(!m_files.moveToTrash(dir.filePath("missing.wav")).ok);
+    QVERIFY(!m_files.moveToTrash(dir.filePath("folder.wav")).ok());
+    QVERIFY(!m_files.moveToTrash(dir.filePath("missing.wav")).ok());
 }
 
 void TestFileOperations::deleteGoesToTheTrash()
@@ -205,11 +205,11 @@ void TestFileOperations::deleteGoesToTheTrash()
                                pathFromNative("caf\xe9.wav")};
     for (const QString &name : names) {
         write(dir.filePath(name), nativePath(name));
-        QVERIFY2(m_files.moveToTrash(dir.filePath(name)).ok, qPrintable(name));
+        QVERIFY2(m_files.moveToTrash(dir.filePath(name)).ok(), qPrintable(name));
         QVERIFY(!exists(dir.filePath(name)));
     }
     write(dir.filePath("a.wav"), "second");
-    QVERIFY(m_files.moveToTrash(dir.filePath("a.wav")).ok);
+    QVERIFY(m_files.moveToTrash(dir.filePath("a.wav")).ok());
 
     const QStringList trashed = names + QStringList{"a.2.wav"};
     QStringList expected = trashed;
@@ -233,11 +233,11 @@ void TestFileOperations::deleteGoesToTheTrash()
     QVERIFY(!QFileInfo::exists("files") && !QFileInfo::exists("info"));
 
     // Qt's clean-up of the trash folder would not see this one.
-    QVERIFY(m_files.removeFile(trash + "/files/" + names.last()).ok);
-    QVERIFY(m_files.removeFile(trash + "/info/" + names.last() + ".trashinfo").ok);
+    QVERIFY(m_files.removeFile(trash + "/files/" + names.last()).ok());
+    QVERIFY(m_files.removeFile(trash + "/info/" + names.last() + ".trashinfo").ok());
 
     write(dir.filePath("b.wav"), "x");
-    QVERIFY(m_files.removeFile(dir.filePath("b.wav")).ok);
+    QVERIFY(m_files.removeFile(dir.filePath("b.wav")).ok());
     QVERIFY(!exists(dir.filePath("b.wav")));
 }
 

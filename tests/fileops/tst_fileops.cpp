@@ -47,21 +47,21 @@ void write(const QString &path, const QByteArray &bytes = "RIFF")
 class RecordingFiles final : public FileOperations
 {
 public:
-    FileResult moveToTrash(const QString &path) override
+    Result<> moveToTrash(const QString &path) override
     {
         trashed.append(path);
         return real.removeFile(path);
     }
-    FileResult removeFile(const QString &path) override
+    Result<> removeFile(const QString &path) override
     {
         removed.append(path);
         calls.append("remove " + path);
         if (undeletable.contains(path))
-            return FileResult::failure("Read-only file system");
+            return Result<>::failure("Read-only file system");
         return real.removeFile(path);
     }
-    FileResult copy(const QString &source, const QString &destination, Sync sync,
-                    const CopyProgress &progress) override
+    Result<> copy(const QString &source, const QString &destination, Sync sync,
+                  const CopyProgress &progress) override
     {
         calls.append(QString(sync == Sync::Durable ? "durable copy " : "copy ") + destination);
         // A slow medium: the copy of this source waits, as a stick would, after its first
@@ -73,7 +73,7 @@ public:
         };
         return real.copy(source, destination, sync, slowed);
     }
-    FileResult syncFolder(const QString &folder) override
+    Result<> syncFolder(const QString &folder) override
     {
         calls.append("sync " + folder);
         return real.syncFolder(folder);
@@ -124,7 +124,7 @@ private:
     static std::function<void(Form3 *)> copyTo(const QString &folder, bool move = false)
     {
         return [folder, move](Form3 *d) {
-            d->Dir1->setPath(folder);
+            QVERIFY(d->Dir1->setPath(folder).ok());
             d->Check1->setChecked(move);
             d->Command1->click();
         };
@@ -368,7 +368,7 @@ void TestFileOps::cancelOrClosingTheDialogChangesNothing()
     ModalAnswerer answerer;
     copyThrough(
         [&](Form3 *d) {
-            d->Dir1->setPath(m_to);
+            QVERIFY(d->Dir1->setPath(m_to).ok());
             d->Check1->setChecked(true);
             d->Command2->click();
         },
@@ -376,7 +376,7 @@ void TestFileOps::cancelOrClosingTheDialogChangesNothing()
     QVERIFY(form.CopyDestination.isEmpty());
     copyThrough(
         [&](Form3 *d) {
-            d->Dir1->setPath(m_to);
+            QVERIFY(d->Dir1->setPath(m_to).ok());
             d->close(); // the frame's close box
         },
         answerer);
@@ -555,7 +555,7 @@ void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
              QStringList({"audacity", m_dir->filePath("a.wav")}));
     QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
     write(m_dir->filePath("my wavs/x.wav"));
-    Dir1(form)->setPath(m_dir->filePath("my wavs"));
+    QVERIFY(Dir1(form)->setPath(m_dir->filePath("my wavs")).ok());
     form.Edit();
     QCOMPARE(m_fakes->desktop.started.size(), 1);
     File1(form)->setCurrentIndex(File1(form)->model()->index(0, 0));
@@ -563,7 +563,7 @@ void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
     QCOMPARE(m_fakes->desktop.started.value(1),
              QStringList({"audacity", m_dir->filePath("my wavs/x.wav")}));
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
-    Dir1(form)->setPath(m_dir->filePath("empty"));
+    QVERIFY(Dir1(form)->setPath(m_dir->filePath("empty")).ok());
     form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.size(), 2); // no current file: nothing starts
 }

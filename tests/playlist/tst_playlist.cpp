@@ -125,7 +125,7 @@ void TestPlayList::addingTwiceAndFromTwoFolders()
     form.Command3_Click();
     form.Command3_Click();
     QCOMPARE(form.playList().count(), 1);
-    Dir1(form)->setPath(m_dir->filePath("other"));
+    QVERIFY(Dir1(form)->setPath(m_dir->filePath("other")).ok());
     selectRows(File1(form), {0});
     form.Command3_Click();
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "a.wav"}));
@@ -142,7 +142,7 @@ void TestPlayList::addingFromTheRootJoinsOneSlash()
     if (!file.open(QIODevice::WriteOnly))
         QSKIP("the root folder is not writable here");
     file.close();
-    Dir1(*m_form)->setPath("/");
+    QVERIFY(Dir1(*m_form)->setPath("/").ok());
     const int row = File1(*m_form)->listCount() > 0
                         ? static_cast<int>(File1(*m_form)
                                                ->model()
@@ -212,9 +212,9 @@ void TestPlayList::onlyALeftPressOnAFullListArmsADrag()
     QVERIFY(!form.dragArmed());
     form.File1_MouseDown(Qt::LeftButton);
     QVERIFY(form.dragArmed());
-    Dir1(form)->setPath(m_dir->filePath("other/.."));
+    QVERIFY(Dir1(form)->setPath(m_dir->filePath("other/..")).ok());
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
-    Dir1(form)->setPath(m_dir->filePath("empty"));
+    QVERIFY(Dir1(form)->setPath(m_dir->filePath("empty")).ok());
     form.File1_MouseDown(Qt::LeftButton);
     QVERIFY(!form.dragArmed());
 }

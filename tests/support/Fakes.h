@@ -107,10 +107,12 @@ class FakeVolumes final : public Volumes
 {
 public:
     QList<Volume> mounted() const override { return volumes; }
-    QString probe(const QString &root) const override
+    Result<> probe(const QString &root) const override
     {
         ++probes;
-        return failing.value(root);
+        if (failing.contains(root))
+            return Result<>::failure(failing.value(root));
+        return {};
     }
     QString currentDirectory() const override { return current; }
     bool setCurrentDirectory(const QString &dir) override
