@@ -133,7 +133,7 @@ int main(int argc, char *argv[])
                              [&](int) {
                                  return ChainEntry{shortFile, QStringLiteral("one-second.wav")};
                              }};
-    Form2 chain(player, source, true, {}, nullptr);
+    Form2 chain(player, source, {}, nullptr);
     const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;
     wall.start();

@@ -281,17 +281,21 @@ void Form1::startFileDrag()
 
 // ---- Playback -------------------------------------------------------------------------
 
-void Form1::playSelection(const QList<int> &selected, bool fromFileList)
+void Form1::playSelection(const QList<int> &selected, Source from)
 {
+    const bool fromFileList = from == Source::FileList;
     if (selected.size() > 1)
         ChainFromFileList = fromFileList;
-    const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
-    // Back from the chain window, the focus returns to the file list.
+    // Only the file list's chain adds to the play list.
+    std::function<void(const ChainEntry &)> addEntry;
+    if (fromFileList)
+        addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
     const ChainSource source =
         fromFileList ? chainSourceOf(*File1->selectionModel(), WaveFolderModel::PathRole)
                      : chainSourceOf(*List1->selectionModel(), PlayListModel::PathRole);
     const BusyState::Hold chain(*m_busy);
-    if (m_playback.play(selected, source, fromFileList, addEntry, this))
+    // Back from the chain window, the focus returns to the file list.
+    if (m_playback.play(selected, source, addEntry, this))
         Form_Activate();
 }
 

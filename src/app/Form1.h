@@ -110,7 +110,7 @@ public:
     QList<int> selectedPlayListRows() const { return List1->selectedRows(); }
 
     // Playback.
-    void Command1_Click() { playSelection(File1->selectedRows(), true); }
+    void Command1_Click() { playSelection(File1->selectedRows(), Source::FileList); }
     void File1_DblClick() { Command1_Click(); }
     void Play()
     {
@@ -118,7 +118,7 @@ public:
         Command1_Click();
     }
     void playFileSelection() override { Command1_Click(); }
-    void ListPlay() override { playSelection(List1->selectedRows(), false); }
+    void ListPlay() override { playSelection(List1->selectedRows(), Source::PlayList); }
     void List1_DblClick() { ListPlay(); }
     ChainPlayer &chainPlayer() { return m_playback.chain(); }
 
@@ -231,7 +231,12 @@ private:
         m_fileDrag->showPicture(image->pixmap());
     }
     // Plays the selected rows of the file list or the play list.
-    void playSelection(const QList<int> &selected, bool fromFileList);
+    enum class Source
+    {
+        FileList,
+        PlayList
+    };
+    void playSelection(const QList<int> &selected, Source from);
     void openCommonMenu(const QPoint &globalPosition);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();

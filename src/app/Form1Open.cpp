@@ -59,7 +59,7 @@ void Form1::openPaths(const QStringList &paths)
         }
     }
     List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    playSelection(rows, false);
+    playSelection(rows, Source::PlayList);
 }
 
 MediaControl Form1::mediaControl(NowPlaying &now, std::function<void()> quit)

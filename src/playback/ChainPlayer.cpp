@@ -48,10 +48,10 @@ ChainSource chainSourceOf(const QItemSelectionModel &selection, int pathRole)
         }};
 }
 
-ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view, bool fromFileList,
+ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view,
                                       const std::function<void(const ChainEntry &)> &addEntry)
 {
-    view.setAddEnabled(fromFileList);
+    view.setAddEnabled(bool(addEntry));
     const int count = source.count();
     NextRequest = false;
     AddRequest = false;
@@ -70,14 +70,14 @@ ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view
             view.showFailure();
             return Outcome::Failed;
         }
-        if (wait(entry, lengthMs, view, fromFileList, addEntry) == EntryEnd::Aborted)
+        if (wait(entry, lengthMs, view, addEntry) == EntryEnd::Aborted)
             return Outcome::Aborted;
     }
     return Outcome::Finished;
 }
 
 ChainPlayer::EntryEnd ChainPlayer::wait(const ChainEntry &entry, std::optional<qint64> lengthMs,
-                                        ChainView &view, bool fromFileList,
+                                        ChainView &view,
                                         const std::function<void(const ChainEntry &)> &addEntry)
 {
     const double start = m_clock.seconds();
@@ -99,7 +99,7 @@ ChainPlayer::EntryEnd ChainPlayer::wait(const ChainEntry &entry, std::optional<q
             return EntryEnd::Aborted;
         if (NextRequest)
             return EntryEnd::Next;
-        if (fromFileList && AddRequest) {
+        if (addEntry && AddRequest) {
             addEntry(entry);
             return EntryEnd::Added;
         }

@@ -62,8 +62,9 @@ public:
         Failed
     };
 
-    // fromFileList: the chain of the file list, whose "&Add to list" adds via addEntry.
-    Outcome run(const ChainSource &source, ChainView &view, bool fromFileList,
+    // addEntry: the chain of the file list, whose "&Add to list" adds through it; the play
+    // list's chain has none.
+    Outcome run(const ChainSource &source, ChainView &view,
                 const std::function<void(const ChainEntry &)> &addEntry);
 
     // Whole seconds of a length, rounded to nearest (halves to even), at least 1; a length
@@ -90,7 +91,7 @@ private:
         Aborted
     };
     EntryEnd wait(const ChainEntry &entry, std::optional<qint64> lengthMs, ChainView &view,
-                  bool fromFileList, const std::function<void(const ChainEntry &)> &addEntry);
+                  const std::function<void(const ChainEntry &)> &addEntry);
 
     SoundOutput &m_sound;
     WaveLength &m_waveLength;

@@ -49,10 +49,10 @@ void ProgressPicture::paintEvent(QPaintEvent *)
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-Form2::Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
+Form2::Form2(ChainPlayer &player, ChainSource source,
              std::function<void(const ChainEntry &)> addEntry, QWidget *parent)
     : ModalWindow(parent, "Form2", QString(), 3495, 2295), m_player(player),
-      m_source(std::move(source)), m_fromFileList(fromFileList), m_addEntry(std::move(addEntry))
+      m_source(std::move(source)), m_addEntry(std::move(addEntry))
 {
     Label5 =
         placed<QLabel>(this, "Label5", twips::rect(120, 120, 3255, 255), QStringLiteral("Label5"));
@@ -89,7 +89,7 @@ void Form2::Form_Activate()
         return;
     m_running = true;
     m_tick.start();
-    m_player.run(m_source, *this, m_fromFileList, m_addEntry);
+    m_player.run(m_source, *this, m_addEntry);
     m_tick.stop();
     m_running = false;
     done(QDialog::Accepted);

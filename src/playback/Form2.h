@@ -33,8 +33,9 @@ class Form2 final : public ModalWindow, public ChainView
 {
     Q_OBJECT
 public:
-    Form2(ChainPlayer &player, ChainSource source, bool fromFileList,
-          std::function<void(const ChainEntry &)> addEntry, QWidget *parent);
+    // addEntry: the chain of the file list, which can add its files to the play list.
+    Form2(ChainPlayer &player, ChainSource source, std::function<void(const ChainEntry &)> addEntry,
+          QWidget *parent);
 
     QLabel *Label5 = nullptr;
     ProgressPicture *Picture1 = nullptr;
@@ -74,7 +75,6 @@ protected:
 private:
     ChainPlayer &m_player;
     ChainSource m_source;
-    bool m_fromFileList;
     std::function<void(const ChainEntry &)> m_addEntry;
     QTimer m_tick;
     bool m_started = false;

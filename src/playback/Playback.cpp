@@ -23,14 +23,14 @@ QString Playback::unplayableText()
     return QStringLiteral("Sound file cannot be played !!!");
 }
 
-bool Playback::play(const QList<int> &selected, const ChainSource &source, bool fromFileList,
+bool Playback::play(const QList<int> &selected, const ChainSource &source,
                     const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent)
 {
     if (selected.size() == 1 && !m_sound.play(source.entry(selected.first()).path))
         messages::stop(parent, unplayableText());
     if (selected.size() < 2)
         return false;
-    Form2 window(m_chain, source, fromFileList, addEntry, parent);
+    Form2 window(m_chain, source, addEntry, parent);
     if (m_facts)
         window.setFacts(m_facts);
     m_chainWindow = &window;

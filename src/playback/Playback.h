@@ -23,7 +23,8 @@ public:
     // Plays the selected entries (in ascending order) of source. A single file that cannot be
     // played is reported over parent; a chain runs in a modal chain window. True when the
     // chain window was shown.
-    bool play(const QList<int> &selected, const ChainSource &source, bool fromFileList,
+    // addEntry lets the chain of the file list add its files to the play list.
+    bool play(const QList<int> &selected, const ChainSource &source,
               const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent);
 
     bool chainRunning() const { return !m_chainWindow.isNull(); }

@@ -44,7 +44,7 @@ void TestPlayback::init()
 void TestPlayback::chainWindowControlsAtTheirPlaces()
 {
     ChainPlayer player(m_fakes->sound, m_fakes->waveLength, m_fakes->clock);
-    Form2 chain(player, {}, true, {}, nullptr);
+    Form2 chain(player, {}, {}, nullptr);
     QVERIFY(chain.windowTitle().isEmpty());
     QCOMPARE(chain.size(), QSize(233, 153));
     QCOMPARE(chain.Label5->geometry(), QRect(8, 8, 217, 17));
@@ -204,7 +204,7 @@ void TestPlayback::enterPressesTheFocusedChainButton()
                              }};
     QList<ChainEntry> added;
     Form2 chain(
-        player, source, true, [&](const ChainEntry &e) { added.append(e); }, nullptr);
+        player, source, [&](const ChainEntry &e) { added.append(e); }, nullptr);
     QList<QPushButton *> pressed;
     int step = 0;
     QTimer keys;
