@@ -2,7 +2,7 @@
 // files of several gigabytes, the waveform of a short and of a huge file, and the listing of
 // 32,767 files with and without the marks of the rows in view.
 #include "BenchCommon.h"
-#include "browser/FileFacts.h"
+#include "files/FileFacts.h"
 #include "browser/FileList.h"
 #include "platform/WaveInfo.h"
 

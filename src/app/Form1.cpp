@@ -1,15 +1,19 @@
 #include "Form1.h"
 
+#include "CommandLine.h"
+#include "Mpris.h"
+#include "browser/Browser.h"
 #include "browser/DetailsPanel.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
-#include "browser/FileFacts.h"
 #include "browser/FileList.h"
 #include "fileops/FileCommands.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
+#include "files/FileFacts.h"
 #include "platform/PathRule.h"
+#include "playback/NowPlaying.h"
 #include "playback/Playback.h"
 #include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"
@@ -23,6 +27,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -49,7 +54,6 @@ Form1::Form1(Services services, QWidget *parent)
     wireBrowser();
     wirePlayList();
     wireActions();
-    wireWatches();
     connect(m_busy, &BusyState::idle, this, [this] { openPaths({}); });
 }
 
@@ -57,21 +61,17 @@ Form1::~Form1() = default;
 
 void Form1::wireBrowser()
 {
-    m_navigator = new DriveNavigator(
-        *Drive1, *Dir1, m_services.volumes, *m_currentDrive, m_services.desktop,
-        DriveNavigator::Beep::OnFailure,
-        [this](const QString &text) { messages::stop(this, text); }, this);
-    connect(m_navigator, &DriveNavigator::driveChanged, this, [this] {
+    m_browser = new Browser(*Drive1, *Dir1, *File1, m_services.volumes, *m_currentDrive,
+                            m_services.desktop, *this);
+    connect(m_browser, &Browser::leavingFolder, this, [this] {
         Label1->clear();
         Label2->clear();
     });
-    connect(Dir1, &DirList::pathChanged, this, &Form1::listFiles);
+    connect(m_browser, &Browser::selectionStale, this, &Form1::File1_Click);
     connect(File1, &FileList::fileClick, this, &Form1::File1_Click);
-    // The lists open on the process's current directory as it is when they are made. One
-    // that cannot be read still shows the way up to it, without a message at start.
-    const QString start = m_services.volumes.currentDirectory();
-    if (!Dir1->setPath(start).ok())
-        Dir1->showUnreadable(start);
+    m_browser->setHoldStill([this] { return m_fileDrag->dragging() || chainRunning(); });
+    // The lists open on the process's current directory as it is when they are made.
+    m_browser->openStart(m_services.volumes.currentDirectory());
 }
 
 void Form1::wireActions()
@@ -90,18 +90,6 @@ void Form1::wireActions()
 void Form1::showSwitches()
 {
     m_actions->showSwitches({state.buttons, state.file2Dir, state.autosave, state.autoCondition});
-}
-
-void Form1::openParentFolder()
-{
-    if (Dir1->path() != QLatin1String("/"))
-        emit Dir1->openRequested(Dir1->parentPath());
-}
-
-void Form1::reread()
-{
-    Dir1->reread();
-    File1->rereadKeepingSelection();
 }
 
 void Form1::wirePlayList()
@@ -209,8 +197,10 @@ void Form1::changeEvent(QEvent *event)
     // Restoring from the task bar lays the window out again.
     if (event->type() == QEvent::WindowStateChange && !isMinimized())
         Form_Resize();
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        lookAgainOnActivation();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        m_browser->lookAgain();
+        List1->recheckMissing();
+    }
     QWidget::changeEvent(event);
 }
 
@@ -229,25 +219,6 @@ void Form1::Form_Resize()
 }
 
 // ---- Browser --------------------------------------------------------------------------
-
-void Form1::listFiles(DirList::Report report)
-{
-    Label1->clear();
-    Label2->clear();
-    const Result<> listed = File1->setPath(Dir1->path());
-    if (listed.ok())
-        return;
-    if (report == DirList::Report::Quiet) {
-        File1->showUnreadable(Dir1->path());
-        return;
-    }
-    // The folder opened but could not be listed. Both lists go back to the folder the file
-    // list still shows: its names joined with another folder's path could reach other files.
-    const QString readable = File1->path();
-    if (readable.isEmpty() || !Dir1->setPath(readable, DirList::Report::Quiet).ok())
-        File1->showUnreadable(Dir1->path());
-    messages::stop(this, listed.error());
-}
 
 void Form1::File1_Click()
 {
@@ -429,4 +400,74 @@ void Form1::About()
 {
     AboutForm about(this);
     about.showAboutBox();
+}
+
+// ---- The way in from the desktop ------------------------------------------------------
+// The paths the program was started with or that a later start handed over ("Open with"),
+// and the media controls.
+
+void Form1::raiseWindow()
+{
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+void Form1::openPaths(const QStringList &paths)
+{
+    m_pathsWaiting += paths;
+    // Busy: the paths are opened when it is idle.
+    if (m_pathsWaiting.isEmpty() || ended() || busy())
+        return;
+    const PathsToOpen sorted = sortPaths(std::exchange(m_pathsWaiting, {}));
+    if (!sorted.skipped.isEmpty())
+        messages::stop(this, skippedMessage(sorted.skipped));
+    // A folder given is shown, the last one if several; else the first file's folder, with
+    // that file selected.
+    if (!sorted.folder.isEmpty())
+        // One that cannot be opened leaves the lists where they are, without a message.
+        (void)Dir1->setPath(sorted.folder);
+    if (sorted.files.isEmpty())
+        return;
+    const QFileInfo first(sorted.files.first());
+    if (sorted.folder.isEmpty() && Dir1->setPath(first.absolutePath()).ok()) {
+        for (int row = 0; row < File1->listCount(); ++row) {
+            if (File1->entry(row) == first.fileName()) {
+                const QModelIndex index = File1->model()->index(row, 0);
+                File1->selectionModel()->setCurrentIndex(index,
+                                                         QItemSelectionModel::ClearAndSelect);
+                File1->scrollTo(index);
+            }
+        }
+    }
+    // The files alone selected on the play list (where they were already, they stay), and
+    // played as from there.
+    m_playList->addFiles(sorted.files);
+    QSet<QString> wanted;
+    for (const QString &file : sorted.files)
+        wanted.insert(PlayListModel::keyOf(file));
+    QItemSelection selection;
+    QList<int> rows;
+    for (int row = 0; row < m_playList->count(); ++row) {
+        if (wanted.contains(PlayListModel::keyOf(m_playList->path(row)))) {
+            rows.append(row);
+            selection.select(m_playList->index(row), m_playList->index(row));
+        }
+    }
+    List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    playSelection(rows, Source::PlayList);
+}
+
+MediaControl Form1::mediaControl(NowPlaying &now, std::function<void()> quit)
+{
+    MediaControl control;
+    control.now = &now;
+    control.playback = &m_playback;
+    control.lengthUs = [this](const QString &path) {
+        return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
+    };
+    control.raise = [this] { raiseWindow(); };
+    control.quit = std::move(quit);
+    return control;
 }

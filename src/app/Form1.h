@@ -3,6 +3,7 @@
 #include "Layout.h"
 #include "Settings.h"
 #include "WindowFrame.h"
+#include "browser/Browser.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
 #include "platform/PathRule.h"
@@ -15,7 +16,6 @@
 
 #include <QLabel>
 
-class FolderWatch;
 class NowPlaying;
 struct MediaControl;
 #include <QMouseEvent>
@@ -27,7 +27,6 @@ class AboutForm;
 class MainActions;
 class CurrentDrive;
 class DriveList;
-class DriveNavigator;
 class PlayListModel;
 class QGroupBox;
 class QListView;
@@ -53,7 +52,7 @@ public:
 
     // Lifecycle.
     void Form_Load();
-    // Paths from the command line or from a later start (Form1Open.cpp): a folder opens in
+    // Paths from the command line or from a later start: a folder opens in
     // the browser; wave files go on the play list, alone selected, and play. While the
     // window is busy, they wait until it is not.
     void openPaths(const QStringList &paths);
@@ -83,7 +82,7 @@ public:
     static QSize decoration() { return windowFrame::decoration(); }
 
     // Browser.
-    void Dir1_Change() { listFiles(DirList::Report::Tell); }
+    void Dir1_Change() { m_browser->listFiles(DirList::Report::Tell); }
     void File1_Click();
     QString fullPathOf(int fileIndex) const
     {
@@ -151,8 +150,8 @@ public:
     }
     void toggleSaveStyle() override;
     void toggleSaveCond() override;
-    void openParentFolder() override;
-    void reread() override;
+    void openParentFolder() override { m_browser->openParentFolder(); }
+    void reread() override { m_browser->reread(); }
     void stopSound() override { m_services.sound.stop(); }
 
     // Popup menus.
@@ -207,20 +206,12 @@ private:
     QLabel *Image3 = nullptr;
 
     void createControls();
-    // Lists the folder Dir1 shows; report says whether a failure is told.
-    void listFiles(DirList::Report report);
     void wireBrowser();
     void wirePlayList();
     // The buttons and the usual keys of a browser and player run the commands' actions.
     void wireActions();
     // The check marks of the switches are the settings.
     void showSwitches();
-    // Keeps the lists and the panel in step with what other programs do in the shown folder
-    // (Form1Watch.cpp).
-    void wireWatches();
-    void folderChangedOnDisk();
-    void watchSelection();
-    void lookAgainOnActivation();
     void setButtonColumnVisible(bool visible);
     // Moves and sizes the controls as the layout says (Form1Controls.cpp).
     void placeControls(const MainLayout &layout);
@@ -248,10 +239,9 @@ private:
     Playback m_playback;
     MainActions *m_actions = nullptr;
     PlayListModel *m_playList = nullptr;
-    DriveNavigator *m_navigator = nullptr;
+    Browser *m_browser = nullptr;
     QLabel *m_dragIcon = nullptr;
     FileDrag *m_fileDrag = nullptr;
-    FolderWatch *m_watch = nullptr;
     PlacedGeometry m_placed;
     BusyState *m_busy;
     // The windows the closing sequence closes after the main window: Form2, Form3, Form4,
@@ -259,8 +249,6 @@ private:
     QPointer<QWidget> m_destinationWindow;
     QPointer<QWidget> m_editorWindow;
     QPointer<class Form5> m_menus;
-    // More files are selected than are watched: the panel is recomputed on activation.
-    bool m_selectionUnwatched = false;
     // Paths handed over while the window was busy, opened once it is idle.
     QStringList m_pathsWaiting;
     bool m_dragArmed = false;

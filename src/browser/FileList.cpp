@@ -1,6 +1,6 @@
 #include "FileList.h"
 
-#include "FileFacts.h"
+#include "files/FileFacts.h"
 #include "WaveListing.h"
 #include "WaveToolTip.h"
 #include "platform/NativeName.h"

@@ -1,6 +1,6 @@
 #include "WaveToolTip.h"
 
-#include "FileFacts.h"
+#include "files/FileFacts.h"
 #include "WaveDetails.h"
 #include "platform/NativeName.h"
 

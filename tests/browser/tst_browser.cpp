@@ -4,7 +4,7 @@
 #include "app/Form1.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
-#include "browser/FileFacts.h"
+#include "files/FileFacts.h"
 #include "browser/FileList.h"
 #include "browser/FolderWatch.h"
 #include "platform/WaveInfo.h"

@@ -1,5 +1,5 @@
 #include "WaveWriter.h"
-#include "browser/FileFacts.h"
+#include "files/FileFacts.h"
 #include "browser/WaveDetails.h"
 #include "platform/WaveInfo.h"
 

@@ -1,0 +1,100 @@
+#include "Browser.h"
+
+#include "DriveList.h"
+#include "DriveNavigator.h"
+#include "FileList.h"
+#include "FolderWatch.h"
+#include "platform/PathRule.h"
+#include "ui/MessageBoxes.h"
+
+#include <QWidget>
+
+Browser::Browser(DriveList &drives, DirList &dirs, FileList &files, Volumes &volumes,
+                 CurrentDrive &current, Desktop &desktop, QWidget &window)
+    : QObject(&window), m_dirs(dirs), m_files(files), m_window(window),
+      m_navigator(new DriveNavigator(
+          drives, dirs, volumes, current, desktop, DriveNavigator::Beep::OnFailure,
+          [this](const QString &text) { messages::stop(&m_window, text); }, this)),
+      m_watch(new FolderWatch(this))
+{
+    connect(m_navigator, &DriveNavigator::driveChanged, this, &Browser::leavingFolder);
+    connect(&m_dirs, &DirList::pathChanged, this, &Browser::listFiles);
+    connect(&m_dirs, &DirList::pathChanged, this, [this] {
+        m_watch->setFolder(m_dirs.path());
+        watchSelection();
+    });
+    connect(&m_files, &FileList::fileClick, this, &Browser::watchSelection);
+    connect(m_watch, &FolderWatch::folderChanged, this, &Browser::folderChangedOnDisk);
+    connect(m_watch, &FolderWatch::filesChanged, this, [this] {
+        emit selectionStale();
+        // An editor that saves by renaming a new file into place ends the old watch.
+        watchSelection();
+    });
+}
+
+void Browser::openStart(const QString &folder)
+{
+    if (!m_dirs.setPath(folder).ok())
+        m_dirs.showUnreadable(folder);
+    m_watch->setFolder(m_dirs.path());
+}
+
+void Browser::listFiles(DirList::Report report)
+{
+    emit leavingFolder();
+    const Result<> listed = m_files.setPath(m_dirs.path());
+    if (listed.ok())
+        return;
+    if (report == DirList::Report::Quiet) {
+        m_files.showUnreadable(m_dirs.path());
+        return;
+    }
+    // The folder opened but could not be listed. Both lists go back to the folder the file
+    // list still shows: its names joined with another folder's path could reach other files.
+    const QString readable = m_files.path();
+    if (readable.isEmpty() || !m_dirs.setPath(readable, DirList::Report::Quiet).ok())
+        m_files.showUnreadable(m_dirs.path());
+    messages::stop(&m_window, listed.error());
+}
+
+void Browser::openParentFolder()
+{
+    if (m_dirs.path() != QLatin1String("/"))
+        emit m_dirs.openRequested(m_dirs.parentPath());
+}
+
+void Browser::reread()
+{
+    m_dirs.reread();
+    m_files.rereadKeepingSelection();
+}
+
+void Browser::folderChangedOnDisk()
+{
+    if (m_holdStill && m_holdStill()) {
+        m_watch->postpone();
+        return;
+    }
+    // Should the folder be gone, the lists follow it quietly: it is not unreadable, it is
+    // not there.
+    if (!m_dirs.followDisk())
+        return;
+    m_files.rereadKeepingSelection();
+    emit selectionStale();
+}
+
+void Browser::watchSelection()
+{
+    QStringList paths;
+    for (const QString &name : m_files.selectedNames())
+        paths.append(fullPath(m_files.path(), name));
+    m_selectionUnwatched = !m_watch->setFiles(paths);
+}
+
+void Browser::lookAgain()
+{
+    // No watch on the shown folder (the system's watches are used up): look at it now.
+    m_watch->lookNow();
+    if (m_selectionUnwatched)
+        emit selectionStale();
+}

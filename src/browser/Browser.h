@@ -1,0 +1,60 @@
+#pragma once
+
+#include "DirList.h"
+
+#include <QObject>
+#include <functional>
+
+class CurrentDrive;
+class Desktop;
+class DriveList;
+class DriveNavigator;
+class FileList;
+class FolderWatch;
+class Volumes;
+class QWidget;
+
+// The main window's browser: Drive1, Dir1 and File1 wired together. It follows the drive
+// chosen, the folder opened and the disk (what other programs do in the shown folder and
+// to the selected files), and tells of a folder that cannot be listed when the user chose
+// it. The controls are the window's; this is what makes them one browser.
+class Browser final : public QObject
+{
+    Q_OBJECT
+public:
+    Browser(DriveList &drives, DirList &dirs, FileList &files, Volumes &volumes,
+            CurrentDrive &current, Desktop &desktop, QWidget &window);
+
+    // Opens folder (the process's current directory at start); one that cannot be read
+    // still shows the way up to it, without a message.
+    void openStart(const QString &folder);
+    // Lists the folder the directory list shows; report says whether a failure is told.
+    void listFiles(DirList::Report report);
+    void openParentFolder();
+    // Reads the folder again, keeping the selection (F5).
+    void reread();
+    // The window was activated: what no watch covers is looked at now.
+    void lookAgain();
+    // While it answers true, a change on disk waits: the lists hold still under a drag that
+    // carries their names and under the chain, which walks the rows it started with.
+    void setHoldStill(std::function<bool()> holdStill) { m_holdStill = std::move(holdStill); }
+
+signals:
+    // Another folder or drive is about to show: what the window shows of the old one goes.
+    void leavingFolder();
+    // The selected files may have changed on disk: their details are to be read again.
+    void selectionStale();
+
+private:
+    void folderChangedOnDisk();
+    void watchSelection();
+
+    DirList &m_dirs;
+    FileList &m_files;
+    QWidget &m_window;
+    DriveNavigator *m_navigator;
+    FolderWatch *m_watch;
+    std::function<bool()> m_holdStill;
+    // More files are selected than are watched: their details are read on activation.
+    bool m_selectionUnwatched = false;
+};
