@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <string>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
@@ -105,18 +106,106 @@ QString naturalKey(const QString &name)
 
 } // namespace
 
+namespace {
+// A name's place in the order: the first 16 bytes of its key, big-endian in two words, so
+// most comparisons are two integer compares on memory the sort walks anyway; the rest of the
+// key lies in one shared buffer.
+struct SortItem
+{
+    quint64 head;
+    quint64 next;
+    quint32 tail; // where the key's bytes past the first 16 begin in the buffer
+    quint32 tailLength;
+    quint32 index;
+};
+
+// naturalKey(name).toUtf8() without the two strings, for the usual all-ASCII name; false
+// for any other name.
+bool asciiNaturalKey(QStringView name, std::string &key)
+{
+    const qsizetype size = name.size();
+    // A digit run of n grows by two bytes at most: the "0" and its length.
+    key.resize(static_cast<size_t>(size) * 3);
+    char *out = key.data();
+    const char16_t *in = name.utf16();
+    for (qsizetype i = 0; i < size;) {
+        const char16_t c = in[i];
+        if (c >= 0x80)
+            return false;
+        if (c < u'0' || c > u'9') {
+            *out++ = char(c >= u'A' && c <= u'Z' ? c + 32 : c);
+            ++i;
+            continue;
+        }
+        qsizetype end = i;
+        while (end < size && in[end] >= u'0' && in[end] <= u'9')
+            ++end;
+        qsizetype start = i;
+        while (start + 1 < end && in[start] == u'0')
+            ++start;
+        const qsizetype digits = end - start;
+        if (digits > 0x7f - '0')
+            return false; // its length would not be one ASCII byte
+        *out++ = '0';
+        *out++ = char('0' + digits);
+        for (qsizetype d = start; d < end; ++d)
+            *out++ = char(in[d]);
+        i = end;
+    }
+    key.resize(static_cast<size_t>(out - key.data()));
+    return true;
+}
+
+quint64 bigEndianWord(const char *bytes, qsizetype available)
+{
+    quint64 word = 0;
+    for (int i = 0; i < 8; ++i)
+        word = (word << 8) | (i < available ? quint8(bytes[i]) : 0);
+    return word;
+}
+} // namespace
+
 void sortLikeFileManager(QStringList &names)
 {
-    // Build each key once: comparing through a natural-order function at every step is
-    // three times slower on a folder of tens of thousands of files.
-    // UTF-8 keeps the order of code points and compares with plain memcmp.
-    std::vector<std::pair<QByteArray, QString>> keyed;
-    keyed.reserve(static_cast<size_t>(names.size()));
-    for (QString &name : names)
-        keyed.emplace_back(naturalKey(name).toUtf8(), std::move(name));
-    std::sort(keyed.begin(), keyed.end());
-    for (size_t i = 0; i < keyed.size(); ++i)
-        names[static_cast<qsizetype>(i)] = std::move(keyed[i].second);
+    // Each key built once, into one buffer: comparing through a natural-order function at
+    // every step is three times slower on a folder of tens of thousands of files. UTF-8
+    // keeps the order of code points; the zero padding orders a key before its extensions,
+    // as a byte comparison does (keys hold no zero byte).
+    std::vector<SortItem> items;
+    items.reserve(static_cast<size_t>(names.size()));
+    QByteArray tails;
+    std::string key;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (!asciiNaturalKey(names[i], key))
+            key = naturalKey(names[i]).toStdString();
+        const qsizetype length = qsizetype(key.size());
+        SortItem item{bigEndianWord(key.data(), length), bigEndianWord(key.data() + 8, length - 8),
+                      quint32(tails.size()), quint32(std::max<qsizetype>(0, length - 16)),
+                      quint32(i)};
+        if (length > 16)
+            tails.append(key.data() + 16, length - 16);
+        items.push_back(item);
+    }
+    const char *buffer = tails.constData();
+    std::sort(items.begin(), items.end(), [&](const SortItem &a, const SortItem &b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        if (a.next != b.next)
+            return a.next < b.next;
+        const int order =
+            std::memcmp(buffer + a.tail, buffer + b.tail, std::min(a.tailLength, b.tailLength));
+        if (order != 0)
+            return order < 0;
+        if (a.tailLength != b.tailLength)
+            return a.tailLength < b.tailLength;
+        // The same key ("alarm2", "Alarm2", "alarm02"): the names themselves decide.
+        return std::as_const(names)[a.index] < std::as_const(names)[b.index];
+    });
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (const SortItem &item : items)
+        sorted.append(std::move(names[item.index]));
+    names = std::move(sorted);
 }
 
 Result<QStringList> listWaveFiles(const QString &directory)

@@ -79,6 +79,24 @@ void TestBrowserLogic::sortsAsAFileManager()
     sortLikeFileManager(names);
     QCOMPARE(names, QStringList({"Alarm2.wav", "alarm02.wav", "alarm2.wav", "alarm10.wav",
                                  "Chime.wav", "ding.wav"}));
+
+    // Names alike past their first sixteen bytes, numbers deep inside, names that are not
+    // ASCII among those that are, and a name that is another's beginning.
+    const QStringList sorted = {"field recording take 2 a.wav",
+                                "field recording take 2 b.wav",
+                                "field recording take 10.wav",
+                                "field recording take 10b.wav",
+                                "ÉCHO 1.wav",
+                                "écho 2.wav",
+                                "zz.wav",
+                                "zz.wav.wav"};
+    QStringList shuffled = sorted;
+    std::reverse(shuffled.begin(), shuffled.end());
+    std::swap(shuffled[1], shuffled[5]);
+    sortLikeFileManager(shuffled);
+    QCOMPARE(shuffled, (QStringList{"field recording take 2 a.wav", "field recording take 2 b.wav",
+                                    "field recording take 10.wav", "field recording take 10b.wav",
+                                    "zz.wav", "zz.wav.wav", "ÉCHO 1.wav", "écho 2.wav"}));
 }
 
 void TestBrowserLogic::namesThatAreNotUtf8_data()
