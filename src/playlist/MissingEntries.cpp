@@ -10,7 +10,7 @@ constexpr int gatherMs = 100;
 } // namespace
 
 MissingEntries::MissingEntries(QObject *parent, Exists exists)
-    : QObject(parent), m_watcher(this), m_exists(std::move(exists))
+    : QObject(parent), m_exists(std::move(exists)), m_watcher(this)
 {
     if (!m_exists)
         m_exists = [](const QString &path) { return statPath(path).has_value(); };
@@ -34,7 +34,6 @@ MissingEntries::~MissingEntries()
 void MissingEntries::setPaths(const QStringList &paths)
 {
     const QSet<QString> before = std::exchange(m_listed, {});
-    m_paths = paths;
     m_byFolder.clear();
     QStringList added;
     for (const QString &path : paths) {

@@ -25,10 +25,11 @@ public:
 
     static constexpr int maxFolders = 900;
 
-    // The play list's full paths, index for index; looks at the files new to it.
+    // The play list's full paths; looks at the files new to it. Keeps no copy of the list.
     void setPaths(const QStringList &paths);
-    bool isMissing(int index) const { return m_missing.contains(m_paths.value(index)); }
     bool isMissing(const QString &path) const { return m_missing.contains(path); }
+    // A row is the model's to turn into a path: a 0 would read as no path at all.
+    bool isMissing(int) const = delete;
     // Looks again at the files of the folders that are not watched (on activation).
     void recheck();
 
@@ -45,7 +46,6 @@ private:
     Exists m_exists;
     QThreadPool m_pool;
     QFileSystemWatcher m_watcher;
-    QStringList m_paths;
     QSet<QString> m_listed;
     // The entries of each folder, by path.
     QHash<QString, QStringList> m_byFolder;

@@ -376,10 +376,10 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     stalled.recheck();
     QTest::qWait(50);
     QVERIFY(changed.isEmpty());
-    QVERIFY(!stalled.isMissing(1));
+    QVERIFY(!stalled.isMissing(gone));
     disk.release();
-    QTRY_VERIFY_WITH_TIMEOUT(stalled.isMissing(1), 5000);
-    QVERIFY(!stalled.isMissing(0));
+    QTRY_VERIFY_WITH_TIMEOUT(stalled.isMissing(gone), 5000);
+    QVERIFY(!stalled.isMissing(kept));
     QCOMPARE(int(askedByWindow), 0);
 
     // A folder Qt's watcher cannot carry (its name is not UTF-8) is looked at on activation.
@@ -390,11 +390,11 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     MissingEntries unwatched(nullptr);
     unwatched.setPaths({inside});
     QTest::qWait(50);
-    QVERIFY(!unwatched.isMissing(0));
+    QVERIFY(!unwatched.isMissing(inside));
     QCOMPARE(::unlink(nativePath(inside).constData()), 0);
     QCOMPARE(::rmdir(nativePath(foreign).constData()), 0);
     unwatched.recheck();
-    QTRY_VERIFY_WITH_TIMEOUT(unwatched.isMissing(0), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(unwatched.isMissing(inside), 2000);
 }
 
 void TestPlayList::dragsOfferTheFilesToOtherPrograms_data()
