@@ -1,100 +1,25 @@
 #include "FileList.h"
 
-#include "files/FileFacts.h"
 #include "WaveListing.h"
 #include "WaveToolTip.h"
+#include "files/FileFacts.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
+#include "ui/ListEntryDelegate.h"
 #include "ui/ListSelection.h"
 
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <algorithm>
 
-WaveFolderModel::WaveFolderModel(QObject *parent, QColor disabledText)
-    : QAbstractListModel(parent), m_disabledText(disabledText)
-{
-}
-
-void WaveFolderModel::setFacts(FileFacts *facts)
-{
-    m_facts = facts;
-    connect(facts, &FileFacts::infoReady, this, &WaveFolderModel::factsArrived);
-}
-
-void WaveFolderModel::setEntries(const QString &folder, const QStringList &names)
-{
-    beginResetModel();
-    m_folder = folder;
-    m_names = names;
-    m_rows.clear();
-    endResetModel();
-}
-
-QString WaveFolderModel::path(int row) const
-{
-    return row >= 0 && row < m_names.size() ? fullPath(m_folder, m_names[row]) : QString();
-}
-
-int WaveFolderModel::rowOf(const QString &name) const
-{
-    if (m_rows.isEmpty() && !m_names.isEmpty()) {
-        m_rows.reserve(m_names.size());
-        for (int row = 0; row < m_names.size(); ++row)
-            m_rows.insert(m_names[row], row);
-    }
-    return m_rows.value(name, -1);
-}
-
-void WaveFolderModel::factsArrived(const QString &path)
-{
-    const QString name = fileNameOf(path);
-    if (fullPath(m_folder, name) != path)
-        return; // another folder's file, read for a tooltip
-    if (const int row = rowOf(name); row >= 0)
-        emit dataChanged(index(row), index(row), {Qt::ForegroundRole, PlayableRole, ProblemRole});
-}
-
-int WaveFolderModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(m_names.size());
-}
-
-QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
-        return {};
-    const QString &name = m_names[index.row()];
-    switch (role) {
-    case Qt::DisplayRole:
-        return shownName(name);
-    case Qt::EditRole:
-    case NameRole:
-        return name;
-    case PathRole:
-        return fullPath(m_folder, name);
-    case Qt::ForegroundRole:
-    case PlayableRole:
-    case ProblemRole: {
-        const auto facts = m_facts ? m_facts->known(fullPath(m_folder, name)) : std::nullopt;
-        if (!facts)
-            return {};
-        if (role == PlayableRole)
-            return facts->info.playable();
-        if (role == ProblemRole)
-            return facts->info.problem;
-        return facts->info.playable() ? QVariant() : QVariant(m_disabledText);
-    }
-    default:
-        return {};
-    }
-}
-
-FileList::FileList(QWidget *parent)
-    : MenuListView(parent),
-      m_model(new WaveFolderModel(this, palette().color(QPalette::Disabled, QPalette::Text)))
+FileList::FileList(QWidget *parent) : MenuListView(parent), m_model(new WaveFolderModel(this))
 {
     setModel(m_model);
+    // A file a worker found unplayable is drawn in the disabled text colour.
+    setItemDelegate(new ListEntryDelegate(this, [](const QModelIndex &index) {
+        const QVariant playable = index.data(WaveFolderModel::PlayableRole);
+        return playable.isValid() && !playable.toBool();
+    }));
     m_marksTimer.setSingleShot(true);
     connect(&m_marksTimer, &QTimer::timeout, this, &FileList::requestMarks);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, &m_marksTimer,

@@ -1,56 +1,12 @@
 #pragma once
 
+#include "WaveFolderModel.h"
 #include "platform/Result.h"
 #include "ui/MenuListView.h"
 
-#include <QAbstractListModel>
-#include <QHash>
 #include <QTimer>
 
 class FileFacts;
-
-// The wave files of one folder, the data of File1: each file's name, its full path, and
-// what the workers found out about it. FileFacts answers file by file, and each answer
-// changes that row alone; an entry that cannot be played is drawn in the disabled text
-// colour once a worker has looked at it.
-class WaveFolderModel final : public QAbstractListModel
-{
-    Q_OBJECT
-public:
-    enum Role
-    {
-        // The name as it is on the disk (bytes that are not UTF-8 kept); DisplayRole shows
-        // them replaced.
-        NameRole = Qt::UserRole + 1,
-        PathRole,
-        // Known once a worker has read the file: whether it plays, else why not.
-        PlayableRole,
-        ProblemRole,
-    };
-    WaveFolderModel(QObject *parent, QColor disabledText);
-
-    void setFacts(FileFacts *facts);
-    // A fresh listing of folder.
-    void setEntries(const QString &folder, const QStringList &names);
-
-    QString folder() const { return m_folder; }
-    QString name(int row) const { return m_names.value(row); }
-    QString path(int row) const;
-    // The row of a name, or -1.
-    int rowOf(const QString &name) const;
-
-    int rowCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-
-private:
-    void factsArrived(const QString &path);
-    FileFacts *m_facts = nullptr;
-    QColor m_disabledText;
-    QString m_folder;
-    QStringList m_names;
-    // Made when first asked: most listings are never searched by name.
-    mutable QHash<QString, int> m_rows;
-};
 
 // File1: the wave files of one directory, with extended selection.
 class FileList : public MenuListView

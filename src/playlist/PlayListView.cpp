@@ -4,42 +4,19 @@
 #include "PlayListModel.h"
 #include "browser/WaveToolTip.h"
 #include "platform/NativeName.h"
+#include "ui/ListEntryDelegate.h"
 #include "ui/ListSelection.h"
 
 #include <QDrag>
-#include <QStyledItemDelegate>
-
-namespace {
-
-// Draws the entries whose file has gone in the disabled text colour. The style draws an
-// item's text in the option's Text brush, which is where the item's text-colour role goes; it
-// ignores the palette's current colour group.
-class MissingDelegate final : public QStyledItemDelegate
-{
-public:
-    explicit MissingDelegate(QWidget *view) : QStyledItemDelegate(view), m_view(view) {}
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        option->text = shownName(option->text);
-        if (index.data(PlayListModel::MissingRole).toBool())
-            option->palette.setBrush(QPalette::Text,
-                                     m_view->palette().brush(QPalette::Disabled, QPalette::Text));
-    }
-
-private:
-    QWidget *m_view;
-};
-
-} // namespace
 
 PlayListView::PlayListView(PlayListModel &list, QWidget *parent)
     : MenuListView(parent), m_list(list)
 {
     setModel(&list);
-    setItemDelegate(new MissingDelegate(this));
+    // An entry whose file has gone is drawn in the disabled text colour.
+    setItemDelegate(new ListEntryDelegate(this, [](const QModelIndex &index) {
+        return index.data(PlayListModel::MissingRole).toBool();
+    }));
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
 }

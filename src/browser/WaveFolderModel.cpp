@@ -1,0 +1,78 @@
+#include "WaveFolderModel.h"
+
+#include "files/FileFacts.h"
+#include "platform/NativeName.h"
+#include "platform/PathRule.h"
+
+WaveFolderModel::WaveFolderModel(QObject *parent) : QAbstractListModel(parent) {}
+
+void WaveFolderModel::setFacts(FileFacts *facts)
+{
+    m_facts = facts;
+    connect(facts, &FileFacts::infoReady, this, &WaveFolderModel::factsArrived);
+}
+
+void WaveFolderModel::setEntries(const QString &folder, const QStringList &names)
+{
+    beginResetModel();
+    m_folder = folder;
+    m_names = names;
+    m_rows.clear();
+    endResetModel();
+}
+
+QString WaveFolderModel::path(int row) const
+{
+    return row >= 0 && row < m_names.size() ? fullPath(m_folder, m_names[row]) : QString();
+}
+
+int WaveFolderModel::rowOf(const QString &name) const
+{
+    if (m_rows.isEmpty() && !m_names.isEmpty()) {
+        m_rows.reserve(m_names.size());
+        for (int row = 0; row < m_names.size(); ++row)
+            m_rows.insert(m_names[row], row);
+    }
+    return m_rows.value(name, -1);
+}
+
+void WaveFolderModel::factsArrived(const QString &path)
+{
+    const QString name = fileNameOf(path);
+    if (fullPath(m_folder, name) != path)
+        return; // another folder's file, read for a tooltip
+    if (const int row = rowOf(name); row >= 0)
+        emit dataChanged(index(row), index(row), {PlayableRole, ProblemRole});
+}
+
+int WaveFolderModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_names.size());
+}
+
+QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const QString &name = m_names[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        return shownName(name);
+    case Qt::EditRole:
+    case NameRole:
+        return name;
+    case PathRole:
+        return fullPath(m_folder, name);
+    case PlayableRole:
+    case ProblemRole: {
+        const auto facts = m_facts ? m_facts->known(fullPath(m_folder, name)) : std::nullopt;
+        if (!facts)
+            return {};
+        if (role == PlayableRole)
+            return facts->info.playable();
+        return facts->info.problem;
+    }
+    default:
+        return {};
+    }
+}
