@@ -12,6 +12,7 @@ class NowPlaying final : public QObject, public SoundOutput
 {
     Q_OBJECT
 public:
+    // The output must outlive it.
     explicit NowPlaying(SoundOutput &output, QObject *parent = nullptr);
     ~NowPlaying() override;
 

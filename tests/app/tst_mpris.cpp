@@ -72,6 +72,7 @@ void TestMpris::cleanup()
     QDBusConnection::sessionBus().unregisterObject(Mpris::objectPath);
     m_mpris.reset();
     m_form.reset();
+    m_now.reset(); // before the fake output it wraps, which the next test makes anew
 }
 
 QDBusMessage TestMpris::call(const QString &interface, const QString &method,
