@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -54,6 +55,13 @@ struct SdlSoundOutput::Mix
     int workers = 0;
     std::condition_variable workerEnded;
     std::function<void()> drainedHandler;
+    // Device frames of the current sound the device has taken, and how they map back onto
+    // the file: its first frame, the file frames per device frame, the loop's length.
+    qint64 consumed = 0;
+    qint64 startFrame = 0;
+    double fileFramesPerDeviceFrame = 1;
+    qint64 loopFrames = 0;
+    bool sounding = false;
 
     // Under the lock: the sound that was queued has all gone to the device.
     void markDrained()
@@ -77,6 +85,7 @@ void fillDevice(void *userdata, Uint8 *stream, int len)
     const size_t take = std::min(count, mix.pending.size());
     std::copy_n(mix.pending.begin(), take, out);
     mix.pending.erase(mix.pending.begin(), mix.pending.begin() + static_cast<ptrdiff_t>(take));
+    mix.consumed += static_cast<qint64>(take / deviceChannels);
     std::fill(out + take, out + count, 0.0f);
 
     const size_t tailFrames = mix.fadeTail.size() / deviceChannels;
@@ -95,6 +104,92 @@ void fillDevice(void *userdata, Uint8 *stream, int len)
 }
 
 } // namespace
+
+// What the worker reads of a file: the request's frames, its channels, at its gain, and
+// from the start again at the end when it loops.
+class SdlSoundOutput::PartReader
+{
+public:
+    PartReader(std::unique_ptr<WaveFile> wave, const PlayRequest &request)
+        : m_wave(std::move(wave)), m_start(std::max<qint64>(0, request.startFrame)),
+          m_end(request.endFrame < 0 ? std::numeric_limits<qint64>::max() : request.endFrame),
+          m_loop(request.loop), m_picked(request.channels),
+          m_gain(float(std::pow(10.0, request.gainDb / 20.0))), m_position(m_start)
+    {
+    }
+    // False for a start past the end, or a channel the file does not have.
+    bool valid()
+    {
+        for (int channel : std::as_const(m_picked))
+            if (channel < 0 || channel >= m_wave->channels())
+                return false;
+        return m_start < m_end && (m_start == 0 || m_wave->seek(m_start));
+    }
+    int channels() const { return m_picked.isEmpty() ? m_wave->channels() : int(m_picked.size()); }
+    int sampleRate() const { return m_wave->sampleRate(); }
+    qint64 fileFrames() const { return m_wave->frames(); }
+    qint64 start() const { return m_start; }
+    // The frames one round of a loop lasts; 0 when it does not loop.
+    qint64 loopFrames() const
+    {
+        if (!m_loop)
+            return 0;
+        return std::min(m_end, m_wave->frames()) - m_start;
+    }
+
+    // Interleaved frames of channels() into out; 0 at the end.
+    qint64 read(float *out, qint64 frames)
+    {
+        qint64 done = 0;
+        bool wrapped = false;
+        while (done < frames) {
+            if (m_position >= m_end) {
+                // A loop that gave nothing in a whole round would spin for ever.
+                if (!m_loop || wrapped || !m_wave->seek(m_start))
+                    break;
+                m_position = m_start;
+                wrapped = true;
+            }
+            const qint64 want = std::min(frames - done, m_end - m_position);
+            const qint64 got = readFrames(out + done * channels(), want);
+            if (got <= 0) {
+                m_end = m_position; // the file ends before its header says
+                continue;
+            }
+            m_position += got;
+            done += got;
+            wrapped = false;
+        }
+        if (m_gain != 1.0f)
+            for (qint64 i = 0; i < done * channels(); ++i)
+                out[i] *= m_gain;
+        return done;
+    }
+
+private:
+    qint64 readFrames(float *out, qint64 frames)
+    {
+        if (m_picked.isEmpty())
+            return m_wave->read(out, frames);
+        const int all = m_wave->channels();
+        m_scratch.resize(static_cast<size_t>(frames * all));
+        const qint64 got = m_wave->read(m_scratch.data(), frames);
+        const int picked = int(m_picked.size());
+        for (qint64 f = 0; f < got; ++f)
+            for (int c = 0; c < picked; ++c)
+                out[f * picked + c] = m_scratch[static_cast<size_t>(f * all + m_picked[c])];
+        return got;
+    }
+
+    std::unique_ptr<WaveFile> m_wave;
+    qint64 m_start;
+    qint64 m_end;
+    bool m_loop;
+    QList<int> m_picked;
+    float m_gain;
+    qint64 m_position;
+    std::vector<float> m_scratch;
+};
 
 SdlSoundOutput::SdlSoundOutput() : m_mix(std::make_shared<Mix>()) {}
 
@@ -168,6 +263,17 @@ void SdlSoundOutput::setDrainedHandler(std::function<void()> handler)
     m_mix->drainedHandler = std::move(handler);
 }
 
+std::optional<qint64> SdlSoundOutput::heardFrame() const
+{
+    std::lock_guard lock(m_mix->mutex);
+    if (!m_mix->sounding || m_mix->drained)
+        return std::nullopt;
+    qint64 frames = std::llround(double(m_mix->consumed) * m_mix->fileFramesPerDeviceFrame);
+    if (m_mix->loopFrames > 0)
+        frames %= m_mix->loopFrames;
+    return m_mix->startFrame + frames;
+}
+
 bool SdlSoundOutput::drained() const
 {
     std::lock_guard lock(m_mix->mutex);
@@ -193,29 +299,33 @@ void SdlSoundOutput::stop()
     fadeOutQueued();
     m_mix->ended = true;
     m_mix->drained = true;
+    m_mix->sounding = false;
 }
 
-bool SdlSoundOutput::play(const QString &path)
+bool SdlSoundOutput::start(const PlayRequest &request)
 {
-    Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
+    Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(request.path);
     if (!opened.ok() || opened.value()->channels() > maxChannels)
         return false;
-    std::shared_ptr<WaveFile> wave = std::move(opened.value());
+    auto reader = std::make_shared<PartReader>(std::move(opened.value()), request);
+    if (!reader->valid())
+        return false;
     // Decode the first frames now, so a file that opens but cannot be decoded is refused at
     // once instead of playing silence, and the device has something before the worker runs.
     const qint64 firstFrames = std::clamp<qint64>(
-        static_cast<qint64>(std::ceil(firstSeconds * wave->sampleRate())), 1, maxFirstFrames);
-    std::vector<float> first(static_cast<size_t>(firstFrames) * wave->channels());
-    const qint64 got = wave->read(first.data(), firstFrames);
-    if (got == 0 && wave->frames() > 0)
+        static_cast<qint64>(std::ceil(firstSeconds * reader->sampleRate())), 1, maxFirstFrames);
+    std::vector<float> first(static_cast<size_t>(firstFrames) * reader->channels());
+    const qint64 got = reader->read(first.data(), firstFrames);
+    // A file of no frames plays its silence; one whose frames cannot be read is refused.
+    if (got == 0 && reader->fileFrames() > 0)
         return false;
     if (!ensureAudio() || !ensureDevice())
         return false;
     auto converter =
-        std::make_shared<StereoConverter>(wave->sampleRate(), wave->channels(), m_deviceRate);
+        std::make_shared<StereoConverter>(reader->sampleRate(), reader->channels(), m_deviceRate);
     if (!converter->valid())
         return false;
-    first.resize(static_cast<size_t>(got) * wave->channels());
+    first.resize(static_cast<size_t>(got) * reader->channels());
 
     std::shared_ptr<Mix> mix = m_mix;
     quint64 generation = 0;
@@ -224,13 +334,19 @@ bool SdlSoundOutput::play(const QString &path)
         fadeOutQueued();
         mix->ended = false;
         mix->drained = false;
+        mix->sounding = true;
+        mix->consumed = 0;
+        mix->startFrame = reader->start();
+        mix->fileFramesPerDeviceFrame = double(reader->sampleRate()) / m_deviceRate;
+        mix->loopFrames = reader->loopFrames();
         generation = mix->generation;
         ++mix->workers;
     }
     // Converting is left to the worker: one frame of a 1 Hz file is a second of output.
     // The worker holds everything it uses, so it may outlive this call and this object.
-    std::thread([mix, wave, converter, first = std::move(first), generation, rate = m_deviceRate] {
-        stream(*mix, generation, rate, *wave, *converter, first);
+    std::thread([mix, reader, converter, first = std::move(first), generation,
+                 rate = m_deviceRate] {
+        stream(*mix, generation, rate, *reader, *converter, first);
         std::lock_guard lock(mix->mutex);
         --mix->workers;
         mix->workerEnded.notify_all();
@@ -238,7 +354,7 @@ bool SdlSoundOutput::play(const QString &path)
     return true;
 }
 
-void SdlSoundOutput::stream(Mix &mix, quint64 generation, int deviceRate, WaveFile &wave,
+void SdlSoundOutput::stream(Mix &mix, quint64 generation, int deviceRate, PartReader &wave,
                             StereoConverter &converter, const std::vector<float> &first)
 {
     const int channels = wave.channels();

@@ -1,13 +1,35 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class StereoConverter;
 class WaveFile;
+
+// What to play of a file: from a frame, to a frame (exclusive; -1 for the file's end), once
+// or round and round, some of its channels (on both speakers; none named means all, as the
+// file has them), at a gain.
+struct PlayRequest
+{
+    QString path;
+    qint64 startFrame = 0;
+    qint64 endFrame = -1;
+    bool loop = false;
+    QList<int> channels;
+    double gainDb = 0;
+
+    static PlayRequest whole(const QString &path)
+    {
+        PlayRequest request;
+        request.path = path;
+        return request;
+    }
+};
 
 // Plays one wave file at a time in the background; a new sound ends the one playing.
 class SoundOutput
@@ -16,6 +38,11 @@ public:
     virtual ~SoundOutput() = default;
     // Answers at once: false when the file cannot be opened or decoded, or no device opens.
     virtual bool play(const QString &path) = 0;
+    // The same for a part of a file; an output that knows no parts plays the whole file.
+    virtual bool start(const PlayRequest &request) { return play(request.path); }
+    // The frame of the file the listener hears now, from what the device has taken; none
+    // while nothing plays or where the output cannot tell.
+    virtual std::optional<qint64> heardFrame() const { return std::nullopt; }
     // Ends the sound that is playing, with the short fade of a replaced one.
     virtual void stop() = 0;
     // True once the sound last started has handed its last sample to the device (and while
@@ -38,7 +65,9 @@ class SdlSoundOutput final : public SoundOutput
 public:
     SdlSoundOutput();
     ~SdlSoundOutput() override;
-    bool play(const QString &path) override;
+    bool play(const QString &path) override { return start(PlayRequest::whole(path)); }
+    bool start(const PlayRequest &request) override;
+    std::optional<qint64> heardFrame() const override;
     void stop() override;
     bool drained() const override;
     int deviceCount() override;
@@ -54,7 +83,8 @@ private:
     void fadeOutQueued();
     // The worker of one sound: decodes and converts ahead of the device until the file ends
     // or another sound (a newer generation) replaces it.
-    static void stream(Mix &mix, quint64 generation, int deviceRate, WaveFile &wave,
+    class PartReader;
+    static void stream(Mix &mix, quint64 generation, int deviceRate, PartReader &reader,
                        StereoConverter &converter, const std::vector<float> &first);
 
     bool m_audioTried = false;

@@ -12,9 +12,9 @@ struct sf_private_tag;
 class WaveFile final
 {
 public:
-    // nullptr when the file is missing, unreadable, or not a wave file (an MP3 renamed to
-    // .wav is refused even though libsndfile could decode it); then *problem says why: the
-    // opening's reason, libsndfile's text, or "not a wave file".
+    // Refused when the file is missing, unreadable, or not a wave file (an MP3 renamed to
+    // .wav is refused even though libsndfile could decode it), saying why: the opening's
+    // reason, libsndfile's text, or "not a wave file".
     static Result<std::unique_ptr<WaveFile>> open(const QString &path);
     ~WaveFile();
     WaveFile(const WaveFile &) = delete;

@@ -13,10 +13,11 @@ NowPlaying::~NowPlaying()
     m_output.setDrainedHandler({});
 }
 
-bool NowPlaying::play(const QString &path)
+bool NowPlaying::start(const PlayRequest &request)
 {
+    const QString &path = request.path;
     const bool wasPlaying = !m_path.isEmpty();
-    const bool started = m_output.play(path);
+    const bool started = m_output.start(request);
     m_path = started ? path : QString();
     ++m_starts;
     if (started)

@@ -16,7 +16,9 @@ public:
     explicit NowPlaying(SoundOutput &output, QObject *parent = nullptr);
     ~NowPlaying() override;
 
-    bool play(const QString &path) override;
+    bool play(const QString &path) override { return start(PlayRequest::whole(path)); }
+    bool start(const PlayRequest &request) override;
+    std::optional<qint64> heardFrame() const override { return m_output.heardFrame(); }
     void stop() override;
     bool drained() const override { return m_output.drained(); }
     int deviceCount() override { return m_output.deviceCount(); }

@@ -90,6 +90,8 @@ private slots:
     void aNewSoundEndsTheOldOne();
     void aReplacedSoundFadesOut();
     void drainsAfterTheLastSample();
+    void partsOfAFilePlayExactly_data();
+    void partsOfAFilePlayExactly();
     void specialFilesAreRefusedAtOnce_data();
     void specialFilesAreRefusedAtOnce();
     void everyRateReachesTheDeviceWhole_data();
@@ -309,6 +311,107 @@ void TestSoundOutput::drainsAfterTheLastSample()
     QVERIFY2(timer.elapsed() >= 500, qPrintable(QString::number(timer.elapsed())));
     QTRY_COMPARE(told.load(), 1);
     m_output->setDrainedHandler({});
+}
+
+namespace {
+// A ramp at the device's rate: channel c of frame f is 0.1 (c + 1) + f / 10^6, so every
+// sample says which frame and channel it is.
+bool writeRamp(const QString &path, int channels, int frames)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    std::vector<float> samples(static_cast<size_t>(frames) * channels);
+    for (int f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c)
+            samples[size_t(f) * channels + c] = 0.1f * float(c + 1) + float(f) * 1e-6f;
+    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return written;
+}
+float rampAt(int channel, qint64 frame)
+{
+    return 0.1f * float(channel + 1) + float(frame) * 1e-6f;
+}
+} // namespace
+
+void TestSoundOutput::partsOfAFilePlayExactly_data()
+{
+    QTest::addColumn<int>("fileChannels");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<bool>("loop");
+    QTest::addColumn<QList<int>>("channels");
+    QTest::addColumn<double>("gainDb");
+    QTest::newRow("from frame 10,000")
+        << 2 << qint64(10000) << qint64(-1) << false << QList<int>{} << 0.0;
+    QTest::newRow("a region") << 2 << qint64(10000) << qint64(10480) << false << QList<int>{}
+                              << 0.0;
+    QTest::newRow("a region looped")
+        << 2 << qint64(10000) << qint64(10480) << true << QList<int>{} << 0.0;
+    QTest::newRow("channel 3 of 4 alone")
+        << 4 << qint64(0) << qint64(-1) << false << QList<int>{2} << 0.0;
+    QTest::newRow("at -6 dB") << 2 << qint64(10000) << qint64(-1) << false << QList<int>{} << -6.0;
+}
+
+void TestSoundOutput::partsOfAFilePlayExactly()
+{
+    QFETCH(int, fileChannels);
+    QFETCH(qint64, start);
+    QFETCH(qint64, end);
+    QFETCH(bool, loop);
+    QFETCH(QList<int>, channels);
+    QFETCH(double, gainDb);
+    const QString path = m_dir.filePath("ramp.wav");
+    QVERIFY(writeRamp(path, fileChannels, 48000 * 2));
+    m_output->stop();
+    QTest::qWait(50); // the fade of anything before has gone out
+    const qint64 before = QFileInfo(m_outputFile).size();
+    QVERIFY(m_output->start({path, start, end, loop, channels, gainDb}));
+    constexpr int frames = 3000;
+    // The device may take silence before the sound arrives: up to a tenth of a second.
+    const QByteArray written =
+        waitForOutput(before + (frames + 4800) * 2 * qint64(sizeof(float))).mid(before);
+    std::vector<float> out(static_cast<size_t>(written.size()) / sizeof(float));
+    std::memcpy(out.data(), written.constData(), out.size() * sizeof(float));
+    size_t first = 0;
+    while (first < out.size() && out[first] == 0.0f)
+        first += 2;
+    QVERIFY2(first + frames * 2 <= out.size(), "the sound never reached the device");
+    const float gain = float(std::pow(10.0, gainDb / 20.0));
+    const qint64 region = end < 0 ? 0 : end - start;
+    for (int k = 0; k < frames; ++k) {
+        const float left = out[first + size_t(k) * 2];
+        const float right = out[first + size_t(k) * 2 + 1];
+        if (region > 0 && !loop && k >= region) {
+            QVERIFY2(left == 0.0f && right == 0.0f, qPrintable(QString("past the end, %1").arg(k)));
+            continue;
+        }
+        const qint64 frame = start + (region > 0 ? k % region : k);
+        const float wantLeft = gain * rampAt(channels.isEmpty() ? 0 : channels[0], frame);
+        const float wantRight = gain * rampAt(channels.isEmpty() ? 1 : channels[0], frame);
+        QVERIFY2(std::fabs(left - wantLeft) < 1e-5f && std::fabs(right - wantRight) < 1e-5f,
+                 qPrintable(QString("frame %1: %2 %3, wanted %4 %5")
+                                .arg(k)
+                                .arg(left)
+                                .arg(right)
+                                .arg(wantLeft)
+                                .arg(wantRight)));
+    }
+    // What is heard is told from what the device took: the frames written after the first.
+    if (region == 0) {
+        const std::optional<qint64> heard = m_output->heardFrame();
+        const qint64 taken = (QFileInfo(m_outputFile).size() - before) / 8 - qint64(first / 2);
+        QVERIFY(heard);
+        QVERIFY2(qAbs(*heard - (start + taken)) <= 2048,
+                 qPrintable(QString("heard %1, taken %2").arg(*heard).arg(start + taken)));
+    }
+    m_output->stop();
+    QVERIFY(!m_output->heardFrame());
 }
 
 void TestSoundOutput::specialFilesAreRefusedAtOnce_data()
