@@ -468,6 +468,18 @@ MediaControl Form1::mediaControl(NowPlaying &now, std::function<void()> quit)
         return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
     };
     control.raise = [this] { raiseWindow(); };
+    control.playCurrent = [this] { playCurrentEntry(); };
     control.quit = std::move(quit);
     return control;
+}
+
+void Form1::playCurrentEntry()
+{
+    // As Enter would, on the file list's entry with the focus frame, else the play list's.
+    if (busy())
+        return;
+    if (const QModelIndex current = File1->currentIndex(); current.isValid())
+        playSelection({current.row()}, Source::FileList);
+    else if (const QModelIndex entry = List1->currentIndex(); entry.isValid())
+        playSelection({entry.row()}, Source::PlayList);
 }

@@ -228,6 +228,8 @@ private:
         PlayList
     };
     void playSelection(const QList<int> &selected, Source from);
+    // The media controls' Play with nothing at hand.
+    void playCurrentEntry();
     void openCommonMenu(const QPoint &globalPosition);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();

@@ -26,14 +26,71 @@ Mpris::Mpris(MediaControl control, QObject *parent) : QObject(parent), m_control
     m_metadata = metadata();
     m_canGoNext = canGoNext();
     m_canPlay = canPlay();
+    m_canPause = canPause();
     connect(m_control.now, &NowPlaying::started, this, &Mpris::look);
     connect(m_control.now, &NowPlaying::stopped, this, &Mpris::look);
+    connect(m_control.now, &NowPlaying::pausedChanged, this, &Mpris::look);
+    connect(m_control.now, &NowPlaying::moved, this, [this](qint64 position) {
+        if (!m_registered)
+            return;
+        QDBusMessage seeked = QDBusMessage::createSignal(
+            objectPath, QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Seeked"));
+        seeked << position;
+        QDBusConnection::sessionBus().send(seeked);
+    });
     connect(m_control.playback, &Playback::chainChanged, this, &Mpris::look);
 }
 
 bool Mpris::canGoNext() const
 {
     return m_control.playback->chainRunning();
+}
+
+bool Mpris::canPause() const
+{
+    return !m_control.playback->chainRunning() && m_control.now->heard().has_value();
+}
+
+qint64 Mpris::positionUs() const
+{
+    const std::optional<HeardPosition> heard = m_control.now->heard();
+    return heard && !m_control.playback->chainRunning() ? heard->microseconds() : 0;
+}
+
+void Mpris::pause()
+{
+    if (canPause())
+        m_control.now->pause();
+}
+
+void Mpris::play()
+{
+    if (m_control.now->paused())
+        m_control.now->resume();
+    else if (playbackStatus() == QLatin1String("Stopped") && m_control.playCurrent)
+        m_control.playCurrent();
+}
+
+void Mpris::playPause()
+{
+    if (m_control.now->paused() || playbackStatus() == QLatin1String("Stopped"))
+        play();
+    else
+        pause();
+}
+
+void Mpris::seek(qint64 offsetUs)
+{
+    if (canPause())
+        m_control.now->seek(positionUs() + offsetUs);
+}
+
+void Mpris::setPosition(const QDBusObjectPath &track, qint64 positionUs)
+{
+    // Only for the track at hand, as the specification has it: a stale request is dropped.
+    if (canPause() &&
+        metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>() == track)
+        m_control.now->seek(positionUs);
 }
 
 void MprisPlayer::Stop()
@@ -63,6 +120,8 @@ bool Mpris::registerOnBus()
 
 QString Mpris::playbackStatus() const
 {
+    if (m_control.now->paused() && !m_control.playback->chainRunning())
+        return QStringLiteral("Paused");
     return !m_control.now->path().isEmpty() || m_control.playback->chainRunning()
                ? QStringLiteral("Playing")
                : QStringLiteral("Stopped");
@@ -105,6 +164,11 @@ void Mpris::look()
     if (const bool play = canPlay(); play != m_canPlay) {
         m_canPlay = play;
         changed.insert(QStringLiteral("CanPlay"), play);
+    }
+    if (const bool pause = canPause(); pause != m_canPause) {
+        m_canPause = pause;
+        changed.insert(QStringLiteral("CanPause"), pause);
+        changed.insert(QStringLiteral("CanSeek"), pause);
     }
     if (changed.isEmpty())
         return;

@@ -20,6 +20,8 @@ struct MediaControl
     // Microseconds; 0 when unknown.
     std::function<qint64(const QString &path)> lengthUs;
     std::function<void()> raise;
+    // Play with nothing at hand: the current entry of the lists plays.
+    std::function<void()> playCurrent;
     // Closes as the close box does.
     std::function<void()> quit;
 };
@@ -43,7 +45,15 @@ public:
     bool canGoNext() const;
     // A sound or chain is at hand: Play has something to (go on) playing, and clients such
     // as playerctl send Stop and read the metadata only to a player that says so.
-    bool canPlay() const { return playbackStatus() == QLatin1String("Playing"); }
+    bool canPlay() const { return playbackStatus() != QLatin1String("Stopped"); }
+    // A single sound (not the chain, whose timing is its own) can pause and move.
+    bool canPause() const;
+    qint64 positionUs() const;
+    void playPause();
+    void play();
+    void pause();
+    void seek(qint64 offsetUs);
+    void setPosition(const QDBusObjectPath &track, qint64 positionUs);
 
 private:
     // Looks what changed since the last look and tells the bus.
@@ -54,6 +64,7 @@ private:
     QVariantMap m_metadata;
     bool m_canGoNext = false;
     bool m_canPlay = false;
+    bool m_canPause = false;
 };
 
 // org.mpris.MediaPlayer2
@@ -87,8 +98,8 @@ private:
     Mpris *m_mpris;
 };
 
-// org.mpris.MediaPlayer2.Player: only Stop, and Next within a chain, can be done; Play only
-// while something plays, where MPRIS has it change nothing.
+// org.mpris.MediaPlayer2.Player: Stop; Next within a chain; for a single sound, pause,
+// resume and seek; Play with nothing at hand plays the current entry of the lists.
 class MprisPlayer final : public QDBusAbstractAdaptor
 {
     Q_OBJECT
@@ -103,30 +114,34 @@ class MprisPlayer final : public QDBusAbstractAdaptor
     Q_PROPERTY(bool CanGoNext READ canGoNext)
     Q_PROPERTY(bool CanGoPrevious READ no)
     Q_PROPERTY(bool CanPlay READ canPlay)
-    Q_PROPERTY(bool CanPause READ no)
-    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanPause READ canPause)
+    Q_PROPERTY(bool CanSeek READ canPause)
     Q_PROPERTY(bool CanControl READ yes)
 public:
     explicit MprisPlayer(Mpris *mpris) : QDBusAbstractAdaptor(mpris), m_mpris(mpris) {}
     QString playbackStatus() const { return m_mpris->playbackStatus(); }
     QVariantMap metadata() const { return m_mpris->metadata(); }
     double rate() const { return 1.0; }
-    qlonglong position() const { return 0; }
+    qlonglong position() const { return m_mpris->positionUs(); }
     bool canGoNext() const { return m_mpris->canGoNext(); }
     bool canPlay() const { return m_mpris->canPlay(); }
+    bool canPause() const { return m_mpris->canPause(); }
     bool yes() const { return true; }
     bool no() const { return false; }
 
 public slots:
     void Stop();
     void Next();
-    // Advertised as not possible (Play: already playing): they do nothing.
+    void Pause() { m_mpris->pause(); }
+    void PlayPause() { m_mpris->playPause(); }
+    void Play() { m_mpris->play(); }
+    void Seek(qlonglong offset) { m_mpris->seek(offset); }
+    void SetPosition(const QDBusObjectPath &track, qlonglong position)
+    {
+        m_mpris->setPosition(track, position);
+    }
+    // Advertised as not possible: they do nothing.
     void Previous() {}
-    void Pause() {}
-    void PlayPause() {}
-    void Play() {}
-    void Seek(qlonglong) {}
-    void SetPosition(const QDBusObjectPath &, qlonglong) {}
     void OpenUri(const QString &) {}
 
 signals:

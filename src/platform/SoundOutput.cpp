@@ -60,7 +60,9 @@ struct SdlSoundOutput::Mix
     qint64 consumed = 0;
     qint64 startFrame = 0;
     double fileFramesPerDeviceFrame = 1;
-    qint64 loopFrames = 0;
+    qint64 loopFrom = 0;
+    qint64 loopEnd = 0;
+    int fileRate = 0;
     bool sounding = false;
 
     // Under the lock: the sound that was queued has all gone to the device.
@@ -113,8 +115,10 @@ public:
     PartReader(std::unique_ptr<WaveFile> wave, const PlayRequest &request)
         : m_wave(std::move(wave)), m_start(std::max<qint64>(0, request.startFrame)),
           m_end(request.endFrame < 0 ? std::numeric_limits<qint64>::max() : request.endFrame),
-          m_loop(request.loop), m_picked(request.channels),
-          m_gain(float(std::pow(10.0, request.gainDb / 20.0))), m_position(m_start)
+          m_loop(request.loop),
+          m_loopFrom(request.loopFrom < 0 ? m_start : std::min(request.loopFrom, m_start)),
+          m_picked(request.channels), m_gain(float(std::pow(10.0, request.gainDb / 20.0))),
+          m_position(m_start)
     {
     }
     // False for a start past the end, or a channel the file does not have.
@@ -129,13 +133,9 @@ public:
     int sampleRate() const { return m_wave->sampleRate(); }
     qint64 fileFrames() const { return m_wave->frames(); }
     qint64 start() const { return m_start; }
-    // The frames one round of a loop lasts; 0 when it does not loop.
-    qint64 loopFrames() const
-    {
-        if (!m_loop)
-            return 0;
-        return std::min(m_end, m_wave->frames()) - m_start;
-    }
+    qint64 loopFrom() const { return m_loopFrom; }
+    // Where a loop goes back from; 0 when it does not loop.
+    qint64 loopEnd() const { return m_loop ? std::min(m_end, m_wave->frames()) : 0; }
 
     // Interleaved frames of channels() into out; 0 at the end.
     qint64 read(float *out, qint64 frames)
@@ -145,9 +145,9 @@ public:
         while (done < frames) {
             if (m_position >= m_end) {
                 // A loop that gave nothing in a whole round would spin for ever.
-                if (!m_loop || wrapped || !m_wave->seek(m_start))
+                if (!m_loop || wrapped || !m_wave->seek(m_loopFrom))
                     break;
-                m_position = m_start;
+                m_position = m_loopFrom;
                 wrapped = true;
             }
             const qint64 want = std::min(frames - done, m_end - m_position);
@@ -185,6 +185,7 @@ private:
     qint64 m_start;
     qint64 m_end;
     bool m_loop;
+    qint64 m_loopFrom;
     QList<int> m_picked;
     float m_gain;
     qint64 m_position;
@@ -263,15 +264,16 @@ void SdlSoundOutput::setDrainedHandler(std::function<void()> handler)
     m_mix->drainedHandler = std::move(handler);
 }
 
-std::optional<qint64> SdlSoundOutput::heardFrame() const
+std::optional<HeardPosition> SdlSoundOutput::heard() const
 {
     std::lock_guard lock(m_mix->mutex);
     if (!m_mix->sounding || m_mix->drained)
         return std::nullopt;
-    qint64 frames = std::llround(double(m_mix->consumed) * m_mix->fileFramesPerDeviceFrame);
-    if (m_mix->loopFrames > 0)
-        frames %= m_mix->loopFrames;
-    return m_mix->startFrame + frames;
+    qint64 frame =
+        m_mix->startFrame + std::llround(double(m_mix->consumed) * m_mix->fileFramesPerDeviceFrame);
+    if (const qint64 round = m_mix->loopEnd - m_mix->loopFrom; round > 0 && frame >= m_mix->loopEnd)
+        frame = m_mix->loopFrom + (frame - m_mix->loopFrom) % round;
+    return HeardPosition{frame, m_mix->fileRate};
 }
 
 bool SdlSoundOutput::drained() const
@@ -338,7 +340,9 @@ bool SdlSoundOutput::start(const PlayRequest &request)
         mix->consumed = 0;
         mix->startFrame = reader->start();
         mix->fileFramesPerDeviceFrame = double(reader->sampleRate()) / m_deviceRate;
-        mix->loopFrames = reader->loopFrames();
+        mix->loopFrom = reader->loopFrom();
+        mix->loopEnd = reader->loopEnd();
+        mix->fileRate = reader->sampleRate();
         generation = mix->generation;
         ++mix->workers;
     }

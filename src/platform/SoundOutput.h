@@ -12,14 +12,16 @@ class StereoConverter;
 class WaveFile;
 
 // What to play of a file: from a frame, to a frame (exclusive; -1 for the file's end), once
-// or round and round, some of its channels (on both speakers; none named means all, as the
-// file has them), at a gain.
+// or round and round (back to loopFrom, -1 for the start frame: a loop resumed in its middle
+// still goes back to its beginning), some of its channels (on both speakers; none named
+// means all, as the file has them), at a gain.
 struct PlayRequest
 {
     QString path;
     qint64 startFrame = 0;
     qint64 endFrame = -1;
     bool loop = false;
+    qint64 loopFrom = -1;
     QList<int> channels;
     double gainDb = 0;
 
@@ -31,6 +33,14 @@ struct PlayRequest
     }
 };
 
+// Where the listener is in the sound: a frame of the file, at the file's rate.
+struct HeardPosition
+{
+    qint64 frame = 0;
+    int sampleRate = 0;
+    qint64 microseconds() const { return sampleRate > 0 ? frame * 1000000 / sampleRate : 0; }
+};
+
 // Plays one wave file at a time in the background; a new sound ends the one playing.
 class SoundOutput
 {
@@ -40,9 +50,9 @@ public:
     virtual bool play(const QString &path) = 0;
     // The same for a part of a file; an output that knows no parts plays the whole file.
     virtual bool start(const PlayRequest &request) { return play(request.path); }
-    // The frame of the file the listener hears now, from what the device has taken; none
-    // while nothing plays or where the output cannot tell.
-    virtual std::optional<qint64> heardFrame() const { return std::nullopt; }
+    // Where the listener is now, from what the device has taken; none while nothing plays
+    // or where the output cannot tell.
+    virtual std::optional<HeardPosition> heard() const { return std::nullopt; }
     // Ends the sound that is playing, with the short fade of a replaced one.
     virtual void stop() = 0;
     // True once the sound last started has handed its last sample to the device (and while
@@ -67,7 +77,7 @@ public:
     ~SdlSoundOutput() override;
     bool play(const QString &path) override { return start(PlayRequest::whole(path)); }
     bool start(const PlayRequest &request) override;
-    std::optional<qint64> heardFrame() const override;
+    std::optional<HeardPosition> heard() const override;
     void stop() override;
     bool drained() const override;
     int deviceCount() override;

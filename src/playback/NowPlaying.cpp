@@ -15,11 +15,14 @@ NowPlaying::~NowPlaying()
 
 bool NowPlaying::start(const PlayRequest &request)
 {
-    const QString &path = request.path;
+    const QString path = request.path;
     const bool wasPlaying = !m_path.isEmpty();
     const bool started = m_output.start(request);
     m_path = started ? path : QString();
+    m_request = request;
     ++m_starts;
+    if (std::exchange(m_paused, false))
+        emit pausedChanged(false);
     if (started)
         emit this->started(path);
     else if (wasPlaying)
@@ -30,14 +33,75 @@ bool NowPlaying::start(const PlayRequest &request)
 void NowPlaying::stop()
 {
     m_output.stop();
+    if (std::exchange(m_paused, false))
+        emit pausedChanged(false);
     if (!std::exchange(m_path, QString()).isEmpty())
         emit stopped();
 }
 
+std::optional<HeardPosition> NowPlaying::heard() const
+{
+    if (m_paused)
+        return m_pausedAt;
+    return m_output.heard();
+}
+
+void NowPlaying::pause()
+{
+    const std::optional<HeardPosition> at = m_output.heard();
+    if (m_paused || m_path.isEmpty() || !at)
+        return;
+    m_pausedAt = *at;
+    m_output.stop();
+    m_paused = true;
+    emit pausedChanged(true);
+}
+
+void NowPlaying::resume()
+{
+    if (!m_paused)
+        return;
+    if (m_output.start(goingOnAt(m_pausedAt.frame))) {
+        m_paused = false;
+        emit pausedChanged(false);
+    } else {
+        stop();
+    }
+}
+
+void NowPlaying::seek(qint64 microseconds)
+{
+    const std::optional<HeardPosition> at = heard();
+    if (m_path.isEmpty() || !at || at->sampleRate <= 0)
+        return;
+    // A place in the file; a region keeps the listener inside it.
+    qint64 frame = std::max<qint64>(0, microseconds) * at->sampleRate / 1000000;
+    frame = std::max(frame, m_request.startFrame);
+    if (m_request.endFrame > m_request.startFrame)
+        frame = std::min(frame, m_request.endFrame - 1);
+    if (m_paused) {
+        m_pausedAt.frame = frame;
+    } else if (!m_output.start(goingOnAt(frame))) {
+        stop();
+        return;
+    }
+    emit moved(HeardPosition{frame, at->sampleRate}.microseconds());
+}
+
+PlayRequest NowPlaying::goingOnAt(qint64 frame) const
+{
+    // The same part of the file from another frame: a loop still goes back to its start.
+    PlayRequest request = m_request;
+    request.loopFrom = m_request.loopFrom < 0 ? m_request.startFrame : m_request.loopFrom;
+    request.startFrame = frame;
+    return request;
+}
+
 void NowPlaying::endedByItself()
 {
-    // A drain told late, after a newer sound started, is that one's business.
-    if (!m_path.isEmpty() && m_output.drained()) {
+    // A drain told late, after a newer sound started, is that one's business; a paused
+    // sound has not ended.
+    if (!m_paused && !m_path.isEmpty() && m_output.drained()) {
         m_path.clear();
         emit stopped();
     }

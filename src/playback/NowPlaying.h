@@ -5,9 +5,9 @@
 #include <QObject>
 #include <QString>
 
-// The sound output as the desktop's media controls see it: which file was last started, and
-// whether it still sounds, told by signals as it happens. Everything else goes straight to
-// the output it wraps.
+// The sound output as the desktop's media controls see it: which file was last started,
+// whether it still sounds or is paused, and where it is, told by signals as it happens.
+// Everything else goes straight to the output it wraps.
 class NowPlaying final : public QObject, public SoundOutput
 {
     Q_OBJECT
@@ -18,24 +18,39 @@ public:
 
     bool play(const QString &path) override { return start(PlayRequest::whole(path)); }
     bool start(const PlayRequest &request) override;
-    std::optional<qint64> heardFrame() const override { return m_output.heardFrame(); }
+    std::optional<HeardPosition> heard() const override;
     void stop() override;
     bool drained() const override { return m_output.drained(); }
     int deviceCount() override { return m_output.deviceCount(); }
 
-    // The file that sounds now; empty when none does.
-    QString path() const { return drained() ? QString() : m_path; }
+    // The file that sounds now or is paused; empty when none is.
+    QString path() const { return m_paused || !drained() ? m_path : QString(); }
+    bool paused() const { return m_paused; }
     // Counts every start, so that the same file started again is a new track.
     quint64 starts() const { return m_starts; }
+
+    // Ends the sound but keeps where it was; resume() goes on from there, with the fade of
+    // a new start. Both do nothing when there is nothing to pause or resume.
+    void pause();
+    void resume();
+    // Goes to a place in the sound at hand (clamped to it); paused, it stays paused there.
+    void seek(qint64 microseconds);
 
 signals:
     void started(const QString &path);
     // The sound ended: stopped, refused in favour of none, or played to its end.
     void stopped();
+    void pausedChanged(bool paused);
+    // The place changed other than by playing on (a seek).
+    void moved(qint64 microseconds);
 
 private:
     void endedByItself();
+    PlayRequest goingOnAt(qint64 frame) const;
     SoundOutput &m_output;
     QString m_path;
+    PlayRequest m_request;
+    bool m_paused = false;
+    HeardPosition m_pausedAt;
     quint64 m_starts = 0;
 };

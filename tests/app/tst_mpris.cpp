@@ -34,6 +34,7 @@ private slots:
     void cleanup();
     void theDesktopSeesWhatPlays();
     void stopAndNextActOnTheChain();
+    void aSingleSoundPausesResumesAndSeeks();
 
 private:
     // Calls without blocking this thread, which also serves the calls.
@@ -171,6 +172,52 @@ void TestMpris::stopAndNextActOnTheChain()
     QCOMPARE(m_fakes->sound.played,
              QStringList({m_dir->filePath("a.wav"), m_dir->filePath("b.wav")}));
     QCOMPARE(m_fakes->sound.stops, 1);
+}
+
+void TestMpris::aSingleSoundPausesResumesAndSeeks()
+{
+    const QString player = "org.mpris.MediaPlayer2.Player";
+    const QString b = m_dir->filePath("b.wav");
+    m_fakes->clock.step = 0;
+    selectRows(File1(*m_form), {1});
+    Command1(*m_form)->click();
+    QTRY_COMPARE(property(player, "CanPause").toBool(), true);
+    QCOMPARE(property(player, "CanSeek").toBool(), true);
+    m_fakes->clock.now += 1;
+    QCOMPARE(property(player, "Position").toLongLong(), 1000000);
+
+    // Paused, it holds its place and says so; a seek moves it without a sound.
+    call(player, "Pause");
+    QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Paused"));
+    QCOMPARE(m_fakes->sound.stops, 1);
+    m_fakes->clock.now += 1;
+    QCOMPARE(property(player, "Position").toLongLong(), 1000000);
+    call(player, "Seek", {qlonglong(500000)});
+    QCOMPARE(property(player, "Position").toLongLong(), 1500000);
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+
+    // Going on starts from there; SetPosition on the track at hand moves it, a stale one not.
+    call(player, "PlayPause");
+    QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
+    QCOMPARE(m_fakes->sound.requests.last().path, b);
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 72000);
+    const QVariantMap metadata = property(player, "Metadata").toMap();
+    const QDBusObjectPath track = metadata.value("mpris:trackid").value<QDBusObjectPath>();
+    call(player, "SetPosition",
+         {QVariant::fromValue(QDBusObjectPath("/io/github/quillon/Sonoret/track/0")),
+          qlonglong(100000)});
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 72000);
+    call(player, "SetPosition", {QVariant::fromValue(track), qlonglong(250000)});
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 12000);
+    QCOMPARE(metadata.value("mpris:trackid"),
+             property(player, "Metadata").toMap().value("mpris:trackid"));
+
+    // Stopped, Play plays the entry with the focus frame.
+    call(player, "Stop");
+    QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Stopped"));
+    File1(*m_form)->setCurrentIndex(File1(*m_form)->model()->index(2, 0));
+    call(player, "Play");
+    QCOMPARE(m_fakes->sound.played.last(), m_dir->filePath("c.wav"));
 }
 
 QTEST_MAIN(TestMpris)

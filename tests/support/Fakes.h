@@ -59,9 +59,30 @@ public:
             return false;
         played.append(path);
         startedAt = clock ? clock->now : 0;
+        sounding = true;
+        startFrame = 0;
         return true;
     }
-    void stop() override { ++stops; }
+    bool start(const PlayRequest &request) override
+    {
+        requests.append(request);
+        const bool started = play(request.path);
+        startFrame = request.startFrame;
+        return started;
+    }
+    // At 48 kHz from the frame asked for, by the test's clock, until stopped.
+    std::optional<HeardPosition> heard() const override
+    {
+        if (!sounding)
+            return std::nullopt;
+        const double seconds = clock ? clock->now - startedAt : 0;
+        return HeardPosition{startFrame + qint64(seconds * 48000), 48000};
+    }
+    void stop() override
+    {
+        ++stops;
+        sounding = false;
+    }
     bool drained() const override
     {
         if (played.isEmpty() || !clock || !drainSeconds.contains(played.last()))
@@ -83,6 +104,9 @@ public:
     int devices = 1;
     QStringList attempts;
     QStringList played;
+    QList<PlayRequest> requests;
+    bool sounding = false;
+    qint64 startFrame = 0;
     QSet<QString> unplayable;
     const FakeClock *clock = nullptr;
     QMap<QString, double> drainSeconds;
