@@ -25,6 +25,7 @@
 #include "ui/Pictures.h"
 #include "ui/Twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -39,10 +40,13 @@ const QString noDeviceText =
 } // namespace
 
 Form1::Form1(Services services, QWidget *parent)
-    : QWidget(parent), m_services(services), m_settings(services.settings),
+    : QWidget(parent), m_now(services.sound), m_services{services.settings,   m_now,
+                                                         services.waveLength, services.clock,
+                                                         services.volumes,    services.desktop,
+                                                         services.files},
+      m_settings(services.settings),
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
-      m_facts(new FileFacts(this)),
-      m_playback(services.sound, services.waveLength, services.clock, m_facts),
+      m_facts(new FileFacts(this)), m_playback(m_now, services.waveLength, services.clock, m_facts),
       m_playList(new PlayListModel(this)), m_busy(new BusyState(this))
 {
     setObjectName(QStringLiteral("Form1"));
@@ -459,10 +463,10 @@ void Form1::openPaths(const QStringList &paths)
     playSelection(rows, Source::PlayList);
 }
 
-MediaControl Form1::mediaControl(NowPlaying &now, std::function<void()> quit)
+MediaControl Form1::mediaControl(std::function<void()> quit)
 {
     MediaControl control;
-    control.now = &now;
+    control.now = &m_now;
     control.playback = &m_playback;
     control.lengthUs = [this](const QString &path) {
         return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
@@ -482,4 +486,34 @@ void Form1::playCurrentEntry()
         playSelection({current.row()}, Source::FileList);
     else if (const QModelIndex entry = List1->currentIndex(); entry.isValid())
         playSelection({entry.row()}, Source::PlayList);
+}
+
+// ---- Auditioning keys -----------------------------------------------------------------
+
+void Form1::playOrStop()
+{
+    if (m_now.heard()) {
+        m_now.stop();
+        return;
+    }
+    // The entry with the focus frame of the list the key came from, from its start; it is
+    // selected too, as Space selects in a list.
+    QAbstractItemView *list = List1->hasFocus() ? static_cast<QAbstractItemView *>(List1)
+                                                : static_cast<QAbstractItemView *>(File1);
+    const QModelIndex current = list->currentIndex();
+    if (!current.isValid() || busy())
+        return;
+    list->selectionModel()->select(current, QItemSelectionModel::Select);
+    playSelection({current.row()}, list == File1 ? Source::FileList : Source::PlayList);
+}
+
+void Form1::skip(int seconds)
+{
+    if (const std::optional<HeardPosition> at = m_now.heard())
+        m_now.seek(std::max<qint64>(0, at->microseconds() + qint64(seconds) * 1000000));
+}
+
+void Form1::toggleLoop()
+{
+    m_now.setLooping(!m_now.looping());
 }

@@ -8,6 +8,7 @@
 #include "browser/FileList.h"
 #include "platform/PathRule.h"
 #include "platform/Services.h"
+#include "playback/NowPlaying.h"
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListView.h"
@@ -16,7 +17,6 @@
 
 #include <QLabel>
 
-class NowPlaying;
 struct MediaControl;
 #include <QMouseEvent>
 #include <QPointer>
@@ -63,7 +63,7 @@ public:
     void raiseWindow();
     // What the desktop's media controls see and do here: now tells what sounds (it must be
     // the sound output this window was given), quit closes as the close box does.
-    MediaControl mediaControl(NowPlaying &now, std::function<void()> quit);
+    MediaControl mediaControl(std::function<void()> quit);
     void Form_Activate() { File1->setFocus(Qt::ActiveWindowFocusReason); }
     void Form_QueryUnload();
     void Form_Unload();
@@ -152,7 +152,10 @@ public:
     void toggleSaveCond() override;
     void openParentFolder() override { m_browser->openParentFolder(); }
     void reread() override { m_browser->reread(); }
-    void stopSound() override { m_services.sound.stop(); }
+    void stopSound() override { m_now.stop(); }
+    void playOrStop() override;
+    void skip(int seconds) override;
+    void toggleLoop() override;
 
     // Popup menus.
     void File1_MouseUp(Qt::MouseButton button);
@@ -234,6 +237,9 @@ private:
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();
 
+    // What sounds, for the keys and the media controls: every play of the window goes
+    // through it.
+    NowPlaying m_now;
     Services m_services;
     Settings m_settings;
     std::unique_ptr<CurrentDrive> m_currentDrive;

@@ -4,7 +4,6 @@
 #include "app/SignalCloser.h"
 #include "app/SingleInstance.h"
 #include "platform/NativeName.h"
-#include "playback/NowPlaying.h"
 
 #include <QApplication>
 #include <QDir>
@@ -40,17 +39,14 @@ int main(int argc, char *argv[])
     SignalCloser closer(&app);
     SystemServices system;
     Services services = system.services();
-    // The media controls follow what sounds through the output the window plays with.
-    NowPlaying nowPlaying(services.sound);
-    Form1 form(Services{services.settings, nowPlaying, services.waveLength, services.clock,
-                        services.volumes, services.desktop, services.files});
+    Form1 form(services);
     const auto quit = [&form] {
         // Close as the close box does, even from inside a dialog's own loop, then end.
         form.Ende();
         QApplication::exit(0);
     };
     QObject::connect(&closer, &SignalCloser::closeRequested, &form, quit);
-    Mpris mpris(form.mediaControl(nowPlaying, quit), &app);
+    Mpris mpris(form.mediaControl(quit), &app);
     mpris.registerOnBus();
     SingleInstance instance(&app);
     QObject::connect(&instance, &SingleInstance::pathsReceived, &form,

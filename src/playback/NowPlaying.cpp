@@ -88,6 +88,16 @@ void NowPlaying::seek(qint64 microseconds)
     emit moved(HeardPosition{frame, at->sampleRate}.microseconds());
 }
 
+void NowPlaying::setLooping(bool loop)
+{
+    if (m_path.isEmpty() || m_request.loop == loop)
+        return;
+    const std::optional<HeardPosition> at = heard();
+    m_request.loop = loop;
+    if (!m_paused && at && !m_output.start(goingOnAt(at->frame)))
+        stop();
+}
+
 PlayRequest NowPlaying::goingOnAt(qint64 frame) const
 {
     // The same part of the file from another frame: a loop still goes back to its start.

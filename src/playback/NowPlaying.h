@@ -35,6 +35,10 @@ public:
     void resume();
     // Goes to a place in the sound at hand (clamped to it); paused, it stays paused there.
     void seek(qint64 microseconds);
+    // The sound at hand repeats from its start once it reaches its end, or not; it goes on
+    // from where it is.
+    bool looping() const { return m_request.loop; }
+    void setLooping(bool loop);
 
 signals:
     void started(const QString &path);

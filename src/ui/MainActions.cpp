@@ -35,6 +35,12 @@ MainActions::MainActions(MainCommands &commands, QObject *parent) : QObject(pare
     run(UpFromFolders = make("UpFromFolders", QString()), &MainCommands::openParentFolder);
     run(Reread = make("Reread", QString()), &MainCommands::reread);
     run(Silence = make("Silence", QString()), &MainCommands::stopSound);
+    run(PlayOrStop = make("PlayOrStop", QString()), &MainCommands::playOrStop);
+    run(Loop = make("Loop", QString()), &MainCommands::toggleLoop);
+    SkipBack = make("SkipBack", QString());
+    connect(SkipBack, &QAction::triggered, this, [&commands] { commands.skip(-skipSeconds); });
+    SkipForward = make("SkipForward", QString());
+    connect(SkipForward, &QAction::triggered, this, [&commands] { commands.skip(skipSeconds); });
 }
 
 QAction *MainActions::make(const char *name, const QString &caption)
@@ -72,4 +78,10 @@ void MainActions::attachKeys(QWidget *fileList, QWidget *playList, QWidget *fold
     keys(UpFromFolders, folderList, {QKeySequence(Qt::ALT | Qt::Key_Up)});
     keys(Reread, window, {QKeySequence(Qt::Key_F5)});
     keys(Silence, window, {QKeySequence(Qt::Key_Escape)});
+    for (QWidget *list : {fileList, playList}) {
+        keys(PlayOrStop, list, {QKeySequence(Qt::Key_Space)});
+        keys(SkipBack, list, {QKeySequence(Qt::ALT | Qt::Key_Left)});
+        keys(SkipForward, list, {QKeySequence(Qt::ALT | Qt::Key_Right)});
+    }
+    keys(Loop, window, {QKeySequence(Qt::CTRL | Qt::Key_L)});
 }

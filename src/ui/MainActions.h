@@ -38,6 +38,13 @@ public:
     QAction *UpFromFolders = nullptr;
     QAction *Reread = nullptr;
     QAction *Silence = nullptr;
+    QAction *PlayOrStop = nullptr;
+    QAction *SkipBack = nullptr;
+    QAction *SkipForward = nullptr;
+    QAction *Loop = nullptr;
+
+    // How far the playhead keys move it.
+    static constexpr int skipSeconds = 5;
 
     struct Switches
     {
@@ -46,7 +53,7 @@ public:
     void showSwitches(const Switches &switches);
 
     // The keys act where the focus is: Enter, Delete and Insert in the list they belong to,
-    // F5 and Escape anywhere in the window.
+    // Space and Alt+Left/Right in either list, F5, Escape and Ctrl+L anywhere in the window.
     void attachKeys(QWidget *fileList, QWidget *playList, QWidget *folderList, QWidget *window);
 
     // A menu's "&Play" waits 0.3 s before it plays, as the double click does not.

@@ -27,4 +27,9 @@ public:
     virtual void openParentFolder() = 0;
     virtual void reread() = 0;
     virtual void stopSound() = 0;
+    // Auditioning: Space plays the entry at hand or ends the sound; the playhead moves by
+    // seconds; the sound at hand repeats or not.
+    virtual void playOrStop() = 0;
+    virtual void skip(int seconds) = 0;
+    virtual void toggleLoop() = 0;
 };

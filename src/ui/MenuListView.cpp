@@ -1,5 +1,6 @@
 #include "MenuListView.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -55,6 +56,18 @@ bool MenuListView::event(QEvent *event)
             (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
             !selectionModel()->hasSelection() && currentIndex().isValid())
             selectionModel()->select(currentIndex(), QItemSelectionModel::Select);
+        // "take 2": the space is typed to the search, not to the window's Space.
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier &&
+            m_typing.isValid() && m_typing.elapsed() < QApplication::keyboardInputInterval()) {
+            event->accept();
+            return true;
+        }
     }
     return QListView::event(event);
+}
+
+void MenuListView::keyboardSearch(const QString &search)
+{
+    m_typing.start();
+    QListView::keyboardSearch(search);
 }

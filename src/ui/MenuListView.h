@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QListView>
 
 // A list with extended selection over which the right button opens a menu that acts on the
@@ -23,4 +24,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     bool event(QEvent *event) override;
+
+private:
+    // Since the last letter typed to find an entry: a space soon after is part of the name.
+    QElapsedTimer m_typing;
+    void keyboardSearch(const QString &search) override;
 };

@@ -42,7 +42,6 @@ private:
                       const QVariantList &arguments = {});
     QVariant property(const QString &interface, const QString &name);
 
-    std::unique_ptr<NowPlaying> m_now;
     std::unique_ptr<Mpris> m_mpris;
     int m_quits = 0;
     QList<QVariantMap> m_changes;
@@ -51,10 +50,8 @@ private:
 void TestMpris::init()
 {
     makeFolder({"a.wav", "b.wav", "c.wav"});
-    m_now = std::make_unique<NowPlaying>(m_fakes->sound);
-    makeForm(Services{m_fakes->settings, *m_now, m_fakes->waveLength, m_fakes->clock,
-                      m_fakes->volumes, m_fakes->desktop, m_fakes->files});
-    m_mpris = std::make_unique<Mpris>(m_form->mediaControl(*m_now, [this] { ++m_quits; }), nullptr);
+    makeForm();
+    m_mpris = std::make_unique<Mpris>(m_form->mediaControl([this] { ++m_quits; }), nullptr);
     QVERIFY2(m_mpris->registerOnBus(), "no session bus: run the test under dbus-run-session");
     QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "applet");
     QVERIFY(client.connect(Mpris::serviceName, Mpris::objectPath, "org.freedesktop.DBus.Properties",
@@ -73,7 +70,6 @@ void TestMpris::cleanup()
     QDBusConnection::sessionBus().unregisterObject(Mpris::objectPath);
     m_mpris.reset();
     m_form.reset();
-    m_now.reset(); // before the fake output it wraps, which the next test makes anew
 }
 
 QDBusMessage TestMpris::call(const QString &interface, const QString &method,

@@ -59,6 +59,7 @@ private slots:
     void exitWritesWhatTheCloseBoxWrites();
     void keyboardOpensTheMenuOfTheFocusedList();
     void usualKeysRunTheirCommands();
+    void auditionKeys();
 
 private:
     void rightClick(QWidget *target, QPoint at = QPoint(5, 5),
@@ -418,6 +419,50 @@ void TestMenus::usualKeysRunTheirCommands()
     // Escape ends the sound, wherever the focus is in the window.
     QTest::keyClick(Dir1(form), Qt::Key_Escape);
     QCOMPARE(m_fakes->sound.stops, 1);
+}
+
+void TestMenus::auditionKeys()
+{
+    Form1 &form = *m_form;
+    m_fakes->clock.step = 0;
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    File1(form)->setFocus();
+    const QString b = m_dir->filePath("b.wav");
+
+    // Space plays the entry with the focus frame from its start, selected; again, it ends it.
+    File1(form)->setCurrentIndex(File1(form)->model()->index(1, 0));
+    File1(form)->selectionModel()->clearSelection();
+    QTest::keyClick(File1(form), Qt::Key_Space);
+    QCOMPARE(m_fakes->sound.played, QStringList({b}));
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"b.wav"}));
+    QTest::keyClick(File1(form), Qt::Key_Space);
+    QCOMPARE(m_fakes->sound.stops, 1);
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+
+    // A space in the middle of typing a name goes to the search.
+    QTest::keyClick(File1(form), Qt::Key_A);
+    QTest::keyClick(File1(form), Qt::Key_Space);
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+
+    // While it plays, Alt+Right and Alt+Left move by five seconds; Ctrl+L makes it repeat
+    // from where it is.
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    File1(form)->setCurrentIndex(File1(form)->model()->index(1, 0));
+    QTest::keyClick(File1(form), Qt::Key_Space);
+    QCOMPARE(m_fakes->sound.played.last(), b);
+    m_fakes->clock.now += 1;
+    QTest::keyClick(File1(form), Qt::Key_Right, Qt::AltModifier);
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 6 * 48000);
+    QTest::keyClick(File1(form), Qt::Key_Left, Qt::AltModifier);
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 1 * 48000);
+    QTest::keyClick(File1(form), Qt::Key_Left, Qt::AltModifier);
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 0);
+    QVERIFY(!m_fakes->sound.requests.last().loop);
+    QTest::keyClick(Dir1(form), Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(m_fakes->sound.requests.last().loop);
+    QCOMPARE(m_fakes->sound.requests.last().startFrame, 0);
+    QCOMPARE(m_fakes->sound.requests.last().loopFrom, 0);
 }
 
 QTEST_MAIN(TestMenus)
