@@ -19,6 +19,8 @@ class FormFixture
 protected:
     void makeFolder(const QStringList &files)
     {
+        // The window goes before the fakes it was given: it lets go of their sound output.
+        m_form.reset();
         m_dir = std::make_unique<QTemporaryDir>();
         for (const QString &name : files) {
             QVERIFY(QDir(m_dir->path()).mkpath(QFileInfo(name).path()));
@@ -30,7 +32,6 @@ protected:
         }
         m_fakes = std::make_unique<FakeServices>();
         m_fakes->volumes.current = m_dir->path();
-        m_form.reset();
     }
 
     // The main window over the fakes, or over services of the test's own.
