@@ -87,7 +87,7 @@ void Mpris::seek(qint64 offsetUs)
 
 void Mpris::setPosition(const QDBusObjectPath &track, qint64 positionUs)
 {
-    // Only for the track at hand, as the specification has it: a stale request is dropped.
+    // Only for the track at hand: a request meant for a track that has since ended is dropped.
     if (canPause() &&
         metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>() == track)
         m_control.now->seek(positionUs);

@@ -60,53 +60,6 @@ template <typename Accept> QString readDirectory(const QString &directory, Accep
     return readError ? QString::fromLocal8Bit(std::strerror(readError)) : QString();
 }
 
-// A key that plain string comparison orders naturally: the folded name with each run of
-// digits written as "0", the run's length, then its digits without leading zeros. Digits
-// still sort before letters, and a longer number after a shorter one.
-QString naturalKey(const QString &name)
-{
-    QString key(name.size() + 8, Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(key.data());
-    const char16_t *in = reinterpret_cast<const char16_t *>(name.constData());
-    const qsizetype size = name.size();
-    qsizetype k = 0;
-    for (qsizetype i = 0; i < size;) {
-        const char16_t c = in[i];
-        if (c < u'0' || c > u'9') {
-            // ASCII folds by hand; the rest through Qt's full case folding.
-            if (k + 2 > key.size()) {
-                key.resize(k + 16);
-                out = reinterpret_cast<char16_t *>(key.data());
-            }
-            out[k++] = c < 0x80 ? (c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c)
-                                : QChar(c).toCaseFolded().unicode();
-            ++i;
-            continue;
-        }
-        qsizetype end = i;
-        while (end < size && in[end] >= u'0' && in[end] <= u'9')
-            ++end;
-        qsizetype start = i;
-        while (start + 1 < end && in[start] == u'0')
-            ++start;
-        const qsizetype digits = end - start;
-        if (k + digits + 2 > key.size()) {
-            key.resize(k + digits + 16);
-            out = reinterpret_cast<char16_t *>(key.data());
-        }
-        out[k++] = u'0';
-        out[k++] = static_cast<char16_t>(u'0' + std::min<qsizetype>(digits, 0xff00));
-        for (qsizetype d = start; d < end; ++d)
-            out[k++] = in[d];
-        i = end;
-    }
-    key.truncate(k);
-    return key;
-}
-
-} // namespace
-
-namespace {
 // A name's place in the order: the first 16 bytes of its key, big-endian in two words, so
 // most comparisons are two integer compares on memory the sort walks anyway; the rest of the
 // key lies in one shared buffer.
@@ -119,41 +72,62 @@ struct SortItem
     quint32 index;
 };
 
-// naturalKey(name).toUtf8() without the two strings, for the usual all-ASCII name; false
-// for any other name.
-bool asciiNaturalKey(QStringView name, std::string &key)
+void appendUtf8(std::string &out, char32_t c)
 {
+    if (c < 0x80) {
+        out.push_back(char(c));
+    } else if (c < 0x800) {
+        out.push_back(char(0xc0 | (c >> 6)));
+        out.push_back(char(0x80 | (c & 0x3f)));
+    } else if (c < 0x10000) {
+        out.push_back(char(0xe0 | (c >> 12)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (c & 0x3f)));
+    } else {
+        out.push_back(char(0xf0 | (c >> 18)));
+        out.push_back(char(0x80 | ((c >> 12) & 0x3f)));
+        out.push_back(char(0x80 | ((c >> 6) & 0x3f)));
+        out.push_back(char(0x80 | (c & 0x3f)));
+    }
+}
+
+// A key that plain byte comparison orders naturally, in UTF-8, which keeps the order of
+// code points: the folded name with each run of digits written as "0", the run's length,
+// then its digits without leading zeros. Digits still sort before letters, and a longer
+// number after a shorter one. A byte of a name that is not UTF-8 keys as U+FFFD.
+void naturalKey(QStringView name, std::string &key)
+{
+    key.clear();
     const qsizetype size = name.size();
-    // A digit run of n grows by two bytes at most: the "0" and its length.
-    key.resize(static_cast<size_t>(size) * 3);
-    char *out = key.data();
+    key.reserve(static_cast<size_t>(size) * 3 + 8);
     const char16_t *in = name.utf16();
     for (qsizetype i = 0; i < size;) {
         const char16_t c = in[i];
-        if (c >= 0x80)
-            return false;
-        if (c < u'0' || c > u'9') {
-            *out++ = char(c >= u'A' && c <= u'Z' ? c + 32 : c);
-            ++i;
+        if (c >= u'0' && c <= u'9') {
+            qsizetype end = i;
+            while (end < size && in[end] >= u'0' && in[end] <= u'9')
+                ++end;
+            qsizetype start = i;
+            while (start + 1 < end && in[start] == u'0')
+                ++start;
+            key.push_back('0');
+            appendUtf8(key, char32_t(u'0' + std::min<qsizetype>(end - start, 0xff00)));
+            key.append(in + start, in + end);
+            i = end;
             continue;
         }
-        qsizetype end = i;
-        while (end < size && in[end] >= u'0' && in[end] <= u'9')
-            ++end;
-        qsizetype start = i;
-        while (start + 1 < end && in[start] == u'0')
-            ++start;
-        const qsizetype digits = end - start;
-        if (digits > 0x7f - '0')
-            return false; // its length would not be one ASCII byte
-        *out++ = '0';
-        *out++ = char('0' + digits);
-        for (qsizetype d = start; d < end; ++d)
-            *out++ = char(in[d]);
-        i = end;
+        ++i;
+        // ASCII folds by hand, the rest through Qt's full case folding.
+        if (c < 0x80) {
+            key.push_back(char(c >= u'A' && c <= u'Z' ? c + 32 : c));
+        } else if (QChar::isHighSurrogate(c) && i < size && QChar::isLowSurrogate(in[i])) {
+            appendUtf8(key, QChar::surrogateToUcs4(c, in[i++]));
+        } else if (QChar::isSurrogate(c)) {
+            appendUtf8(key, 0xfffd);
+        } else {
+            appendUtf8(key, QChar(c).toCaseFolded().unicode());
+        }
     }
-    key.resize(static_cast<size_t>(out - key.data()));
-    return true;
 }
 
 quint64 bigEndianWord(const char *bytes, qsizetype available)
@@ -176,8 +150,7 @@ void sortLikeFileManager(QStringList &names)
     QByteArray tails;
     std::string key;
     for (qsizetype i = 0; i < names.size(); ++i) {
-        if (!asciiNaturalKey(names[i], key))
-            key = naturalKey(names[i]).toStdString();
+        naturalKey(names[i], key);
         const qsizetype length = qsizetype(key.size());
         SortItem item{bigEndianWord(key.data(), length), bigEndianWord(key.data() + 8, length - 8),
                       quint32(tails.size()), quint32(std::max<qsizetype>(0, length - 16)),

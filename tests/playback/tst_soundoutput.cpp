@@ -316,26 +316,14 @@ void TestSoundOutput::drainsAfterTheLastSample()
 namespace {
 // A ramp at the device's rate: channel c of frame f is 0.1 (c + 1) + f / 10^6, so every
 // sample says which frame and channel it is.
-bool writeRamp(const QString &path, int channels, int frames)
-{
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    std::vector<float> samples(static_cast<size_t>(frames) * channels);
-    for (int f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c)
-            samples[size_t(f) * channels + c] = 0.1f * float(c + 1) + float(f) * 1e-6f;
-    const bool written = sf_writef_float(file, samples.data(), frames) == frames;
-    sf_close(file);
-    return written;
-}
 float rampAt(int channel, qint64 frame)
 {
     return 0.1f * float(channel + 1) + float(frame) * 1e-6f;
+}
+bool writeRamp(const QString &path, int channels, int frames)
+{
+    return writeChannels(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, channels, frames,
+                         [](qint64 frame, int channel) { return rampAt(channel, frame); });
 }
 } // namespace
 

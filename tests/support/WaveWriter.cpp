@@ -20,6 +20,15 @@ bool writeSignal(const QString &path, int format, int sampleRate, int channels, 
                  const std::function<float(qint64)> &sample,
                  const std::function<void(sf_private_tag *)> &before)
 {
+    return writeChannels(
+        path, format, sampleRate, channels, frames,
+        [&sample](qint64 frame, int) { return sample(frame); }, before);
+}
+
+bool writeChannels(const QString &path, int format, int sampleRate, int channels, qint64 frames,
+                   const std::function<float(qint64, int)> &sample,
+                   const std::function<void(sf_private_tag *)> &before)
+{
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = channels;
@@ -35,7 +44,8 @@ bool writeSignal(const QString &path, int format, int sampleRate, int channels, 
     while (written < frames) {
         const qint64 count = std::min(block, frames - written);
         for (qint64 f = 0; f < count; ++f)
-            std::fill_n(samples.begin() + f * channels, channels, sample(written + f));
+            for (int c = 0; c < channels; ++c)
+                samples[size_t(f * channels + c)] = sample(written + f, c);
         if (sf_writef_float(file, samples.data(), count) != count)
             break;
         written += count;

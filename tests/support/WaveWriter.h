@@ -16,6 +16,10 @@ bool writeTone(const QString &path, double seconds, int sampleRate = 8000, int c
 bool writeSignal(const QString &path, int format, int sampleRate, int channels, qint64 frames,
                  const std::function<float(qint64 frame)> &sample,
                  const std::function<void(sf_private_tag *)> &before = {});
+// The same with a sample of its own for each channel: sample(frame, channel).
+bool writeChannels(const QString &path, int format, int sampleRate, int channels, qint64 frames,
+                   const std::function<float(qint64 frame, int channel)> &sample,
+                   const std::function<void(sf_private_tag *)> &before = {});
 // Writes any bytes to a file (broken headers, text named .wav).
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
