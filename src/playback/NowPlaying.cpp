@@ -74,11 +74,13 @@ void NowPlaying::seek(qint64 microseconds)
     const std::optional<HeardPosition> at = heard();
     if (m_path.isEmpty() || !at || at->sampleRate <= 0)
         return;
-    // A place in the file; a region keeps the listener inside it.
+    // A place in the file; a region keeps the listener inside it, a sound started from a
+    // point may go back before that point.
     qint64 frame = std::max<qint64>(0, microseconds) * at->sampleRate / 1000000;
-    frame = std::max(frame, m_request.startFrame);
-    if (m_request.endFrame > m_request.startFrame)
+    if (m_request.endFrame >= 0) {
+        frame = std::max(frame, regionStart());
         frame = std::min(frame, m_request.endFrame - 1);
+    }
     if (m_paused) {
         m_pausedAt.frame = frame;
     } else if (!m_output.start(goingOnAt(frame))) {
@@ -102,7 +104,7 @@ PlayRequest NowPlaying::goingOnAt(qint64 frame) const
 {
     // The same part of the file from another frame: a loop still goes back to its start.
     PlayRequest request = m_request;
-    request.loopFrom = m_request.loopFrom < 0 ? m_request.startFrame : m_request.loopFrom;
+    request.loopFrom = regionStart();
     request.startFrame = frame;
     return request;
 }

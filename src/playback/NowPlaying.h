@@ -51,6 +51,11 @@ signals:
 private:
     void endedByItself();
     PlayRequest goingOnAt(qint64 frame) const;
+    // Where the part asked for begins: what a loop goes back to.
+    qint64 regionStart() const
+    {
+        return m_request.loopFrom < 0 ? m_request.startFrame : m_request.loopFrom;
+    }
     SoundOutput &m_output;
     QString m_path;
     PlayRequest m_request;

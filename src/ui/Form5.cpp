@@ -44,9 +44,10 @@ void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
         // The menu would run the command from inside its own loop, with the menu half closed;
         // it runs once the menu has gone, from the menu's handler.
         const QList<QAction *> items = menu->actions();
-        std::vector<std::unique_ptr<QSignalBlocker>> quiet;
+        std::vector<QSignalBlocker> quiet;
+        quiet.reserve(static_cast<size_t>(items.size()));
         for (QAction *item : items)
-            quiet.push_back(std::make_unique<QSignalBlocker>(item));
+            quiet.emplace_back(item);
         chosen = menu->exec(globalPosition);
     }
     const int index = static_cast<int>(menu->actions().indexOf(chosen));
