@@ -2,6 +2,8 @@
 
 #include "CommandLine.h"
 #include "Mpris.h"
+#include "audition/AuditionBand.h"
+#include "audition/AutoPreview.h"
 #include "browser/Browser.h"
 #include "browser/DetailsPanel.h"
 #include "browser/DirList.h"
@@ -58,6 +60,7 @@ Form1::Form1(Services services, QWidget *parent)
     wireBrowser();
     wirePlayList();
     wireActions();
+    wireAudition();
     connect(m_busy, &BusyState::idle, this, [this] { openPaths({}); });
 }
 
@@ -93,7 +96,8 @@ void Form1::wireActions()
 
 void Form1::showSwitches()
 {
-    m_actions->showSwitches({state.buttons, state.file2Dir, state.autosave, state.autoCondition});
+    m_actions->showSwitches({state.buttons, state.file2Dir, state.autosave, state.autoCondition,
+                             state.waveform, state.autoPreview});
 }
 
 void Form1::wirePlayList()
@@ -147,10 +151,17 @@ void Form1::Form_Load()
     // The button column shown and the small file list, unless Autosave keeps a stored style.
     state = m_settings.readStyle();
     showSwitches();
-    if (state.autoCondition)
-        m_placed.restore(
-            this, m_settings.readGeometry(windowFrame::screenTwips(this),
-                                          {layout::minimumOuterWidth, layout::minimumOuterHeight}));
+    if (state.waveform) {
+        showBand();
+        windowFrame::centre(this);
+    }
+    if (state.autoCondition) {
+        OuterGeometry stored =
+            m_settings.readGeometry(windowFrame::screenTwips(this),
+                                    {layout::minimumOuterWidth, layout::minimumOuterHeight});
+        stored.height += twips::fromPixels(m_bandAdded);
+        m_placed.restore(this, stored);
+    }
     if (!state.buttons)
         setButtonColumnVisible(false);
     if (m_stage == Stage::Loading)
@@ -214,12 +225,26 @@ void Form1::Form_Resize()
 {
     if (isMinimized())
         return;
-    const QSizeF outer = windowFrame::outerTwips(size());
+    // The designed layout runs on what lies above the band.
+    const auto designed = [this] { return QSize(width(), height() - m_bandAdded); };
+    const QSizeF outer = windowFrame::outerTwips(designed());
     if (const QSizeF raised = raisedToMinimum(outer); raised != outer)
-        resize(windowFrame::clientFor(raised));
-    const MainLayout l = layoutMainWindow(
-        width(), height(), windowFrame::outerTwips(size()).height(), state.buttons, state.file2Dir);
+        resize(windowFrame::clientFor(raised) + QSize(0, m_bandAdded));
+    const QSize above = designed();
+    const MainLayout l =
+        layoutMainWindow(above.width(), above.height(), windowFrame::outerTwips(above).height(),
+                         state.buttons, state.file2Dir);
     placeControls(l);
+    constexpr int margin = AuditionBand::margin;
+    m_band->setGeometry(margin, above.height(), width() - 2 * margin,
+                        std::max(0, m_bandAdded - margin));
+}
+
+OuterGeometry Form1::outerGeometry() const
+{
+    OuterGeometry geometry = m_placed.current(this);
+    geometry.height -= twips::fromPixels(m_bandAdded);
+    return geometry;
 }
 
 // ---- Browser --------------------------------------------------------------------------
@@ -515,5 +540,114 @@ void Form1::skip(int seconds)
 
 void Form1::toggleLoop()
 {
-    m_now.setLooping(!m_now.looping());
+    // With the band shown, its box is the switch, whether a sound is at hand or not.
+    const bool on = m_bandAdded > 0 ? !m_band->loopOn() : !m_now.looping();
+    m_now.setLooping(on);
+    m_band->showLoop(on);
+}
+
+// ---- The audition band and the preview ------------------------------------------------
+
+void Form1::wireAudition()
+{
+    m_band = new AuditionBand(*m_facts, m_now, this);
+    m_band->setVisible(false);
+    m_playback.setSinglePlay([this](const QString &path) { return singlePlay(path); });
+    connect(m_band, &AuditionBand::playRequested, this, &Form1::playPart);
+    connect(m_band, &AuditionBand::menuWanted, this, &Form1::openCommonMenu);
+    connect(m_band, &AuditionBand::loopToggled, this, [this](bool on) { m_now.setLooping(on); });
+    connect(m_band, &AuditionBand::levelChanged, this,
+            [this](double gainDb) { m_now.setGainDb(gainDb); });
+    connect(&m_now, &NowPlaying::started, this, &Form1::showFileAtHand);
+    connect(&m_now, &NowPlaying::stopped, this, &Form1::showFileAtHand);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        if (now == File1 || now == List1) {
+            m_listAtHand = static_cast<QAbstractItemView *>(now);
+            showFileAtHand();
+        }
+    });
+    for (QAbstractItemView *list :
+         {static_cast<QAbstractItemView *>(File1), static_cast<QAbstractItemView *>(List1)}) {
+        connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                &Form1::showFileAtHand);
+        auto *preview = new AutoPreview(list);
+        connect(preview, &AutoPreview::wanted, this,
+                [this, list](const QModelIndex &entry) { this->preview(list, entry); });
+        connect(preview, &AutoPreview::held, this, [this] {
+            if (state.autoPreview && !busy())
+                m_now.stop();
+        });
+    }
+}
+
+void Form1::toggleWaveform()
+{
+    state.waveform = !state.waveform;
+    showSwitches();
+    showBand();
+    Redraw();
+}
+
+void Form1::showBand()
+{
+    const int band = state.waveform ? AuditionBand::bandHeight : 0;
+    const int change = band - std::exchange(m_bandAdded, band);
+    const QSize minimum = windowFrame::minimumClient() + QSize(0, band);
+    // The minimum shrinks before the window does, and grows after it.
+    if (change < 0)
+        setMinimumSize(minimum);
+    if (change != 0 && !isMaximized() && !isFullScreen())
+        resize(width(), height() + change);
+    setMinimumSize(minimum);
+    m_band->setVisible(band > 0);
+    Form_Resize();
+    showFileAtHand();
+}
+
+QString Form1::pathOf(const QAbstractItemView *list, const QModelIndex &entry) const
+{
+    const int role = list == List1 ? int(PlayListModel::PathRole) : int(WaveFolderModel::PathRole);
+    return entry.data(role).toString();
+}
+
+void Form1::showFileAtHand()
+{
+    if (m_bandAdded == 0)
+        return;
+    const QString sounding = m_now.path();
+    m_band->showFile(sounding.isEmpty()
+                         ? pathOf(m_listAtHand ? m_listAtHand : File1,
+                                  (m_listAtHand ? m_listAtHand : File1)->currentIndex())
+                         : sounding);
+}
+
+PlayRequest Form1::singlePlay(const QString &path) const
+{
+    PlayRequest request = PlayRequest::whole(path);
+    // The band's level and loop, while the band is there to show them.
+    if (m_bandAdded > 0) {
+        request.gainDb = m_band->levelDb();
+        request.loop = m_band->loopOn();
+        request.loopFrom = 0;
+    }
+    return request;
+}
+
+void Form1::playPart(PlayRequest request)
+{
+    if (busy())
+        return;
+    request.gainDb = m_band->levelDb();
+    if (!m_now.start(request))
+        messages::stop(this, Playback::unplayableText());
+}
+
+void Form1::preview(const QAbstractItemView *list, const QModelIndex &entry)
+{
+    if (!state.autoPreview || busy() || !entry.isValid())
+        return;
+    // One that cannot be played is greyed already: it is passed over without a word, and
+    // what sounded of the entry before ends all the same.
+    if (!m_now.start(singlePlay(pathOf(list, entry))))
+        m_now.stop();
 }

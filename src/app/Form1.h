@@ -24,6 +24,8 @@ struct MediaControl;
 #include <memory>
 
 class AboutForm;
+class AuditionBand;
+class QAbstractItemView;
 class MainActions;
 class CurrentDrive;
 class DriveList;
@@ -78,7 +80,8 @@ public:
     }
 
     // The outer size and position in twips, as stored; the normal geometry while maximised.
-    OuterGeometry outerGeometry() const { return m_placed.current(this); }
+    // The audition band is not counted: a stored size is that of the designed window.
+    OuterGeometry outerGeometry() const;
     static QSize decoration() { return windowFrame::decoration(); }
 
     // Browser.
@@ -150,6 +153,12 @@ public:
     }
     void toggleSaveStyle() override;
     void toggleSaveCond() override;
+    void toggleWaveform() override;
+    void toggleAutoPreview() override
+    {
+        state.autoPreview = !state.autoPreview;
+        showSwitches();
+    }
     void openParentFolder() override { m_browser->openParentFolder(); }
     void reread() override { m_browser->reread(); }
     void stopSound() override { m_now.stop(); }
@@ -218,6 +227,18 @@ private:
     void setButtonColumnVisible(bool visible);
     // Moves and sizes the controls as the layout says (Form1Controls.cpp).
     void placeControls(const MainLayout &layout);
+    // The audition band below the designed window, shown as the switch says: the window
+    // grows or shrinks by its height, and the designed layout keeps the rest.
+    void showBand();
+    void wireAudition();
+    // The file the band shows: the sound at hand, else the current entry of the list that
+    // had the focus last.
+    void showFileAtHand();
+    QString pathOf(const QAbstractItemView *list, const QModelIndex &entry) const;
+    // A single play of a file, at the preview level.
+    PlayRequest singlePlay(const QString &path) const;
+    void playPart(PlayRequest request);
+    void preview(const QAbstractItemView *list, const QModelIndex &entry);
     void startFileDrag();
     void setDragIcon(QLabel *image)
     {
@@ -246,6 +267,9 @@ private:
     FileFacts *m_facts;
     Playback m_playback;
     MainActions *m_actions = nullptr;
+    AuditionBand *m_band = nullptr;
+    const QAbstractItemView *m_listAtHand = nullptr;
+    int m_bandAdded = 0;
     PlayListModel *m_playList = nullptr;
     Browser *m_browser = nullptr;
     QLabel *m_dragIcon = nullptr;

@@ -13,6 +13,8 @@ const QString keyAutosave = QStringLiteral("Autosave");
 const QString keyAutoCondition = QStringLiteral("AutoCondition");
 const QString keyButtons = QStringLiteral("Buttons");
 const QString keyFile2Dir = QStringLiteral("File2Dir");
+const QString keyWaveform = QStringLiteral("Waveform");
+const QString keyAutoPreview = QStringLiteral("AutoPreview");
 const QString keyWidth = QStringLiteral("Width");
 const QString keyHeight = QStringLiteral("Height");
 const QString keyLeft = QStringLiteral("Left");
@@ -77,6 +79,8 @@ SettingsState Settings::readStyle() const
     if (state.autosave) {
         state.buttons = parseBool(m_store.read(startup, keyButtons), true);
         state.file2Dir = parseBool(m_store.read(startup, keyFile2Dir), true);
+        state.waveform = parseBool(m_store.read(startup, keyWaveform), false);
+        state.autoPreview = parseBool(m_store.read(startup, keyAutoPreview), false);
     }
     return state;
 }
@@ -106,6 +110,8 @@ bool Settings::writeAtClosing(const SettingsState &state, const OuterGeometry &g
     if (state.autosave) {
         saved = m_store.write(startup, keyButtons, boolText(state.buttons)) && saved;
         saved = m_store.write(startup, keyFile2Dir, boolText(state.file2Dir)) && saved;
+        saved = m_store.write(startup, keyWaveform, boolText(state.waveform)) && saved;
+        saved = m_store.write(startup, keyAutoPreview, boolText(state.autoPreview)) && saved;
     }
     if (state.autoCondition) {
         saved = m_store.write(startup, keyWidth, singleText(geometry.width)) && saved;

@@ -14,6 +14,9 @@ struct SettingsState
     QString soundEditor;
     bool buttons = true;
     bool file2Dir = false;
+    // The audition band and the preview as the current entry moves; off unless stored.
+    bool waveform = false;
+    bool autoPreview = false;
 };
 
 // The main window's outer size and position, in twips.
@@ -36,7 +39,8 @@ public:
     static const double designedHeight;
     static QString defaultSoundEditor();
 
-    // Autosave, AutoCondition, the editor, then Buttons and File2Dir when Autosave is on.
+    // Autosave, AutoCondition, the editor, then Buttons, File2Dir, Waveform and AutoPreview
+    // when Autosave is on.
     SettingsState readStyle() const;
     // Only when AutoCondition is on: the stored size (raised to minimum) and a position
     // that defaults to the centre of the screen for that size.

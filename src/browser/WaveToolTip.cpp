@@ -1,7 +1,7 @@
 #include "WaveToolTip.h"
 
-#include "files/FileFacts.h"
 #include "WaveDetails.h"
+#include "files/FileFacts.h"
 #include "platform/NativeName.h"
 
 #include <QAbstractItemView>
@@ -27,6 +27,11 @@ QString pngDataUrl(const QImage &image)
 }
 } // namespace
 
+QColor laneColour(int lane)
+{
+    return laneColours[std::size_t(lane) % std::size(laneColours)];
+}
+
 QImage waveformImage(const WavePeaks &peaks, int height)
 {
     QImage image(std::max(1, peaks.columns), height, QImage::Format_RGB32);
@@ -37,7 +42,7 @@ QImage waveformImage(const WavePeaks &peaks, int height)
     const double laneHeight = double(height) / lanes;
     QPainter painter(&image);
     for (int lane = 0; lane < lanes; ++lane) {
-        painter.setPen(laneColours[lane % std::size(laneColours)]);
+        painter.setPen(laneColour(lane));
         const double middle = laneHeight * (lane + 0.5);
         for (int column = 0; column < peaks.columns; ++column) {
             float peak = peaks.at(column, lane * 2);

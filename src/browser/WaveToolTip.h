@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QObject>
 #include <QPoint>
@@ -10,6 +11,9 @@ class FileFacts;
 class QAbstractItemView;
 class QWidget;
 struct WavePeaks;
+
+// The colour of each lane of a waveform, the same in the tooltip and the audition band.
+QColor laneColour(int lane);
 
 // The waveform picture: one lane per channel pair, each in its own colour, the peaks of each
 // column drawn up and down from the lane's middle.

@@ -42,9 +42,11 @@ void readMarkers(SNDFILE *file, WaveInfo &info)
     auto cues = std::make_unique<SF_CUES>();
     if (sf_command(file, SFC_GET_CUE, cues.get(), sizeof(SF_CUES)) == SF_TRUE) {
         const quint32 count = std::min<quint32>(cues->cue_count, 100);
-        for (quint32 i = 0; i < count; ++i)
+        for (quint32 i = 0; i < count; ++i) {
             info.cueLabels.append(
                 fixedText(cues->cue_points[i].name, sizeof cues->cue_points[i].name));
+            info.cueFrames.append(cues->cue_points[i].sample_offset);
+        }
     }
     SF_INSTRUMENT instrument{};
     if (sf_command(file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE) {

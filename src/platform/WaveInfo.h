@@ -36,6 +36,8 @@ struct WaveInfo
     // Cue markers (a label may be empty) and sampler loops, in frames; a loop's end is one
     // past its last frame, as libsndfile reports it.
     QStringList cueLabels;
+    // Where each marker is, in the same order.
+    QList<qint64> cueFrames;
     struct Loop
     {
         quint32 start = 0;

@@ -92,10 +92,28 @@ void NowPlaying::seek(qint64 microseconds)
 
 void NowPlaying::setLooping(bool loop)
 {
-    if (m_path.isEmpty() || m_request.loop == loop)
+    if (m_request.loop == loop)
+        return;
+    PlayRequest changed = m_request;
+    changed.loop = loop;
+    goOnWith(changed);
+}
+
+void NowPlaying::setGainDb(double gainDb)
+{
+    if (m_request.gainDb == gainDb)
+        return;
+    PlayRequest changed = m_request;
+    changed.gainDb = gainDb;
+    goOnWith(changed);
+}
+
+void NowPlaying::goOnWith(const PlayRequest &changed)
+{
+    if (m_path.isEmpty())
         return;
     const std::optional<HeardPosition> at = heard();
-    m_request.loop = loop;
+    m_request = changed;
     if (!m_paused && at && !m_output.start(goingOnAt(at->frame)))
         stop();
 }

@@ -39,6 +39,8 @@ public:
     // from where it is.
     bool looping() const { return m_request.loop; }
     void setLooping(bool loop);
+    // The sound at hand goes on from where it is at another gain.
+    void setGainDb(double gainDb);
 
 signals:
     void started(const QString &path);
@@ -50,6 +52,8 @@ signals:
 
 private:
     void endedByItself();
+    // Goes on from where the sound is with the request changed; paused, it stays paused.
+    void goOnWith(const PlayRequest &changed);
     PlayRequest goingOnAt(qint64 frame) const;
     // Where the part asked for begins: what a loop goes back to.
     qint64 regionStart() const

@@ -26,8 +26,11 @@ QString Playback::unplayableText()
 bool Playback::play(const QList<int> &selected, const ChainSource &source,
                     const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent)
 {
-    if (selected.size() == 1 && !m_sound.play(source.entry(selected.first()).path))
-        messages::stop(parent, unplayableText());
+    if (selected.size() == 1) {
+        const QString path = source.entry(selected.first()).path;
+        if (!m_sound.start(m_single ? m_single(path) : PlayRequest::whole(path)))
+            messages::stop(parent, unplayableText());
+    }
     if (selected.size() < 2)
         return false;
     Form2 window(m_chain, source, addEntry, parent);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChainPlayer.h"
+#include "platform/SoundOutput.h"
 
 #include <QObject>
 #include <QPointer>
@@ -27,6 +28,13 @@ public:
     bool play(const QList<int> &selected, const ChainSource &source,
               const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent);
 
+    // What a single play plays of its file (the window's preview level, say); the whole
+    // file as it is without one. The chain plays its files as they are.
+    void setSinglePlay(std::function<PlayRequest(const QString &path)> single)
+    {
+        m_single = std::move(single);
+    }
+
     bool chainRunning() const { return !m_chainWindow.isNull(); }
     QWidget *chainWindow() const { return m_chainWindow; }
     // Ends the sound, and the chain when one runs.
@@ -48,4 +56,5 @@ private:
     ChainPlayer m_chain;
     FileFacts *m_facts;
     QPointer<QWidget> m_chainWindow;
+    std::function<PlayRequest(const QString &)> m_single;
 };

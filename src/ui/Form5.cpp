@@ -32,9 +32,11 @@ Form5::Form5(MainActions &actions, MainCommands &commands, QWidget *parent)
         makeMenu(QStringLiteral("FileMenu"), {a.Add, a.Delete, a.Edit, nullptr, a.Play}, this);
     mnuList = makeMenu(QStringLiteral("ListMenu"), {a.Remove, a.Copy, nullptr, a.ListPlay}, this);
     mnuCommon = makeMenu(QStringLiteral("Common"),
-                         {a.Buttons, a.LargeFileList, a.SaveStyle, a.SaveCond, nullptr, a.About,
-                          a.NewEditor, a.Ende},
+                         {a.Buttons, a.LargeFileList, a.SaveStyle, a.SaveCond, a.Waveform,
+                          a.AutoPreview, nullptr, a.About, a.NewEditor, a.Ende},
                          this);
+    const QList<QAction *> common = mnuCommon->actions();
+    m_commonItems = common.mid(0, 4) + common.mid(6);
 }
 
 void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
@@ -50,14 +52,22 @@ void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
             quiet.emplace_back(item);
         chosen = menu->exec(globalPosition);
     }
-    const int index = static_cast<int>(menu->actions().indexOf(chosen));
-    if (index >= 0)
-        run(menu, index);
+    if (menu->actions().contains(chosen))
+        run(chosen);
 }
 
-void Form5::run(QMenu *menu, int index)
+void Form5::mnuFile_Click(int index)
 {
-    QAction *item = menu->actions().value(index);
+    run(mnuFile->actions().value(index));
+}
+
+void Form5::mnuList_Click(int index)
+{
+    run(mnuList->actions().value(index));
+}
+
+void Form5::run(QAction *item)
+{
     if (!item || item->isSeparator())
         return;
     if (m_actions.pausesFromMenu(item))

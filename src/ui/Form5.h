@@ -26,14 +26,16 @@ public:
     static QPoint atCurrentEntry(const QAbstractItemView *list);
 
     // The menus' handlers: each runs the command of the item at the index (separators
-    // counted).
-    void mnuFile_Click(int index) { run(mnuFile, index); }
-    void mnuList_Click(int index) { run(mnuList, index); }
-    void mnuCommon_Click(int index) { run(mnuCommon, index); }
+    // counted). The common menu's indices are those of its first eight items; the switches
+    // of auditioning, shown between them, are reached by their actions alone.
+    void mnuFile_Click(int index);
+    void mnuList_Click(int index);
+    void mnuCommon_Click(int index) { run(m_commonItems.value(index)); }
 
 private:
-    void run(QMenu *menu, int index);
+    void run(QAction *item);
 
     MainActions &m_actions;
     MainCommands &m_commands;
+    QList<QAction *> m_commonItems;
 };

@@ -28,7 +28,10 @@ MainActions::MainActions(MainCommands &commands, QObject *parent) : QObject(pare
     run(SaveStyle = make("SaveStyle", QStringLiteral("Save &style")),
         &MainCommands::toggleSaveStyle);
     run(SaveCond = make("SaveCond", QStringLiteral("Save &cond")), &MainCommands::toggleSaveCond);
-    for (QAction *toggle : {Buttons, LargeFileList, SaveStyle, SaveCond})
+    run(Waveform = make("Waveform", QStringLiteral("&Waveform")), &MainCommands::toggleWaveform);
+    run(AutoPreview = make("AutoPreview", QStringLiteral("Auto &preview")),
+        &MainCommands::toggleAutoPreview);
+    for (QAction *toggle : {Buttons, LargeFileList, SaveStyle, SaveCond, Waveform, AutoPreview})
         toggle->setCheckable(true);
 
     run(Up = make("Up", QString()), &MainCommands::openParentFolder);
@@ -58,6 +61,8 @@ void MainActions::showSwitches(const Switches &switches)
     LargeFileList->setChecked(switches.largeFileList);
     SaveStyle->setChecked(switches.saveStyle);
     SaveCond->setChecked(switches.saveCond);
+    Waveform->setChecked(switches.waveform);
+    AutoPreview->setChecked(switches.autoPreview);
 }
 
 void MainActions::attachKeys(QWidget *fileList, QWidget *playList, QWidget *folderList,

@@ -8,8 +8,8 @@ class QAction;
 class QWidget;
 
 // Every command of the main window, made once as an action named after it: the buttons
-// trigger these, the popup menus hold them, and the keys are their shortcuts. The four
-// switches are checkable; their check marks are the settings, set again before a menu shows
+// trigger these, the popup menus hold them, and the keys are their shortcuts. The switches
+// are checkable; their check marks are the settings, set again before a menu shows
 // them.
 class MainActions final : public QObject
 {
@@ -32,6 +32,8 @@ public:
     QAction *LargeFileList = nullptr;
     QAction *SaveStyle = nullptr;
     QAction *SaveCond = nullptr;
+    QAction *Waveform = nullptr;
+    QAction *AutoPreview = nullptr;
 
     // Keys of a file browser and player that are no menu's command.
     QAction *Up = nullptr;
@@ -48,7 +50,7 @@ public:
 
     struct Switches
     {
-        bool buttons, largeFileList, saveStyle, saveCond;
+        bool buttons, largeFileList, saveStyle, saveCond, waveform, autoPreview;
     };
     void showSwitches(const Switches &switches);
 

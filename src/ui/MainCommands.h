@@ -1,7 +1,7 @@
 #pragma once
 
-// What the main window's actions run: one method per command, the four switches of the
-// common menu, and the keys that are no menu's command.
+// What the main window's actions run: one method per command, the switches of the common
+// menu, and the keys that are no menu's command.
 class MainCommands
 {
 public:
@@ -24,6 +24,9 @@ public:
     virtual void toggleLargeFileList() = 0;
     virtual void toggleSaveStyle() = 0;
     virtual void toggleSaveCond() = 0;
+    // "&Waveform" and "Auto &preview", the switches of auditioning.
+    virtual void toggleWaveform() = 0;
+    virtual void toggleAutoPreview() = 0;
     virtual void openParentFolder() = 0;
     virtual void reread() = 0;
     virtual void stopSound() = 0;

@@ -288,7 +288,8 @@ void TestForm1::closeBoxAndExitWriteTheSameSettings()
         QVERIFY(!form.isVisible());
     }
     QCOMPARE(writesByClose, QStringList({"Startup/Autosave=True", "Startup/AutoCondition=False",
-                                         "Startup/Buttons=True", "Startup/File2Dir=True"}));
+                                         "Startup/Buttons=True", "Startup/File2Dir=True",
+                                         "Startup/Waveform=False", "Startup/AutoPreview=False"}));
 }
 
 void TestForm1::storedGeometryIsRestoredOrCentredWhenOffScreen()

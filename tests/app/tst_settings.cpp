@@ -58,7 +58,8 @@ void TestSettings::autosaveRestoresStyleAndDefaultsFile2DirToTrue()
     state.buttons = true;
     settings.writeAtClosing(state, {});
     QCOMPARE(store.writes, QStringList({"Startup/Autosave=True", "Startup/AutoCondition=False",
-                                        "Startup/Buttons=True", "Startup/File2Dir=False"}));
+                                        "Startup/Buttons=True", "Startup/File2Dir=False",
+                                        "Startup/Waveform=False", "Startup/AutoPreview=False"}));
 }
 
 void TestSettings::autosaveOffIgnoresAndKeepsStoredStyle()

@@ -95,20 +95,20 @@ void TestMenus::menusHoldTheirItemsInOrder()
     QCOMPARE(namesOf(menus.mnuFile), QStringList({"Add", "Delete", "Edit", "-", "Play"}));
     QCOMPARE(namesOf(menus.mnuList), QStringList({"Remove", "Copy", "-", "ListPlay"}));
     QCOMPARE(namesOf(menus.mnuCommon),
-             QStringList({"Buttons", "LargeFileList", "SaveStyle", "SaveCond", "-", "About",
-                          "NewEditor", "Ende"}));
+             QStringList({"Buttons", "LargeFileList", "SaveStyle", "SaveCond", "Waveform",
+                          "AutoPreview", "-", "About", "NewEditor", "Ende"}));
     QCOMPARE(captionsOf(menus.mnuFile),
              QStringList({"&Add to list", "&Delete", "&Edit", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuList), QStringList({"&Remove", "&Copy to ...", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuCommon),
-             QStringList({"&Buttons", "Large filelist", "Save &style", "Save &cond", "-", "&About",
-                          "&New editor", "E&xit"}));
+             QStringList({"&Buttons", "Large filelist", "Save &style", "Save &cond", "&Waveform",
+                          "Auto &preview", "-", "&About", "&New editor", "E&xit"}));
     for (QMenu *menu : {menus.mnuFile, menus.mnuList, menus.mnuCommon}) {
         for (QAction *a : menu->actions()) {
             if (a->isSeparator())
                 continue;
             QCOMPARE(m_form->findChildren<QAction *>(a->objectName()), QList<QAction *>({a}));
-            QCOMPARE(a->isCheckable(), menu == menus.mnuCommon && menu->actions().indexOf(a) < 4);
+            QCOMPARE(a->isCheckable(), menu == menus.mnuCommon && menu->actions().indexOf(a) < 6);
         }
     }
     // A button runs its command's action.
@@ -343,7 +343,8 @@ void TestMenus::exitWritesWhatTheCloseBoxWrites()
     QVERIFY(!menus || !menus->isVisible());
     QCOMPARE(m_fakes->settings.writes,
              QStringList({"Startup/Autosave=True", "Startup/AutoCondition=False",
-                          "Startup/Buttons=True", "Startup/File2Dir=False"}));
+                          "Startup/Buttons=True", "Startup/File2Dir=False",
+                          "Startup/Waveform=False", "Startup/AutoPreview=False"}));
 }
 
 void TestMenus::keyboardOpensTheMenuOfTheFocusedList()

@@ -1,0 +1,152 @@
+#pragma once
+
+#include "files/FileFacts.h"
+#include "platform/SoundOutput.h"
+
+#include <QImage>
+#include <QList>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <optional>
+
+class NowPlaying;
+class PeakCache;
+class QCheckBox;
+class QLabel;
+class QSlider;
+
+// The lanes of a waveform: one per channel up to eight, pairs of channels beyond that, each
+// with the channels it shows and its label ("3", "9-10").
+struct WaveLane
+{
+    QList<int> channels;
+    QString label;
+};
+QList<WaveLane> lanesFor(int channels);
+
+// The waveform of one file across the band: a lane per channel with its label at the left,
+// the cue markers with theirs, the file's loop, the region dragged out and the playhead.
+// It tells what the pointer did in file frames; what to play of it is the band's business.
+class WaveStrip final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit WaveStrip(QWidget *parent);
+
+    static constexpr int labelWidth = 24;
+    // Within this many pixels of a marker, a click is on the marker.
+    static constexpr int markerReach = 3;
+
+    void setFile(const WaveInfo &info);
+    void setPeaks(const std::optional<WavePeaks> &peaks);
+    void setPlayhead(std::optional<qint64> frame);
+    void setRegion(qint64 from, qint64 to);
+    void setSolo(const QList<int> &channels);
+
+    const QList<WaveLane> &lanes() const { return m_lanes; }
+    // The part of the strip that shows the sound, and where a frame of it is drawn.
+    QRect waveArea() const;
+    int xOf(qint64 frame) const;
+    qint64 frameAt(int x) const;
+
+signals:
+    void clicked(qint64 frame);
+    void regionChosen(qint64 from, qint64 to);
+    void laneClicked(int lane);
+    void menuWanted(const QPoint &globalPosition);
+    void widthChanged(int width);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QRect playheadRect(std::optional<qint64> frame) const;
+    int laneAt(int y) const;
+    void drawWave();
+
+    WaveInfo m_info;
+    QList<WaveLane> m_lanes;
+    std::optional<WavePeaks> m_peaks;
+    // The lanes as drawn at the strip's size, made again when the peaks or the size change.
+    QImage m_wave;
+    std::optional<qint64> m_playhead;
+    qint64 m_regionFrom = 0;
+    qint64 m_regionTo = 0;
+    QList<int> m_solo;
+    std::optional<int> m_pressX;
+    bool m_dragging = false;
+};
+
+// A band below the lists, shown while "&Waveform" is on: the waveform of the file at hand,
+// its name, where the sound is in it and how long it is, the preview level and the loop
+// switch. A click plays from a point, a drag plays a region, a marker plays from itself, a
+// lane's label plays that channel alone.
+class AuditionBand final : public QWidget
+{
+    Q_OBJECT
+public:
+    AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent);
+
+    // The height the band adds to the window, its lower margin included.
+    static constexpr int bandHeight = 112;
+    static constexpr int margin = 8;
+    // How often the playhead moves while a sound plays.
+    static constexpr int playheadIntervalMs = 15;
+
+    // The file at hand: the sound that plays, else the current entry of the list with the
+    // focus; empty for none.
+    void showFile(const QString &path);
+    QString path() const { return m_path; }
+    double levelDb() const;
+    bool loopOn() const;
+    // Ctrl+L changed the loop of the sound at hand.
+    void showLoop(bool on);
+    WaveStrip *strip() const { return m_strip; }
+    // Times the playhead moved, for the benchmark.
+    quint64 playheadMoves() const { return m_playheadMoves; }
+
+signals:
+    // What the user asked to hear; the window plays it as it plays any single file.
+    void playRequested(const PlayRequest &request);
+    void loopToggled(bool on);
+    // The level moved and settled: the sound at hand goes on at it.
+    void levelChanged(double gainDb);
+    void menuWanted(const QPoint &globalPosition);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void placeControls();
+    void refresh();
+    void followSound();
+    void movePlayhead();
+    void play(qint64 from, qint64 to);
+    void showTimes(std::optional<qint64> frame);
+    // The frame the band's file is heard at; none when another file or nothing sounds.
+    std::optional<qint64> heardHere() const;
+
+    FileFacts &m_facts;
+    NowPlaying &m_now;
+    PeakCache *m_peaks;
+    WaveStrip *m_strip;
+    QLabel *m_name;
+    QLabel *m_times;
+    QLabel *m_levelLabel;
+    QSlider *m_level;
+    QCheckBox *m_loop;
+    QTimer m_playheadTimer;
+    QString m_path;
+    WaveInfo m_info;
+    qint64 m_regionFrom = 0;
+    qint64 m_regionTo = 0;
+    QList<int> m_solo;
+    QString m_timesShown;
+    quint64 m_playheadMoves = 0;
+};
