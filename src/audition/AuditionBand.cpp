@@ -198,9 +198,15 @@ void WaveStrip::paintEvent(QPaintEvent *)
             painter.drawLine(x, 0, x, height());
             painter.drawLine(x, 0, x + 4, 0);
             const QString label = m_info.cueLabels.value(i);
-            if (!label.isEmpty())
-                painter.drawText(QRect(x + 2, 1, area.right() - x, rowHeight),
-                                 Qt::AlignLeft | Qt::AlignTop, label);
+            if (label.isEmpty())
+                continue;
+            // On a light ground of its own, so that it reads over a loud lane.
+            const QRect text = painter.fontMetrics()
+                                   .boundingRect(label)
+                                   .translated(x + 3, painter.fontMetrics().ascent() + 1)
+                                   .adjusted(-1, 0, 1, 0);
+            painter.fillRect(text, QColor(255, 255, 255, 200));
+            painter.drawText(text, Qt::AlignCenter, label);
         }
     }
     if (m_playhead) {
@@ -420,7 +426,6 @@ void AuditionBand::refresh()
     m_strip->setPeaks(m_peaks->peaks(m_path));
     m_name->setText(m_name->fontMetrics().elidedText(QFileInfo(m_path).fileName(), Qt::ElideMiddle,
                                                      m_name->width()));
-    m_timesShown.clear();
     followSound();
 }
 
@@ -458,10 +463,9 @@ void AuditionBand::showTimes(std::optional<qint64> frame)
     if (m_info.sampleRate > 0)
         text = QStringLiteral("%1 / %2").arg(lengthText(frame.value_or(0), m_info.sampleRate),
                                              lengthText(m_info.frames, m_info.sampleRate));
-    if (text != m_timesShown) {
-        m_timesShown = text;
+    // Set only when it changes: a label's new text lays the band out again.
+    if (text != m_times->text())
         m_times->setText(text);
-    }
 }
 
 void AuditionBand::play(qint64 from, qint64 to)

@@ -147,6 +147,5 @@ private:
     qint64 m_regionFrom = 0;
     qint64 m_regionTo = 0;
     QList<int> m_solo;
-    QString m_timesShown;
     quint64 m_playheadMoves = 0;
 };
