@@ -49,11 +49,19 @@ void TestSettings::autosaveRestoresStyleAndDefaultsFile2DirToTrue()
     QCOMPARE(state.buttons, true);
     QCOMPARE(state.file2Dir, true); // missing key: the large list
 
+    QCOMPARE(state.waveform, false); // the new switches default to off
+    QCOMPARE(state.autoPreview, false);
+
     store.values["Startup/Buttons"] = "False";
     store.values["Startup/File2Dir"] = "False";
+    store.values["Startup/Waveform"] = "True";
+    store.values["Startup/AutoPreview"] = "True";
     state = settings.readStyle();
     QCOMPARE(state.buttons, false);
     QCOMPARE(state.file2Dir, false);
+    QCOMPARE(state.waveform, true);
+    QCOMPARE(state.autoPreview, true);
+    state.waveform = state.autoPreview = false;
 
     state.buttons = true;
     settings.writeAtClosing(state, {});
@@ -67,13 +75,18 @@ void TestSettings::autosaveOffIgnoresAndKeepsStoredStyle()
     FakeSettingsStore store;
     store.values["Startup/Buttons"] = "False";
     store.values["Startup/File2Dir"] = "True";
+    store.values["Startup/Waveform"] = "True";
     Settings settings(store);
     SettingsState state = settings.readStyle();
     QCOMPARE(state.buttons, true);
     QCOMPARE(state.file2Dir, false);
+    QCOMPARE(state.waveform, false);
+    state.autoPreview = true;
     settings.writeAtClosing(state, {});
     QCOMPARE(store.values["Startup/Buttons"], QString("False"));
     QCOMPARE(store.values["Startup/File2Dir"], QString("True"));
+    QCOMPARE(store.values["Startup/Waveform"], QString("True"));
+    QVERIFY(!store.values.contains("Startup/AutoPreview"));
 }
 
 void TestSettings::autoConditionCentresAStoredSizeWithoutPosition()

@@ -177,16 +177,16 @@ void TestMenus::emptyListsOpenNothing()
 
 void TestMenus::commonMenuChecksFollowTheSwitches()
 {
-    m_form->state = {true, false, "x", false, true};
+    m_form->state = {true, false, "x", false, true, false, true};
     ModalAnswerer answerer;
     QList<bool> checks;
     answerer.onMenu = [&](QMenu *menu) {
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 6; ++i)
             checks.append(menu->actions()[i]->isChecked());
         menu->close();
     };
     rightClick(m_form.get(), {m_form->width() - 3, m_form->height() - 3});
-    QCOMPARE(checks, QList<bool>({false, true, true, false}));
+    QCOMPARE(checks, QList<bool>({false, true, true, false, false, true}));
 }
 
 void TestMenus::saveStyleIsWrittenAtOnce()
