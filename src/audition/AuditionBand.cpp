@@ -77,12 +77,9 @@ void WaveStrip::setPlayhead(std::optional<qint64> frame)
         return;
     const QRect before = playheadRect(m_playhead);
     m_playhead = frame;
-    const QRect after = playheadRect(m_playhead);
-    // Only the two thin columns: a playhead costs next to nothing to move.
-    if (before != after) {
-        update(before);
-        update(after);
-    }
+    // Only the few columns around it: a playhead costs next to nothing to move, so it moves
+    // at every step, between pixels too, where a long take gains less than one a step.
+    update(before.united(playheadRect(m_playhead)));
 }
 
 void WaveStrip::setRegion(qint64 from, qint64 to)
@@ -120,11 +117,19 @@ qint64 WaveStrip::frameAt(int x) const
     return std::min<qint64>(m_info.frames - 1, qint64(share * double(m_info.frames)));
 }
 
+double WaveStrip::exactXOf(qint64 frame) const
+{
+    const QRect area = waveArea();
+    if (m_info.frames <= 0)
+        return area.left();
+    return area.left() + double(frame) * area.width() / double(m_info.frames);
+}
+
 QRect WaveStrip::playheadRect(std::optional<qint64> frame) const
 {
     if (!frame)
         return {};
-    return QRect(xOf(*frame) - 1, 0, 3, height());
+    return QRect(int(std::floor(exactXOf(*frame))) - 1, 0, 4, height());
 }
 
 int WaveStrip::laneAt(int y) const
@@ -210,8 +215,9 @@ void WaveStrip::paintEvent(QPaintEvent *)
         }
     }
     if (m_playhead) {
-        const int x = xOf(*m_playhead);
-        painter.fillRect(QRect(x, 0, 1, height()), Qt::black);
+        // A pixel wide, at its exact place: shared by two columns while it is between them.
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(QRectF(exactXOf(*m_playhead), 0, 1, height()), Qt::black);
     }
 }
 

@@ -65,6 +65,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    double exactXOf(qint64 frame) const;
     QRect playheadRect(std::optional<qint64> frame) const;
     int laneAt(int y) const;
     void drawWave();
