@@ -64,7 +64,19 @@ Form1::Form1(Services services, QWidget *parent)
     connect(m_busy, &BusyState::idle, this, [this] { openPaths({}); });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The controls go after the members they would tell of a new file at hand: a focus or
+    // a current entry that moves while they go must not reach the sound that has gone.
+    disconnect(qApp, nullptr, this, nullptr);
+    for (const QAbstractItemView *list :
+         {static_cast<QAbstractItemView *>(File1), static_cast<QAbstractItemView *>(List1)}) {
+        disconnect(list->selectionModel(), nullptr, this, nullptr);
+        for (const AutoPreview *preview : list->findChildren<AutoPreview *>())
+            disconnect(preview, nullptr, this, nullptr);
+    }
+    delete m_band;
+}
 
 void Form1::wireBrowser()
 {
