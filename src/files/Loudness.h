@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <limits>
+#include <optional>
+
+// How loud a file is, as EBU R128 and ITU-R BS.1770 measure it, and how much of it clips.
+struct Loudness
+{
+    static constexpr double silence = -std::numeric_limits<double>::infinity();
+    double integratedLufs = silence;
+    double rangeLu = 0;
+    double truePeakDbtp = silence;
+    double samplePeakDbfs = silence;
+    // Samples at full scale that belong to a run of two or more on their channel: a single
+    // sample at full scale is a normalised peak, a run is a flattened wave.
+    qint64 clipped = 0;
+
+    // Too quiet to gate (digital silence): no loudness to bring anywhere.
+    bool silent() const { return !(integratedLufs > silence); }
+    // What the file list marks: it goes over full scale between samples, or clips.
+    bool damaged() const { return truePeakDbtp > 0 || clipped > 0; }
+};
+
+// Measures a wave file through libebur128, read in chunks so that memory does not grow with
+// the file. Nothing for a file that cannot be decoded, or once stop() says so.
+std::optional<Loudness> measureLoudness(const QString &path,
+                                        const std::function<bool()> &stop = {});
+
+// "−23.0 LUFS, range 4.2 LU, true peak −1.3 dBTP", and ", clipped: 12" when it clips.
+QString loudnessText(const Loudness &loudness);
+
+// The gain that brings the file to `target` LUFS, but no more than keeps its true peak at or
+// under `ceiling` dBTP; none for a silent file.
+double matchingGainDb(const Loudness &loudness, double target = -23.0, double ceiling = -1.0);

@@ -1,0 +1,157 @@
+#include "WaveWriter.h"
+#include "files/Loudness.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <sndfile.h>
+
+using Parts = QList<std::pair<double, double>>;
+
+namespace {
+constexpr int rate = 48000;
+constexpr double pi = 3.14159265358979323846;
+
+double amplitudeOf(double dbfs)
+{
+    return std::pow(10.0, dbfs / 20.0);
+}
+
+// A stereo sine, the same on both channels, at levels that change over its length: each
+// part is (seconds, dBFS).
+bool writeSine(const QString &path, double hz, const Parts &parts, double phase = 0,
+               int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24)
+{
+    QList<std::pair<qint64, double>> ends;
+    qint64 frames = 0;
+    for (const auto &[seconds, dbfs] : parts)
+        ends.append({frames += qint64(seconds * rate), amplitudeOf(dbfs)});
+    return writeChannels(path, format, rate, 2, frames, [&](qint64 frame, int) {
+        double amplitude = 0;
+        for (const auto &[end, a] : ends)
+            if (frame < end) {
+                amplitude = a;
+                break;
+            }
+        return float(amplitude * std::sin(2 * pi * hz * double(frame) / rate + phase));
+    });
+}
+} // namespace
+
+class TestLoudness : public QObject
+{
+    Q_OBJECT
+private slots:
+    void measuresAsTheReferenceDoes_data();
+    void measuresAsTheReferenceDoes();
+    void clippedRunsSilenceAndBrokenFiles();
+    void matchingGainIsLimitedByTheTruePeak();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestLoudness::measuresAsTheReferenceDoes_data()
+{
+    QTest::addColumn<double>("hz");
+    QTest::addColumn<Parts>("parts");
+    QTest::addColumn<double>("phase");
+    QTest::addColumn<double>("lufs");
+    QTest::addColumn<double>("truePeak");
+    QTest::addColumn<double>("samplePeak");
+    // The signals of EBU Tech 3341 that a sine makes.
+    QTest::newRow("1 kHz at -23 dBFS")
+        << 1000.0 << Parts{{20, -23}} << 0.0 << -23.0 << -23.0 << -23.0;
+    QTest::newRow("1 kHz at -33 dBFS")
+        << 1000.0 << Parts{{20, -33}} << 0.0 << -33.0 << -33.0 << -33.0;
+    // The quiet ends fall under the relative gate: only the middle counts.
+    QTest::newRow("-36, -23, -36 dBFS: gated")
+        << 1000.0 << Parts{{5, -36}, {30, -23}, {5, -36}} << 0.0 << -23.0 << -23.0 << -23.0;
+    // A quarter of the rate at 45 degrees: every sample falls 3 dB short of the wave's
+    // peak, which only the true peak sees.
+    QTest::newRow("12 kHz between its samples")
+        << 12000.0 << Parts{{5, -6}} << pi / 4 << qQNaN() << -6.0 << -9.03;
+}
+
+void TestLoudness::measuresAsTheReferenceDoes()
+{
+    QFETCH(double, hz);
+    QFETCH(Parts, parts);
+    QFETCH(double, phase);
+    QFETCH(double, lufs);
+    QFETCH(double, truePeak);
+    QFETCH(double, samplePeak);
+    const QString path = m_dir.filePath("signal.wav");
+    QVERIFY(writeSine(path, hz, parts, phase));
+    const std::optional<Loudness> measured = measureLoudness(path);
+    QVERIFY(measured);
+    if (!std::isnan(lufs))
+        QVERIFY2(std::abs(measured->integratedLufs - lufs) <= 0.1,
+                 qPrintable(QString::number(measured->integratedLufs)));
+    QVERIFY2(std::abs(measured->truePeakDbtp - truePeak) <= 0.2,
+             qPrintable(QString::number(measured->truePeakDbtp)));
+    QVERIFY2(std::abs(measured->samplePeakDbfs - samplePeak) <= 0.05,
+             qPrintable(QString::number(measured->samplePeakDbfs)));
+    QCOMPARE(measured->clipped, 0);
+    QVERIFY(!measured->damaged());
+}
+
+void TestLoudness::clippedRunsSilenceAndBrokenFiles()
+{
+    // Three flattened runs of 5 samples on the left channel, and lone full-scale peaks on
+    // the right, which are no clipping.
+    const QString clipped = m_dir.filePath("clipped.wav");
+    QVERIFY(writeChannels(clipped, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, rate,
+                          [](qint64 frame, int channel) {
+                              if (channel == 0)
+                                  return frame % 10000 < 5 && frame < 30000 ? 1.0f : 0.3f;
+                              return frame % 1000 == 0 ? -1.0f : 0.2f;
+                          }));
+    const std::optional<Loudness> hot = measureLoudness(clipped);
+    QVERIFY(hot);
+    QCOMPARE(hot->clipped, 15);
+    QVERIFY(hot->damaged());
+    QVERIFY(loudnessText(*hot).endsWith(", clipped: 15"));
+
+    // Digital silence: no loudness, and no division by zero on the way.
+    const QString silent = m_dir.filePath("silent.wav");
+    QVERIFY(writeChannels(silent, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, rate,
+                          [](qint64, int) { return 0.0f; }));
+    const std::optional<Loudness> nothing = measureLoudness(silent);
+    QVERIFY(nothing);
+    QVERIFY(nothing->silent());
+    QCOMPARE(loudnessText(*nothing),
+             QString("\u2212\u221e LUFS, range 0.0 LU, true peak \u2212\u221e dBTP"));
+    QCOMPARE(matchingGainDb(*nothing), 0.0);
+
+    // What cannot be decoded measures nothing.
+    const QString broken = m_dir.filePath("broken.wav");
+    QVERIFY(writeBytes(broken, "RIFF\x10\0\0\0WAVEfmt junk"));
+    QVERIFY(!measureLoudness(broken));
+    QVERIFY(!measureLoudness(m_dir.filePath("gone.wav")));
+    // A measurement asked to stop gives nothing rather than a part's figures.
+    QVERIFY(!measureLoudness(clipped, [] { return true; }));
+}
+
+void TestLoudness::matchingGainIsLimitedByTheTruePeak()
+{
+    const QString quiet = m_dir.filePath("quiet.wav");
+    QVERIFY(writeSine(quiet, 1000, {{10, -33}}));
+    const std::optional<Loudness> measured = measureLoudness(quiet);
+    QVERIFY(measured);
+    QVERIFY(std::abs(matchingGainDb(*measured) - 10.0) <= 0.1);
+    QCOMPARE(loudnessText(*measured).left(10), QString("\u221233.0 LUFS"));
+
+    // A dense file at -30 LUFS whose true peak is -3 dBTP may rise by 2 dB only.
+    Loudness dense;
+    dense.integratedLufs = -30;
+    dense.truePeakDbtp = -3;
+    QCOMPARE(matchingGainDb(dense), 2.0);
+    // A hot one comes down to the target, whatever its peak.
+    dense.integratedLufs = -9;
+    dense.truePeakDbtp = 0.5;
+    QCOMPARE(matchingGainDb(dense), -14.0);
+}
+
+QTEST_GUILESS_MAIN(TestLoudness)
+#include "tst_loudness.moc"
