@@ -29,7 +29,8 @@ bool plain(Qt::KeyboardModifiers modifiers)
 }
 } // namespace
 
-AutoPreview::AutoPreview(QAbstractItemView *list) : QObject(list), m_list(list)
+AutoPreview::AutoPreview(QAbstractItemView *list)
+    : QObject(list), m_list(list), m_viewport(list->viewport())
 {
     list->installEventFilter(this);
     list->viewport()->installEventFilter(this);
@@ -56,7 +57,7 @@ bool AutoPreview::eventFilter(QObject *watched, QEvent *event)
         m_cause = Cause::None;
         if (movesTheCurrentEntry(key->key()) && plain(key->modifiers()))
             m_cause = key->isAutoRepeat() ? Cause::Repeat : Cause::Plain;
-    } else if (watched == m_list->viewport() && type == QEvent::MouseButtonPress) {
+    } else if (type == QEvent::MouseButtonPress && watched == m_viewport) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         m_cause = mouse->button() == Qt::LeftButton && plain(mouse->modifiers()) ? Cause::Plain
                                                                                  : Cause::None;

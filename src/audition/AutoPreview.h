@@ -33,6 +33,8 @@ private:
         Repeat
     };
     QAbstractItemView *m_list;
+    // Kept, not asked of the list: its viewport's last events come while the list goes.
+    QObject *m_viewport;
     Cause m_cause = Cause::None;
     bool m_releasePending = false;
 };

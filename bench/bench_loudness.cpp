@@ -1,0 +1,118 @@
+// What measuring loudness costs: a 10-minute 48 kHz 24-bit stereo file in the page cache,
+// measured whole and in its parts (decoding alone, K-weighting without the true peak), next
+// to ffmpeg's ebur128 filter when ffmpeg is on the path; and the resident memory while a
+// 3.9 GB file is measured.
+#include "BenchCommon.h"
+#include "BenchWaves.h"
+#include "files/Loudness.h"
+#include "platform/WaveFile.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <ebur128.h>
+#include <thread>
+
+namespace {
+
+void write24BitStereo(const QString &path, qint64 frames)
+{
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    std::vector<float> chunk(48000 * 2);
+    for (qint64 done = 0; done < frames; done += 48000) {
+        for (int f = 0; f < 48000; ++f) {
+            const double t = double(done + f) / 48000;
+            const float v =
+                float(0.3 * std::sin(2 * 3.14159265 * 440 * t) * (0.5 + 0.5 * std::sin(t * 0.7)));
+            chunk[std::size_t(f) * 2] = v;
+            chunk[std::size_t(f) * 2 + 1] = -v;
+        }
+        sf_writef_float(file, chunk.data(), std::min<qint64>(48000, frames - done));
+    }
+    sf_close(file);
+}
+
+double seconds(const std::function<void()> &work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return timer.nsecsElapsed() / 1e9;
+}
+
+// The file read and fed to libebur128 in the given mode; 0 for decoding alone.
+void feed(const QString &path, int mode)
+{
+    auto wave = std::move(WaveFile::open(path).value());
+    ebur128_state *state = mode ? ebur128_init(2, 48000, mode) : nullptr;
+    std::vector<float> buffer(4096 * 2);
+    while (const qint64 got = wave->read(buffer.data(), 4096))
+        if (state)
+            ebur128_add_frames_float(state, buffer.data(), std::size_t(got));
+    if (state)
+        ebur128_destroy(&state);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString tenMinutes = dir.filePath("ten-minutes.wav");
+    write24BitStereo(tenMinutes, 48000LL * 600);
+    measureLoudness(tenMinutes); // into the page cache
+
+    const double decode = seconds([&] { feed(tenMinutes, 0); });
+    const double weighting = seconds([&] { feed(tenMinutes, EBUR128_MODE_I | EBUR128_MODE_LRA); });
+    std::optional<Loudness> measured;
+    const double whole = seconds([&] { measured = measureLoudness(tenMinutes); });
+    report("10 min 24-bit stereo, all figures", whole, "s",
+           QStringLiteral("goal < 1.7 s; %1").arg(measured ? loudnessText(*measured) : "failed"));
+    report("  of which decoding", decode, "s", QStringLiteral("libsndfile to float"));
+    report("  K-weighting and gating", weighting - decode, "s", QStringLiteral("no true peak"));
+    report("  true peak's oversampling", whole - weighting, "s", QStringLiteral("the rest"));
+
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (!ffmpeg.isEmpty()) {
+        for (const bool peak : {true, false}) {
+            const double took = seconds([&] {
+                QProcess::execute(
+                    ffmpeg, {"-nostats", "-hide_banner", "-loglevel", "error", "-i", tenMinutes,
+                             "-af", peak ? "ebur128=peak=true" : "ebur128", "-f", "null", "-"});
+            });
+            report(peak ? "ffmpeg ebur128=peak=true" : "ffmpeg ebur128", took, "s",
+                   QStringLiteral("ours is %1x").arg(whole / took, 0, 'f', 2));
+        }
+    } else {
+        std::printf("ffmpeg is not on the path: no comparison\n");
+    }
+
+    // Memory while a file of gigabytes is measured (sparse silence: the reading is what
+    // counts, the figures are -inf).
+    const QString huge = dir.filePath("huge.wav");
+    writeHuge(huge, 3900000000ull, false);
+    const double rest = residentMiB();
+    double highest = rest;
+    std::atomic<bool> done = false;
+    std::thread watch([&] {
+        while (!done) {
+            highest = std::max(highest, residentMiB());
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    QElapsedTimer stopAfter;
+    stopAfter.start();
+    // Twenty seconds of it are enough to see whether memory grows.
+    measureLoudness(huge, [&] { return stopAfter.elapsed() > 20000; });
+    done = true;
+    watch.join();
+    report("resident memory measuring 3.9 GB", highest - rest, "MiB",
+           QStringLiteral("goal < 30 MiB above rest (%1 MiB)").arg(rest, 0, 'f', 1));
+    return 0;
+}
