@@ -14,6 +14,7 @@
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "platform/PathRule.h"
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
@@ -568,8 +569,19 @@ void Form1::wireAudition()
     connect(m_band, &AuditionBand::playRequested, this, &Form1::playPart);
     connect(m_band, &AuditionBand::menuWanted, this, &Form1::openCommonMenu);
     connect(m_band, &AuditionBand::loopToggled, this, [this](bool on) { m_now.setLooping(on); });
-    connect(m_band, &AuditionBand::levelChanged, this,
-            [this](double gainDb) { m_now.setGainDb(gainDb); });
+    // The sound at hand goes on at the new level or loudness; a measurement that comes
+    // while it plays brings it to its loudness.
+    const auto regain = [this] {
+        if (!m_now.path().isEmpty() && !chainRunning())
+            m_now.setGainDb(previewGainDb(m_now.path()));
+    };
+    connect(m_band, &AuditionBand::levelChanged, this, regain);
+    connect(m_band, &AuditionBand::matchToggled, this, regain);
+    connect(&m_facts->loudness(), &LoudnessFacts::measured, this,
+            [this, regain](const QString &path) {
+                if (m_bandAdded > 0 && m_band->matchOn() && path == m_now.path())
+                    regain();
+            });
     connect(&m_now, &NowPlaying::started, this, &Form1::showFileAtHand);
     connect(&m_now, &NowPlaying::stopped, this, &Form1::showFileAtHand);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
@@ -638,18 +650,27 @@ PlayRequest Form1::singlePlay(const QString &path) const
     PlayRequest request = PlayRequest::whole(path);
     // The band's level and loop, while the band is there to show them.
     if (m_bandAdded > 0) {
-        request.gainDb = m_band->levelDb();
+        request.gainDb = previewGainDb(path);
         request.loop = m_band->loopOn();
         request.loopFrom = 0;
     }
     return request;
 }
 
+double Form1::previewGainDb(const QString &path) const
+{
+    double gain = m_band->levelDb();
+    if (m_band->matchOn())
+        if (const std::optional<Loudness> loudness = m_facts->loudness().known(path))
+            gain += matchingGainDb(*loudness);
+    return gain;
+}
+
 void Form1::playPart(PlayRequest request)
 {
     if (busy())
         return;
-    request.gainDb = m_band->levelDb();
+    request.gainDb = previewGainDb(request.path);
     if (!m_now.start(request))
         messages::stop(this, Playback::unplayableText());
 }

@@ -237,6 +237,9 @@ private:
     QString pathOf(const QAbstractItemView *list, const QModelIndex &entry) const;
     // A single play of a file, at the preview level.
     PlayRequest singlePlay(const QString &path) const;
+    // The band's level, and with "Match loudness" the gain that brings path to one loudness
+    // (none until it is measured).
+    double previewGainDb(const QString &path) const;
     void playPart(PlayRequest request);
     void preview(const QAbstractItemView *list, const QModelIndex &entry);
     void startFileDrag();

@@ -2,6 +2,7 @@
 
 #include "browser/WaveDetails.h"
 #include "browser/WaveToolTip.h"
+#include "files/LoudnessFacts.h"
 #include "files/PeakCache.h"
 #include "playback/NowPlaying.h"
 
@@ -289,7 +290,8 @@ AuditionBand::AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent)
       m_strip(new WaveStrip(this)), m_name(new QLabel(this)), m_times(new QLabel(this)),
       m_levelLabel(new QLabel(QStringLiteral("Level"), this)),
       m_level(new QSlider(Qt::Horizontal, this)),
-      m_loop(new QCheckBox(QStringLiteral("Loop"), this))
+      m_loop(new QCheckBox(QStringLiteral("Loop"), this)), m_loudness(new QLabel(this)),
+      m_match(new QCheckBox(QStringLiteral("Match loudness"), this))
 {
     setObjectName(QStringLiteral("AuditionBand"));
     m_name->setObjectName(QStringLiteral("BandName"));
@@ -303,6 +305,15 @@ AuditionBand::AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent)
     m_level->setValue(0);
     m_level->setPageStep(6);
     m_level->setToolTip(QStringLiteral("0 dB"));
+    m_loudness->setObjectName(QStringLiteral("BandLoudness"));
+    m_match->setObjectName(QStringLiteral("MatchLoudness"));
+    m_match->setAccessibleName(QStringLiteral("Match loudness"));
+    m_match->setFocusPolicy(Qt::StrongFocus);
+    connect(m_match, &QCheckBox::toggled, this, &AuditionBand::matchToggled);
+    connect(&m_facts.loudness(), &LoudnessFacts::measured, this, [this](const QString &path) {
+        if (path == m_path)
+            showLoudness();
+    });
     m_loop->setObjectName(QStringLiteral("Loop"));
     m_loop->setAccessibleName(QStringLiteral("Loop"));
     // The band's controls are reached by Tab and the pointer; the lists keep their keys.
@@ -376,8 +387,11 @@ void AuditionBand::placeControls()
     m_levelLabel->setGeometry(m_level->x() - levelLabelWidth - 4, 0, levelLabelWidth, rowHeight);
     m_times->setGeometry(m_levelLabel->x() - timesWidth - 8, 0, timesWidth, rowHeight);
     m_name->setGeometry(0, 0, std::max(0, m_times->x() - 8), rowHeight);
-    m_strip->setGeometry(0, rowHeight + rowGap, width(),
-                         std::max(0, height() - rowHeight - rowGap));
+    const int matchWidth = m_match->sizeHint().width();
+    m_match->setGeometry(right - matchWidth, rowHeight, matchWidth, rowHeight);
+    m_loudness->setGeometry(0, rowHeight, std::max(0, m_match->x() - 8), rowHeight);
+    const int stripTop = 2 * rowHeight + rowGap;
+    m_strip->setGeometry(0, stripTop, width(), std::max(0, height() - stripTop));
 }
 
 void AuditionBand::resizeEvent(QResizeEvent *event)
@@ -400,6 +414,11 @@ double AuditionBand::levelDb() const
     return m_level->value();
 }
 
+bool AuditionBand::matchOn() const
+{
+    return m_match->isChecked();
+}
+
 bool AuditionBand::loopOn() const
 {
     return m_loop->isChecked();
@@ -420,6 +439,8 @@ void AuditionBand::showFile(const QString &path)
     m_solo.clear();
     m_strip->setSolo({});
     m_facts.requestDetails(path);
+    if (!path.isEmpty())
+        m_facts.loudness().requestFirst({path});
     m_peaks->request(path, m_strip->waveArea().width());
     refresh();
 }
@@ -432,7 +453,19 @@ void AuditionBand::refresh()
     m_strip->setPeaks(m_peaks->peaks(m_path));
     m_name->setText(m_name->fontMetrics().elidedText(QFileInfo(m_path).fileName(), Qt::ElideMiddle,
                                                      m_name->width()));
+    showLoudness();
     followSound();
+}
+
+void AuditionBand::showLoudness()
+{
+    const LoudnessFacts &loudness = m_facts.loudness();
+    QString text;
+    if (const std::optional<Loudness> known = loudness.known(m_path))
+        text = loudnessText(*known);
+    else if (!m_path.isEmpty() && loudness.waiting(m_path))
+        text = QStringLiteral("measuring\u2026");
+    m_loudness->setText(text);
 }
 
 std::optional<qint64> AuditionBand::heardHere() const

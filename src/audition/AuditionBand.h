@@ -94,7 +94,7 @@ public:
     AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent);
 
     // The height the band adds to the window, its lower margin included.
-    static constexpr int bandHeight = 112;
+    static constexpr int bandHeight = 136;
     static constexpr int margin = 8;
     // How often the playhead moves while a sound plays.
     static constexpr int playheadIntervalMs = 15;
@@ -105,6 +105,8 @@ public:
     QString path() const { return m_path; }
     double levelDb() const;
     bool loopOn() const;
+    // "Match loudness": single plays are brought to one loudness.
+    bool matchOn() const;
     // Ctrl+L changed the loop of the sound at hand.
     void showLoop(bool on);
     WaveStrip *strip() const { return m_strip; }
@@ -117,6 +119,7 @@ signals:
     void loopToggled(bool on);
     // The level moved and settled: the sound at hand goes on at it.
     void levelChanged(double gainDb);
+    void matchToggled(bool on);
     void menuWanted(const QPoint &globalPosition);
 
 protected:
@@ -130,6 +133,7 @@ private:
     void movePlayhead();
     void play(qint64 from, qint64 to);
     void showTimes(std::optional<qint64> frame);
+    void showLoudness();
     // The frame the band's file is heard at; none when another file or nothing sounds.
     std::optional<qint64> heardHere() const;
 
@@ -142,6 +146,8 @@ private:
     QLabel *m_levelLabel;
     QSlider *m_level;
     QCheckBox *m_loop;
+    QLabel *m_loudness;
+    QCheckBox *m_match;
     QTimer m_playheadTimer;
     QString m_path;
     WaveInfo m_info;

@@ -3,6 +3,7 @@
 #include "WaveListing.h"
 #include "WaveToolTip.h"
 #include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
 #include "ui/ListEntryDelegate.h"
@@ -16,10 +17,15 @@ FileList::FileList(QWidget *parent) : MenuListView(parent), m_model(new WaveFold
 {
     setModel(m_model);
     // A file a worker found unplayable is drawn in the disabled text colour.
-    setItemDelegate(new ListEntryDelegate(this, [](const QModelIndex &index) {
-        const QVariant playable = index.data(WaveFolderModel::PlayableRole);
-        return playable.isValid() && !playable.toBool();
-    }));
+    setItemDelegate(new ListEntryDelegate(
+        this,
+        [](const QModelIndex &index) {
+            const QVariant playable = index.data(WaveFolderModel::PlayableRole);
+            return playable.isValid() && !playable.toBool();
+        },
+        [](const QModelIndex &index) {
+            return index.data(WaveFolderModel::DamagedRole).toBool();
+        }));
     m_marksTimer.setSingleShot(true);
     connect(&m_marksTimer, &QTimer::timeout, this, &FileList::requestMarks);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, &m_marksTimer,
@@ -90,6 +96,16 @@ void FileList::requestMarks()
     for (int row = first.row(); row <= end; ++row)
         paths.append(m_model->path(row));
     m_facts->requestInfo(paths);
+    // Loudness: the rows in view first, then, once for each listing, the folder in order.
+    LoudnessFacts &loudness = m_facts->loudness();
+    loudness.requestFirst(paths);
+    if (!std::exchange(m_folderMeasured, true)) {
+        QStringList all;
+        all.reserve(m_model->rowCount());
+        for (int row = 0; row < m_model->rowCount(); ++row)
+            all.append(m_model->path(row));
+        loudness.requestFolder(all);
+    }
 }
 
 void FileList::resizeEvent(QResizeEvent *event)
@@ -112,6 +128,7 @@ void FileList::focusInEvent(QFocusEvent *event)
 void FileList::showEntries(const QString &folder, const QStringList &names)
 {
     m_model->setEntries(folder, names);
+    m_folderMeasured = false;
     m_marksTimer.start();
     // Nothing is current after a listing: "Edit wav" acts on a file someone chose, never on
     // the first one by default.

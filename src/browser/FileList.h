@@ -59,5 +59,6 @@ private:
     void requestMarks();
     WaveFolderModel *m_model;
     FileFacts *m_facts = nullptr;
+    bool m_folderMeasured = false;
     QTimer m_marksTimer;
 };

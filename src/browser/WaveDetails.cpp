@@ -53,7 +53,8 @@ QString timecodeText(quint64 samples, int sampleRate)
         .arg(milliseconds, 3, 10, QLatin1Char('0'));
 }
 
-QString detailsHtml(const WaveInfo &info, const QLocale &locale, const QString &pictureUrl)
+QString detailsHtml(const WaveInfo &info, const QLocale &locale, const QString &pictureUrl,
+                    const QString &loudnessLine)
 {
     if (!info.playable())
         return QStringLiteral("Cannot be played: ") + info.problem.toHtmlEscaped();
@@ -68,6 +69,8 @@ QString detailsHtml(const WaveInfo &info, const QLocale &locale, const QString &
     lines << QStringLiteral("%1, %2")
                  .arg(lengthText(info.frames, info.sampleRate), info.container)
                  .toHtmlEscaped();
+    if (!loudnessLine.isEmpty())
+        lines << loudnessLine.toHtmlEscaped();
     const auto add = [&lines](const QString &label, const QString &value) {
         if (!value.isEmpty())
             lines << line(label, value);

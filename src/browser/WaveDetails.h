@@ -17,7 +17,8 @@ QString timecodeText(quint64 samples, int sampleRate);
 
 // Rich text: the format lines, the metadata the file carries, and the picture at pictureUrl
 // when one is given; "Cannot be played: …" for a file that cannot be played.
+// The loudness line, when given, follows the format lines.
 QString detailsHtml(const WaveInfo &info, const QLocale &locale = QLocale(),
-                    const QString &pictureUrl = {});
+                    const QString &pictureUrl = {}, const QString &loudnessLine = {});
 // The play list's entry whose file has gone.
 QString missingHtml(const QString &path);

@@ -1,6 +1,7 @@
 #include "WaveFolderModel.h"
 
 #include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
 
@@ -10,6 +11,8 @@ void WaveFolderModel::setFacts(FileFacts *facts)
 {
     m_facts = facts;
     connect(facts, &FileFacts::infoReady, this, &WaveFolderModel::factsArrived);
+    connect(&facts->loudness(), &LoudnessFacts::measured, this,
+            [this](const QString &path) { rowChanged(path, {DamagedRole}); });
 }
 
 void WaveFolderModel::setEntries(const QString &folder, const QStringList &names)
@@ -38,11 +41,16 @@ int WaveFolderModel::rowOf(const QString &name) const
 
 void WaveFolderModel::factsArrived(const QString &path)
 {
+    rowChanged(path, {PlayableRole, ProblemRole});
+}
+
+void WaveFolderModel::rowChanged(const QString &path, const QList<int> &roles)
+{
     const QString name = fileNameOf(path);
     if (fullPath(m_folder, name) != path)
         return; // another folder's file, read for a tooltip
     if (const int row = rowOf(name); row >= 0)
-        emit dataChanged(index(row), index(row), {PlayableRole, ProblemRole});
+        emit dataChanged(index(row), index(row), roles);
 }
 
 int WaveFolderModel::rowCount(const QModelIndex &parent) const
@@ -71,6 +79,11 @@ QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
         if (role == PlayableRole)
             return facts->info.playable();
         return facts->info.problem;
+    }
+    case DamagedRole: {
+        const auto loudness =
+            m_facts ? m_facts->loudness().known(fullPath(m_folder, name)) : std::nullopt;
+        return loudness ? QVariant(loudness->damaged()) : QVariant();
     }
     default:
         return {};

@@ -22,6 +22,8 @@ public:
         // Known once a worker has read the file: whether it plays, else why not.
         PlayableRole,
         ProblemRole,
+        // Known once measured: it goes over full scale or clips.
+        DamagedRole,
     };
     explicit WaveFolderModel(QObject *parent);
 
@@ -40,6 +42,7 @@ public:
 
 private:
     void factsArrived(const QString &path);
+    void rowChanged(const QString &path, const QList<int> &roles);
     FileFacts *m_facts = nullptr;
     QString m_folder;
     QStringList m_names;

@@ -2,6 +2,7 @@
 
 #include "WaveDetails.h"
 #include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "platform/NativeName.h"
 
 #include <QAbstractItemView>
@@ -66,6 +67,7 @@ WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneF
     };
     connect(&m_facts, &FileFacts::infoReady, this, arrived);
     connect(&m_facts, &FileFacts::peaksReady, this, arrived);
+    connect(&m_facts.loudness(), &LoudnessFacts::measured, this, arrived);
 }
 
 WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
@@ -103,6 +105,7 @@ void WaveToolTip::listChanged()
         return;
     }
     m_facts.requestDetails(m_shown);
+    m_facts.loudness().requestFirst({m_shown});
     show();
 }
 
@@ -128,7 +131,15 @@ QString WaveToolTip::factsText(const QString &path)
     if (facts->info.playable())
         if (const std::optional<WavePeaks> peaks = m_facts.peaks(path); peaks && peaks->columns > 0)
             picture = pngDataUrl(waveformImage(*peaks, pictureHeight));
-    return detailsHtml(facts->info, QLocale(), picture);
+    return detailsHtml(facts->info, QLocale(), picture, loudnessLine(path));
+}
+
+QString WaveToolTip::loudnessLine(const QString &path) const
+{
+    const LoudnessFacts &loudness = m_facts.loudness();
+    if (const std::optional<Loudness> known = loudness.known(path))
+        return loudnessText(*known);
+    return loudness.waiting(path) ? QStringLiteral("measuring\u2026") : QString();
 }
 
 bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
@@ -144,6 +155,7 @@ bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     m_facts.requestDetails(m_shown);
+    m_facts.loudness().requestFirst({m_shown});
     show();
     return true;
 }

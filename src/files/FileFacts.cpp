@@ -1,5 +1,6 @@
 #include "FileFacts.h"
 
+#include "LoudnessFacts.h"
 #include "platform/NativeName.h"
 #include "platform/WorkPool.h"
 
@@ -115,7 +116,7 @@ struct FileFacts::Shared
 
 FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks,
                      StampReader readStamp)
-    : QObject(parent), m_shared(std::make_shared<Shared>())
+    : QObject(parent), m_shared(std::make_shared<Shared>()), m_loudness(new LoudnessFacts(this))
 {
     m_shared->readInfo = std::move(readInfo);
     m_shared->readPeaks = std::move(readPeaks);

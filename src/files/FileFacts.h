@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+class LoudnessFacts;
+
 // Size and modification time: a file that changed on disk (a recording still growing, an
 // edit saved from the sound editor) no longer matches what was read of it.
 struct FileStamp
@@ -43,6 +45,9 @@ public:
         // No file was there when it was last looked at.
         bool missing() const { return stamp.size < 0; }
     };
+    // The loudness of the same files, measured apart: it reads each file whole.
+    LoudnessFacts &loudness() const { return *m_loudness; }
+
     // What was last read of path, however old; nothing when it never was.
     std::optional<Facts> known(const QString &path) const;
     // The waveform made of path as it was last read; nothing while none is.
@@ -64,4 +69,5 @@ private:
     // What the tasks share with the window; a task holds it, so it may outlive this object.
     struct Shared;
     std::shared_ptr<Shared> m_shared;
+    LoudnessFacts *m_loudness;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/NativeName.h"
 
+#include <QPainter>
 #include <QStyledItemDelegate>
 #include <functional>
 
@@ -13,9 +14,29 @@ class ListEntryDelegate final : public QStyledItemDelegate
 {
 public:
     using Greyed = std::function<bool(const QModelIndex &)>;
-    ListEntryDelegate(QWidget *view, Greyed greyed)
-        : QStyledItemDelegate(view), m_view(view), m_greyed(std::move(greyed))
+    // marked picks the entries that get a small mark at their right end (a damaged take).
+    ListEntryDelegate(QWidget *view, Greyed greyed, Greyed marked = {})
+        : QStyledItemDelegate(view), m_view(view), m_greyed(std::move(greyed)),
+          m_marked(std::move(marked))
     {
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!m_marked || !m_marked(index))
+            return;
+        // A red dot beside the name's end: the name and the order stay as they are.
+        const int size = std::max(4, option.rect.height() / 3);
+        const QRect dot(option.rect.right() - size - 3, option.rect.center().y() - size / 2, size,
+                        size);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(QColor(200, 30, 30));
+        painter->drawEllipse(dot);
+        painter->restore();
     }
 
 protected:
@@ -31,4 +52,5 @@ protected:
 private:
     QWidget *m_view;
     Greyed m_greyed;
+    Greyed m_marked;
 };

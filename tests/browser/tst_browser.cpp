@@ -289,10 +289,20 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     QTRY_VERIFY_WITH_TIMEOUT(marked(0), 5000);
     const int visible = list.indexAt(QPoint(1, list.viewport()->height() - 1)).row() + 1;
     QTRY_COMPARE_WITH_TIMEOUT(int(reads), visible, 5000);
-    // Each answer changes its own row, not the whole list.
-    QTRY_COMPARE(int(changedRows.size()), visible);
-    for (const QList<QVariant> &change : std::as_const(changedRows))
-        QCOMPARE(change.at(0).toModelIndex(), change.at(1).toModelIndex());
+    // Each answer changes its own row, not the whole list (the loudness of the folder's
+    // files, measured apart, changes rows of its own).
+    const auto detailsChanges = [&changedRows] {
+        int changes = 0;
+        for (const QList<QVariant> &change : std::as_const(changedRows)) {
+            if (!change.at(2).value<QList<int>>().contains(WaveFolderModel::PlayableRole))
+                continue;
+            ++changes;
+            if (change.at(0).toModelIndex() != change.at(1).toModelIndex())
+                return -1;
+        }
+        return changes;
+    };
+    QTRY_COMPARE(detailsChanges(), visible);
     QVERIFY(!marked(1));
     QVERIFY(!marked(visible));
     QVERIFY(!marked(count - 1));

@@ -34,8 +34,8 @@ client_width() { xwininfo -id "$1" | awk '/^  Width:/ { print $2 }'; }
 audition() {
     local id
     id=$(main_window) || fail "main window did not show"
-    # The designed client is 513 x 314; the band adds its 112 pixels below it.
-    [ "$(client_height "$id")" -eq 426 ] || fail "the window is $(client_height "$id") high, not 426"
+    # The designed client is 513 x 314; the band adds its 136 pixels below it.
+    [ "$(client_height "$id")" -eq 450 ] || fail "the window is $(client_height "$id") high, not 450"
     # Once the folder is read (a right click there makes a menu, and moves the focus frame to
     # take1.wav without a sound), Up makes the ramp the file at hand and previews it.
     popup_at "$id" 30 30
@@ -50,7 +50,7 @@ audition() {
     local left=$((8 + 24)) right=$(($(client_width "$id") - 8))
     local before
     before=$(stat -c %s "$out")
-    click_at "$id" $(((left + right) / 2)) 370 1
+    click_at "$id" $(((left + right) / 2)) 380 1
     for _ in $(seq 100); do
         [ $(($(stat -c %s "$out") - before)) -gt 192000 ] && break
         sleep 0.05

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "FileFacts.h"
+#include "Loudness.h"
+
+#include <QObject>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The loudness of the files the lists show, measured by a few workers of their own at a low
+// priority (a measurement reads a file whole) and kept by path, size and modification time.
+// The files asked for first (those in view, the one at hand) go before the rest of the
+// folder, which is measured in list order; another folder drops what of the last one waits,
+// and stops the measurement of it that runs.
+class LoudnessFacts final : public QObject
+{
+    Q_OBJECT
+public:
+    using Measure =
+        std::function<std::optional<Loudness>(const QString &, const std::function<bool()> &)>;
+    explicit LoudnessFacts(QObject *parent, Measure measure = measureLoudness,
+                           FileFacts::StampReader readStamp = stampOf);
+    ~LoudnessFacts() override;
+
+    // The figures as last measured; nothing while none are, or for a file that could not be
+    // decoded.
+    std::optional<Loudness> known(const QString &path) const;
+    // Asked for and not measured yet: "measuring…".
+    bool waiting(const QString &path) const;
+
+    // Files to measure before any other; the folder's rest is kept.
+    void requestFirst(const QStringList &paths);
+    // The folder shown, in list order: it replaces the folder before.
+    void requestFolder(const QStringList &paths);
+
+signals:
+    void measured(const QString &path);
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+};
