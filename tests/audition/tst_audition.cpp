@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
@@ -78,6 +79,7 @@ private slots:
     void theBandPlaysWhatThePointerChose();
     void theWaveformSwitchAddsTheBandBelowTheDesignedWindow();
     void autoPreviewFollowsPlainMoves();
+    void matchLoudnessBringsSinglePlaysToOneLevel();
 };
 
 void TestAudition::lanesFollowTheChannels_data()
@@ -335,6 +337,38 @@ void TestAudition::autoPreviewFollowsPlainMoves()
     List1(form)->setCurrentIndex(form.playList().index(0));
     QTest::keyClick(List1(form), Qt::Key_Down);
     QCOMPARE(sound.played.last(), path("c.wav"));
+}
+
+void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
+{
+    makeFolder({});
+    // A 1 kHz stereo sine at -33 dBFS measures -33 LUFS: +10 dB to -23.
+    QVERIFY(writeChannels(m_dir->filePath("quiet.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2,
+                          rate * 3, [](qint64 frame, int) {
+                              return float(std::pow(10.0, -33.0 / 20) *
+                                           std::sin(2 * M_PI * 1000 * double(frame) / rate));
+                          }));
+    Form1 &form = makeForm();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.toggleWaveform();
+    FileList *list = File1(form);
+    QTRY_COMPARE(list->listCount(), 1);
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    auto *band = form.findChild<AuditionBand *>("AuditionBand");
+    auto *line = band->findChild<QLabel *>("BandLoudness");
+    QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith(QString("\u221233.0 LUFS")), 10000);
+
+    // Off: the level alone.
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(m_fakes->sound.requests.last().gainDb, 0.0);
+    QTest::keyClick(list, Qt::Key_Space);
+    band->findChild<QCheckBox *>("MatchLoudness")->setChecked(true);
+    band->findChild<QSlider *>("Level")->setValue(-6);
+    QTest::keyClick(list, Qt::Key_Space);
+    QVERIFY2(std::abs(m_fakes->sound.requests.last().gainDb - 4.0) < 0.1,
+             qPrintable(QString::number(m_fakes->sound.requests.last().gainDb)));
 }
 
 QTEST_MAIN(TestAudition)

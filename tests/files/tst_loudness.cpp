@@ -1,8 +1,12 @@
 #include "WaveWriter.h"
 #include "files/Loudness.h"
+#include "files/LoudnessFacts.h"
 
+#include <QMutex>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWaitCondition>
 #include <cmath>
 #include <sndfile.h>
 
@@ -46,6 +50,8 @@ private slots:
     void measuresAsTheReferenceDoes();
     void clippedRunsSilenceAndBrokenFiles();
     void matchingGainIsLimitedByTheTruePeak();
+    void theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest();
+    void aChangedFileIsMeasuredAgain();
 
 private:
     QTemporaryDir m_dir;
@@ -151,6 +157,82 @@ void TestLoudness::matchingGainIsLimitedByTheTruePeak()
     dense.integratedLufs = -9;
     dense.truePeakDbtp = 0.5;
     QCOMPARE(matchingGainDb(dense), -14.0);
+}
+
+void TestLoudness::theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest()
+{
+    // A measurement that takes until the test lets it go, one file at a time.
+    QMutex mutex;
+    QWaitCondition go;
+    QStringList order;
+    bool stopped = false;
+    bool open = false;
+    const auto measure = [&](const QString &path, const std::function<bool()> &stop) {
+        QMutexLocker lock(&mutex);
+        order.append(path);
+        while (!open) {
+            if (stop()) {
+                stopped = true;
+                return std::optional<Loudness>();
+            }
+            go.wait(&mutex, 5);
+        }
+        Loudness loudness;
+        loudness.integratedLufs = -20;
+        return std::optional(loudness);
+    };
+    LoudnessFacts facts(nullptr, measure, [](const QString &) { return FileStamp{1, 1}; });
+    QSignalSpy measured(&facts, &LoudnessFacts::measured);
+    const QStringList folder = {"/a/1.wav", "/a/2.wav", "/a/3.wav", "/a/4.wav", "/a/5.wav"};
+    facts.requestFolder(folder);
+    QTRY_VERIFY(order.size() >= 1);
+    facts.requestFirst({"/a/5.wav"});
+    QVERIFY(facts.waiting("/a/5.wav"));
+    QVERIFY(facts.waiting("/a/4.wav"));
+    {
+        QMutexLocker lock(&mutex);
+        open = true;
+        go.wakeAll();
+    }
+    QTRY_COMPARE(measured.size(), 5);
+    // The one asked for first went before the rest of the folder that waited.
+    QCOMPARE(order.indexOf("/a/5.wav") < order.indexOf("/a/4.wav"), true);
+    QCOMPARE(facts.known("/a/3.wav")->integratedLufs, -20.0);
+    QVERIFY(!facts.waiting("/a/3.wav"));
+
+    // Another folder: what of the first one runs stops, what waits is dropped.
+    {
+        QMutexLocker lock(&mutex);
+        open = false;
+        order.clear();
+    }
+    facts.requestFolder({"/b/1.wav", "/b/2.wav", "/b/3.wav"});
+    QTRY_VERIFY(!order.isEmpty());
+    facts.requestFolder({"/c/1.wav"});
+    QTRY_VERIFY(stopped);
+    {
+        QMutexLocker lock(&mutex);
+        open = true;
+        go.wakeAll();
+    }
+    QTRY_VERIFY(facts.known("/c/1.wav").has_value());
+    QTest::qWait(50); // any worker left would have gone on by now
+    QVERIFY(!facts.known("/b/3.wav"));
+    QVERIFY(!facts.waiting("/b/3.wav"));
+}
+
+void TestLoudness::aChangedFileIsMeasuredAgain()
+{
+    const QString path = m_dir.filePath("changing.wav");
+    QVERIFY(writeSine(path, 1000, {{3, -30}}));
+    LoudnessFacts facts(nullptr);
+    facts.requestFirst({path});
+    QTRY_VERIFY(facts.known(path).has_value());
+    QVERIFY(std::abs(facts.known(path)->integratedLufs + 30) < 0.2);
+    // Louder and longer: another size, another time.
+    QVERIFY(writeSine(path, 1000, {{4, -20}}));
+    facts.requestFirst({path});
+    QTRY_VERIFY(std::abs(facts.known(path)->integratedLufs + 20) < 0.2);
 }
 
 QTEST_GUILESS_MAIN(TestLoudness)
