@@ -6,6 +6,7 @@
 #include <cmath>
 #include <ebur128.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,61 +31,121 @@ QString decibels(double value)
 }
 } // namespace
 
-std::optional<Loudness> measureLoudness(const QString &path, const std::function<bool()> &stop)
+namespace {
+using State = std::unique_ptr<ebur128_state, StateDeleter>;
+
+// A stretch of the file fed to a state of its own.
+struct Part
 {
+    State state;
+    qint64 clipped = 0;
+    bool ok = false;
+};
+
+Part measurePart(const QString &path, qint64 from, qint64 to, const std::function<bool()> &stop)
+{
+    Part part;
     const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
     if (!opened.ok())
-        return std::nullopt;
+        return part;
     WaveFile &wave = *opened.value();
     const int channels = wave.channels();
-    if (channels <= 0 || wave.sampleRate() <= 0)
-        return std::nullopt;
-    const std::unique_ptr<ebur128_state, StateDeleter> state(ebur128_init(
-        unsigned(channels), unsigned(wave.sampleRate()),
-        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK));
-    if (!state)
-        return std::nullopt;
+    if (channels <= 0 || wave.sampleRate() <= 0 || (from > 0 && !wave.seek(from)))
+        return part;
+    part.state.reset(ebur128_init(unsigned(channels), unsigned(wave.sampleRate()),
+                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK |
+                                      EBUR128_MODE_SAMPLE_PEAK));
+    if (!part.state)
+        return part;
     std::vector<float> buffer(std::size_t(chunkFrames) * channels);
     // Per channel, how many samples at full scale came in a row just before.
     std::vector<qint64> run(std::size_t(channels), 0);
-    Loudness loudness;
-    while (true) {
+    for (qint64 left = to - from; left > 0 || to < 0;) {
         if (stop && stop())
-            return std::nullopt;
-        const qint64 got = wave.read(buffer.data(), chunkFrames);
+            return part;
+        const qint64 got =
+            wave.read(buffer.data(), to < 0 ? chunkFrames : std::min(chunkFrames, left));
         if (got < 0)
-            return std::nullopt;
+            return part;
         if (got == 0)
             break;
-        if (ebur128_add_frames_float(state.get(), buffer.data(), std::size_t(got)) !=
+        left -= got;
+        if (ebur128_add_frames_float(part.state.get(), buffer.data(), std::size_t(got)) !=
             EBUR128_SUCCESS)
-            return std::nullopt;
+            return part;
         for (qint64 frame = 0; frame < got; ++frame) {
             for (int channel = 0; channel < channels; ++channel) {
                 qint64 &inRow = run[std::size_t(channel)];
                 if (std::fabs(buffer[std::size_t(frame * channels + channel)]) >= fullScale) {
                     // The first of a run counts once the second comes.
-                    loudness.clipped += ++inRow == 2 ? 2 : inRow > 2 ? 1 : 0;
+                    part.clipped += ++inRow == 2 ? 2 : inRow > 2 ? 1 : 0;
                 } else {
                     inRow = 0;
                 }
             }
         }
     }
+    part.ok = true;
+    return part;
+}
+
+// Past this length a file is measured in two halves at once, joined as libebur128 joins
+// states: the true peak's oversampling is most of the work, and it takes a core.
+constexpr double splitSeconds = 60;
+} // namespace
+
+std::optional<Loudness> measureLoudness(const QString &path, const std::function<bool()> &stop)
+{
+    qint64 frames = 0;
+    int channels = 0;
+    {
+        const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
+        if (!opened.ok())
+            return std::nullopt;
+        frames = opened.value()->frames();
+        channels = opened.value()->channels();
+        if (channels <= 0 || opened.value()->sampleRate() <= 0)
+            return std::nullopt;
+        if (frames < qint64(splitSeconds * opened.value()->sampleRate()) ||
+            std::thread::hardware_concurrency() < 2)
+            frames = -1;
+    }
+    std::vector<Part> parts;
+    if (frames < 0) {
+        parts.push_back(measurePart(path, 0, -1, stop));
+    } else {
+        Part second;
+        std::thread other([&] { second = measurePart(path, frames / 2, frames, stop); });
+        parts.push_back(measurePart(path, 0, frames / 2, stop));
+        other.join();
+        parts.push_back(std::move(second));
+    }
+    std::vector<ebur128_state *> states;
+    Loudness loudness;
+    for (const Part &part : parts) {
+        if (!part.ok)
+            return std::nullopt;
+        states.push_back(part.state.get());
+        loudness.clipped += part.clipped;
+    }
     double integrated = 0;
-    if (ebur128_loudness_global(state.get(), &integrated) == EBUR128_SUCCESS &&
+    if (ebur128_loudness_global_multiple(states.data(), states.size(), &integrated) ==
+            EBUR128_SUCCESS &&
         std::isfinite(integrated))
         loudness.integratedLufs = integrated;
     double range = 0;
-    if (ebur128_loudness_range(state.get(), &range) == EBUR128_SUCCESS && std::isfinite(range))
+    if (ebur128_loudness_range_multiple(states.data(), states.size(), &range) == EBUR128_SUCCESS &&
+        std::isfinite(range))
         loudness.rangeLu = range;
     double truePeak = 0, samplePeak = 0;
-    for (int channel = 0; channel < channels; ++channel) {
-        double peak = 0;
-        if (ebur128_true_peak(state.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
-            truePeak = std::max(truePeak, peak);
-        if (ebur128_sample_peak(state.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
-            samplePeak = std::max(samplePeak, peak);
+    for (ebur128_state *state : states) {
+        for (int channel = 0; channel < channels; ++channel) {
+            double peak = 0;
+            if (ebur128_true_peak(state, unsigned(channel), &peak) == EBUR128_SUCCESS)
+                truePeak = std::max(truePeak, peak);
+            if (ebur128_sample_peak(state, unsigned(channel), &peak) == EBUR128_SUCCESS)
+                samplePeak = std::max(samplePeak, peak);
+        }
     }
     if (truePeak > 0)
         loudness.truePeakDbtp = 20 * std::log10(truePeak);

@@ -51,6 +51,8 @@ struct LoudnessFacts::Shared
     // The folder's files, shared with the list that gave them, and how far the workers got.
     QStringList rest;
     qsizetype restAt = 0;
+    // Being measured now: asked for again meanwhile, it is not measured twice at once.
+    QSet<QString> running;
     // What runs now, and the folder it belongs to (0 for the ones asked for first).
     quint64 folder = 0;
     int workers = 0;
@@ -59,13 +61,17 @@ struct LoudnessFacts::Shared
     // Under the mutex: the next path to measure, and the folder it was asked with.
     std::optional<std::pair<QString, quint64>> next()
     {
-        if (!first.empty()) {
+        while (!first.empty()) {
             QString path = first.front();
             first.pop_front();
-            return std::pair{path, quint64(0)};
+            if (!running.contains(path))
+                return std::pair{path, quint64(0)};
         }
-        if (restAt < rest.size())
-            return std::pair{rest[restAt++], folder};
+        while (restAt < rest.size()) {
+            const QString &path = rest[restAt++];
+            if (!running.contains(path))
+                return std::pair{path, folder};
+        }
         return std::nullopt;
     }
 
@@ -91,10 +97,12 @@ struct LoudnessFacts::Shared
             if (!task)
                 break;
             const auto &[path, from] = *task;
+            running.insert(path);
             lock.unlock();
             const FileStamp stamp = readStamp(path);
             lock.relock();
             if (const Entry *entry = known.object(path); entry && entry->stamp == stamp) {
+                running.remove(path);
                 done(path, false);
                 continue;
             }
@@ -105,6 +113,7 @@ struct LoudnessFacts::Shared
                 return !owner || (from != 0 && from != folder);
             });
             lock.relock();
+            running.remove(path);
             if (!owner || (from != 0 && from != folder && !loudness))
                 continue;
             known.insert(path, new Entry{stamp, loudness});
