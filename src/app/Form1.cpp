@@ -183,6 +183,11 @@ void Form1::Form_Load()
         messages::stop(this, noDeviceText);
 }
 
+void Form1::keepLoudnessOnDisk()
+{
+    m_facts->loudness().keepOnDisk(LoudnessFacts::defaultCacheFile());
+}
+
 void Form1::Form_QueryUnload()
 {
     if (!m_settings.writeAtClosing(state, outerGeometry()))

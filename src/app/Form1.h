@@ -54,6 +54,8 @@ public:
 
     // Lifecycle.
     void Form_Load();
+    // The program's own run keeps the loudness it measures on disk, for the next run.
+    void keepLoudnessOnDisk();
     // Paths from the command line or from a later start: a folder opens in
     // the browser; wave files go on the play list, alone selected, and play. While the
     // window is busy, they wait until it is not.

@@ -1,19 +1,71 @@
 #include "LoudnessFacts.h"
 
 #include <QCache>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRunnable>
 #include <QSet>
+#include <QStandardPaths>
 #include <QThread>
 #include <QThreadPool>
+#include <cmath>
 #include <deque>
 #include <sys/resource.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
 constexpr int keptFiles = 20000;
+// Past this many lines the file on disk is written again with the newest line of each file.
+constexpr int diskLinesBeforeCompacting = 2 * keptFiles;
+
+// One line a file: its path (percent-encoded bytes: any name fits on a line), its stamp and
+// its figures; "-inf" for a silent file's.
+QByteArray lineOf(const QString &path, const FileStamp &stamp, const Loudness &l)
+{
+    const auto number = [](double value) { return QByteArray::number(value, 'g', 17); };
+    return QFile::encodeName(path).toPercentEncoding() + ' ' + QByteArray::number(stamp.size) +
+           ' ' + QByteArray::number(stamp.modifiedMs) + ' ' + number(l.integratedLufs) + ' ' +
+           number(l.rangeLu) + ' ' + number(l.truePeakDbtp) + ' ' + number(l.samplePeakDbfs) + ' ' +
+           QByteArray::number(l.clipped) + '\n';
+}
+
+std::optional<std::tuple<QString, FileStamp, Loudness>> parse(const QByteArray &line)
+{
+    const QList<QByteArray> fields = line.trimmed().split(' ');
+    if (fields.size() != 8)
+        return std::nullopt;
+    bool ok = true;
+    const auto integer = [&ok](const QByteArray &field) {
+        bool good = false;
+        const qint64 value = field.toLongLong(&good);
+        ok = ok && good;
+        return value;
+    };
+    const auto real = [&ok](const QByteArray &field) {
+        if (field == "-inf")
+            return Loudness::silence;
+        bool good = false;
+        const double value = field.toDouble(&good);
+        ok = ok && good && std::isfinite(value);
+        return value;
+    };
+    const QString path = QFile::decodeName(QByteArray::fromPercentEncoding(fields[0]));
+    const FileStamp stamp{integer(fields[1]), integer(fields[2])};
+    Loudness loudness;
+    loudness.integratedLufs = real(fields[3]);
+    loudness.rangeLu = real(fields[4]);
+    loudness.truePeakDbtp = real(fields[5]);
+    loudness.samplePeakDbfs = real(fields[6]);
+    loudness.clipped = integer(fields[7]);
+    if (!ok || path.isEmpty() || loudness.clipped < 0)
+        return std::nullopt;
+    return std::tuple{path, stamp, loudness};
+}
 
 // Threads of their own: a measurement takes seconds of a core, and must not hold up the
 // details and waveforms of the work pool. Left to the end of the process, as that pool is.
@@ -57,6 +109,59 @@ struct LoudnessFacts::Shared
     quint64 folder = 0;
     int workers = 0;
     LoudnessFacts *owner = nullptr;
+    // The file on disk, read by the first worker, before it measures anything.
+    QString diskFile;
+    bool diskRead = false;
+    int diskLines = 0;
+    QMutex diskMutex;
+
+    // In a worker, without the mutex: what an earlier run kept.
+    void readDisk(const QString &file)
+    {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly))
+            return;
+        QList<std::tuple<QString, FileStamp, Loudness>> entries;
+        while (!in.atEnd())
+            if (const auto entry = parse(in.readLine(4096)))
+                entries.append(*entry);
+        QMutexLocker lock(&mutex);
+        diskLines = int(entries.size());
+        for (const auto &[path, stamp, loudness] : entries)
+            if (!known.contains(path)) // measured meanwhile by another worker
+                known.insert(path, new Entry{stamp, loudness});
+    }
+
+    // In a worker, without the mutex: adds a line, or writes the file again once it has
+    // grown past what the memory keeps.
+    void writeDisk(const QString &path, const FileStamp &stamp, const Loudness &loudness)
+    {
+        QMutexLocker disk(&diskMutex);
+        QByteArray lines;
+        bool whole = false;
+        {
+            QMutexLocker lock(&mutex);
+            if (diskFile.isEmpty())
+                return;
+            whole = ++diskLines > diskLinesBeforeCompacting;
+            if (whole) {
+                diskLines = 0;
+                for (const QString &kept : known.keys())
+                    if (const Entry *entry = known.object(kept); entry && entry->loudness) {
+                        lines += lineOf(kept, entry->stamp, *entry->loudness);
+                        ++diskLines;
+                    }
+            }
+        }
+        QDir().mkpath(QFileInfo(diskFile).absolutePath());
+        QFile out(diskFile);
+        if (whole) {
+            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                out.write(lines);
+        } else if (out.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            out.write(lineOf(path, stamp, loudness));
+        }
+    }
 
     // Under the mutex: the next path to measure, and the folder it was asked with.
     std::optional<std::pair<QString, quint64>> next()
@@ -92,6 +197,13 @@ struct LoudnessFacts::Shared
     {
         lowerThisThread();
         QMutexLocker lock(&mutex);
+        if (!diskRead && !diskFile.isEmpty()) {
+            diskRead = true;
+            const QString file = diskFile;
+            lock.unlock();
+            readDisk(file);
+            lock.relock();
+        }
         while (owner) {
             const std::optional<std::pair<QString, quint64>> task = next();
             if (!task)
@@ -116,6 +228,12 @@ struct LoudnessFacts::Shared
             running.remove(path);
             if (!owner || (from != 0 && from != folder && !loudness))
                 continue;
+            // On disk before anyone is told: what is told is what the next run finds.
+            if (loudness) {
+                lock.unlock();
+                writeDisk(path, stamp, *loudness);
+                lock.relock();
+            }
             known.insert(path, new Entry{stamp, loudness});
             done(path, loudness.has_value());
         }
@@ -155,6 +273,19 @@ LoudnessFacts::~LoudnessFacts()
     m_shared->first.clear();
     m_shared->rest.clear();
     m_shared->restAt = 0;
+}
+
+void LoudnessFacts::keepOnDisk(const QString &file)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->diskFile = file;
+    m_shared->diskRead = false;
+}
+
+QString LoudnessFacts::defaultCacheFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/QuillonSonoret/loudness");
 }
 
 std::optional<Loudness> LoudnessFacts::known(const QString &path) const

@@ -30,6 +30,14 @@ public:
     // Asked for and not measured yet: "measuring…".
     bool waiting(const QString &path) const;
 
+    // Keeps what is measured in this file too, and takes what an earlier run kept there, so
+    // that a folder measured once answers at once the next time. A file that cannot be read
+    // or written only means measuring again.
+    void keepOnDisk(const QString &file);
+    // Where the program keeps it: $XDG_CACHE_HOME/QuillonSonoret/loudness, never beside the
+    // recordings.
+    static QString defaultCacheFile();
+
     // Files to measure before any other; the folder's rest is kept.
     void requestFirst(const QStringList &paths);
     // The folder shown, in list order: it replaces the folder before.

@@ -52,6 +52,7 @@ private slots:
     void matchingGainIsLimitedByTheTruePeak();
     void theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest();
     void aChangedFileIsMeasuredAgain();
+    void aFileMeasuredOnceAnswersFromDiskNextTime();
 
 private:
     QTemporaryDir m_dir;
@@ -236,6 +237,47 @@ void TestLoudness::aChangedFileIsMeasuredAgain()
     QVERIFY(writeSine(path, 1000, {{4, -20}}));
     facts.requestFirst({path});
     QTRY_VERIFY(std::abs(facts.known(path)->integratedLufs + 20) < 0.2);
+}
+
+void TestLoudness::aFileMeasuredOnceAnswersFromDiskNextTime()
+{
+    const QString cache = m_dir.filePath("cache/QuillonSonoret/loudness");
+    // A name with a space, a newline and bytes that are not UTF-8 still fits on its line.
+    const QString path = m_dir.filePath(QFile::decodeName("kept \ntake \xe9.wav"));
+    QVERIFY(writeSine(path, 1000, {{2, -26}}));
+    {
+        LoudnessFacts first(nullptr);
+        first.keepOnDisk(cache);
+        first.requestFirst({path});
+        QTRY_VERIFY(first.known(path).has_value());
+    }
+    int measured = 0;
+    const auto counting = [&measured](const QString &, const std::function<bool()> &) {
+        ++measured;
+        return std::optional<Loudness>();
+    };
+    // A garbled line in the file is passed over.
+    QFile garble(cache);
+    QVERIFY(garble.open(QIODevice::Append));
+    garble.write("nonsense\n%2Fx 1 2 a b c d e\n");
+    garble.close();
+    LoudnessFacts second(nullptr, counting);
+    second.keepOnDisk(cache);
+    second.requestFirst({path});
+    QTRY_VERIFY(second.known(path).has_value());
+    QCOMPARE(measured, 0);
+    QVERIFY(std::abs(second.known(path)->integratedLufs + 26) < 0.2);
+
+    // Changed since: measured again, whatever the disk says.
+    QVERIFY(writeSine(path, 1000, {{3, -26}}));
+    second.requestFirst({path});
+    QTRY_COMPARE(measured, 1);
+
+    // Nowhere to keep it: measured all the same.
+    LoudnessFacts third(nullptr);
+    third.keepOnDisk(QStringLiteral("/proc/no-such-place/loudness"));
+    third.requestFirst({path});
+    QTRY_VERIFY(third.known(path).has_value());
 }
 
 QTEST_GUILESS_MAIN(TestLoudness)
