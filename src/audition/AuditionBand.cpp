@@ -308,7 +308,6 @@ AuditionBand::AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent)
     m_loudness->setObjectName(QStringLiteral("BandLoudness"));
     m_match->setObjectName(QStringLiteral("MatchLoudness"));
     m_match->setAccessibleName(QStringLiteral("Match loudness"));
-    m_match->setFocusPolicy(Qt::StrongFocus);
     connect(m_match, &QCheckBox::toggled, this, &AuditionBand::matchToggled);
     connect(&m_facts.loudness(), &LoudnessFacts::measured, this, [this](const QString &path) {
         if (path == m_path)
@@ -316,9 +315,9 @@ AuditionBand::AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent)
     });
     m_loop->setObjectName(QStringLiteral("Loop"));
     m_loop->setAccessibleName(QStringLiteral("Loop"));
-    // The band's controls are reached by Tab and the pointer; the lists keep their keys.
-    m_level->setFocusPolicy(Qt::StrongFocus);
-    m_loop->setFocusPolicy(Qt::StrongFocus);
+    // Tab reaches them; a click leaves the focus in the list, whose keys go on stepping.
+    for (QWidget *control : std::initializer_list<QWidget *>{m_level, m_loop, m_match})
+        control->setFocusPolicy(Qt::TabFocus);
 
     connect(m_level, &QSlider::valueChanged, this, [this](int value) {
         m_level->setToolTip(QStringLiteral("%1 dB").arg(value));

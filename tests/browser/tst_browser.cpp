@@ -266,6 +266,9 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     for (int i = 1; i <= count; ++i)
         touch(folder + QStringLiteral("/f%1.wav").arg(i, 5, 10, QLatin1Char('0')));
     QVERIFY(writeTone(folder + "/f00002.wav", 0.5));
+    // A take that clips, further down.
+    QVERIFY(writeSignal(folder + "/f00040.wav", 0x010000 | 0x0002 /* WAV, 16-bit */, 8000, 1, 4000,
+                        [](qint64 frame) { return frame % 100 < 10 ? 1.0f : 0.1f; }));
     std::atomic_int reads = 0;
     FileFacts facts(nullptr, [&reads](const QString &path) {
         ++reads;
@@ -318,6 +321,16 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     rest(1);
     QTRY_VERIFY(QToolTip::text().contains("PCM 16-bit, 8,000 Hz, mono"));
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("<img src=\"data:image/png;base64,"), 5000);
+    // Then its loudness, measured ahead of the folder's other files.
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains(" LUFS, range "), 10000);
+    QVERIFY(!QToolTip::text().contains("clipped"));
+    // The folder is measured in list order, past the rows in view: the take that clips is
+    // marked, the others not.
+    const auto damaged = [&list](int row) {
+        return list.model()->index(row, 0).data(WaveFolderModel::DamagedRole).toBool();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(damaged(39), 10000);
+    QVERIFY(!damaged(1));
     // The first file goes: the good one moves up, a broken one comes under the pointer, and
     // the tooltip that stays says so.
     QVERIFY(QFile::remove(folder + "/f00001.wav"));

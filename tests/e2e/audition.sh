@@ -2,7 +2,8 @@
 # Auditioning through the real program, with the band and auto preview stored as on: a click
 # in the middle of a take's waveform is heard from there (the device's samples are the take's
 # own at that point), and the arrow keys step through the folder, each file playing as the
-# desktop's media controls (MPRIS, through playerctl) report. Run under dbus-run-session.
+# desktop's media controls (MPRIS, through playerctl) report; with "Match loudness", a take
+# 20 dB quieter than another is heard as loud as it. Run under dbus-run-session.
 set -euo pipefail
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,6 +16,9 @@ sox -q -n -r 48000 -c 2 "$music/a-ramp.wav" synth 10 sawtooth 0.1 vol 0.4 dcshif
 for n in 1 2 3; do
     sox -q -n -r 48000 -c 2 "$music/take$n.wav" synth 3 sine $((300 * n)) vol 0.3
 done
+# Two takes 20 dB apart: -33 and -13 LUFS.
+sox -q -n -r 48000 -c 2 "$music/x-loud.wav" synth 4 sine 1000 vol -13dB
+sox -q -n -r 48000 -c 2 "$music/y-quiet.wav" synth 4 sine 1000 vol -33dB
 mkdir -p "$home/.config/QuillonSonoret"
 printf '[Startup]\nAutosave=True\nWaveform=True\nAutoPreview=True\n' \
     >"$home/.config/QuillonSonoret/QuillonSonoret.ini"
@@ -25,6 +29,18 @@ player() { playerctl --player=QuillonSonoret "$@" 2>/dev/null; }
 # The left channel of the device from byte $1 on, one value a line.
 left_from() {
     od -A n -v -t f4 -w8 -j "$1" "$out" | awk '{ print $1 }'
+}
+
+# The level in dB of the device's output over one second, from half a second after byte $1:
+# the sound has settled by then.
+level_from() {
+    local from=$(($1 + 48000 * 8 / 2))
+    for _ in $(seq 100); do
+        [ "$(stat -c %s "$out")" -gt $((from + 48000 * 8)) ] && break
+        sleep 0.05
+    done
+    od -A n -v -t f4 -w8 -j "$from" -N $((48000 * 8)) "$out" |
+        awk '{ s += $1 * $1; n++ } END { if (n && s > 0) printf "%.2f\n", 10 * log(s / n) / log(10) }'
 }
 
 # The client height of window $1.
@@ -83,6 +99,19 @@ audition() {
         [ "$(player metadata xesam:title)" = take3.wav ] || fail "Shift+Up changed the sound"
         sleep 0.05
     done
+
+    # "Match loudness" on: the quiet take and the loud one sound alike.
+    click_at "$id" $(($(client_width "$id") - 8 - 40)) $((314 + 22 + 11)) 1
+    before=$(stat -c %s "$out")
+    press "$id" End
+    local quiet loud
+    quiet=$(level_from "$before")
+    before=$(stat -c %s "$out")
+    press "$id" Up
+    loud=$(level_from "$before")
+    echo "matched: quiet take at $quiet dB, loud take at $loud dB"
+    awk -v q="${quiet:--99}" -v l="${loud:-0}" 'BEGIN { d = q - l; exit !(d < 1 && d > -1 && q > -40) }' ||
+        fail "with Match loudness the takes were heard at $quiet and $loud dB"
     kill -TERM "$1"
 }
 
