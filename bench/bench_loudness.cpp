@@ -4,15 +4,23 @@
 // 3.9 GB file is measured.
 #include "BenchCommon.h"
 #include "BenchWaves.h"
+#include "browser/FileList.h"
+#include "files/FileFacts.h"
 #include "files/Loudness.h"
+#include "files/LoudnessFacts.h"
+#include "platform/SoundOutput.h"
 #include "platform/WaveFile.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <ebur128.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -62,7 +70,11 @@ void feed(const QString &path, int mode)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("SDL_AUDIODRIVER"))
+        qputenv("SDL_AUDIODRIVER", "dummy");
+    QApplication app(argc, argv);
     QTemporaryDir dir;
     const QString tenMinutes = dir.filePath("ten-minutes.wav");
     write24BitStereo(tenMinutes, 48000LL * 600);
@@ -119,5 +131,80 @@ int main(int argc, char *argv[])
     watch.join();
     report("resident memory measuring 3.9 GB", highest - rest, "MiB",
            QStringLiteral("goal < 30 MiB above rest (%1 MiB)").arg(rest, 0, 'f', 1));
+
+    // ---- A folder of 300 takes of 30 s ---------------------------------------------------
+    // Hard links of one take: 300 names to measure, one file in the page cache.
+    const QString folder = dir.filePath("folder");
+    QDir().mkpath(folder);
+    const QString take = dir.filePath("take.wav");
+    write24BitStereo(take, 48000LL * 30);
+    for (int i = 0; i < 300; ++i)
+        ::link(
+            QFile::encodeName(take).constData(),
+            QFile::encodeName(QStringLiteral("%1/take%2.wav").arg(folder).arg(i, 3, 10, QChar('0')))
+                .constData());
+    const QString blip = dir.filePath("blip.wav");
+    write24BitStereo(blip, 4800);
+    {
+        FileFacts facts(nullptr);
+        FileList list(nullptr);
+        list.resize(200, 300);
+        list.setFacts(&facts);
+        list.show();
+        // A widget repainted as fast as the window would be asked to: its paints are counted.
+        QWidget canvas;
+        canvas.resize(200, 100);
+        canvas.show();
+        int paints = 0;
+        struct Counter : QObject
+        {
+            int *paints;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                *paints += event->type() == QEvent::Paint;
+                return false;
+            }
+        } counter;
+        counter.paints = &paints;
+        canvas.installEventFilter(&counter);
+        QTimer repaint;
+        QObject::connect(&repaint, &QTimer::timeout, &canvas, [&canvas] { canvas.repaint(); });
+        repaint.start(16);
+        SdlSoundOutput output;
+        std::vector<double> starts;
+        QTimer player;
+        QObject::connect(&player, &QTimer::timeout, [&] {
+            QElapsedTimer timer;
+            timer.start();
+            if (!output.play(blip))
+                return;
+            while (timer.elapsed() < 200) {
+                if (const std::optional<HeardPosition> at = output.heard(); at && at->frame > 0)
+                    break;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            starts.push_back(timer.nsecsElapsed() / 1e6);
+        });
+        player.start(300);
+        QSet<QString> measuredPaths;
+        QObject::connect(&facts.loudness(), &LoudnessFacts::measured,
+                         [&](const QString &path) { measuredPaths.insert(path); });
+        QElapsedTimer timer;
+        timer.start();
+        (void)list.setPath(folder);
+        while (measuredPaths.size() < 300 && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const double took = timer.nsecsElapsed() / 1e9;
+        repaint.stop();
+        player.stop();
+        std::sort(starts.begin(), starts.end());
+        report("300 takes of 30 s measured", took, "s",
+               QStringLiteral("goal < 10 s; %1 of 300").arg(measuredPaths.size()));
+        report("  repaints meanwhile", paints / took, "/s", QStringLiteral("goal >= 30"));
+        report("  play to first samples meanwhile (max)", starts.empty() ? -1 : starts.back(), "ms",
+               QStringLiteral("goal < 20 ms; median %1 ms over %2 plays")
+                   .arg(starts.empty() ? -1 : starts[starts.size() / 2], 0, 'f', 2)
+                   .arg(starts.size()));
+    }
     return 0;
 }
