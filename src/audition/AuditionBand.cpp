@@ -52,7 +52,6 @@ WaveStrip::WaveStrip(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("Waveform"));
     setAccessibleName(QStringLiteral("Waveform"));
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(false);
 }
 
 void WaveStrip::setFile(const WaveInfo &info)

@@ -54,19 +54,6 @@ void release(QWidget *target, int key, bool repeat = false)
     QApplication::sendEvent(target, &event);
 }
 
-std::function<void(QMenu *)> choose(const QString &caption)
-{
-    return [caption](QMenu *menu) {
-        for (QAction *a : menu->actions()) {
-            if (a->text() == caption) {
-                menu->setActiveAction(a);
-                QTest::keyClick(menu, Qt::Key_Return);
-                return;
-            }
-        }
-        QFAIL(qPrintable("no item " + caption));
-    };
-}
 } // namespace
 
 class TestAudition : public QObject, protected FormFixture

@@ -1,9 +1,11 @@
 #include "ModalAnswerer.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QMenu>
+#include <QTest>
 
 ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton answer) : button(answer)
 {
@@ -60,4 +62,18 @@ void ModalAnswerer::poll()
 void ModalAnswerer::forget()
 {
     m_handled = nullptr;
+}
+
+std::function<void(QMenu *)> choose(const QString &caption)
+{
+    return [caption](QMenu *menu) {
+        for (QAction *a : menu->actions()) {
+            if (a->text() == caption) {
+                menu->setActiveAction(a);
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+        }
+        QFAIL(qPrintable("no item " + caption));
+    };
 }

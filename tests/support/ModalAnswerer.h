@@ -38,3 +38,6 @@ private:
     QTimer m_timer;
     QPointer<QWidget> m_handled;
 };
+
+// For onMenu: picks the item with this caption in the menu that opened.
+std::function<void(class QMenu *)> choose(const QString &caption);

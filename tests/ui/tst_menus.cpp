@@ -27,20 +27,6 @@ QStringList captionsOf(const QMenu *menu)
     return captions;
 }
 
-// Picks the item with this caption in the next menu that opens.
-std::function<void(QMenu *)> choose(const QString &caption)
-{
-    return [caption](QMenu *menu) {
-        for (QAction *a : menu->actions()) {
-            if (a->text() == caption) {
-                menu->setActiveAction(a);
-                QTest::keyClick(menu, Qt::Key_Return);
-                return;
-            }
-        }
-        QFAIL(qPrintable("no item " + caption));
-    };
-}
 } // namespace
 
 class TestMenus : public QObject, protected FormFixture
