@@ -3,9 +3,13 @@
 #include "platform/WaveFile.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <ebur128.h>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -15,6 +19,7 @@ constexpr qint64 chunkFrames = 4096;
 // The largest 16-bit sample as libsndfile scales it; a 24-bit file's loudest samples reach it
 // too.
 constexpr float fullScale = 32767.0f / 32768.0f;
+constexpr double pi = 3.14159265358979323846;
 
 struct StateDeleter
 {
@@ -34,11 +39,90 @@ QString decibels(double value)
 namespace {
 using State = std::unique_ptr<ebur128_state, StateDeleter>;
 
+// The true peak's 4x oversampling is most of the work of a measurement, and most of a
+// recording lies too far under its loudest moment to matter. An oversampled value is a sum
+// of the last few samples weighted by one phase of libebur128's interpolator, so it can
+// exceed the largest of them at most by that phase's sum of absolute weights: a stretch
+// whose samples, times that gain, stay under the peak found so far cannot raise it and is
+// never oversampled. The rest is oversampled by libebur128 itself, with the samples before
+// each stretch fed first, so the figure is the one it gives for the whole file.
+constexpr unsigned interpolatorTaps = 49;
+// Samples before a stretch that the interpolator remembers: the taps over the factor.
+constexpr qint64 historyFrames = 16;
+// The stretches weighed against the peak: small enough to pass over the quiet between two
+// hits, large enough that their list stays small for a file of hours.
+constexpr qint64 stretchFrames = 1024;
+
+unsigned oversamplingFactor(unsigned sampleRate)
+{
+    return sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
+}
+
+// libebur128's interpolator, as it builds it: a Hann-windowed sinc, one phase per step.
+std::vector<std::vector<double>> interpolatorPhases(unsigned factor)
+{
+    std::vector<std::vector<double>> phases(factor);
+    for (unsigned j = 0; j < interpolatorTaps; ++j) {
+        const double m = double(j) - double(interpolatorTaps - 1) / 2;
+        double c = std::abs(m) > 1e-6 ? std::sin(m * pi / factor) / (m * pi / factor) : 1.0;
+        c *= 0.5 * (1 - std::cos(2 * pi * j / (interpolatorTaps - 1)));
+        phases[j % factor].push_back(c);
+    }
+    return phases;
+}
+
+// The most an oversampled value can exceed the samples it is made of; infinite when the
+// library's interpolator does not answer as the one above would, so that nothing is ever
+// passed over.
+double measuredOversamplingGain(unsigned sampleRate)
+{
+    const unsigned factor = oversamplingFactor(sampleRate);
+    if (factor == 1)
+        return 1;
+    const std::vector<std::vector<double>> phases = interpolatorPhases(factor);
+    std::size_t loudest = 0;
+    std::vector<double> sums;
+    for (const std::vector<double> &phase : phases) {
+        double sum = 0;
+        for (const double c : phase)
+            sum += std::abs(c);
+        sums.push_back(sum);
+        if (sum > sums[loudest])
+            loudest = sums.size() - 1;
+    }
+    // The samples that drive the loudest phase to its sum: each weight's sign, newest last.
+    const std::vector<double> &phase = phases[loudest];
+    constexpr float level = 0.25f;
+    std::vector<float> worst(phase.size() + 1, 0.0f);
+    for (std::size_t t = 0; t < phase.size(); ++t)
+        worst[worst.size() - 1 - t] = phase[t] < 0 ? -level : level;
+    State state(ebur128_init(1, sampleRate, EBUR128_MODE_TRUE_PEAK));
+    double peak = 0;
+    if (!state ||
+        ebur128_add_frames_float(state.get(), worst.data(), worst.size()) != EBUR128_SUCCESS ||
+        ebur128_true_peak(state.get(), 0, &peak) != EBUR128_SUCCESS ||
+        std::abs(peak - level * sums[loudest]) > 1e-5)
+        return std::numeric_limits<double>::infinity();
+    // The library rounds each value to a float.
+    return sums[loudest] * (1 + 1e-6);
+}
+
+double oversamplingGain(unsigned sampleRate)
+{
+    static std::mutex mutex;
+    static std::map<unsigned, double> gains;
+    const std::lock_guard lock(mutex);
+    const auto found = gains.find(sampleRate);
+    return found != gains.end() ? found->second
+                                : gains[sampleRate] = measuredOversamplingGain(sampleRate);
+}
+
 // A stretch of the file fed to a state of its own.
 struct Part
 {
     State state;
     qint64 clipped = 0;
+    double truePeak = 0;
     bool ok = false;
 };
 
@@ -50,16 +134,19 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
         return part;
     WaveFile &wave = *opened.value();
     const int channels = wave.channels();
-    if (channels <= 0 || wave.sampleRate() <= 0 || (from > 0 && !wave.seek(from)))
+    const unsigned sampleRate = unsigned(wave.sampleRate());
+    if (channels <= 0 || sampleRate == 0 || (from > 0 && !wave.seek(from)))
         return part;
-    part.state.reset(ebur128_init(unsigned(channels), unsigned(wave.sampleRate()),
-                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK |
-                                      EBUR128_MODE_SAMPLE_PEAK));
+    part.state.reset(ebur128_init(unsigned(channels), sampleRate,
+                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK));
     if (!part.state)
         return part;
     std::vector<float> buffer(std::size_t(chunkFrames) * channels);
     // Per channel, how many samples at full scale came in a row just before.
     std::vector<qint64> run(std::size_t(channels), 0);
+    // The largest sample of each stretch, over all channels.
+    std::vector<float> stretchPeaks;
+    qint64 read = 0;
     for (qint64 left = to - from; left > 0 || to < 0;) {
         if (stop && stop())
             return part;
@@ -73,16 +160,63 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
         if (ebur128_add_frames_float(part.state.get(), buffer.data(), std::size_t(got)) !=
             EBUR128_SUCCESS)
             return part;
-        for (qint64 frame = 0; frame < got; ++frame) {
+        for (qint64 frame = 0; frame < got; ++frame, ++read) {
+            if (read % stretchFrames == 0)
+                stretchPeaks.push_back(0.0f);
+            float &stretchPeak = stretchPeaks.back();
             for (int channel = 0; channel < channels; ++channel) {
+                const float sample = std::fabs(buffer[std::size_t(frame * channels + channel)]);
+                stretchPeak = std::max(stretchPeak, sample);
                 qint64 &inRow = run[std::size_t(channel)];
-                if (std::fabs(buffer[std::size_t(frame * channels + channel)]) >= fullScale) {
+                if (sample >= fullScale) {
                     // The first of a run counts once the second comes.
                     part.clipped += ++inRow == 2 ? 2 : inRow > 2 ? 1 : 0;
                 } else {
                     inRow = 0;
                 }
             }
+        }
+    }
+    for (int channel = 0; channel < channels; ++channel) {
+        double peak = 0;
+        if (ebur128_sample_peak(part.state.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
+            part.truePeak = std::max(part.truePeak, peak);
+    }
+    // The interpolator lags six samples behind: a stretch's values are made partly of the
+    // samples of the one before.
+    for (std::size_t i = stretchPeaks.size(); i-- > 1;)
+        stretchPeaks[i] = std::max(stretchPeaks[i], stretchPeaks[i - 1]);
+    const std::vector<float> &bounds = stretchPeaks;
+    std::vector<quint32> loudestFirst(bounds.size());
+    std::iota(loudestFirst.begin(), loudestFirst.end(), quint32(0));
+    std::sort(loudestFirst.begin(), loudestFirst.end(),
+              [&](quint32 a, quint32 b) { return bounds[a] > bounds[b]; });
+    const double gain = oversamplingGain(sampleRate);
+    State peaks(oversamplingFactor(sampleRate) > 1
+                    ? ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_TRUE_PEAK)
+                    : nullptr);
+    for (const quint32 stretch : loudestFirst) {
+        if (!peaks || double(bounds[stretch]) * gain <= part.truePeak)
+            break;
+        if (stop && stop())
+            return part;
+        const qint64 start = from + qint64(stretch) * stretchFrames;
+        const qint64 frames = std::min(stretchFrames, from + read - start);
+        // Before the file's first sample, the interpolator remembers silence.
+        const qint64 history = std::min(historyFrames, start);
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        float *const stretchData = buffer.data() + historyFrames * channels;
+        if (!wave.seek(start - history) ||
+            wave.read(stretchData - history * channels, history + frames) != history + frames ||
+            ebur128_add_frames_float(peaks.get(), buffer.data(), std::size_t(historyFrames)) !=
+                EBUR128_SUCCESS ||
+            ebur128_add_frames_float(peaks.get(), stretchData, std::size_t(frames)) !=
+                EBUR128_SUCCESS)
+            return part;
+        for (int channel = 0; channel < channels; ++channel) {
+            double peak = 0;
+            if (ebur128_prev_true_peak(peaks.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
+                part.truePeak = std::max(part.truePeak, peak);
         }
     }
     part.ok = true;
@@ -138,12 +272,11 @@ std::optional<Loudness> measureLoudness(const QString &path, const std::function
         std::isfinite(range))
         loudness.rangeLu = range;
     double truePeak = 0, samplePeak = 0;
-    for (ebur128_state *state : states) {
+    for (const Part &part : parts) {
+        truePeak = std::max(truePeak, part.truePeak);
         for (int channel = 0; channel < channels; ++channel) {
             double peak = 0;
-            if (ebur128_true_peak(state, unsigned(channel), &peak) == EBUR128_SUCCESS)
-                truePeak = std::max(truePeak, peak);
-            if (ebur128_sample_peak(state, unsigned(channel), &peak) == EBUR128_SUCCESS)
+            if (ebur128_sample_peak(part.state.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
                 samplePeak = std::max(samplePeak, peak);
         }
     }

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QWaitCondition>
 #include <cmath>
+#include <ebur128.h>
 #include <sndfile.h>
 
 using Parts = QList<std::pair<double, double>>;
@@ -48,6 +49,8 @@ class TestLoudness : public QObject
 private slots:
     void measuresAsTheReferenceDoes_data();
     void measuresAsTheReferenceDoes();
+    void theTruePeakIsTheLibrarysForTheWholeFile_data();
+    void theTruePeakIsTheLibrarysForTheWholeFile();
     void clippedRunsSilenceAndBrokenFiles();
     void matchingGainIsLimitedByTheTruePeak();
     void theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest();
@@ -104,6 +107,70 @@ void TestLoudness::measuresAsTheReferenceDoes()
              qPrintable(QString::number(measured->samplePeakDbfs)));
     QCOMPARE(measured->clipped, 0);
     QVERIFY(!measured->damaged());
+}
+
+void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile_data()
+{
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<double>("noiseDbfs");
+    // Where a short burst at a quarter of the rate, whose peaks fall between the samples,
+    // starts; none when negative.
+    QTest::addColumn<qint64>("burstAt");
+    QTest::addColumn<int>("burstChannel");
+    QTest::newRow("loud noise throughout") << 48000 << 2 << 3.0 << -3.0 << -1LL << 0;
+    QTest::newRow("a burst late in quiet noise") << 48000 << 2 << 5.0 << -40.0 << 200000LL << 1;
+    QTest::newRow("a burst on the first sample") << 48000 << 2 << 2.0 << -40.0 << 0LL << 0;
+    // The interpolator lags by six samples: the peaks of a burst that ends a stretch come
+    // out in the next one.
+    QTest::newRow("a burst ending a stretch") << 44100 << 1 << 2.0 << -30.0 << 4088LL << 0;
+    QTest::newRow("a burst where the second half starts")
+        << 48000 << 2 << 70.0 << -30.0 << 48000LL * 35 - 2 << 1;
+    QTest::newRow("96 kHz, six channels") << 96000 << 6 << 2.0 << -20.0 << 96001LL << 5;
+    QTest::newRow("192 kHz: the sample peak") << 192000 << 2 << 1.0 << -20.0 << 1000LL << 0;
+}
+
+// The figure for a file fed whole to libebur128: every sample oversampled.
+void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile()
+{
+    QFETCH(int, sampleRate);
+    QFETCH(int, channels);
+    QFETCH(double, seconds);
+    QFETCH(double, noiseDbfs);
+    QFETCH(qint64, burstAt);
+    QFETCH(int, burstChannel);
+    const qint64 frames = qint64(seconds * sampleRate);
+    std::vector<float> samples(std::size_t(frames * channels));
+    quint32 seed = 12345;
+    for (float &sample : samples) {
+        seed = seed * 1664525u + 1013904223u;
+        sample = float(amplitudeOf(noiseDbfs) * (double(seed >> 8) / double(1 << 24) * 2 - 1));
+    }
+    for (qint64 frame = burstAt; burstAt >= 0 && frame < burstAt + 8; ++frame)
+        samples[std::size_t(frame * channels + burstChannel)] =
+            float(0.5 * std::sin(pi / 2 * double(frame - burstAt) + pi / 4));
+    const QString path = m_dir.filePath("peaks.wav");
+    QVERIFY(writeChannels(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, sampleRate, channels, frames,
+                          [&](qint64 frame, int channel) {
+                              return samples[std::size_t(frame * channels + channel)];
+                          }));
+
+    ebur128_state *whole =
+        ebur128_init(unsigned(channels), unsigned(sampleRate), EBUR128_MODE_TRUE_PEAK);
+    QVERIFY(whole);
+    QCOMPARE(ebur128_add_frames_float(whole, samples.data(), std::size_t(frames)), EBUR128_SUCCESS);
+    double reference = 0;
+    for (int channel = 0; channel < channels; ++channel) {
+        double peak = 0;
+        ebur128_true_peak(whole, unsigned(channel), &peak);
+        reference = std::max(reference, peak);
+    }
+    ebur128_destroy(&whole);
+
+    const std::optional<Loudness> measured = measureLoudness(path);
+    QVERIFY(measured);
+    QCOMPARE(measured->truePeakDbtp, 20 * std::log10(reference));
 }
 
 void TestLoudness::clippedRunsSilenceAndBrokenFiles()
