@@ -44,8 +44,8 @@ using State = std::unique_ptr<ebur128_state, StateDeleter>;
 // of the last few samples weighted by one phase of libebur128's interpolator, so it can
 // exceed the largest of them at most by that phase's sum of absolute weights: a stretch
 // whose samples, times that gain, stay under the peak found so far cannot raise it and is
-// never oversampled. The rest is oversampled by libebur128 itself, with the samples before
-// each stretch fed first, so the figure is the one it gives for the whole file.
+// never oversampled. The rest is oversampled with the samples before each stretch, so the
+// figure is the one libebur128 gives for the whole file.
 constexpr unsigned interpolatorTaps = 49;
 // Samples before a stretch that the interpolator remembers: the taps over the factor.
 constexpr qint64 historyFrames = 16;
@@ -53,68 +53,123 @@ constexpr qint64 historyFrames = 16;
 // hits, large enough that their list stays small for a file of hours.
 constexpr qint64 stretchFrames = 1024;
 
+struct Tap
+{
+    int delay = 0;
+    double weight = 0;
+};
+
+// The largest value of one phase over a stretch of one channel, whose samples before it are
+// at samples[-1] and on. libebur128's interpolator goes sample by sample across its phases;
+// this goes tap by tap across the stretch, so that the compiler can use vector instructions,
+// with the same products summed in the same order: the same values, several times faster.
+// AVX2 alone and no FMA, which would round differently.
+__attribute__((target_clones("avx2", "default"))) float phasePeak(const float *__restrict samples,
+                                                                  qint64 frames, const Tap *taps,
+                                                                  std::size_t count,
+                                                                  double *__restrict sums)
+{
+    for (qint64 i = 0; i < frames; ++i)
+        sums[i] = 0;
+    for (std::size_t t = 0; t < count; ++t) {
+        const float *__restrict from = samples - taps[t].delay;
+        const double weight = taps[t].weight;
+        for (qint64 i = 0; i < frames; ++i)
+            sums[i] += double(from[i]) * weight;
+    }
+    // Rounding to a float keeps the order: the largest rounded is the largest, rounded.
+    double peak = 0;
+#pragma omp simd reduction(max : peak)
+    for (qint64 i = 0; i < frames; ++i)
+        peak = std::max(peak, std::fabs(sums[i]));
+    return float(peak);
+}
+
+// libebur128's interpolator for a rate, as it builds it: a Hann-windowed sinc split into one
+// phase per step, the weights too small to matter left out.
+struct Interpolator
+{
+    std::vector<std::vector<Tap>> phases;
+    // The most an oversampled value can exceed the samples it is made of; infinite when the
+    // library does not answer as this interpolator would, so that nothing is passed over.
+    double gain = std::numeric_limits<double>::infinity();
+    // Whether phasePeak() may stand for the library.
+    bool same = false;
+
+    float peak(const float *samples, qint64 frames, std::vector<double> &sums) const
+    {
+        sums.resize(std::size_t(frames));
+        float peak = 0;
+        for (const std::vector<Tap> &phase : phases)
+            peak =
+                std::max(peak, phasePeak(samples, frames, phase.data(), phase.size(), sums.data()));
+        return peak;
+    }
+};
+
 unsigned oversamplingFactor(unsigned sampleRate)
 {
     return sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
 }
 
-// libebur128's interpolator, as it builds it: a Hann-windowed sinc, one phase per step.
-std::vector<std::vector<double>> interpolatorPhases(unsigned factor)
+Interpolator makeInterpolator(unsigned sampleRate)
 {
-    std::vector<std::vector<double>> phases(factor);
+    Interpolator interpolator;
+    const unsigned factor = oversamplingFactor(sampleRate);
+    if (factor == 1) {
+        // No oversampling: the true peak is the sample peak.
+        interpolator.gain = 1;
+        return interpolator;
+    }
+    interpolator.phases.resize(factor);
     for (unsigned j = 0; j < interpolatorTaps; ++j) {
         const double m = double(j) - double(interpolatorTaps - 1) / 2;
         double c = std::abs(m) > 1e-6 ? std::sin(m * pi / factor) / (m * pi / factor) : 1.0;
         c *= 0.5 * (1 - std::cos(2 * pi * j / (interpolatorTaps - 1)));
-        phases[j % factor].push_back(c);
+        if (std::abs(c) > 1e-6)
+            interpolator.phases[j % factor].push_back({int(j / factor), c});
     }
-    return phases;
-}
-
-// The most an oversampled value can exceed the samples it is made of; infinite when the
-// library's interpolator does not answer as the one above would, so that nothing is ever
-// passed over.
-double measuredOversamplingGain(unsigned sampleRate)
-{
-    const unsigned factor = oversamplingFactor(sampleRate);
-    if (factor == 1)
-        return 1;
-    const std::vector<std::vector<double>> phases = interpolatorPhases(factor);
-    std::size_t loudest = 0;
-    std::vector<double> sums;
-    for (const std::vector<double> &phase : phases) {
+    double gain = 0;
+    const std::vector<Tap> *loudest = nullptr;
+    for (const std::vector<Tap> &phase : interpolator.phases) {
         double sum = 0;
-        for (const double c : phase)
-            sum += std::abs(c);
-        sums.push_back(sum);
-        if (sum > sums[loudest])
-            loudest = sums.size() - 1;
+        for (const Tap &tap : phase)
+            sum += std::abs(tap.weight);
+        if (sum > gain)
+            gain = sum, loudest = &phase;
     }
-    // The samples that drive the loudest phase to its sum: each weight's sign, newest last.
-    const std::vector<double> &phase = phases[loudest];
+    // The samples that drive the loudest phase to its gain, each weight's sign, newest last,
+    // after silence: the library and this interpolator must both find that gain.
     constexpr float level = 0.25f;
-    std::vector<float> worst(phase.size() + 1, 0.0f);
-    for (std::size_t t = 0; t < phase.size(); ++t)
-        worst[worst.size() - 1 - t] = phase[t] < 0 ? -level : level;
+    std::vector<float> worst(std::size_t(historyFrames + interpolatorTaps), 0.0f);
+    for (const Tap &tap : *loudest)
+        worst[worst.size() - 1 - std::size_t(tap.delay)] = tap.weight < 0 ? -level : level;
     State state(ebur128_init(1, sampleRate, EBUR128_MODE_TRUE_PEAK));
-    double peak = 0;
+    double library = 0;
     if (!state ||
         ebur128_add_frames_float(state.get(), worst.data(), worst.size()) != EBUR128_SUCCESS ||
-        ebur128_true_peak(state.get(), 0, &peak) != EBUR128_SUCCESS ||
-        std::abs(peak - level * sums[loudest]) > 1e-5)
-        return std::numeric_limits<double>::infinity();
+        ebur128_true_peak(state.get(), 0, &library) != EBUR128_SUCCESS ||
+        std::abs(library - level * gain) > 1e-5)
+        return interpolator;
     // The library rounds each value to a float.
-    return sums[loudest] * (1 + 1e-6);
+    interpolator.gain = gain * (1 + 1e-6);
+    std::vector<double> sums;
+    interpolator.same =
+        double(interpolator.peak(worst.data() + historyFrames, qint64(worst.size()) - historyFrames,
+                                 sums)) == library;
+    return interpolator;
 }
 
-double oversamplingGain(unsigned sampleRate)
+const Interpolator &interpolatorFor(unsigned sampleRate)
 {
     static std::mutex mutex;
-    static std::map<unsigned, double> gains;
+    static std::map<unsigned, Interpolator> interpolators;
     const std::lock_guard lock(mutex);
-    const auto found = gains.find(sampleRate);
-    return found != gains.end() ? found->second
-                                : gains[sampleRate] = measuredOversamplingGain(sampleRate);
+    const auto found = interpolators.find(sampleRate);
+    // Entries of a std::map stay where they are.
+    return found != interpolators.end()
+               ? found->second
+               : interpolators.emplace(sampleRate, makeInterpolator(sampleRate)).first->second;
 }
 
 // A stretch of the file fed to a state of its own.
@@ -191,12 +246,16 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
     std::iota(loudestFirst.begin(), loudestFirst.end(), quint32(0));
     std::sort(loudestFirst.begin(), loudestFirst.end(),
               [&](quint32 a, quint32 b) { return bounds[a] > bounds[b]; });
-    const double gain = oversamplingGain(sampleRate);
-    State peaks(oversamplingFactor(sampleRate) > 1
-                    ? ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_TRUE_PEAK)
-                    : nullptr);
+    const Interpolator &interpolator = interpolatorFor(sampleRate);
+    // Only when the library's interpolator is not the one above does it oversample itself.
+    State library(interpolator.phases.empty() || interpolator.same
+                      ? nullptr
+                      : ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_TRUE_PEAK));
+    std::vector<float> column;
+    std::vector<double> sums;
     for (const quint32 stretch : loudestFirst) {
-        if (!peaks || double(bounds[stretch]) * gain <= part.truePeak)
+        if (interpolator.phases.empty() ||
+            double(bounds[stretch]) * interpolator.gain <= part.truePeak)
             break;
         if (stop && stop())
             return part;
@@ -207,16 +266,29 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
         std::fill(buffer.begin(), buffer.end(), 0.0f);
         float *const stretchData = buffer.data() + historyFrames * channels;
         if (!wave.seek(start - history) ||
-            wave.read(stretchData - history * channels, history + frames) != history + frames ||
-            ebur128_add_frames_float(peaks.get(), buffer.data(), std::size_t(historyFrames)) !=
-                EBUR128_SUCCESS ||
-            ebur128_add_frames_float(peaks.get(), stretchData, std::size_t(frames)) !=
-                EBUR128_SUCCESS)
+            wave.read(stretchData - history * channels, history + frames) != history + frames)
             return part;
+        if (library) {
+            if (ebur128_add_frames_float(library.get(), buffer.data(),
+                                         std::size_t(historyFrames)) != EBUR128_SUCCESS ||
+                ebur128_add_frames_float(library.get(), stretchData, std::size_t(frames)) !=
+                    EBUR128_SUCCESS)
+                return part;
+            for (int channel = 0; channel < channels; ++channel) {
+                double peak = 0;
+                if (ebur128_prev_true_peak(library.get(), unsigned(channel), &peak) ==
+                    EBUR128_SUCCESS)
+                    part.truePeak = std::max(part.truePeak, peak);
+            }
+            continue;
+        }
+        column.resize(std::size_t(historyFrames + frames));
         for (int channel = 0; channel < channels; ++channel) {
-            double peak = 0;
-            if (ebur128_prev_true_peak(peaks.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
-                part.truePeak = std::max(part.truePeak, peak);
+            for (std::size_t i = 0; i < column.size(); ++i)
+                column[i] = buffer[i * std::size_t(channels) + std::size_t(channel)];
+            part.truePeak =
+                std::max(part.truePeak,
+                         double(interpolator.peak(column.data() + historyFrames, frames, sums)));
         }
     }
     part.ok = true;
@@ -285,6 +357,11 @@ std::optional<Loudness> measureLoudness(const QString &path, const std::function
     if (samplePeak > 0)
         loudness.samplePeakDbfs = 20 * std::log10(samplePeak);
     return loudness;
+}
+
+bool oversamplesAsTheLibrary(int sampleRate)
+{
+    return sampleRate > 0 && interpolatorFor(unsigned(sampleRate)).same;
 }
 
 QString loudnessText(const Loudness &loudness)

@@ -28,6 +28,10 @@ struct Loudness
 std::optional<Loudness> measureLoudness(const QString &path,
                                         const std::function<bool()> &stop = {});
 
+// Whether the true peak at this rate comes from the program's copy of libebur128's
+// interpolator, found to give the library's values; if not, the library oversamples, slower.
+bool oversamplesAsTheLibrary(int sampleRate);
+
 // "−23.0 LUFS, range 4.2 LU, true peak −1.3 dBTP", and ", clipped: 12" when it clips.
 QString loudnessText(const Loudness &loudness);
 

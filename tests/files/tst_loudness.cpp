@@ -171,6 +171,8 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile()
     const std::optional<Loudness> measured = measureLoudness(path);
     QVERIFY(measured);
     QCOMPARE(measured->truePeakDbtp, 20 * std::log10(reference));
+    // The faster copy of the interpolator was the one used.
+    QCOMPARE(oversamplesAsTheLibrary(sampleRate), sampleRate < 192000);
 }
 
 void TestLoudness::clippedRunsSilenceAndBrokenFiles()
