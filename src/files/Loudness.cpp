@@ -47,8 +47,9 @@ using State = std::unique_ptr<ebur128_state, StateDeleter>;
 // never oversampled. The rest is oversampled with the samples before each stretch, so the
 // figure is the one libebur128 gives for the whole file.
 constexpr unsigned interpolatorTaps = 49;
-// Samples before a stretch that the interpolator remembers: the taps over the factor.
-constexpr qint64 historyFrames = 16;
+// Samples before a stretch that the interpolator remembers: the taps over the factor, 25 at
+// twice the rate.
+constexpr qint64 historyFrames = 32;
 // The stretches weighed against the peak: small enough to pass over the quiet between two
 // hits, large enough that their list stays small for a file of hours.
 constexpr qint64 stretchFrames = 1024;
@@ -93,16 +94,22 @@ struct Interpolator
     // The most an oversampled value can exceed the samples it is made of; infinite when the
     // library does not answer as this interpolator would, so that nothing is passed over.
     double gain = std::numeric_limits<double>::infinity();
+    // The same for each phase alone: a phase that cannot raise the peak is not worked out.
+    std::vector<double> phaseGains;
     // Whether phasePeak() may stand for the library.
     bool same = false;
 
-    float peak(const float *samples, qint64 frames, std::vector<double> &sums) const
+    // The largest value over a stretch whose samples are all within `bound`, leaving out the
+    // phases that cannot exceed `floor`.
+    float peak(const float *samples, qint64 frames, std::vector<double> &sums, double bound = 1,
+               double floor = 0) const
     {
         sums.resize(std::size_t(frames));
         float peak = 0;
-        for (const std::vector<Tap> &phase : phases)
-            peak =
-                std::max(peak, phasePeak(samples, frames, phase.data(), phase.size(), sums.data()));
+        for (std::size_t f = 0; f < phases.size(); ++f)
+            if (bound * phaseGains[f] > floor)
+                peak = std::max(peak, phasePeak(samples, frames, phases[f].data(), phases[f].size(),
+                                                sums.data()));
         return peak;
     }
 };
@@ -128,6 +135,8 @@ Interpolator makeInterpolator(unsigned sampleRate)
         c *= 0.5 * (1 - std::cos(2 * pi * j / (interpolatorTaps - 1)));
         if (std::abs(c) > 1e-6)
             interpolator.phases[j % factor].push_back({int(j / factor), c});
+        if (j / factor >= historyFrames)
+            return interpolator;
     }
     double gain = 0;
     const std::vector<Tap> *loudest = nullptr;
@@ -135,6 +144,8 @@ Interpolator makeInterpolator(unsigned sampleRate)
         double sum = 0;
         for (const Tap &tap : phase)
             sum += std::abs(tap.weight);
+        // The library rounds each value to a float.
+        interpolator.phaseGains.push_back(sum * (1 + 1e-6));
         if (sum > gain)
             gain = sum, loudest = &phase;
     }
@@ -151,7 +162,6 @@ Interpolator makeInterpolator(unsigned sampleRate)
         ebur128_true_peak(state.get(), 0, &library) != EBUR128_SUCCESS ||
         std::abs(library - level * gain) > 1e-5)
         return interpolator;
-    // The library rounds each value to a float.
     interpolator.gain = gain * (1 + 1e-6);
     std::vector<double> sums;
     interpolator.same =
@@ -172,11 +182,41 @@ const Interpolator &interpolatorFor(unsigned sampleRate)
                : interpolators.emplace(sampleRate, makeInterpolator(sampleRate)).first->second;
 }
 
+float largestMagnitude(const float *samples, qint64 count)
+{
+    float largest = 0;
+#pragma omp simd reduction(max : largest)
+    for (qint64 i = 0; i < count; ++i)
+        largest = std::max(largest, std::fabs(samples[i]));
+    return largest;
+}
+
+// The samples in runs of two or more at full scale, per channel, carried on from the frames
+// before in `run`.
+qint64 clippedSamples(const float *samples, qint64 frames, std::vector<qint64> &run)
+{
+    qint64 clipped = 0;
+    const std::size_t channels = run.size();
+    for (qint64 frame = 0; frame < frames; ++frame) {
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            qint64 &inRow = run[channel];
+            if (std::fabs(samples[std::size_t(frame) * channels + channel]) >= fullScale) {
+                // The first of a run counts once the second comes.
+                clipped += ++inRow == 2 ? 2 : inRow > 2 ? 1 : 0;
+            } else {
+                inRow = 0;
+            }
+        }
+    }
+    return clipped;
+}
+
 // A stretch of the file fed to a state of its own.
 struct Part
 {
     State state;
     qint64 clipped = 0;
+    double samplePeak = 0;
     double truePeak = 0;
     bool ok = false;
 };
@@ -190,13 +230,21 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
     WaveFile &wave = *opened.value();
     const int channels = wave.channels();
     const unsigned sampleRate = unsigned(wave.sampleRate());
-    if (channels <= 0 || sampleRate == 0 || (from > 0 && !wave.seek(from)))
+    if (channels <= 0 || sampleRate == 0)
         return part;
-    part.state.reset(ebur128_init(unsigned(channels), sampleRate,
-                                  EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK));
+    part.state.reset(
+        ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_I | EBUR128_MODE_LRA));
     if (!part.state)
         return part;
     std::vector<float> buffer(std::size_t(chunkFrames) * channels);
+    // The samples just before a later part are in the interpolator's memory at its start.
+    float before = 0;
+    if (from > 0) {
+        const qint64 history = std::min(historyFrames, from);
+        if (!wave.seek(from - history) || wave.read(buffer.data(), history) != history)
+            return part;
+        before = largestMagnitude(buffer.data(), history * channels);
+    }
     // Per channel, how many samples at full scale came in a row just before.
     std::vector<qint64> run(std::size_t(channels), 0);
     // The largest sample of each stretch, over all channels.
@@ -215,32 +263,31 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
         if (ebur128_add_frames_float(part.state.get(), buffer.data(), std::size_t(got)) !=
             EBUR128_SUCCESS)
             return part;
-        for (qint64 frame = 0; frame < got; ++frame, ++read) {
+        for (qint64 begin = 0; begin < got;) {
             if (read % stretchFrames == 0)
                 stretchPeaks.push_back(0.0f);
-            float &stretchPeak = stretchPeaks.back();
-            for (int channel = 0; channel < channels; ++channel) {
-                const float sample = std::fabs(buffer[std::size_t(frame * channels + channel)]);
-                stretchPeak = std::max(stretchPeak, sample);
-                qint64 &inRow = run[std::size_t(channel)];
-                if (sample >= fullScale) {
-                    // The first of a run counts once the second comes.
-                    part.clipped += ++inRow == 2 ? 2 : inRow > 2 ? 1 : 0;
-                } else {
-                    inRow = 0;
-                }
-            }
+            const qint64 end = std::min(got, begin + stretchFrames - read % stretchFrames);
+            const float *const samples = buffer.data() + begin * channels;
+            const float peak = largestMagnitude(samples, (end - begin) * channels);
+            stretchPeaks.back() = std::max(stretchPeaks.back(), peak);
+            if (peak >= fullScale)
+                part.clipped += clippedSamples(samples, end - begin, run);
+            else
+                std::fill(run.begin(), run.end(), 0);
+            read += end - begin;
+            begin = end;
         }
     }
-    for (int channel = 0; channel < channels; ++channel) {
-        double peak = 0;
-        if (ebur128_sample_peak(part.state.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
-            part.truePeak = std::max(part.truePeak, peak);
-    }
+    // The largest sample of all, as libebur128 would find it; the true peak is no lower.
+    for (const float peak : stretchPeaks)
+        part.samplePeak = std::max(part.samplePeak, double(peak));
+    part.truePeak = part.samplePeak;
     // The interpolator lags six samples behind: a stretch's values are made partly of the
     // samples of the one before.
     for (std::size_t i = stretchPeaks.size(); i-- > 1;)
         stretchPeaks[i] = std::max(stretchPeaks[i], stretchPeaks[i - 1]);
+    if (!stretchPeaks.empty())
+        stretchPeaks[0] = std::max(stretchPeaks[0], before);
     const std::vector<float> &bounds = stretchPeaks;
     std::vector<quint32> loudestFirst(bounds.size());
     std::iota(loudestFirst.begin(), loudestFirst.end(), quint32(0));
@@ -286,9 +333,9 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
         for (int channel = 0; channel < channels; ++channel) {
             for (std::size_t i = 0; i < column.size(); ++i)
                 column[i] = buffer[i * std::size_t(channels) + std::size_t(channel)];
-            part.truePeak =
-                std::max(part.truePeak,
-                         double(interpolator.peak(column.data() + historyFrames, frames, sums)));
+            part.truePeak = std::max(
+                part.truePeak, double(interpolator.peak(column.data() + historyFrames, frames, sums,
+                                                        bounds[stretch], part.truePeak)));
         }
     }
     part.ok = true;
@@ -346,11 +393,7 @@ std::optional<Loudness> measureLoudness(const QString &path, const std::function
     double truePeak = 0, samplePeak = 0;
     for (const Part &part : parts) {
         truePeak = std::max(truePeak, part.truePeak);
-        for (int channel = 0; channel < channels; ++channel) {
-            double peak = 0;
-            if (ebur128_sample_peak(part.state.get(), unsigned(channel), &peak) == EBUR128_SUCCESS)
-                samplePeak = std::max(samplePeak, peak);
-        }
+        samplePeak = std::max(samplePeak, part.samplePeak);
     }
     if (truePeak > 0)
         loudness.truePeakDbtp = 20 * std::log10(truePeak);

@@ -125,8 +125,8 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile_data()
     // The interpolator lags by six samples: the peaks of a burst that ends a stretch come
     // out in the next one.
     QTest::newRow("a burst ending a stretch") << 44100 << 1 << 2.0 << -30.0 << 4088LL << 0;
-    QTest::newRow("a burst where the second half starts")
-        << 48000 << 2 << 70.0 << -30.0 << 48000LL * 35 - 2 << 1;
+    QTest::newRow("a burst ending where the second half starts")
+        << 48000 << 2 << 70.0 << -30.0 << 48000LL * 35 - 8 << 1;
     QTest::newRow("96 kHz, six channels") << 96000 << 6 << 2.0 << -20.0 << 96001LL << 5;
     QTest::newRow("192 kHz: the sample peak") << 192000 << 2 << 1.0 << -20.0 << 1000LL << 0;
 }
