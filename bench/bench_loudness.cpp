@@ -13,7 +13,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -43,6 +45,49 @@ void write24BitStereo(const QString &path, qint64 frames)
         sf_writef_float(file, chunk.data(), std::min<qint64>(48000, frames - done));
     }
     sf_close(file);
+}
+
+void writeSamples(const QString &path, int rate, int channels, double length,
+                  const std::function<float(qint64, int)> &sample)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    const qint64 frames = qint64(length * rate);
+    std::vector<float> samples(std::size_t(frames * channels));
+    for (qint64 frame = 0; frame < frames; ++frame)
+        for (int channel = 0; channel < channels; ++channel)
+            samples[std::size_t(frame * channels + channel)] = sample(frame, channel);
+    sf_writef_float(file, samples.data(), frames);
+    sf_close(file);
+}
+
+// A deterministic white noise in [-1, 1).
+float noise(quint32 &seed)
+{
+    seed = seed * 1664525u + 1013904223u;
+    return float(double(seed >> 8) / double(1 << 24) * 2 - 1);
+}
+
+// Integrated loudness and true peak as ffmpeg's ebur128 filter prints them (to 0.1).
+std::optional<std::pair<double, double>> ffmpegFigures(const QString &ffmpeg, const QString &path)
+{
+    QProcess process;
+    process.start(ffmpeg, {"-nostats", "-hide_banner", "-i", path, "-af", "ebur128=peak=true", "-f",
+                           "null", "-"});
+    process.waitForFinished(120000);
+    const QString out = QString::fromUtf8(process.readAllStandardError());
+    const QRegularExpressionMatch integrated =
+        QRegularExpression(QStringLiteral("I:\\s+(-?[0-9.]+|-inf) LUFS"))
+            .match(out, out.lastIndexOf("Summary"));
+    const QRegularExpressionMatch peak =
+        QRegularExpression(QStringLiteral("Peak:\\s+(-?[0-9.]+|-inf) dBFS"))
+            .match(out, out.lastIndexOf("Summary"));
+    if (!integrated.hasMatch() || !peak.hasMatch())
+        return std::nullopt;
+    return std::pair(integrated.captured(1).toDouble(), peak.captured(1).toDouble());
 }
 
 double seconds(const std::function<void()> &work)
@@ -95,6 +140,8 @@ int main(int argc, char *argv[])
     report("  K-weighting and gating", weighting - decode, "s", QStringLiteral("no true peak"));
     report("  true peak's oversampling", onOneThread - weighting, "s", QStringLiteral("4x"));
 
+    const QString take = dir.filePath("take.wav");
+    write24BitStereo(take, 48000LL * 30);
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (!ffmpeg.isEmpty()) {
         for (const bool peak : {true, false}) {
@@ -105,6 +152,54 @@ int main(int argc, char *argv[])
             });
             report(peak ? "ffmpeg ebur128=peak=true" : "ffmpeg ebur128", took, "s",
                    QStringLiteral("ours is %1x").arg(whole / took, 0, 'f', 2));
+        }
+        // The figures of a few different files next to ffmpeg's.
+        const QString bursts = dir.filePath("bursts.wav");
+        quint32 seed = 1;
+        writeSamples(bursts, 48000, 2, 20, [&](qint64 frame, int) {
+            // Quiet noise, and every second a burst at a quarter of the rate whose peaks fall
+            // between the samples, faded in and out over 256 samples.
+            const qint64 inSecond = frame % 48000;
+            const double fade = 0.5 - 0.5 * std::cos(2 * 3.14159265 * double(inSecond) / 256);
+            return inSecond < 256
+                       ? float(0.8 * fade * std::sin(1.5707963 * double(inSecond) + 0.785398))
+                       : 0.03f * noise(seed);
+        });
+        const QString speech = dir.filePath("speech.wav");
+        double low = 0, lower = 0;
+        writeSamples(speech, 44100, 1, 20, [&](qint64 frame, int) {
+            // Noise under 2 kHz in syllables of a quarter second, with pauses.
+            const double t = double(frame) / 44100;
+            const double syllable = std::max(0.0, std::sin(2 * 3.14159265 * 2 * t));
+            low += 0.25 * (noise(seed) - low);
+            lower += 0.25 * (low - lower);
+            return float(0.8 * syllable * syllable * lower * (std::fmod(t, 5) < 4 ? 1 : 0));
+        });
+        // Noise up to the highest frequency the rate allows, near full scale.
+        const QString white = dir.filePath("white.wav");
+        writeSamples(white, 48000, 2, 20, [&](qint64, int) { return 0.9f * noise(seed); });
+        const QString chirp = dir.filePath("chirp.wav");
+        writeSamples(chirp, 96000, 2, 20, [&](qint64 frame, int channel) {
+            // From 50 Hz to 30 kHz, the right channel 6 dB lower.
+            const double t = double(frame) / 96000;
+            return float((channel ? 0.35 : 0.7) *
+                         std::sin(2 * 3.14159265 * (50 * t + (30000 - 50) / 40.0 * t * t)));
+        });
+        for (const QString &path : {tenMinutes, take, bursts, speech, chirp, white}) {
+            const std::optional<Loudness> ours = measureLoudness(path);
+            const auto theirs = ffmpegFigures(ffmpeg, path);
+            if (!ours || !theirs) {
+                std::printf("%s: no figures to compare\n", qPrintable(QFileInfo(path).fileName()));
+                continue;
+            }
+            const double lufs = std::abs(ours->integratedLufs - theirs->first);
+            const double peak = std::abs(ours->truePeakDbtp - theirs->second);
+            std::printf("%-14s ours %7.2f LUFS %6.2f dBTP, ffmpeg %6.1f LUFS %5.1f dBTP: %s\n",
+                        qPrintable(QFileInfo(path).fileName()), ours->integratedLufs,
+                        ours->truePeakDbtp, theirs->first, theirs->second,
+                        // ffmpeg prints tenths: its figures are up to 0.05 off themselves.
+                        lufs <= 0.15 && peak <= 0.25 ? "within 0.1 LU and 0.2 dB"
+                                                     : "OUTSIDE the tolerance");
         }
     } else {
         std::printf("ffmpeg is not on the path: no comparison\n");
@@ -136,8 +231,6 @@ int main(int argc, char *argv[])
     // Hard links of one take: 300 names to measure, one file in the page cache.
     const QString folder = dir.filePath("folder");
     QDir().mkpath(folder);
-    const QString take = dir.filePath("take.wav");
-    write24BitStereo(take, 48000LL * 30);
     for (int i = 0; i < 300; ++i)
         ::link(
             QFile::encodeName(take).constData(),
@@ -145,18 +238,34 @@ int main(int argc, char *argv[])
                 .constData());
     // What the machine can do: two threads measuring, nothing else running.
     {
-        std::atomic<int> next = 0;
-        const double took = seconds([&] {
-            auto work = [&] {
-                while (next < 300)
-                    measureLoudness(
-                        QStringLiteral("%1/take%2.wav").arg(folder).arg(next++, 3, 10, QChar('0')));
-            };
-            std::thread other(work);
-            work();
-            other.join();
-        });
-        report("300 takes, two threads and nothing else", took, "s", QStringLiteral("the floor"));
+        const auto onTwoThreads = [&](const QString &folder) {
+            std::atomic<int> next = 0;
+            return seconds([&] {
+                auto work = [&] {
+                    for (int i; (i = next++) < 300;)
+                        measureLoudness(
+                            QStringLiteral("%1/take%2.wav").arg(folder).arg(i, 3, 10, QChar('0')));
+                };
+                std::thread other(work);
+                work();
+                other.join();
+            });
+        };
+        report("300 takes, two threads and nothing else", onTwoThreads(folder), "s",
+               QStringLiteral("the floor"));
+        // Noise at one level throughout: no quiet stretches to pass over.
+        const QString loud = dir.filePath("loud");
+        QDir().mkpath(loud);
+        quint32 seed = 7;
+        writeSamples(dir.filePath("noise.wav"), 48000, 2, 30,
+                     [&](qint64, int) { return 0.5f * noise(seed); });
+        for (int i = 0; i < 300; ++i)
+            ::link(QFile::encodeName(dir.filePath("noise.wav")).constData(),
+                   QFile::encodeName(
+                       QStringLiteral("%1/take%2.wav").arg(loud).arg(i, 3, 10, QChar('0')))
+                       .constData());
+        report("300 takes of loud noise, the same", onTwoThreads(loud), "s",
+               QStringLiteral("no quiet stretches"));
     }
     const QString blip = dir.filePath("blip.wav");
     write24BitStereo(blip, 4800);
