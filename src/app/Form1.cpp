@@ -49,7 +49,8 @@ Form1::Form1(Services services, QWidget *parent)
                                                          services.files},
       m_settings(services.settings),
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
-      m_facts(new FileFacts(this)), m_playback(m_now, services.waveLength, services.clock, m_facts),
+      m_facts(new FileFacts(this, readWaveInfo, readWavePeaks, stampOf, services.measureLoudness)),
+      m_playback(m_now, services.waveLength, services.clock, m_facts),
       m_playList(new PlayListModel(this)), m_busy(new BusyState(this))
 {
     setObjectName(QStringLiteral("Form1"));

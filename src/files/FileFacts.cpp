@@ -115,8 +115,9 @@ struct FileFacts::Shared
 };
 
 FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks,
-                     StampReader readStamp)
-    : QObject(parent), m_shared(std::make_shared<Shared>()), m_loudness(new LoudnessFacts(this))
+                     StampReader readStamp, LoudnessMeasure measure)
+    : QObject(parent), m_shared(std::make_shared<Shared>()),
+      m_loudness(new LoudnessFacts(this, std::move(measure)))
 {
     m_shared->readInfo = std::move(readInfo);
     m_shared->readPeaks = std::move(readPeaks);

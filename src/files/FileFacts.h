@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Loudness.h"
 #include "platform/WaveInfo.h"
 
 #include <QObject>
@@ -32,7 +33,8 @@ public:
     using PeaksReader = std::function<WavePeaks(const QString &, int)>;
     using StampReader = std::function<FileStamp(const QString &)>;
     explicit FileFacts(QObject *parent, InfoReader readInfo = readWaveInfo,
-                       PeaksReader readPeaks = readWavePeaks, StampReader readStamp = stampOf);
+                       PeaksReader readPeaks = readWavePeaks, StampReader readStamp = stampOf,
+                       LoudnessMeasure measure = measureLoudness);
     // Drops the files still waiting; waits a moment for those being read, never longer.
     ~FileFacts() override;
 

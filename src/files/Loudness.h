@@ -27,6 +27,9 @@ struct Loudness
 // the file. Nothing for a file that cannot be decoded, or once stop() says so.
 std::optional<Loudness> measureLoudness(const QString &path,
                                         const std::function<bool()> &stop = {});
+// What measures a file for the lists: measureLoudness(), or a test's stand-in.
+using LoudnessMeasure =
+    std::function<std::optional<Loudness>(const QString &, const std::function<bool()> &)>;
 
 // Whether the true peak at this rate comes from the program's copy of libebur128's
 // interpolator, found to give the library's values; if not, the library oversamples, slower.

@@ -18,8 +18,7 @@ class LoudnessFacts final : public QObject
 {
     Q_OBJECT
 public:
-    using Measure =
-        std::function<std::optional<Loudness>(const QString &, const std::function<bool()> &)>;
+    using Measure = LoudnessMeasure;
     explicit LoudnessFacts(QObject *parent, Measure measure = measureLoudness,
                            FileFacts::StampReader readStamp = stampOf);
     ~LoudnessFacts() override;

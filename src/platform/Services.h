@@ -7,6 +7,7 @@
 #include "SoundOutput.h"
 #include "Volumes.h"
 #include "WaveFile.h"
+#include "files/Loudness.h"
 
 // The platform services the windows are given; tests hand in fakes.
 struct Services
@@ -18,6 +19,7 @@ struct Services
     Volumes &volumes;
     Desktop &desktop;
     FileOperations &files;
+    LoudnessMeasure measureLoudness = ::measureLoudness;
 };
 
 // The real services of a desktop run.

@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QSlider>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <sndfile.h>
 
 namespace {
@@ -329,33 +331,61 @@ void TestAudition::autoPreviewFollowsPlainMoves()
 void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
 {
     makeFolder({});
-    // A 1 kHz stereo sine at -33 dBFS measures -33 LUFS: +10 dB to -23.
-    QVERIFY(writeChannels(m_dir->filePath("quiet.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2,
-                          rate * 3, [](qint64 frame, int) {
-                              return float(std::pow(10.0, -33.0 / 20) *
-                                           std::sin(2 * M_PI * 1000 * double(frame) / rate));
-                          }));
+    // A 1 kHz stereo sine at -33 dBFS measures -33 LUFS: +10 dB to -23. "later.wav", the
+    // same, is measured only once the test lets it.
+    for (const char *name : {"quiet.wav", "later.wav"})
+        QVERIFY(writeChannels(m_dir->filePath(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2,
+                              rate * 3, [](qint64 frame, int) {
+                                  return float(std::pow(10.0, -33.0 / 20) *
+                                               std::sin(2 * M_PI * 1000 * double(frame) / rate));
+                              }));
+    const auto measureLater = std::make_shared<std::atomic<bool>>(false);
+    m_fakes->measureLoudness = [measureLater](const QString &path,
+                                              const std::function<bool()> &stop) {
+        while (path.endsWith("later.wav") && !*measureLater)
+            if (stop())
+                return std::optional<Loudness>();
+            else
+                QThread::msleep(2);
+        return measureLoudness(path, stop);
+    };
     Form1 &form = makeForm();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.toggleWaveform();
     FileList *list = File1(form);
-    QTRY_COMPARE(list->listCount(), 1);
+    QTRY_COMPARE(list->listCount(), 2);
     list->setFocus();
-    list->setCurrentIndex(list->model()->index(0, 0));
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QCOMPARE(list->model()->index(1, 0).data().toString(), QString("quiet.wav"));
     auto *band = form.findChild<AuditionBand *>("AuditionBand");
     auto *line = band->findChild<QLabel *>("BandLoudness");
     QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith(QString("\u221233.0 LUFS")), 10000);
 
     // Off: the level alone.
+    QList<PlayRequest> &requests = m_fakes->sound.requests;
     QTest::keyClick(list, Qt::Key_Space);
-    QCOMPARE(m_fakes->sound.requests.last().gainDb, 0.0);
+    QCOMPARE(requests.last().gainDb, 0.0);
     QTest::keyClick(list, Qt::Key_Space);
     band->findChild<QCheckBox *>("MatchLoudness")->setChecked(true);
     band->findChild<QSlider *>("Level")->setValue(-6);
     QTest::keyClick(list, Qt::Key_Space);
-    QVERIFY2(std::abs(m_fakes->sound.requests.last().gainDb - 4.0) < 0.1,
-             qPrintable(QString::number(m_fakes->sound.requests.last().gainDb)));
+    QVERIFY2(std::abs(requests.last().gainDb - 4.0) < 0.1,
+             qPrintable(QString::number(requests.last().gainDb)));
+    QTest::keyClick(list, Qt::Key_Space);
+
+    // Not measured yet: it starts at the level alone, and goes on at its loudness once
+    // measured.
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(requests.last().path, m_dir->filePath("later.wav"));
+    QCOMPARE(requests.last().gainDb, -6.0);
+    const qsizetype before = requests.size();
+    *measureLater = true;
+    QTRY_VERIFY_WITH_TIMEOUT(requests.size() > before, 10000);
+    QCOMPARE(requests.last().path, m_dir->filePath("later.wav"));
+    QVERIFY2(std::abs(requests.last().gainDb - 4.0) < 0.1,
+             qPrintable(QString::number(requests.last().gainDb)));
 }
 
 QTEST_MAIN(TestAudition)

@@ -176,7 +176,11 @@ struct FakeServices
     FakeVolumes volumes;
     FakeDesktop desktop;
     SystemFileOperations files;
+    LoudnessMeasure measureLoudness = ::measureLoudness;
 
     FakeServices() { sound.clock = &clock; }
-    Services services() { return {settings, sound, waveLength, clock, volumes, desktop, files}; }
+    Services services()
+    {
+        return {settings, sound, waveLength, clock, volumes, desktop, files, measureLoudness};
+    }
 };
