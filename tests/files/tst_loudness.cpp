@@ -119,16 +119,21 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile_data()
     // starts; none when negative.
     QTest::addColumn<qint64>("burstAt");
     QTest::addColumn<int>("burstChannel");
-    QTest::newRow("loud noise throughout") << 48000 << 2 << 3.0 << -3.0 << -1LL << 0;
-    QTest::newRow("a burst late in quiet noise") << 48000 << 2 << 5.0 << -40.0 << 200000LL << 1;
-    QTest::newRow("a burst on the first sample") << 48000 << 2 << 2.0 << -40.0 << 0LL << 0;
+    // A second burst, at 0.3 of full scale against the first one's 0.5, on the same channel.
+    QTest::addColumn<qint64>("quieterBurstAt");
+    QTest::newRow("loud noise throughout") << 48000 << 2 << 3.0 << -3.0 << -1LL << 0 << -1LL;
+    QTest::newRow("a burst late in quiet noise")
+        << 48000 << 2 << 5.0 << -40.0 << 200000LL << 1 << -1LL;
+    QTest::newRow("a burst on the first sample") << 48000 << 2 << 2.0 << -40.0 << 0LL << 0 << -1LL;
     // The interpolator lags by six samples: the peaks of a burst that ends a stretch come
     // out in the next one.
-    QTest::newRow("a burst ending a stretch") << 44100 << 1 << 2.0 << -30.0 << 4088LL << 0;
+    QTest::newRow("a burst ending a stretch") << 44100 << 1 << 2.0 << -30.0 << 4088LL << 0 << -1LL;
+    // Its peaks come out in the second half, whose quieter burst would otherwise let that
+    // half pass over its quiet first stretch.
     QTest::newRow("a burst ending where the second half starts")
-        << 48000 << 2 << 70.0 << -30.0 << 48000LL * 35 - 8 << 1;
-    QTest::newRow("96 kHz, six channels") << 96000 << 6 << 2.0 << -20.0 << 96001LL << 5;
-    QTest::newRow("192 kHz: the sample peak") << 192000 << 2 << 1.0 << -20.0 << 1000LL << 0;
+        << 48000 << 2 << 70.0 << -30.0 << 48000LL * 35 - 8 << 1 << 48000LL * 50;
+    QTest::newRow("96 kHz, six channels") << 96000 << 6 << 2.0 << -20.0 << 96001LL << 5 << -1LL;
+    QTest::newRow("192 kHz: the sample peak") << 192000 << 2 << 1.0 << -20.0 << 1000LL << 0 << -1LL;
 }
 
 // The figure for a file fed whole to libebur128: every sample oversampled.
@@ -140,6 +145,7 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile()
     QFETCH(double, noiseDbfs);
     QFETCH(qint64, burstAt);
     QFETCH(int, burstChannel);
+    QFETCH(qint64, quieterBurstAt);
     const qint64 frames = qint64(seconds * sampleRate);
     std::vector<float> samples(std::size_t(frames * channels));
     quint32 seed = 12345;
@@ -147,9 +153,10 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile()
         seed = seed * 1664525u + 1013904223u;
         sample = float(amplitudeOf(noiseDbfs) * (double(seed >> 8) / double(1 << 24) * 2 - 1));
     }
-    for (qint64 frame = burstAt; burstAt >= 0 && frame < burstAt + 8; ++frame)
-        samples[std::size_t(frame * channels + burstChannel)] =
-            float(0.5 * std::sin(pi / 2 * double(frame - burstAt) + pi / 4));
+    for (const auto &[at, level] : {std::pair(burstAt, 0.5), std::pair(quieterBurstAt, 0.3)})
+        for (qint64 frame = at; at >= 0 && frame < at + 8; ++frame)
+            samples[std::size_t(frame * channels + burstChannel)] =
+                float(level * std::sin(pi / 2 * double(frame - at) + pi / 4));
     const QString path = m_dir.filePath("peaks.wav");
     QVERIFY(writeChannels(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, sampleRate, channels, frames,
                           [&](qint64 frame, int channel) {
