@@ -65,10 +65,11 @@ struct Tap
 // this goes tap by tap across the stretch, so that the compiler can use vector instructions,
 // with the same products summed in the same order: the same values, several times faster.
 // AVX2 alone and no FMA, which would round differently.
-__attribute__((target_clones("avx2", "default"))) float phasePeak(const float *__restrict samples,
-                                                                  qint64 frames, const Tap *taps,
-                                                                  std::size_t count,
-                                                                  double *__restrict sums)
+#if defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+float phasePeak(const float *__restrict samples, qint64 frames, const Tap *taps, std::size_t count,
+                double *__restrict sums)
 {
     for (qint64 i = 0; i < frames; ++i)
         sums[i] = 0;
@@ -282,7 +283,7 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
     for (const float peak : stretchPeaks)
         part.samplePeak = std::max(part.samplePeak, double(peak));
     part.truePeak = part.samplePeak;
-    // The interpolator lags six samples behind: a stretch's values are made partly of the
+    // The interpolator lags half its taps behind: a stretch's values are made partly of the
     // samples of the one before.
     for (std::size_t i = stretchPeaks.size(); i-- > 1;)
         stretchPeaks[i] = std::max(stretchPeaks[i], stretchPeaks[i - 1]);
@@ -310,7 +311,7 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
         const qint64 frames = std::min(stretchFrames, from + read - start);
         // Before the file's first sample, the interpolator remembers silence.
         const qint64 history = std::min(historyFrames, start);
-        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        std::fill_n(buffer.begin(), (historyFrames - history) * channels, 0.0f);
         float *const stretchData = buffer.data() + historyFrames * channels;
         if (!wave.seek(start - history) ||
             wave.read(stretchData - history * channels, history + frames) != history + frames)
