@@ -288,6 +288,11 @@ QString LoudnessFacts::defaultCacheFile()
            QStringLiteral("/QuillonSonoret/loudness");
 }
 
+int LoudnessFacts::threads()
+{
+    return measurePool().maxThreadCount();
+}
+
 std::optional<Loudness> LoudnessFacts::known(const QString &path) const
 {
     QMutexLocker lock(&m_shared->mutex);

@@ -36,6 +36,8 @@ public:
     // Where the program keeps it: $XDG_CACHE_HOME/QuillonSonoret/loudness, never beside the
     // recordings.
     static QString defaultCacheFile();
+    // How many files are measured at once, one a thread.
+    static int threads();
 
     // Files to measure before any other; the folder's rest is kept.
     void requestFirst(const QStringList &paths);

@@ -241,42 +241,59 @@ void TestLoudness::matchingGainIsLimitedByTheTruePeak()
 
 void TestLoudness::theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest()
 {
-    // A measurement that takes until the test lets it go, one file at a time.
+    // A measurement that takes until the test lets it go: one file at a time, or all.
     QMutex mutex;
     QWaitCondition go;
     QStringList order;
     bool stopped = false;
     bool open = false;
+    int permits = 0;
     const auto measure = [&](const QString &path, const std::function<bool()> &stop) {
         QMutexLocker lock(&mutex);
         order.append(path);
-        while (!open) {
+        while (!open && permits == 0) {
             if (stop()) {
                 stopped = true;
                 return std::optional<Loudness>();
             }
             go.wait(&mutex, 5);
         }
+        if (!open)
+            --permits;
         Loudness loudness;
         loudness.integratedLufs = -20;
         return std::optional(loudness);
     };
+    const auto started = [&] {
+        QMutexLocker lock(&mutex);
+        return order;
+    };
     LoudnessFacts facts(nullptr, measure, [](const QString &) { return FileStamp{1, 1}; });
     QSignalSpy measured(&facts, &LoudnessFacts::measured);
-    const QStringList folder = {"/a/1.wav", "/a/2.wav", "/a/3.wav", "/a/4.wav", "/a/5.wav"};
+    // Every worker holds a file of the folder, and two files wait behind them.
+    const int workers = LoudnessFacts::threads();
+    QStringList folder;
+    for (int i = 1; i <= workers + 2; ++i)
+        folder.append(QStringLiteral("/a/%1.wav").arg(i));
     facts.requestFolder(folder);
-    QTRY_VERIFY(order.size() >= 1);
-    facts.requestFirst({"/a/5.wav"});
-    QVERIFY(facts.waiting("/a/5.wav"));
-    QVERIFY(facts.waiting("/a/4.wav"));
+    QTRY_COMPARE(started().size(), workers);
+    facts.requestFirst({folder.last()});
+    QVERIFY(facts.waiting(folder.last()));
+    QVERIFY(facts.waiting(folder[workers]));
+    // The worker let go first takes the one asked for, not the folder's next.
+    {
+        QMutexLocker lock(&mutex);
+        permits = 1;
+        go.wakeAll();
+    }
+    QTRY_COMPARE(started().size(), workers + 1);
+    QCOMPARE(started().last(), folder.last());
     {
         QMutexLocker lock(&mutex);
         open = true;
         go.wakeAll();
     }
-    QTRY_COMPARE(measured.size(), 5);
-    // The one asked for first went before the rest of the folder that waited.
-    QVERIFY2(order.indexOf("/a/5.wav") < order.indexOf("/a/4.wav"), qPrintable(order.join(' ')));
+    QTRY_COMPARE(measured.size(), folder.size());
     QCOMPARE(facts.known("/a/3.wav")->integratedLufs, -20.0);
     QVERIFY(!facts.waiting("/a/3.wav"));
 
@@ -287,9 +304,12 @@ void TestLoudness::theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest()
         order.clear();
     }
     facts.requestFolder({"/b/1.wav", "/b/2.wav", "/b/3.wav"});
-    QTRY_VERIFY(!order.isEmpty());
+    QTRY_VERIFY(!started().isEmpty());
     facts.requestFolder({"/c/1.wav"});
-    QTRY_VERIFY(stopped);
+    QTRY_VERIFY([&] {
+        QMutexLocker lock(&mutex);
+        return stopped;
+    }());
     {
         QMutexLocker lock(&mutex);
         open = true;
