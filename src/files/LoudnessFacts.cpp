@@ -136,6 +136,7 @@ struct LoudnessFacts::Shared
     // grown past what the memory keeps.
     void writeDisk(const QString &path, const FileStamp &stamp, const Loudness &loudness)
     {
+        QThread::msleep(30);
         QMutexLocker disk(&diskMutex);
         QByteArray lines;
         bool whole = false;
@@ -185,6 +186,13 @@ struct LoudnessFacts::Shared
         return firstWaiting.contains(path) || rest.indexOf(path, restAt) >= 0;
     }
 
+    // Under the mutex: of a folder no longer shown, and not asked for since. One asked for
+    // while it was measured is not taken again, so it must go on.
+    bool abandoned(const QString &path, quint64 from) const
+    {
+        return !owner || (from != 0 && from != folder && !firstWaiting.contains(path));
+    }
+
     // A file of the folder that could not be measured changes nothing anyone shows; one
     // asked for first is no longer "measuring…".
     void done(const QString &path, bool measured)
@@ -220,20 +228,25 @@ struct LoudnessFacts::Shared
             }
             lock.unlock();
             // Another folder shown meanwhile stops a measurement of the folder before.
-            const std::optional<Loudness> loudness = measure(path, [this, from = from] {
-                QMutexLocker check(&mutex);
-                return !owner || (from != 0 && from != folder);
-            });
+            const std::optional<Loudness> loudness =
+                measure(path, [this, path = path, from = from] {
+                    QMutexLocker check(&mutex);
+                    return abandoned(path, from);
+                });
             lock.relock();
-            running.remove(path);
-            if (!owner || (from != 0 && from != folder && !loudness))
+            if (!owner || (!loudness && abandoned(path, from))) {
+                running.remove(path);
                 continue;
+            }
             // On disk before anyone is told: what is told is what the next run finds.
             if (loudness) {
                 lock.unlock();
                 writeDisk(path, stamp, *loudness);
                 lock.relock();
             }
+            // Still running until known: a worker that takes the same file from the folder
+            // meanwhile would measure it again.
+            running.remove(path);
             known.insert(path, new Entry{stamp, loudness});
             done(path, loudness.has_value());
         }
