@@ -136,7 +136,6 @@ struct LoudnessFacts::Shared
     // grown past what the memory keeps.
     void writeDisk(const QString &path, const FileStamp &stamp, const Loudness &loudness)
     {
-        QThread::msleep(30);
         QMutexLocker disk(&diskMutex);
         QByteArray lines;
         bool whole = false;
