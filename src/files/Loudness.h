@@ -16,11 +16,22 @@ struct Loudness
     // Samples at full scale that belong to a run of two or more on their channel: a single
     // sample at full scale is a normalised peak, a run is a flattened wave.
     qint64 clipped = 0;
+    // Samples that are infinite or not a number (a float file written by a faulty program):
+    // no figure can be trusted and no gain may be applied; the true peak reads +∞.
+    bool notNumbers = false;
+    // The rate is too low for any audio take (under minimumRate): nothing was measured.
+    bool rateTooLow = false;
+
+    // Below this rate no true-peak measurement is made (libebur128 writes out of bounds at
+    // 16 and 17 Hz); no recording is made that slowly.
+    static constexpr int minimumRate = 1000;
 
     // Too quiet to gate (digital silence): no loudness to bring anywhere.
     bool silent() const { return !(integratedLufs > silence); }
     // What the file list marks: it goes over full scale between samples, or clips.
-    bool damaged() const { return truePeakDbtp > 0 || clipped > 0; }
+    bool damaged() const { return notNumbers || truePeakDbtp > 0 || clipped > 0; }
+    // Whether the figures describe the sound, so that a gain may be worked out from them.
+    bool measured() const { return !notNumbers && !rateTooLow; }
 };
 
 // Measures a wave file through libebur128, read in chunks so that memory does not grow with
