@@ -6,16 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <ebur128.h>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <numeric>
 #include <thread>
 #include <vector>
 
 namespace {
-// About a tenth of a second at 48 kHz: the stop is looked at this often.
-constexpr qint64 chunkFrames = 4096;
 // The largest 16-bit sample as libsndfile scales it; a 24-bit file's loudest samples reach it
 // too.
 constexpr float fullScale = 32767.0f / 32768.0f;
@@ -25,170 +21,232 @@ struct StateDeleter
 {
     void operator()(ebur128_state *state) const { ebur128_destroy(&state); }
 };
+using State = std::unique_ptr<ebur128_state, StateDeleter>;
 
 QString decibels(double value)
 {
+    if (value == std::numeric_limits<double>::infinity())
+        return QStringLiteral("\u221e");
     if (!std::isfinite(value))
         return QStringLiteral("\u2212\u221e");
     // The typographic minus, as a level is written.
     const QString text = QLocale::c().toString(std::abs(value), 'f', 1);
     return value < 0 && text != QLatin1String("0.0") ? QStringLiteral("\u2212") + text : text;
 }
-} // namespace
 
-namespace {
-using State = std::unique_ptr<ebur128_state, StateDeleter>;
-
-// The true peak's 4x oversampling is most of the work of a measurement, and most of a
-// recording lies too far under its loudest moment to matter. An oversampled value is a sum
-// of the last few samples weighted by one phase of libebur128's interpolator, so it can
-// exceed the largest of them at most by that phase's sum of absolute weights: a stretch
-// whose samples, times that gain, stay under the peak found so far cannot raise it and is
-// never oversampled. The rest is oversampled with the samples before each stretch, so the
-// figure is the one libebur128 gives for the whole file.
-constexpr unsigned interpolatorTaps = 49;
-// Samples before a stretch that the interpolator remembers: the taps over the factor, 25 at
-// twice the rate.
-constexpr qint64 historyFrames = 32;
-// The stretches weighed against the peak: small enough to pass over the quiet between two
-// hits, large enough that their list stays small for a file of hours.
-constexpr qint64 stretchFrames = 1024;
-
-struct Tap
-{
-    int delay = 0;
-    double weight = 0;
-};
-
-// The largest value of one phase over a stretch of one channel, whose samples before it are
-// at samples[-1] and on. libebur128's interpolator goes sample by sample across its phases;
-// this goes tap by tap across the stretch, so that the compiler can use vector instructions,
-// with the same products summed in the same order: the same values, several times faster.
-// AVX2 alone and no FMA, which would round differently.
-#if defined(__x86_64__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-float phasePeak(const float *__restrict samples, qint64 frames, const Tap *taps, std::size_t count,
-                double *__restrict sums)
-{
-    for (qint64 i = 0; i < frames; ++i)
-        sums[i] = 0;
-    for (std::size_t t = 0; t < count; ++t) {
-        const float *__restrict from = samples - taps[t].delay;
-        const double weight = taps[t].weight;
-        for (qint64 i = 0; i < frames; ++i)
-            sums[i] += double(from[i]) * weight;
-    }
-    // Rounding to a float keeps the order: the largest rounded is the largest, rounded.
-    double peak = 0;
-#pragma omp simd reduction(max : peak)
-    for (qint64 i = 0; i < frames; ++i)
-        peak = std::max(peak, std::fabs(sums[i]));
-    return float(peak);
-}
-
-// libebur128's interpolator for a rate, as it builds it: a Hann-windowed sinc split into one
-// phase per step, the weights too small to matter left out.
-struct Interpolator
-{
-    std::vector<std::vector<Tap>> phases;
-    // The most an oversampled value can exceed the samples it is made of; infinite when the
-    // library does not answer as this interpolator would, so that nothing is passed over.
-    double gain = std::numeric_limits<double>::infinity();
-    // The same for each phase alone: a phase that cannot raise the peak is not worked out.
-    std::vector<double> phaseGains;
-    // Whether phasePeak() may stand for the library.
-    bool same = false;
-
-    // The largest value over a stretch whose samples are all within `bound`, leaving out the
-    // phases that cannot exceed `floor`.
-    float peak(const float *samples, qint64 frames, std::vector<double> &sums, double bound = 1,
-               double floor = 0) const
-    {
-        sums.resize(std::size_t(frames));
-        float peak = 0;
-        for (std::size_t f = 0; f < phases.size(); ++f)
-            if (bound * phaseGains[f] > floor)
-                peak = std::max(peak, phasePeak(samples, frames, phases[f].data(), phases[f].size(),
-                                                sums.data()));
-        return peak;
-    }
-};
+// ---- The true peak -----------------------------------------------------------------------
+//
+// ITU-R BS.1770-4, Annex 2: the signal is brought to at least 192 kHz (four times the rate
+// below 96 kHz, twice below 192 kHz, as it is above) through a low-pass FIR, and the largest
+// magnitude of the result is the true peak. The filter here is the one the recommendation
+// describes: 49 taps of a sinc whose zeros fall on the original samples, under a Hann window.
+// Split by the factor, its taps form one short filter per oversampled position between two
+// samples (12 taps each at four times, 24 at twice); the position on a sample itself only
+// passes that sample through, whose value the sample peak already holds.
+//
+// Working it out is most of the cost of a measurement, and most of a recording lies too far
+// under its loudest moment to matter: a value between samples is a weighted sum of the
+// samples around it, so it exceeds the largest of them at most by the sum of its filter's
+// absolute weights. Stretches whose samples, times that, stay under the peak found so far
+// cannot raise it and are never oversampled.
+constexpr int filterTaps = 49;
 
 unsigned oversamplingFactor(unsigned sampleRate)
 {
     return sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
 }
 
-Interpolator makeInterpolator(unsigned sampleRate)
+// The largest magnitude over a stretch of one channel of the values that `weights` make from
+// the samples, weights[d] applying to the sample d places back; the samples before the
+// stretch are at samples[-1] and on. It goes weight by weight across the whole stretch, which
+// the compiler turns into vector instructions; AVX2 without FMA, so that every build of it
+// rounds the same way and a value does not depend on where a stretch begins.
+#if defined(__x86_64__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+double
+largestBetween(const float *__restrict samples, qint64 frames, const double *__restrict weights,
+               std::size_t count, double *__restrict values)
 {
-    Interpolator interpolator;
-    const unsigned factor = oversamplingFactor(sampleRate);
-    if (factor == 1) {
-        // No oversampling: the true peak is the sample peak.
-        interpolator.gain = 1;
-        return interpolator;
+    std::fill_n(values, frames, 0.0);
+    for (std::size_t back = 0; back < count; ++back) {
+        const float *__restrict from = samples - back;
+        const double weight = weights[back];
+        for (qint64 i = 0; i < frames; ++i)
+            values[i] += double(from[i]) * weight;
     }
-    interpolator.phases.resize(factor);
-    for (unsigned j = 0; j < interpolatorTaps; ++j) {
-        const double m = double(j) - double(interpolatorTaps - 1) / 2;
-        double c = std::abs(m) > 1e-6 ? std::sin(m * pi / factor) / (m * pi / factor) : 1.0;
-        c *= 0.5 * (1 - std::cos(2 * pi * j / (interpolatorTaps - 1)));
-        if (std::abs(c) > 1e-6)
-            interpolator.phases[j % factor].push_back({int(j / factor), c});
-        if (j / factor >= historyFrames)
-            return interpolator;
-    }
-    double gain = 0;
-    const std::vector<Tap> *loudest = nullptr;
-    for (const std::vector<Tap> &phase : interpolator.phases) {
-        double sum = 0;
-        for (const Tap &tap : phase)
-            sum += std::abs(tap.weight);
-        // The library rounds each value to a float.
-        interpolator.phaseGains.push_back(sum * (1 + 1e-6));
-        if (sum > gain)
-            gain = sum, loudest = &phase;
-    }
-    // The samples that drive the loudest phase to its gain, each weight's sign, newest last,
-    // after silence: the library and this interpolator must both find that gain.
-    constexpr float level = 0.25f;
-    std::vector<float> worst(std::size_t(historyFrames + interpolatorTaps), 0.0f);
-    for (const Tap &tap : *loudest)
-        worst[worst.size() - 1 - std::size_t(tap.delay)] = tap.weight < 0 ? -level : level;
-    State state(ebur128_init(1, sampleRate, EBUR128_MODE_TRUE_PEAK));
-    double library = 0;
-    if (!state ||
-        ebur128_add_frames_float(state.get(), worst.data(), worst.size()) != EBUR128_SUCCESS ||
-        ebur128_true_peak(state.get(), 0, &library) != EBUR128_SUCCESS ||
-        std::abs(library - level * gain) > 1e-5)
-        return interpolator;
-    interpolator.gain = gain * (1 + 1e-6);
-    std::vector<double> sums;
-    interpolator.same =
-        double(interpolator.peak(worst.data() + historyFrames, qint64(worst.size()) - historyFrames,
-                                 sums)) == library;
-    return interpolator;
+    double largest = 0;
+#pragma omp simd reduction(max : largest)
+    for (qint64 i = 0; i < frames; ++i)
+        largest = std::max(largest, std::fabs(values[i]));
+    return largest;
 }
 
-const Interpolator &interpolatorFor(unsigned sampleRate)
+class TruePeakFilter
 {
-    static std::mutex mutex;
-    static std::map<unsigned, Interpolator> interpolators;
-    const std::lock_guard lock(mutex);
-    const auto found = interpolators.find(sampleRate);
-    // Entries of a std::map stay where they are.
-    return found != interpolators.end()
-               ? found->second
-               : interpolators.emplace(sampleRate, makeInterpolator(sampleRate)).first->second;
+public:
+    explicit TruePeakFilter(unsigned sampleRate)
+    {
+        const unsigned factor = oversamplingFactor(sampleRate);
+        const double middle = (filterTaps - 1) / 2.0;
+        for (unsigned offset = 1; offset < factor; ++offset) {
+            Position position;
+            for (unsigned tap = offset; tap < unsigned(filterTaps); tap += factor) {
+                // In original samples from the middle tap: never a whole number here.
+                const double x = (double(tap) - middle) / factor;
+                const double hann = 0.5 - 0.5 * std::cos(2 * pi * tap / (filterTaps - 1));
+                position.weights.push_back(std::sin(pi * x) / (pi * x) * hann);
+            }
+            // A sum of products in doubles errs by far less than this margin.
+            position.gain =
+                std::accumulate(position.weights.begin(), position.weights.end(), 0.0,
+                                [](double sum, double w) { return sum + std::abs(w); }) *
+                (1 + 1e-9);
+            m_history = std::max(m_history, qint64(position.weights.size()));
+            m_gain = std::max(m_gain, position.gain);
+            m_positions.push_back(std::move(position));
+        }
+    }
+
+    // Whether there is anything between the samples to look at.
+    bool oversamples() const { return !m_positions.empty(); }
+    // The samples before a stretch that its first values are made of.
+    qint64 history() const { return m_history; }
+    // The most a value between samples can exceed the samples it is made of.
+    double gain() const { return m_gain; }
+
+    // The largest value between the samples of a stretch of one channel whose samples, and
+    // those before it, are all within `bound`; positions that cannot exceed `floor` are left
+    // out, so the answer is only sure to be right when it is above `floor`.
+    double peak(const float *samples, qint64 frames, double bound, double floor,
+                std::vector<double> &scratch) const
+    {
+        scratch.resize(std::size_t(frames));
+        double peak = 0;
+        for (const Position &position : m_positions)
+            if (bound * position.gain > floor)
+                peak = std::max(peak, largestBetween(samples, frames, position.weights.data(),
+                                                     position.weights.size(), scratch.data()));
+        return peak;
+    }
+
+private:
+    struct Position
+    {
+        std::vector<double> weights;
+        double gain = 0;
+    };
+    std::vector<Position> m_positions;
+    qint64 m_history = 0;
+    double m_gain = 1;
+};
+
+// ---- Loudness and its range --------------------------------------------------------------
+//
+// BS.1770 measures loudness in blocks of 400 ms, one every 100 ms, and EBU Tech 3342 the range
+// in windows of 3 s. Both are sums of tenths of a second: libebur128 K-weights the signal and
+// gives each tenth's mean power, and the blocks, the gates and the range are worked out here
+// from that list. A file measured in parts thus counts every block once, the ones across a
+// seam too: each part after the first starts its weighting a while before its seam, so that
+// the filter has forgotten its silent start when its first tenth begins, and only the tenths
+// from its seam on are its own.
+constexpr int tenthMs = 100;
+constexpr int tenthsPerBlock = 4;
+constexpr int tenthsPerWindow = 30;
+// A window every second, as libebur128 places them for the range.
+constexpr int tenthsBetweenWindows = 10;
+// The weighting's slowest part, its high-pass near 38 Hz, settles in a few milliseconds; two
+// seconds leave nothing of the start that a double can hold.
+constexpr qint64 settlingTenths = 20;
+constexpr double absoluteGateLufs = -70;
+constexpr double relativeGateLu = -10;
+constexpr double rangeRelativeGateLu = -20;
+constexpr double rangeLowPercentile = 0.10;
+constexpr double rangeHighPercentile = 0.95;
+// Loudness is 10 log10 of the mean weighted power, less this.
+constexpr double loudnessOffset = 0.691;
+
+qint64 tenthFrames(unsigned sampleRate)
+{
+    return (qint64(sampleRate) + 5) / 10;
 }
 
-float largestMagnitude(const float *samples, qint64 count)
+double powerOf(double lufs)
+{
+    return std::pow(10.0, (lufs + loudnessOffset) / 10);
+}
+
+double lufsOf(double power)
+{
+    return power > 0 ? 10 * std::log10(power) - loudnessOffset : Loudness::silence;
+}
+
+// The mean power of each run of `length` tenths, one every `step`, the first ending at
+// `length`.
+std::vector<double> windows(const std::vector<double> &tenths, int length, int step)
+{
+    std::vector<double> powers;
+    for (std::size_t end = std::size_t(length); end <= tenths.size(); end += std::size_t(step))
+        powers.push_back(std::accumulate(tenths.begin() + std::ptrdiff_t(end) - length,
+                                         tenths.begin() + std::ptrdiff_t(end), 0.0) /
+                         length);
+    return powers;
+}
+
+// The powers over the absolute gate and over the gate `relativeLu` under their mean.
+std::vector<double> gated(const std::vector<double> &powers, double relativeLu)
+{
+    const double absolute = powerOf(absoluteGateLufs);
+    double sum = 0;
+    std::size_t count = 0;
+    for (const double power : powers)
+        if (power > absolute)
+            sum += power, ++count;
+    if (count == 0)
+        return {};
+    const double relative = sum / double(count) * std::pow(10.0, relativeLu / 10);
+    std::vector<double> kept;
+    for (const double power : powers)
+        if (power > absolute && power > relative)
+            kept.push_back(power);
+    return kept;
+}
+
+double integratedLufs(const std::vector<double> &tenths)
+{
+    const std::vector<double> blocks = gated(windows(tenths, tenthsPerBlock, 1), relativeGateLu);
+    if (blocks.empty())
+        return Loudness::silence;
+    return lufsOf(std::accumulate(blocks.begin(), blocks.end(), 0.0) / double(blocks.size()));
+}
+
+double rangeLu(const std::vector<double> &tenths)
+{
+    std::vector<double> kept =
+        gated(windows(tenths, tenthsPerWindow, tenthsBetweenWindows), rangeRelativeGateLu);
+    if (kept.empty())
+        return 0;
+    std::sort(kept.begin(), kept.end());
+    const auto at = [&](double percentile) {
+        return lufsOf(kept[std::size_t(std::lround(double(kept.size() - 1) * percentile))]);
+    };
+    return at(rangeHighPercentile) - at(rangeLowPercentile);
+}
+
+// ---- Reading ------------------------------------------------------------------------------
+
+// The largest magnitude among samples, and whether they are all numbers.
+float largestMagnitude(const float *samples, qint64 count, bool &finite)
 {
     float largest = 0;
-#pragma omp simd reduction(max : largest)
-    for (qint64 i = 0; i < count; ++i)
-        largest = std::max(largest, std::fabs(samples[i]));
+    int notFinite = 0;
+#pragma omp simd reduction(max : largest) reduction(| : notFinite)
+    for (qint64 i = 0; i < count; ++i) {
+        const float magnitude = std::fabs(samples[i]);
+        largest = std::max(largest, magnitude);
+        notFinite |= !(magnitude <= std::numeric_limits<float>::max());
+    }
+    finite = notFinite == 0;
     return largest;
 }
 
@@ -212,16 +270,23 @@ qint64 clippedSamples(const float *samples, qint64 frames, std::vector<qint64> &
     return clipped;
 }
 
-// A stretch of the file fed to a state of its own.
+// The stretches weighed against the true peak: small enough to pass over the quiet between
+// two hits, large enough that their list stays small for a file of hours.
+constexpr qint64 stretchFrames = 1024;
+
+// What one part of a file gives.
 struct Part
 {
-    State state;
+    // The mean weighted power of each whole tenth of a second from the part's start on.
+    std::vector<double> tenths;
     qint64 clipped = 0;
     double samplePeak = 0;
     double truePeak = 0;
+    bool notNumbers = false;
     bool ok = false;
 };
 
+// Frames `from` (on a tenth) to `to` (-1: the end) of a file.
 Part measurePart(const QString &path, qint64 from, qint64 to, const std::function<bool()> &stop)
 {
     Part part;
@@ -231,171 +296,201 @@ Part measurePart(const QString &path, qint64 from, qint64 to, const std::functio
     WaveFile &wave = *opened.value();
     const int channels = wave.channels();
     const unsigned sampleRate = unsigned(wave.sampleRate());
-    if (channels <= 0 || sampleRate == 0)
+    // Only the weighting: the blocks are counted here, the true peak worked out below.
+    const State state(ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_M));
+    if (!state)
         return part;
-    part.state.reset(
-        ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_I | EBUR128_MODE_LRA));
-    if (!part.state)
+    const qint64 tenth = tenthFrames(sampleRate);
+    const TruePeakFilter filter(sampleRate);
+    const qint64 start = std::max<qint64>(0, from - settlingTenths * tenth);
+    if (start > 0 && !wave.seek(start))
         return part;
-    std::vector<float> buffer(std::size_t(chunkFrames) * channels);
-    // The samples just before a later part are in the interpolator's memory at its start.
-    float before = 0;
-    if (from > 0) {
-        const qint64 history = std::min(historyFrames, from);
-        if (!wave.seek(from - history) || wave.read(buffer.data(), history) != history)
-            return part;
-        before = largestMagnitude(buffer.data(), history * channels);
-    }
+    std::vector<float> buffer(std::size_t(tenth) * std::size_t(channels));
     // Per channel, how many samples at full scale came in a row just before.
     std::vector<qint64> run(std::size_t(channels), 0);
-    // The largest sample of each stretch, over all channels.
+    // The largest sample of each stretch, over all channels, and of the samples just before
+    // the part, which the first stretch's values are partly made of.
     std::vector<float> stretchPeaks;
-    qint64 read = 0;
-    for (qint64 left = to - from; left > 0 || to < 0;) {
+    float before = 0;
+    qint64 inPart = 0;
+    for (qint64 at = start; to < 0 || at < to;) {
         if (stop && stop())
             return part;
-        const qint64 got =
-            wave.read(buffer.data(), to < 0 ? chunkFrames : std::min(chunkFrames, left));
-        if (got < 0)
-            return part;
-        if (got == 0)
+        // Up to the end of this tenth.
+        qint64 wanted = tenth - at % tenth;
+        if (to >= 0)
+            wanted = std::min(wanted, to - at);
+        const qint64 got = wave.read(buffer.data(), wanted);
+        if (got <= 0)
             break;
-        left -= got;
-        if (ebur128_add_frames_float(part.state.get(), buffer.data(), std::size_t(got)) !=
+        bool finite = true;
+        const float peak = largestMagnitude(buffer.data(), got * channels, finite);
+        if (!finite) {
+            // Nothing after it can be trusted, and it would stay in the weighting's memory.
+            part.notNumbers = true;
+            part.ok = true;
+            return part;
+        }
+        if (ebur128_add_frames_float(state.get(), buffer.data(), std::size_t(got)) !=
             EBUR128_SUCCESS)
             return part;
+        const qint64 end = at + got;
+        if (end % tenth == 0 && end - tenth >= from) {
+            double lufs = 0;
+            // Anything but a number or -inf (silence) would be a weighting gone wrong.
+            if (ebur128_loudness_window(state.get(), tenthMs, &lufs) != EBUR128_SUCCESS ||
+                std::isnan(lufs) || lufs == std::numeric_limits<double>::infinity())
+                return part;
+            part.tenths.push_back(lufs > Loudness::silence ? powerOf(lufs) : 0.0);
+        }
+        if (at < from) {
+            // Runs at full scale that go on across the seam are counted from their start.
+            if (peak >= fullScale) {
+                (void)clippedSamples(buffer.data(), got, run);
+            } else {
+                std::fill(run.begin(), run.end(), 0);
+            }
+            if (end > from - filter.history()) {
+                const qint64 skip = std::max<qint64>(0, from - filter.history() - at);
+                bool unused = true;
+                before = std::max(before, largestMagnitude(buffer.data() + skip * channels,
+                                                           (got - skip) * channels, unused));
+            }
+            at = end;
+            continue;
+        }
         for (qint64 begin = 0; begin < got;) {
-            if (read % stretchFrames == 0)
+            const qint64 offset = at + begin - from;
+            if (offset % stretchFrames == 0)
                 stretchPeaks.push_back(0.0f);
-            const qint64 end = std::min(got, begin + stretchFrames - read % stretchFrames);
+            const qint64 until = std::min(got, begin + stretchFrames - offset % stretchFrames);
             const float *const samples = buffer.data() + begin * channels;
-            const float peak = largestMagnitude(samples, (end - begin) * channels);
-            stretchPeaks.back() = std::max(stretchPeaks.back(), peak);
-            if (peak >= fullScale)
-                part.clipped += clippedSamples(samples, end - begin, run);
+            bool unused = true;
+            const float stretchPeak = largestMagnitude(samples, (until - begin) * channels, unused);
+            stretchPeaks.back() = std::max(stretchPeaks.back(), stretchPeak);
+            if (stretchPeak >= fullScale)
+                part.clipped += clippedSamples(samples, until - begin, run);
             else
                 std::fill(run.begin(), run.end(), 0);
-            read += end - begin;
-            begin = end;
+            begin = until;
         }
+        at = end;
+        inPart = end - from;
     }
-    // The largest sample of all, as libebur128 would find it; the true peak is no lower.
     for (const float peak : stretchPeaks)
         part.samplePeak = std::max(part.samplePeak, double(peak));
     part.truePeak = part.samplePeak;
-    // The interpolator lags half its taps behind: a stretch's values are made partly of the
-    // samples of the one before.
-    for (std::size_t i = stretchPeaks.size(); i-- > 1;)
-        stretchPeaks[i] = std::max(stretchPeaks[i], stretchPeaks[i - 1]);
-    if (!stretchPeaks.empty())
-        stretchPeaks[0] = std::max(stretchPeaks[0], before);
-    const std::vector<float> &bounds = stretchPeaks;
+    if (!filter.oversamples() || stretchPeaks.empty()) {
+        part.ok = true;
+        return part;
+    }
+    // What bounds a stretch's values: its samples and the ones before it, which the previous
+    // stretch holds, being longer than the filter's memory.
+    std::vector<float> bounds = stretchPeaks;
+    for (std::size_t i = bounds.size(); i-- > 1;)
+        bounds[i] = std::max(bounds[i], stretchPeaks[i - 1]);
+    bounds[0] = std::max(bounds[0], before);
     std::vector<quint32> loudestFirst(bounds.size());
     std::iota(loudestFirst.begin(), loudestFirst.end(), quint32(0));
     std::sort(loudestFirst.begin(), loudestFirst.end(),
               [&](quint32 a, quint32 b) { return bounds[a] > bounds[b]; });
-    const Interpolator &interpolator = interpolatorFor(sampleRate);
-    // Only when the library's interpolator is not the one above does it oversample itself.
-    State library(interpolator.phases.empty() || interpolator.same
-                      ? nullptr
-                      : ebur128_init(unsigned(channels), sampleRate, EBUR128_MODE_TRUE_PEAK));
-    std::vector<float> column;
-    std::vector<double> sums;
+    const qint64 history = filter.history();
+    std::vector<float> interleaved(std::size_t(history + stretchFrames) * std::size_t(channels));
+    std::vector<float> column(std::size_t(history + stretchFrames));
+    std::vector<double> scratch;
     for (const quint32 stretch : loudestFirst) {
-        if (interpolator.phases.empty() ||
-            double(bounds[stretch]) * interpolator.gain <= part.truePeak)
+        if (double(bounds[stretch]) * filter.gain() <= part.truePeak)
             break;
         if (stop && stop())
             return part;
-        const qint64 start = from + qint64(stretch) * stretchFrames;
-        const qint64 frames = std::min(stretchFrames, from + read - start);
-        // Before the file's first sample, the interpolator remembers silence.
-        const qint64 history = std::min(historyFrames, start);
-        std::fill_n(buffer.begin(), (historyFrames - history) * channels, 0.0f);
-        float *const stretchData = buffer.data() + historyFrames * channels;
-        if (!wave.seek(start - history) ||
-            wave.read(stretchData - history * channels, history + frames) != history + frames)
+        const qint64 first = qint64(stretch) * stretchFrames;
+        const qint64 frames = std::min(stretchFrames, inPart - first);
+        // Before the file's first sample, the filter remembers silence.
+        const qint64 remembered = std::min(history, from + first);
+        std::fill_n(interleaved.begin(), (history - remembered) * channels, 0.0f);
+        // A file that shrank meanwhile is not measured.
+        if (!wave.seek(from + first - remembered) ||
+            wave.read(interleaved.data() + (history - remembered) * channels,
+                      remembered + frames) != remembered + frames)
             return part;
-        if (library) {
-            if (ebur128_add_frames_float(library.get(), buffer.data(),
-                                         std::size_t(historyFrames)) != EBUR128_SUCCESS ||
-                ebur128_add_frames_float(library.get(), stretchData, std::size_t(frames)) !=
-                    EBUR128_SUCCESS)
-                return part;
-            for (int channel = 0; channel < channels; ++channel) {
-                double peak = 0;
-                if (ebur128_prev_true_peak(library.get(), unsigned(channel), &peak) ==
-                    EBUR128_SUCCESS)
-                    part.truePeak = std::max(part.truePeak, peak);
-            }
-            continue;
-        }
-        column.resize(std::size_t(historyFrames + frames));
         for (int channel = 0; channel < channels; ++channel) {
-            for (std::size_t i = 0; i < column.size(); ++i)
-                column[i] = buffer[i * std::size_t(channels) + std::size_t(channel)];
-            part.truePeak = std::max(
-                part.truePeak, double(interpolator.peak(column.data() + historyFrames, frames, sums,
-                                                        bounds[stretch], part.truePeak)));
+            for (qint64 i = 0; i < history + frames; ++i)
+                column[std::size_t(i)] = interleaved[std::size_t(i * channels + channel)];
+            part.truePeak =
+                std::max(part.truePeak, filter.peak(column.data() + history, frames,
+                                                    bounds[stretch], part.truePeak, scratch));
         }
     }
     part.ok = true;
     return part;
 }
 
-// Past this length a file is measured in two halves at once, joined as libebur128 joins
-// states: the true peak's oversampling is most of the work, and it takes a core.
+// Past this length a file is measured in two halves at once: the true peak's oversampling is
+// most of the work, and it takes a core.
 constexpr double splitSeconds = 60;
 } // namespace
 
-std::optional<Loudness> measureLoudness(const QString &path, const std::function<bool()> &stop)
+std::optional<Loudness> measureLoudnessInParts(const QString &path, int parts,
+                                               const std::function<bool()> &stop)
 {
-    qint64 frames = 0;
-    int channels = 0;
+    qint64 tenths = 0;
+    qint64 tenth = 0;
     {
         const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
         if (!opened.ok())
             return std::nullopt;
-        frames = opened.value()->frames();
-        channels = opened.value()->channels();
-        if (channels <= 0 || opened.value()->sampleRate() <= 0)
+        const WaveFile &wave = *opened.value();
+        if (wave.channels() <= 0 || wave.sampleRate() <= 0)
             return std::nullopt;
-        if (frames < qint64(splitSeconds * opened.value()->sampleRate()) ||
-            std::thread::hardware_concurrency() < 2)
-            frames = -1;
+        if (wave.sampleRate() < Loudness::minimumRate) {
+            Loudness refused;
+            refused.rateTooLow = true;
+            return refused;
+        }
+        tenth = tenthFrames(unsigned(wave.sampleRate()));
+        tenths = wave.frames() / tenth;
     }
-    std::vector<Part> parts;
-    if (frames < 0) {
-        parts.push_back(measurePart(path, 0, -1, stop));
-    } else {
-        Part second;
-        std::thread other([&] { second = measurePart(path, frames / 2, frames, stop); });
-        parts.push_back(measurePart(path, 0, frames / 2, stop));
-        other.join();
-        parts.push_back(std::move(second));
+    // Every part but the last ends on a tenth, and has a whole one at least.
+    parts = int(std::clamp<qint64>(parts, 1, std::max<qint64>(1, tenths)));
+    std::vector<Part> measured(static_cast<std::size_t>(parts));
+    const auto span = [&](int i) {
+        const qint64 from = tenths * i / parts * tenth;
+        const qint64 to = i + 1 == parts ? -1 : tenths * (i + 1) / parts * tenth;
+        return std::pair(from, to);
+    };
+    {
+        std::vector<std::thread> others;
+        for (int i = 1; i < parts; ++i)
+            others.emplace_back([&, i] {
+                const auto [from, to] = span(i);
+                measured[std::size_t(i)] = measurePart(path, from, to, stop);
+            });
+        const auto [from, to] = span(0);
+        measured[0] = measurePart(path, from, to, stop);
+        for (std::thread &other : others)
+            other.join();
     }
-    std::vector<ebur128_state *> states;
     Loudness loudness;
-    for (const Part &part : parts) {
+    std::vector<double> powers;
+    double truePeak = 0, samplePeak = 0;
+    for (const Part &part : measured) {
         if (!part.ok)
             return std::nullopt;
-        states.push_back(part.state.get());
+        loudness.notNumbers = loudness.notNumbers || part.notNumbers;
         loudness.clipped += part.clipped;
-    }
-    double integrated = 0;
-    if (ebur128_loudness_global_multiple(states.data(), states.size(), &integrated) ==
-            EBUR128_SUCCESS &&
-        std::isfinite(integrated))
-        loudness.integratedLufs = integrated;
-    double range = 0;
-    if (ebur128_loudness_range_multiple(states.data(), states.size(), &range) == EBUR128_SUCCESS &&
-        std::isfinite(range))
-        loudness.rangeLu = range;
-    double truePeak = 0, samplePeak = 0;
-    for (const Part &part : parts) {
+        powers.insert(powers.end(), part.tenths.begin(), part.tenths.end());
         truePeak = std::max(truePeak, part.truePeak);
         samplePeak = std::max(samplePeak, part.samplePeak);
     }
+    if (loudness.notNumbers) {
+        Loudness damaged;
+        damaged.notNumbers = true;
+        damaged.truePeakDbtp = std::numeric_limits<double>::infinity();
+        damaged.samplePeakDbfs = std::numeric_limits<double>::infinity();
+        return damaged;
+    }
+    loudness.integratedLufs = integratedLufs(powers);
+    loudness.rangeLu = rangeLu(powers);
     if (truePeak > 0)
         loudness.truePeakDbtp = 20 * std::log10(truePeak);
     if (samplePeak > 0)
@@ -403,13 +498,25 @@ std::optional<Loudness> measureLoudness(const QString &path, const std::function
     return loudness;
 }
 
-bool oversamplesAsTheLibrary(int sampleRate)
+std::optional<Loudness> measureLoudness(const QString &path, const std::function<bool()> &stop)
 {
-    return sampleRate > 0 && interpolatorFor(unsigned(sampleRate)).same;
+    int parts = 1;
+    if (std::thread::hardware_concurrency() >= 2) {
+        const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
+        if (!opened.ok())
+            return std::nullopt;
+        if (opened.value()->frames() >= qint64(splitSeconds * opened.value()->sampleRate()))
+            parts = 2;
+    }
+    return measureLoudnessInParts(path, parts, stop);
 }
 
 QString loudnessText(const Loudness &loudness)
 {
+    if (loudness.rateTooLow)
+        return QStringLiteral("rate too low to measure loudness");
+    if (loudness.notNumbers)
+        return QStringLiteral("damaged: contains samples that are not numbers");
     QString text = QStringLiteral("%1 LUFS, range %2 LU, true peak %3 dBTP")
                        .arg(decibels(loudness.integratedLufs), decibels(loudness.rangeLu),
                             decibels(loudness.truePeakDbtp));
@@ -420,10 +527,12 @@ QString loudnessText(const Loudness &loudness)
 
 double matchingGainDb(const Loudness &loudness, double target, double ceiling)
 {
-    if (loudness.silent())
+    // A true peak of -inf is digital silence whatever the loudness says; +inf or NaN is a
+    // figure that cannot be brought anywhere.
+    if (!loudness.measured() || loudness.silent() || !std::isfinite(loudness.integratedLufs) ||
+        !std::isfinite(loudness.truePeakDbtp) || !std::isfinite(target) || !std::isfinite(ceiling))
         return 0;
-    double gain = target - loudness.integratedLufs;
-    if (std::isfinite(loudness.truePeakDbtp))
-        gain = std::min(gain, ceiling - loudness.truePeakDbtp);
-    return gain;
+    const double gain =
+        std::min({target - loudness.integratedLufs, ceiling - loudness.truePeakDbtp, maxGainDb});
+    return std::isfinite(gain) ? gain : 0;
 }

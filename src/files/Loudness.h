@@ -19,12 +19,15 @@ struct Loudness
     // Samples that are infinite or not a number (a float file written by a faulty program):
     // no figure can be trusted and no gain may be applied; the true peak reads +∞.
     bool notNumbers = false;
-    // The rate is too low for any audio take (under minimumRate): nothing was measured.
+    // The rate is too low to weigh the sound as BS.1770 does (under minimumRate): nothing was
+    // measured.
     bool rateTooLow = false;
 
-    // Below this rate no true-peak measurement is made (libebur128 writes out of bounds at
-    // 16 and 17 Hz); no recording is made that slowly.
-    static constexpr int minimumRate = 1000;
+    // Below this rate nothing is measured and libebur128 is not called: it writes out of
+    // bounds at 16 and 17 Hz, and its K-weighting, whose high shelf sits at 1681.97 Hz, has
+    // no band to stand in under twice that (it reads +inf LUFS at 1, 2 and 3 kHz, +102.9 at
+    // 3363 Hz). No recording is made that slowly.
+    static constexpr int minimumRate = 3364;
 
     // Too quiet to gate (digital silence): no loudness to bring anywhere.
     bool silent() const { return !(integratedLufs > silence); }
@@ -42,13 +45,17 @@ std::optional<Loudness> measureLoudness(const QString &path,
 using LoudnessMeasure =
     std::function<std::optional<Loudness>(const QString &, const std::function<bool()> &)>;
 
-// Whether the true peak at this rate comes from the program's copy of libebur128's
-// interpolator, found to give the library's values; if not, the library oversamples, slower.
-bool oversamplesAsTheLibrary(int sampleRate);
+// The same, in `parts` stretches measured at once, one thread each, joined so that the figures
+// are the ones of the file measured whole; 1 measures it whole on this thread.
+std::optional<Loudness> measureLoudnessInParts(const QString &path, int parts,
+                                               const std::function<bool()> &stop = {});
 
-// "−23.0 LUFS, range 4.2 LU, true peak −1.3 dBTP", and ", clipped: 12" when it clips.
+// "−23.0 LUFS, range 4.2 LU, true peak −1.3 dBTP", and ", clipped: 12" when it clips; what
+// could not be measured, and why, otherwise.
 QString loudnessText(const Loudness &loudness);
 
 // The gain that brings the file to `target` LUFS, but no more than keeps its true peak at or
-// under `ceiling` dBTP; none for a silent file.
+// under `ceiling` dBTP, and never more than maxGainDb; none for a silent file, for one not
+// measured, and for figures that are not numbers.
+constexpr double maxGainDb = 20.0;
 double matchingGainDb(const Loudness &loudness, double target = -23.0, double ceiling = -1.0);

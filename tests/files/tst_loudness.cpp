@@ -52,7 +52,18 @@ private slots:
     void theTruePeakIsTheLibrarysForTheWholeFile_data();
     void theTruePeakIsTheLibrarysForTheWholeFile();
     void clippedRunsSilenceAndBrokenFiles();
+    void matchingGainIsLimitedByTheTruePeak_data();
     void matchingGainIsLimitedByTheTruePeak();
+    // The measurement's edges: parts joined, rates, samples that are not numbers, the true
+    // peak's own filter against EBU Tech 3341.
+    void thePartsMeasureAsTheWholeFile_data();
+    void thePartsMeasureAsTheWholeFile();
+    void ratesTooLowAreRefusedAndTheRestMeasured_data();
+    void ratesTooLowAreRefusedAndTheRestMeasured();
+    void samplesThatAreNotNumbersMarkTheFileDamaged_data();
+    void samplesThatAreNotNumbersMarkTheFileDamaged();
+    void theTruePeakMeetsTech3341_data();
+    void theTruePeakMeetsTech3341();
     void theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest();
     void aChangedFileIsMeasuredAgain();
     void aFileMeasuredOnceAnswersFromDiskNextTime();
@@ -98,9 +109,13 @@ void TestLoudness::measuresAsTheReferenceDoes()
     QVERIFY(writeSine(path, hz, parts, phase));
     const std::optional<Loudness> measured = measureLoudness(path);
     QVERIFY(measured);
-    if (!std::isnan(lufs))
+    if (!std::isnan(lufs)) {
         QVERIFY2(std::abs(measured->integratedLufs - lufs) <= 0.1,
                  qPrintable(QString::number(measured->integratedLufs)));
+        QVERIFY(std::abs(matchingGainDb(*measured) - std::min(-23 - lufs, -1 - truePeak)) <= 0.1);
+        QVERIFY(loudnessText(*measured).startsWith(
+            QStringLiteral("\u2212%1 LUFS").arg(-lufs, 0, 'f', 1)));
+    }
     QVERIFY2(std::abs(measured->truePeakDbtp - truePeak) <= 0.2,
              qPrintable(QString::number(measured->truePeakDbtp)));
     QVERIFY2(std::abs(measured->samplePeakDbfs - samplePeak) <= 0.05,
@@ -136,7 +151,7 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile_data()
     QTest::newRow("192 kHz: the sample peak") << 192000 << 2 << 1.0 << -20.0 << 1000LL << 0 << -1LL;
 }
 
-// The figure for a file fed whole to libebur128: every sample oversampled.
+// The figure for a file fed whole to libebur128: every sample oversampled, within 0.01 dB.
 void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile()
 {
     QFETCH(int, sampleRate);
@@ -177,9 +192,12 @@ void TestLoudness::theTruePeakIsTheLibrarysForTheWholeFile()
 
     const std::optional<Loudness> measured = measureLoudness(path);
     QVERIFY(measured);
-    QCOMPARE(measured->truePeakDbtp, 20 * std::log10(reference));
-    // The faster copy of the interpolator was the one used.
-    QCOMPARE(oversamplesAsTheLibrary(sampleRate), sampleRate < 192000);
+    // The program's own filter, on the stretches where the peak can rise, against the
+    // library's on every sample.
+    QVERIFY2(std::abs(measured->truePeakDbtp - 20 * std::log10(reference)) <= 0.01,
+             qPrintable(QStringLiteral("%1 against %2")
+                            .arg(measured->truePeakDbtp)
+                            .arg(20 * std::log10(reference))));
 }
 
 void TestLoudness::clippedRunsSilenceAndBrokenFiles()
@@ -219,24 +237,413 @@ void TestLoudness::clippedRunsSilenceAndBrokenFiles()
     QVERIFY(!measureLoudness(clipped, [] { return true; }));
 }
 
+void TestLoudness::matchingGainIsLimitedByTheTruePeak_data()
+{
+    QTest::addColumn<double>("lufs");
+    QTest::addColumn<double>("truePeak");
+    QTest::addColumn<bool>("notNumbers");
+    QTest::addColumn<bool>("rateTooLow");
+    QTest::addColumn<double>("gain");
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("quiet, room to rise") << -33.0 << -20.0 << false << false << 10.0;
+    // A dense file at -30 LUFS whose true peak is -3 dBTP may rise by 2 dB only.
+    QTest::newRow("dense: the peak stops it") << -30.0 << -3.0 << false << false << 2.0;
+    // A hot one comes down to the target, whatever its peak.
+    QTest::newRow("hot: down to the target") << -9.0 << 0.5 << false << false << -14.0;
+    // Quieter than the target but over the ceiling already: it comes down to the ceiling.
+    QTest::newRow("quiet but over the ceiling") << -30.0 << 0.5 << false << false << -1.5;
+    QTest::newRow("very quiet: no more than 20 dB") << -60.0 << -40.0 << false << false << 20.0;
+    QTest::newRow("silent") << -inf << -inf << false << false << 0.0;
+    // Figures no measurement gives, as a damaged cache line could hold them.
+    QTest::newRow("forged: -150 LUFS, no peak") << -150.0 << -inf << false << false << 0.0;
+    QTest::newRow("forged: -1000 LUFS") << -1000.0 << -900.0 << false << false << 20.0;
+    QTest::newRow("forged: -1000 LUFS, peak over") << -1000.0 << 3.0 << false << false << -4.0;
+    QTest::newRow("forged: NaN loudness") << nan << -10.0 << false << false << 0.0;
+    QTest::newRow("forged: NaN peak") << -30.0 << nan << false << false << 0.0;
+    QTest::newRow("forged: +inf loudness") << inf << -10.0 << false << false << 0.0;
+    QTest::newRow("forged: +inf peak") << -30.0 << inf << false << false << 0.0;
+    QTest::newRow("forged: -DBL_MAX peak")
+        << -40.0 << -std::numeric_limits<double>::max() << false << false << 17.0;
+    QTest::newRow("not numbers") << -20.0 << inf << true << false << 0.0;
+    QTest::newRow("not numbers, finite figures") << -30.0 << -10.0 << true << false << 0.0;
+    QTest::newRow("rate too low") << -30.0 << -10.0 << false << true << 0.0;
+}
+
 void TestLoudness::matchingGainIsLimitedByTheTruePeak()
 {
-    const QString quiet = m_dir.filePath("quiet.wav");
-    QVERIFY(writeSine(quiet, 1000, {{10, -33}}));
-    const std::optional<Loudness> measured = measureLoudness(quiet);
-    QVERIFY(measured);
-    QVERIFY(std::abs(matchingGainDb(*measured) - 10.0) <= 0.1);
-    QCOMPARE(loudnessText(*measured).left(10), QString("\u221233.0 LUFS"));
+    QFETCH(double, lufs);
+    QFETCH(double, truePeak);
+    QFETCH(bool, notNumbers);
+    QFETCH(bool, rateTooLow);
+    QFETCH(double, gain);
+    Loudness loudness;
+    loudness.integratedLufs = lufs;
+    loudness.truePeakDbtp = truePeak;
+    loudness.notNumbers = notNumbers;
+    loudness.rateTooLow = rateTooLow;
+    const double matching = matchingGainDb(loudness);
+    QVERIFY2(std::isfinite(matching), qPrintable(QString::number(matching)));
+    QCOMPARE(matching, gain);
+    // Whatever the target and ceiling, never NaN, never over the limit.
+    for (const double target : {-23.0, -14.0, std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::infinity()}) {
+        const double other = matchingGainDb(loudness, target, -1.0);
+        QVERIFY(std::isfinite(other));
+        QVERIFY(other <= maxGainDb);
+    }
+}
 
-    // A dense file at -30 LUFS whose true peak is -3 dBTP may rise by 2 dB only.
-    Loudness dense;
-    dense.integratedLufs = -30;
-    dense.truePeakDbtp = -3;
-    QCOMPARE(matchingGainDb(dense), 2.0);
-    // A hot one comes down to the target, whatever its peak.
-    dense.integratedLufs = -9;
-    dense.truePeakDbtp = 0.5;
-    QCOMPARE(matchingGainDb(dense), -14.0);
+namespace {
+// A deterministic white noise in [-1, 1).
+float noiseSample(quint32 &seed)
+{
+    seed = seed * 1664525u + 1013904223u;
+    return float(double(seed >> 8) / double(1 << 24) * 2 - 1);
+}
+
+// What libebur128 gives for samples fed to one state from first to last.
+struct Reference
+{
+    double lufs = 0;
+    double range = 0;
+    double truePeakDbtp = 0;
+};
+
+Reference libraryFigures(const std::vector<float> &samples, int sampleRate, int channels)
+{
+    Reference figures;
+    ebur128_state *state = ebur128_init(unsigned(channels), unsigned(sampleRate),
+                                        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+    if (!state)
+        return figures;
+    ebur128_add_frames_float(state, samples.data(), samples.size() / std::size_t(channels));
+    ebur128_loudness_global(state, &figures.lufs);
+    ebur128_loudness_range(state, &figures.range);
+    double peak = 0;
+    for (int channel = 0; channel < channels; ++channel) {
+        double channelPeak = 0;
+        ebur128_true_peak(state, unsigned(channel), &channelPeak);
+        peak = std::max(peak, channelPeak);
+    }
+    figures.truePeakDbtp = 20 * std::log10(peak);
+    ebur128_destroy(&state);
+    return figures;
+}
+
+// Within `tolerance`, or the same infinity.
+bool near(double value, double expected, double tolerance)
+{
+    return value == expected || std::abs(value - expected) <= tolerance;
+}
+
+bool writeFloats(const QString &path, const std::vector<float> &samples, int sampleRate,
+                 int channels)
+{
+    return writeChannels(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, sampleRate, channels,
+                         qint64(samples.size()) / channels, [&](qint64 frame, int channel) {
+                             return samples[std::size_t(frame * channels + channel)];
+                         });
+}
+} // namespace
+
+void TestLoudness::thePartsMeasureAsTheWholeFile_data()
+{
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("seconds");
+    // The level of the noise throughout, dBFS; -inf for digital silence.
+    QTest::addColumn<double>("floorDbfs");
+    // A burst of louder noise: its length, level and where it starts, the middle of the file
+    // plus this many seconds (the seam between two parts is at the middle).
+    QTest::addColumn<double>("burstSeconds");
+    QTest::addColumn<double>("burstDbfs");
+    QTest::addColumn<double>("burstFromMiddle");
+    QTest::addColumn<int>("parts");
+    const double inf = std::numeric_limits<double>::infinity();
+    // Joined as libebur128 joins states, these read -32.4 LUFS and a range of 0.0 LU: the
+    // blocks across the seam were lost.
+    QTest::newRow("120 s at -40 dBFS, a 0.5 s hit across the middle")
+        << 48000 << 2 << 120.0 << -40.0 << 0.5 << -3.0 << -0.25 << 2;
+    QTest::newRow("70 s, a 1.2 s burst across the middle")
+        << 48000 << 2 << 70.0 << -40.0 << 1.2 << -10.0 << -0.6 << 2;
+    QTest::newRow("44.1 kHz mono, a burst ending on the seam")
+        << 44100 << 1 << 12.0 << -35.0 << 0.4 << -6.0 << -0.4 << 2;
+    QTest::newRow("44.1 kHz, three channels, a burst starting on the seam")
+        << 44100 << 3 << 12.0 << -35.0 << 0.3 << -6.0 << 0.0 << 2;
+    QTest::newRow("96 kHz, eight channels")
+        << 96000 << 8 << 6.0 << -30.0 << 0.7 << -3.0 << -0.3 << 2;
+    QTest::newRow("48 kHz, six channels, three parts")
+        << 48000 << 6 << 9.0 << -30.0 << 0.2 << -3.0 << -0.1 << 3;
+    QTest::newRow("silence but for the burst")
+        << 48000 << 2 << 10.0 << -inf << 0.5 << -6.0 << -0.2 << 2;
+    QTest::newRow("a 100 ms click at the seam, mono")
+        << 48000 << 1 << 10.0 << -50.0 << 0.1 << 0.0 << -0.05 << 2;
+    QTest::newRow("more parts than there are tenths")
+        << 48000 << 2 << 0.35 << -20.0 << 0.1 << -6.0 << 0.0 << 8;
+}
+
+// Whichever way the file is cut, the figures are those of the file measured in one piece:
+// against libebur128 fed the whole file to one state, and against the program's own
+// measurement in one part, whose true peak it gives to the bit.
+void TestLoudness::thePartsMeasureAsTheWholeFile()
+{
+    QFETCH(int, sampleRate);
+    QFETCH(int, channels);
+    QFETCH(double, seconds);
+    QFETCH(double, floorDbfs);
+    QFETCH(double, burstSeconds);
+    QFETCH(double, burstDbfs);
+    QFETCH(double, burstFromMiddle);
+    QFETCH(int, parts);
+    const qint64 frames = qint64(seconds * sampleRate);
+    const qint64 burstFrom = frames / 2 + qint64(burstFromMiddle * sampleRate);
+    const qint64 burstTo = burstFrom + qint64(burstSeconds * sampleRate);
+    std::vector<float> samples(std::size_t(frames * channels));
+    quint32 seed = 4242;
+    const float floor = float(amplitudeOf(floorDbfs));
+    const float burst = float(amplitudeOf(burstDbfs));
+    for (qint64 frame = 0; frame < frames; ++frame)
+        for (int channel = 0; channel < channels; ++channel)
+            samples[std::size_t(frame * channels + channel)] =
+                noiseSample(seed) * (frame >= burstFrom && frame < burstTo ? burst : floor);
+    const QString path = m_dir.filePath("parts.wav");
+    QVERIFY(writeFloats(path, samples, sampleRate, channels));
+
+    const Reference reference = libraryFigures(samples, sampleRate, channels);
+    const std::optional<Loudness> whole = measureLoudnessInParts(path, 1);
+    const std::optional<Loudness> cut = measureLoudnessInParts(path, parts);
+    QVERIFY(whole && cut);
+    const auto figures = [](const Loudness &l) {
+        return QStringLiteral("%1 LUFS, %2 LU, %3 dBTP")
+            .arg(l.integratedLufs, 0, 'f', 3)
+            .arg(l.rangeLu, 0, 'f', 3)
+            .arg(l.truePeakDbtp, 0, 'f', 4);
+    };
+    const QString said = QStringLiteral("whole %1; in parts %2; libebur128 %3 LUFS, %4 LU, %5 dBTP")
+                             .arg(figures(*whole), figures(*cut))
+                             .arg(reference.lufs, 0, 'f', 3)
+                             .arg(reference.range, 0, 'f', 3)
+                             .arg(reference.truePeakDbtp, 0, 'f', 4);
+    for (const Loudness &measured : {*whole, *cut}) {
+        QVERIFY2(near(measured.integratedLufs, reference.lufs, 0.05), qPrintable(said));
+        QVERIFY2(near(measured.rangeLu, reference.range, 0.1), qPrintable(said));
+        QVERIFY2(near(measured.truePeakDbtp, reference.truePeakDbtp, 0.01), qPrintable(said));
+        QVERIFY(measured.measured());
+        QCOMPARE(measured.silent(), !std::isfinite(reference.lufs));
+    }
+    // The parts count every block once: what is left of a difference is rounding.
+    QVERIFY2(near(cut->integratedLufs, whole->integratedLufs, 1e-6), qPrintable(said));
+    QVERIFY2(near(cut->rangeLu, whole->rangeLu, 1e-6), qPrintable(said));
+    QCOMPARE(cut->truePeakDbtp, whole->truePeakDbtp);
+    QCOMPARE(cut->samplePeakDbfs, whole->samplePeakDbfs);
+    // The program's own choice of parts for this length gives the same.
+    if (seconds >= 60) {
+        const std::optional<Loudness> chosen = measureLoudness(path);
+        QVERIFY(chosen);
+        QVERIFY(std::abs(chosen->integratedLufs - whole->integratedLufs) <= 1e-6);
+        QCOMPARE(chosen->truePeakDbtp, whole->truePeakDbtp);
+    }
+}
+
+void TestLoudness::ratesTooLowAreRefusedAndTheRestMeasured_data()
+{
+    QTest::addColumn<int>("sampleRate");
+    for (const int sampleRate : {1, 2, 8, 15, 16, 17, 18, 100, 500, 999, 1000, 2000, 3000, 3363})
+        QTest::addRow("%d Hz: refused", sampleRate) << sampleRate;
+    // The library's state at all of these, and the filter's factors on either side of 96 and
+    // 192 kHz.
+    for (const int sampleRate : {3364, 4000, 7999, 8000, 11025, 22050, 32000, 44101, 95999, 96000,
+                                 176400, 191999, 192000, 352800, 384000})
+        QTest::addRow("%d Hz", sampleRate) << sampleRate;
+}
+
+void TestLoudness::ratesTooLowAreRefusedAndTheRestMeasured()
+{
+    QFETCH(int, sampleRate);
+    const int channels = 2;
+    // Two seconds of noise at -20 dBFS, and on the left a tone at -6 dBFS of a tenth of the
+    // rate.
+    const qint64 frames = std::max<qint64>(4, 2LL * sampleRate);
+    std::vector<float> samples(std::size_t(frames * channels));
+    quint32 seed = 99;
+    for (qint64 frame = 0; frame < frames; ++frame) {
+        samples[std::size_t(frame * channels)] =
+            0.5f * float(std::sin(2 * pi * 0.1 * double(frame))) + 0.1f * noiseSample(seed);
+        samples[std::size_t(frame * channels + 1)] = 0.1f * noiseSample(seed);
+    }
+    const QString path = m_dir.filePath("rate.wav");
+    QVERIFY(writeFloats(path, samples, sampleRate, channels));
+    for (const int parts : {1, 2}) {
+        const std::optional<Loudness> measured = measureLoudnessInParts(path, parts);
+        QVERIFY(measured);
+        if (sampleRate < Loudness::minimumRate) {
+            QVERIFY(measured->rateTooLow);
+            QVERIFY(!measured->measured());
+            QVERIFY(measured->silent());
+            QVERIFY(!measured->damaged());
+            QCOMPARE(loudnessText(*measured), QString("rate too low to measure loudness"));
+            QCOMPARE(matchingGainDb(*measured), 0.0);
+            continue;
+        }
+        QVERIFY(measured->measured());
+        QVERIFY(!measured->rateTooLow);
+        const Reference reference = libraryFigures(samples, sampleRate, channels);
+        const QString said = QStringLiteral("%1 LUFS %2 dBTP; libebur128 %3 LUFS %4 dBTP")
+                                 .arg(measured->integratedLufs)
+                                 .arg(measured->truePeakDbtp)
+                                 .arg(reference.lufs)
+                                 .arg(reference.truePeakDbtp);
+        QVERIFY2(std::abs(measured->integratedLufs - reference.lufs) <= 0.05, qPrintable(said));
+        QVERIFY2(std::abs(measured->truePeakDbtp - reference.truePeakDbtp) <= 0.01,
+                 qPrintable(said));
+        QVERIFY(std::isfinite(matchingGainDb(*measured)));
+    }
+    // The same refusal through the program's own entry.
+    const std::optional<Loudness> measured = measureLoudness(path);
+    QVERIFY(measured);
+    QCOMPARE(measured->rateTooLow, sampleRate < Loudness::minimumRate);
+}
+
+void TestLoudness::samplesThatAreNotNumbersMarkTheFileDamaged_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("at");
+    QTest::addColumn<int>("parts");
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("+inf") << inf << 1.5 << 1;
+    QTest::newRow("-inf") << -inf << 1.5 << 1;
+    // Once in the weighting's memory it turned every later block to NaN: the take read as
+    // silent.
+    QTest::newRow("NaN in the first 0.4 s") << nan << 0.2 << 1;
+    QTest::newRow("NaN on the first sample") << nan << 0.0 << 1;
+    QTest::newRow("NaN in the second of two parts") << nan << 3.5 << 2;
+    QTest::newRow("+inf on the last sample") << inf << -1.0 << 2;
+}
+
+void TestLoudness::samplesThatAreNotNumbersMarkTheFileDamaged()
+{
+    QFETCH(double, value);
+    QFETCH(double, at);
+    QFETCH(int, parts);
+    // A stereo take at about -15 LUFS for four seconds.
+    const qint64 frames = 4LL * rate;
+    const qint64 bad = at < 0 ? frames - 1 : qint64(at * rate);
+    const QString path = m_dir.filePath("notnumbers.wav");
+    QVERIFY(writeChannels(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, 2, frames,
+                          [&](qint64 frame, int channel) {
+                              return frame == bad && channel == 1
+                                         ? float(value)
+                                         : float(0.25 * std::sin(2 * pi * 1000 * frame / rate));
+                          }));
+    const std::optional<Loudness> measured = measureLoudnessInParts(path, parts);
+    QVERIFY(measured);
+    QVERIFY(measured->notNumbers);
+    QCOMPARE(measured->truePeakDbtp, std::numeric_limits<double>::infinity());
+    QVERIFY(measured->damaged());
+    QVERIFY(!measured->measured());
+    QVERIFY2(loudnessText(*measured).contains("contains samples that are not numbers"),
+             qPrintable(loudnessText(*measured)));
+    QCOMPARE(matchingGainDb(*measured), 0.0);
+}
+
+void TestLoudness::theTruePeakMeetsTech3341_data()
+{
+    // EBU Tech 3341's true-peak signals, 15 to 23, stereo at 48 kHz. 15 to 19 are a sine of a
+    // fraction of the rate at a phase against the samples, faded in and out over 10 ms.
+    QTest::addColumn<int>("divisor");
+    QTest::addColumn<double>("amplitude");
+    QTest::addColumn<double>("phaseDegrees");
+    // For 20 to 23: made at four times the rate, low-pass filtered, and taken from this
+    // sample of the four on; -1 for the sines.
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("15: fs/4, 0 degrees") << 4 << 0.5 << 0.0 << -1 << -6.0;
+    QTest::newRow("16: fs/4, 45 degrees") << 4 << 0.5 << 45.0 << -1 << -6.0;
+    QTest::newRow("17: fs/6, 60 degrees") << 6 << 0.5 << 60.0 << -1 << -6.0;
+    QTest::newRow("18: fs/8, 67.5 degrees") << 8 << 0.5 << 67.5 << -1 << -6.0;
+    // Samples at full scale whose wave peaks 3 dB over it.
+    QTest::newRow("19: fs/4 at 1.41, 45 degrees") << 4 << 1.41 << 45.0 << -1 << 3.0;
+    // A sine of fs/6 at 0.5 holding a single period of fs/4 at 1.0, continuous in phase on
+    // both sides.
+    for (int offset = 0; offset < 4; ++offset)
+        QTest::addRow("%d: one period at 0 dBTP, offset %d", 20 + offset, offset)
+            << 6 << 0.5 << 0.0 << offset << 0.0;
+}
+
+void TestLoudness::theTruePeakMeetsTech3341()
+{
+    QFETCH(int, divisor);
+    QFETCH(double, amplitude);
+    QFETCH(double, phaseDegrees);
+    QFETCH(int, offset);
+    QFETCH(double, expected);
+    const qint64 frames = rate / 4;
+    const qint64 fade = rate / 100;
+    const auto faded = [&](qint64 frame) {
+        const qint64 edge = std::min(frame, frames - 1 - frame);
+        return edge < fade ? 0.5 - 0.5 * std::cos(pi * double(edge) / double(fade)) : 1.0;
+    };
+    std::vector<double> mono(static_cast<std::size_t>(frames));
+    if (offset < 0) {
+        for (qint64 frame = 0; frame < frames; ++frame)
+            mono[std::size_t(frame)] =
+                amplitude * faded(frame) *
+                std::sin(2 * pi * double(frame) / divisor + phaseDegrees * pi / 180);
+    } else {
+        // At four times the rate the sine of fs/6 lasts 24 samples, the period of fs/4 16:
+        // the period goes in at a rising zero of the sine, which goes on from there after it.
+        const qint64 fine = frames * 4;
+        const qint64 burstFrom = fine / 2 - (fine / 2) % 24;
+        std::vector<double> made(static_cast<std::size_t>(fine));
+        for (qint64 i = 0; i < fine; ++i) {
+            const qint64 sineAt = i < burstFrom ? i : i - 16;
+            made[std::size_t(i)] = i >= burstFrom && i < burstFrom + 16
+                                       ? std::sin(2 * pi * double(i - burstFrom) / 16)
+                                       : amplitude * std::sin(2 * pi * double(sineAt) / 24);
+        }
+        // The anti-aliasing low-pass: a Blackman-windowed sinc whose -6 dB point is at 0.45 of
+        // the target rate, flat to a thousandth of a dB below 20 kHz.
+        constexpr int taps = 255;
+        const double cutoff = 0.45 / 4;
+        std::vector<double> lowPass(taps);
+        double sum = 0;
+        for (int n = 0; n < taps; ++n) {
+            const double x = n - (taps - 1) / 2.0;
+            const double sinc = x == 0 ? 2 * cutoff : std::sin(2 * pi * cutoff * x) / (pi * x);
+            const double window = 0.42 - 0.5 * std::cos(2 * pi * n / (taps - 1)) +
+                                  0.08 * std::cos(4 * pi * n / (taps - 1));
+            sum += lowPass[std::size_t(n)] = sinc * window;
+        }
+        for (qint64 frame = 0; frame < frames; ++frame) {
+            const qint64 centre = frame * 4 + offset;
+            double value = 0;
+            for (int n = 0; n < taps; ++n) {
+                const qint64 i = centre + n - (taps - 1) / 2;
+                if (i >= 0 && i < fine)
+                    value += lowPass[std::size_t(n)] / sum * made[std::size_t(i)];
+            }
+            mono[std::size_t(frame)] = value * faded(frame);
+        }
+    }
+    std::vector<float> samples(std::size_t(frames * 2));
+    for (qint64 frame = 0; frame < frames; ++frame)
+        samples[std::size_t(frame * 2)] = samples[std::size_t(frame * 2 + 1)] =
+            float(mono[std::size_t(frame)]);
+    const QString path = m_dir.filePath("tech3341.wav");
+    QVERIFY(writeFloats(path, samples, rate, 2));
+    const std::optional<Loudness> measured = measureLoudness(path);
+    QVERIFY(measured);
+    const Reference reference = libraryFigures(samples, rate, 2);
+    const QString said = QStringLiteral("%1 dBTP (samples %2 dBFS); libebur128 %3 dBTP")
+                             .arg(measured->truePeakDbtp, 0, 'f', 4)
+                             .arg(measured->samplePeakDbfs, 0, 'f', 4)
+                             .arg(reference.truePeakDbtp, 0, 'f', 4);
+    // The standard's tolerance: +0.2 dB, -0.4 dB.
+    QVERIFY2(measured->truePeakDbtp <= expected + 0.2, qPrintable(said));
+    QVERIFY2(measured->truePeakDbtp >= expected - 0.4, qPrintable(said));
+    QVERIFY2(std::abs(measured->truePeakDbtp - reference.truePeakDbtp) <= 0.01, qPrintable(said));
 }
 
 void TestLoudness::theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest()
