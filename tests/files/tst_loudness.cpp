@@ -217,6 +217,22 @@ void TestLoudness::clippedRunsSilenceAndBrokenFiles()
     QVERIFY(hot->damaged());
     QVERIFY(loudnessText(*hot).endsWith(", clipped: 15"));
 
+    // Runs across the seam between two parts count once, from their first sample: five on
+    // the left (two before the seam, three after), two on the right (one on either side).
+    const QString seam = m_dir.filePath("seam.wav");
+    const qint64 middle = rate; // two seconds, twenty tenths: the halves meet at one second
+    QVERIFY(writeChannels(seam, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, 2 * rate,
+                          [&](qint64 frame, int channel) {
+                              const qint64 from = channel == 0 ? middle - 2 : middle - 1;
+                              const qint64 to = channel == 0 ? middle + 3 : middle + 1;
+                              return frame >= from && frame < to ? 1.0f : 0.1f;
+                          }));
+    for (const int parts : {1, 2, 3}) {
+        const std::optional<Loudness> cut = measureLoudnessInParts(seam, parts);
+        QVERIFY(cut);
+        QCOMPARE(cut->clipped, 7);
+    }
+
     // Digital silence: no loudness, and no division by zero on the way.
     const QString silent = m_dir.filePath("silent.wav");
     QVERIFY(writeChannels(silent, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, rate,
