@@ -37,8 +37,8 @@ QString decibels(double value)
 // ---- The true peak -----------------------------------------------------------------------
 //
 // ITU-R BS.1770-4, Annex 2: the signal is brought to at least 192 kHz (four times the rate
-// below 96 kHz, twice below 192 kHz, as it is above) through a low-pass FIR, and the largest
-// magnitude of the result is the true peak. The filter here is the one the recommendation
+// below 96 kHz, twice below 192 kHz, left as it is from there on) through a low-pass FIR,
+// and the largest magnitude of the result is the true peak. The filter here is the one the recommendation
 // describes: 49 taps of a sinc whose zeros fall on the original samples, under a Hann window.
 // Split by the factor, its taps form one short filter per oversampled position between two
 // samples (12 taps each at four times, 24 at twice); the position on a sample itself only

@@ -37,8 +37,9 @@ struct Loudness
     bool measured() const { return !notNumbers && !rateTooLow; }
 };
 
-// Measures a wave file through libebur128, read in chunks so that memory does not grow with
-// the file. Nothing for a file that cannot be decoded, or once stop() says so.
+// Measures a wave file, K-weighted by libebur128, read in chunks so that memory hardly grows
+// with the file; past a minute in two halves at once. Nothing for a file that cannot be
+// decoded, or once stop() says so.
 std::optional<Loudness> measureLoudness(const QString &path,
                                         const std::function<bool()> &stop = {});
 // What measures a file for the lists: measureLoudness(), or a test's stand-in.
