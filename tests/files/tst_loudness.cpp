@@ -251,6 +251,8 @@ void TestLoudness::clippedRunsSilenceAndBrokenFiles()
     QVERIFY(!measureLoudness(m_dir.filePath("gone.wav")));
     // A measurement asked to stop gives nothing rather than a part's figures.
     QVERIFY(!measureLoudness(clipped, [] { return true; }));
+    QVERIFY(!measureLoudnessInParts(clipped, 2, [] { return true; }));
+    QVERIFY(!measureLoudnessInParts(broken, 2));
 }
 
 void TestLoudness::matchingGainIsLimitedByTheTruePeak_data()
