@@ -622,7 +622,7 @@ void TestLoudness::theTruePeakMeetsTech3341()
                                        : amplitude * std::sin(2 * pi * double(sineAt) / 24);
         }
         // The anti-aliasing low-pass: a Blackman-windowed sinc whose -6 dB point is at 0.45 of
-        // the target rate, flat to a thousandth of a dB below 20 kHz.
+        // the target rate, flat within a few thousandths of a dB below 19 kHz.
         constexpr int taps = 255;
         const double cutoff = 0.45 / 4;
         std::vector<double> lowPass(taps);
