@@ -49,7 +49,7 @@ constexpr char rateTooLowMark[] = "ratetoolow";
 // K-weighting adds up to 4 dB, and 24 channels summed some 15 more. A sample peak lies on
 // the wave the true peak is found on; the margin covers the interpolator's error.
 constexpr double loudnessOverTruePeak = 20.0;
-constexpr double samplePeakOverTruePeak = 0.5;
+constexpr double samplePeakOverTruePeak = 1.0;
 // The absolute gate: nothing quieter is counted, and a take louder than this does not exist.
 constexpr double quietestLufs = -70.0;
 constexpr double loudestLufs = 10.0;

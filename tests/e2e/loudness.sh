@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Loudness through the real program. A folder with a 16 Hz take, and a FIFO where the loudness
-# is kept on disk: the program lives, the take's tooltip says why it has no figures and the
-# other take's tooltip gets its loudness. Then a line on disk forged for two takes near full
+# Loudness through the real program. A folder with a 16 Hz take and a float take holding a NaN,
+# and a FIFO where the loudness is kept on disk: the program lives, each of those takes'
+# tooltips says why it has no figures, and another take's tooltip gets its loudness. Then a line on disk forged for two takes near full
 # scale (their real size and time, -150 LUFS with no true peak, and -1000 LUFS): with "Match
 # loudness", no sample the device receives reaches full scale. The tooltip is read as a screen
 # reader reads it, over AT-SPI. Run under dbus-run-session.
@@ -29,6 +29,18 @@ with wave.open(sys.argv[1], "wb") as w:
     w.writeframes(b"".join(struct.pack("<h", int(16000 * math.sin(2 * math.pi * n / 4))) for n in range(32)))
 EOF
 sox -q -n -r 48000 -c 2 "$music/b-take.wav" synth 3 sine 1000 vol -20dB
+# A float take of 22,050 Hz with one sample that is not a number, as a faulty program writes.
+python3 - "$music/c-nan.wav" <<'EOF'
+import math, struct, sys
+rate, frames = 22050, 22050
+samples = [0.25 * math.sin(2 * math.pi * 440 * n / rate) for n in range(frames)]
+samples[frames // 2] = float("nan")
+data = struct.pack(f"<{frames}f", *samples)
+fmt = struct.pack("<HHIIHH", 3, 1, rate, rate * 4, 4, 32)
+with open(sys.argv[1], "wb") as out:
+    out.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE")
+    out.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data)
+EOF
 mkfifo "$cache"
 
 a11y_bus() {
@@ -56,7 +68,7 @@ window_names() {
 tooltip_shown() {
     local w
     for w in $(untitled_windows); do
-        xprop -id "$w" _NET_WM_WINDOW_TYPE | grep -q TOOLTIP && return 0
+        xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q TOOLTIP && return 0
     done
     return 1
 }
@@ -88,8 +100,8 @@ tooltip_matching() {
 # from the top of the list.
 row_matching() {
     local y
-    for y in 20 36 52; do
-        tooltip_matching "$1" 40 "$y" "$2" 5 >/dev/null 2>&1 && echo "$y" && return 0
+    for y in $(seq 16 8 72); do
+        tooltip_matching "$1" 40 "$y" "$2" 3 >/dev/null 2>&1 && echo "$y" && return 0
         xdotool mousemove 0 0
         for _ in $(seq 40); do tooltip_shown || break; sleep 0.05; done
     done
@@ -109,6 +121,10 @@ low_rate_and_fifo() {
     y=$(row_matching "$id" "48,000 Hz") || fail "no row's tooltip showed the 48 kHz take"
     text=$(tooltip_matching "$id" 40 "$y" "LUFS" 60) || fail "the 48 kHz take was never measured with a FIFO for the file on disk"
     echo "48 kHz take: $text"
+    xdotool mousemove 0 0
+    y=$(row_matching "$id" "22,050 Hz") || fail "no row's tooltip showed the float take"
+    text=$(tooltip_matching "$id" 40 "$y" "not numbers" 60) || fail "the float take's tooltip never said its samples are not numbers"
+    echo "float take: $text"
     [ -p "$cache" ] || fail "the FIFO in the file's place was replaced"
     kill -TERM "$1"
 }
