@@ -88,6 +88,8 @@ public:
             while (!m_open) {
                 if (stop()) {
                     m_stopped.append(path);
+                    while (m_holdStopping)
+                        m_go.wait(&m_mutex, 5);
                     return std::optional<Loudness>();
                 }
                 m_go.wait(&m_mutex, 5);
@@ -99,6 +101,13 @@ public:
     {
         QMutexLocker lock(&m_mutex);
         m_open = open;
+        m_go.wakeAll();
+    }
+    // A measurement told to stop holds on before it ends, until let go.
+    void setHoldStopping(bool hold)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_holdStopping = hold;
         m_go.wakeAll();
     }
     QStringList started() const
@@ -116,6 +125,7 @@ private:
     mutable QMutex m_mutex;
     QWaitCondition m_go;
     bool m_open = false;
+    bool m_holdStopping = false;
     QStringList m_started;
     QStringList m_stopped;
 };
@@ -786,6 +796,23 @@ void TestLoudness::anotherFolderStopsWhatNoOneLooksAt()
     QTRY_VERIFY(facts.known("/d/1.wav").has_value());
     QVERIFY(!facts.known("/c/held.wav"));
     QVERIFY(!facts.waiting("/c/held.wav"));
+
+    // Shown again after it was told to stop and before it did: measured from the start,
+    // neither taken for a file that cannot be measured nor left "measuring…".
+    gate.setOpen(false);
+    gate.setHoldStopping(true);
+    facts.requestFor(&band, "/e/take.wav");
+    QTRY_VERIFY(gate.started().contains("/e/take.wav"));
+    facts.requestFor(&band, {});
+    facts.requestFolder({"/f/1.wav"});
+    QTRY_COMPARE(gate.stopped().last(), QString("/e/take.wav"));
+    facts.requestFor(&band, "/e/take.wav");
+    gate.setHoldStopping(false);
+    QTRY_COMPARE(gate.started().count("/e/take.wav"), 2);
+    gate.setOpen(true);
+    QTRY_VERIFY(facts.known("/e/take.wav").has_value());
+    QTRY_VERIFY(facts.known("/f/1.wav").has_value());
+    QVERIFY(!facts.waiting("/e/take.wav"));
 }
 
 QTEST_GUILESS_MAIN(TestLoudness)
