@@ -24,8 +24,8 @@ public:
                            FileFacts::StampReader readStamp = stampOf);
     ~LoudnessFacts() override;
 
-    // The figures as last measured; nothing while none are, or for a file that could not be
-    // decoded.
+    // The figures as last measured; nothing while none are, for a file that could not be
+    // decoded, and for figures no take can have (see believable()).
     std::optional<Loudness> known(const QString &path) const;
     // Asked for and not measured yet: "measuring…".
     bool waiting(const QString &path) const;
