@@ -667,7 +667,8 @@ double Form1::previewGainDb(const QString &path) const
 {
     double gain = m_band->levelDb();
     if (m_band->matchOn())
-        if (const std::optional<Loudness> loudness = m_facts->loudness().known(path))
+        if (const std::optional<Loudness> loudness = m_facts->loudness().known(path);
+            loudness && loudness->measured())
             gain += matchingGainDb(*loudness);
     return gain;
 }

@@ -437,8 +437,7 @@ void AuditionBand::showFile(const QString &path)
     m_solo.clear();
     m_strip->setSolo({});
     m_facts.requestDetails(path);
-    if (!path.isEmpty())
-        m_facts.loudness().requestFirst({path});
+    m_facts.loudness().requestFor(this, path);
     m_peaks->request(path, m_strip->waveArea().width());
     refresh();
 }

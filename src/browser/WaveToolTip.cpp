@@ -105,7 +105,7 @@ void WaveToolTip::listChanged()
         return;
     }
     m_facts.requestDetails(m_shown);
-    m_facts.loudness().requestFirst({m_shown});
+    m_facts.loudness().requestFor(this, m_shown);
     show();
 }
 
@@ -155,7 +155,7 @@ bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     m_facts.requestDetails(m_shown);
-    m_facts.loudness().requestFirst({m_shown});
+    m_facts.loudness().requestFor(this, m_shown);
     show();
     return true;
 }

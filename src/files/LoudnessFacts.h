@@ -13,7 +13,8 @@
 // priority (a measurement reads a file whole) and kept by path, size and modification time.
 // The files asked for first (those in view, the one at hand) go before the rest of the
 // folder, which is measured in list order; another folder drops what of the last one waits,
-// and stops the measurement of it that runs.
+// the rows that were in view included, and stops the measurement of it that runs, but for
+// the files a tooltip or the band still shows.
 class LoudnessFacts final : public QObject
 {
     Q_OBJECT
@@ -23,8 +24,8 @@ public:
                            FileFacts::StampReader readStamp = stampOf);
     ~LoudnessFacts() override;
 
-    // The figures as last measured; nothing while none are, or for a file that could not be
-    // decoded.
+    // The figures as last measured; nothing while none are, for a file that could not be
+    // decoded, and for figures no take can have (see believable()).
     std::optional<Loudness> known(const QString &path) const;
     // Asked for and not measured yet: "measuring…".
     bool waiting(const QString &path) const;
@@ -39,8 +40,19 @@ public:
     // How many files are measured at once, one a thread.
     static int threads();
 
-    // Files to measure before any other; the folder's rest is kept.
+    // Whether figures are those of a real take, read back from disk or just measured:
+    // integrated loudness between the absolute gate and +10 LUFS (or none, for silence), a
+    // finite range, a finite true peak that the sample peak does not pass (none only for
+    // silence, +∞ only for samples that are not numbers), no negative count of clipped
+    // samples. Anything else is measured again, or taken as not measured.
+    static bool believable(const Loudness &loudness);
+
+    // Files to measure before any other; the folder's rest is kept. Of the folder shown:
+    // dropped with it.
     void requestFirst(const QStringList &paths);
+    // The one file `asker` shows (a tooltip, the band), measured before any other and kept
+    // on through another folder until it shows another, or none (an empty path).
+    void requestFor(const QObject *asker, const QString &path);
     // The folder shown, in list order: it replaces the folder before.
     void requestFolder(const QStringList &paths);
 

@@ -2,14 +2,19 @@
 #include "files/Loudness.h"
 #include "files/LoudnessFacts.h"
 
+#include <QDir>
 #include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWaitCondition>
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <ebur128.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Parts = QList<std::pair<double, double>>;
 
@@ -41,6 +46,89 @@ bool writeSine(const QString &path, double hz, const Parts &parts, double phase 
         return float(amplitude * std::sin(2 * pi * hz * double(frame) / rate + phase));
     });
 }
+
+// A take's line in the file on disk, with the file's real size and time: figures as written
+// there, "-20 0 -3 -3 0 -" (integrated, range, true peak, sample peak, clipped, marks).
+QByteArray cacheLine(const QString &path, const QByteArray &figures)
+{
+    const FileStamp stamp = stampOf(path);
+    return QFile::encodeName(path).toPercentEncoding() + ' ' + QByteArray::number(stamp.size) +
+           ' ' + QByteArray::number(stamp.modifiedMs) + ' ' + figures + '\n';
+}
+
+Loudness figures(double lufs, double truePeak)
+{
+    Loudness loudness;
+    loudness.integratedLufs = lufs;
+    loudness.rangeLu = 1;
+    loudness.truePeakDbtp = truePeak;
+    loudness.samplePeakDbfs = truePeak - 0.2;
+    return loudness;
+}
+
+// A measurement that gives the same figures for every file and counts the files it got.
+LoudnessFacts::Measure counting(std::atomic<int> &count, const Loudness &loudness)
+{
+    return [&count, loudness](const QString &, const std::function<bool()> &) {
+        ++count;
+        return std::optional(loudness);
+    };
+}
+
+// A measurement that holds each file until the test opens the gate, and gives it up when
+// told to stop.
+class Gate
+{
+public:
+    LoudnessFacts::Measure measure()
+    {
+        return [this](const QString &path, const std::function<bool()> &stop) {
+            QMutexLocker lock(&m_mutex);
+            m_started.append(path);
+            while (!m_open) {
+                if (stop()) {
+                    m_stopped.append(path);
+                    while (m_holdStopping)
+                        m_go.wait(&m_mutex, 5);
+                    return std::optional<Loudness>();
+                }
+                m_go.wait(&m_mutex, 5);
+            }
+            return std::optional(figures(-20, -3));
+        };
+    }
+    void setOpen(bool open)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_open = open;
+        m_go.wakeAll();
+    }
+    // A measurement told to stop holds on before it ends, until let go.
+    void setHoldStopping(bool hold)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_holdStopping = hold;
+        m_go.wakeAll();
+    }
+    QStringList started() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_started;
+    }
+    QStringList stopped() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_stopped;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QWaitCondition m_go;
+    bool m_open = false;
+    bool m_holdStopping = false;
+    QStringList m_started;
+    QStringList m_stopped;
+};
 } // namespace
 
 class TestLoudness : public QObject
@@ -67,6 +155,13 @@ private slots:
     void theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest();
     void aChangedFileIsMeasuredAgain();
     void aFileMeasuredOnceAnswersFromDiskNextTime();
+    void onlyARegularFileIsReadOrWritten_data();
+    void onlyARegularFileIsReadOrWritten();
+    void aTornOrOverlongFileOnDiskLosesNoEntry();
+    void figuresNoTakeHasAreMeasuredAgain_data();
+    void figuresNoTakeHasAreMeasuredAgain();
+    void notNumbersAndATooLowRateAreKeptOnDisk();
+    void anotherFolderStopsWhatNoOneLooksAt();
 
 private:
     QTemporaryDir m_dir;
@@ -689,6 +784,7 @@ void TestLoudness::theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest()
             --permits;
         Loudness loudness;
         loudness.integratedLufs = -20;
+        loudness.truePeakDbtp = loudness.samplePeakDbfs = -3;
         return std::optional(loudness);
     };
     const auto started = [&] {
@@ -737,13 +833,14 @@ void TestLoudness::theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest()
     facts.requestFolder(before);
     const int running = std::min(workers, 3);
     QTRY_COMPARE(started().size(), running);
-    // The one at hand is asked for while it is measured: that one goes on.
+    // The band shows the one at hand while it is measured: that one goes on.
     const QString atHand = started().first();
     {
         QMutexLocker lock(&mutex);
         lookingLast = atHand;
     }
-    facts.requestFirst({atHand});
+    QObject band;
+    facts.requestFor(&band, atHand);
     facts.requestFolder({"/c/1.wav"});
     if (running > 1)
         QTRY_VERIFY([&] {
@@ -819,6 +916,328 @@ void TestLoudness::aFileMeasuredOnceAnswersFromDiskNextTime()
     third.keepOnDisk(QStringLiteral("/proc/no-such-place/loudness"));
     third.requestFirst({path});
     QTRY_VERIFY(third.known(path).has_value());
+}
+
+void TestLoudness::onlyARegularFileIsReadOrWritten_data()
+{
+    QTest::addColumn<QString>("inItsPlace");
+    QTest::newRow("a FIFO") << "fifo";
+    QTest::newRow("a link to a file") << "link";
+    QTest::newRow("a link to nothing") << "dangling";
+    QTest::newRow("a folder") << "folder";
+}
+
+// A FIFO in the file's place ended the program with SIGPIPE, or blocked the only worker in
+// its open for good; a link had its target appended to, or created.
+void TestLoudness::onlyARegularFileIsReadOrWritten()
+{
+    QFETCH(QString, inItsPlace);
+    QTemporaryDir dir;
+    const QString take = dir.filePath("take.wav");
+    QVERIFY(writeSine(take, 1000, {{1, -20}}));
+    const QString cache = dir.filePath("loudness");
+    const QString target = dir.filePath("target");
+    // Read through the link, the target's line would answer without measuring.
+    const QByteArray targetBytes = cacheLine(take, "-30 0 -10 -10 0 -");
+    const QByteArray name = QFile::encodeName(cache);
+    if (inItsPlace == "fifo")
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    if (inItsPlace == "link")
+        QVERIFY(writeBytes(target, targetBytes));
+    if (inItsPlace == "link" || inItsPlace == "dangling")
+        QCOMPARE(::symlink(QFile::encodeName(target).constData(), name.constData()), 0);
+    if (inItsPlace == "folder")
+        QVERIFY(QDir().mkdir(cache));
+
+    std::atomic<int> measured = 0;
+    for (int run = 1; run <= 2; ++run) {
+        LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
+        facts.keepOnDisk(cache);
+        facts.requestFirst({take});
+        QTRY_VERIFY(facts.known(take).has_value());
+        // Nothing kept from the run before: measured at each.
+        QCOMPARE(measured.load(), run);
+        QCOMPARE(facts.known(take)->integratedLufs, -20.0);
+    }
+
+    struct stat status
+    {
+    };
+    QCOMPARE(::lstat(name.constData(), &status), 0);
+    if (inItsPlace == "fifo")
+        QVERIFY(S_ISFIFO(status.st_mode));
+    if (inItsPlace == "link" || inItsPlace == "dangling")
+        QVERIFY(S_ISLNK(status.st_mode));
+    if (inItsPlace == "link") {
+        QFile kept(target);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), targetBytes);
+    }
+    if (inItsPlace == "dangling")
+        QVERIFY(!QFileInfo::exists(target));
+    if (inItsPlace == "folder") {
+        QVERIFY(S_ISDIR(status.st_mode));
+        QVERIFY(QDir(cache).isEmpty());
+    }
+}
+
+void TestLoudness::aTornOrOverlongFileOnDiskLosesNoEntry()
+{
+    QTemporaryDir dir;
+    QStringList takes;
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
+        takes.append(dir.filePath(name));
+        QVERIFY(writeSine(takes.last(), 1000, {{0.5, -30}}));
+    }
+    const QString cache = dir.filePath("loudness");
+    // A run ended while it wrote b's line: its end is missing, and the line with it.
+    QVERIFY(writeBytes(cache, cacheLine(takes[0], "-30 1 -10 -10 0 -") +
+                                  cacheLine(takes[1], "-25 1 -5 -5 0 -").chopped(3)));
+    std::atomic<int> measured = 0;
+    {
+        LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
+        facts.keepOnDisk(cache);
+        facts.requestFirst({takes[0], takes[1]});
+        QTRY_VERIFY(facts.known(takes[1]).has_value());
+        QTRY_VERIFY(facts.known(takes[0]).has_value());
+        QCOMPARE(facts.known(takes[0])->integratedLufs, -30.0);
+        QCOMPARE(facts.known(takes[1])->integratedLufs, -20.0);
+        QCOMPARE(measured.load(), 1);
+        facts.requestFirst({takes[2]});
+        QTRY_VERIFY(facts.known(takes[2]).has_value());
+        QCOMPARE(measured.load(), 2);
+    }
+    // The lines added after the torn one are whole lines of their own.
+    {
+        LoudnessFacts facts(nullptr, counting(measured, figures(-10, -1)));
+        facts.keepOnDisk(cache);
+        facts.requestFirst(takes.mid(0, 3));
+        for (const QString &take : takes.mid(0, 3))
+            QTRY_VERIFY2(facts.known(take).has_value(), qPrintable(take));
+        QCOMPARE(facts.known(takes[1])->integratedLufs, -20.0);
+        QCOMPARE(facts.known(takes[2])->integratedLufs, -20.0);
+        QCOMPARE(measured.load(), 2);
+    }
+
+    // Fifty thousand lines of other files, then a's: only the newest lines are read, and the
+    // next one written compacts the file.
+    QByteArray many;
+    for (int n = 0; n < 50000; ++n)
+        many += "%2Felsewhere%2F" + QByteArray::number(n) + ".wav 1 1 -20 0 -3 -3 0 -\n";
+    QVERIFY(writeBytes(cache, many + cacheLine(takes[0], "-30 1 -10 -10 0 -")));
+    {
+        LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
+        facts.keepOnDisk(cache);
+        facts.requestFirst({takes[0], takes[3]});
+        QTRY_VERIFY(facts.known(takes[3]).has_value());
+        QTRY_VERIFY(facts.known(takes[0]).has_value());
+        QCOMPARE(facts.known(takes[0])->integratedLufs, -30.0);
+        QCOMPARE(measured.load(), 3);
+    }
+    QFile compacted(cache);
+    QVERIFY(compacted.open(QIODevice::ReadOnly));
+    const QByteArray lines = compacted.readAll();
+    // What the memory keeps, 20,000 files, and the one just measured.
+    QVERIFY2(lines.count('\n') <= 20001, qPrintable(QString::number(lines.count('\n'))));
+    QVERIFY(lines.contains(cacheLine(takes[0], "-30 1 -10 -10 0 -")));
+    const QByteArray measuredSince = QFile::encodeName(takes[3]).toPercentEncoding() + ' ';
+    QVERIFY(std::ranges::any_of(
+        lines.split('\n'), [&](const QByteArray &kept) { return kept.startsWith(measuredSince); }));
+}
+
+void TestLoudness::figuresNoTakeHasAreMeasuredAgain_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("trusted");
+    // Integrated, range, true peak, sample peak, clipped samples, marks.
+    QTest::newRow("a quiet take") << QByteArray("-30.5 6.2 -8 -8.5 0 -") << true;
+    QTest::newRow("silence") << QByteArray("-inf 0 -inf -inf 0 -") << true;
+    QTest::newRow("under the gate, with a peak") << QByteArray("-inf 0 -60 -61 0 -") << true;
+    QTest::newRow("hot and clipped") << QByteArray("-8 3 0.8 0 120 -") << true;
+    QTest::newRow("samples not numbers") << QByteArray("nan nan inf -inf 0 notnumbers") << true;
+    QTest::newRow("a rate too low") << QByteArray("-inf 0 -inf -inf 0 ratetoolow") << true;
+    // Today's forgery: "Match loudness" sent 309,882 of 313,344 samples over full scale.
+    QTest::newRow("-150 LUFS without a peak") << QByteArray("-150 0 -inf -inf 0 -") << false;
+    QTest::newRow("-1000 LUFS") << QByteArray("-1000 0 -20 -20 0 -") << false;
+    QTest::newRow("past +10 LUFS") << QByteArray("25 0 30 30 0 -") << false;
+    QTest::newRow("loudness not a number, unmarked") << QByteArray("nan 0 -3 -3 0 -") << false;
+    QTest::newRow("an infinite true peak, unmarked") << QByteArray("-20 0 inf -3 0 -") << false;
+    QTest::newRow("marked, with a finite peak") << QByteArray("-20 0 -3 -3 0 notnumbers") << false;
+    QTest::newRow("a negative range") << QByteArray("-20 -1 -3 -3 0 -") << false;
+    QTest::newRow("an infinite range") << QByteArray("-20 inf -3 -3 0 -") << false;
+    QTest::newRow("a sample over the true peak") << QByteArray("-20 0 -10 -3 0 -") << false;
+    QTest::newRow("far louder than its peak") << QByteArray("-20 0 -60 -60 0 -") << false;
+    QTest::newRow("loud without a peak") << QByteArray("-20 0 -inf -inf 0 -") << false;
+    QTest::newRow("clipped less than nothing") << QByteArray("-20 0 -3 -3 -5 -") << false;
+    QTest::newRow("an unknown mark") << QByteArray("-20 0 -3 -3 0 loud") << false;
+    QTest::newRow("a mark twice") << QByteArray("nan 0 inf -3 0 notnumbers+notnumbers") << false;
+    QTest::newRow("no marks at all") << QByteArray("-20 0 -3 -3 0") << false;
+}
+
+void TestLoudness::figuresNoTakeHasAreMeasuredAgain()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, trusted);
+    QTemporaryDir dir;
+    const QString take = dir.filePath("take.wav");
+    QVERIFY(writeSine(take, 1000, {{0.5, -20}}));
+    const QString cache = dir.filePath("loudness");
+    QVERIFY(writeBytes(cache, cacheLine(take, line)));
+    std::atomic<int> measured = 0;
+    LoudnessFacts facts(nullptr, counting(measured, figures(-21, -2)));
+    facts.keepOnDisk(cache);
+    facts.requestFirst({take});
+    QTRY_VERIFY(facts.known(take).has_value());
+    QCOMPARE(measured.load(), trusted ? 0 : 1);
+    const Loudness known = *facts.known(take);
+    QVERIFY(LoudnessFacts::believable(known));
+    if (!trusted) {
+        QCOMPARE(known.integratedLufs, -21.0);
+        return;
+    }
+    const QList<QByteArray> fields = line.split(' ');
+    const auto same = [](double a, const QByteArray &b) {
+        const double expected = b == "-inf"  ? Loudness::silence
+                                : b == "inf" ? -Loudness::silence
+                                : b == "nan" ? qQNaN()
+                                             : b.toDouble();
+        return (std::isnan(a) && std::isnan(expected)) || a == expected;
+    };
+    QVERIFY(same(known.integratedLufs, fields[0]));
+    QVERIFY(same(known.rangeLu, fields[1]));
+    QVERIFY(same(known.truePeakDbtp, fields[2]));
+    QVERIFY(same(known.samplePeakDbfs, fields[3]));
+    QCOMPARE(known.clipped, fields[4].toLongLong());
+    QCOMPARE(known.notNumbers, fields[5] == "notnumbers");
+    QCOMPARE(known.rateTooLow, fields[5] == "ratetoolow");
+}
+
+// Every figure of a take whose samples are not numbers was written as -inf, and never
+// taken back: such a file was measured at every start, as was one whose rate is too low.
+void TestLoudness::notNumbersAndATooLowRateAreKeptOnDisk()
+{
+    QTemporaryDir dir;
+    const QString notNumbers = dir.filePath("nan.wav");
+    const QString slow = dir.filePath("slow.wav");
+    const QString forged = dir.filePath("forged.wav");
+    const QString plain = dir.filePath("plain.wav");
+    for (const QString &path : {notNumbers, slow, forged, plain})
+        QVERIFY(writeSine(path, 1000, {{0.5, -20}}));
+    std::atomic<int> measured = 0;
+    const auto measure = [&](const QString &path, const std::function<bool()> &) {
+        ++measured;
+        Loudness loudness = figures(-20, -3);
+        if (path == notNumbers) {
+            loudness.notNumbers = true;
+            loudness.integratedLufs = qQNaN();
+            loudness.truePeakDbtp = -Loudness::silence;
+        } else if (path == slow) {
+            loudness = Loudness();
+            loudness.rateTooLow = true;
+        } else if (path == forged) {
+            // What a faulty decoder could give: no figure to keep.
+            loudness = figures(-150, Loudness::silence);
+        }
+        return std::optional(loudness);
+    };
+    const QString cache = dir.filePath("QuillonSonoret/loudness");
+    const QStringList all = {notNumbers, slow, forged, plain};
+    QStringList texts;
+    {
+        LoudnessFacts facts(nullptr, measure);
+        facts.keepOnDisk(cache);
+        facts.requestFirst(all);
+        QTRY_VERIFY(facts.known(plain).has_value());
+        QTRY_VERIFY(!facts.waiting(forged));
+        QTRY_VERIFY(facts.known(notNumbers).has_value());
+        QTRY_VERIFY(facts.known(slow).has_value());
+        QVERIFY(!facts.known(forged));
+        QCOMPARE(measured.load(), 4);
+        for (const QString &path : {notNumbers, slow, plain})
+            texts.append(loudnessText(*facts.known(path)));
+    }
+    LoudnessFacts facts(nullptr, measure);
+    facts.keepOnDisk(cache);
+    facts.requestFirst(all);
+    QTRY_VERIFY(!facts.waiting(forged));
+    QTRY_VERIFY(facts.known(plain).has_value());
+    QTRY_VERIFY(facts.known(slow).has_value());
+    QTRY_VERIFY(facts.known(notNumbers).has_value());
+    // Only the one without figures is measured again.
+    QCOMPARE(measured.load(), 5);
+    QVERIFY(facts.known(notNumbers)->notNumbers);
+    QVERIFY(facts.known(slow)->rateTooLow);
+    QVERIFY(!facts.known(notNumbers)->measured());
+    QCOMPARE(QStringList({loudnessText(*facts.known(notNumbers)), loudnessText(*facts.known(slow)),
+                          loudnessText(*facts.known(plain))}),
+             texts);
+}
+
+// Two takes of 5 GB in view, then another folder of 40 small ones: on one core the new
+// folder's loudness came after 81 s.
+void TestLoudness::anotherFolderStopsWhatNoOneLooksAt()
+{
+    Gate gate;
+    LoudnessFacts facts(nullptr, gate.measure(), [](const QString &) { return FileStamp{1, 1}; });
+    QObject band;
+    const QString shown = "/a/shown.wav";
+    facts.requestFor(&band, shown);
+    facts.requestFirst({"/a/long1.wav", "/a/long2.wav"});
+    facts.requestFolder({"/a/long1.wav", "/a/long2.wav", shown, "/a/more.wav"});
+    const int workers = LoudnessFacts::threads();
+    QTRY_COMPARE(gate.started().size(), std::min(workers, 3));
+    const QStringList before = gate.started();
+
+    // The rows in view go with their folder, whether they run or wait; the band's take
+    // stays, running or waiting.
+    const QStringList next = {"/b/1.wav", "/b/2.wav", "/b/3.wav"};
+    facts.requestFolder(next);
+    QTRY_COMPARE(gate.stopped().size(), before.size() - int(before.contains(shown)));
+    QVERIFY(!gate.stopped().contains(shown));
+    const QStringList given = {"/a/long1.wav", "/a/long2.wav", "/a/more.wav"};
+    for (const QString &path : given)
+        QVERIFY2(!facts.waiting(path), qPrintable(path));
+    QVERIFY(facts.waiting(shown));
+    gate.setOpen(true);
+    QTRY_VERIFY(facts.known(shown).has_value());
+    for (const QString &path : next)
+        QTRY_VERIFY2(facts.known(path).has_value(), qPrintable(path));
+    // Nothing else of the folder before was started since.
+    for (const QString &path : gate.started().mid(before.size()))
+        QVERIFY2(next.contains(path) || path == shown, qPrintable(path));
+    for (const QString &path : given)
+        QVERIFY2(!facts.known(path), qPrintable(path));
+
+    // What the band shows no more goes with the next folder.
+    gate.setOpen(false);
+    const int stoppedBefore = int(gate.stopped().size());
+    facts.requestFor(&band, "/c/held.wav");
+    QTRY_VERIFY(gate.started().contains("/c/held.wav"));
+    facts.requestFor(&band, {});
+    facts.requestFolder({"/d/1.wav"});
+    QTRY_COMPARE(gate.stopped().size(), stoppedBefore + 1);
+    QCOMPARE(gate.stopped().last(), QString("/c/held.wav"));
+    gate.setOpen(true);
+    QTRY_VERIFY(facts.known("/d/1.wav").has_value());
+    QVERIFY(!facts.known("/c/held.wav"));
+    QVERIFY(!facts.waiting("/c/held.wav"));
+
+    // Shown again after it was told to stop and before it did: measured from the start,
+    // neither taken for a file that cannot be measured nor left "measuring…".
+    gate.setOpen(false);
+    gate.setHoldStopping(true);
+    facts.requestFor(&band, "/e/take.wav");
+    QTRY_VERIFY(gate.started().contains("/e/take.wav"));
+    facts.requestFor(&band, {});
+    facts.requestFolder({"/f/1.wav"});
+    QTRY_COMPARE(gate.stopped().last(), QString("/e/take.wav"));
+    facts.requestFor(&band, "/e/take.wav");
+    gate.setHoldStopping(false);
+    QTRY_COMPARE(gate.started().count("/e/take.wav"), 2);
+    gate.setOpen(true);
+    QTRY_VERIFY(facts.known("/e/take.wav").has_value());
+    QTRY_VERIFY(facts.known("/f/1.wav").has_value());
+    QVERIFY(!facts.waiting("/e/take.wav"));
 }
 
 QTEST_GUILESS_MAIN(TestLoudness)
