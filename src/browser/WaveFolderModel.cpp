@@ -2,8 +2,11 @@
 
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
+#include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
+
+#include <algorithm>
 
 WaveFolderModel::WaveFolderModel(QObject *parent) : QAbstractListModel(parent) {}
 
@@ -88,4 +91,31 @@ QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
+}
+
+Qt::ItemFlags WaveFolderModel::flags(const QModelIndex &index) const
+{
+    const Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    return index.isValid() ? flags | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren : flags;
+}
+
+QStringList WaveFolderModel::mimeTypes() const
+{
+    return fileUris::types();
+}
+
+QMimeData *WaveFolderModel::mimeData(const QModelIndexList &indexes) const
+{
+    // In the list's order, whatever order the rows were picked in.
+    QList<int> rows;
+    for (const QModelIndex &index : indexes) {
+        if (index.isValid() && index.model() == this)
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList paths;
+    for (int row : rows)
+        paths.append(path(row));
+    return fileUris::mimeData(paths);
 }

@@ -1,6 +1,6 @@
 #include "FileDrag.h"
 
-#include "platform/NativeName.h"
+#include "platform/FileUris.h"
 #include "platform/PathRule.h"
 #include "platform/RegularFile.h"
 
@@ -13,35 +13,6 @@
 namespace {
 
 const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
-
-const QString uriListType = QStringLiteral("text/uri-list");
-
-// A file's URI made from its bytes, so that a name that is not UTF-8 reaches other programs
-// as it is on the disk (QUrl would carry its text, with the foreign bytes replaced).
-QByteArray fileUri(const QString &path)
-{
-    return "file://" + nativePath(path).toPercentEncoding("/");
-}
-
-// The local paths of a URI list (RFC 2483), decoded to the bytes they name; an empty string
-// for each URI that is not a local file.
-QStringList localPaths(const QMimeData &mime)
-{
-    QStringList paths;
-    for (QByteArray line : mime.data(uriListType).split('\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        QByteArray path;
-        if (line.startsWith("file:///"))
-            path = line.mid(7);
-        else if (line.startsWith("file://localhost/"))
-            path = line.mid(16);
-        paths.append(path.isEmpty() ? QString()
-                                    : pathFromNative(QByteArray::fromPercentEncoding(path)));
-    }
-    return paths;
-}
 
 bool isDroppableWave(const QString &path)
 {
@@ -63,16 +34,7 @@ FileDrag::FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidg
 
 QMimeData *FileDrag::mimeDataFor(const QStringList &paths, Origin origin)
 {
-    auto *mime = new QMimeData;
-    QByteArray uris;
-    QByteArray gnome = "copy";
-    for (const QString &path : paths) {
-        const QByteArray uri = fileUri(path);
-        uris += uri + "\r\n";
-        gnome += '\n' + uri;
-    }
-    mime->setData(uriListType, uris);
-    mime->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
+    QMimeData *mime = fileUris::mimeData(paths);
     if (origin == Origin::FileList)
         mime->setData(internalDragType, QByteArray());
     return mime;
@@ -121,7 +83,7 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
             drag->accept();
             return true;
         }
-        const QStringList dropped = localPaths(*drag->mimeData());
+        const QStringList dropped = fileUris::localPaths(*drag->mimeData());
         if (onPlayList && std::any_of(dropped.begin(), dropped.end(), isDroppableWave)) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -135,7 +97,7 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
         emit droppedOnPlayList();
     } else if (onPlayList) {
         QStringList paths;
-        for (const QString &path : localPaths(*drag->mimeData())) {
+        for (const QString &path : fileUris::localPaths(*drag->mimeData())) {
             // A FIFO or a folder named *.wav could never be played: it does not go in.
             if (isDroppableWave(path) && isReadableRegularFile(path))
                 paths.append(path);

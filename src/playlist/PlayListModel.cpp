@@ -1,10 +1,12 @@
 #include "PlayListModel.h"
 
 #include "MissingEntries.h"
+#include "platform/FileUris.h"
 #include "platform/PathRule.h"
 
 #include <QIdentityProxyModel>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -162,4 +164,31 @@ void PlayListModel::clear()
     m_entries.clear();
     m_keys.clear();
     endResetModel();
+}
+
+Qt::ItemFlags PlayListModel::flags(const QModelIndex &index) const
+{
+    const Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    return index.isValid() ? flags | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren : flags;
+}
+
+QStringList PlayListModel::mimeTypes() const
+{
+    return fileUris::types();
+}
+
+QMimeData *PlayListModel::mimeData(const QModelIndexList &indexes) const
+{
+    // In the list's order, whatever order the rows were picked in.
+    QList<int> rows;
+    for (const QModelIndex &index : indexes) {
+        if (index.isValid() && index.model() == this)
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList paths;
+    for (int row : rows)
+        paths.append(path(row));
+    return fileUris::mimeData(paths);
 }
