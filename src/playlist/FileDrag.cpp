@@ -4,15 +4,23 @@
 #include "platform/PathRule.h"
 #include "platform/RegularFile.h"
 
+#include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMimeData>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 
 namespace {
 
 const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
+
+// Below and to the right of the pointer's tip, as a drag's picture sits, never under it.
+const QPoint pictureOffset(12, 12);
+// About a screen's refresh.
+constexpr int followInterval = 15;
 
 bool isDroppableWave(const QString &path)
 {
@@ -45,18 +53,44 @@ void FileDrag::start(const QPixmap &picture, const QStringList &paths)
     auto *drag = new QDrag(&m_fileList);
     drag->setMimeData(mimeDataFor(paths, Origin::FileList));
     m_drag = drag;
+    // The picture goes in a window of its own beside the pointer rather than in the pointer:
+    // a window shows on every desktop (a drag's pointer picture does not on Wayland) and can
+    // change on the way, which a drag's own picture cannot. It takes no input, so a drop goes
+    // to what lies below it.
+    QLabel follower(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint |
+                                 Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    follower.setObjectName(QStringLiteral("DragPicture"));
+    follower.setWindowTitle(QStringLiteral("Drag picture"));
+    follower.setAttribute(Qt::WA_ShowWithoutActivating);
+    m_picture = &follower;
     showPicture(picture);
+    const auto follow = [&follower] { follower.move(QCursor::pos() + pictureOffset); };
+    follow();
+    follower.show();
+    // The drag takes the pointer's moves for itself until the drop, so the picture looks
+    // where the pointer is at the pace of the screen.
+    QTimer pace;
+    pace.setInterval(followInterval);
+    connect(&pace, &QTimer::timeout, &follower, follow);
+    pace.start();
     drag->exec(Qt::CopyAction, Qt::CopyAction);
+    m_picture = nullptr;
     m_drag.clear();
 }
 
 void FileDrag::showPicture(const QPixmap &picture)
 {
-    if (!m_drag)
+    if (!m_picture)
         return;
-    // Qt reads the drag cursor afresh on every move, so the picture follows the pointer's place.
-    for (Qt::DropAction action : {Qt::CopyAction, Qt::MoveAction, Qt::LinkAction})
-        m_drag->setDragCursor(picture, action);
+    m_picture->setPixmap(picture);
+    m_picture->resize(picture.size());
+    // Shaped, so that only the drawing shows, without a compositor too.
+    m_picture->setMask(picture.mask());
+}
+
+QPixmap FileDrag::picture() const
+{
+    return m_picture ? m_picture->pixmap() : QPixmap();
 }
 
 bool FileDrag::eventFilter(QObject *watched, QEvent *event)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QDrag;
+class QLabel;
 class QDropEvent;
 class QMimeData;
 class QPixmap;
@@ -35,8 +36,10 @@ public:
         Elsewhere,
     };
     static QMimeData *mimeDataFor(const QStringList &paths, Origin origin);
-    // The picture the pointer shows from now on.
+    // The picture beside the pointer from now on.
     void showPicture(const QPixmap &picture);
+    // The picture shown, while a drag lasts.
+    QPixmap picture() const;
     bool dragging() const { return !m_drag.isNull(); }
 
 signals:
@@ -61,4 +64,5 @@ private:
     QWidget &m_dirList;
     QWidget &m_window;
     QPointer<QDrag> m_drag;
+    QLabel *m_picture = nullptr;
 };
