@@ -53,12 +53,12 @@ void FileDrag::start(const QPixmap &picture, const QStringList &paths)
     auto *drag = new QDrag(&m_fileList);
     drag->setMimeData(mimeDataFor(paths, Origin::FileList));
     m_drag = drag;
-    // The picture goes in a window of its own beside the pointer rather than in the pointer:
-    // a window shows on every desktop (a drag's pointer picture does not on Wayland) and can
-    // change on the way, which a drag's own picture cannot. It takes no input, so a drop goes
-    // to what lies below it.
-    QLabel follower(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint |
-                                 Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    // The picture goes in a window of its own beside the pointer, which can change on the way
+    // (a drag's own picture cannot), and the pointer keeps the shape by which the desktop
+    // tells whether a drop would be taken. It takes no input: a drop goes to what lies below.
+    QLabel follower(&m_fileList, Qt::ToolTip | Qt::FramelessWindowHint |
+                                     Qt::BypassWindowManagerHint | Qt::WindowTransparentForInput |
+                                     Qt::WindowDoesNotAcceptFocus);
     follower.setObjectName(QStringLiteral("DragPicture"));
     follower.setWindowTitle(QStringLiteral("Drag picture"));
     follower.setAttribute(Qt::WA_ShowWithoutActivating);
@@ -69,7 +69,7 @@ void FileDrag::start(const QPixmap &picture, const QStringList &paths)
     follower.show();
     // The drag takes the pointer's moves for itself until the drop, so the picture looks
     // where the pointer is at the pace of the screen.
-    QTimer pace;
+    QTimer pace(&follower);
     pace.setInterval(followInterval);
     connect(&pace, &QTimer::timeout, &follower, follow);
     pace.start();
@@ -86,11 +86,6 @@ void FileDrag::showPicture(const QPixmap &picture)
     m_picture->resize(picture.size());
     // Shaped, so that only the drawing shows, without a compositor too.
     m_picture->setMask(picture.mask());
-}
-
-QPixmap FileDrag::picture() const
-{
-    return m_picture ? m_picture->pixmap() : QPixmap();
 }
 
 bool FileDrag::eventFilter(QObject *watched, QEvent *event)

@@ -38,8 +38,6 @@ public:
     static QMimeData *mimeDataFor(const QStringList &paths, Origin origin);
     // The picture beside the pointer from now on.
     void showPicture(const QPixmap &picture);
-    // The picture shown, while a drag lasts.
-    QPixmap picture() const;
     bool dragging() const { return !m_drag.isNull(); }
 
 signals:

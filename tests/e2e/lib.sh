@@ -188,8 +188,7 @@ terminate_after_window() {
     local id
     id=$(main_window) || fail "main window did not show"
     # Alt+O is "Ab&out": the about box opens and stays until its own Alt+O ("&Ok").
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    xdotool key --window "$id" alt+o
+    press "$id" alt+o
     local about=""
     for _ in $(seq 60); do
         about=$(xdotool search --onlyvisible --name '^About Quillon Sonoret' 2>/dev/null | head -n 1) || true
@@ -199,7 +198,7 @@ terminate_after_window() {
     [ -n "$about" ] || fail "Alt+O opened no about box"
     sleep 2
     xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null || fail "about box closed by itself"
-    xdotool key --window "$about" alt+o
+    press "$about" alt+o
     for _ in $(seq 60); do
         xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null 2>&1 || break
         sleep 0.05
