@@ -5,8 +5,7 @@
 #include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
-
-#include <algorithm>
+#include "ui/ListSelection.h"
 
 WaveFolderModel::WaveFolderModel(QObject *parent) : QAbstractListModel(parent) {}
 
@@ -106,16 +105,8 @@ QStringList WaveFolderModel::mimeTypes() const
 
 QMimeData *WaveFolderModel::mimeData(const QModelIndexList &indexes) const
 {
-    // In the list's order, whatever order the rows were picked in.
-    QList<int> rows;
-    for (const QModelIndex &index : indexes) {
-        if (index.isValid() && index.model() == this)
-            rows.append(index.row());
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     QStringList paths;
-    for (int row : rows)
+    for (int row : rowsOf(indexes))
         paths.append(path(row));
     return fileUris::mimeData(paths);
 }

@@ -67,8 +67,8 @@ void FileDrag::start(const QPixmap &picture, const QStringList &paths)
     const auto follow = [&follower] { follower.move(QCursor::pos() + pictureOffset); };
     follow();
     follower.show();
-    // The drag takes the pointer's moves for itself until the drop, so the picture looks
-    // where the pointer is at the pace of the screen.
+    // The drag keeps the pointer's moves to itself until the drop, so the picture asks where
+    // the pointer is, about as often as a screen is redrawn.
     QTimer pace(&follower);
     pace.setInterval(followInterval);
     connect(&pace, &QTimer::timeout, &follower, follow);
@@ -80,7 +80,8 @@ void FileDrag::start(const QPixmap &picture, const QStringList &paths)
 
 void FileDrag::showPicture(const QPixmap &picture)
 {
-    if (!m_picture)
+    // Each move over a list asks again: the same picture is left as it is.
+    if (!m_picture || m_picture->pixmap().cacheKey() == picture.cacheKey())
         return;
     m_picture->setPixmap(picture);
     m_picture->resize(picture.size());

@@ -3,10 +3,10 @@
 #include "MissingEntries.h"
 #include "platform/FileUris.h"
 #include "platform/PathRule.h"
+#include "ui/ListSelection.h"
 
 #include <QIdentityProxyModel>
 #include <QTimer>
-#include <algorithm>
 
 namespace {
 
@@ -179,16 +179,8 @@ QStringList PlayListModel::mimeTypes() const
 
 QMimeData *PlayListModel::mimeData(const QModelIndexList &indexes) const
 {
-    // In the list's order, whatever order the rows were picked in.
-    QList<int> rows;
-    for (const QModelIndex &index : indexes) {
-        if (index.isValid() && index.model() == this)
-            rows.append(index.row());
-    }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     QStringList paths;
-    for (int row : rows)
+    for (int row : rowsOf(indexes))
         paths.append(path(row));
     return fileUris::mimeData(paths);
 }

@@ -41,19 +41,6 @@ chmod 700 "$fm_home/run"
 printf '[ui]\nwin_width=370\nwin_height=300\nside_pane_mode=places;hidden;\nview_mode=icon\nshow_statusbar=1\n' \
     >"$fm_home/.config/pcmanfm/default/pcmanfm.conf"
 
-# The client area's upper-left corner of window $1: "x y".
-client_origin() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }'
-}
-
-# The screen point of the middle of list $1 ("Play list", "Directories"), "x y".
-control_point() {
-    local control
-    control=$(a11y_control "$1") || fail "no control named $1"
-    a11y_call "$control" org.a11y.atspi.Component.GetExtents "uint32 0" |
-        tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
-}
-
 # Waits up to 5 s for the drag's picture to show beside the pointer, then saves the screen
 # as $1.png.
 picture_shown() {
@@ -172,10 +159,10 @@ drag_to_more() {
         xdotool mousemove $((x + ($1 - x) * i / 12)) $((y + ($2 - y) * i / 12))
         sleep 0.03
     done
-    xdotool mousemove $(($1 + 1)) $(($2 + 1))
-    sleep 0.05
-    xdotool mousemove "$1" "$2"
-    sleep 0.05
+    for i in 1 0 1 0; do
+        xdotool mousemove $(($1 + i)) $(($2 + i))
+        sleep 0.05
+    done
 }
 
 cd "$music"

@@ -343,10 +343,24 @@ entry_point() {
     fail "$1 has no entry $2"
 }
 
+# The screen point of the middle of the control named $1 ("Play list", "Directories"), "x y".
+control_point() {
+    local control
+    control=$(a11y_control "$1") || fail "no control named $1"
+    a11y_call "$control" org.a11y.atspi.Component.GetExtents "uint32 0" |
+        tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+}
+
+# The client area's upper-left corner of window $1: "x y".
+client_origin() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }'
+}
+
 # A drag as a hand makes it, with real input: a press at $1,$2, a few small moves that start
 # the drag, moves in steps to $3,$4 with the short pauses a hand leaves between them, and
-# two small moves there, so that what lies below has seen the pointer arrive. The button is
-# left down: release it with `xdotool mouseup 1`.
+# small moves there, so that what lies below has seen the pointer arrive and answered (another
+# program answers a drag over its window by messages, and a release before its answer drops
+# nothing). The button is left down: release it with `xdotool mouseup 1`.
 drag_to() {
     local x=$1 y=$2 tx=$3 ty=$4 i
     xdotool mousemove "$x" "$y"
@@ -361,8 +375,8 @@ drag_to() {
         xdotool mousemove $((x + (tx - x) * i / 12)) $((y + (ty - y) * i / 12))
         sleep 0.03
     done
-    xdotool mousemove $((tx + 1)) $((ty + 1))
-    sleep 0.05
-    xdotool mousemove "$tx" "$ty"
-    sleep 0.05
+    for i in 1 0 1 0; do
+        xdotool mousemove $((tx + i)) $((ty + i))
+        sleep 0.05
+    done
 }
