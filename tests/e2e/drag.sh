@@ -30,8 +30,11 @@ shelf=$(mktemp -d /dev/shm/quillon-shelf.XXXXXX)
 trap 'rm -rf "$work" "$shelf"' EXIT
 shots=${QUILLON_SHOTS:-$work/shots}
 mkdir -p "$shots"
+# Each of its own length, so that a copy is known by its bytes.
+n=2
 for name in a b c d; do
-    sox -q -n -r 8000 -c 1 "$music/$name.wav" synth 0.$((RANDOM % 5 + 2)) sine $((200 + RANDOM % 800))
+    sox -q -n -r 8000 -c 1 "$music/$name.wav" synth 0.$n sine $((100 * n))
+    n=$((n + 1))
 done
 sox -q -n -r 8000 -c 1 "$shelf/shelf.wav" synth 0.3 sine 300
 # pcmanfm with a home of its own: no side pane, icons, so its first icon has a known place.
