@@ -9,7 +9,8 @@ quillon_packages=(
 )
 quillon_test_packages=(
     xvfb xauth xdotool x11-utils openbox playerctl sox
-    dbus-daemon dbus-bin at-spi2-core libglib2.0-bin python3
+    dbus-daemon dbus-bin
+    pcmanfm at-spi2-core libglib2.0-bin python3 imagemagick
     desktop-file-utils appstream man-db dpkg-dev file lintian
 )
 

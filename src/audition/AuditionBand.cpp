@@ -4,6 +4,8 @@
 #include "browser/WaveToolTip.h"
 #include "files/LoudnessFacts.h"
 #include "files/PeakCache.h"
+#include "platform/NativeName.h"
+#include "platform/PathRule.h"
 #include "playback/NowPlaying.h"
 
 #include <QCheckBox>
@@ -396,8 +398,7 @@ void AuditionBand::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     placeControls();
-    m_name->setText(m_name->fontMetrics().elidedText(QFileInfo(m_path).fileName(), Qt::ElideMiddle,
-                                                     m_name->width()));
+    showName();
 }
 
 void AuditionBand::mouseReleaseEvent(QMouseEvent *event)
@@ -448,10 +449,17 @@ void AuditionBand::refresh()
     m_info = facts && facts->info.playable() ? facts->info : WaveInfo();
     m_strip->setFile(m_info);
     m_strip->setPeaks(m_peaks->peaks(m_path));
-    m_name->setText(m_name->fontMetrics().elidedText(QFileInfo(m_path).fileName(), Qt::ElideMiddle,
-                                                     m_name->width()));
+    showName();
     showLoudness();
     followSound();
+}
+
+void AuditionBand::showName()
+{
+    // As the lists show it: a byte that is not UTF-8 as the replacement character, never as a
+    // lone half of a character, which a font draws as anything or nothing.
+    m_name->setText(m_name->fontMetrics().elidedText(shownName(fileNameOf(m_path)), Qt::ElideMiddle,
+                                                     m_name->width()));
 }
 
 void AuditionBand::showLoudness()

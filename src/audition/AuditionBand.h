@@ -133,6 +133,7 @@ private:
     void movePlayhead();
     void play(qint64 from, qint64 to);
     void showTimes(std::optional<qint64> frame);
+    void showName();
     void showLoudness();
     // The frame the band's file is heard at; none when another file or nothing sounds.
     std::optional<qint64> heardHere() const;

@@ -2,8 +2,10 @@
 
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
+#include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
+#include "ui/ListSelection.h"
 
 WaveFolderModel::WaveFolderModel(QObject *parent) : QAbstractListModel(parent) {}
 
@@ -88,4 +90,23 @@ QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
     default:
         return {};
     }
+}
+
+Qt::ItemFlags WaveFolderModel::flags(const QModelIndex &index) const
+{
+    const Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    return index.isValid() ? flags | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren : flags;
+}
+
+QStringList WaveFolderModel::mimeTypes() const
+{
+    return fileUris::types();
+}
+
+QMimeData *WaveFolderModel::mimeData(const QModelIndexList &indexes) const
+{
+    QStringList paths;
+    for (int row : rowsOf(indexes))
+        paths.append(path(row));
+    return fileUris::mimeData(paths);
 }

@@ -1,12 +1,15 @@
 #include "FileDrag.h"
 
-#include "platform/NativeName.h"
+#include "platform/FileUris.h"
 #include "platform/PathRule.h"
 #include "platform/RegularFile.h"
 
+#include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMimeData>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 
@@ -14,34 +17,10 @@ namespace {
 
 const QString internalDragType = QStringLiteral("application/x-quillon-sonoret-files");
 
-const QString uriListType = QStringLiteral("text/uri-list");
-
-// A file's URI made from its bytes, so that a name that is not UTF-8 reaches other programs
-// as it is on the disk (QUrl would carry its text, with the foreign bytes replaced).
-QByteArray fileUri(const QString &path)
-{
-    return "file://" + nativePath(path).toPercentEncoding("/");
-}
-
-// The local paths of a URI list (RFC 2483), decoded to the bytes they name; an empty string
-// for each URI that is not a local file.
-QStringList localPaths(const QMimeData &mime)
-{
-    QStringList paths;
-    for (QByteArray line : mime.data(uriListType).split('\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        QByteArray path;
-        if (line.startsWith("file:///"))
-            path = line.mid(7);
-        else if (line.startsWith("file://localhost/"))
-            path = line.mid(16);
-        paths.append(path.isEmpty() ? QString()
-                                    : pathFromNative(QByteArray::fromPercentEncoding(path)));
-    }
-    return paths;
-}
+// Below and to the right of the pointer's tip, as a drag's picture sits, never under it.
+const QPoint pictureOffset(12, 12);
+// About a screen's refresh.
+constexpr int followInterval = 15;
 
 bool isDroppableWave(const QString &path)
 {
@@ -63,16 +42,7 @@ FileDrag::FileDrag(QWidget &fileList, QWidget &playList, QWidget &dirList, QWidg
 
 QMimeData *FileDrag::mimeDataFor(const QStringList &paths, Origin origin)
 {
-    auto *mime = new QMimeData;
-    QByteArray uris;
-    QByteArray gnome = "copy";
-    for (const QString &path : paths) {
-        const QByteArray uri = fileUri(path);
-        uris += uri + "\r\n";
-        gnome += '\n' + uri;
-    }
-    mime->setData(uriListType, uris);
-    mime->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
+    QMimeData *mime = fileUris::mimeData(paths);
     if (origin == Origin::FileList)
         mime->setData(internalDragType, QByteArray());
     return mime;
@@ -83,18 +53,40 @@ void FileDrag::start(const QPixmap &picture, const QStringList &paths)
     auto *drag = new QDrag(&m_fileList);
     drag->setMimeData(mimeDataFor(paths, Origin::FileList));
     m_drag = drag;
+    // The picture goes in a window of its own beside the pointer, which can change on the way
+    // (a drag's own picture cannot), and the pointer keeps the shape by which the desktop
+    // tells whether a drop would be taken. It takes no input: a drop goes to what lies below.
+    QLabel follower(&m_fileList, Qt::ToolTip | Qt::FramelessWindowHint |
+                                     Qt::BypassWindowManagerHint | Qt::WindowTransparentForInput |
+                                     Qt::WindowDoesNotAcceptFocus);
+    follower.setObjectName(QStringLiteral("DragPicture"));
+    follower.setWindowTitle(QStringLiteral("Drag picture"));
+    follower.setAttribute(Qt::WA_ShowWithoutActivating);
+    m_picture = &follower;
     showPicture(picture);
+    const auto follow = [&follower] { follower.move(QCursor::pos() + pictureOffset); };
+    follow();
+    follower.show();
+    // The drag keeps the pointer's moves to itself until the drop, so the picture asks where
+    // the pointer is, about as often as a screen is redrawn.
+    QTimer pace(&follower);
+    pace.setInterval(followInterval);
+    connect(&pace, &QTimer::timeout, &follower, follow);
+    pace.start();
     drag->exec(Qt::CopyAction, Qt::CopyAction);
+    m_picture = nullptr;
     m_drag.clear();
 }
 
 void FileDrag::showPicture(const QPixmap &picture)
 {
-    if (!m_drag)
+    // Each move over a list asks again: the same picture is left as it is.
+    if (!m_picture || m_picture->pixmap().cacheKey() == picture.cacheKey())
         return;
-    // Qt reads the drag cursor afresh on every move, so the picture follows the pointer's place.
-    for (Qt::DropAction action : {Qt::CopyAction, Qt::MoveAction, Qt::LinkAction})
-        m_drag->setDragCursor(picture, action);
+    m_picture->setPixmap(picture);
+    m_picture->resize(picture.size());
+    // Shaped, so that only the drawing shows, without a compositor too.
+    m_picture->setMask(picture.mask());
 }
 
 bool FileDrag::eventFilter(QObject *watched, QEvent *event)
@@ -121,7 +113,7 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
             drag->accept();
             return true;
         }
-        const QStringList dropped = localPaths(*drag->mimeData());
+        const QStringList dropped = fileUris::localPaths(*drag->mimeData());
         if (onPlayList && std::any_of(dropped.begin(), dropped.end(), isDroppableWave)) {
             drag->setDropAction(Qt::CopyAction);
             drag->accept();
@@ -135,7 +127,7 @@ bool FileDrag::eventFilter(QObject *watched, QEvent *event)
         emit droppedOnPlayList();
     } else if (onPlayList) {
         QStringList paths;
-        for (const QString &path : localPaths(*drag->mimeData())) {
+        for (const QString &path : fileUris::localPaths(*drag->mimeData())) {
             // A FIFO or a folder named *.wav could never be played: it does not go in.
             if (isDroppableWave(path) && isReadableRegularFile(path))
                 paths.append(path);

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QDrag;
+class QLabel;
 class QDropEvent;
 class QMimeData;
 class QPixmap;
@@ -35,7 +36,7 @@ public:
         Elsewhere,
     };
     static QMimeData *mimeDataFor(const QStringList &paths, Origin origin);
-    // The picture the pointer shows from now on.
+    // The picture beside the pointer from now on.
     void showPicture(const QPixmap &picture);
     bool dragging() const { return !m_drag.isNull(); }
 
@@ -61,4 +62,5 @@ private:
     QWidget &m_dirList;
     QWidget &m_window;
     QPointer<QDrag> m_drag;
+    QLabel *m_picture = nullptr;
 };

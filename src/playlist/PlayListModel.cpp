@@ -1,7 +1,9 @@
 #include "PlayListModel.h"
 
 #include "MissingEntries.h"
+#include "platform/FileUris.h"
 #include "platform/PathRule.h"
+#include "ui/ListSelection.h"
 
 #include <QIdentityProxyModel>
 #include <QTimer>
@@ -162,4 +164,23 @@ void PlayListModel::clear()
     m_entries.clear();
     m_keys.clear();
     endResetModel();
+}
+
+Qt::ItemFlags PlayListModel::flags(const QModelIndex &index) const
+{
+    const Qt::ItemFlags flags = QAbstractListModel::flags(index);
+    return index.isValid() ? flags | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren : flags;
+}
+
+QStringList PlayListModel::mimeTypes() const
+{
+    return fileUris::types();
+}
+
+QMimeData *PlayListModel::mimeData(const QModelIndexList &indexes) const
+{
+    QStringList paths;
+    for (int row : rowsOf(indexes))
+        paths.append(path(row));
+    return fileUris::mimeData(paths);
 }

@@ -25,6 +25,12 @@ public:
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    // Every row can be dragged, as the files it names: a view starts a drag only from rows
+    // that say so.
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
     QHash<int, QByteArray> roleNames() const override;
 
     // The same rows, showing each entry's full path: the model of List3.

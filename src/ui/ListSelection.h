@@ -34,3 +34,18 @@ inline QList<int> rowsAfterRemoval(const QList<int> &rows, QList<int> removed)
     }
     return after;
 }
+
+// The rows of a flat list's indexes, in ascending order, each once: what a drag of them
+// carries, whatever order they were picked in.
+inline QList<int> rowsOf(const QModelIndexList &indexes)
+{
+    QList<int> rows;
+    rows.reserve(indexes.size());
+    for (const QModelIndex &index : indexes) {
+        if (index.isValid())
+            rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}

@@ -5,6 +5,8 @@
 #include "browser/WaveToolTip.h"
 #include "files/FileFacts.h"
 #include "files/PeakCache.h"
+#include "platform/NativeName.h"
+#include "platform/PathRule.h"
 #include "playback/NowPlaying.h"
 #include "playlist/PlayListModel.h"
 #include "ui/Form5.h"
@@ -17,6 +19,7 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include <cstdio>
 #include <sndfile.h>
 
 namespace {
@@ -202,6 +205,17 @@ void TestAudition::theBandPlaysWhatThePointerChose()
     QVERIFY(strip->lanes().isEmpty());
     QTest::mouseClick(strip, Qt::LeftButton, {}, {x, 30});
     QCOMPARE(asked.size(), 5);
+
+    // The take's name, as the lists show it: a byte that is not UTF-8 as the replacement
+    // character.
+    auto *name = band.findChild<QLabel *>("BandName");
+    QCOMPARE(name->text(), QString("broken.wav"));
+    const QString latin = dir.filePath(pathFromNative("caf\xe9 take.wav"));
+    QVERIFY(::rename(QFile::encodeName(take).constData(), nativePath(latin).constData()) == 0);
+    band.showFile(latin);
+    QCOMPARE(name->text(), QString::fromUtf8("caf\xef\xbf\xbd take.wav"));
+    QTRY_COMPARE(strip->lanes().size(), 6);
+    QCOMPARE(name->text(), shownName(fileNameOf(latin)));
 }
 
 void TestAudition::theWaveformSwitchAddsTheBandBelowTheDesignedWindow()

@@ -138,7 +138,7 @@ void TestBrowser::startInsideAFolderThatCannotBeRead()
     ModalAnswerer answerer;
     Form1 form(m_fakes->services());
     QTest::qWait(20);                 // nothing to wait for: a box that opened would be seen by now
-    QVERIFY(answerer.seen.isEmpty()); // nothing but the specified messages at start
+    QVERIFY(answerer.seen.isEmpty()); // no message at start: the folder just shows empty
     // The way up from "/" to the folder, and nothing below it; the file list is empty there.
     QCOMPARE(Dir1(form)->path(), locked);
     QCOMPARE(Dir1(form)->topLevelItem(0)->text(0), QString("/"));

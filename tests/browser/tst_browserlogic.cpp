@@ -1,5 +1,7 @@
+#include "RowDrags.h"
 #include "WaveWriter.h"
 #include "browser/DetailsPanel.h"
+#include "browser/WaveFolderModel.h"
 #include "browser/WaveListing.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
@@ -36,6 +38,7 @@ private slots:
     void panel();
     void panelSkipsVanishedFiles();
     void groupingIsAlwaysThreesAndSixtyFourBit();
+    void everyFileDragsOutAsItsPath();
 };
 
 void TestBrowserLogic::fullPathRule_data()
@@ -222,6 +225,18 @@ void TestBrowserLogic::groupingIsAlwaysThreesAndSixtyFourBit()
     const QLocale india(QLocale::English, QLocale::India);
     QCOMPARE(groupedBytes(1234567, india),
              QString("1") + india.groupSeparator() + "234" + india.groupSeparator() + "567");
+}
+
+void TestBrowserLogic::everyFileDragsOutAsItsPath()
+{
+    WaveFolderModel model(nullptr);
+    const QString latin = pathFromNative("caf\xe9.wav");
+    model.setEntries("/rec/day one", {"a.wav", latin, "Ding.WAV"});
+    verifyRowsDragAsFiles(model,
+                          {"/rec/day one/a.wav", "/rec/day one/" + latin, "/rec/day one/Ding.WAV"});
+    // The other programs get the foreign byte as it is on the disk.
+    const std::unique_ptr<QMimeData> mime(model.mimeData({model.index(1)}));
+    QCOMPARE(mime->data("text/uri-list"), QByteArray("file:///rec/day%20one/caf%E9.wav\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestBrowserLogic)

@@ -15,7 +15,8 @@ fail() {
 }
 
 # Runs "$program" on a private Xvfb with HOME=$1 (and arguments $4...), then calls the
-# function $3 with the program's pid; the function must end the program. Fails if it exits
+# function $3 with the program's pid; the function must end the program. The function named
+# by $before_program, if set, runs once the server is up, before the program starts. Fails if it exits
 # non-zero. A desktop has a window manager, and frames, focus and activation after a dialog
 # differ without one: openbox runs unless QUILLON_WM=none.
 run_in_x() {
@@ -49,6 +50,8 @@ run_in_x() {
         for _ in $(seq 600); do [ -e "$wm_ready" ] && break; sleep 0.05; done
         [ -e "$wm_ready" ] || fail "openbox did not start on $DISPLAY"
     fi
+    # What a desktop has running before a program starts, if the test sets it.
+    [ -z "${before_program:-}" ] || "$before_program"
     HOME=$home XDG_RUNTIME_DIR=$home SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} \
         QT_QPA_PLATFORM=xcb "$program" "$@" >"$log" 2>&1 &
     local pid=$!
@@ -185,8 +188,7 @@ terminate_after_window() {
     local id
     id=$(main_window) || fail "main window did not show"
     # Alt+O is "Ab&out": the about box opens and stays until its own Alt+O ("&Ok").
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    xdotool key --window "$id" alt+o
+    press "$id" alt+o
     local about=""
     for _ in $(seq 60); do
         about=$(xdotool search --onlyvisible --name '^About Quillon Sonoret' 2>/dev/null | head -n 1) || true
@@ -196,7 +198,7 @@ terminate_after_window() {
     [ -n "$about" ] || fail "Alt+O opened no about box"
     sleep 2
     xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null || fail "about box closed by itself"
-    xdotool key --window "$about" alt+o
+    press "$about" alt+o
     for _ in $(seq 60); do
         xdotool search --onlyvisible --name '^About Quillon Sonoret' >/dev/null 2>&1 || break
         sleep 0.05
@@ -249,4 +251,132 @@ sound_seconds() {
     sox -q -t raw -r 48000 -e floating-point -b 32 -c 2 "$out" -t wav "$work/heard.wav" \
         silence 1 0.01 1% reverse silence 1 0.01 1% reverse
     soxi -D "$work/heard.wav"
+}
+
+# The program's controls and list entries as a screen reader reads them, over the session's
+# accessibility bus. a11y_on turns assistive technologies on, as a desktop does for a screen
+# reader, once the X server is up (the bus's services need its display) and before the
+# program starts: as before_program.
+a11y_on() {
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.UpdateActivationEnvironment "{'DISPLAY': '$DISPLAY'}" >/dev/null
+    gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<true>' >/dev/null
+    a11y_address=$(gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus \
+        --method org.a11y.Bus.GetAddress | sed -E "s/^\('(.*)',\)$/\1/")
+    [ -n "$a11y_address" ] || fail "no accessibility bus"
+}
+
+# Calls method $2 of accessible $1 of the program, with the arguments $3...
+a11y_call() {
+    gdbus call --address "$a11y_address" --dest "$a11y_program" --object-path "$1" --method "$2" "${@:3}"
+}
+
+# The object paths of accessible $1's children, one a line.
+a11y_children() {
+    a11y_call "$1" org.a11y.atspi.Accessible.GetChildren | grep -o "'/org/a11y/atspi/accessible/[^']*'" | tr -d "'"
+}
+
+# The name of accessible $1.
+a11y_name() {
+    a11y_call "$1" org.freedesktop.DBus.Properties.Get org.a11y.atspi.Accessible Name |
+        sed -E "s/^\(<'(.*)'>,\)$/\1/"
+}
+
+# Finds the program on the accessibility bus once its main window is there (up to 10 s) and
+# sets a11y_program and a11y_window.
+a11y_find_window() {
+    local app w
+    for _ in $(seq 200); do
+        for app in $(gdbus call --address "$a11y_address" --dest org.a11y.atspi.Registry \
+            --object-path /org/a11y/atspi/accessible/root \
+            --method org.a11y.atspi.Accessible.GetChildren | grep -o "':[0-9.]*'" | tr -d "'"); do
+            a11y_program=$app
+            for w in $(a11y_children /org/a11y/atspi/accessible/root 2>/dev/null); do
+                [ "$(a11y_name "$w")" = "Quillon Sonoret 2.0" ] && a11y_window=$w && return 0
+            done
+        done
+        sleep 0.05
+    done
+    return 1
+}
+
+# The accessible of the main window's control named $1.
+a11y_control() {
+    local c
+    for c in $(a11y_children "$a11y_window"); do
+        [ "$(a11y_name "$c")" = "$1" ] && echo "$c" && return 0
+    done
+    return 1
+}
+
+# The entries of the list named $1 ("Wave files", "Play list"), one a line.
+list_entries() {
+    local list c
+    list=$(a11y_control "$1") || fail "no list named $1"
+    for c in $(a11y_children "$list"); do a11y_name "$c"; done
+}
+
+# Waits up to 10 s until the list named $1 holds the entries $2..., in that order.
+wait_entries() {
+    local list=$1 want got=""
+    shift
+    want=$(printf '%s\n' "$@")
+    for _ in $(seq 100); do
+        got=$(list_entries "$list")
+        [ "$got" = "$want" ] && return 0
+        sleep 0.1
+    done
+    fail "$list holds [$(echo $got)], not [$(echo $want)]"
+}
+
+# The screen point "x y" at the middle of entry $2 of the list named $1.
+entry_point() {
+    local list c
+    list=$(a11y_control "$1") || fail "no list named $1"
+    for c in $(a11y_children "$list"); do
+        [ "$(a11y_name "$c")" = "$2" ] || continue
+        a11y_call "$c" org.a11y.atspi.Component.GetExtents "uint32 0" |
+            tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+        return 0
+    done
+    fail "$1 has no entry $2"
+}
+
+# The screen point of the middle of the control named $1 ("Play list", "Directories"), "x y".
+control_point() {
+    local control
+    control=$(a11y_control "$1") || fail "no control named $1"
+    a11y_call "$control" org.a11y.atspi.Component.GetExtents "uint32 0" |
+        tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+}
+
+# The client area's upper-left corner of window $1: "x y".
+client_origin() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF } END { print x, y }'
+}
+
+# A drag as a hand makes it, with real input: a press at $1,$2, a few small moves that start
+# the drag, moves in steps to $3,$4 with the short pauses a hand leaves between them, and
+# small moves there, so that what lies below has seen the pointer arrive and answered (another
+# program answers a drag over its window by messages, and a release before its answer drops
+# nothing). The button is left down: release it with `xdotool mouseup 1`.
+drag_to() {
+    local x=$1 y=$2 tx=$3 ty=$4 i
+    xdotool mousemove "$x" "$y"
+    sleep 0.05
+    xdotool mousedown 1
+    for i in 1 2 3 4 5 6; do
+        xdotool mousemove $((x + i * 3)) $((y + i * 2))
+        sleep 0.03
+    done
+    x=$((x + 18)) y=$((y + 12))
+    for i in $(seq 1 12); do
+        xdotool mousemove $((x + (tx - x) * i / 12)) $((y + (ty - y) * i / 12))
+        sleep 0.03
+    done
+    for i in 1 0 1 0; do
+        xdotool mousemove $((tx + i)) $((ty + i))
+        sleep 0.05
+    done
 }

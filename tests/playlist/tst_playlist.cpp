@@ -7,12 +7,14 @@
 #include "platform/NativeName.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListModel.h"
+#include "playlist/PlayListView.h"
 
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -39,6 +41,8 @@ private slots:
     void removingKeepsOrderSelectionAndPairing();
     void nothingSelectedChangesNothing();
     void onlyALeftPressOnAFullListArmsADrag();
+    void pressingOnTheSelectionAndMovingStartsADrag_data();
+    void pressingOnTheSelectionAndMovingStartsADrag();
     void dropOnThePlayListAddsTheSelection();
     void dragPictureFollowsThePointer();
     void filesDroppedFromAFileManager();
@@ -155,6 +159,54 @@ void TestPlayList::onlyALeftPressOnAFullListArmsADrag()
     QVERIFY(Dir1(form)->setPath(m_dir->filePath("empty")).ok());
     form.File1_MouseDown(Qt::LeftButton);
     QVERIFY(!form.dragArmed());
+}
+
+void TestPlayList::pressingOnTheSelectionAndMovingStartsADrag_data()
+{
+    QTest::addColumn<bool>("fromFileList");
+    QTest::newRow("file list") << true;
+    QTest::newRow("play list") << false;
+}
+
+// The press and moves a user makes: a view starts a drag only from rows its model lets go,
+// and otherwise the moves stretch the selection over the rows they cross.
+void TestPlayList::pressingOnTheSelectionAndMovingStartsADrag()
+{
+    QFETCH(bool, fromFileList);
+    Form1 &form = *m_form;
+    if (!fromFileList) {
+        File1(form)->selectAll();
+        form.Command3_Click();
+    }
+    QAbstractItemView *view = fromFileList ? static_cast<QAbstractItemView *>(File1(form))
+                                           : static_cast<QAbstractItemView *>(List1(form));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy fileDrags(File1(form), &FileList::dragRequested);
+    QSignalSpy playListDrags(List1(form), &PlayListView::dragStarted);
+    QWidget *viewport = view->viewport();
+    const auto rowAt = [&](int row) {
+        return view->visualRect(view->model()->index(row, 0)).center();
+    };
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rowAt(0));
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, rowAt(2));
+    const QList<int> chosen = {0, 2};
+    QCOMPARE(fromFileList ? File1(form)->selectedRows() : List1(form)->selectedRows(), chosen);
+    // Pressed on c.wav, then down over d.wav and e.wav in small steps.
+    QTest::mousePress(viewport, Qt::LeftButton, {}, rowAt(2));
+    const QPoint from = rowAt(2);
+    const QPoint to = rowAt(4);
+    // Offscreen the drag ends as soon as it begins; a real one takes the moves after it.
+    for (int step = 1; step <= 4 && fileDrags.isEmpty() && playListDrags.isEmpty(); ++step) {
+        const QPoint at = from + (to - from) * step / 4;
+        QMouseEvent move(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &move);
+    }
+    // The drag has begun, and the selection is as it was.
+    QCOMPARE(fileDrags.size(), fromFileList ? 1 : 0);
+    QCOMPARE(playListDrags.size(), fromFileList ? 0 : 1);
+    QCOMPARE(fromFileList ? File1(form)->selectedRows() : List1(form)->selectedRows(), chosen);
 }
 
 // Qt delivers moves and drops to the widget that took the last enter, as a real drag

@@ -1,5 +1,6 @@
 // The play list's store without a window: the names and paths of one model, the rows a
 // removal leaves, and the entries whose file has gone, looked at in a worker.
+#include "RowDrags.h"
 #include "platform/NativeName.h"
 #include "playlist/MissingEntries.h"
 #include "playlist/PlayListModel.h"
@@ -24,6 +25,7 @@ private slots:
     void rowsAfterRemoval_data();
     void rowsAfterRemoval();
     void missingEntriesAreLookedAtInAWorker();
+    void everyEntryDragsOutAsItsFile();
 };
 
 void TestPlayListModel::oneModelHoldsTheNamesAndThePaths()
@@ -121,6 +123,16 @@ void TestPlayListModel::missingEntriesAreLookedAtInAWorker()
     QCOMPARE(::rmdir(nativePath(foreign).constData()), 0);
     unwatched.recheck();
     QTRY_VERIFY_WITH_TIMEOUT(unwatched.isMissing(inside), 2000);
+}
+
+void TestPlayListModel::everyEntryDragsOutAsItsFile()
+{
+    PlayListModel list(nullptr);
+    const QStringList paths = {"/s/b.wav", "/t/a.wav", "/s/Ding.WAV"};
+    list.addFiles(paths);
+    verifyRowsDragAsFiles(list, paths);
+    // List3's rows are the same files.
+    verifyRowsDragAsFiles(*list.pathsModel(), paths);
 }
 
 QTEST_GUILESS_MAIN(TestPlayListModel)
