@@ -48,9 +48,9 @@ private:
 
 QDBusMessage playerCall(const QString &method, const QVariantList &arguments = {})
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        Mpris::serviceName, Mpris::objectPath, QStringLiteral("org.mpris.MediaPlayer2.Player"),
-        method);
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(Mpris::serviceName, Mpris::objectPath,
+                                       QStringLiteral("org.mpris.MediaPlayer2.Player"), method);
     message.setArguments(arguments);
     return message;
 }
@@ -70,8 +70,8 @@ public:
 protected:
     void run() override
     {
-        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                                            QStringLiteral("flood"));
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("flood"));
         QElapsedTimer timer;
         timer.start();
         QList<QDBusPendingCall> pending;
@@ -83,8 +83,8 @@ protected:
         allAnsweredMs = timer.nsecsElapsed() / 1e6;
         timer.restart();
         QDBusMessage get = QDBusMessage::createMethodCall(
-            Mpris::serviceName, Mpris::objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("Get"));
+            Mpris::serviceName, Mpris::objectPath,
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         get << QStringLiteral("org.mpris.MediaPlayer2.Player") << QStringLiteral("Position");
         bus.call(get);
         positionMs = timer.nsecsElapsed() / 1e6;
@@ -186,12 +186,15 @@ int main(int argc, char *argv[])
     const Figures seeks = measure(output, QStringLiteral("Seek"), {qlonglong(1000)});
     report("10,000 Seek: longest hold of the window", seeks.longestHoldMs, "ms", goal);
     report("10,000 Seek: starts of the output", seeks.starts, "", QStringLiteral("one per 50 ms"));
-    report("10,000 Seek: all answered after", seeks.allAnsweredMs, "ms", QStringLiteral("bus and QtDBus"));
+    report("10,000 Seek: all answered after", seeks.allAnsweredMs, "ms",
+           QStringLiteral("bus and QtDBus"));
     report("10,000 Seek: then Position answered in", seeks.positionMs, "ms", goal);
     const Figures toggles = measure(output, QStringLiteral("PlayPause"), {});
     report("10,000 PlayPause: longest hold of the window", toggles.longestHoldMs, "ms", goal);
-    report("10,000 PlayPause: starts of the output", toggles.starts, "", QStringLiteral("one per 50 ms"));
-    report("10,000 PlayPause: all answered after", toggles.allAnsweredMs, "ms", QStringLiteral("bus and QtDBus"));
+    report("10,000 PlayPause: starts of the output", toggles.starts, "",
+           QStringLiteral("one per 50 ms"));
+    report("10,000 PlayPause: all answered after", toggles.allAnsweredMs, "ms",
+           QStringLiteral("bus and QtDBus"));
     report("10,000 PlayPause: then Position answered in", toggles.positionMs, "ms", goal);
     return 0;
 }

@@ -269,8 +269,8 @@ void NowPlaying::watchLoop()
         };
         // Just after the end, and never more than half a round after the last look: a
         // place behind the last one is then a round done, and nothing else is.
-        const qint64 ms = std::min(msOf(end - at->frame) + roundLookMarginMs,
-                                   msOf(end - regionStart()) / 2);
+        const qint64 ms =
+            std::min(msOf(end - at->frame) + roundLookMarginMs, msOf(end - regionStart()) / 2);
         wait = int(std::clamp<qint64>(ms, shortestRoundLookMs, longestRoundLookMs));
     }
     m_loopWatch.start(wait);

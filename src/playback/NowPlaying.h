@@ -33,10 +33,7 @@ public:
     int deviceCount() override { return m_output.deviceCount(); }
 
     // The file that sounds now or is paused; empty when none is.
-    QString path() const
-    {
-        return m_paused || m_held || !drained() ? m_path : QString();
-    }
+    QString path() const { return m_paused || m_held || !drained() ? m_path : QString(); }
     bool paused() const { return m_paused; }
     // Counts every start, so that the same file started again is a new track.
     quint64 starts() const { return m_starts; }

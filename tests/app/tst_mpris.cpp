@@ -249,8 +249,8 @@ void TestMpris::stopAndNextActOnTheChain()
     bool nextSeen = false;
     const auto send = [](const QString &method) {
         QDBusConnection(QStringLiteral("applet"))
-            .asyncCall(QDBusMessage::createMethodCall(Mpris::serviceName, Mpris::objectPath,
-                                                      player, method));
+            .asyncCall(QDBusMessage::createMethodCall(Mpris::serviceName, Mpris::objectPath, player,
+                                                      method));
     };
     answerer.onOther = [&](QWidget *w) {
         QVERIFY(qobject_cast<Form2 *>(w));
@@ -323,7 +323,8 @@ void TestMpris::movesStayInsideTheSound_data()
     QTest::addColumn<qint64>("frame");
 
     QTest::newRow("Seek INT64_MIN: the start") << 1 << "Seek" << int64Min << qint64(0);
-    QTest::newRow("Seek before the start: the start") << 1 << "Seek" << qint64(-2000000) << qint64(0);
+    QTest::newRow("Seek before the start: the start")
+        << 1 << "Seek" << qint64(-2000000) << qint64(0);
     QTest::newRow("Seek back to the start") << 1 << "Seek" << qint64(-1000000) << qint64(0);
     QTest::newRow("Seek back") << 1 << "Seek" << qint64(-250000) << qint64(36000);
     QTest::newRow("Seek 1 us") << 1 << "Seek" << qint64(1) << qint64(48000);
