@@ -3,7 +3,8 @@
 # virtual X server: with files listed and nothing playing, play and play-pause play the entry
 # with the focus frame; play-pause pauses and resumes; position moves the sound, and a place
 # before its start or past its end leaves it as it was; the length is read; a seek past the
-# end ends the sound. Run under dbus-run-session.
+# end ends the sound; a take repeating (Ctrl+L) is seen going back to its start each round.
+# Run under dbus-run-session.
 set -euo pipefail
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,6 +13,7 @@ source "$here/lib.sh"
 new_workspace
 sox -q -n -r 48000 -c 2 "$music/take one.wav" synth 20 sine 440 vol 0.3
 sox -q -n -r 44100 -c 1 "$music/take two.wav" synth 15 sine 660 vol 0.3
+sox -q -n -r 48000 -c 1 "$music/z loop.wav" synth 2 sine 550 vol 0.3
 cd "$music"
 
 player() { playerctl --player=QuillonSonoret "$@" 2>/dev/null; }
@@ -93,6 +95,27 @@ controls() {
         fail "the second length read $(player metadata mpris:length), not 15 s"
     player stop || fail "playerctl stop was refused"
     wait_player Stopped status || fail "still $(player status) after stop"
+
+    # A 2 s take made to repeat: playerctl, following the position, sees it start again
+    # twice (after the place it first prints), each time near the take's start.
+    popup_at "$id" 30 46 select
+    xdotool key Escape
+    player play || fail "playerctl play was refused for the third take"
+    wait_player "z loop.wav" metadata xesam:title ||
+        fail "play played $(player metadata xesam:title), not z loop.wav"
+    press "$id" ctrl+l
+    local follow="$work/follow.txt" follower rounds=0
+    stdbuf -oL playerctl --player=QuillonSonoret --follow position >"$follow" 2>/dev/null &
+    follower=$!
+    for _ in $(seq 200); do
+        rounds=$(awk 'NR > 1 && $1 < 0.5 { n++ } END { print n + 0 }' "$follow")
+        [ "$rounds" -ge 2 ] && break
+        sleep 0.1
+    done
+    kill "$follower" 2>/dev/null || true
+    wait "$follower" 2>/dev/null || true
+    [ "$rounds" -ge 2 ] || fail "playerctl was told of $rounds rounds of the loop in 20 s: $(cat "$follow")"
+    [ "$(player status)" = Playing ] || fail "the loop left it $(player status)"
     kill -TERM "$1"
 }
 
