@@ -130,8 +130,7 @@ void Mpris::seek(qint64 offsetUs)
 void Mpris::setPosition(const QDBusObjectPath &track, qint64 positionUs)
 {
     // Only for the track at hand: a request meant for a track that has since ended is dropped.
-    if (!canPause() ||
-        metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>() != track)
+    if (!canPause() || track != trackId())
         return;
     const std::optional<qint64> length = lengthUs();
     if (positionUs < 0 || (length && positionUs > *length))
@@ -179,15 +178,18 @@ QVariantMap Mpris::metadata() const
     if (path.isEmpty())
         return {};
     QVariantMap map;
-    map.insert(
-        QStringLiteral("mpris:trackid"),
-        QVariant::fromValue(QDBusObjectPath(
-            QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.now->starts()))));
+    map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId()));
     map.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
     map.insert(QStringLiteral("xesam:title"), shownName(QFileInfo(path).fileName()));
     if (const std::optional<qint64> length = lengthUs())
         map.insert(QStringLiteral("mpris:length"), *length);
     return map;
+}
+
+QDBusObjectPath Mpris::trackId() const
+{
+    return QDBusObjectPath(
+        QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.now->starts()));
 }
 
 void Mpris::lookSoon()

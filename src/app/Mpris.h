@@ -65,6 +65,8 @@ public:
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
 
 private:
+    // Every start is a new track, the same file started again too.
+    QDBusObjectPath trackId() const;
     // Looks what changed since the last look and tells the bus. Changes that come together
     // (a burst of PlayPause calls) are looked at once.
     void lookSoon();
