@@ -512,9 +512,7 @@ MediaControl Form1::mediaControl(std::function<void()> quit)
     MediaControl control;
     control.now = &m_now;
     control.playback = &m_playback;
-    control.lengthUs = [this](const QString &path) {
-        return m_services.waveLength.lengthMs(path).value_or(0) * 1000;
-    };
+    control.lists = {File1->model(), List1->model()};
     control.raise = [this] { raiseWindow(); };
     control.playCurrent = [this] { playCurrentEntry(); };
     control.quit = std::move(quit);
@@ -530,6 +528,24 @@ void Form1::playCurrentEntry()
         playSelection({current.row()}, Source::FileList);
     else if (const QModelIndex entry = List1->currentIndex(); entry.isValid())
         playSelection({entry.row()}, Source::PlayList);
+    // No focus frame yet (the lists were never focused): the first entry, as the frame
+    // would first stand there.
+    else if (File1->model()->rowCount() > 0)
+        playSelection({0}, Source::FileList);
+    else if (List1->model()->rowCount() > 0)
+        playSelection({0}, Source::PlayList);
+}
+
+bool Form1::tellLength(const QString &path)
+{
+    // What the facts already hold; the window's thread never opens the file for it.
+    if (path.isEmpty() || path != m_now.path())
+        return false;
+    const std::optional<FileFacts::Facts> known = m_facts->known(path);
+    if (!known || known->missing() || known->info.sampleRate <= 0)
+        return false;
+    m_now.setLength(path, known->info.frames, known->info.sampleRate);
+    return true;
 }
 
 // ---- Auditioning keys -----------------------------------------------------------------
@@ -590,6 +606,12 @@ void Form1::wireAudition()
             });
     connect(&m_now, &NowPlaying::started, this, &Form1::showFileAtHand);
     connect(&m_now, &NowPlaying::stopped, this, &Form1::showFileAtHand);
+    // A file not read yet is read by the facts' worker, and its length told once it is.
+    connect(&m_now, &NowPlaying::started, this, [this](const QString &path) {
+        if (!tellLength(path))
+            m_facts->requestDetails(path);
+    });
+    connect(m_facts, &FileFacts::infoReady, this, &Form1::tellLength);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
         if (now == File1 || now == List1) {
             m_listAtHand = static_cast<QAbstractItemView *>(now);

@@ -259,6 +259,9 @@ private:
     void playSelection(const QList<int> &selected, Source from);
     // The media controls' Play with nothing at hand.
     void playCurrentEntry();
+    // Gives the sound at hand its length, from what is known of its file; false when
+    // nothing is.
+    bool tellLength(const QString &path);
     void openCommonMenu(const QPoint &globalPosition);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();

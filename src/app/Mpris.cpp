@@ -4,10 +4,13 @@
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
 
+#include <QAbstractItemModel>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFileInfo>
 #include <QUrl>
+#include <algorithm>
+#include <limits>
 
 const QString Mpris::serviceName = QStringLiteral("org.mpris.MediaPlayer2.QuillonSonoret");
 const QString Mpris::objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
@@ -27,9 +30,13 @@ Mpris::Mpris(MediaControl control, QObject *parent) : QObject(parent), m_control
     m_canGoNext = canGoNext();
     m_canPlay = canPlay();
     m_canPause = canPause();
-    connect(m_control.now, &NowPlaying::started, this, &Mpris::look);
-    connect(m_control.now, &NowPlaying::stopped, this, &Mpris::look);
-    connect(m_control.now, &NowPlaying::pausedChanged, this, &Mpris::look);
+    m_look.setSingleShot(true);
+    m_look.setInterval(0);
+    connect(&m_look, &QTimer::timeout, this, &Mpris::look);
+    connect(m_control.now, &NowPlaying::started, this, &Mpris::lookSoon);
+    connect(m_control.now, &NowPlaying::stopped, this, &Mpris::lookSoon);
+    connect(m_control.now, &NowPlaying::pausedChanged, this, &Mpris::lookSoon);
+    connect(m_control.now, &NowPlaying::lengthKnown, this, &Mpris::lookSoon);
     connect(m_control.now, &NowPlaying::moved, this, [this](qint64 position) {
         if (!m_registered)
             return;
@@ -38,7 +45,12 @@ Mpris::Mpris(MediaControl control, QObject *parent) : QObject(parent), m_control
         seeked << position;
         QDBusConnection::sessionBus().send(seeked);
     });
-    connect(m_control.playback, &Playback::chainChanged, this, &Mpris::look);
+    connect(m_control.playback, &Playback::chainChanged, this, &Mpris::lookSoon);
+    for (const QAbstractItemModel *list : std::as_const(m_control.lists)) {
+        connect(list, &QAbstractItemModel::rowsInserted, this, &Mpris::lookSoon);
+        connect(list, &QAbstractItemModel::rowsRemoved, this, &Mpris::lookSoon);
+        connect(list, &QAbstractItemModel::modelReset, this, &Mpris::lookSoon);
+    }
 }
 
 bool Mpris::canGoNext() const
@@ -51,10 +63,26 @@ bool Mpris::canPause() const
     return !m_control.playback->chainRunning() && m_control.now->heard().has_value();
 }
 
+bool Mpris::canPlay() const
+{
+    if (playbackStatus() != QLatin1String("Stopped"))
+        return true;
+    return std::any_of(m_control.lists.cbegin(), m_control.lists.cend(),
+                       [](const QAbstractItemModel *list) { return list->rowCount() > 0; });
+}
+
 qint64 Mpris::positionUs() const
 {
     const std::optional<HeardPosition> heard = m_control.now->heard();
     return heard && !m_control.playback->chainRunning() ? heard->microseconds() : 0;
+}
+
+std::optional<qint64> Mpris::lengthUs() const
+{
+    const std::optional<HeardPosition> end = m_control.now->length();
+    if (!end || end->frame <= 0)
+        return std::nullopt;
+    return end->microseconds();
 }
 
 void Mpris::pause()
@@ -65,6 +93,8 @@ void Mpris::pause()
 
 void Mpris::play()
 {
+    if (!canPlay())
+        return;
     if (m_control.now->paused())
         m_control.now->resume();
     else if (playbackStatus() == QLatin1String("Stopped") && m_control.playCurrent)
@@ -81,16 +111,31 @@ void Mpris::playPause()
 
 void Mpris::seek(qint64 offsetUs)
 {
-    if (canPause())
-        m_control.now->seek(positionUs() + offsetUs);
+    if (!canPause() || offsetUs == 0)
+        return;
+    // Compared before they are added: any offset a client sends is taken, INT64_MIN and
+    // INT64_MAX too.
+    const qint64 at = std::max<qint64>(0, positionUs());
+    const std::optional<qint64> length = lengthUs();
+    if (offsetUs < 0 && offsetUs <= -at)
+        m_control.now->seek(0);
+    else if (length && offsetUs > *length - at)
+        m_control.playback->stop();
+    else if (offsetUs > std::numeric_limits<qint64>::max() - at)
+        m_control.now->seek(std::numeric_limits<qint64>::max());
+    else
+        m_control.now->seek(at + offsetUs);
 }
 
 void Mpris::setPosition(const QDBusObjectPath &track, qint64 positionUs)
 {
     // Only for the track at hand: a request meant for a track that has since ended is dropped.
-    if (canPause() &&
-        metadata().value(QStringLiteral("mpris:trackid")).value<QDBusObjectPath>() == track)
-        m_control.now->seek(positionUs);
+    if (!canPause() || track != trackId())
+        return;
+    const std::optional<qint64> length = lengthUs();
+    if (positionUs < 0 || (length && positionUs > *length))
+        return;
+    m_control.now->seek(positionUs);
 }
 
 void MprisPlayer::Stop()
@@ -133,15 +178,24 @@ QVariantMap Mpris::metadata() const
     if (path.isEmpty())
         return {};
     QVariantMap map;
-    map.insert(
-        QStringLiteral("mpris:trackid"),
-        QVariant::fromValue(QDBusObjectPath(
-            QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.now->starts()))));
+    map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId()));
     map.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
     map.insert(QStringLiteral("xesam:title"), shownName(QFileInfo(path).fileName()));
-    if (const qint64 length = m_control.lengthUs(path); length > 0)
-        map.insert(QStringLiteral("mpris:length"), length);
+    if (const std::optional<qint64> length = lengthUs())
+        map.insert(QStringLiteral("mpris:length"), *length);
     return map;
+}
+
+QDBusObjectPath Mpris::trackId() const
+{
+    return QDBusObjectPath(
+        QStringLiteral("/io/github/quillon/Sonoret/track/%1").arg(m_control.now->starts()));
+}
+
+void Mpris::lookSoon()
+{
+    if (m_registered && !m_look.isActive())
+        m_look.start();
 }
 
 void Mpris::look()

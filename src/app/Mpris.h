@@ -4,11 +4,14 @@
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantMap>
 #include <functional>
+#include <optional>
 
 class NowPlaying;
 class Playback;
+class QAbstractItemModel;
 
 // What the desktop's media controls may see and do of the program.
 struct MediaControl
@@ -17,8 +20,9 @@ struct MediaControl
     NowPlaying *now = nullptr;
     // The chain, and the stop and next that act on it.
     Playback *playback = nullptr;
-    // Microseconds; 0 when unknown.
-    std::function<qint64(const QString &path)> lengthUs;
+    // The lists Play with nothing at hand plays from: while one holds an entry, there is
+    // something to play.
+    QList<const QAbstractItemModel *> lists;
     std::function<void()> raise;
     // Play with nothing at hand: the current entry of the lists plays.
     std::function<void()> playCurrent;
@@ -43,22 +47,32 @@ public:
     QString playbackStatus() const;
     QVariantMap metadata() const;
     bool canGoNext() const;
-    // A sound or chain is at hand: Play has something to (go on) playing, and clients such
-    // as playerctl send Stop and read the metadata only to a player that says so.
-    bool canPlay() const { return playbackStatus() != QLatin1String("Stopped"); }
+    // Something sounds, or a list holds an entry that Play can play. Clients such as
+    // playerctl send Play, PlayPause and Stop only to a player that says so.
+    bool canPlay() const;
     // A single sound (not the chain, whose timing is its own) can pause and move.
     bool canPause() const;
     qint64 positionUs() const;
+    // The length of the sound at hand, as far as it is known.
+    std::optional<qint64> lengthUs() const;
     void playPause();
     void play();
     void pause();
+    // From where the sound is: before its start goes to its start, past its end ends it
+    // (as Next does with nothing to go on to).
     void seek(qint64 offsetUs);
+    // Only for the track at hand, and only to a place inside it.
     void setPosition(const QDBusObjectPath &track, qint64 positionUs);
 
 private:
-    // Looks what changed since the last look and tells the bus.
+    // Every start is a new track, the same file started again too.
+    QDBusObjectPath trackId() const;
+    // Looks what changed since the last look and tells the bus. Changes that come together
+    // (a burst of PlayPause calls) are looked at once.
+    void lookSoon();
     void look();
     MediaControl m_control;
+    QTimer m_look;
     bool m_registered = false;
     QString m_status;
     QVariantMap m_metadata;

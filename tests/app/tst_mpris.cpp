@@ -1,19 +1,39 @@
 #include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "TestFiles.h"
+#include "WaveWriter.h"
 #include "app/Form1.h"
 #include "app/Mpris.h"
 #include "browser/FileList.h"
 #include "playback/Form2.h"
 #include "playback/NowPlaying.h"
+#include "playlist/PlayListModel.h"
 
+#include <QAction>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <limits>
+
+namespace {
+const QString root = "org.mpris.MediaPlayer2";
+const QString player = "org.mpris.MediaPlayer2.Player";
+constexpr qint64 int64Max = std::numeric_limits<qint64>::max();
+constexpr qint64 int64Min = std::numeric_limits<qint64>::min();
+// The fake output plays at 48 kHz, and so are the takes written here.
+constexpr int rate = 48000;
+// Where a seek that cannot be held by the file's length stops: the last frame whose time
+// in microseconds a qint64 holds.
+constexpr qint64 lastFrame = int64Max / 1000000;
+// Outcomes of a move other than a frame to go on from.
+constexpr qint64 stays = -1;
+constexpr qint64 ends = -2;
+} // namespace
 
 // Run under its own session bus (dbus-run-session); a second connection plays the desktop's
 // media applet.
@@ -25,31 +45,53 @@ public slots:
     void propertiesChanged(const QString &interface, const QVariantMap &changed,
                            const QStringList &)
     {
-        if (interface == "org.mpris.MediaPlayer2.Player")
+        if (interface == player)
             m_changes.append(changed);
     }
+    void seeked(qlonglong position) { m_seeked.append(position); }
 
 private slots:
-    void init();
     void cleanup();
     void theDesktopSeesWhatPlays();
+    void playNeedsAnEntryInAList();
     void stopAndNextActOnTheChain();
     void aSingleSoundPausesResumesAndSeeks();
+    void movesStayInsideTheSound_data();
+    void movesStayInsideTheSound();
+    void aBurstOfMovesRestartsTheOutputOnce();
+    void aLoopGoingRoundIsTold();
 
 private:
+    // The folder's takes (seconds each; 0 leaves the file a broken one, which the fake
+    // output plays all the same but whose length nobody knows), the window over it, and
+    // the applet listening.
+    void open(const QList<std::pair<QString, double>> &takes);
     // Calls without blocking this thread, which also serves the calls.
     QDBusMessage call(const QString &interface, const QString &method,
                       const QVariantList &arguments = {});
     QVariant property(const QString &interface, const QString &name);
+    // Plays File1's row with the play button, and waits until its length is known.
+    void playRow(int row, bool lengthKnown = true);
+    QDBusObjectPath track() { return metadata().value("mpris:trackid").value<QDBusObjectPath>(); }
+    QVariantMap metadata() { return property(player, "Metadata").toMap(); }
 
     std::unique_ptr<Mpris> m_mpris;
     int m_quits = 0;
     QList<QVariantMap> m_changes;
+    QList<qlonglong> m_seeked;
 };
 
-void TestMpris::init()
+void TestMpris::open(const QList<std::pair<QString, double>> &takes)
 {
-    makeFolder({"a.wav", "b.wav", "c.wav"});
+    QStringList names;
+    for (const auto &[name, seconds] : takes)
+        names.append(name);
+    makeFolder(names);
+    for (const auto &[name, seconds] : takes)
+        if (seconds > 0)
+            QVERIFY(writeTone(m_dir->filePath(name), seconds, rate));
+    // Lengths come from what is known of the files, never from opening one here.
+    m_fakes->waveLength.fallback = std::nullopt;
     makeForm();
     m_mpris = std::make_unique<Mpris>(m_form->mediaControl([this] { ++m_quits; }), nullptr);
     QVERIFY2(m_mpris->registerOnBus(), "no session bus: run the test under dbus-run-session");
@@ -57,15 +99,20 @@ void TestMpris::init()
     QVERIFY(client.connect(Mpris::serviceName, Mpris::objectPath, "org.freedesktop.DBus.Properties",
                            "PropertiesChanged", this,
                            SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
+    QVERIFY(client.connect(Mpris::serviceName, Mpris::objectPath, player, "Seeked", this,
+                           SLOT(seeked(qlonglong))));
     m_changes.clear();
+    m_seeked.clear();
 }
 
 void TestMpris::cleanup()
 {
-    QDBusConnection(QStringLiteral("applet"))
-        .disconnect(Mpris::serviceName, Mpris::objectPath, "org.freedesktop.DBus.Properties",
-                    "PropertiesChanged", this,
-                    SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
+    QDBusConnection applet(QStringLiteral("applet"));
+    applet.disconnect(Mpris::serviceName, Mpris::objectPath, "org.freedesktop.DBus.Properties",
+                      "PropertiesChanged", this,
+                      SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
+    applet.disconnect(Mpris::serviceName, Mpris::objectPath, player, "Seeked", this,
+                      SLOT(seeked(qlonglong)));
     QDBusConnection::sessionBus().unregisterService(Mpris::serviceName);
     QDBusConnection::sessionBus().unregisterObject(Mpris::objectPath);
     m_mpris.reset();
@@ -95,36 +142,51 @@ QVariant TestMpris::property(const QString &interface, const QString &name)
     return value;
 }
 
+void TestMpris::playRow(int row, bool lengthKnown)
+{
+    selectRows(File1(*m_form), {row});
+    Command1(*m_form)->click();
+    QTRY_COMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
+    if (lengthKnown)
+        QTRY_VERIFY_WITH_TIMEOUT(metadata().contains("mpris:length"), 10000);
+}
+
 void TestMpris::theDesktopSeesWhatPlays()
 {
-    const QString root = "org.mpris.MediaPlayer2";
-    const QString player = "org.mpris.MediaPlayer2.Player";
+    open({{"a.wav", 1}, {"b.wav", 2.5}, {"c.wav", 1}});
     QCOMPARE(property(root, "Identity").toString(), QString("Quillon Sonoret 2.0"));
     QCOMPARE(property(root, "DesktopEntry").toString(), QString("io.github.quillon.Sonoret"));
     QCOMPARE(property(root, "CanQuit").toBool(), true);
     QCOMPARE(property(root, "CanRaise").toBool(), true);
     QVERIFY(property(root, "SupportedMimeTypes").toStringList().contains("audio/x-wav"));
     QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Stopped"));
-    for (const char *cannot : {"CanPlay", "CanPause", "CanSeek", "CanGoPrevious", "CanGoNext"})
+    // The file list holds entries: Play has something to play.
+    QCOMPARE(property(player, "CanPlay").toBool(), true);
+    for (const char *cannot : {"CanPause", "CanSeek", "CanGoPrevious", "CanGoNext"})
         QCOMPARE(property(player, cannot).toBool(), false);
 
-    // One file plays: the applet is told, and sees which.
-    m_fakes->waveLength.lengths[m_dir->filePath("b.wav")] = 2500;
-    m_fakes->sound.drainSeconds[m_dir->filePath("b.wav")] = 2.5;
+    // One file plays: the applet is told, and sees which, and how long it is once its
+    // facts are read.
+    const QString b = m_dir->filePath("b.wav");
+    m_fakes->sound.drainSeconds[b] = 2.5;
     selectRows(File1(*m_form), {1});
     Command1(*m_form)->click();
     QTRY_VERIFY_WITH_TIMEOUT(!m_changes.isEmpty(), 5000);
-    QCOMPARE(m_changes.last().value("PlaybackStatus").toString(), QString("Playing"));
+    QCOMPARE(m_changes.first().value("PlaybackStatus").toString(), QString("Playing"));
     QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
-    // Clients (playerctl) send Stop and read the metadata only while CanPlay holds.
-    QCOMPARE(m_changes.last().value("CanPlay").toBool(), true);
     QCOMPARE(property(player, "CanPlay").toBool(), true);
-    const QVariantMap metadata = property(player, "Metadata").toMap();
-    QCOMPARE(metadata.value("xesam:url").toString(),
-             QUrl::fromLocalFile(m_dir->filePath("b.wav")).toString());
-    QCOMPARE(metadata.value("xesam:title").toString(), QString("b.wav"));
-    QCOMPARE(metadata.value("mpris:length").toLongLong(), 2500000);
-    QVERIFY(metadata.contains("mpris:trackid"));
+    QTRY_VERIFY_WITH_TIMEOUT(metadata().contains("mpris:length"), 10000);
+    const QVariantMap data = metadata();
+    QCOMPARE(data.value("xesam:url").toString(), QUrl::fromLocalFile(b).toString());
+    QCOMPARE(data.value("xesam:title").toString(), QString("b.wav"));
+    QCOMPARE(data.value("mpris:length").toLongLong(), 2500000);
+    QVERIFY(data.contains("mpris:trackid"));
+    QVERIFY(std::any_of(m_changes.cbegin(), m_changes.cend(), [](const QVariantMap &changed) {
+        const QVariant data = changed.value("Metadata");
+        return data.canConvert<QDBusArgument>() &&
+               qdbus_cast<QVariantMap>(data.value<QDBusArgument>()).value("mpris:length") ==
+                   2500000;
+    }));
 
     // Its end, and Stop on a single sound.
     m_changes.clear();
@@ -132,31 +194,67 @@ void TestMpris::theDesktopSeesWhatPlays()
     m_fakes->sound.tellDrained();
     QTRY_VERIFY_WITH_TIMEOUT(!m_changes.isEmpty(), 5000);
     QCOMPARE(m_changes.last().value("PlaybackStatus").toString(), QString("Stopped"));
-    QCOMPARE(property(player, "CanPlay").toBool(), false);
+    QCOMPARE(property(player, "CanPlay").toBool(), true);
     call(player, "Stop");
     QCOMPARE(m_fakes->sound.stops, 1);
-    // What cannot be done does nothing; Quit closes as the close box does.
+    // Stopped, PlayPause plays the entry with the focus frame; what cannot be done does
+    // nothing; Quit closes as the close box does.
+    File1(*m_form)->setCurrentIndex(File1(*m_form)->model()->index(2, 0));
     call(player, "PlayPause");
+    QCOMPARE(m_fakes->sound.played.last(), m_dir->filePath("c.wav"));
     call(player, "Previous");
-    QCOMPARE(m_fakes->sound.played.size(), 1);
+    QCOMPARE(m_fakes->sound.played.size(), 2);
     call(root, "Quit");
     QCOMPARE(m_quits, 1);
 }
 
+void TestMpris::playNeedsAnEntryInAList()
+{
+    // A folder whose only take is in a folder below it: the file list is empty.
+    open({{"sub/x.wav", 0.5}});
+    const QString x = m_dir->filePath("sub/x.wav");
+    QCOMPARE(File1(*m_form)->model()->rowCount(), 0);
+    QCOMPARE(property(player, "CanPlay").toBool(), false);
+    call(player, "Play");
+    call(player, "PlayPause");
+    QVERIFY(m_fakes->sound.attempts.isEmpty());
+
+    // On the play list, it is something to play, and Play plays it though no entry has the
+    // focus frame yet.
+    m_form->playList().addFiles({x});
+    QTRY_VERIFY(std::any_of(m_changes.cbegin(), m_changes.cend(), [](const QVariantMap &changed) {
+        return changed.value("CanPlay").toBool();
+    }));
+    QCOMPARE(property(player, "CanPlay").toBool(), true);
+    call(player, "Play");
+    QCOMPARE(m_fakes->sound.played, QStringList({x}));
+    // Playing already, Play does nothing more.
+    call(player, "Play");
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+
+    // Taken off the list and stopped, there is nothing to play again.
+    m_form->playList().clear();
+    call(player, "Stop");
+    QTRY_COMPARE(m_changes.last().value("CanPlay", true).toBool(), false);
+    QCOMPARE(property(player, "CanPlay").toBool(), false);
+    call(player, "Play");
+    QCOMPARE(m_fakes->sound.played.size(), 1);
+}
+
 void TestMpris::stopAndNextActOnTheChain()
 {
+    open({{"a.wav", 1}, {"b.wav", 1}, {"c.wav", 1}});
     selectRows(File1(*m_form), {0, 1, 2});
     ModalAnswerer answerer;
     bool nextSeen = false;
     const auto send = [](const QString &method) {
         QDBusConnection(QStringLiteral("applet"))
-            .asyncCall(QDBusMessage::createMethodCall(Mpris::serviceName, Mpris::objectPath,
-                                                      "org.mpris.MediaPlayer2.Player", method));
+            .asyncCall(QDBusMessage::createMethodCall(Mpris::serviceName, Mpris::objectPath, player,
+                                                      method));
     };
     answerer.onOther = [&](QWidget *w) {
         QVERIFY(qobject_cast<Form2 *>(w));
-        QTRY_COMPARE_WITH_TIMEOUT(property("org.mpris.MediaPlayer2.Player", "CanGoNext").toBool(),
-                                  true, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(property(player, "CanGoNext").toBool(), true, 5000);
         nextSeen = true;
         // The chain goes on only once this returns: the requests are sent, not awaited.
         send("Next");                                         // a.wav to b.wav
@@ -172,12 +270,11 @@ void TestMpris::stopAndNextActOnTheChain()
 
 void TestMpris::aSingleSoundPausesResumesAndSeeks()
 {
-    const QString player = "org.mpris.MediaPlayer2.Player";
+    open({{"a.wav", 1}, {"b.wav", 2.5}, {"c.wav", 1}});
     const QString b = m_dir->filePath("b.wav");
     m_fakes->clock.step = 0;
-    selectRows(File1(*m_form), {1});
-    Command1(*m_form)->click();
-    QTRY_COMPARE(property(player, "CanPause").toBool(), true);
+    playRow(1);
+    QCOMPARE(property(player, "CanPause").toBool(), true);
     QCOMPARE(property(player, "CanSeek").toBool(), true);
     m_fakes->clock.now += 1;
     QCOMPARE(property(player, "Position").toLongLong(), 1000000);
@@ -190,23 +287,23 @@ void TestMpris::aSingleSoundPausesResumesAndSeeks()
     QCOMPARE(property(player, "Position").toLongLong(), 1000000);
     call(player, "Seek", {qlonglong(500000)});
     QCOMPARE(property(player, "Position").toLongLong(), 1500000);
+    QTRY_COMPARE(m_seeked, QList<qlonglong>({1500000}));
     QCOMPARE(m_fakes->sound.played.size(), 1);
 
     // Going on starts from there; SetPosition on the track at hand moves it, a stale one not.
     call(player, "PlayPause");
     QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
+    QTRY_COMPARE(m_fakes->sound.requests.size(), 2);
     QCOMPARE(m_fakes->sound.requests.last().path, b);
     QCOMPARE(m_fakes->sound.requests.last().startFrame, 72000);
-    const QVariantMap metadata = property(player, "Metadata").toMap();
-    const QDBusObjectPath track = metadata.value("mpris:trackid").value<QDBusObjectPath>();
+    const QDBusObjectPath atHand = track();
     call(player, "SetPosition",
          {QVariant::fromValue(QDBusObjectPath("/io/github/quillon/Sonoret/track/0")),
           qlonglong(100000)});
-    QCOMPARE(m_fakes->sound.requests.last().startFrame, 72000);
-    call(player, "SetPosition", {QVariant::fromValue(track), qlonglong(250000)});
-    QCOMPARE(m_fakes->sound.requests.last().startFrame, 12000);
-    QCOMPARE(metadata.value("mpris:trackid"),
-             property(player, "Metadata").toMap().value("mpris:trackid"));
+    QCOMPARE(property(player, "Position").toLongLong(), 1500000);
+    call(player, "SetPosition", {QVariant::fromValue(atHand), qlonglong(250000)});
+    QTRY_COMPARE(m_fakes->sound.requests.last().startFrame, 12000);
+    QCOMPARE(atHand, track());
 
     // Stopped, Play plays the entry with the focus frame.
     call(player, "Stop");
@@ -214,6 +311,180 @@ void TestMpris::aSingleSoundPausesResumesAndSeeks()
     File1(*m_form)->setCurrentIndex(File1(*m_form)->model()->index(2, 0));
     call(player, "Play");
     QCOMPARE(m_fakes->sound.played.last(), m_dir->filePath("c.wav"));
+}
+
+void TestMpris::movesStayInsideTheSound_data()
+{
+    // Each move is made 1 s into the take (frame 48000); "frame" is where the sound goes
+    // on, `stays` for where it was, `ends` for a sound that ends.
+    QTest::addColumn<int>("row"); // 1: b.wav, 2.5 s (120,000 frames); 3: d.wav, length unknown
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<qint64>("value");
+    QTest::addColumn<qint64>("frame");
+
+    QTest::newRow("Seek INT64_MIN: the start") << 1 << "Seek" << int64Min << qint64(0);
+    QTest::newRow("Seek before the start: the start")
+        << 1 << "Seek" << qint64(-2000000) << qint64(0);
+    QTest::newRow("Seek back to the start") << 1 << "Seek" << qint64(-1000000) << qint64(0);
+    QTest::newRow("Seek back") << 1 << "Seek" << qint64(-250000) << qint64(36000);
+    QTest::newRow("Seek 1 us") << 1 << "Seek" << qint64(1) << qint64(48000);
+    QTest::newRow("Seek on") << 1 << "Seek" << qint64(500000) << qint64(72000);
+    QTest::newRow("Seek to the end") << 1 << "Seek" << qint64(1500000) << qint64(120000);
+    QTest::newRow("Seek 1 us past the end: it ends") << 1 << "Seek" << qint64(1500001) << ends;
+    QTest::newRow("Seek 10^15 us: it ends") << 1 << "Seek" << qint64(1000000000000000) << ends;
+    QTest::newRow("Seek INT64_MAX: it ends") << 1 << "Seek" << int64Max << ends;
+    QTest::newRow("Seek 0: nothing") << 1 << "Seek" << qint64(0) << stays;
+
+    QTest::newRow("SetPosition INT64_MIN: nothing") << 1 << "SetPosition" << int64Min << stays;
+    QTest::newRow("SetPosition -1: nothing") << 1 << "SetPosition" << qint64(-1) << stays;
+    QTest::newRow("SetPosition 0") << 1 << "SetPosition" << qint64(0) << qint64(0);
+    QTest::newRow("SetPosition 1 us") << 1 << "SetPosition" << qint64(1) << qint64(0);
+    QTest::newRow("SetPosition inside") << 1 << "SetPosition" << qint64(250000) << qint64(12000);
+    QTest::newRow("SetPosition the end") << 1 << "SetPosition" << qint64(2500000) << qint64(120000);
+    QTest::newRow("SetPosition 1 us past the end: nothing")
+        << 1 << "SetPosition" << qint64(2500001) << stays;
+    QTest::newRow("SetPosition 10^15 us: nothing")
+        << 1 << "SetPosition" << qint64(1000000000000000) << stays;
+    QTest::newRow("SetPosition INT64_MAX: nothing") << 1 << "SetPosition" << int64Max << stays;
+    QTest::newRow("SetPosition of a stale track: nothing")
+        << 1 << "SetPosition stale" << qint64(250000) << stays;
+
+    // Nothing holds these but the arithmetic.
+    QTest::newRow("unknown length, Seek INT64_MIN") << 3 << "Seek" << int64Min << qint64(0);
+    QTest::newRow("unknown length, Seek 10^14 us")
+        << 3 << "Seek" << qint64(100000000000000) << qint64(4800000048000);
+    QTest::newRow("unknown length, Seek 10^15 us")
+        << 3 << "Seek" << qint64(1000000000000000) << lastFrame;
+    QTest::newRow("unknown length, Seek INT64_MAX") << 3 << "Seek" << int64Max << lastFrame;
+    QTest::newRow("unknown length, SetPosition INT64_MIN")
+        << 3 << "SetPosition" << int64Min << stays;
+    QTest::newRow("unknown length, SetPosition 10^15 us")
+        << 3 << "SetPosition" << qint64(1000000000000000) << lastFrame;
+    QTest::newRow("unknown length, SetPosition INT64_MAX")
+        << 3 << "SetPosition" << int64Max << lastFrame;
+}
+
+void TestMpris::movesStayInsideTheSound()
+{
+    QFETCH(int, row);
+    QFETCH(QString, method);
+    QFETCH(qint64, value);
+    QFETCH(qint64, frame);
+    open({{"a.wav", 1}, {"b.wav", 2.5}, {"c.wav", 1}, {"d.wav", 0}});
+    m_fakes->clock.step = 0;
+    playRow(row, row != 3);
+    m_fakes->clock.now += 1;
+    QCOMPARE(property(player, "Position").toLongLong(), 1000000);
+    QList<PlayRequest> &requests = m_fakes->sound.requests;
+    const qsizetype before = requests.size();
+
+    if (method == "Seek") {
+        call(player, method, {qlonglong(value)});
+    } else {
+        const QDBusObjectPath to = method.endsWith("stale")
+                                       ? QDBusObjectPath("/io/github/quillon/Sonoret/track/0")
+                                       : track();
+        call(player, "SetPosition", {QVariant::fromValue(to), qlonglong(value)});
+    }
+
+    if (frame == ends) {
+        QTRY_COMPARE(property(player, "PlaybackStatus").toString(), QString("Stopped"));
+        QCOMPARE(requests.size(), before);
+        QVERIFY(m_seeked.isEmpty());
+        return;
+    }
+    QCOMPARE(property(player, "PlaybackStatus").toString(), QString("Playing"));
+    if (frame == stays) {
+        QCOMPARE(property(player, "Position").toLongLong(), 1000000);
+        // A seek after it goes on from where the sound was: nothing moved it meanwhile.
+        call(player, "Seek", {qlonglong(250000)});
+        frame = 60000;
+    }
+    const qint64 microseconds = HeardPosition{frame, rate}.microseconds();
+    // At once where the client asked, and heard from there after one restart.
+    QCOMPARE(property(player, "Position").toLongLong(), microseconds);
+    QTRY_COMPARE(requests.size(), before + 1);
+    QCOMPARE(requests.last().startFrame, frame);
+    QTRY_COMPARE(m_seeked, QList<qlonglong>({microseconds}));
+    QCOMPARE(property(player, "Position").toLongLong(), microseconds);
+}
+
+void TestMpris::aBurstOfMovesRestartsTheOutputOnce()
+{
+    FakeClock clock;
+    clock.step = 0;
+    FakeSoundOutput output;
+    output.clock = &clock;
+    NowPlaying now(output);
+    QSignalSpy moved(&now, &NowPlaying::moved);
+    QVERIFY(now.play("take.wav"));
+    now.setLength("take.wav", 10 * rate, rate);
+    clock.now += 1;
+
+    // 10,000 seeks on end: heard at once where the last one asked, one restart from there,
+    // told once.
+    for (int i = 1; i <= 10000; ++i)
+        now.seek(1000000 + i * 100);
+    QCOMPARE(now.heard()->frame, qint64(2 * rate));
+    QTRY_COMPARE(output.requests.size(), 2);
+    QCOMPARE(output.requests.last().startFrame, 96000);
+    QCOMPARE(moved.size(), 1);
+    QCOMPARE(moved.last().first().toLongLong(), 2000000);
+
+    // 10,001 pauses and resumes by turns end paused: the output stopped once, never started.
+    for (int i = 0; i <= 10000; ++i) {
+        if (i % 2 == 0)
+            now.pause();
+        else
+            now.resume();
+    }
+    QVERIFY(now.paused());
+    QCOMPARE(output.stops, 1);
+    QCOMPARE(now.heard()->frame, 96000);
+    // Once more and it goes on, with one start.
+    now.resume();
+    QTRY_COMPARE(output.requests.size(), 3);
+    QCOMPARE(output.requests.last().startFrame, 96000);
+    QCOMPARE(output.stops, 1);
+
+    // A seek to the end of a known length goes no further than it.
+    now.seek(std::numeric_limits<qint64>::max());
+    QCOMPARE(now.heard()->frame, 10 * rate);
+    QTRY_COMPARE(output.requests.size(), 4);
+}
+
+void TestMpris::aLoopGoingRoundIsTold()
+{
+    open({{"a.wav", 0.3}, {"b.wav", 1}});
+    const QString a = m_dir->filePath("a.wav");
+    const qint64 round = qint64(0.3 * rate);
+    m_fakes->sound.frames[a] = round;
+    m_fakes->clock.step = 0;
+    playRow(0);
+    // Ctrl+L: the sound at hand goes on, round and round.
+    m_form->findChild<QAction *>("Loop")->trigger();
+    QTRY_VERIFY(m_fakes->sound.requests.last().loop);
+    QVERIFY(m_seeked.isEmpty());
+    const double start = m_fakes->clock.now;
+
+    // The test's clock runs about as fast as ours, until three rounds are told.
+    QList<double> toldAt;
+    const auto told = [&] {
+        m_fakes->clock.now += 0.01;
+        while (toldAt.size() < m_seeked.size())
+            toldAt.append(m_fakes->clock.now - start);
+        return m_seeked.size() >= 3;
+    };
+    QVERIFY2(QTest::qWaitFor(told, 20000), qPrintable(QString::number(m_seeked.size())));
+    for (int i = 0; i < 3; ++i) {
+        // Each once its round is over, from the place heard then inside the next one.
+        const double roundsDone = (i + 1) * 0.3;
+        QVERIFY2(toldAt[i] >= roundsDone, qPrintable(QString::number(toldAt[i])));
+        QVERIFY(m_seeked[i] >= 0);
+        QVERIFY(m_seeked[i] < 300000);
+        QVERIFY(m_seeked[i] <= qint64((toldAt[i] - roundsDone) * 1e6) + 1);
+    }
+    QCOMPARE(m_seeked.size(), 3);
 }
 
 QTEST_MAIN(TestMpris)

@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <algorithm>
 
 // In-memory settings store that also records the order of writes ("Section/Key=value").
 class FakeSettingsStore final : public SettingsStore
@@ -48,7 +49,7 @@ public:
 
 // Records what was played; paths in `unplayable` fail as a broken file would. A sound with
 // an entry in `drainSeconds` reports itself drained that long after its start by `clock`;
-// the others never report.
+// the others never report. A loop goes round at its end, or at the file's end in `frames`.
 class FakeSoundOutput final : public SoundOutput
 {
 public:
@@ -61,6 +62,7 @@ public:
         startedAt = clock ? clock->now : 0;
         sounding = true;
         startFrame = 0;
+        loopEnd = 0;
         return true;
     }
     bool start(const PlayRequest &request) override
@@ -68,6 +70,10 @@ public:
         requests.append(request);
         const bool started = play(request.path);
         startFrame = request.startFrame;
+        if (request.loop) {
+            loopFrom = request.loopFrom < 0 ? startFrame : std::min(request.loopFrom, startFrame);
+            loopEnd = request.endFrame >= 0 ? request.endFrame : frames.value(request.path, 0);
+        }
         return started;
     }
     // At 48 kHz from the frame asked for, by the test's clock, until stopped.
@@ -76,7 +82,10 @@ public:
         if (!sounding)
             return std::nullopt;
         const double seconds = clock ? clock->now - startedAt : 0;
-        return HeardPosition{startFrame + qint64(seconds * 48000), 48000};
+        qint64 frame = startFrame + qint64(seconds * 48000);
+        if (loopEnd > loopFrom && frame >= loopEnd)
+            frame = loopFrom + (frame - loopFrom) % (loopEnd - loopFrom);
+        return HeardPosition{frame, 48000};
     }
     void stop() override
     {
@@ -107,6 +116,9 @@ public:
     QList<PlayRequest> requests;
     bool sounding = false;
     qint64 startFrame = 0;
+    qint64 loopFrom = 0;
+    qint64 loopEnd = 0;
+    QMap<QString, qint64> frames;
     QSet<QString> unplayable;
     const FakeClock *clock = nullptr;
     QMap<QString, double> drainSeconds;
