@@ -2,15 +2,18 @@
 // device has taken the first samples, for a short file and one of 3.9 GB; the starts of a
 // run of arrow presses and of a held key; the playhead's repaints and the band's processor
 // time; the band's waveform at 2,000 columns; and the position heard against what SDL's
-// disk driver wrote.
+// disk driver wrote. The loudness of the files is not measured meanwhile: its workers would
+// take the cores these figures are timed on (bench_loudness has its own).
 #include "BenchCommon.h"
 #include "BenchWaves.h"
 #include "FormControls.h"
 #include "app/Mpris.h"
 #include "audition/AuditionBand.h"
 #include "files/FileFacts.h"
+#include "files/Loudness.h"
 #include "files/PeakCache.h"
 #include "platform/Services.h"
+#include "platform/WaveInfo.h"
 #include "playback/NowPlaying.h"
 
 #include <QApplication>
@@ -19,16 +22,19 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <sys/resource.h>
 
 namespace {
 
+// The band draws on the window's thread, where this runs: its time alone, not the sound's
+// workers' or the pool's.
 double cpuSeconds()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return threadCpuSeconds();
+}
+
+std::optional<Loudness> notMeasured(const QString &, const std::function<bool()> &)
+{
+    return std::nullopt;
 }
 
 // Milliseconds from `act` until the output reports the device has taken samples of path
@@ -105,12 +111,13 @@ int main(int argc, char *argv[])
     writeTone(shortFile, 44100, 44100, 2);
     writeTone(minute, 48000 * 60, 48000, 2);
     writeHuge(huge, 3900000000ull, false);
+    std::printf("machine load (1, 5, 15 min): %s\n", qPrintable(machineLoad()));
 
     // ---- A click on the band -----------------------------------------------------------
     {
         SdlSoundOutput output;
         NowPlaying now(output);
-        FileFacts facts(nullptr);
+        FileFacts facts(nullptr, readWaveInfo, readWavePeaks, stampOf, notMeasured);
         AuditionBand band(facts, now, nullptr);
         QObject::connect(&band, &AuditionBand::playRequested, &now,
                          [&now](const PlayRequest &request) { (void)now.start(request); });
@@ -212,7 +219,9 @@ int main(int argc, char *argv[])
                         QStringLiteral("%1/take%2.wav").arg(folder).arg(i, 2, 10, QChar('0')));
         QDir::setCurrent(folder);
         SystemServices system;
-        Form1 form(system.services());
+        Services services = system.services();
+        services.measureLoudness = notMeasured;
+        Form1 form(services);
         form.show();
         form.toggleAutoPreview();
         MediaControl media = form.mediaControl([] {});

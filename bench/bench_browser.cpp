@@ -1,14 +1,17 @@
 // Listing a folder of 32,767 wave files among 5,000 others, and the details panel with all
-// of them selected.
+// of them selected. The loudness of the files is not measured meanwhile: its workers would
+// take the cores the listing is timed on (its own figures are bench_loudness's).
 #include "BenchCommon.h"
 #include "FormControls.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
+#include "files/Loudness.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -54,33 +57,44 @@ int main(int argc, char *argv[])
     makeFiles(big.path());
 
     SystemServices system;
-    Form1 form(system.services());
+    Services services = system.services();
+    services.measureLoudness = [](const QString &, const std::function<bool()> &) {
+        return std::optional<Loudness>();
+    };
+    Form1 form(services);
     form.show();
     QApplication::processEvents();
 
-    double plain = 0;
-    double list = 0;
-    double change = 0;
-    constexpr int rounds = 5;
+    // Medians of rounds taken in turn, the plain read beside each listing: on a shared
+    // machine a burst of other work then spoils one round rather than the comparison.
+    std::vector<double> plains;
+    std::vector<double> lists;
+    std::vector<double> changes;
+    constexpr int rounds = 7;
     for (int r = 0; r < rounds; ++r) {
-        plain += plainReadMs(big.path());
+        plains.push_back(plainReadMs(big.path()));
         QElapsedTimer t;
         t.start();
         if (!File1(form)->setPath(big.path()).ok())
             qFatal("the folder cannot be listed");
-        list += t.nsecsElapsed() / 1e6;
+        lists.push_back(t.nsecsElapsed() / 1e6);
         if (!Dir1(form)->setPath(QDir::rootPath()).ok())
             qFatal("the folder cannot be listed");
         t.restart();
         if (!Dir1(form)->setPath(big.path()).ok()) // directory list and file list together
             qFatal("the folder cannot be listed");
         QApplication::processEvents();
-        change += t.nsecsElapsed() / 1e6;
+        changes.push_back(t.nsecsElapsed() / 1e6);
     }
-    plain /= rounds;
-    list /= rounds;
-    change /= rounds;
-    report("plain readdir of the folder", plain, "ms", QStringLiteral("reference"));
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    const double plain = median(plains);
+    const double list = median(lists);
+    const double change = median(changes);
+    report("plain readdir of the folder", plain, "ms",
+           QStringLiteral("reference; load %1").arg(machineLoad()));
     report("File1 filled (32,767 of 37,767)", list, "ms",
            QStringLiteral("goal < 150 ms; %1x the plain read (goal < 2x)")
                .arg(list / plain, 0, 'f', 2));
@@ -112,11 +126,17 @@ int main(int argc, char *argv[])
     report("one file added: shown after", seen, "ms",
            QStringLiteral("goal < 500 ms; %1 entries").arg(File1(form)->listCount()));
 
+    // The panel's figures come from a worker: the window's part is the click, the rest is
+    // the wait for the answer.
     t.restart();
-    File1(form)->selectAll(); // runs the panel over every entry
+    File1(form)->selectAll();
+    const double panelClick = t.nsecsElapsed() / 1e6;
+    while (Label1(form)->text() != QLatin1String("var") && t.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     const double panel = t.nsecsElapsed() / 1e6;
     report("panel with all 32,767 selected", panel, "ms",
-           QStringLiteral("goal < 100 ms; shows %1 / %2")
-               .arg(Label1(form)->text(), Label2(form)->text()));
+           QStringLiteral("goal < 100 ms; shows %1 / %2; %3 ms of it on the window's thread")
+               .arg(Label1(form)->text(), Label2(form)->text())
+               .arg(panelClick, 0, 'f', 2));
     return 0;
 }

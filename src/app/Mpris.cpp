@@ -30,6 +30,7 @@ Mpris::Mpris(MediaControl control, QObject *parent) : QObject(parent), m_control
     connect(m_control.now, &NowPlaying::started, this, &Mpris::look);
     connect(m_control.now, &NowPlaying::stopped, this, &Mpris::look);
     connect(m_control.now, &NowPlaying::pausedChanged, this, &Mpris::look);
+    connect(m_control.now, &NowPlaying::lengthKnown, this, &Mpris::look);
     connect(m_control.now, &NowPlaying::moved, this, [this](qint64 position) {
         if (!m_registered)
             return;

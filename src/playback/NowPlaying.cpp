@@ -5,12 +5,15 @@ NowPlaying::NowPlaying(SoundOutput &output, QObject *parent) : QObject(parent), 
     m_output.setDrainedHandler([this] {
         QMetaObject::invokeMethod(this, &NowPlaying::endedByItself, Qt::QueuedConnection);
     });
+    m_output.setAnsweredHandler(
+        [this] { QMetaObject::invokeMethod(this, &NowPlaying::answered, Qt::QueuedConnection); });
 }
 
 NowPlaying::~NowPlaying()
 {
-    // Under the output's lock: no call of the handler is running or will come.
+    // Under the output's lock: no call of the handlers is running or will come.
     m_output.setDrainedHandler({});
+    m_output.setAnsweredHandler({});
 }
 
 bool NowPlaying::start(const PlayRequest &request)
@@ -20,6 +23,10 @@ bool NowPlaying::start(const PlayRequest &request)
     const bool started = m_output.start(request);
     m_path = started ? path : QString();
     m_request = request;
+    m_fresh = true;
+    m_lengthUs = 0;
+    if (const std::optional<HeardPosition> length = m_output.length(); started && length)
+        m_lengthUs = length->microseconds();
     ++m_starts;
     if (std::exchange(m_paused, false))
         emit pausedChanged(false);
@@ -61,6 +68,7 @@ void NowPlaying::resume()
 {
     if (!m_paused)
         return;
+    m_fresh = false;
     if (m_output.start(goingOnAt(m_pausedAt.frame))) {
         m_paused = false;
         emit pausedChanged(false);
@@ -83,9 +91,12 @@ void NowPlaying::seek(qint64 microseconds)
     }
     if (m_paused) {
         m_pausedAt.frame = frame;
-    } else if (!m_output.start(goingOnAt(frame))) {
-        stop();
-        return;
+    } else {
+        m_fresh = false;
+        if (!m_output.start(goingOnAt(frame))) {
+            stop();
+            return;
+        }
     }
     emit moved(HeardPosition{frame, at->sampleRate}.microseconds());
 }
@@ -114,7 +125,10 @@ void NowPlaying::goOnWith(const PlayRequest &changed)
         return;
     const std::optional<HeardPosition> at = heard();
     m_request = changed;
-    if (!m_paused && at && !m_output.start(goingOnAt(at->frame)))
+    if (m_paused || !at)
+        return;
+    m_fresh = false;
+    if (!m_output.start(goingOnAt(at->frame)))
         stop();
 }
 
@@ -134,5 +148,23 @@ void NowPlaying::endedByItself()
     if (!m_paused && !m_path.isEmpty() && m_output.drained()) {
         m_path.clear();
         emit stopped();
+    }
+}
+
+void NowPlaying::answered()
+{
+    // Asked again rather than carried: an answer told late, after a newer start, finds that
+    // one still opening and changes nothing.
+    if (m_paused || m_path.isEmpty())
+        return;
+    if (m_output.refused()) {
+        m_path.clear();
+        if (m_fresh)
+            emit startRefused(m_starts);
+        emit stopped();
+    } else if (const std::optional<HeardPosition> length = m_output.length();
+               length && length->microseconds() != m_lengthUs) {
+        m_lengthUs = length->microseconds();
+        emit lengthKnown();
     }
 }

@@ -22,6 +22,12 @@ public:
     void stop() override;
     bool drained() const override { return m_output.drained(); }
     int deviceCount() override { return m_output.deviceCount(); }
+    bool refused() const override { return m_output.refused(); }
+    std::optional<HeardPosition> length() const override { return m_output.length(); }
+
+    // The length of the file that sounds or is paused, as its opening found it; 0 while it
+    // is not known yet, and when nothing sounds.
+    qint64 lengthUs() const { return path().isEmpty() ? 0 : m_lengthUs; }
 
     // The file that sounds now or is paused; empty when none is.
     QString path() const { return m_paused || !drained() ? m_path : QString(); }
@@ -49,9 +55,15 @@ signals:
     void pausedChanged(bool paused);
     // The place changed other than by playing on (a seek).
     void moved(qint64 microseconds);
+    // The file last started turned out not to be playable; start counts it as starts() did.
+    // Followed by stopped(). A sound going on at another place or level is not told.
+    void startRefused(quint64 start);
+    // The file that sounds was opened: its length is known.
+    void lengthKnown();
 
 private:
     void endedByItself();
+    void answered();
     // Goes on from where the sound is with the request changed; paused, it stays paused.
     void goOnWith(const PlayRequest &changed);
     PlayRequest goingOnAt(qint64 frame) const;
@@ -66,4 +78,7 @@ private:
     bool m_paused = false;
     HeardPosition m_pausedAt;
     quint64 m_starts = 0;
+    // The sound at hand was started as a new one, not gone on with from another place.
+    bool m_fresh = false;
+    qint64 m_lengthUs = 0;
 };

@@ -109,7 +109,7 @@ void TestMpris::theDesktopSeesWhatPlays()
         QCOMPARE(property(player, cannot).toBool(), false);
 
     // One file plays: the applet is told, and sees which.
-    m_fakes->waveLength.lengths[m_dir->filePath("b.wav")] = 2500;
+    m_fakes->sound.lengthsMs[m_dir->filePath("b.wav")] = 2500;
     m_fakes->sound.drainSeconds[m_dir->filePath("b.wav")] = 2.5;
     selectRows(File1(*m_form), {1});
     Command1(*m_form)->click();

@@ -46,9 +46,11 @@ public:
     double step = 0.0;
 };
 
-// Records what was played; paths in `unplayable` fail as a broken file would. A sound with
-// an entry in `drainSeconds` reports itself drained that long after its start by `clock`;
-// the others never report.
+// Records what was played; paths in `unplayable` fail at once as a broken file would, and
+// those in `refusedLater` are taken and refused when the test calls answer(), as a file the
+// worker opens and finds broken. A sound with an entry in `drainSeconds` reports itself
+// drained that long after its start by `clock`; the others never report. A file's length is
+// known from its start where `lengthsMs` has it.
 class FakeSoundOutput final : public SoundOutput
 {
 public:
@@ -61,7 +63,29 @@ public:
         startedAt = clock ? clock->now : 0;
         sounding = true;
         startFrame = 0;
+        isRefused = false;
         return true;
+    }
+    bool refused() const override { return isRefused; }
+    std::optional<HeardPosition> length() const override
+    {
+        if (played.isEmpty() || isRefused || !lengthsMs.contains(played.last()))
+            return std::nullopt;
+        return HeardPosition{lengthsMs.value(played.last()) * 48, 48000};
+    }
+    void setAnsweredHandler(std::function<void()> handler) override
+    {
+        answeredHandler = std::move(handler);
+    }
+    // The worker's answer for the sound last started.
+    void answer()
+    {
+        if (!played.isEmpty() && refusedLater.contains(played.last())) {
+            isRefused = true;
+            sounding = false;
+        }
+        if (answeredHandler)
+            answeredHandler();
     }
     bool start(const PlayRequest &request) override
     {
@@ -85,6 +109,8 @@ public:
     }
     bool drained() const override
     {
+        if (isRefused)
+            return true;
         if (played.isEmpty() || !clock || !drainSeconds.contains(played.last()))
             return false;
         return clock->now >= startedAt + drainSeconds.value(played.last());
@@ -101,6 +127,7 @@ public:
             drainedHandler();
     }
     std::function<void()> drainedHandler;
+    std::function<void()> answeredHandler;
     int devices = 1;
     QStringList attempts;
     QStringList played;
@@ -108,6 +135,9 @@ public:
     bool sounding = false;
     qint64 startFrame = 0;
     QSet<QString> unplayable;
+    QSet<QString> refusedLater;
+    bool isRefused = false;
+    QMap<QString, qint64> lengthsMs;
     const FakeClock *clock = nullptr;
     QMap<QString, double> drainSeconds;
     double startedAt = 0;
@@ -119,12 +149,14 @@ class FakeWaveLength final : public WaveLength
 public:
     std::optional<qint64> lengthMs(const QString &path) const override
     {
+        ++asked;
         if (lengths.contains(path))
             return lengths.value(path);
         return fallback;
     }
     QMap<QString, qint64> lengths;
     std::optional<qint64> fallback = 1000;
+    mutable int asked = 0;
 };
 
 class FakeVolumes final : public Volumes
