@@ -87,8 +87,15 @@ void Browser::folderChangedOnDisk()
 
 void Browser::watchSelection()
 {
+    const QStringList names = m_files.selectedNames();
+    // Too many to watch: none are, and the paths of all of them are not worth making.
+    if (names.size() > FolderWatch::maxFiles) {
+        m_watch->setFiles({});
+        m_selectionUnwatched = true;
+        return;
+    }
     QStringList paths;
-    for (const QString &name : m_files.selectedNames())
+    for (const QString &name : names)
         paths.append(fullPath(m_files.path(), name));
     m_selectionUnwatched = !m_watch->setFiles(paths);
 }
