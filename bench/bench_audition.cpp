@@ -21,7 +21,9 @@
 #include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <sys/resource.h>
 
 namespace {
 
@@ -30,6 +32,15 @@ namespace {
 double cpuSeconds()
 {
     return threadCpuSeconds();
+}
+
+// All the process's threads: the waveform is read on the pool's.
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 std::optional<Loudness> notMeasured(const QString &, const std::function<bool()> &)
@@ -50,6 +61,10 @@ double untilHeard(const NowPlaying &now, const QString &path, qint64 from, Act a
             at && now.path() == path && at->frame > from)
             return timer.nsecsElapsed() / 1e6;
         QCoreApplication::processEvents();
+        // Looked at every quarter of a millisecond rather than spinning: the program's thread
+        // sleeps between events, and a spinning one would take a core from the workers that
+        // open the file and feed the device.
+        QThread::usleep(250);
     }
     return 1000;
 }
@@ -182,6 +197,7 @@ int main(int argc, char *argv[])
         for (const auto &[name, size] :
              {std::pair<const char *, quint64>{"1 s", 0}, {"3.9 GB", 3900000000ull}}) {
             std::vector<double> times;
+            std::vector<double> cpus;
             const double before = residentMiB();
             for (int i = 0; i < 7; ++i) {
                 const QString copy = dir.filePath(QStringLiteral("copy%1-%2.wav").arg(size).arg(i));
@@ -197,15 +213,18 @@ int main(int argc, char *argv[])
                 });
                 QElapsedTimer timer;
                 timer.start();
+                const double cpu = processCpuSeconds();
                 cache.request(copy, 2000);
                 while (!ready)
-                    QCoreApplication::processEvents();
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 times.push_back(timer.nsecsElapsed() / 1e6);
+                cpus.push_back((processCpuSeconds() - cpu) * 1000);
                 QFile::remove(copy);
             }
             report(qPrintable(QStringLiteral("band waveform, 2000 columns, %1").arg(name)),
                    spreadOf(times).median, "ms",
-                   QStringLiteral("goal < 40 ms; resident %1 MiB more")
+                   QStringLiteral("goal < 40 ms; %1 ms of processor time; resident %2 MiB more")
+                       .arg(spreadOf(cpus).median, 0, 'f', 2)
                        .arg(residentMiB() - before, 0, 'f', 1));
         }
     }
