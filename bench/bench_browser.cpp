@@ -1,6 +1,9 @@
 // Listing a folder of 32,767 wave files among 5,000 others, and the details panel with all
 // of them selected. The loudness of the files is not measured meanwhile: its workers would
-// take the cores the listing is timed on (its own figures are bench_loudness's).
+// take the cores the listing is timed on (its own figures are bench_loudness's). A measure
+// that does nothing is not enough: the workers would still go through every file of the
+// folder, looking at each one's size and time; this one keeps each worker waiting on its
+// first file until the folder changes.
 #include "BenchCommon.h"
 #include "FormControls.h"
 #include "browser/DetailsPanel.h"
@@ -12,7 +15,10 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -59,7 +65,10 @@ int main(int argc, char *argv[])
 
     SystemServices system;
     Services services = system.services();
-    services.measureLoudness = [](const QString &, const std::function<bool()> &) {
+    static std::atomic_bool benchOver = false;
+    services.measureLoudness = [](const QString &, const std::function<bool()> &stop) {
+        while (!benchOver && !stop())
+            QThread::msleep(20);
         return std::optional<Loudness>();
     };
     Form1 form(services);
@@ -130,8 +139,7 @@ int main(int argc, char *argv[])
     QSignalSpy listings(File1(form)->model(), &QAbstractItemModel::modelReset);
     t.restart();
     QFile(big.filePath("sample-new.wav")).open(QIODevice::WriteOnly);
-    while (listings.isEmpty() && t.elapsed() < 2000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    (void)listings.wait(2000);
     QApplication::processEvents();
     const double seen = t.nsecsElapsed() / 1e6;
     report("one file added: re-read + paint", update, "ms",
@@ -142,14 +150,24 @@ int main(int argc, char *argv[])
 
     // The panel's figures come from a worker: the window's part is the click, the rest is
     // the wait for the answer.
-    bool answered = false;
-    QObject::connect(&form.browser().panel(), &PanelReader::answered, &form,
-                     [&answered] { answered = true; });
+    // Waited for in an event loop, idle as the program's is: a loop that spins would take
+    // a core from the worker it times.
+    QEventLoop waiting;
+    QObject::connect(&form.browser().panel(), &PanelReader::answered, &waiting, &QEventLoop::quit);
+    QTimer::singleShot(5000, &waiting, &QEventLoop::quit);
+    // When the worker began and ended, from the click.
+    std::atomic<qint64> began = 0;
+    std::atomic<qint64> ended = 0;
+    form.browser().panel().setRead([&](const QString &directory, const QStringList &names) {
+        began = t.nsecsElapsed();
+        PanelTexts texts = detailsOf(directory, names);
+        ended = t.nsecsElapsed();
+        return texts;
+    });
     t.restart();
     File1(form)->selectAll();
     const double panelClick = t.nsecsElapsed() / 1e6;
-    while (!answered && t.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    waiting.exec();
     const double panel = t.nsecsElapsed() / 1e6;
     // What the worker does, timed here alone.
     t.restart();
@@ -159,10 +177,14 @@ int main(int argc, char *argv[])
     const double panelReadCpu = (threadCpuSeconds() - readCpu) * 1000;
     report("panel with all 32,767 selected", panel, "ms",
            QStringLiteral("goal < 100 ms; shows %1 / %2; %3 ms of it on the window's thread, "
-                          "%4 ms to read the figures (%5 ms of processor time)")
+                          "the worker from %4 to %5 ms; %6 ms to read the figures alone "
+                          "(%7 ms of processor time)")
                .arg(Label1(form)->text(), Label2(form)->text())
                .arg(panelClick, 0, 'f', 2)
+               .arg(began / 1e6, 0, 'f', 2)
+               .arg(ended / 1e6, 0, 'f', 2)
                .arg(panelRead, 0, 'f', 2)
                .arg(panelReadCpu, 0, 'f', 2));
+    benchOver = true;
     return 0;
 }
