@@ -540,7 +540,8 @@ void Form1::playCurrentEntry()
 
 void Form1::playOrStop()
 {
-    if (m_now.heard()) {
+    // A sound still being opened (its disk slow to answer) is ended too.
+    if (!m_now.path().isEmpty()) {
         m_now.stop();
         return;
     }

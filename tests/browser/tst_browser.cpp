@@ -477,11 +477,13 @@ void TestBrowser::whatTheUserDoesNeverWaitsForTheDisk()
     QTest::keyClick(list, Qt::Key_Return);
     NowPlaying &now = *form.mediaControl({}).now;
     QCOMPARE(now.path(), m_dir->filePath("a.wav"));
+    // Space ends the sound still opening, as it ends one that sounds.
     QTest::keyClick(list, Qt::Key_Space);
+    QVERIFY(now.path().isEmpty());
     QCOMPARE(band->strip()->lanes().size(), 1);
     const quint64 starts = now.starts();
-    QTest::mouseClick(band->strip(), Qt::LeftButton, {},
-                      {band->strip()->waveArea().center().x(), 30});
+    const int middle = band->strip()->waveArea().center().x();
+    QTest::mouseClick(band->strip(), Qt::LeftButton, {}, {middle, 30});
     QCOMPARE(now.starts(), starts + 1);
     QTest::qWait(100); // the window goes on answering events meanwhile
     QCOMPARE(Label1(form)->text(), QString("var"));
@@ -496,7 +498,7 @@ void TestBrowser::whatTheUserDoesNeverWaitsForTheDisk()
     QTRY_VERIFY_WITH_TIMEOUT(Label1(form)->text() != "var", 5000);
     QCOMPARE(Label2(form)->text(), aBytes);
     QTRY_VERIFY_WITH_TIMEOUT(sound.heard().has_value(), 5000);
-    QVERIFY(sound.heard()->frame >= 8000 * 3 / 2 - 1); // from the band's middle
+    QVERIFY(sound.heard()->frame >= band->strip()->frameAt(middle)); // from the band's middle
     QTRY_COMPARE_WITH_TIMEOUT(mpris.metadata().value("mpris:length").toLongLong(), 3000000, 5000);
     QCOMPARE(Label2(form)->text(), aBytes);
     QCOMPARE(int(disk->askedByWindow), 0);
