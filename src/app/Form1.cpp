@@ -89,6 +89,10 @@ void Form1::wireBrowser()
         Label2->clear();
     });
     connect(m_browser, &Browser::selectionStale, this, &Form1::File1_Click);
+    connect(&m_browser->panel(), &PanelReader::answered, this, [this](const PanelTexts &texts) {
+        setFittingText(Label1, Frame1->font(), texts.dateTime);
+        setFittingText(Label2, Frame1->font(), texts.bytes);
+    });
     connect(File1, &FileList::fileClick, this, &Form1::File1_Click);
     m_browser->setHoldStill([this] { return m_fileDrag->dragging() || chainRunning(); });
     // The lists open on the process's current directory as it is when they are made.
@@ -270,9 +274,8 @@ OuterGeometry Form1::outerGeometry() const
 
 void Form1::File1_Click()
 {
-    const PanelTexts texts = detailsOf(Dir1->path(), File1->selectedNames());
-    setFittingText(Label1, Frame1->font(), texts.dateTime);
-    setFittingText(Label2, Frame1->font(), texts.bytes);
+    // The figures show when a worker has read them; the texts of the last answer stay until.
+    m_browser->panel().ask(Dir1->path(), File1->selectedNames());
 }
 
 // ---- Play list ------------------------------------------------------------------------
@@ -552,7 +555,8 @@ bool Form1::tellLength(const QString &path)
 
 void Form1::playOrStop()
 {
-    if (m_now.heard()) {
+    // A sound still being opened (its disk slow to answer) is ended too.
+    if (!m_now.path().isEmpty()) {
         m_now.stop();
         return;
     }
@@ -612,6 +616,11 @@ void Form1::wireAudition()
             m_facts->requestDetails(path);
     });
     connect(m_facts, &FileFacts::infoReady, this, &Form1::tellLength);
+    // A band click on a file that turns out unplayable once a worker opened it.
+    connect(&m_now, &NowPlaying::startRefused, this, [this](quint64 start) {
+        if (start == m_bandStart)
+            messages::stop(this, Playback::unplayableText());
+    });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
         if (now == File1 || now == List1) {
             m_listAtHand = static_cast<QAbstractItemView *>(now);
@@ -702,6 +711,8 @@ void Form1::playPart(PlayRequest request)
     request.gainDb = previewGainDb(request.path);
     if (!m_now.start(request))
         messages::stop(this, Playback::unplayableText());
+    else
+        m_bandStart = m_now.starts();
 }
 
 void Form1::preview(const QAbstractItemView *list, const QModelIndex &entry)

@@ -88,6 +88,7 @@ public:
 
     // Browser.
     void Dir1_Change() { m_browser->listFiles(DirList::Report::Tell); }
+    Browser &browser() { return *m_browser; }
     void File1_Click();
     QString fullPathOf(int fileIndex) const
     {
@@ -278,6 +279,8 @@ private:
     AuditionBand *m_band = nullptr;
     const QAbstractItemView *m_listAtHand = nullptr;
     int m_bandAdded = 0;
+    // The band's last start, told when its file turns out unplayable.
+    quint64 m_bandStart = 0;
     PlayListModel *m_playList = nullptr;
     Browser *m_browser = nullptr;
     QLabel *m_dragIcon = nullptr;

@@ -1,5 +1,6 @@
 #include "Browser.h"
 
+#include "DetailsPanel.h"
 #include "DriveList.h"
 #include "DriveNavigator.h"
 #include "FileList.h"
@@ -15,9 +16,10 @@ Browser::Browser(DriveList &drives, DirList &dirs, FileList &files, Volumes &vol
       m_navigator(new DriveNavigator(
           drives, dirs, volumes, current, desktop, DriveNavigator::Beep::OnFailure,
           [this](const QString &text) { messages::stop(&m_window, text); }, this)),
-      m_watch(new FolderWatch(this))
+      m_watch(new FolderWatch(this)), m_panel(new PanelReader(this))
 {
     connect(m_navigator, &DriveNavigator::driveChanged, this, &Browser::leavingFolder);
+    connect(this, &Browser::leavingFolder, m_panel, &PanelReader::drop);
     connect(&m_dirs, &DirList::pathChanged, this, &Browser::listFiles);
     connect(&m_dirs, &DirList::pathChanged, this, [this] {
         m_watch->setFolder(m_dirs.path());
@@ -85,8 +87,15 @@ void Browser::folderChangedOnDisk()
 
 void Browser::watchSelection()
 {
+    const QStringList names = m_files.selectedNames();
+    // Too many to watch: none are, and the paths of all of them are not worth making.
+    if (names.size() > FolderWatch::maxFiles) {
+        m_watch->setFiles({});
+        m_selectionUnwatched = true;
+        return;
+    }
     QStringList paths;
-    for (const QString &name : m_files.selectedNames())
+    for (const QString &name : names)
         paths.append(fullPath(m_files.path(), name));
     m_selectionUnwatched = !m_watch->setFiles(paths);
 }

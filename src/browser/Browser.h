@@ -11,6 +11,7 @@ class DriveList;
 class DriveNavigator;
 class FileList;
 class FolderWatch;
+class PanelReader;
 class Volumes;
 class QWidget;
 
@@ -39,6 +40,10 @@ public:
     // carries their names and under the chain, which walks the rows it started with.
     void setHoldStill(std::function<bool()> holdStill) { m_holdStill = std::move(holdStill); }
 
+    // The details panel's figures, read by a worker; the watch of the folder and selection.
+    PanelReader &panel() { return *m_panel; }
+    FolderWatch &watch() { return *m_watch; }
+
 signals:
     // Another folder or drive is about to show: what the window shows of the old one goes.
     void leavingFolder();
@@ -54,6 +59,7 @@ private:
     QWidget &m_window;
     DriveNavigator *m_navigator;
     FolderWatch *m_watch;
+    PanelReader *m_panel;
     std::function<bool()> m_holdStill;
     // More files are selected than are watched: their details are read on activation.
     bool m_selectionUnwatched = false;

@@ -2,8 +2,11 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 
 // The two value texts of the "File" panel.
 struct PanelTexts
@@ -21,3 +24,28 @@ PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
 QString dateTimeText(const QDateTime &when, const QLocale &locale = QLocale());
 // "##,###,###,###": grouped digits with the locale's separator, empty for 0.
 QString groupedBytes(qint64 total, const QLocale &locale = QLocale());
+
+// The panel's figures read on the work pool, so a selection on a stalled disk never holds
+// the window: each selection asks, and only the answer for the newest one is given; one
+// that comes late for an older selection, or for a folder left since, is dropped.
+class PanelReader final : public QObject
+{
+    Q_OBJECT
+public:
+    using Read = std::function<PanelTexts(const QString &directory, const QStringList &names)>;
+    // read runs on a worker; detailsOf in the user's locale without one.
+    explicit PanelReader(QObject *parent, Read read = {});
+    void setRead(Read read) { m_read = std::move(read); }
+
+    void ask(const QString &directory, const QStringList &selectedNames);
+    // What is on its way is no longer wanted (another folder shows).
+    void drop();
+
+signals:
+    void answered(const PanelTexts &texts);
+
+private:
+    struct Shared;
+    Read m_read;
+    std::shared_ptr<Shared> m_shared;
+};

@@ -6,8 +6,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QThreadPool>
+#include <optional>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 // A burst is over once it has been quiet this long…
@@ -30,6 +35,52 @@ QDateTime changeTime(const QString &folder)
 }
 } // namespace
 
+// The selected files' watches: one inotify descriptor, whose watches a worker sets, one
+// selection after another, the newest last; the window's thread only reads its events.
+struct FolderWatch::Files
+{
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QMutex mutex;
+    std::optional<QStringList> wanted;
+    bool working = false;
+    QList<int> watches;
+    WatchFile watchFile = [](int fd, const QString &path, uint32_t events) {
+        return inotify_add_watch(fd, nativePath(path).constData(), events);
+    };
+    ~Files()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    // A writer's close, a change of mode or time, and an editor's save by renaming a new
+    // file over the old one.
+    static constexpr uint32_t events =
+        IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
+
+    // On a worker, until no newer selection waits.
+    void work()
+    {
+        for (;;) {
+            QStringList paths;
+            WatchFile watch;
+            {
+                QMutexLocker lock(&mutex);
+                if (!wanted) {
+                    working = false;
+                    return;
+                }
+                paths = *std::exchange(wanted, std::nullopt);
+                watch = watchFile;
+            }
+            for (const int wd : std::exchange(watches, {}))
+                inotify_rm_watch(fd, wd);
+            for (const QString &path : std::as_const(paths))
+                if (const int wd = watch(fd, path, events); wd >= 0)
+                    watches.append(wd);
+        }
+    }
+};
+
 FolderWatch::FolderWatch(QObject *parent, AddWatch addWatch)
     : QObject(parent),
       m_addWatch(addWatch ? std::move(addWatch)
@@ -46,7 +97,44 @@ FolderWatch::FolderWatch(QObject *parent, AddWatch addWatch)
     connect(&m_quiet, &QTimer::timeout, this, &FolderWatch::report);
     connect(&m_deadline, &QTimer::timeout, this, &FolderWatch::report);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { changed(true); });
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { changed(false); });
+    m_files = std::make_shared<Files>();
+    if (m_files->fd >= 0) {
+        m_fileEvents = new QSocketNotifier(m_files->fd, QSocketNotifier::Read, this);
+        connect(m_fileEvents, &QSocketNotifier::activated, this, &FolderWatch::readFileEvents);
+    }
+}
+
+FolderWatch::~FolderWatch()
+{
+    // A worker still setting watches keeps the descriptor; the notifier goes before it closes.
+    delete m_fileEvents;
+}
+
+void FolderWatch::setWatchFile(WatchFile watchFile)
+{
+    QMutexLocker lock(&m_files->mutex);
+    m_files->watchFile = std::move(watchFile);
+}
+
+void FolderWatch::readFileEvents()
+{
+    // The descriptor's queue, not a disk: it never waits.
+    alignas(inotify_event) char buffer[4096];
+    bool written = false;
+    for (;;) {
+        const ssize_t got = ::read(m_files->fd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            // A watch taken off (another selection) says so once; that is no change.
+            if (!(event->mask & IN_IGNORED))
+                written = true;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    if (written)
+        changed(false);
 }
 
 void FolderWatch::setFolder(const QString &folder)
@@ -99,13 +187,14 @@ void FolderWatch::look()
 
 bool FolderWatch::setFiles(const QStringList &paths)
 {
-    if (!m_watcher.files().isEmpty())
-        m_watcher.removePaths(m_watcher.files());
-    if (paths.size() > maxFiles)
+    const bool watched = paths.size() <= maxFiles;
+    if (m_files->fd < 0)
         return false;
-    if (!paths.isEmpty())
-        m_watcher.addPaths(paths);
-    return true;
+    QMutexLocker lock(&m_files->mutex);
+    m_files->wanted = watched ? paths : QStringList();
+    if (!std::exchange(m_files->working, true))
+        workPool().start([files = m_files] { files->work(); });
+    return watched;
 }
 
 void FolderWatch::postpone()

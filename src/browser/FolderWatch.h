@@ -6,6 +6,9 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <memory>
+
+class QSocketNotifier;
 
 // Watches the folder a window shows, and the files whose size the window shows, so the
 // window can follow what other programs do there. Changes come in bursts (a copy of 500
@@ -19,12 +22,17 @@ public:
     // used up). Tests put a refusing one in.
     using AddWatch = std::function<bool(QFileSystemWatcher &, const QString &folder)>;
     explicit FolderWatch(QObject *parent, AddWatch addWatch = {});
+    ~FolderWatch() override;
+    // How a file is put under the system's watch (inotify_add_watch on the descriptor): run
+    // on a worker, since it looks the path up on its disk. Tests put a stalling one in.
+    using WatchFile = std::function<int(int inotifyFd, const QString &path, uint32_t events)>;
+    void setWatchFile(WatchFile watchFile);
 
     // The folder to watch; empty stops watching.
     void setFolder(const QString &folder);
     QString folder() const { return m_folder; }
-    // The files to watch for writes. False when there are more than maxFiles: none are
-    // watched then, and the window looks again when it is activated.
+    // The files to watch for writes, put under watch by a worker. False when there are more
+    // than maxFiles: none are watched then, and the window looks again when it is activated.
     bool setFiles(const QStringList &paths);
     static constexpr int maxFiles = 64;
     // Asks for the report again later: the window cannot take it now (a drag is running).
@@ -51,7 +59,11 @@ private:
     void changed(bool folder);
     void report();
     void look();
+    void readFileEvents();
     AddWatch m_addWatch;
+    struct Files;
+    std::shared_ptr<Files> m_files;
+    QSocketNotifier *m_fileEvents = nullptr;
     QFileSystemWatcher m_watcher;
     QTimer m_poll;
     QDateTime m_seen;

@@ -2,10 +2,14 @@
 
 #include "StereoConverter.h"
 #include "WaveFile.h"
+#include "WorkPool.h"
 
+#include <QRunnable>
+#include <QThreadPool>
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -29,8 +33,12 @@ constexpr auto refillPause = std::chrono::milliseconds(10);
 constexpr int maxChannels = 8;
 // A replaced sound fades out over this long rather than stopping mid-wave with a click.
 constexpr double fadeSeconds = 0.005;
-// What play() decodes itself before it answers.
+// What the opening task decodes before the sound starts: a file that opens but cannot be
+// decoded is refused instead of playing silence.
 constexpr double firstSeconds = 0.05;
+// The opening of a sound goes before every other task waiting for the pool: the user hears
+// the click's answer.
+constexpr int openPriority = std::numeric_limits<int>::max();
 constexpr qint64 maxFirstFrames = 32768;
 // How long closing waits for replaced workers to notice; each step of theirs is short.
 constexpr auto workerEndLimit = std::chrono::milliseconds(200);
@@ -65,6 +73,17 @@ struct SdlSoundOutput::Mix
     qint64 loopEnd = 0;
     int fileRate = 0;
     bool sounding = false;
+    // What the opening task found of the current sound: refused, or its file's length.
+    bool refused = false;
+    std::optional<HeardPosition> length;
+    QString path;
+    std::function<void()> answeredHandler;
+    // The device, opened by the first sound's task under its own lock (the callback takes the
+    // mix's); closing keeps a task that comes back late from opening it again.
+    std::mutex deviceMutex;
+    uint32_t device = 0;
+    std::atomic_int deviceRate = 0;
+    bool closing = false;
 
     // Under the lock: the sound that was queued has all gone to the device.
     void markDrained()
@@ -193,20 +212,31 @@ private:
     std::vector<float> m_scratch;
 };
 
-SdlSoundOutput::SdlSoundOutput() : m_mix(std::make_shared<Mix>()) {}
+SdlSoundOutput::SdlSoundOutput(Opener opener)
+    : m_opener(opener ? std::move(opener) : Opener(&WaveFile::open)), m_mix(std::make_shared<Mix>())
+{
+}
 
 SdlSoundOutput::~SdlSoundOutput()
 {
     {
-        // Each worker checks its generation between short steps; give them that long.
+        // Each worker checks its generation between short steps; give them that long. A task
+        // held by a dead mount is not waited for: it holds what it uses and drops its sound.
         std::unique_lock lock(m_mix->mutex);
         ++m_mix->generation;
+        m_mix->answeredHandler = {};
         m_mix->wake.notify_all();
         m_mix->workerEnded.wait_for(lock, workerEndLimit, [this] { return m_mix->workers == 0; });
     }
+    uint32_t device = 0;
+    {
+        std::lock_guard lock(m_mix->deviceMutex);
+        m_mix->closing = true;
+        device = std::exchange(m_mix->device, 0);
+    }
     // The callback runs every few milliseconds at the device's rate, so this returns quickly.
-    if (m_device)
-        SDL_CloseAudioDevice(m_device);
+    if (device)
+        SDL_CloseAudioDevice(device);
     if (m_audioReady)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
@@ -233,10 +263,15 @@ int SdlSoundOutput::deviceCount()
     return count < 0 ? 1 : count;
 }
 
-bool SdlSoundOutput::ensureDevice()
+namespace {
+
+// Under the device's lock: its rate, opening it first if need be; 0 when no device opens.
+int openedDeviceRate(SdlSoundOutput::Mix &mix)
 {
-    if (m_device)
-        return true;
+    if (mix.device)
+        return mix.deviceRate;
+    if (mix.closing)
+        return 0;
     SDL_AudioSpec want{};
     want.freq = fallbackDeviceRate;
 #if SDL_VERSION_ATLEAST(2, 24, 0)
@@ -249,20 +284,40 @@ bool SdlSoundOutput::ensureDevice()
     want.channels = deviceChannels;
     want.samples = deviceFrames;
     want.callback = fillDevice;
-    want.userdata = m_mix.get();
+    want.userdata = &mix;
     SDL_AudioSpec have{};
-    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-    if (!m_device)
-        return false;
-    m_deviceRate = have.freq;
-    SDL_PauseAudioDevice(m_device, 0);
-    return true;
+    mix.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    if (!mix.device)
+        return 0;
+    mix.deviceRate = have.freq;
+    SDL_PauseAudioDevice(mix.device, 0);
+    return have.freq;
 }
+
+} // namespace
 
 void SdlSoundOutput::setDrainedHandler(std::function<void()> handler)
 {
     std::lock_guard lock(m_mix->mutex);
     m_mix->drainedHandler = std::move(handler);
+}
+
+void SdlSoundOutput::setAnsweredHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(m_mix->mutex);
+    m_mix->answeredHandler = std::move(handler);
+}
+
+bool SdlSoundOutput::refused() const
+{
+    std::lock_guard lock(m_mix->mutex);
+    return m_mix->refused;
+}
+
+std::optional<HeardPosition> SdlSoundOutput::length() const
+{
+    std::lock_guard lock(m_mix->mutex);
+    return m_mix->length;
 }
 
 std::optional<HeardPosition> SdlSoundOutput::heard() const
@@ -285,9 +340,9 @@ bool SdlSoundOutput::drained() const
 
 void SdlSoundOutput::fadeOutQueued()
 {
-    const size_t fade =
-        std::min(m_mix->pending.size(),
-                 static_cast<size_t>(std::lround(fadeSeconds * m_deviceRate)) * deviceChannels);
+    const size_t fade = std::min(m_mix->pending.size(),
+                                 static_cast<size_t>(std::lround(fadeSeconds * m_mix->deviceRate)) *
+                                     deviceChannels);
     m_mix->fadeTail.assign(m_mix->pending.begin(),
                            m_mix->pending.begin() + static_cast<ptrdiff_t>(fade));
     m_mix->fadeDone = 0;
@@ -307,56 +362,119 @@ void SdlSoundOutput::stop()
 
 bool SdlSoundOutput::start(const PlayRequest &request)
 {
-    Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(request.path);
-    if (!opened.ok() || opened.value()->channels() > maxChannels)
+    if (!ensureAudio())
         return false;
+    std::shared_ptr<Mix> mix = m_mix;
+    quint64 generation = 0;
+    {
+        std::lock_guard lock(mix->mutex);
+        fadeOutQueued();
+        // The same file from another place (a move, the loop or the level changed) is where
+        // it was asked to be at once: its rate is known, so the listener's place is too.
+        const bool again = mix->path == request.path && mix->length && mix->fileRate > 0;
+        mix->ended = false;
+        mix->drained = false;
+        mix->sounding = again;
+        mix->consumed = 0;
+        mix->startFrame = std::max<qint64>(0, request.startFrame);
+        mix->fileFramesPerDeviceFrame = 1;
+        mix->loopEnd = 0;
+        mix->refused = false;
+        if (!again) {
+            mix->length.reset();
+            mix->fileRate = 0;
+        }
+        mix->path = request.path;
+        generation = mix->generation;
+        ++mix->workers;
+    }
+    workPool().start(QRunnable::create([mix, generation, request, opener = m_opener] {
+                         open(mix, generation, request, opener);
+                     }),
+                     openPriority);
+    return true;
+}
+
+void SdlSoundOutput::open(const std::shared_ptr<Mix> &mix, quint64 generation,
+                          const PlayRequest &request, const Opener &opener)
+{
+    // The task's count goes to the stream worker, or ends here.
+    const auto end = [&mix] {
+        --mix->workers;
+        mix->workerEnded.notify_all();
+    };
+    const auto refuse = [&] {
+        std::lock_guard lock(mix->mutex);
+        if (mix->generation == generation) {
+            mix->ended = true;
+            mix->drained = true;
+            mix->sounding = false;
+            mix->refused = true;
+            mix->length.reset();
+            if (mix->answeredHandler)
+                mix->answeredHandler();
+        }
+        end();
+    };
+    {
+        // Arrow keys held down start and replace sounds faster than files open.
+        std::lock_guard lock(mix->mutex);
+        if (mix->generation != generation) {
+            end();
+            return;
+        }
+    }
+    Result<std::unique_ptr<WaveFile>> opened = opener(request.path);
+    if (!opened.ok() || opened.value()->channels() > maxChannels)
+        return refuse();
     auto reader = std::make_shared<PartReader>(std::move(opened.value()), request);
     if (!reader->valid())
-        return false;
-    // Decode the first frames now, so a file that opens but cannot be decoded is refused at
-    // once instead of playing silence, and the device has something before the worker runs.
+        return refuse();
     const qint64 firstFrames = std::clamp<qint64>(
         static_cast<qint64>(std::ceil(firstSeconds * reader->sampleRate())), 1, maxFirstFrames);
     std::vector<float> first(static_cast<size_t>(firstFrames) * reader->channels());
     const qint64 got = reader->read(first.data(), firstFrames);
     // A file of no frames plays its silence; one whose frames cannot be read is refused.
     if (got == 0 && reader->fileFrames() > 0)
-        return false;
-    if (!ensureAudio() || !ensureDevice())
-        return false;
-    auto converter =
-        std::make_shared<StereoConverter>(reader->sampleRate(), reader->channels(), m_deviceRate);
-    if (!converter->valid())
-        return false;
+        return refuse();
     first.resize(static_cast<size_t>(got) * reader->channels());
+    int deviceRate = 0;
+    {
+        std::lock_guard lock(mix->deviceMutex);
+        deviceRate = openedDeviceRate(*mix);
+    }
+    if (deviceRate <= 0)
+        return refuse();
+    auto converter =
+        std::make_shared<StereoConverter>(reader->sampleRate(), reader->channels(), deviceRate);
+    if (!converter->valid())
+        return refuse();
 
-    std::shared_ptr<Mix> mix = m_mix;
-    quint64 generation = 0;
     {
         std::lock_guard lock(mix->mutex);
-        fadeOutQueued();
-        mix->ended = false;
-        mix->drained = false;
+        if (mix->generation != generation) {
+            end();
+            return;
+        }
         mix->sounding = true;
         mix->consumed = 0;
         mix->startFrame = reader->start();
-        mix->fileFramesPerDeviceFrame = double(reader->sampleRate()) / m_deviceRate;
+        mix->fileFramesPerDeviceFrame = double(reader->sampleRate()) / deviceRate;
         mix->loopFrom = reader->loopFrom();
         mix->loopEnd = reader->loopEnd();
         mix->fileRate = reader->sampleRate();
-        generation = mix->generation;
-        ++mix->workers;
+        mix->length = HeardPosition{reader->fileFrames(), reader->sampleRate()};
+        if (mix->answeredHandler)
+            mix->answeredHandler();
     }
     // Converting is left to the worker: one frame of a 1 Hz file is a second of output.
-    // The worker holds everything it uses, so it may outlive this call and this object.
-    std::thread([mix, reader, converter, first = std::move(first), generation,
-                 rate = m_deviceRate] {
-        stream(*mix, generation, rate, *reader, *converter, first);
+    // The worker holds everything it uses, so it may outlive the output.
+    std::thread([mix, reader, converter, first = std::move(first), generation, deviceRate] {
+        stream(*mix, generation, deviceRate, *reader, *converter, first);
         std::lock_guard lock(mix->mutex);
         --mix->workers;
         mix->workerEnded.notify_all();
     }).detach();
-    return true;
 }
 
 void SdlSoundOutput::stream(Mix &mix, quint64 generation, int deviceRate, PartReader &wave,

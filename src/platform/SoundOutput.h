@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -46,10 +48,21 @@ class SoundOutput
 {
 public:
     virtual ~SoundOutput() = default;
-    // Answers at once: false when the file cannot be opened or decoded, or no device opens.
+    // Answers at once, without waiting for the disk: false when it already knows the sound
+    // cannot start (no sound system). An output that opens the file on a worker answers
+    // true and tells a file it cannot open, decode or send to a device later, by refused().
     virtual bool play(const QString &path) = 0;
     // The same for a part of a file; an output that knows no parts plays the whole file.
     virtual bool start(const PlayRequest &request) { return play(request.path); }
+    // The sound last started turned out not to be playable; it is silent and drained.
+    virtual bool refused() const { return false; }
+    // The length of the file of the sound last started (its frames at its rate), known once
+    // the file is open; none before, or where the output cannot tell.
+    virtual std::optional<HeardPosition> length() const { return std::nullopt; }
+    // Called, from the worker that opened it, when the sound last started has been opened
+    // (its length is known) or refused. Like the drained handler it must only post: the
+    // output's lock is held.
+    virtual void setAnsweredHandler(std::function<void()> handler) { Q_UNUSED(handler); }
     // Where the listener is now, from what the device has taken; none while nothing plays
     // or where the output cannot tell.
     virtual std::optional<HeardPosition> heard() const { return std::nullopt; }
@@ -66,40 +79,50 @@ public:
     virtual void setDrainedHandler(std::function<void()> handler) { Q_UNUSED(handler); }
 };
 
-// One SDL2 audio device, opened once in a fixed format (stereo float at the device's rate);
-// a worker thread decodes and converts each file into a queue that the device's callback
-// empties. Nothing on the calling thread waits for the audio thread beyond a short lock,
-// whatever the file's rate, and a replaced sound fades out instead of being cut.
+// One SDL2 audio device, opened once in a fixed format (stereo float at the device's rate)
+// by the first sound's worker; a task on the work pool opens each file, checks it and decodes
+// its first frames, and a worker thread then decodes and converts ahead into a queue that the
+// device's callback empties. The calling thread never touches the file and waits for the
+// audio thread no longer than a short lock, and a replaced sound fades out instead of being
+// cut.
 class SdlSoundOutput final : public SoundOutput
 {
 public:
-    SdlSoundOutput();
+    // How a file is opened; on a worker, never on the caller's thread. Tests hand in one that
+    // holds back like a stalled disk.
+    using Opener = std::function<Result<std::unique_ptr<WaveFile>>(const QString &path)>;
+    explicit SdlSoundOutput(Opener opener = {});
     ~SdlSoundOutput() override;
     bool play(const QString &path) override { return start(PlayRequest::whole(path)); }
     bool start(const PlayRequest &request) override;
+    bool refused() const override;
+    std::optional<HeardPosition> length() const override;
     std::optional<HeardPosition> heard() const override;
     void stop() override;
     bool drained() const override;
     int deviceCount() override;
     void setDrainedHandler(std::function<void()> handler) override;
+    void setAnsweredHandler(std::function<void()> handler) override;
 
-    // What the device's callback reads; shared with the audio thread.
+    // What the device's callback reads; shared with the audio thread and the workers.
     struct Mix;
 
 private:
     bool ensureAudio();
-    bool ensureDevice();
     // Under the mix's lock: what is queued fades out, and the current worker ends.
     void fadeOutQueued();
+    class PartReader;
+    // The task of one sound on the work pool: opens and checks the file, decodes its first
+    // frames and, unless a newer sound came meanwhile, hands them to a stream worker.
+    static void open(const std::shared_ptr<Mix> &mix, quint64 generation,
+                     const PlayRequest &request, const Opener &opener);
     // The worker of one sound: decodes and converts ahead of the device until the file ends
     // or another sound (a newer generation) replaces it.
-    class PartReader;
     static void stream(Mix &mix, quint64 generation, int deviceRate, PartReader &reader,
                        StereoConverter &converter, const std::vector<float> &first);
 
+    Opener m_opener;
     bool m_audioTried = false;
     bool m_audioReady = false;
-    uint32_t m_device = 0;
-    int m_deviceRate = 0;
     std::shared_ptr<Mix> m_mix;
 };

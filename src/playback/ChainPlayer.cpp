@@ -70,7 +70,12 @@ ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view
             view.showFailure();
             return Outcome::Failed;
         }
-        if (wait(entry, lengthMs, view, addEntry) == EntryEnd::Aborted)
+        const EntryEnd end = wait(entry, lengthMs, view, addEntry);
+        if (end == EntryEnd::Refused) {
+            view.showFailure();
+            return Outcome::Failed;
+        }
+        if (end == EntryEnd::Aborted)
             return Outcome::Aborted;
     }
     return Outcome::Finished;
@@ -86,6 +91,9 @@ ChainPlayer::EntryEnd ChainPlayer::wait(const ChainEntry &entry, std::optional<q
     const qint64 fullTenths = barTenthsFor(lengthMs);
     const double scale = view.barWidth() / static_cast<double>(fullTenths);
     for (;;) {
+        // The output opens the file on a worker and may find only now that it cannot play it.
+        if (m_sound.refused())
+            return EntryEnd::Refused;
         // The queued audio and the device's buffer still play after the clock says the
         // length is over: only the output knows when the last sample has gone out.
         if (m_sound.drained() || m_clock.seconds() > deadline) {

@@ -88,7 +88,8 @@ private:
         TimeUp,
         Next,
         Added,
-        Aborted
+        Aborted,
+        Refused
     };
     EntryEnd wait(const ChainEntry &entry, std::optional<qint64> lengthMs, ChainView &view,
                   const std::function<void(const ChainEntry &)> &addEntry);

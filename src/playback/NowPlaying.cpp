@@ -23,6 +23,8 @@ NowPlaying::NowPlaying(SoundOutput &output, QObject *parent) : QObject(parent), 
     m_output.setDrainedHandler([this] {
         QMetaObject::invokeMethod(this, &NowPlaying::endedByItself, Qt::QueuedConnection);
     });
+    m_output.setAnsweredHandler(
+        [this] { QMetaObject::invokeMethod(this, &NowPlaying::answered, Qt::QueuedConnection); });
     m_restart.setSingleShot(true);
     connect(&m_restart, &QTimer::timeout, this, &NowPlaying::restartHeld);
     m_loopWatch.setSingleShot(true);
@@ -31,8 +33,9 @@ NowPlaying::NowPlaying(SoundOutput &output, QObject *parent) : QObject(parent), 
 
 NowPlaying::~NowPlaying()
 {
-    // Under the output's lock: no call of the handler is running or will come.
+    // Under the output's lock: no call of the handlers is running or will come.
     m_output.setDrainedHandler({});
+    m_output.setAnsweredHandler({});
 }
 
 qint64 NowPlaying::frameAt(qint64 microseconds, int sampleRate)
@@ -61,6 +64,7 @@ bool NowPlaying::start(const PlayRequest &request)
     // The file may have changed since it last played: its length is told again.
     m_lengthPath.clear();
     m_request = request;
+    m_fresh = true;
     m_lastLookedFrame = request.startFrame;
     ++m_starts;
     if (std::exchange(m_paused, false))
@@ -116,6 +120,24 @@ std::optional<HeardPosition> NowPlaying::length() const
     if (m_lengthPath.isEmpty() || m_lengthPath != m_path)
         return std::nullopt;
     return m_length;
+}
+
+void NowPlaying::answered()
+{
+    // Asked again rather than carried: an answer told late, after a newer start, finds that
+    // one still opening and changes nothing.
+    if (m_paused || m_path.isEmpty())
+        return;
+    if (m_output.refused()) {
+        m_path.clear();
+        dropHeld();
+        m_loopWatch.stop();
+        if (m_fresh)
+            emit startRefused(m_starts);
+        emit stopped();
+    } else if (const std::optional<HeardPosition> end = m_output.length()) {
+        setLength(m_path, end->frame, end->sampleRate);
+    }
 }
 
 void NowPlaying::pause()
@@ -234,6 +256,7 @@ void NowPlaying::restartHeld()
         m_held = false;
         m_outputQuiet = false;
         m_lastLookedFrame = from.frame;
+        m_fresh = false;
         m_sinceRestart.start();
         if (!m_output.start(goingOnAt(from.frame))) {
             stop();

@@ -31,6 +31,7 @@ public:
     void stop() override;
     bool drained() const override { return m_output.drained(); }
     int deviceCount() override { return m_output.deviceCount(); }
+    bool refused() const override { return m_output.refused(); }
 
     // The file that sounds now or is paused; empty when none is.
     QString path() const { return m_paused || m_held || !drained() ? m_path : QString(); }
@@ -44,7 +45,7 @@ public:
     // a length told of another file is dropped.
     void setLength(const QString &path, qint64 frames, int sampleRate);
     // The end of the file at hand, as a place in it; none while it is not known.
-    std::optional<HeardPosition> length() const;
+    std::optional<HeardPosition> length() const override;
 
     // Ends the sound but keeps where it was; resume() goes on from there, with the fade of
     // a new start. Both do nothing when there is nothing to pause or resume.
@@ -73,11 +74,16 @@ signals:
     // The place changed other than by playing on: a seek, or a loop going back to its start.
     // Seeks that come together are told once, with the place they led to.
     void moved(qint64 microseconds);
+    // The file last started turned out not to be playable; start counts it as starts() did.
+    // Followed by stopped(). A sound going on at another place or level is not told.
+    void startRefused(quint64 start);
     // length() is known now for the file at hand.
     void lengthKnown();
 
 private:
     void endedByItself();
+    // The output's worker opened the sound last started, or found it cannot play it.
+    void answered();
     // Goes on from where the sound is with the request changed; paused, it stays paused.
     void goOnWith(const PlayRequest &changed);
     PlayRequest goingOnAt(qint64 frame) const;
@@ -105,6 +111,8 @@ private:
     bool m_paused = false;
     HeardPosition m_pausedAt;
     quint64 m_starts = 0;
+    // The sound at hand was started as a new one, not gone on with from another place.
+    bool m_fresh = false;
     // Where the sound goes on once the held restart is made; meanwhile it is what is heard.
     bool m_held = false;
     HeardPosition m_heldAt;

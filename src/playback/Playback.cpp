@@ -11,11 +11,17 @@ namespace {
 constexpr double menuPlayPauseSeconds = 0.3;
 } // namespace
 
-Playback::Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts,
+Playback::Playback(NowPlaying &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts,
                    QObject *parent)
     : QObject(parent), m_sound(sound), m_clock(clock), m_chain(sound, waveLength, clock),
       m_facts(facts)
 {
+    // The file is opened on a worker: one that cannot be played is told when it answers,
+    // unless another sound was started meanwhile.
+    connect(&m_sound, &NowPlaying::startRefused, this, [this](quint64 start) {
+        if (start == m_singleStart && m_singleParent)
+            messages::stop(m_singleParent, unplayableText());
+    });
 }
 
 QString Playback::unplayableText()
@@ -28,8 +34,12 @@ bool Playback::play(const QList<int> &selected, const ChainSource &source,
 {
     if (selected.size() == 1) {
         const QString path = source.entry(selected.first()).path;
-        if (!m_sound.start(m_single ? m_single(path) : PlayRequest::whole(path)))
+        if (!m_sound.start(m_single ? m_single(path) : PlayRequest::whole(path))) {
             messages::stop(parent, unplayableText());
+        } else {
+            m_singleStart = m_sound.starts();
+            m_singleParent = parent;
+        }
     }
     if (selected.size() < 2)
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChainPlayer.h"
+#include "NowPlaying.h"
 #include "platform/SoundOutput.h"
 
 #include <QObject>
@@ -16,14 +17,14 @@ class Playback final : public QObject
     Q_OBJECT
 public:
     // facts gives the chain window the tooltip of the playing file; none without it.
-    Playback(SoundOutput &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts = nullptr,
+    Playback(NowPlaying &sound, WaveLength &waveLength, Clock &clock, FileFacts *facts = nullptr,
              QObject *parent = nullptr);
 
     ChainPlayer &chain() { return m_chain; }
 
     // Plays the selected entries (in ascending order) of source. A single file that cannot be
-    // played is reported over parent; a chain runs in a modal chain window. True when the
-    // chain window was shown.
+    // played is reported over parent, when the output finds it; a chain runs in a modal chain
+    // window. True when the chain window was shown.
     // addEntry lets the chain of the file list add its files to the play list.
     bool play(const QList<int> &selected, const ChainSource &source,
               const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent);
@@ -51,7 +52,10 @@ signals:
     void chainChanged(bool running);
 
 private:
-    SoundOutput &m_sound;
+    NowPlaying &m_sound;
+    // The single play whose refusal is to be told, and over which window.
+    quint64 m_singleStart = 0;
+    QPointer<QWidget> m_singleParent;
     Clock &m_clock;
     ChainPlayer m_chain;
     FileFacts *m_facts;

@@ -71,7 +71,7 @@ void TestForm1::controlsWithTheirCaptions()
     QCOMPARE(Label4(form)->text(), QString("Bytes"));
     QVERIFY(Label1(form)->alignment() & Qt::AlignRight);
     QVERIFY(Label2(form)->alignment() & Qt::AlignRight);
-    QVERIFY(Label1(form)->text().isEmpty() && Label2(form)->text().isEmpty());
+    QTRY_VERIFY(Label1(form)->text().isEmpty() && Label2(form)->text().isEmpty());
 
     QCOMPARE(Drive1(form)->accessibleName(), QString("Drives"));
     QCOMPARE(Dir1(form)->accessibleName(), QString("Directories"));

@@ -1,6 +1,7 @@
 #include "FormFixture.h"
 #include "ModalAnswerer.h"
 #include "WaveWriter.h"
+#include "app/Mpris.h"
 #include "audition/AuditionBand.h"
 #include "browser/WaveToolTip.h"
 #include "files/FileFacts.h"
@@ -332,6 +333,14 @@ void TestAudition::autoPreviewFollowsPlainMoves()
     QTest::qWait(50); // a box would have opened by now
     QVERIFY(answerer.seen.isEmpty());
     QVERIFY(!sound.sounding);
+    // So is one the output's worker finds it cannot play, when it answers.
+    sound.refusedLater.insert(path("e.wav"));
+    QTest::keyClick(list, Qt::Key_Up);
+    QCOMPARE(sound.played.last(), path("e.wav"));
+    sound.answer();
+    QTRY_VERIFY(form.mediaControl({}).now->path().isEmpty());
+    QTest::qWait(50);
+    QVERIFY(answerer.seen.isEmpty());
 
     // The play list previews too.
     form.playList().AddEntry("a.wav", path("a.wav"));

@@ -81,6 +81,7 @@ private slots:
     void requestsHaveTheirPrecedence();
     void addInAFileListChainAddsOnceAndSkips();
     void addIsIgnoredInAPlayListChain();
+    void aFileThatCannotBePlayedEndsTheChain_data();
     void aFileThatCannotBePlayedEndsTheChain();
     void barFillsInTenthsAndIsFullAtTheEnd();
     void longFilesKeepACorrectBar();
@@ -222,9 +223,22 @@ void TestChainPlayer::addIsIgnoredInAPlayListChain()
     QVERIFY(m_view->passes >= 19); // both played out their second
 }
 
+void TestChainPlayer::aFileThatCannotBePlayedEndsTheChain_data()
+{
+    QTest::addColumn<bool>("later");
+    QTest::newRow("refused at once") << false;
+    // The output opens the file on a worker and says so while the chain already waits.
+    QTest::newRow("refused by the worker") << true;
+}
+
 void TestChainPlayer::aFileThatCannotBePlayedEndsTheChain()
 {
-    m_fakes->sound.unplayable.insert("/w/b.wav");
+    QFETCH(bool, later);
+    (later ? m_fakes->sound.refusedLater : m_fakes->sound.unplayable).insert("/w/b.wav");
+    m_view->onPass = [this](ChainPlayer &, int, int pass) {
+        if (pass == 3)
+            m_fakes->sound.answer();
+    };
     const auto outcome =
         m_player->run(listOf({"a.wav", "b.wav", "c.wav"}, {0, 1, 2})->source, *m_view, {});
     QCOMPARE(outcome, ChainPlayer::Outcome::Failed);

@@ -2,9 +2,12 @@
 #include "ModalAnswerer.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
+#include "app/Mpris.h"
+#include "audition/AuditionBand.h"
 #include "browser/FileList.h"
 #include "playback/ChainPlayer.h"
 #include "playback/Form2.h"
+#include "playback/NowPlaying.h"
 #include "playlist/PlayListModel.h"
 
 #include <QAccessible>
@@ -23,6 +26,7 @@ private slots:
     void chainWindowControlsAtTheirPlaces();
     void longNamesAreCut();
     void oneSelectedFilePlaysAtOnce();
+    void aFileThatCannotBePlayedIsReported_data();
     void aFileThatCannotBePlayedIsReported();
     void playListEntriesPlayTheirStoredPath();
     void twoSelectedOpenTheChainWindow();
@@ -93,18 +97,54 @@ void TestPlayback::oneSelectedFilePlaysAtOnce()
     QCOMPARE(m_fakes->sound.played.size(), 2);
 }
 
+void TestPlayback::aFileThatCannotBePlayedIsReported_data()
+{
+    QTest::addColumn<bool>("later");
+    QTest::newRow("refused at once") << false;
+    // Opened on a worker: the box comes when it answers.
+    QTest::newRow("refused by the worker") << true;
+}
+
 void TestPlayback::aFileThatCannotBePlayedIsReported()
 {
+    QFETCH(bool, later);
     Form1 &form = *m_form;
-    m_fakes->sound.unplayable.insert(m_dir->filePath("a.wav"));
+    FakeSoundOutput &sound = m_fakes->sound;
+    (later ? sound.refusedLater : sound.unplayable).insert(m_dir->filePath("a.wav"));
     selectRows(File1(form), {0});
     ModalAnswerer answerer;
     form.Command1_Click();
+    if (later) {
+        QVERIFY(answerer.seen.isEmpty());
+        QCOMPARE(form.mediaControl({}).now->path(), m_dir->filePath("a.wav"));
+        // An answer told late, once another file was started, is that file's: no box.
+        selectRows(File1(form), {1});
+        form.Command1_Click();
+        sound.answer();
+        QTest::qWait(50); // a box would have opened by now
+        QVERIFY(answerer.seen.isEmpty());
+        selectRows(File1(form), {0});
+        form.Command1_Click();
+        sound.answer();
+        QTRY_COMPARE(answerer.seen.size(), 1);
+        QVERIFY(form.mediaControl({}).now->path().isEmpty());
+    }
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Sound file cannot be played !!!"));
     QCOMPARE(answerer.seen[0].title, QString("Error"));
     QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
     QCOMPARE(File1(form)->selectedRows(), QList<int>({0}));
+
+    // A click on the band, on a file its worker finds it cannot play: the same box.
+    auto *band = form.findChild<AuditionBand *>("AuditionBand");
+    QVERIFY(band);
+    PlayRequest part = PlayRequest::whole(m_dir->filePath("a.wav"));
+    part.startFrame = 100;
+    emit band->playRequested(part);
+    if (later)
+        sound.answer();
+    QTRY_COMPARE(answerer.seen.size(), 2);
+    QCOMPARE(answerer.seen[1].text, QString("Sound file cannot be played !!!"));
 }
 
 void TestPlayback::playListEntriesPlayTheirStoredPath()

@@ -7,11 +7,14 @@
 #include "platform/WaveInfo.h"
 #include "playback/ChainPlayer.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -39,6 +42,20 @@ bool returnsInTime(const std::function<void()> &work)
     while (!*done && timer.elapsed() < 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return *done;
+}
+
+// Starts path and waits for the worker's answer: true when the output refused the file.
+bool refuses(SoundOutput &output, const QString &path)
+{
+    auto answered = std::make_shared<std::atomic_bool>(false);
+    output.setAnsweredHandler([answered] { *answered = true; });
+    const bool taken = output.play(path);
+    QElapsedTimer timer;
+    timer.start();
+    while (taken && !*answered && timer.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    output.setAnsweredHandler({});
+    return !taken || output.refused();
 }
 
 // The chain window reduced to its waiting.
@@ -97,6 +114,7 @@ private slots:
     void everyRateReachesTheDeviceWhole_data();
     void everyRateReachesTheDeviceWhole();
     void formatChangesAndClosingNeverWait();
+    void aStalledDiskNeverHoldsTheCaller();
 
 private:
     QByteArray waitForOutput(qint64 bytes);
@@ -212,11 +230,11 @@ void TestSoundOutput::brokenFilesAreRefusedAtOnce()
     QFETCH(QByteArray, bytes);
     const QString path = m_dir.filePath("broken.wav");
     QVERIFY(writeBytes(path, bytes));
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!m_output->play(path));
+    QVERIFY(refuses(*m_output, path));
+    QVERIFY(m_output->drained());
+    QVERIFY(!m_output->length());
     QVERIFY(!SndfileWaveLength().lengthMs(path));
-    QVERIFY(!m_output->play(m_dir.filePath("missing.wav")));
+    QVERIFY(refuses(*m_output, m_dir.filePath("missing.wav")));
 }
 
 void TestSoundOutput::damagedSizesPlayWhatIsThere()
@@ -452,7 +470,7 @@ void TestSoundOutput::specialFilesAreRefusedAtOnce()
     SilentView view;
     auto outcome = ChainPlayer::Outcome::Finished;
     const bool returned = returnsInTime([&] {
-        played = m_output->play(path);
+        played = !refuses(*m_output, path);
         measured = SndfileWaveLength().lengthMs(path).has_value();
         listed = isReadableRegularFile(path);
         info = readWaveInfo(path);
@@ -539,6 +557,81 @@ void TestSoundOutput::formatChangesAndClosingNeverWait()
     }
     // The program's close, while the 100 Hz file plays.
     QVERIFY(returnsInTime([&] { m_output.reset(); }));
+    m_output = std::make_unique<SdlSoundOutput>();
+}
+
+void TestSoundOutput::aStalledDiskNeverHoldsTheCaller()
+{
+    // A stand-in disk that answers nothing until the test lets it, and notes who asked.
+    // It outlives the test: the last task lets go of it after the output has gone.
+    struct Disk
+    {
+        QSemaphore held;
+        std::atomic_int asked = 0;
+        std::atomic_int askedByCaller = 0;
+    };
+    const auto state = std::make_shared<Disk>();
+    QSemaphore &disk = state->held;
+    std::atomic_int &asked = state->asked;
+    m_output.reset(); // one device on the disk driver at a time
+    auto output = std::make_unique<SdlSoundOutput>([state](const QString &path) {
+        ++state->asked;
+        if (QThread::currentThread() == qApp->thread())
+            ++state->askedByCaller;
+        if (state->held.tryAcquire(1, 20000))
+            state->held.release();
+        return WaveFile::open(path);
+    });
+    QVERIFY(output->deviceCount() >= 1);
+    auto answered = std::make_shared<std::atomic_int>(0);
+    std::atomic_int &answers = *answered;
+    output->setAnsweredHandler([answered] { ++*answered; });
+    const QString first = m_dir.filePath("held-first.wav");
+    const QString second = m_dir.filePath("held-second.wav");
+    const QString broken = m_dir.filePath("held-broken.wav");
+    QVERIFY(writeTone(first, 0.5, 48000));
+    QVERIFY(writeTone(second, 0.75, 44100));
+    QVERIFY(writeBytes(broken, QByteArray(4096, '\xa7')));
+
+    // Taken at once while the disk holds the file; silent, not drained, no length yet.
+    bool taken = false;
+    QVERIFY(returnsInTime([&] { taken = output->play(first); }));
+    QVERIFY(taken);
+    QTRY_COMPARE(int(asked), 1);
+    QVERIFY(!output->drained());
+    QVERIFY(!output->heard());
+    QVERIFY(!output->length());
+    // Another entry reached meanwhile (an arrow key): it is the one that plays.
+    QVERIFY(returnsInTime([&] { taken = output->play(second); }));
+    QVERIFY(taken);
+    QTest::qWait(50);
+    QCOMPARE(int(answers), 0);
+    disk.release();
+    QTRY_VERIFY(output->length().has_value());
+    QCOMPARE(output->length()->frame, qint64(0.75 * 44100));
+    QCOMPARE(output->length()->sampleRate, 44100);
+    QVERIFY(!output->refused());
+    QTRY_VERIFY(output->heard().has_value());
+    QCOMPARE(int(answers), 1); // the first sound's answer was dropped with it
+
+    // A broken file held back: refused once the worker reads it, and silent.
+    QVERIFY(disk.tryAcquire());
+    QVERIFY(returnsInTime([&] { taken = output->play(broken); }));
+    QVERIFY(taken);
+    QVERIFY(!output->refused());
+    disk.release();
+    QTRY_VERIFY(output->refused());
+    QVERIFY(output->drained());
+    QVERIFY(!output->heard());
+    QCOMPARE(int(answers), 2);
+    QCOMPARE(int(state->askedByCaller), 0);
+
+    // Closing never waits for a task the disk still holds.
+    QVERIFY(disk.tryAcquire());
+    QVERIFY(output->play(first));
+    QTRY_VERIFY(asked >= 4);
+    QVERIFY(returnsInTime([&] { output.reset(); }));
+    disk.release();
     m_output = std::make_unique<SdlSoundOutput>();
 }
 

@@ -47,9 +47,12 @@ public:
     double step = 0.0;
 };
 
-// Records what was played; paths in `unplayable` fail as a broken file would. A sound with
-// an entry in `drainSeconds` reports itself drained that long after its start by `clock`;
-// the others never report. A loop goes round at its end, or at the file's end in `frames`.
+// Records what was played; paths in `unplayable` fail at once as a broken file would, and
+// those in `refusedLater` are taken and refused when the test calls answer(), as a file the
+// worker opens and finds broken. A sound with an entry in `drainSeconds` reports itself
+// drained that long after its start by `clock`; the others never report. A loop goes round
+// at its end, or at the file's end in `frames`. A file's length is known from its start
+// where `lengthsMs` has it.
 class FakeSoundOutput final : public SoundOutput
 {
 public:
@@ -63,7 +66,29 @@ public:
         sounding = true;
         startFrame = 0;
         loopEnd = 0;
+        isRefused = false;
         return true;
+    }
+    bool refused() const override { return isRefused; }
+    std::optional<HeardPosition> length() const override
+    {
+        if (played.isEmpty() || isRefused || !lengthsMs.contains(played.last()))
+            return std::nullopt;
+        return HeardPosition{lengthsMs.value(played.last()) * 48, 48000};
+    }
+    void setAnsweredHandler(std::function<void()> handler) override
+    {
+        answeredHandler = std::move(handler);
+    }
+    // The worker's answer for the sound last started.
+    void answer()
+    {
+        if (!played.isEmpty() && refusedLater.contains(played.last())) {
+            isRefused = true;
+            sounding = false;
+        }
+        if (answeredHandler)
+            answeredHandler();
     }
     bool start(const PlayRequest &request) override
     {
@@ -94,6 +119,8 @@ public:
     }
     bool drained() const override
     {
+        if (isRefused)
+            return true;
         if (played.isEmpty() || !clock || !drainSeconds.contains(played.last()))
             return false;
         return clock->now >= startedAt + drainSeconds.value(played.last());
@@ -110,6 +137,7 @@ public:
             drainedHandler();
     }
     std::function<void()> drainedHandler;
+    std::function<void()> answeredHandler;
     int devices = 1;
     QStringList attempts;
     QStringList played;
@@ -120,6 +148,9 @@ public:
     qint64 loopEnd = 0;
     QMap<QString, qint64> frames;
     QSet<QString> unplayable;
+    QSet<QString> refusedLater;
+    bool isRefused = false;
+    QMap<QString, qint64> lengthsMs;
     const FakeClock *clock = nullptr;
     QMap<QString, double> drainSeconds;
     double startedAt = 0;
@@ -131,12 +162,14 @@ class FakeWaveLength final : public WaveLength
 public:
     std::optional<qint64> lengthMs(const QString &path) const override
     {
+        ++asked;
         if (lengths.contains(path))
             return lengths.value(path);
         return fallback;
     }
     QMap<QString, qint64> lengths;
     std::optional<qint64> fallback = 1000;
+    mutable int asked = 0;
 };
 
 class FakeVolumes final : public Volumes
