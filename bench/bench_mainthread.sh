@@ -5,6 +5,7 @@
 # file-system calls and the reads of files made by the main thread (its id is the process's).
 # The goal is 0 for each. Run under dbus-run-session, as root or where ptrace may attach:
 #   dbus-run-session -- bench/bench_mainthread.sh build/src/quillon-sonoret
+# With AUTO_PREVIEW=True the click and the arrow key play their entry too.
 set -euo pipefail
 program=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,7 +16,7 @@ for n in 1 2 3; do
     sox -q -n -r 48000 -c 2 "$music/take$n.wav" synth 30 sine $((300 * n)) vol 0.3
 done
 mkdir -p "$home/.config/QuillonSonoret"
-printf '[Startup]\nAutosave=True\nWaveform=True\nAutoPreview=False\n' \
+printf '[Startup]\nAutosave=True\nWaveform=True\nAutoPreview=%s\n' "${AUTO_PREVIEW:-False}" \
     >"$home/.config/QuillonSonoret/QuillonSonoret.ini"
 cd "$music"
 

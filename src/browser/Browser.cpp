@@ -32,6 +32,8 @@ Browser::Browser(DriveList &drives, DirList &dirs, FileList &files, Volumes &vol
         // An editor that saves by renaming a new file into place ends the old watch.
         watchSelection();
     });
+    // A file written between the panel's read and its watch would otherwise go unseen.
+    connect(m_watch, &FolderWatch::filesWatched, this, &Browser::selectionStale);
 }
 
 void Browser::openStart(const QString &folder)

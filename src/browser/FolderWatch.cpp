@@ -58,7 +58,7 @@ struct FolderWatch::Files
         IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
 
     // On a worker, until no newer selection waits.
-    void work()
+    void work(const QPointer<FolderWatch> &owner)
     {
         for (;;) {
             QStringList paths;
@@ -77,6 +77,14 @@ struct FolderWatch::Files
             for (const QString &path : std::as_const(paths))
                 if (const int wd = watch(fd, path, events); wd >= 0)
                     watches.append(wd);
+            if (!paths.isEmpty())
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [owner] {
+                        if (owner)
+                            emit owner->filesWatched();
+                    },
+                    Qt::QueuedConnection);
         }
     }
 };
@@ -193,7 +201,8 @@ bool FolderWatch::setFiles(const QStringList &paths)
     QMutexLocker lock(&m_files->mutex);
     m_files->wanted = watched ? paths : QStringList();
     if (!std::exchange(m_files->working, true))
-        workPool().start([files = m_files] { files->work(); });
+        workPool().start(
+            [files = m_files, self = QPointer<FolderWatch>(this)] { files->work(self); });
     return watched;
 }
 

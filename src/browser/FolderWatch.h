@@ -54,6 +54,9 @@ public:
 signals:
     void folderChanged();
     void filesChanged();
+    // The files last set are under watch now: what they were read as before may be older
+    // than the watch.
+    void filesWatched();
 
 private:
     void changed(bool folder);
