@@ -440,15 +440,15 @@ void TestMenus::auditionKeys()
     QCOMPARE(m_fakes->sound.played.last(), b);
     m_fakes->clock.now += 1;
     QTest::keyClick(File1(form), Qt::Key_Right, Qt::AltModifier);
-    QCOMPARE(m_fakes->sound.requests.last().startFrame, 6 * 48000);
+    QTRY_COMPARE(m_fakes->sound.requests.last().startFrame, 6 * 48000);
     QTest::keyClick(File1(form), Qt::Key_Left, Qt::AltModifier);
-    QCOMPARE(m_fakes->sound.requests.last().startFrame, 1 * 48000);
+    QTRY_COMPARE(m_fakes->sound.requests.last().startFrame, 1 * 48000);
     QTest::keyClick(File1(form), Qt::Key_Left, Qt::AltModifier);
-    QCOMPARE(m_fakes->sound.requests.last().startFrame, 0);
+    QTRY_COMPARE(m_fakes->sound.requests.last().startFrame, 0);
     QVERIFY(!m_fakes->sound.requests.last().loop);
     QTest::keyClick(Dir1(form), Qt::Key_L, Qt::ControlModifier);
-    QVERIFY(m_fakes->sound.requests.last().loop);
-    QCOMPARE(m_fakes->sound.requests.last().startFrame, 0);
+    QTRY_VERIFY(m_fakes->sound.requests.last().loop);
+    QTRY_COMPARE(m_fakes->sound.requests.last().startFrame, 0);
     QCOMPARE(m_fakes->sound.requests.last().loopFrom, 0);
 }
 
