@@ -3,10 +3,17 @@
 #include "platform/Clock.h"
 #include "platform/SoundOutput.h"
 #include "platform/WaveFile.h"
+#include "platform/WorkPool.h"
 
+#include <QCoreApplication>
 #include <QItemSelectionModel>
+#include <QThreadPool>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 ChainPlayer::ChainPlayer(SoundOutput &sound, WaveLength &waveLength, Clock &clock)
     : m_sound(sound), m_waveLength(waveLength), m_clock(clock)
@@ -36,6 +43,48 @@ qint64 ChainPlayer::elapsedTenths(double now, double start, qint64 fullTenths)
     return tenths < 0 ? 0 : static_cast<qint64>(tenths);
 }
 
+namespace {
+// A length asked of a worker; the task holds it, so that one stuck on a dead mount after the
+// chain has gone on or ended writes into nothing that is gone.
+struct LengthAnswer
+{
+    std::mutex lock;
+    std::condition_variable told;
+    bool done = false;
+    std::optional<qint64> lengthMs;
+};
+// A local disk answers in well under a millisecond: the chain waits this long before it lets
+// the window go on answering while it waits.
+constexpr auto quickAnswer = std::chrono::milliseconds(20);
+} // namespace
+
+std::optional<std::optional<qint64>> ChainPlayer::lengthOf(const QString &path, ChainView &view)
+{
+    auto answer = std::make_shared<LengthAnswer>();
+    workPool().start([answer, &waveLength = m_waveLength, path] {
+        const std::optional<qint64> lengthMs = waveLength.lengthMs(path);
+        {
+            const std::lock_guard<std::mutex> hold(answer->lock);
+            answer->lengthMs = lengthMs;
+            answer->done = true;
+        }
+        answer->told.notify_all();
+        // Wakes the window's wait for events, which would otherwise sleep until its timer.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+    });
+    std::unique_lock<std::mutex> hold(answer->lock);
+    answer->told.wait_for(hold, quickAnswer, [&] { return answer->done; });
+    while (!answer->done) {
+        hold.unlock();
+        view.waitPass();
+        if (AbortRequest)
+            return std::nullopt;
+        hold.lock();
+    }
+    return answer->lengthMs;
+}
+
 ChainSource chainSourceOf(const QItemSelectionModel &selection, int pathRole)
 {
     const QAbstractItemModel *model = selection.model();
@@ -60,7 +109,10 @@ ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view
         if (!source.isSelected(i))
             continue;
         const ChainEntry entry = source.entry(i);
-        const std::optional<qint64> lengthMs = m_waveLength.lengthMs(entry.path);
+        const std::optional<std::optional<qint64>> asked = lengthOf(entry.path, view);
+        if (!asked)
+            return Outcome::Aborted;
+        const std::optional<qint64> lengthMs = *asked;
         ChainSeconds = static_cast<double>(chainSecondsFor(lengthMs));
         view.showName(entry.name.toUpper(), entry.path);
         view.clearBar();

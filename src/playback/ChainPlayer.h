@@ -91,6 +91,9 @@ private:
         Aborted,
         Refused
     };
+    // The file's length, read by a worker while the window goes on answering; none when the
+    // chain is ended meanwhile.
+    std::optional<std::optional<qint64>> lengthOf(const QString &path, ChainView &view);
     EntryEnd wait(const ChainEntry &entry, std::optional<qint64> lengthMs, ChainView &view,
                   const std::function<void(const ChainEntry &)> &addEntry);
 

@@ -3,7 +3,10 @@
 #include "playlist/PlayListModel.h"
 
 #include <QItemSelectionModel>
+#include <QSemaphore>
 #include <QTest>
+#include <QThread>
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -67,6 +70,22 @@ std::unique_ptr<ListOf> listOf(const QStringList &names, const QList<int> &selec
     return list;
 }
 
+// A length read from a disk that answers only once the test lets it.
+class HeldWaveLength final : public WaveLength
+{
+public:
+    std::optional<qint64> lengthMs(const QString &) const override
+    {
+        onWindowThread = QThread::currentThread() == qApp->thread();
+        ++asked;
+        gate.acquire();
+        return 2000;
+    }
+    mutable QSemaphore gate;
+    mutable std::atomic<int> asked = 0;
+    mutable std::atomic<bool> onWindowThread = false;
+};
+
 } // namespace
 
 class TestChainPlayer : public QObject
@@ -85,6 +104,7 @@ private slots:
     void aFileThatCannotBePlayedEndsTheChain();
     void barFillsInTenthsAndIsFullAtTheEnd();
     void longFilesKeepACorrectBar();
+    void aStalledLengthNeverHoldsTheWindow();
 
 private:
     std::unique_ptr<FakeServices> m_fakes;
@@ -271,6 +291,40 @@ void TestChainPlayer::longFilesKeepACorrectBar()
     m_player->run(listOf({"long.wav"}, {0})->source, *m_view, {});
     QCOMPARE(m_player->ChainSeconds, 7200.0);
     QCOMPARE(m_view->fills.at(7), 200.0 * 6 / 12); // after an hour, half the bar
+}
+
+void TestChainPlayer::aStalledLengthNeverHoldsTheWindow()
+{
+    HeldWaveLength disk;
+    ChainPlayer player(m_fakes->sound, disk, m_fakes->clock);
+    RecordingView view(m_fakes->clock, player);
+    const auto list = listOf({"a.wav", "b.wav"}, {0, 1});
+
+    // Ended while the first length is still being read: nothing plays, and the window went
+    // on with its passes meanwhile.
+    int passes = 0;
+    view.onPass = [&passes](ChainPlayer &p, int, int) {
+        if (++passes == 3)
+            p.AbortRequest = true;
+    };
+    QCOMPARE(player.run(list->source, view, {}), ChainPlayer::Outcome::Aborted);
+    QCOMPARE(passes, 3);
+    QVERIFY(m_fakes->sound.played.isEmpty());
+    QVERIFY(view.names.isEmpty());
+    disk.gate.release();
+    QTRY_COMPARE(disk.asked.load(), 1);
+    QVERIFY(!disk.onWindowThread);
+
+    // Let go after a few passes: each entry plays with the length read.
+    passes = 0;
+    view.onPass = [&passes, &disk](ChainPlayer &, int, int) {
+        if (++passes % 5 == 0)
+            disk.gate.release();
+    };
+    QCOMPARE(player.run(list->source, view, {}), ChainPlayer::Outcome::Finished);
+    QCOMPARE(m_fakes->sound.played, QStringList({"/w/a.wav", "/w/b.wav"}));
+    QCOMPARE(player.ChainSeconds, 2.0);
+    QVERIFY(!disk.onWindowThread);
 }
 
 QTEST_GUILESS_MAIN(TestChainPlayer)
