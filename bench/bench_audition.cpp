@@ -12,7 +12,7 @@
 #include "files/FileFacts.h"
 #include "files/Loudness.h"
 #include "files/PeakCache.h"
-#include "platform/Services.h"
+#include "app/Services.h"
 #include "platform/WaveInfo.h"
 #include "playback/NowPlaying.h"
 

@@ -9,7 +9,7 @@
 #include "BenchWaves.h"
 #include "app/Form1.h"
 #include "app/Mpris.h"
-#include "platform/Services.h"
+#include "app/Services.h"
 #include "playback/NowPlaying.h"
 
 #include <QApplication>

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "Layout.h"
+#include "Services.h"
 #include "Settings.h"
 #include "WindowFrame.h"
 #include "browser/Browser.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
 #include "platform/PathRule.h"
-#include "platform/Services.h"
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"

@@ -1,9 +1,9 @@
 #include "AuditionBand.h"
 
-#include "browser/WaveDetails.h"
-#include "browser/WaveToolTip.h"
 #include "files/LoudnessFacts.h"
 #include "files/PeakCache.h"
+#include "files/WaveDetails.h"
+#include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
 #include "playback/NowPlaying.h"
@@ -464,13 +464,7 @@ void AuditionBand::showName()
 
 void AuditionBand::showLoudness()
 {
-    const LoudnessFacts &loudness = m_facts.loudness();
-    QString text;
-    if (const std::optional<Loudness> known = loudness.known(m_path))
-        text = loudnessText(*known);
-    else if (!m_path.isEmpty() && loudness.waiting(m_path))
-        text = QStringLiteral("measuring\u2026");
-    m_loudness->setText(text);
+    m_loudness->setText(m_path.isEmpty() ? QString() : m_facts.loudness().line(m_path));
 }
 
 std::optional<qint64> AuditionBand::heardHere() const

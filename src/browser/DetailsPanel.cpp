@@ -36,22 +36,6 @@ QString dateTimeText(const QDateTime &when, const QLocale &locale)
     return date + QLatin1Char('\n') + locale.toString(when.time(), longTimeWithoutZone(locale));
 }
 
-QString groupedBytes(qint64 total, const QLocale &locale)
-{
-    if (total == 0)
-        return {};
-    // Always threes, whatever grouping the locale uses for other numbers.
-    const QString digits = QString::number(total);
-    const QString separator = locale.groupSeparator();
-    QString text;
-    for (qsizetype i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            text += separator;
-        text += digits[i];
-    }
-    return text;
-}
-
 PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
                      const QLocale &locale)
 {

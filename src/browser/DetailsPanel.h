@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/WaveDetails.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QObject>
@@ -22,8 +24,6 @@ PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
 
 // The locale's short date, then its long time on the next line; midnight shows the date alone.
 QString dateTimeText(const QDateTime &when, const QLocale &locale = QLocale());
-// "##,###,###,###": grouped digits with the locale's separator, empty for 0.
-QString groupedBytes(qint64 total, const QLocale &locale = QLocale());
 
 // The panel's figures read on the work pool, so a selection on a stalled disk never holds
 // the window: each selection asks, and only the answer for the newest one is given; one

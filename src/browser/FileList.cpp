@@ -1,9 +1,9 @@
 #include "FileList.h"
 
 #include "WaveListing.h"
-#include "WaveToolTip.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
+#include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
 #include "ui/ListEntryDelegate.h"

@@ -568,6 +568,13 @@ bool LoudnessFacts::waiting(const QString &path) const
     return m_shared->isWaiting(path);
 }
 
+QString LoudnessFacts::line(const QString &path) const
+{
+    if (const std::optional<Loudness> figures = known(path))
+        return loudnessText(*figures);
+    return waiting(path) ? QStringLiteral("measuring\u2026") : QString();
+}
+
 void LoudnessFacts::requestFirst(const QStringList &paths)
 {
     QMutexLocker lock(&m_shared->mutex);

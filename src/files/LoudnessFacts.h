@@ -29,6 +29,9 @@ public:
     std::optional<Loudness> known(const QString &path) const;
     // Asked for and not measured yet: "measuring…".
     bool waiting(const QString &path) const;
+    // What a window says of path's loudness: the figures, "measuring…" while a worker is at
+    // it, or nothing.
+    QString line(const QString &path) const;
 
     // Keeps what is measured in this file too, and takes what an earlier run kept there, so
     // that a folder measured once answers at once the next time. A file that cannot be read

@@ -1,7 +1,7 @@
 #include "Form2.h"
 
 #include "Playback.h"
-#include "browser/WaveToolTip.h"
+#include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"

@@ -2,7 +2,7 @@
 
 #include "FileDrag.h"
 #include "PlayListModel.h"
-#include "browser/WaveToolTip.h"
+#include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "ui/ListEntryDelegate.h"
 #include "ui/ListSelection.h"

@@ -3,7 +3,7 @@
 #include "WaveWriter.h"
 #include "app/Mpris.h"
 #include "audition/AuditionBand.h"
-#include "browser/WaveToolTip.h"
+#include "files/WaveToolTip.h"
 #include "files/FileFacts.h"
 #include "files/PeakCache.h"
 #include "platform/NativeName.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Services.h"
+#include "app/Services.h"
 
 #include <QMap>
 #include <QSet>

@@ -1,8 +1,8 @@
 #include "WaveToolTip.h"
 
+#include "FileFacts.h"
+#include "LoudnessFacts.h"
 #include "WaveDetails.h"
-#include "files/FileFacts.h"
-#include "files/LoudnessFacts.h"
 #include "platform/NativeName.h"
 
 #include <QAbstractItemView>
@@ -131,15 +131,7 @@ QString WaveToolTip::factsText(const QString &path)
     if (facts->info.playable())
         if (const std::optional<WavePeaks> peaks = m_facts.peaks(path); peaks && peaks->columns > 0)
             picture = pngDataUrl(waveformImage(*peaks, pictureHeight));
-    return detailsHtml(facts->info, QLocale(), picture, loudnessLine(path));
-}
-
-QString WaveToolTip::loudnessLine(const QString &path) const
-{
-    const LoudnessFacts &loudness = m_facts.loudness();
-    if (const std::optional<Loudness> known = loudness.known(path))
-        return loudnessText(*known);
-    return loudness.waiting(path) ? QStringLiteral("measuring\u2026") : QString();
+    return detailsHtml(facts->info, QLocale(), picture, m_facts.loudness().line(path));
 }
 
 bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)

@@ -1,6 +1,6 @@
 #include "WaveWriter.h"
 #include "files/FileFacts.h"
-#include "browser/WaveDetails.h"
+#include "files/WaveDetails.h"
 #include "platform/WaveInfo.h"
 
 #include <QDir>

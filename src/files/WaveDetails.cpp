@@ -1,7 +1,5 @@
 #include "WaveDetails.h"
 
-#include "DetailsPanel.h"
-
 #include <QStringList>
 #include <algorithm>
 
@@ -30,6 +28,22 @@ QString lengthText(qint64 frames, int sampleRate)
     if (seconds < 3600)
         return QStringLiteral("%1:%2").arg(seconds / 60).arg(tail);
     return QStringLiteral("%1:%2:%3").arg(seconds / 3600).arg(twoDigits(seconds / 60 % 60), tail);
+}
+
+QString groupedBytes(qint64 total, const QLocale &locale)
+{
+    if (total == 0)
+        return {};
+    // Always threes, whatever grouping the locale uses for other numbers.
+    const QString digits = QString::number(total);
+    const QString separator = locale.groupSeparator();
+    QString text;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            text += separator;
+        text += digits[i];
+    }
+    return text;
 }
 
 QString channelsText(int channels)

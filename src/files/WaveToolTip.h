@@ -51,8 +51,6 @@ protected:
 private:
     void show();
     QString factsText(const QString &path);
-    // The loudness, "measuring…" while a worker is at it, or nothing.
-    QString loudnessLine(const QString &path) const;
     FileFacts &m_facts;
     QWidget *m_target;
     PathAt m_pathAt;

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "Clock.h"
-#include "Desktop.h"
-#include "FileOperations.h"
-#include "SettingsStore.h"
-#include "SoundOutput.h"
-#include "Volumes.h"
-#include "WaveFile.h"
 #include "files/Loudness.h"
+#include "platform/Clock.h"
+#include "platform/Desktop.h"
+#include "platform/FileOperations.h"
+#include "platform/SettingsStore.h"
+#include "platform/SoundOutput.h"
+#include "platform/Volumes.h"
+#include "platform/WaveFile.h"
 
 // The platform services the windows are given; tests hand in fakes.
 struct Services

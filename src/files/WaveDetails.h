@@ -10,6 +10,8 @@
 // "3:25.4": rounded to the nearest tenth first, so 59.95 s is "1:00.0"; from an hour on
 // "1:00:00.0".
 QString lengthText(qint64 frames, int sampleRate);
+// "##,###,###,###": grouped digits with the locale's separator, empty for 0.
+QString groupedBytes(qint64 total, const QLocale &locale = QLocale());
 // "mono", "stereo", "6 channels".
 QString channelsText(int channels);
 // A time reference (samples since midnight) at the file's rate: "10:00:00.000".
