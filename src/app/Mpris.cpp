@@ -1,5 +1,6 @@
 #include "Mpris.h"
 
+#include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
@@ -8,7 +9,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFileInfo>
-#include <QUrl>
 #include <algorithm>
 #include <limits>
 
@@ -179,7 +179,7 @@ QVariantMap Mpris::metadata() const
         return {};
     QVariantMap map;
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId()));
-    map.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+    map.insert(QStringLiteral("xesam:url"), QString::fromLatin1(fileUris::fileUri(path)));
     map.insert(QStringLiteral("xesam:title"), shownName(QFileInfo(path).fileName()));
     if (const std::optional<qint64> length = lengthUs())
         map.insert(QStringLiteral("mpris:length"), *length);

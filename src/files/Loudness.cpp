@@ -517,6 +517,19 @@ QString loudnessText(const Loudness &loudness)
         return QStringLiteral("rate too low to measure loudness");
     if (loudness.notNumbers)
         return QStringLiteral("damaged: contains samples that are not numbers");
+    // Sound, but no 400 ms block above the absolute gate: "-inf LUFS" beside a true peak of
+    // -2 dBTP would read as a contradiction. Whatever is at least one block long and peaks
+    // above -12 dBFS has a block above the gate, even a lone sample at 384 kHz; quieter, it
+    // may be either.
+    if (loudness.silent() && loudness.samplePeakDbfs > Loudness::silence) {
+        const QString why = loudness.samplePeakDbfs > -12 ? QStringLiteral("too short")
+                                                           : QStringLiteral("too short or too quiet");
+        QString text = QStringLiteral("%1 to measure loudness, true peak %2 dBTP")
+                           .arg(why, decibels(loudness.truePeakDbtp));
+        if (loudness.clipped > 0)
+            text += QStringLiteral(", clipped: %1").arg(loudness.clipped);
+        return text;
+    }
     QString text = QStringLiteral("%1 LUFS, range %2 LU, true peak %3 dBTP")
                        .arg(decibels(loudness.integratedLufs), decibels(loudness.rangeLu),
                             decibels(loudness.truePeakDbtp));

@@ -6,16 +6,12 @@
 
 namespace fileUris {
 
-namespace {
-
 // Made from the name's bytes: QUrl would carry its text, with the foreign bytes replaced, and
 // the other program would look for a file that is not there.
 QByteArray fileUri(const QString &path)
 {
     return "file://" + nativePath(path).toPercentEncoding("/");
 }
-
-} // namespace
 
 QMimeData *mimeData(const QStringList &paths)
 {

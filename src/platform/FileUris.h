@@ -13,6 +13,8 @@ namespace fileUris {
 inline const QString uriListType = QStringLiteral("text/uri-list");
 inline const QString gnomeFilesType = QStringLiteral("x-special/gnome-copied-files");
 
+// The file: URI of an absolute path, its bytes percent-encoded: what other programs open.
+QByteArray fileUri(const QString &path);
 // The two forms of paths, in order; the caller owns what it gets.
 QMimeData *mimeData(const QStringList &paths);
 // The forms mimeData gives.

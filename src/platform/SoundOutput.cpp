@@ -115,7 +115,8 @@ void fillDevice(void *userdata, Uint8 *stream, int len)
         const size_t frame = mix.fadeDone / deviceChannels;
         const float gain =
             1.0f - static_cast<float>(frame + 1) / static_cast<float>(tailFrames + 1);
-        out[i] += mix.fadeTail[mix.fadeDone] * gain;
+        // The old sound fading under the new one stays within full scale, as each one does.
+        out[i] = std::clamp(out[i] + mix.fadeTail[mix.fadeDone] * gain, -1.0f, 1.0f);
     }
     if (mix.fadeDone >= mix.fadeTail.size()) {
         mix.fadeTail.clear();

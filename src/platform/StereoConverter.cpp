@@ -3,6 +3,27 @@
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 #include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A damaged float file may hold NaN or infinity; on a mixer that is a loud click or worse,
+// and inside the resampler it would spread to its neighbours. Such a sample is silence.
+// A comparison rather than std::isfinite, so the loop stays free of branches.
+inline float audible(float x)
+{
+    return std::abs(x) <= std::numeric_limits<float>::max() ? x : 0.0f;
+}
+
+// Float files and a raised gain may go past full scale, and the resampler may overshoot it
+// a little: what the device gets never does.
+inline float withinFullScale(float x)
+{
+    return std::clamp(x, -1.0f, 1.0f);
+}
+
+} // namespace
 
 StereoConverter::StereoConverter(int fileRate, int fileChannels, int deviceRate)
     : m_fileRate(fileRate), m_fileChannels(fileChannels), m_deviceRate(deviceRate)
@@ -34,12 +55,12 @@ void StereoConverter::convert(const float *frames, qint64 count, std::vector<flo
         m_stereo.resize(static_cast<size_t>(n) * 2);
         for (qint64 f = 0; f < n; ++f) {
             const float *frame = frames + (done + f) * channels;
-            float left = frame[0];
-            float right = channels > 1 ? frame[1] : frame[0];
+            float left = audible(frame[0]);
+            float right = channels > 1 ? audible(frame[1]) : left;
             if (channels > 2) {
                 float rest = 0;
                 for (int c = 2; c < channels; ++c)
-                    rest += frame[c];
+                    rest += audible(frame[c]);
                 left = (left + 0.5f * rest) * scale;
                 right = (right + 0.5f * rest) * scale;
             }
@@ -94,4 +115,6 @@ void StereoConverter::take(std::vector<float> &out)
     out.resize(before + static_cast<size_t>(available) / sizeof(float));
     const int got = SDL_AudioStreamGet(m_stream, out.data() + before, available);
     out.resize(before + static_cast<size_t>(std::max(got, 0)) / sizeof(float));
+    for (auto sample = out.begin() + static_cast<ptrdiff_t>(before); sample != out.end(); ++sample)
+        *sample = withinFullScale(*sample);
 }

@@ -4,6 +4,7 @@
 #include "WaveWriter.h"
 #include "app/Form1.h"
 #include "app/Mpris.h"
+#include "platform/NativeName.h"
 #include "browser/FileList.h"
 #include "playback/Form2.h"
 #include "playback/NowPlaying.h"
@@ -18,7 +19,10 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 const QString root = "org.mpris.MediaPlayer2";
@@ -53,6 +57,8 @@ public slots:
 private slots:
     void cleanup();
     void theDesktopSeesWhatPlays();
+    void theUrlIsTheFilesOwnBytes_data();
+    void theUrlIsTheFilesOwnBytes();
     void playNeedsAnEntryInAList();
     void stopAndNextActOnTheChain();
     void aSingleSoundPausesResumesAndSeeks();
@@ -84,9 +90,17 @@ private:
 void TestMpris::open(const QList<std::pair<QString, double>> &takes)
 {
     QStringList names;
+    QStringList foreign;
     for (const auto &[name, seconds] : takes)
-        names.append(name);
+        (hasForeignBytes(name) ? foreign : names).append(name);
     makeFolder(names);
+    // Qt's file classes would change the bytes of a name that is not UTF-8: made from them.
+    for (const QString &name : std::as_const(foreign)) {
+        const int fd = ::open(nativePath(m_dir->filePath(name)).constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "RIFF", 4), 4);
+        ::close(fd);
+    }
     for (const auto &[name, seconds] : takes)
         if (seconds > 0)
             QVERIFY(writeTone(m_dir->filePath(name), seconds, rate));
@@ -206,6 +220,33 @@ void TestMpris::theDesktopSeesWhatPlays()
     QCOMPARE(m_fakes->sound.played.size(), 2);
     call(root, "Quit");
     QCOMPARE(m_quits, 1);
+}
+
+void TestMpris::theUrlIsTheFilesOwnBytes_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("encoded");
+    QTest::newRow("plain") << QString("take.wav") << QString("take.wav");
+    QTest::newRow("UTF-8") << QString("caf\u00e9.wav") << QString("caf%C3%A9.wav");
+    QTest::newRow("Latin-1, not UTF-8") << pathFromNative("caf\xe9.wav") << QString("caf%E9.wav");
+    QTest::newRow("Latin-1 and UTF-8") << pathFromNative("\xe9t\xc3\xa9.wav")
+                                       << QString("%E9t%C3%A9.wav");
+    QTest::newRow("space, hash, percent") << QString("a b#1%.wav") << QString("a%20b%231%25.wav");
+}
+
+void TestMpris::theUrlIsTheFilesOwnBytes()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, encoded);
+    open({{name, 0}});
+    playRow(0, false);
+    const QString url = metadata().value("xesam:url").toString();
+    QCOMPARE(url, QUrl::fromLocalFile(m_dir->path()).toString(QUrl::FullyEncoded) + '/' + encoded);
+    // Another program that decodes it finds the file.
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.toLatin1().mid(7));
+    QCOMPARE(bytes, nativePath(m_dir->filePath(name)));
+    struct stat found {};
+    QCOMPARE(::stat(bytes.constData(), &found), 0);
 }
 
 void TestMpris::playNeedsAnEntryInAList()

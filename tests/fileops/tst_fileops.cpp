@@ -6,6 +6,8 @@
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
+#include "files/Loudness.h"
+#include "browser/WaveFolderModel.h"
 #include "fileops/EditorCommand.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
@@ -18,6 +20,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -98,6 +101,8 @@ private slots:
     void deleteWithNothingSelectedDoesNothing();
     void deleteAsksOnceThenDeletesInListOrder();
     void cancelDeletesNothingButRefreshes();
+    void theDamagedMarksStayWhileDeleteAsks_data();
+    void theDamagedMarksStayWhileDeleteAsks();
     void aReadOnlyFileIsReportedOnceAndTheOthersGo();
     void aFailurePausesTheJobUntilTheUserIsTold();
     // Copy
@@ -195,6 +200,81 @@ void TestFileOps::cancelDeletesNothingButRefreshes()
     QCOMPARE(File1(form)->listCount(), 4); // the refresh shows the new file
     QVERIFY(File1(form)->selectedRows().isEmpty());
     QCOMPARE(form.playList().count(), 1); // the play list is not consulted
+}
+
+void TestFileOps::theDamagedMarksStayWhileDeleteAsks_data()
+{
+    QTest::addColumn<bool>("playing");
+    QTest::newRow("nothing playing") << false;
+    QTest::newRow("a sound playing") << true;
+}
+
+void TestFileOps::theDamagedMarksStayWhileDeleteAsks()
+{
+    QFETCH(bool, playing);
+    // The question is a modal box, the window busy under it, and Cancel lists the folder
+    // again: the marks of what was measured stay, in the model and on the screen.
+    // b.wav and c.wav clip, a.wav does not.
+    const LoudnessMeasure measure = [](const QString &path, const std::function<bool()> &) {
+        Loudness loudness;
+        loudness.integratedLufs = -20;
+        loudness.rangeLu = 3;
+        loudness.truePeakDbtp = path.endsWith("/a.wav") ? -3 : 0.4;
+        loudness.samplePeakDbfs = loudness.truePeakDbtp - 0.1;
+        return std::optional<Loudness>(loudness);
+    };
+    Form1 &form = makeForm(Services{m_fakes->settings, m_fakes->sound, m_fakes->waveLength,
+                                    m_fakes->clock, m_fakes->volumes, m_fakes->desktop, m_files,
+                                    measure});
+    FileList *list = File1(form);
+    const auto marks = [list] {
+        QList<bool> damaged;
+        for (int row = 0; row < list->listCount(); ++row)
+            damaged.append(list->model()->index(row, 0).data(WaveFolderModel::DamagedRole).toBool());
+        return damaged;
+    };
+    // What is drawn: the rows with the mark's red in them.
+    const auto redRows = [list] {
+        const QImage drawn = list->viewport()->grab().toImage();
+        QList<bool> red;
+        for (int row = 0; row < list->listCount(); ++row) {
+            const QRect rect = list->visualRect(list->model()->index(row, 0)) & drawn.rect();
+            bool found = false;
+            for (int y = rect.top(); y <= rect.bottom() && !found; ++y)
+                for (int x = rect.left(); x <= rect.right() && !found; ++x)
+                    found = drawn.pixelColor(x, y) == QColor(200, 30, 30);
+            red.append(found);
+        }
+        return red;
+    };
+    const QList<bool> measured{false, true, true};
+    QTRY_COMPARE_WITH_TIMEOUT(marks(), measured, 10000);
+    QTRY_COMPARE(redRows(), measured);
+    if (playing) {
+        selectRows(list, {2});
+        Command1(form)->click();
+        QTRY_COMPARE(m_fakes->sound.played.value(0), m_dir->filePath("c.wav"));
+    }
+    ModalAnswerer answerer(QMessageBox::Cancel);
+    QList<bool> whileAsked;
+    QList<bool> reds;
+    bool lost = true;
+    answerer.onBox = [&](const ModalAnswerer::Seen &) {
+        // Given the time a mark that goes would take to go: the list's timer, a worker.
+        lost = QTest::qWaitFor([&] { return marks() != measured; }, 1000);
+        whileAsked = marks();
+        reds = redRows();
+    };
+    selectRows(list, {0});
+    form.Delete();
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY(m_files.trashed.isEmpty());
+    QVERIFY(!lost);
+    QCOMPARE(whileAsked, measured);
+    QCOMPARE(reds, measured);
+    QCOMPARE(marks(), measured);
+    QTRY_COMPARE(redRows(), measured);
+    QVERIFY(!QTest::qWaitFor([&] { return marks() != measured; }, 1000));
 }
 
 void TestFileOps::aReadOnlyFileIsReportedOnceAndTheOthersGo()

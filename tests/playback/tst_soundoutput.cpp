@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sndfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -104,6 +105,8 @@ private slots:
     void brokenFilesAreRefusedAtOnce_data();
     void brokenFilesAreRefusedAtOnce();
     void damagedSizesPlayWhatIsThere();
+    void samplesThatAreNotNumbersAreSilence_data();
+    void samplesThatAreNotNumbersAreSilence();
     void aNewSoundEndsTheOldOne();
     void aReplacedSoundFadesOut();
     void drainsAfterTheLastSample();
@@ -261,6 +264,77 @@ void TestSoundOutput::damagedSizesPlayWhatIsThere()
     QVERIFY(m_output->play(path));
     const auto cut = SndfileWaveLength().lengthMs(path);
     QVERIFY(cut && *cut <= 1001);
+}
+
+void TestSoundOutput::samplesThatAreNotNumbersAreSilence_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("damagedChannel");
+    QTest::addColumn<float>("damaged");
+    QTest::addColumn<float>("heard"); // what the device gets for it, where it passes unchanged
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("+Inf") << 48000 << 2 << 0 << inf << 0.0f;
+    QTest::newRow("-Inf") << 48000 << 2 << 0 << -inf << 0.0f;
+    QTest::newRow("NaN") << 48000 << 2 << 0 << nan << 0.0f;
+    QTest::newRow("past full scale") << 48000 << 2 << 0 << 4.0f << 1.0f;
+    QTest::newRow("below full scale") << 48000 << 2 << 0 << -3.0f << -1.0f;
+    QTest::newRow("NaN in a surround channel") << 48000 << 6 << 3 << nan << 0.0f;
+    QTest::newRow("NaN, resampled") << 44100 << 2 << 1 << nan << 0.0f;
+    QTest::newRow("+Inf, interpolated up") << 200 << 1 << 0 << inf << 0.0f;
+    QTest::newRow("-Inf, resampled mono") << 8000 << 1 << 0 << -inf << 0.0f;
+}
+
+void TestSoundOutput::samplesThatAreNotNumbersAreSilence()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(int, damagedChannel);
+    QFETCH(float, damaged);
+    QFETCH(float, heard);
+    // A steady quarter level with a damaged sample every hundred frames: libsndfile writes
+    // a float file's samples as they are, as a damaged recorder would have.
+    constexpr float level = 0.25f;
+    const int fileFrames = std::max(rate / 5, 200);
+    const QString path = m_dir.filePath("not-numbers.wav");
+    QVERIFY(writeChannels(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, rate, channels, fileFrames,
+                          [&](qint64 frame, int channel) {
+                              return frame % 100 == 50 && channel == damagedChannel ? damaged
+                                                                                    : level;
+                          }));
+    m_output->stop();
+    QTest::qWait(50); // the fade of anything before has gone out
+    const qint64 before = QFileInfo(m_outputFile).size();
+    QVERIFY(m_output->play(path));
+    const qint64 deviceFrames = qint64(fileFrames) * 48000 / rate;
+    const QByteArray written =
+        waitForOutput(before + (deviceFrames + 4800) * 2 * qint64(sizeof(float))).mid(before);
+    std::vector<float> out(static_cast<size_t>(written.size()) / sizeof(float));
+    std::memcpy(out.data(), written.constData(), out.size() * sizeof(float));
+    qint64 steady = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        QVERIFY2(std::isfinite(out[i]) && std::fabs(out[i]) <= 1.0f,
+                 qPrintable(QString("sample %1 is %2").arg(i).arg(out[i])));
+        steady += std::fabs(out[i] - level) < 0.02f;
+    }
+    // The sound itself still plays around the damaged samples.
+    QVERIFY2(steady >= deviceFrames, qPrintable(QString("%1 samples at the level").arg(steady)));
+    if (rate != 48000 || channels != 2)
+        return;
+    // The device may take silence first; the right side is never damaged, so its first
+    // sound is the first frame of the file.
+    size_t first = 0;
+    while (first + 1 < out.size() && out[first + 1] == 0.0f)
+        first += 2;
+    QVERIFY2(first + size_t(fileFrames) * 2 <= out.size(), "the sound never reached the device");
+    for (int k = 0; k < fileFrames; ++k) {
+        const float left = out[first + size_t(k) * 2];
+        const float right = out[first + size_t(k) * 2 + 1];
+        const float want = k % 100 == 50 ? heard : level;
+        QVERIFY2(std::fabs(left - want) < 1e-6f && std::fabs(right - level) < 1e-6f,
+                 qPrintable(QString("frame %1: %2 %3, wanted %4").arg(k).arg(left).arg(right).arg(want)));
+    }
 }
 
 void TestSoundOutput::aNewSoundEndsTheOldOne()
