@@ -222,7 +222,14 @@ void Form1::closeEvent(QCloseEvent *event)
 
 bool Form1::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    // A message box is not one of the program's windows: back from one, the focus stays where
+    // it was (the play list, say, after a file there could not be played, whether the box came
+    // at once or when the sound's worker answered). Back from the chain, a dialog or another
+    // program, it goes to the file list.
+    if (event->type() == QEvent::WindowDeactivate)
+        m_awayInMessageBox =
+            qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr;
+    if (event->type() == QEvent::WindowActivate && !std::exchange(m_awayInMessageBox, false))
         Form_Activate();
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
         event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
