@@ -531,19 +531,31 @@ MediaControl Form1::mediaControl(std::function<void()> quit)
 
 void Form1::playCurrentEntry()
 {
-    // As Enter would, on the file list's entry with the focus frame, else the play list's.
+    // As Enter would in the list the user is in (the one that has or last had the focus), on
+    // its entry with the focus frame; else on the other list's.
     if (busy())
         return;
-    if (const QModelIndex current = File1->currentIndex(); current.isValid())
-        playSelection({current.row()}, Source::FileList);
-    else if (const QModelIndex entry = List1->currentIndex(); entry.isValid())
-        playSelection({entry.row()}, Source::PlayList);
+    const QAbstractItemView *atHand = m_listAtHand == List1 ? static_cast<QAbstractItemView *>(List1)
+                                                            : static_cast<QAbstractItemView *>(File1);
+    const QAbstractItemView *other = atHand == File1 ? static_cast<QAbstractItemView *>(List1)
+                                                     : static_cast<QAbstractItemView *>(File1);
+    const auto sourceOf = [this](const QAbstractItemView *list) {
+        return list == File1 ? Source::FileList : Source::PlayList;
+    };
+    for (const QAbstractItemView *list : {atHand, other}) {
+        if (const QModelIndex current = list->currentIndex(); current.isValid()) {
+            playSelection({current.row()}, sourceOf(list));
+            return;
+        }
+    }
     // No focus frame yet (the lists were never focused): the first entry, as the frame
     // would first stand there.
-    else if (File1->model()->rowCount() > 0)
-        playSelection({0}, Source::FileList);
-    else if (List1->model()->rowCount() > 0)
-        playSelection({0}, Source::PlayList);
+    for (const QAbstractItemView *list : {atHand, other}) {
+        if (list->model()->rowCount() > 0) {
+            playSelection({0}, sourceOf(list));
+            return;
+        }
+    }
 }
 
 bool Form1::tellLength(const QString &path)
