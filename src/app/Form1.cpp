@@ -74,6 +74,7 @@ Form1::~Form1()
     for (const QAbstractItemView *list :
          {static_cast<QAbstractItemView *>(File1), static_cast<QAbstractItemView *>(List1)}) {
         disconnect(list->selectionModel(), nullptr, this, nullptr);
+        disconnect(list->model(), nullptr, this, nullptr);
         for (const AutoPreview *preview : list->findChildren<AutoPreview *>())
             disconnect(preview, nullptr, this, nullptr);
     }
@@ -650,6 +651,10 @@ void Form1::wireAudition()
          {static_cast<QAbstractItemView *>(File1), static_cast<QAbstractItemView *>(List1)}) {
         connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
                 &Form1::showFileAtHand);
+        // A list made anew (entries removed from the play list, a folder read) loses its
+        // current entry without telling: looked at once the list has set the one it keeps.
+        connect(list->model(), &QAbstractItemModel::modelReset, this, &Form1::showFileAtHand,
+                Qt::QueuedConnection);
         auto *preview = new AutoPreview(list);
         connect(preview, &AutoPreview::wanted, this,
                 [this, list](const QModelIndex &entry) { this->preview(list, entry); });
