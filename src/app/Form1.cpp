@@ -536,8 +536,9 @@ void Form1::playCurrentEntry()
     // its entry with the focus frame; else on the other list's.
     if (busy())
         return;
-    const QAbstractItemView *atHand = m_listAtHand == List1 ? static_cast<QAbstractItemView *>(List1)
-                                                            : static_cast<QAbstractItemView *>(File1);
+    const QAbstractItemView *atHand = m_listAtHand == List1
+                                          ? static_cast<QAbstractItemView *>(List1)
+                                          : static_cast<QAbstractItemView *>(File1);
     const QAbstractItemView *other = atHand == File1 ? static_cast<QAbstractItemView *>(List1)
                                                      : static_cast<QAbstractItemView *>(File1);
     const auto sourceOf = [this](const QAbstractItemView *list) {

@@ -252,14 +252,22 @@ void TestMpris::playTakesTheListTheUserIsIn_data()
     QTest::addColumn<int>("listRow");
     QTest::addColumn<QString>("focus");
     QTest::addColumn<QString>("played");
-    QTest::newRow("in the play list") << 0 << 1 << "List1" << "List1:1";
-    QTest::newRow("in the file list") << 0 << 1 << "File1" << "File1:0";
-    QTest::newRow("the play list, then a button") << 0 << 1 << "List1 Command1" << "List1:1";
-    QTest::newRow("the file list, then a button") << 1 << 0 << "File1 Command1" << "File1:1";
-    QTest::newRow("in the play list, no frame there") << 1 << -1 << "List1" << "File1:1";
-    QTest::newRow("in the file list, no frame there") << -1 << 1 << "File1" << "List1:1";
-    QTest::newRow("in the play list, no frame anywhere") << -1 << -1 << "List1" << "List1:0";
-    QTest::newRow("in the file list, no frame anywhere") << -1 << -1 << "File1" << "File1:0";
+    QTest::newRow("in the play list") << 0 << 1 << "List1"
+                                      << "List1:1";
+    QTest::newRow("in the file list") << 0 << 1 << "File1"
+                                      << "File1:0";
+    QTest::newRow("the play list, then a button") << 0 << 1 << "List1 Command1"
+                                                  << "List1:1";
+    QTest::newRow("the file list, then a button") << 1 << 0 << "File1 Command1"
+                                                  << "File1:1";
+    QTest::newRow("in the play list, no frame there") << 1 << -1 << "List1"
+                                                      << "File1:1";
+    QTest::newRow("in the file list, no frame there") << -1 << 1 << "File1"
+                                                      << "List1:1";
+    QTest::newRow("in the play list, no frame anywhere") << -1 << -1 << "List1"
+                                                         << "List1:0";
+    QTest::newRow("in the file list, no frame anywhere") << -1 << -1 << "File1"
+                                                         << "File1:0";
 }
 
 void TestMpris::playTakesTheListTheUserIsIn()
@@ -291,10 +299,12 @@ void TestMpris::playTakesTheListTheUserIsIn()
     frameAt(List1(form), listRow);
     call(player, "Play");
     const QStringList wanted = played.split(':');
-    const QString path = wanted[0] == "File1"
-                             ? File1(form)->model()->index(wanted[1].toInt(), 0).data(
-                                   WaveFolderModel::PathRole).toString()
-                             : form.playList().path(wanted[1].toInt());
+    const QString path = wanted[0] == "File1" ? File1(form)
+                                                    ->model()
+                                                    ->index(wanted[1].toInt(), 0)
+                                                    .data(WaveFolderModel::PathRole)
+                                                    .toString()
+                                              : form.playList().path(wanted[1].toInt());
     QVERIFY(!path.isEmpty());
     QCOMPARE(m_fakes->sound.played, QStringList({path}));
 }
