@@ -74,6 +74,7 @@ Form1::~Form1()
     for (const QAbstractItemView *list :
          {static_cast<QAbstractItemView *>(File1), static_cast<QAbstractItemView *>(List1)}) {
         disconnect(list->selectionModel(), nullptr, this, nullptr);
+        disconnect(list->model(), nullptr, this, nullptr);
         for (const AutoPreview *preview : list->findChildren<AutoPreview *>())
             disconnect(preview, nullptr, this, nullptr);
     }
@@ -222,7 +223,14 @@ void Form1::closeEvent(QCloseEvent *event)
 
 bool Form1::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    // A message box is not one of the program's windows: back from one, the focus stays where
+    // it was (the play list, say, after a file there could not be played, whether the box came
+    // at once or when the sound's worker answered). Back from the chain, a dialog or another
+    // program, it goes to the file list.
+    if (event->type() == QEvent::WindowDeactivate)
+        m_awayInMessageBox =
+            qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr;
+    if (event->type() == QEvent::WindowActivate && !std::exchange(m_awayInMessageBox, false))
         Form_Activate();
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
         event->type() == QEvent::Show || event->type() == QEvent::WindowActivate)
@@ -524,19 +532,32 @@ MediaControl Form1::mediaControl(std::function<void()> quit)
 
 void Form1::playCurrentEntry()
 {
-    // As Enter would, on the file list's entry with the focus frame, else the play list's.
+    // As Enter would in the list the user is in (the one that has or last had the focus), on
+    // its entry with the focus frame; else on the other list's.
     if (busy())
         return;
-    if (const QModelIndex current = File1->currentIndex(); current.isValid())
-        playSelection({current.row()}, Source::FileList);
-    else if (const QModelIndex entry = List1->currentIndex(); entry.isValid())
-        playSelection({entry.row()}, Source::PlayList);
+    const QAbstractItemView *atHand = m_listAtHand == List1
+                                          ? static_cast<QAbstractItemView *>(List1)
+                                          : static_cast<QAbstractItemView *>(File1);
+    const QAbstractItemView *other = atHand == File1 ? static_cast<QAbstractItemView *>(List1)
+                                                     : static_cast<QAbstractItemView *>(File1);
+    const auto sourceOf = [this](const QAbstractItemView *list) {
+        return list == File1 ? Source::FileList : Source::PlayList;
+    };
+    for (const QAbstractItemView *list : {atHand, other}) {
+        if (const QModelIndex current = list->currentIndex(); current.isValid()) {
+            playSelection({current.row()}, sourceOf(list));
+            return;
+        }
+    }
     // No focus frame yet (the lists were never focused): the first entry, as the frame
     // would first stand there.
-    else if (File1->model()->rowCount() > 0)
-        playSelection({0}, Source::FileList);
-    else if (List1->model()->rowCount() > 0)
-        playSelection({0}, Source::PlayList);
+    for (const QAbstractItemView *list : {atHand, other}) {
+        if (list->model()->rowCount() > 0) {
+            playSelection({0}, sourceOf(list));
+            return;
+        }
+    }
 }
 
 bool Form1::tellLength(const QString &path)
@@ -631,6 +652,10 @@ void Form1::wireAudition()
          {static_cast<QAbstractItemView *>(File1), static_cast<QAbstractItemView *>(List1)}) {
         connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
                 &Form1::showFileAtHand);
+        // A list made anew (entries removed from the play list, a folder read) loses its
+        // current entry without telling: looked at once the list has set the one it keeps.
+        connect(list->model(), &QAbstractItemModel::modelReset, this, &Form1::showFileAtHand,
+                Qt::QueuedConnection);
         auto *preview = new AutoPreview(list);
         connect(preview, &AutoPreview::wanted, this,
                 [this, list](const QModelIndex &entry) { this->preview(list, entry); });

@@ -295,6 +295,8 @@ private:
     // Paths handed over while the window was busy, opened once it is idle.
     QStringList m_pathsWaiting;
     bool m_dragArmed = false;
+    // The window was left for one of its message boxes.
+    bool m_awayInMessageBox = false;
     // Closed while the stored settings were being read (the session ended during the
     // splash): writing the defaults then would overwrite what the user saved.
     enum class Stage

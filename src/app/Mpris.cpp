@@ -73,8 +73,10 @@ bool Mpris::canPlay() const
 
 qint64 Mpris::positionUs() const
 {
+    // The chain plays each file through the same output: where it is in that file, though
+    // the chain's timing is its own and cannot be moved from here.
     const std::optional<HeardPosition> heard = m_control.now->heard();
-    return heard && !m_control.playback->chainRunning() ? heard->microseconds() : 0;
+    return heard ? heard->microseconds() : 0;
 }
 
 std::optional<qint64> Mpris::lengthUs() const

@@ -6,6 +6,7 @@
 #include "app/Mpris.h"
 #include "platform/NativeName.h"
 #include "browser/FileList.h"
+#include "browser/WaveFolderModel.h"
 #include "playback/Form2.h"
 #include "playback/NowPlaying.h"
 #include "playlist/PlayListModel.h"
@@ -60,6 +61,8 @@ private slots:
     void theUrlIsTheFilesOwnBytes_data();
     void theUrlIsTheFilesOwnBytes();
     void playNeedsAnEntryInAList();
+    void playTakesTheListTheUserIsIn_data();
+    void playTakesTheListTheUserIsIn();
     void stopAndNextActOnTheChain();
     void aSingleSoundPausesResumesAndSeeks();
     void movesStayInsideTheSound_data();
@@ -282,6 +285,71 @@ void TestMpris::playNeedsAnEntryInAList()
     QCOMPARE(m_fakes->sound.played.size(), 1);
 }
 
+void TestMpris::playTakesTheListTheUserIsIn_data()
+{
+    // Rows of the entries with the focus frame (-1: none), and which list has or last had
+    // the focus; what Play plays, as list:row.
+    QTest::addColumn<int>("fileRow");
+    QTest::addColumn<int>("listRow");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("played");
+    QTest::newRow("in the play list") << 0 << 1 << "List1"
+                                      << "List1:1";
+    QTest::newRow("in the file list") << 0 << 1 << "File1"
+                                      << "File1:0";
+    QTest::newRow("the play list, then a button") << 0 << 1 << "List1 Command1"
+                                                  << "List1:1";
+    QTest::newRow("the file list, then a button") << 1 << 0 << "File1 Command1"
+                                                  << "File1:1";
+    QTest::newRow("in the play list, no frame there") << 1 << -1 << "List1"
+                                                      << "File1:1";
+    QTest::newRow("in the file list, no frame there") << -1 << 1 << "File1"
+                                                      << "List1:1";
+    QTest::newRow("in the play list, no frame anywhere") << -1 << -1 << "List1"
+                                                         << "List1:0";
+    QTest::newRow("in the file list, no frame anywhere") << -1 << -1 << "File1"
+                                                         << "File1:0";
+}
+
+void TestMpris::playTakesTheListTheUserIsIn()
+{
+    QFETCH(int, fileRow);
+    QFETCH(int, listRow);
+    QFETCH(QString, focus);
+    QFETCH(QString, played);
+    open({{"a.wav", 1}, {"b.wav", 1}, {"sub/x.wav", 1}, {"sub/y.wav", 1}});
+    Form1 &form = *m_form;
+    form.playList().addFiles({m_dir->filePath("sub/x.wav"), m_dir->filePath("sub/y.wav")});
+    QTRY_COMPARE(File1(form)->listCount(), 2);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    for (const QString &name : focus.split(' ')) {
+        auto *widget = form.findChild<QWidget *>(name);
+        widget->setFocus(Qt::MouseFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), widget);
+    }
+    const auto frameAt = [](QAbstractItemView *list, int row) {
+        if (row < 0)
+            list->selectionModel()->clearCurrentIndex();
+        else
+            list->selectionModel()->setCurrentIndex(list->model()->index(row, 0),
+                                                    QItemSelectionModel::NoUpdate);
+    };
+    frameAt(File1(form), fileRow);
+    frameAt(List1(form), listRow);
+    call(player, "Play");
+    const QStringList wanted = played.split(':');
+    const QString path = wanted[0] == "File1" ? File1(form)
+                                                    ->model()
+                                                    ->index(wanted[1].toInt(), 0)
+                                                    .data(WaveFolderModel::PathRole)
+                                                    .toString()
+                                              : form.playList().path(wanted[1].toInt());
+    QVERIFY(!path.isEmpty());
+    QCOMPARE(m_fakes->sound.played, QStringList({path}));
+}
+
 void TestMpris::stopAndNextActOnTheChain()
 {
     open({{"a.wav", 1}, {"b.wav", 1}, {"c.wav", 1}});
@@ -296,6 +364,14 @@ void TestMpris::stopAndNextActOnTheChain()
     answerer.onOther = [&](QWidget *w) {
         QVERIFY(qobject_cast<Form2 *>(w));
         QTRY_COMPARE_WITH_TIMEOUT(property(player, "CanGoNext").toBool(), true, 5000);
+        // The position is where the chain's sound is, and moves on with it; the chain's
+        // timing being its own, it cannot be moved from here.
+        const qlonglong at = property(player, "Position").toLongLong();
+        m_fakes->clock.now += 0.5;
+        QCOMPARE(property(player, "Position").toLongLong(), at + 500000);
+        QCOMPARE(property(player, "CanSeek").toBool(), false);
+        call(player, "Seek", {qlonglong(200000)});
+        QCOMPARE(m_fakes->sound.requests.size(), 1);
         nextSeen = true;
         // The chain goes on only once this returns: the requests are sent, not awaited.
         send("Next");                                         // a.wav to b.wav

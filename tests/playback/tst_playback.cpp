@@ -28,6 +28,8 @@ private slots:
     void oneSelectedFilePlaysAtOnce();
     void aFileThatCannotBePlayedIsReported_data();
     void aFileThatCannotBePlayedIsReported();
+    void theFocusComesBackFromTheBox_data();
+    void theFocusComesBackFromTheBox();
     void playListEntriesPlayTheirStoredPath();
     void twoSelectedOpenTheChainWindow();
     void closingTheChainWindowByItsFrameAborts();
@@ -145,6 +147,70 @@ void TestPlayback::aFileThatCannotBePlayedIsReported()
         sound.answer();
     QTRY_COMPARE(answerer.seen.size(), 2);
     QCOMPARE(answerer.seen[1].text, QString("Sound file cannot be played !!!"));
+}
+
+void TestPlayback::theFocusComesBackFromTheBox_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("later");
+    QTest::addColumn<QString>("focusAfter");
+    QTest::newRow("Enter on the play list, refused at once") << "List1" << false << "List1";
+    // The box comes from the worker's answer, after the key's handler has returned.
+    QTest::newRow("Enter on the play list, refused by the worker") << "List1" << true << "List1";
+    QTest::newRow("Enter on the file list, refused by the worker") << "File1" << true << "File1";
+    // The band takes no focus from a click: the list the user was in keeps it.
+    QTest::newRow("band, refused by the worker") << "band" << true << "List1";
+    // The chain window closes after its box: back from it, the file list has the focus.
+    QTest::newRow("chain of the play list") << "chain" << false << "File1";
+}
+
+void TestPlayback::theFocusComesBackFromTheBox()
+{
+    QFETCH(QString, from);
+    QFETCH(bool, later);
+    QFETCH(QString, focusAfter);
+    Form1 &form = *m_form;
+    FakeSoundOutput &sound = m_fakes->sound;
+    const QString gone = m_dir->filePath("b.wav");
+    (later ? sound.refusedLater : sound.unplayable).insert(gone);
+    form.playList().AddEntry("b.wav", gone);
+    form.playList().AddEntry("a.wav", m_dir->filePath("a.wav"));
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QAbstractItemView *list = from == "File1" ? static_cast<QAbstractItemView *>(File1(form))
+                                              : static_cast<QAbstractItemView *>(List1(form));
+    list->setFocus(Qt::MouseFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(list));
+    const QModelIndex entry = list->model()->index(from == "File1" ? 1 : 0, 0);
+    list->selectionModel()->setCurrentIndex(entry, QItemSelectionModel::ClearAndSelect);
+    if (from == "chain")
+        list->selectionModel()->select(list->model()->index(1, 0), QItemSelectionModel::Select);
+
+    ModalAnswerer answerer;
+    answerer.onOther = [](QWidget *) {}; // the chain runs until its box
+    if (from == "band") {
+        auto *band = form.findChild<AuditionBand *>("AuditionBand");
+        QVERIFY(band);
+        emit band->playRequested(PlayRequest::whole(gone));
+    } else {
+        QTest::keyClick(list, Qt::Key_Return);
+    }
+    if (later)
+        sound.answer();
+    QTRY_COMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].text, QString("Sound file cannot be played !!!"));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    // The window manager hands the window back its activation once the box has gone.
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTRY_COMPARE(QApplication::focusWidget()->objectName(), focusAfter);
+    // Keys go on to that list: Delete on the play list takes its entry off, and asks nothing.
+    if (focusAfter == "List1") {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QCOMPARE(form.playList().names(), QStringList({"a.wav"}));
+        QCOMPARE(answerer.seen.size(), 1);
+    }
 }
 
 void TestPlayback::playListEntriesPlayTheirStoredPath()

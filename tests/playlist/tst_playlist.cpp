@@ -1,6 +1,7 @@
 #include "FormFixture.h"
 #include "TestFiles.h"
 #include "app/Form1.h"
+#include "audition/AuditionBand.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
@@ -131,6 +132,30 @@ void TestPlayList::removingKeepsOrderSelectionAndPairing()
     selectRows(File1(form), {1});
     form.Command3_Click();
     QCOMPARE(form.playList().name(3), QString("b.wav"));
+
+    // The band names the play list's entry with the focus frame; once that entry is taken
+    // off, it names what is at hand then: nothing. Another entry taken off leaves it be.
+    form.toggleWaveform();
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto *band = form.findChild<AuditionBand *>("AuditionBand");
+    QVERIFY(band);
+    List1(form)->setFocus(Qt::MouseFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(List1(form)));
+    QItemSelectionModel *selection = List1(form)->selectionModel();
+    selection->setCurrentIndex(form.playList().index(0), QItemSelectionModel::NoUpdate);
+    selectRows(List1(form), {2});
+    QCOMPARE(band->path(), m_dir->filePath("a.wav"));
+    form.Command4_Click(); // e.wav
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav", "b.wav"}));
+    QCoreApplication::processEvents(); // the band looks again once the list is made anew
+    QCOMPARE(band->path(), m_dir->filePath("a.wav"));
+    selection->setCurrentIndex(form.playList().index(1), QItemSelectionModel::ClearAndSelect);
+    QCOMPARE(band->path(), m_dir->filePath("c.wav"));
+    QTest::keyClick(List1(form), Qt::Key_Delete);
+    QCOMPARE(form.playList().names(), QStringList({"a.wav", "b.wav"}));
+    QTRY_COMPARE(band->path(), QString());
 }
 
 void TestPlayList::nothingSelectedChangesNothing()
