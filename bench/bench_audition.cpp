@@ -8,11 +8,11 @@
 #include "BenchWaves.h"
 #include "FormControls.h"
 #include "app/Mpris.h"
+#include "app/Services.h"
 #include "audition/AuditionBand.h"
 #include "files/FileFacts.h"
 #include "files/Loudness.h"
 #include "files/PeakCache.h"
-#include "app/Services.h"
 #include "platform/WaveInfo.h"
 #include "playback/NowPlaying.h"
 

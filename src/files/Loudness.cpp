@@ -38,10 +38,10 @@ QString decibels(double value)
 //
 // ITU-R BS.1770-4, Annex 2: the signal is brought to at least 192 kHz (four times the rate
 // below 96 kHz, twice below 192 kHz, left as it is from there on) through a low-pass FIR,
-// and the largest magnitude of the result is the true peak. The filter here is the one the recommendation
-// describes: 49 taps of a sinc whose zeros fall on the original samples, under a Hann window.
-// Split by the factor, its taps form one short filter per oversampled position between two
-// samples (12 taps each at four times, 24 at twice); the position on a sample itself only
+// and the largest magnitude of the result is the true peak. The filter here is the one the
+// recommendation describes: 49 taps of a sinc whose zeros fall on the original samples, under a
+// Hann window. Split by the factor, its taps form one short filter per oversampled position between
+// two samples (12 taps each at four times, 24 at twice); the position on a sample itself only
 // passes that sample through, whose value the sample peak already holds.
 //
 // Working it out is most of the cost of a measurement, and most of a recording lies too far
@@ -522,8 +522,9 @@ QString loudnessText(const Loudness &loudness)
     // above -12 dBFS has a block above the gate, even a lone sample at 384 kHz; quieter, it
     // may be either.
     if (loudness.silent() && loudness.samplePeakDbfs > Loudness::silence) {
-        const QString why = loudness.samplePeakDbfs > -12 ? QStringLiteral("too short")
-                                                           : QStringLiteral("too short or too quiet");
+        const QString why = loudness.samplePeakDbfs > -12
+                                ? QStringLiteral("too short")
+                                : QStringLiteral("too short or too quiet");
         QString text = QStringLiteral("%1 to measure loudness, true peak %2 dBTP")
                            .arg(why, decibels(loudness.truePeakDbtp));
         if (loudness.clipped > 0)

@@ -71,7 +71,8 @@ std::optional<std::optional<qint64>> ChainPlayer::lengthOf(const QString &path, 
         answer->told.notify_all();
         // Wakes the window's wait for events, which would otherwise sleep until its timer.
         if (QCoreApplication *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [] {}, Qt::QueuedConnection);
     });
     std::unique_lock<std::mutex> hold(answer->lock);
     answer->told.wait_for(hold, quickAnswer, [&] { return answer->done; });

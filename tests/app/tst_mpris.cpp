@@ -4,9 +4,9 @@
 #include "WaveWriter.h"
 #include "app/Form1.h"
 #include "app/Mpris.h"
-#include "platform/NativeName.h"
 #include "browser/FileList.h"
 #include "browser/WaveFolderModel.h"
+#include "platform/NativeName.h"
 #include "playback/Form2.h"
 #include "playback/NowPlaying.h"
 #include "playlist/PlayListModel.h"
@@ -99,7 +99,8 @@ void TestMpris::open(const QList<std::pair<QString, double>> &takes)
     makeFolder(names);
     // Qt's file classes would change the bytes of a name that is not UTF-8: made from them.
     for (const QString &name : std::as_const(foreign)) {
-        const int fd = ::open(nativePath(m_dir->filePath(name)).constData(), O_CREAT | O_WRONLY, 0644);
+        const int fd =
+            ::open(nativePath(m_dir->filePath(name)).constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "RIFF", 4), 4);
         ::close(fd);
@@ -232,8 +233,8 @@ void TestMpris::theUrlIsTheFilesOwnBytes_data()
     QTest::newRow("plain") << QString("take.wav") << QString("take.wav");
     QTest::newRow("UTF-8") << QString("caf\u00e9.wav") << QString("caf%C3%A9.wav");
     QTest::newRow("Latin-1, not UTF-8") << pathFromNative("caf\xe9.wav") << QString("caf%E9.wav");
-    QTest::newRow("Latin-1 and UTF-8") << pathFromNative("\xe9t\xc3\xa9.wav")
-                                       << QString("%E9t%C3%A9.wav");
+    QTest::newRow("Latin-1 and UTF-8")
+        << pathFromNative("\xe9t\xc3\xa9.wav") << QString("%E9t%C3%A9.wav");
     QTest::newRow("space, hash, percent") << QString("a b#1%.wav") << QString("a%20b%231%25.wav");
 }
 
@@ -248,7 +249,9 @@ void TestMpris::theUrlIsTheFilesOwnBytes()
     // Another program that decodes it finds the file.
     const QByteArray bytes = QByteArray::fromPercentEncoding(url.toLatin1().mid(7));
     QCOMPARE(bytes, nativePath(m_dir->filePath(name)));
-    struct stat found {};
+    struct stat found
+    {
+    };
     QCOMPARE(::stat(bytes.constData(), &found), 0);
 }
 

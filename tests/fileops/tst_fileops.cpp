@@ -6,13 +6,13 @@
 #include "browser/DriveList.h"
 #include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
-#include "files/Loudness.h"
 #include "browser/WaveFolderModel.h"
 #include "fileops/EditorCommand.h"
 #include "fileops/Form3.h"
 #include "fileops/Form4.h"
 #include "fileops/PublicDeclares.h"
 #include "fileops/TransferJob.h"
+#include "files/Loudness.h"
 #include "platform/NativeName.h"
 #include "platform/WorkPool.h"
 #include "playlist/PlayListModel.h"
@@ -223,14 +223,15 @@ void TestFileOps::theDamagedMarksStayWhileDeleteAsks()
         loudness.samplePeakDbfs = loudness.truePeakDbtp - 0.1;
         return std::optional<Loudness>(loudness);
     };
-    Form1 &form = makeForm(Services{m_fakes->settings, m_fakes->sound, m_fakes->waveLength,
-                                    m_fakes->clock, m_fakes->volumes, m_fakes->desktop, m_files,
-                                    measure});
+    Form1 &form =
+        makeForm(Services{m_fakes->settings, m_fakes->sound, m_fakes->waveLength, m_fakes->clock,
+                          m_fakes->volumes, m_fakes->desktop, m_files, measure});
     FileList *list = File1(form);
     const auto marks = [list] {
         QList<bool> damaged;
         for (int row = 0; row < list->listCount(); ++row)
-            damaged.append(list->model()->index(row, 0).data(WaveFolderModel::DamagedRole).toBool());
+            damaged.append(
+                list->model()->index(row, 0).data(WaveFolderModel::DamagedRole).toBool());
         return damaged;
     };
     // What is drawn: the rows with the mark's red in them.

@@ -177,12 +177,10 @@ void TestLoudness::measuresAsTheReferenceDoes_data()
     QTest::addColumn<double>("samplePeak");
     QTest::addColumn<QString>("text"); // how the loudness line begins
     // The signals of EBU Tech 3341 that a sine makes.
-    QTest::newRow("1 kHz at -23 dBFS")
-        << 1000.0 << Parts{{20, -23}} << 0.0 << -23.0 << -23.0 << -23.0
-        << QString("\u221223.0 LUFS, range ");
-    QTest::newRow("1 kHz at -33 dBFS")
-        << 1000.0 << Parts{{20, -33}} << 0.0 << -33.0 << -33.0 << -33.0
-        << QString("\u221233.0 LUFS, range ");
+    QTest::newRow("1 kHz at -23 dBFS") << 1000.0 << Parts{{20, -23}} << 0.0 << -23.0 << -23.0
+                                       << -23.0 << QString("\u221223.0 LUFS, range ");
+    QTest::newRow("1 kHz at -33 dBFS") << 1000.0 << Parts{{20, -33}} << 0.0 << -33.0 << -33.0
+                                       << -33.0 << QString("\u221233.0 LUFS, range ");
     // The quiet ends fall under the relative gate: only the middle counts.
     QTest::newRow("-36, -23, -36 dBFS: gated")
         << 1000.0 << Parts{{5, -36}, {30, -23}, {5, -36}} << 0.0 << -23.0 << -23.0 << -23.0
@@ -196,18 +194,18 @@ void TestLoudness::measuresAsTheReferenceDoes_data()
     QTest::newRow("12 kHz between its samples")
         << 12000.0 << Parts{{5, -6}} << pi / 4 << qQNaN() << -6.0 << -9.03 << QString();
     // Shorter than one 400 ms block: nothing to gate, so no integrated loudness, but a peak.
-    QTest::newRow("0.3 s: too short") << 1000.0 << Parts{{0.3, -3}} << 0.0 << Loudness::silence
-                                      << -3.0 << -3.0
-                                      << QString("too short to measure loudness, true peak "
-                                                 "\u22123.0 dBTP");
+    QTest::newRow("0.3 s: too short")
+        << 1000.0 << Parts{{0.3, -3}} << 0.0 << Loudness::silence << -3.0 << -3.0
+        << QString("too short to measure loudness, true peak "
+                   "\u22123.0 dBTP");
     QTest::newRow("0.3 s, quiet") << 1000.0 << Parts{{0.3, -40}} << 0.0 << Loudness::silence
                                   << -40.0 << -40.0
                                   << QString("too short or too quiet to measure loudness, "
                                              "true peak \u221240.0 dBTP");
     // Long enough, but every block under the absolute gate of -70 LUFS.
-    QTest::newRow("2 s under the gate") << 1000.0 << Parts{{2, -75}} << 0.0 << Loudness::silence
-                                        << -75.0 << -75.0
-                                        << QString("too short or too quiet to measure loudness");
+    QTest::newRow("2 s under the gate")
+        << 1000.0 << Parts{{2, -75}} << 0.0 << Loudness::silence << -75.0 << -75.0
+        << QString("too short or too quiet to measure loudness");
 }
 
 void TestLoudness::measuresAsTheReferenceDoes()

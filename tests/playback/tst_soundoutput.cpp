@@ -333,7 +333,8 @@ void TestSoundOutput::samplesThatAreNotNumbersAreSilence()
         const float right = out[first + size_t(k) * 2 + 1];
         const float want = k % 100 == 50 ? heard : level;
         QVERIFY2(std::fabs(left - want) < 1e-6f && std::fabs(right - level) < 1e-6f,
-                 qPrintable(QString("frame %1: %2 %3, wanted %4").arg(k).arg(left).arg(right).arg(want)));
+                 qPrintable(
+                     QString("frame %1: %2 %3, wanted %4").arg(k).arg(left).arg(right).arg(want)));
     }
 }
 
