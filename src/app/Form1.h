@@ -7,25 +7,21 @@
 #include "browser/Browser.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
-#include "platform/PathRule.h"
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListView.h"
 #include "ui/BusyState.h"
-#include "ui/MainCommands.h"
 
 #include <QLabel>
-
-struct MediaControl;
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
 #include <memory>
 
-class AboutForm;
-class AuditionBand;
-class QAbstractItemView;
+struct MediaControl;
+
+class Audition;
 class MainActions;
 class CurrentDrive;
 class DriveList;
@@ -33,12 +29,11 @@ class PlayListModel;
 class QGroupBox;
 class QListView;
 class QListWidget;
-class QMenu;
 class QPushButton;
 
 // The main window: the browser, the details panel, the play list and the command column.
 // It owns the process-wide state and wires the controls to the logic of each subsystem.
-class Form1 final : public QWidget, public MainCommands
+class Form1 final : public QWidget
 {
     Q_OBJECT
 public:
@@ -47,10 +42,8 @@ public:
 
     // Process-wide state.
     SettingsState state;
-    bool ChainFromFileList = false;
 
     PlayListModel &playList() const { return *m_playList; }
-    Services &services() { return m_services; }
 
     // Lifecycle.
     void Form_Load();
@@ -71,7 +64,7 @@ public:
     void Form_Activate() { File1->setFocus(Qt::ActiveWindowFocusReason); }
     void Form_QueryUnload();
     void Form_Unload();
-    void Ende() override { Form_Unload(); }
+    void Ende() { Form_Unload(); }
     // The window has been closed for good (close box, "E&xit" or the session's end).
     bool ended() const { return m_stage == Stage::Closed || m_stage == Stage::EndedWhileLoading; }
     void Form_Resize();
@@ -90,15 +83,12 @@ public:
     void Dir1_Change() { m_browser->listFiles(DirList::Report::Tell); }
     Browser &browser() { return *m_browser; }
     void File1_Click();
-    QString fullPathOf(int fileIndex) const
-    {
-        return fullPath(Dir1->path(), File1->entry(fileIndex));
-    }
 
-    // Play list. Each button's handler runs its command (the command layer below), which
-    // the menus run as well.
-    void Command3_Click() { Add(); }
-    void Command4_Click() { Remove(); }
+    // The commands, by their buttons' handlers: each command's action runs its handler, and
+    // the button, the menus and the keys trigger the action (Form1Commands.cpp).
+    // Play list.
+    void Command3_Click();
+    void Command4_Click() { List1->removeRows(List1->selectedRows()); }
     void File1_MouseDown(Qt::MouseButton button)
     {
         m_dragArmed = button == Qt::LeftButton && File1->listCount() > 0;
@@ -109,65 +99,32 @@ public:
     void Dir1_DragOver() { setDragIcon(Image2); }
     void Drive1_DragOver() { setDragIcon(Image2); }
     void Form_DragOver() { setDragIcon(Image2); }
-    void List1_DragDrop() { Add(); }
+    void List1_DragDrop() { Command3_Click(); }
     // The picture the drag shows now.
     const QLabel *File1DragIcon() const { return m_dragIcon; }
-    QList<int> selectedPlayListRows() const { return List1->selectedRows(); }
 
     // Playback.
     void Command1_Click() { playSelection(File1->selectedRows(), Source::FileList); }
     void File1_DblClick() { Command1_Click(); }
-    void Play()
-    {
-        m_playback.pauseBeforeMenuPlay();
-        Command1_Click();
-    }
-    void playFileSelection() override { Command1_Click(); }
-    void ListPlay() override { playSelection(List1->selectedRows(), Source::PlayList); }
+    void ListPlay() { playSelection(List1->selectedRows(), Source::PlayList); }
     void List1_DblClick() { ListPlay(); }
-    ChainPlayer &chainPlayer() { return m_playback.chain(); }
 
     // File operations.
-    void Command2_Click() { Delete(); }
-    void Delete() override;
-    void Command5_Click() { Copy(); }
-    void Copy() override;
-    void Command6_Click() { Edit(); }
-    void Edit() override;
-    void Command9_Click() { NewEditor(); }
-    void NewEditor() override { showEditorChooser(); }
-    QString CopyDestination;
-    bool DeleteOrigin = false;
+    void Command2_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Command9_Click() { showEditorChooser(); }
 
     // About.
-    void Command7_Click() { About(); }
+    void Command7_Click();
 
-    // The command layer that the popup menus call.
-    void About() override;
-    void Add() override;
-    void Remove() override { List1->removeRows(List1->selectedRows()); }
-    void pauseBeforeMenuPlay() override { m_playback.pauseBeforeMenuPlay(); }
-    void toggleButtons() override;
-    void toggleLargeFileList() override
-    {
-        state.file2Dir = !state.file2Dir;
-        showSwitches();
-        Redraw();
-    }
-    void toggleSaveStyle() override;
-    void toggleSaveCond() override;
-    void toggleWaveform() override;
-    void toggleAutoPreview() override
-    {
-        state.autoPreview = !state.autoPreview;
-        showSwitches();
-    }
-    void openParentFolder() override { m_browser->openParentFolder(); }
-    void reread() override { m_browser->reread(); }
-    void stopSound() override { m_now.stop(); }
-    void playOrStop() override;
-    void skip(int seconds) override;
-    void toggleLoop() override;
+    // The switches of the common menu.
+    void toggleButtons();
+    void toggleLargeFileList();
+    void toggleSaveStyle();
+    void toggleSaveCond();
+    void toggleWaveform();
+    void toggleAutoPreview();
 
     // Popup menus.
     void File1_MouseUp(Qt::MouseButton button);
@@ -175,9 +132,6 @@ public:
     void Form_MouseUp(Qt::MouseButton button, const QPoint &position);
     // The hidden holder of the menus, made on first use.
     class Form5 &menus();
-
-    // The chain window is up.
-    bool chainRunning() const { return m_playback.chainRunning(); }
 
 protected:
     void resizeEvent(QResizeEvent *event) override
@@ -223,7 +177,8 @@ private:
     void createControls();
     void wireBrowser();
     void wirePlayList();
-    // The buttons and the usual keys of a browser and player run the commands' actions.
+    // Each action runs its command; the buttons and the usual keys of a browser and player
+    // trigger the actions (Form1Commands.cpp).
     void wireActions();
     // The check marks of the switches are the settings.
     void showSwitches();
@@ -233,18 +188,6 @@ private:
     // The audition band below the designed window, shown as the switch says: the window
     // grows or shrinks by its height, and the designed layout keeps the rest.
     void showBand();
-    void wireAudition();
-    // The file the band shows: the sound at hand, else the current entry of the list that
-    // had the focus last.
-    void showFileAtHand();
-    QString pathOf(const QAbstractItemView *list, const QModelIndex &entry) const;
-    // A single play of a file, at the preview level.
-    PlayRequest singlePlay(const QString &path) const;
-    // The band's level, and with "Match loudness" the gain that brings path to one loudness
-    // (none until it is measured).
-    double previewGainDb(const QString &path) const;
-    void playPart(PlayRequest request);
-    void preview(const QAbstractItemView *list, const QModelIndex &entry);
     void startFileDrag();
     void setDragIcon(QLabel *image)
     {
@@ -258,11 +201,10 @@ private:
         PlayList
     };
     void playSelection(const QList<int> &selected, Source from);
-    // The media controls' Play with nothing at hand.
+    // The media controls' Play with nothing at hand (Form1Desktop.cpp).
     void playCurrentEntry();
-    // Gives the sound at hand its length, from what is known of its file; false when
-    // nothing is.
-    bool tellLength(const QString &path);
+    // Space: plays the entry at hand of the list it came from, or ends the sound.
+    void playOrStop();
     void openCommonMenu(const QPoint &globalPosition);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();
@@ -276,11 +218,8 @@ private:
     FileFacts *m_facts;
     Playback m_playback;
     MainActions *m_actions = nullptr;
-    AuditionBand *m_band = nullptr;
-    const QAbstractItemView *m_listAtHand = nullptr;
+    // The height the audition band adds below the designed window; 0 while it is hidden.
     int m_bandAdded = 0;
-    // The band's last start, told when its file turns out unplayable.
-    quint64 m_bandStart = 0;
     PlayListModel *m_playList = nullptr;
     Browser *m_browser = nullptr;
     QLabel *m_dragIcon = nullptr;
@@ -307,4 +246,6 @@ private:
         Closed
     };
     Stage m_stage = Stage::Open;
+    // Goes first: it hears the lists and the sound, which go after it.
+    std::unique_ptr<Audition> m_audition;
 };

@@ -127,7 +127,8 @@ void Form1::placeControls(const MainLayout &l)
     Drive1->resize(px(l.drive1Width), Drive1->height());
 }
 
-// The switches of the common menu: the button column and the two stored settings.
+// The switches of the common menu: the button column, the large file list and the two
+// stored settings.
 void Form1::toggleButtons()
 {
     state.buttons = !state.buttons;
@@ -150,4 +151,26 @@ void Form1::toggleSaveCond()
     showSwitches();
     if (!m_settings.writeAutoCondition(state.autoCondition))
         messages::settingsNotSaved(this, m_settings.location());
+}
+
+void Form1::toggleLargeFileList()
+{
+    state.file2Dir = !state.file2Dir;
+    showSwitches();
+    Redraw();
+}
+
+// The switches of auditioning.
+void Form1::toggleWaveform()
+{
+    state.waveform = !state.waveform;
+    showSwitches();
+    showBand();
+    Redraw();
+}
+
+void Form1::toggleAutoPreview()
+{
+    state.autoPreview = !state.autoPreview;
+    showSwitches();
 }

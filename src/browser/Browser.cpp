@@ -6,6 +6,7 @@
 #include "FileList.h"
 #include "FolderWatch.h"
 #include "platform/PathRule.h"
+#include "ui/BusyState.h"
 #include "ui/MessageBoxes.h"
 
 #include <QWidget>
@@ -75,7 +76,7 @@ void Browser::reread()
 
 void Browser::folderChangedOnDisk()
 {
-    if (m_holdStill && m_holdStill()) {
+    if (m_busy && m_busy->busy()) {
         m_watch->postpone();
         return;
     }

@@ -3,8 +3,8 @@
 #include "DirList.h"
 
 #include <QObject>
-#include <functional>
 
+class BusyState;
 class CurrentDrive;
 class Desktop;
 class DriveList;
@@ -36,9 +36,10 @@ public:
     void reread();
     // The window was activated: what no watch covers is looked at now.
     void lookAgain();
-    // While it answers true, a change on disk waits: the lists hold still under a drag that
-    // carries their names and under the chain, which walks the rows it started with.
-    void setHoldStill(std::function<bool()> holdStill) { m_holdStill = std::move(holdStill); }
+    // While the window is busy, a change on disk waits: the lists hold still under what acts
+    // on them as they are (a drag that carries their names, the chain, which walks the rows
+    // it started with, a menu or a question about their selection).
+    void holdStillWhile(const BusyState &busy) { m_busy = &busy; }
 
     // The details panel's figures, read by a worker; the watch of the folder and selection.
     PanelReader &panel() { return *m_panel; }
@@ -60,7 +61,7 @@ private:
     DriveNavigator *m_navigator;
     FolderWatch *m_watch;
     PanelReader *m_panel;
-    std::function<bool()> m_holdStill;
+    const BusyState *m_busy = nullptr;
     // More files are selected than are watched: their details are read on activation.
     bool m_selectionUnwatched = false;
 };

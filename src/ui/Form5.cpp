@@ -1,7 +1,6 @@
 #include "Form5.h"
 
 #include "MainActions.h"
-#include "MainCommands.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -23,8 +22,8 @@ QMenu *makeMenu(const QString &title, const QList<QAction *> &items, QWidget *pa
 }
 } // namespace
 
-Form5::Form5(MainActions &actions, MainCommands &commands, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_actions(actions), m_commands(commands)
+Form5::Form5(MainActions &actions, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_actions(actions)
 {
     setObjectName(QStringLiteral("Form5"));
     const MainActions &a = actions;
@@ -53,26 +52,22 @@ void Form5::popUp(QMenu *menu, const QPoint &globalPosition)
         chosen = menu->exec(globalPosition);
     }
     if (menu->actions().contains(chosen))
-        run(chosen);
+        m_actions.runChosen(chosen);
 }
 
 void Form5::mnuFile_Click(int index)
 {
-    run(mnuFile->actions().value(index));
+    m_actions.runChosen(mnuFile->actions().value(index));
 }
 
 void Form5::mnuList_Click(int index)
 {
-    run(mnuList->actions().value(index));
+    m_actions.runChosen(mnuList->actions().value(index));
 }
 
-void Form5::run(QAction *item)
+void Form5::mnuCommon_Click(int index)
 {
-    if (!item || item->isSeparator())
-        return;
-    if (m_actions.pausesFromMenu(item))
-        m_commands.pauseBeforeMenuPlay();
-    item->trigger();
+    m_actions.runChosen(m_commonItems.value(index));
 }
 
 QPoint Form5::atCurrentEntry(const QAbstractItemView *list)

@@ -3,7 +3,6 @@
 #include <QWidget>
 
 class MainActions;
-class MainCommands;
 class QAbstractItemView;
 class QMenu;
 
@@ -13,7 +12,7 @@ class Form5 final : public QWidget
 {
     Q_OBJECT
 public:
-    Form5(MainActions &actions, MainCommands &commands, QWidget *parent);
+    Form5(MainActions &actions, QWidget *parent);
 
     QMenu *mnuFile = nullptr;
     QMenu *mnuList = nullptr;
@@ -30,12 +29,9 @@ public:
     // of auditioning, shown between them, are reached by their actions alone.
     void mnuFile_Click(int index);
     void mnuList_Click(int index);
-    void mnuCommon_Click(int index) { run(m_commonItems.value(index)); }
+    void mnuCommon_Click(int index);
 
 private:
-    void run(QAction *item);
-
     MainActions &m_actions;
-    MainCommands &m_commands;
     QList<QAction *> m_commonItems;
 };

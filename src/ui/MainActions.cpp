@@ -1,49 +1,48 @@
 #include "MainActions.h"
 
-#include "MainCommands.h"
-
 #include <QAction>
 #include <QKeySequence>
 #include <QWidget>
 
-MainActions::MainActions(MainCommands &commands, QObject *parent) : QObject(parent)
+MainActions::MainActions(QObject *parent) : QObject(parent)
 {
-    const auto run = [this, &commands](QAction *action, void (MainCommands::*command)()) {
-        connect(action, &QAction::triggered, this, [&commands, command] { (commands.*command)(); });
-    };
-    run(Add = make("Add", QStringLiteral("&Add to list")), &MainCommands::Add);
-    run(Delete = make("Delete", QStringLiteral("&Delete")), &MainCommands::Delete);
-    run(Edit = make("Edit", QStringLiteral("&Edit")), &MainCommands::Edit);
-    run(Play = make("Play", QStringLiteral("&Play")), &MainCommands::playFileSelection);
-    run(ListPlay = make("ListPlay", QStringLiteral("&Play")), &MainCommands::ListPlay);
-    run(Copy = make("Copy", QStringLiteral("&Copy to ...")), &MainCommands::Copy);
-    run(Remove = make("Remove", QStringLiteral("&Remove")), &MainCommands::Remove);
-    run(About = make("About", QStringLiteral("&About")), &MainCommands::About);
-    run(NewEditor = make("NewEditor", QStringLiteral("&New editor")), &MainCommands::NewEditor);
-    run(Ende = make("Ende", QStringLiteral("E&xit")), &MainCommands::Ende);
+    Add = make("Add", QStringLiteral("&Add to list"));
+    Delete = make("Delete", QStringLiteral("&Delete"));
+    Edit = make("Edit", QStringLiteral("&Edit"));
+    Play = make("Play", QStringLiteral("&Play"));
+    ListPlay = make("ListPlay", QStringLiteral("&Play"));
+    Copy = make("Copy", QStringLiteral("&Copy to ..."));
+    Remove = make("Remove", QStringLiteral("&Remove"));
+    About = make("About", QStringLiteral("&About"));
+    NewEditor = make("NewEditor", QStringLiteral("&New editor"));
+    Ende = make("Ende", QStringLiteral("E&xit"));
 
-    run(Buttons = make("Buttons", QStringLiteral("&Buttons")), &MainCommands::toggleButtons);
-    run(LargeFileList = make("LargeFileList", QStringLiteral("Large filelist")),
-        &MainCommands::toggleLargeFileList);
-    run(SaveStyle = make("SaveStyle", QStringLiteral("Save &style")),
-        &MainCommands::toggleSaveStyle);
-    run(SaveCond = make("SaveCond", QStringLiteral("Save &cond")), &MainCommands::toggleSaveCond);
-    run(Waveform = make("Waveform", QStringLiteral("&Waveform")), &MainCommands::toggleWaveform);
-    run(AutoPreview = make("AutoPreview", QStringLiteral("Auto &preview")),
-        &MainCommands::toggleAutoPreview);
+    Buttons = make("Buttons", QStringLiteral("&Buttons"));
+    LargeFileList = make("LargeFileList", QStringLiteral("Large filelist"));
+    SaveStyle = make("SaveStyle", QStringLiteral("Save &style"));
+    SaveCond = make("SaveCond", QStringLiteral("Save &cond"));
+    Waveform = make("Waveform", QStringLiteral("&Waveform"));
+    AutoPreview = make("AutoPreview", QStringLiteral("Auto &preview"));
     for (QAction *toggle : {Buttons, LargeFileList, SaveStyle, SaveCond, Waveform, AutoPreview})
         toggle->setCheckable(true);
 
-    run(Up = make("Up", QString()), &MainCommands::openParentFolder);
-    run(UpFromFolders = make("UpFromFolders", QString()), &MainCommands::openParentFolder);
-    run(Reread = make("Reread", QString()), &MainCommands::reread);
-    run(Silence = make("Silence", QString()), &MainCommands::stopSound);
-    run(PlayOrStop = make("PlayOrStop", QString()), &MainCommands::playOrStop);
-    run(Loop = make("Loop", QString()), &MainCommands::toggleLoop);
+    Up = make("Up", QString());
+    UpFromFolders = make("UpFromFolders", QString());
+    Reread = make("Reread", QString());
+    Silence = make("Silence", QString());
+    PlayOrStop = make("PlayOrStop", QString());
+    Loop = make("Loop", QString());
     SkipBack = make("SkipBack", QString());
-    connect(SkipBack, &QAction::triggered, this, [&commands] { commands.skip(-skipSeconds); });
     SkipForward = make("SkipForward", QString());
-    connect(SkipForward, &QAction::triggered, this, [&commands] { commands.skip(skipSeconds); });
+}
+
+void MainActions::runChosen(QAction *item)
+{
+    if (!item || item->isSeparator())
+        return;
+    if (item == Play || item == ListPlay)
+        emit menuPlayChosen();
+    item->trigger();
 }
 
 QAction *MainActions::make(const char *name, const QString &caption)

@@ -3,19 +3,18 @@
 #include <QList>
 #include <QObject>
 
-class MainCommands;
 class QAction;
 class QWidget;
 
-// Every command of the main window, made once as an action named after it: the buttons
-// trigger these, the popup menus hold them, and the keys are their shortcuts. The switches
-// are checkable; their check marks are the settings, set again before a menu shows
-// them.
+// Every command of the main window, made once as an action named after it: the window
+// connects each to the slot that runs it, the buttons trigger these, the popup menus hold
+// them, and the keys are their shortcuts. The switches are checkable; their check marks are
+// the settings, set again before a menu shows them.
 class MainActions final : public QObject
 {
     Q_OBJECT
 public:
-    MainActions(MainCommands &commands, QObject *parent);
+    explicit MainActions(QObject *parent);
 
     QAction *Add = nullptr;
     QAction *Delete = nullptr;
@@ -58,11 +57,12 @@ public:
     // Space and Alt+Left/Right in either list, F5, Escape and Ctrl+L anywhere in the window.
     void attachKeys(QWidget *fileList, QWidget *playList, QWidget *folderList, QWidget *window);
 
-    // A menu's "&Play" waits 0.3 s before it plays, as the double click does not.
-    bool pausesFromMenu(const QAction *action) const
-    {
-        return action == Play || action == ListPlay;
-    }
+    // Runs an item chosen in a popup menu. A menu's "&Play" tells menuPlayChosen() first,
+    // for the 0.3 s it waits before it plays, as the double click and Enter do not.
+    void runChosen(QAction *item);
+
+signals:
+    void menuPlayChosen();
 
 private:
     QAction *make(const char *name, const QString &caption);

@@ -167,7 +167,7 @@ void TestFileOps::deleteAsksOnceThenDeletesInListOrder()
     Form1 &form = *m_form;
     ModalAnswerer answerer(QMessageBox::Ok);
     selectRows(File1(form), {1});
-    form.Delete();
+    form.Command2_Click();
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].text, QString("Delete file b.wav ?"));
     QCOMPARE(answerer.seen[0].title, QString("Delete"));
@@ -267,7 +267,7 @@ void TestFileOps::theDamagedMarksStayWhileDeleteAsks()
         reds = redRows();
     };
     selectRows(list, {0});
-    form.Delete();
+    form.Command2_Click();
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY(m_files.trashed.isEmpty());
     QVERIFY(!lost);
@@ -420,7 +420,12 @@ void TestFileOps::noneSelectedCopiesAllAndEmptiesTheList()
     ModalAnswerer answerer;
     copyThrough(copyTo(m_to), answerer);
     QVERIFY(answerer.seen.isEmpty());
-    QCOMPARE(form.CopyDestination, m_to);
+    // Into the folder chosen, a plain copy each (only a move waits for the disk), and no
+    // source removed.
+    QStringList expected;
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        expected << "copy " + m_to + "/" + name;
+    QCOMPARE(m_files.calls, expected);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
     QVERIFY(QFile::exists(m_dir->filePath("a.wav")));
     QCOMPARE(form.playList().count(), 0);
@@ -454,14 +459,14 @@ void TestFileOps::cancelOrClosingTheDialogChangesNothing()
             d->Command2->click();
         },
         answerer);
-    QVERIFY(form.CopyDestination.isEmpty());
+    QVERIFY(m_files.calls.isEmpty());
     copyThrough(
         [&](Form3 *d) {
             QVERIFY(d->Dir1->setPath(m_to).ok());
             d->close(); // the frame's close box
         },
         answerer);
-    QVERIFY(form.CopyDestination.isEmpty());
+    QVERIFY(m_files.calls.isEmpty());
     QVERIFY(QDir(m_to).entryList(QDir::Files).isEmpty());
     QCOMPARE(form.playList().count(), 3);
     QCOMPARE(QDir(m_dir->path()).entryList({"*.wav"}, QDir::Files).size(), 3);
@@ -477,7 +482,6 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     m_files.undeletable.insert(m_dir->filePath("b.wav"));
     ModalAnswerer answerer;
     copyThrough(copyTo(m_to, true), answerer);
-    QVERIFY(form.DeleteOrigin);
     QCOMPARE(QDir(m_to).entryList(QDir::Files), QStringList({"a.wav", "b.wav", "c.wav"}));
     // Each source goes only once its copy and the copy's name in the folder are on the disk.
     QStringList expected;
@@ -491,7 +495,7 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     // The source that stayed keeps its entry, selected, as a failed copy does.
     QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
     QCOMPARE(form.playList().path(0), m_dir->filePath("b.wav"));
-    QCOMPARE(form.selectedPlayListRows(), QList<int>({0}));
+    QCOMPARE(List1(form)->selectedRows(), QList<int>({0}));
     QFile moved(m_dir->filePath("to/c.wav"));
     QVERIFY(moved.open(QIODevice::ReadOnly));
     QCOMPARE(moved.readAll(), QByteArray("RIFFc.wav"));
@@ -527,7 +531,7 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     // Failed entries stay listed and selected, paired with their paths.
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "b.wav", "c.wav"}));
     QCOMPARE(form.playList().path(2), m_dir->filePath("c.wav"));
-    QCOMPARE(form.selectedPlayListRows(), QList<int>({0, 2}));
+    QCOMPARE(List1(form)->selectedRows(), QList<int>({0, 2}));
 
     // An existing file at the destination is kept and reported.
     selectRows(List1(form), {2});
@@ -637,10 +641,10 @@ void TestFileOps::editWavStartsTheEditorOnTheCurrentFile()
     QVERIFY(QDir(m_dir->path()).mkdir("my wavs"));
     write(m_dir->filePath("my wavs/x.wav"));
     QVERIFY(Dir1(form)->setPath(m_dir->filePath("my wavs")).ok());
-    form.Edit();
+    form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.size(), 1);
     File1(form)->setCurrentIndex(File1(form)->model()->index(0, 0));
-    form.Edit();
+    form.Command6_Click();
     QCOMPARE(m_fakes->desktop.started.value(1),
              QStringList({"audacity", m_dir->filePath("my wavs/x.wav")}));
     QVERIFY(QDir(m_dir->filePath("empty")).mkpath("."));
