@@ -42,6 +42,7 @@ private slots:
     void buttonsTwiceHidesThenShows();
     void itemsRunTheirCommands();
     void aHandoverWaitsForTheOpenMenu();
+    void theListsHoldStillUnderTheOpenMenu();
     void exitWritesWhatTheCloseBoxWrites();
     void keyboardOpensTheMenuOfTheFocusedList();
     void usualKeysRunTheirCommands();
@@ -316,6 +317,28 @@ void TestMenus::aHandoverWaitsForTheOpenMenu()
     QCOMPARE(form.playList().names().value(0), QString("a.wav"));
     QTRY_COMPARE(m_fakes->sound.played, QStringList({m_dir->filePath("sub/c.wav")}));
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "c.wav"}));
+}
+
+void TestMenus::theListsHoldStillUnderTheOpenMenu()
+{
+    // Another program saves 0.wav while the file menu is open on b.wav: the rows would shift
+    // under the menu, whose command acts on the selection it opened over.
+    Form1 &form = *m_form;
+    selectRows(File1(form), {1});
+    ModalAnswerer answerer;
+    int countUnderMenu = -1;
+    answerer.onMenu = [&](QMenu *menu) {
+        touch(m_dir->filePath("0.wav"));
+        QTest::qWait(900); // longer than the watch gathers changes for
+        countUnderMenu = File1(form)->listCount();
+        choose("&Add to list")(menu);
+    };
+    rightClick(File1(form)->viewport());
+    QCOMPARE(countUnderMenu, 2);
+    QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
+    // Once the menu has gone, the list follows the folder, with the same file selected.
+    QTRY_COMPARE_WITH_TIMEOUT(File1(form)->listCount(), 3, 5000);
+    QCOMPARE(File1(form)->selectedNames(), QStringList({"b.wav"}));
 }
 
 void TestMenus::exitWritesWhatTheCloseBoxWrites()
