@@ -52,8 +52,10 @@ Form1::Form1(Services services, QWidget *parent)
     createControls();
     wireBrowser();
     wirePlayList();
-    m_audition = std::make_unique<Audition>(*m_facts, m_now, m_playback, *m_busy, *File1, *List1,
-                                            *this, [this] { return state.autoPreview; });
+    m_audition = std::make_unique<Audition>(*m_facts, m_now, m_playback, *m_busy,
+                                            Audition::List{*File1, WaveFolderModel::PathRole},
+                                            Audition::List{*List1, PlayListModel::PathRole}, *this,
+                                            [this] { return state.autoPreview; });
     connect(m_audition.get(), &Audition::menuWanted, this, &Form1::openCommonMenu);
     wireActions();
     connect(m_busy, &BusyState::idle, this, [this] { openPaths({}); });

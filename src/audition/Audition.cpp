@@ -2,13 +2,11 @@
 
 #include "AuditionBand.h"
 #include "AutoPreview.h"
-#include "browser/WaveFolderModel.h"
 #include "files/FileFacts.h"
 #include "files/Loudness.h"
 #include "files/LoudnessFacts.h"
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
-#include "playlist/PlayListModel.h"
 #include "ui/BusyState.h"
 #include "ui/MessageBoxes.h"
 
@@ -16,7 +14,7 @@
 #include <QApplication>
 
 Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const BusyState &busy,
-                   QAbstractItemView &fileList, QAbstractItemView &playList, QWidget &window,
+                   List fileList, List playList, QWidget &window,
                    std::function<bool()> autoPreviewOn)
     : m_facts(facts), m_now(now), m_playback(playback), m_busy(busy), m_fileList(fileList),
       m_playList(playList), m_window(window), m_autoPreviewOn(std::move(autoPreviewOn)),
@@ -49,12 +47,12 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
             messages::stop(&m_window, Playback::unplayableText());
     });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        if (now == &m_fileList || now == &m_playList) {
+        if (now == &m_fileList.view || now == &m_playList.view) {
             m_listAtHand = static_cast<QAbstractItemView *>(now);
             showFileAtHand();
         }
     });
-    for (QAbstractItemView *list : {&m_fileList, &m_playList}) {
+    for (QAbstractItemView *list : {&m_fileList.view, &m_playList.view}) {
         connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
                 &Audition::showFileAtHand);
         // A list made anew (entries removed from the play list, a folder read) loses its
@@ -105,9 +103,8 @@ void Audition::skip(int seconds)
 
 QString Audition::pathOf(const QAbstractItemView *list, const QModelIndex &entry) const
 {
-    const int role =
-        list == &m_playList ? int(PlayListModel::PathRole) : int(WaveFolderModel::PathRole);
-    return entry.data(role).toString();
+    return entry.data(list == &m_playList.view ? m_playList.pathRole : m_fileList.pathRole)
+        .toString();
 }
 
 void Audition::showFileAtHand()
@@ -115,7 +112,7 @@ void Audition::showFileAtHand()
     if (!m_bandShown)
         return;
     const QString sounding = m_now.path();
-    const QAbstractItemView *list = m_listAtHand ? m_listAtHand : &m_fileList;
+    const QAbstractItemView *list = m_listAtHand ? m_listAtHand : &m_fileList.view;
     m_band->showFile(sounding.isEmpty() ? pathOf(list, list->currentIndex()) : sounding);
 }
 

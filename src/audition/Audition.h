@@ -25,11 +25,16 @@ class Audition final : public QObject
 {
     Q_OBJECT
 public:
+    // A list of the window, with the role of its model that holds an entry's path.
+    struct List
+    {
+        QAbstractItemView &view;
+        int pathRole;
+    };
     // The lists are the file list and the play list of window, which the band goes into;
     // autoPreviewOn tells whether "Auto &preview" is on now.
     Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const BusyState &busy,
-             QAbstractItemView &fileList, QAbstractItemView &playList, QWidget &window,
-             std::function<bool()> autoPreviewOn);
+             List fileList, List playList, QWidget &window, std::function<bool()> autoPreviewOn);
     ~Audition() override;
 
     // The band shows while "&Waveform" is on; the window gives it its place.
@@ -70,8 +75,8 @@ private:
     NowPlaying &m_now;
     Playback &m_playback;
     const BusyState &m_busy;
-    QAbstractItemView &m_fileList;
-    QAbstractItemView &m_playList;
+    List m_fileList;
+    List m_playList;
     QWidget &m_window;
     std::function<bool()> m_autoPreviewOn;
     AuditionBand *m_band;
