@@ -27,6 +27,7 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QMouseEvent>
+#include <QTimer>
 
 namespace {
 const QString noDeviceText =
@@ -58,6 +59,7 @@ Form1::Form1(Services services, QWidget *parent)
                                             [this] { return state.autoPreview; });
     connect(m_audition.get(), &Audition::menuWanted, this, &Form1::openCommonMenu);
     wireActions();
+    wireLibrary();
     connect(m_busy, &BusyState::idle, this, [this] { openPaths({}); });
 }
 
@@ -150,6 +152,8 @@ void Form1::Form_Load()
         setButtonColumnVisible(false);
     if (m_stage == Stage::Loading)
         m_stage = Stage::Open;
+    // Once the window is up: the library's folders are looked at again in the background.
+    QTimer::singleShot(0, this, &Form1::openLibrary);
     if (m_services.sound.deviceCount() == 0)
         messages::stop(this, noDeviceText);
 }

@@ -14,6 +14,7 @@
 #include "ui/BusyState.h"
 
 #include <QLabel>
+#include <QModelIndexList>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
@@ -22,6 +23,10 @@
 struct MediaControl;
 
 class Audition;
+class FindWindow;
+class Library;
+class LibraryFoldersWindow;
+class LibraryResultsModel;
 class MainActions;
 class CurrentDrive;
 class DriveList;
@@ -206,6 +211,15 @@ private:
     // Space: plays the entry at hand of the list it came from, or ends the sound.
     void playOrStop();
     void openCommonMenu(const QPoint &globalPosition);
+    // The library: its windows, and a hit played, shown or dragged as a file of the file
+    // list would be (Form1Library.cpp).
+    void wireLibrary();
+    void openLibrary();
+    void showLibraryFolders();
+    void showFind();
+    void makeFindWindow();
+    void playHits(const QModelIndexList &hits);
+    void showInFolder(const QString &path);
     // Shows the editor chooser; true when it was closed with "&Accept".
     bool showEditorChooser();
 
@@ -246,6 +260,11 @@ private:
         Closed
     };
     Stage m_stage = Stage::Open;
+    // None in tests that give no store.
+    Library *m_library = nullptr;
+    LibraryResultsModel *m_results = nullptr;
+    QPointer<FindWindow> m_find;
+    QPointer<LibraryFoldersWindow> m_libraryFolders;
     // Goes first: it hears the lists and the sound, which go after it.
     std::unique_ptr<Audition> m_audition;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/Loudness.h"
+#include "library/Library.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/FileOperations.h"
@@ -20,6 +21,8 @@ struct Services
     Desktop &desktop;
     FileOperations &files;
     LoudnessMeasure measureLoudness = ::measureLoudness;
+    // Where the library is kept; none when empty.
+    QString libraryFile = {};
 };
 
 // The real services of a desktop run.
@@ -28,7 +31,9 @@ class SystemServices final
 public:
     Services services()
     {
-        return {m_settings, m_sound, m_waveLength, m_clock, m_volumes, m_desktop, m_files};
+        return {m_settings, m_sound,   m_waveLength, m_clock,
+                m_volumes,  m_desktop, m_files,      ::measureLoudness,
+                Library::defaultStoreFile()};
     }
 
 private:

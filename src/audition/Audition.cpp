@@ -12,6 +12,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <algorithm>
 
 Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const BusyState &busy,
                    List fileList, List playList, QWidget &window,
@@ -47,26 +48,43 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
             messages::stop(&m_window, Playback::unplayableText());
     });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        if (now == &m_fileList.view || now == &m_playList.view) {
+        const auto followed = [now](const List &list) { return now == &list.view; };
+        if (followed(m_fileList) || followed(m_playList) ||
+            std::any_of(m_others.cbegin(), m_others.cend(), followed)) {
             m_listAtHand = static_cast<QAbstractItemView *>(now);
             showFileAtHand();
         }
     });
-    for (QAbstractItemView *list : {&m_fileList.view, &m_playList.view}) {
-        connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
-                &Audition::showFileAtHand);
-        // A list made anew (entries removed from the play list, a folder read) loses its
-        // current entry without telling: looked at once the list has set the one it keeps.
-        connect(list->model(), &QAbstractItemModel::modelReset, this, &Audition::showFileAtHand,
-                Qt::QueuedConnection);
-        auto *preview = new AutoPreview(list);
-        connect(preview, &AutoPreview::wanted, this,
-                [this, list](const QModelIndex &entry) { this->preview(list, entry); });
-        connect(preview, &AutoPreview::held, this, [this] {
-            if (m_autoPreviewOn() && !m_busy.busy())
-                m_now.stop();
-        });
-    }
+    hear(m_fileList.view);
+    hear(m_playList.view);
+}
+
+void Audition::follow(List list)
+{
+    m_others.append(list);
+    hear(list.view);
+    connect(&list.view, &QObject::destroyed, this, [this, view = &list.view] {
+        m_others.removeIf([view](const List &other) { return &other.view == view; });
+        if (m_listAtHand == view)
+            m_listAtHand = nullptr;
+    });
+}
+
+void Audition::hear(QAbstractItemView &list)
+{
+    connect(list.selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &Audition::showFileAtHand);
+    // A list made anew (entries removed from the play list, a folder read) loses its
+    // current entry without telling: looked at once the list has set the one it keeps.
+    connect(list.model(), &QAbstractItemModel::modelReset, this, &Audition::showFileAtHand,
+            Qt::QueuedConnection);
+    auto *preview = new AutoPreview(&list);
+    connect(preview, &AutoPreview::wanted, this,
+            [this, view = &list](const QModelIndex &entry) { this->preview(view, entry); });
+    connect(preview, &AutoPreview::held, this, [this] {
+        if (m_autoPreviewOn() && !m_busy.busy())
+            m_now.stop();
+    });
 }
 
 Audition::~Audition()
@@ -103,6 +121,9 @@ void Audition::skip(int seconds)
 
 QString Audition::pathOf(const QAbstractItemView *list, const QModelIndex &entry) const
 {
+    for (const List &other : m_others)
+        if (list == &other.view)
+            return entry.siblingAtColumn(0).data(other.pathRole).toString();
     return entry.data(list == &m_playList.view ? m_playList.pathRole : m_fileList.pathRole)
         .toString();
 }

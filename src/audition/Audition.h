@@ -2,6 +2,7 @@
 
 #include "platform/SoundOutput.h"
 
+#include <QList>
 #include <QObject>
 #include <QPoint>
 #include <functional>
@@ -37,6 +38,10 @@ public:
              List fileList, List playList, QWidget &window, std::function<bool()> autoPreviewOn);
     ~Audition() override;
 
+    // Another list whose entries are heard as the file list's are (the library's hits): the
+    // band shows its entry at hand, the auto preview follows its arrows.
+    void follow(List list);
+
     // The band shows while "&Waveform" is on; the window gives it its place.
     void showBand(bool shown);
     void placeBand(const QRect &geometry);
@@ -58,6 +63,7 @@ private:
     // had the focus last.
     void showFileAtHand();
     QString pathOf(const QAbstractItemView *list, const QModelIndex &entry) const;
+    void hear(QAbstractItemView &list);
     // A single play of a file, at the preview level.
     PlayRequest singlePlay(const QString &path) const;
     // The band's level, and with "Match loudness" the gain that brings path to one loudness
@@ -79,6 +85,7 @@ private:
     List m_playList;
     QWidget &m_window;
     std::function<bool()> m_autoPreviewOn;
+    QList<List> m_others;
     AuditionBand *m_band;
     bool m_bandShown = false;
     const QAbstractItemView *m_listAtHand = nullptr;

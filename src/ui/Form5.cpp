@@ -32,10 +32,12 @@ Form5::Form5(MainActions &actions, QWidget *parent)
     mnuList = makeMenu(QStringLiteral("ListMenu"), {a.Remove, a.Copy, nullptr, a.ListPlay}, this);
     mnuCommon = makeMenu(QStringLiteral("Common"),
                          {a.Buttons, a.LargeFileList, a.SaveStyle, a.SaveCond, a.Waveform,
-                          a.AutoPreview, nullptr, a.About, a.NewEditor, a.Ende},
+                          a.AutoPreview, a.LibraryFolders, a.Find, nullptr, a.About,
+                          a.NewEditor, a.Ende},
                          this);
+    // The menu's own items by their first places; the later additions have none.
     const QList<QAction *> common = mnuCommon->actions();
-    m_commonItems = common.mid(0, 4) + common.mid(6);
+    m_commonItems = common.mid(0, 4) + common.mid(8);
 }
 
 void Form5::popUp(QMenu *menu, const QPoint &globalPosition)

@@ -23,6 +23,8 @@ MainActions::MainActions(QObject *parent) : QObject(parent)
     SaveCond = make("SaveCond", QStringLiteral("Save &cond"));
     Waveform = make("Waveform", QStringLiteral("&Waveform"));
     AutoPreview = make("AutoPreview", QStringLiteral("Auto &preview"));
+    LibraryFolders = make("LibraryFolders", QStringLiteral("&Library folders\u2026"));
+    Find = make("Find", QStringLiteral("&Find\u2026"));
     for (QAction *toggle : {Buttons, LargeFileList, SaveStyle, SaveCond, Waveform, AutoPreview})
         toggle->setCheckable(true);
 
@@ -88,4 +90,5 @@ void MainActions::attachKeys(QWidget *fileList, QWidget *playList, QWidget *fold
         keys(SkipForward, list, {QKeySequence(Qt::ALT | Qt::Key_Right)});
     }
     keys(Loop, window, {QKeySequence(Qt::CTRL | Qt::Key_L)});
+    keys(Find, window, {QKeySequence::Find});
 }

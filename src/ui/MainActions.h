@@ -33,6 +33,9 @@ public:
     QAction *SaveCond = nullptr;
     QAction *Waveform = nullptr;
     QAction *AutoPreview = nullptr;
+    // The library of every wave file under the folders the user gives it.
+    QAction *LibraryFolders = nullptr;
+    QAction *Find = nullptr;
 
     // Keys of a file browser and player that are no menu's command.
     QAction *Up = nullptr;
@@ -54,7 +57,7 @@ public:
     void showSwitches(const Switches &switches);
 
     // The keys act where the focus is: Enter, Delete and Insert in the list they belong to,
-    // Space and Alt+Left/Right in either list, F5, Escape and Ctrl+L anywhere in the window.
+    // Space and Alt+Left/Right in either list, F5, Escape, Ctrl+L and Ctrl+F anywhere in the window.
     void attachKeys(QWidget *fileList, QWidget *playList, QWidget *folderList, QWidget *window);
 
     // Runs an item chosen in a popup menu. A menu's "&Play" tells menuPlayChosen() first,

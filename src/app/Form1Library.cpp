@@ -1,0 +1,160 @@
+// The library's windows beside the main window: finding takes and what is done with a hit,
+// which is what the file list would do with the same file.
+#include "Form1.h"
+#include "audition/Audition.h"
+#include "browser/DirList.h"
+#include "browser/FileList.h"
+#include "browser/WaveFolderModel.h"
+#include "files/FileFacts.h"
+#include "files/WaveToolTip.h"
+#include "library/FindWindow.h"
+#include "library/Library.h"
+#include "library/LibraryFoldersWindow.h"
+#include "library/LibraryResultsModel.h"
+#include "library/LibraryResultsView.h"
+#include "platform/NativeName.h"
+#include "playback/ChainPlayer.h"
+#include "playlist/FileDrag.h"
+#include "playlist/PlayListModel.h"
+#include "ui/MainActions.h"
+
+#include <QAction>
+#include <QDrag>
+#include <QFileInfo>
+#include <QTimer>
+
+void Form1::wireLibrary()
+{
+    connect(m_actions->LibraryFolders, &QAction::triggered, this, &Form1::showLibraryFolders);
+    connect(m_actions->Find, &QAction::triggered, this, &Form1::showFind);
+    if (m_services.libraryFile.isEmpty())
+        return;
+    m_library = new Library(m_services.libraryFile, this);
+    m_results = new LibraryResultsModel(m_library, this);
+    // Results shown go stale as the indexing writes; read again at most twice a second.
+    auto *stale = new QTimer(this);
+    stale->setSingleShot(true);
+    stale->setInterval(500);
+    connect(m_library, &Library::entriesChanged, stale, qOverload<>(&QTimer::start));
+    connect(stale, &QTimer::timeout, m_results, &LibraryResultsModel::refresh);
+}
+
+void Form1::openLibrary()
+{
+    // After the window shows: the store is opened by the library's own thread, and a
+    // rescan of the folders follows at the lowest priority.
+    if (!m_library || m_library->isOpen())
+        return;
+    connect(m_library, &Library::opened, this, [this] {
+        m_library->importLoudnessCache(LoudnessFacts::defaultCacheFile());
+        m_library->startIndexing();
+    }, Qt::SingleShotConnection);
+    m_library->open();
+}
+
+void Form1::showLibraryFolders()
+{
+    if (!m_library)
+        return;
+    openLibrary();
+    if (!m_libraryFolders) {
+        m_libraryFolders = new LibraryFoldersWindow(
+            *m_library, [this] { return Dir1->path(); }, LibraryFoldersWindow::chooseWithDialog,
+            this);
+        m_libraryFolders->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_libraryFolders->show();
+    m_libraryFolders->raise();
+    m_libraryFolders->activateWindow();
+}
+
+void Form1::showFind()
+{
+    if (!m_library)
+        return;
+    openLibrary();
+    if (!m_find)
+        makeFindWindow();
+    m_find->show();
+    m_find->raise();
+    m_find->activateWindow();
+    m_find->focusField();
+}
+
+void Form1::makeFindWindow()
+{
+    m_find = new FindWindow(*m_library, *m_results, this);
+    LibraryResultsView *view = m_find->resultsView();
+    WaveToolTip::forList(
+        *m_facts, view,
+        [view](int row) {
+            return view->model()->index(row, 0).data(LibraryResultsModel::PathRole).toString();
+        },
+        WaveToolTip::GoneFile::Missing);
+    m_audition->follow({*view, LibraryResultsModel::PathRole});
+    connect(m_find, &FindWindow::playWanted, this, &Form1::playHits);
+    connect(m_find, &FindWindow::playOrStopWanted, this, [this](const QModelIndex &hit) {
+        if (!m_now.path().isEmpty()) {
+            m_now.stop();
+            return;
+        }
+        m_find->resultsView()->selectionModel()->select(
+            hit, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        playHits({hit});
+    });
+    connect(m_find, &FindWindow::addWanted, m_playList, &PlayListModel::addFiles);
+    connect(m_find, &FindWindow::dragWanted, this, [this](const QStringList &paths) {
+        if (paths.isEmpty() || busy())
+            return;
+        // Offered as a file manager offers files: the play list adds what is dropped on it,
+        // other programs copy or open them.
+        auto *drag = new QDrag(m_find->resultsView());
+        drag->setMimeData(FileDrag::mimeDataFor(paths, FileDrag::Origin::Elsewhere));
+        const BusyState::Hold dragging(*m_busy);
+        drag->exec(Qt::CopyAction);
+    });
+    connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
+    connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {
+        // The desktop's file manager, as "Open with" of a folder would start it.
+        if (!m_services.desktop.startDetached(QStringLiteral("gio"),
+                                              {QStringLiteral("open"),
+                                               QFileInfo(path).absolutePath()}))
+            m_services.desktop.beep();
+    });
+    connect(m_find, &FindWindow::addCurrentFolderWanted, this,
+            [this] { m_library->addRoot(Dir1->path()); });
+}
+
+void Form1::playHits(const QModelIndexList &hits)
+{
+    if (hits.isEmpty() || busy())
+        return;
+    LibraryResultsView *view = m_find->resultsView();
+    QList<int> rows;
+    for (const QModelIndex &hit : hits)
+        rows.append(hit.row());
+    // As from the file list: a chain's files go on the play list as they play.
+    const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
+    const BusyState::Hold chain(*m_busy);
+    m_playback.play(rows, chainSourceOf(*view->selectionModel(), LibraryResultsModel::PathRole),
+                    addEntry, m_find);
+}
+
+void Form1::showInFolder(const QString &path)
+{
+    const QFileInfo file(path);
+    if (!Dir1->setPath(file.absolutePath()).ok())
+        return;
+    QAbstractItemModel *model = File1->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QModelIndex index = model->index(row, 0);
+        if (index.data(WaveFolderModel::PathRole).toString() == file.absoluteFilePath()) {
+            File1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+            File1->scrollTo(index);
+            File1_Click();
+            break;
+        }
+    }
+    raiseWindow();
+    File1->setFocus(Qt::OtherFocusReason);
+}

@@ -1,0 +1,213 @@
+#include "FindWindow.h"
+
+#include "Library.h"
+#include "LibraryResultsModel.h"
+#include "LibraryResultsView.h"
+#include "files/WaveDetails.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_library(library), m_results(results),
+      m_field(new QLineEdit(this)), m_queryProblem(new QLabel(this)),
+      m_view(new LibraryResultsView(this)), m_status(new QLabel(this)),
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this))
+{
+    setObjectName(QStringLiteral("Find"));
+    setWindowTitle(QStringLiteral("Find"));
+    m_field->setObjectName(QStringLiteral("Search"));
+    m_field->setAccessibleName(QStringLiteral("Search the library"));
+    m_field->setPlaceholderText(QStringLiteral("Search the library"));
+    m_field->setClearButtonEnabled(true);
+    m_field->installEventFilter(this);
+    m_queryProblem->setObjectName(QStringLiteral("QueryProblem"));
+    QPalette red = m_queryProblem->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    m_queryProblem->setPalette(red);
+    m_view->setObjectName(QStringLiteral("Results"));
+    m_view->setAccessibleName(QStringLiteral("Library results"));
+    m_view->setModel(&m_results);
+    m_status->setObjectName(QStringLiteral("Status"));
+    m_stop->setVisible(false);
+
+    auto *offerText = new QLabel(QStringLiteral("No folder is in the library yet."), m_emptyOffer);
+    auto *offer = new QPushButton(QStringLiteral("Add &this folder"), m_emptyOffer);
+    offer->setObjectName(QStringLiteral("AddThisFolder"));
+    auto *offerRow = new QHBoxLayout(m_emptyOffer);
+    offerRow->setContentsMargins(0, 0, 0, 0);
+    offerRow->addWidget(offerText, 1);
+    offerRow->addWidget(offer);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_field, 3);
+    top->addWidget(m_queryProblem, 2);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_status, 1);
+    bottom->addWidget(m_stop);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_emptyOffer);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(bottom);
+    resize(760, 420);
+
+    m_typing.setSingleShot(true);
+    m_typing.setInterval(typingPauseMs);
+    connect(m_field, &QLineEdit::textEdited, this, [this] { m_typing.start(); });
+    // The clear button does not count as typing: what it leaves is searched at once.
+    connect(m_field, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (text.isEmpty())
+            search();
+    });
+    connect(&m_typing, &QTimer::timeout, this, &FindWindow::search);
+    connect(m_field, &QLineEdit::returnPressed, this, &FindWindow::search);
+    connect(&m_results, &LibraryResultsModel::hitCountChanged, this, &FindWindow::showCount);
+    connect(&m_results, &LibraryResultsModel::errorChanged, this, [this](const QString &why) {
+        m_queryProblem->setText(why);
+        m_queryProblem->setToolTip(why);
+    });
+    connect(&m_library, &Library::rootsChanged, this, &FindWindow::showRoots);
+    connect(&m_library, &Library::opened, this, &FindWindow::showRoots);
+    connect(&m_library, &Library::progress, this, &FindWindow::showProgress);
+    connect(&m_library, &Library::indexingChanged, this, [this](bool running) {
+        if (running)
+            return;
+        m_indexing = false;
+        m_stop->setVisible(false);
+        showCount();
+    });
+    connect(&m_library, &Library::problemOccurred, this, &FindWindow::showProblem);
+    connect(m_stop, &QPushButton::clicked, &m_library, &Library::stopIndexing);
+    connect(offer, &QPushButton::clicked, this, &FindWindow::addCurrentFolderWanted);
+
+    connect(m_view, &LibraryResultsView::playRequested, this,
+            [this] { emit playWanted(m_view->chosen()); });
+    connect(m_view, &LibraryResultsView::playOrStopRequested, this, [this] {
+        if (const QModelIndex current = m_view->currentIndex(); current.isValid())
+            emit playOrStopWanted(current.siblingAtColumn(0));
+    });
+    connect(m_view, &LibraryResultsView::addRequested, this,
+            [this] { emit addWanted(chosenPaths()); });
+    connect(m_view, &LibraryResultsView::dragRequested, this,
+            [this] { emit dragWanted(chosenPaths()); });
+    connect(m_view, &LibraryResultsView::menuRequested, this, &FindWindow::openMenu);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
+            &FindWindow::focusField);
+    showRoots();
+    showCount();
+}
+
+QStringList FindWindow::chosenPaths() const
+{
+    QStringList paths;
+    for (const QModelIndex &hit : m_view->chosen())
+        paths.append(hit.data(LibraryResultsModel::PathRole).toString());
+    return paths;
+}
+
+void FindWindow::focusField()
+{
+    m_field->setFocus(Qt::ShortcutFocusReason);
+    m_field->selectAll();
+}
+
+bool FindWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Down from the field goes to the hits, as in a file dialog's location bar.
+    if (watched == m_field && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_PageDown) &&
+            m_results.rowCount() > 0) {
+            m_view->setFocus(Qt::TabFocusReason);
+            if (!m_view->currentIndex().isValid())
+                m_view->setCurrentIndex(m_results.index(0, 0));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FindWindow::search()
+{
+    m_typing.stop();
+    m_queryProblem->clear();
+    m_queryProblem->setToolTip(QString());
+    m_results.setQuery(m_field->text());
+}
+
+void FindWindow::showCount()
+{
+    if (m_indexing || !m_problem.isEmpty())
+        return;
+    if (m_field->text().trimmed().isEmpty()) {
+        m_status->clear();
+        return;
+    }
+    const qint64 count = m_results.hitCount();
+    if (count < 0 || !m_results.error().isEmpty()) {
+        m_status->clear();
+        return;
+    }
+    m_status->setText(count == 1 ? QStringLiteral("1 file")
+                                 : QStringLiteral("%1 files").arg(groupedBytes(count)));
+}
+
+void FindWindow::showRoots()
+{
+    m_emptyOffer->setVisible(m_library.isOpen() && m_library.roots().isEmpty());
+}
+
+void FindWindow::showProgress(qint64 done, qint64 about)
+{
+    m_indexing = true;
+    m_problem.clear();
+    m_stop->setVisible(true);
+    m_status->setText(QStringLiteral("Indexing %1 of about %2 files\u2026")
+                          .arg(groupedBytes(done), groupedBytes(std::max(done, about))));
+}
+
+void FindWindow::showProblem(const QString &problem)
+{
+    m_problem = problem;
+    m_indexing = false;
+    m_stop->setVisible(false);
+    m_status->setText(problem);
+}
+
+void FindWindow::openMenu(const QPoint &globalPosition)
+{
+    if (!m_menu) {
+        m_menu = new QMenu(this);
+        m_menu->setObjectName(QStringLiteral("HitMenu"));
+    }
+    m_menu->clear();
+    const QModelIndexList hits = m_view->chosen();
+    if (hits.isEmpty())
+        return;
+    const QString first = hits.first().data(LibraryResultsModel::PathRole).toString();
+    QAction *play = m_menu->addAction(QStringLiteral("&Play"));
+    QAction *add = m_menu->addAction(QStringLiteral("&Add to list"));
+    m_menu->addSeparator();
+    QAction *show = m_menu->addAction(QStringLiteral("Show in &folder"));
+    QAction *open = m_menu->addAction(QStringLiteral("Open containing folder"));
+    // Run once the menu has gone, as the main window's menus do.
+    QAction *chosen = m_menu->exec(globalPosition);
+    if (chosen == play)
+        emit playWanted(hits);
+    else if (chosen == add)
+        emit addWanted(chosenPaths());
+    else if (chosen == show)
+        emit showInFolderWanted(first);
+    else if (chosen == open)
+        emit openContainingFolderWanted(first);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QModelIndexList>
+#include <QTimer>
+#include <QWidget>
+
+class Library;
+class LibraryResultsModel;
+class LibraryResultsView;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+// Finding takes in the library as one types: a field, the hits in sortable columns, a line
+// that says why a query cannot be read, and one that tells of the indexing with a way to stop
+// it. What is done with a hit (playing it, adding it, showing it) is the main window's.
+class FindWindow final : public QWidget
+{
+    Q_OBJECT
+public:
+    FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent);
+
+    LibraryResultsView *resultsView() const { return m_view; }
+    QLineEdit *field() const { return m_field; }
+    // The full paths of the hits chosen (the selection, else the entry with the frame).
+    QStringList chosenPaths() const;
+    // Puts the field in front, its text selected, so that typing starts a new search.
+    void focusField();
+
+    // How long typing rests before the search runs.
+    static constexpr int typingPauseMs = 200;
+
+signals:
+    void playWanted(const QModelIndexList &hits);
+    void playOrStopWanted(const QModelIndex &hit);
+    void addWanted(const QStringList &paths);
+    void dragWanted(const QStringList &paths);
+    void showInFolderWanted(const QString &path);
+    void openContainingFolderWanted(const QString &path);
+    // The library has no folder yet, and the user took the offer of the browser's one.
+    void addCurrentFolderWanted();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void search();
+    void showCount();
+    void showRoots();
+    void showProgress(qint64 done, qint64 about);
+    void showProblem(const QString &problem);
+    void openMenu(const QPoint &globalPosition);
+    Library &m_library;
+    LibraryResultsModel &m_results;
+    QLineEdit *m_field;
+    QLabel *m_queryProblem;
+    LibraryResultsView *m_view;
+    QLabel *m_status;
+    QPushButton *m_stop;
+    QWidget *m_emptyOffer;
+    QMenu *m_menu = nullptr;
+    QTimer m_typing;
+    bool m_indexing = false;
+    QString m_problem;
+};

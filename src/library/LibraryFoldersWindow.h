@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+class Library;
+class QListWidget;
+class QPushButton;
+
+// The root folders of the library: added with a folder chooser that opens on the folder the
+// browser shows, so that accepting it at once adds that one, and removed from the library
+// (never from the disk).
+class LibraryFoldersWindow final : public QWidget
+{
+    Q_OBJECT
+public:
+    // Asks for a folder, starting at start; empty when the user cancelled.
+    using ChooseFolder = std::function<QString(QWidget *parent, const QString &start)>;
+    LibraryFoldersWindow(Library &library, std::function<QString()> currentFolder,
+                         ChooseFolder choose, QWidget *parent);
+
+    static QString chooseWithDialog(QWidget *parent, const QString &start);
+
+private:
+    void showRoots();
+    void add();
+    void remove();
+    Library &m_library;
+    std::function<QString()> m_currentFolder;
+    ChooseFolder m_choose;
+    QListWidget *m_roots;
+    QPushButton *m_remove;
+};
