@@ -18,7 +18,7 @@ LibraryFoldersWindow::LibraryFoldersWindow(Library &library, std::function<QStri
     setObjectName(QStringLiteral("LibraryFolders"));
     setWindowTitle(QStringLiteral("Library folders"));
     m_roots->setObjectName(QStringLiteral("Roots"));
-    m_roots->setAccessibleName(QStringLiteral("Library folders"));
+    m_roots->setAccessibleName(QStringLiteral("Folders in the library"));
     m_roots->setSelectionMode(QAbstractItemView::ExtendedSelection);
     auto *add = new QPushButton(QStringLiteral("&Add\u2026"), this);
     auto *close = new QPushButton(QStringLiteral("&Close"), this);

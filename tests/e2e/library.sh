@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The library through the real program with real input: a folder added in "Library folders"
+# (its chooser opens on the folder the browser shows, and Enter takes it), Ctrl+F, a word
+# typed with no Enter, the hit played with Enter and dragged onto the play list. The hit is a
+# file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are read as a screen
+# reader reads them, over the accessibility bus.
+set -euo pipefail
+program=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+
+if [ -z "${QUILLON_LIBRARY_SESSION:-}" ]; then
+    runtime=$(mktemp -d)
+    chmod 700 "$runtime"
+    status=0
+    QUILLON_LIBRARY_SESSION=1 XDG_RUNTIME_DIR=$runtime dbus-run-session -- "$0" "$@" || status=$?
+    rm -rf "$runtime"
+    exit "$status"
+fi
+
+new_workspace
+out="$work/device.raw"
+sox -q -n -r 48000 -c 2 "$music/kick.wav" synth 0.3 sine 60 vol 0.5
+sox -q -n -r 48000 -c 1 "$music/snare.wav" synth 0.3 sine 900 vol 0.5
+ffmpeg -loglevel error -nostdin -f lavfi -i "sine=frequency=440:duration=1.5:sample_rate=48000" \
+    -metadata comment="harbour ferry horn at dawn" -c:a pcm_s16le "$music/interview.wav"
+
+# The path of the program's top-level window named $1 on the accessibility bus, up to 10 s.
+a11y_top() {
+    local w
+    for _ in $(seq 200); do
+        for w in $(a11y_children /org/a11y/atspi/accessible/root 2>/dev/null); do
+            [ "$(a11y_name "$w")" = "$1" ] && echo "$w" && return 0
+        done
+        sleep 0.05
+    done
+    return 1
+}
+
+# The path of the child of $1 named $2.
+a11y_child() {
+    local c
+    for c in $(a11y_children "$1"); do
+        [ "$(a11y_name "$c")" = "$2" ] && echo "$c" && return 0
+    done
+    return 1
+}
+
+# Waits up to 10 s until the child named $2 of window $1 has a child named $3, and gives the
+# screen point of its middle.
+wait_cell() {
+    local parent c
+    for _ in $(seq 100); do
+        if parent=$(a11y_child "$1" "$2"); then
+            for c in $(a11y_children "$parent"); do
+                [ "$(a11y_name "$c")" = "$3" ] || continue
+                a11y_call "$c" org.a11y.atspi.Component.GetExtents "uint32 0" |
+                    tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+                return 0
+            done
+        fi
+        sleep 0.1
+    done
+    fail "$2 shows no $3"
+}
+
+library() {
+    local id folders find chooser
+    id=$(main_window) || fail "main window did not show"
+    a11y_find_window || fail "the program is not on the accessibility bus"
+    wait_entries "Wave files" interview.wav kick.wav snare.wav
+
+    # The common menu, from the window's bare background; L is "&Library folders…".
+    popup_at "$id" 520 260
+    xdotool key l
+    folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
+    press "$folders" alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
+    # It opened on the browser's folder: taking it as it is adds that folder.
+    press "$chooser" Return
+    wait_gone '^Add a folder to the library$' || fail "the chooser stayed"
+    local top
+    top=$(a11y_top "Library folders") || fail "Library folders is not on the accessibility bus"
+    wait_cell "$top" "Folders in the library" "$music" >/dev/null
+    press "$folders" alt+c
+    wait_gone '^Library folders$' || fail "&Close left the window open"
+
+    # Ctrl+F, and a word of the comment: the hit comes with no Enter.
+    press "$id" ctrl+f
+    find=$(wait_for_window '^Find$') || fail "Ctrl+F opened no Find window"
+    xdotool windowmove "$find" 0 0
+    xdotool windowsize "$find" 560 260
+    top=$(a11y_top "Find") || fail "Find is not on the accessibility bus"
+    press "$find" f e r r y
+    wait_cell "$top" "Library results" interview.wav >/dev/null
+    for name in kick.wav snare.wav; do
+        a11y_child "$(a11y_child "$top" "Library results")" "$name" >/dev/null &&
+            fail "ferry found $name"
+    done
+
+    # Down to the hit, Enter: it plays whole.
+    : >"$out"
+    xdotool key Down Return
+    local heard=0
+    for _ in $(seq 100); do
+        heard=$(sound_seconds 2>/dev/null || echo 0)
+        awk -v s="$heard" 'BEGIN { exit !(s >= 1.4) }' && break
+        sleep 0.1
+    done
+    awk -v s="$heard" 'BEGIN { exit !(s >= 1.4 && s <= 1.65) }' ||
+        fail "Enter on the hit played $heard s of 1.5 s"
+
+    # Dragged from the hits onto the play list, it is added there.
+    local x y tx ty
+    read -r x y <<<"$(wait_cell "$top" "Library results" interview.wav)"
+    read -r tx ty <<<"$(control_point "Play list")"
+    drag_to "$x" "$y" "$tx" "$ty"
+    xdotool mouseup 1
+    wait_entries "Play list" interview.wav
+    [ -f "$music/interview.wav" ] || fail "the dragged file went away"
+    kill -TERM "$1"
+}
+
+cd "$music"
+before_program=a11y_on SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$out" run_in_x "$home" "$program" library
+echo "1 passed, 0 failed"
