@@ -6,6 +6,7 @@
 #include "browser/FileList.h"
 #include "browser/WaveFolderModel.h"
 #include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "files/WaveToolTip.h"
 #include "library/FindWindow.h"
 #include "library/Library.h"

@@ -48,9 +48,9 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
             messages::stop(&m_window, Playback::unplayableText());
     });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        const auto followed = [now](const List &list) { return now == &list.view; };
-        if (followed(m_fileList) || followed(m_playList) ||
-            std::any_of(m_others.cbegin(), m_others.cend(), followed)) {
+        const bool other = std::any_of(m_others.cbegin(), m_others.cend(),
+                                       [now](const auto &list) { return list.first == now; });
+        if (now == &m_fileList.view || now == &m_playList.view || other) {
             m_listAtHand = static_cast<QAbstractItemView *>(now);
             showFileAtHand();
         }
@@ -61,10 +61,10 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
 
 void Audition::follow(List list)
 {
-    m_others.append(list);
+    m_others.append({&list.view, list.pathRole});
     hear(list.view);
     connect(&list.view, &QObject::destroyed, this, [this, view = &list.view] {
-        m_others.removeIf([view](const List &other) { return &other.view == view; });
+        m_others.removeIf([view](const auto &other) { return other.first == view; });
         if (m_listAtHand == view)
             m_listAtHand = nullptr;
     });
@@ -121,9 +121,9 @@ void Audition::skip(int seconds)
 
 QString Audition::pathOf(const QAbstractItemView *list, const QModelIndex &entry) const
 {
-    for (const List &other : m_others)
-        if (list == &other.view)
-            return entry.siblingAtColumn(0).data(other.pathRole).toString();
+    for (const auto &[view, pathRole] : m_others)
+        if (list == view)
+            return entry.siblingAtColumn(0).data(pathRole).toString();
     return entry.data(list == &m_playList.view ? m_playList.pathRole : m_fileList.pathRole)
         .toString();
 }

@@ -85,7 +85,8 @@ private:
     List m_playList;
     QWidget &m_window;
     std::function<bool()> m_autoPreviewOn;
-    QList<List> m_others;
+    // The lists followed besides the two, with their path roles.
+    QList<std::pair<const QAbstractItemView *, int>> m_others;
     AuditionBand *m_band;
     bool m_bandShown = false;
     const QAbstractItemView *m_listAtHand = nullptr;

@@ -15,6 +15,14 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+namespace {
+// 12,345 as the details panel groups its bytes; none is 0.
+QString grouped(qint64 count)
+{
+    return count == 0 ? QStringLiteral("0") : groupedBytes(count);
+}
+} // namespace
+
 FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent)
     : QWidget(parent, Qt::Window), m_library(library), m_results(results),
       m_field(new QLineEdit(this)), m_queryProblem(new QLabel(this)),
@@ -70,6 +78,7 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     connect(&m_typing, &QTimer::timeout, this, &FindWindow::search);
     connect(m_field, &QLineEdit::returnPressed, this, &FindWindow::search);
     connect(&m_results, &LibraryResultsModel::hitCountChanged, this, &FindWindow::showCount);
+    connect(&m_results, &LibraryResultsModel::searchFinished, this, &FindWindow::showCount);
     connect(&m_results, &LibraryResultsModel::errorChanged, this, [this](const QString &why) {
         m_queryProblem->setText(why);
         m_queryProblem->setToolTip(why);
@@ -159,7 +168,7 @@ void FindWindow::showCount()
         return;
     }
     m_status->setText(count == 1 ? QStringLiteral("1 file")
-                                 : QStringLiteral("%1 files").arg(groupedBytes(count)));
+                                 : QStringLiteral("%1 files").arg(grouped(count)));
 }
 
 void FindWindow::showRoots()
@@ -173,7 +182,7 @@ void FindWindow::showProgress(qint64 done, qint64 about)
     m_problem.clear();
     m_stop->setVisible(true);
     m_status->setText(QStringLiteral("Indexing %1 of about %2 files\u2026")
-                          .arg(groupedBytes(done), groupedBytes(std::max(done, about))));
+                          .arg(grouped(done), grouped(std::max(done, about))));
 }
 
 void FindWindow::showProblem(const QString &problem)
