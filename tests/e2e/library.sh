@@ -30,7 +30,7 @@ a11y_top() {
     local w
     for _ in $(seq 200); do
         for w in $(a11y_children /org/a11y/atspi/accessible/root 2>/dev/null); do
-            [ "$(a11y_name "$w")" = "$1" ] && echo "$w" && return 0
+            [ "$(a11y_name "$w" 2>/dev/null)" = "$1" ] && echo "$w" && return 0
         done
         sleep 0.05
     done
@@ -41,7 +41,7 @@ a11y_top() {
 a11y_child() {
     local c
     for c in $(a11y_children "$1"); do
-        [ "$(a11y_name "$c")" = "$2" ] && echo "$c" && return 0
+        [ "$(a11y_name "$c" 2>/dev/null)" = "$2" ] && echo "$c" && return 0
     done
     return 1
 }
@@ -53,7 +53,7 @@ wait_cell() {
     for _ in $(seq 100); do
         if parent=$(a11y_child "$1" "$2"); then
             for c in $(a11y_children "$parent"); do
-                [ "$(a11y_name "$c")" = "$3" ] || continue
+                [ "$(a11y_name "$c" 2>/dev/null)" = "$3" ] || continue
                 a11y_call "$c" org.a11y.atspi.Component.GetExtents "uint32 0" |
                     tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
                 return 0
@@ -71,7 +71,7 @@ library() {
     wait_entries "Wave files" interview.wav kick.wav snare.wav
 
     # The common menu, from the window's bare background; L is "&Library folders…".
-    popup_at "$id" 520 260
+    popup_at "$id" 510 311
     xdotool key l
     folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
     press "$folders" alt+a
