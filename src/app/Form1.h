@@ -214,6 +214,8 @@ private:
     // The library: its windows, and a hit played, shown or dragged as a file of the file
     // list would be (Form1Library.cpp).
     void wireLibrary();
+    void followLibraryFolders();
+    static constexpr int libraryPassMs = 10 * 60 * 1000;
     void openLibrary();
     void showLibraryFolders();
     void showFind();
@@ -265,6 +267,7 @@ private:
     LibraryResultsModel *m_results = nullptr;
     QPointer<FindWindow> m_find;
     QPointer<LibraryFoldersWindow> m_libraryFolders;
+    QList<class FolderWatch *> m_rootWatches;
     // Goes first: it hears the lists and the sound, which go after it.
     std::unique_ptr<Audition> m_audition;
 };

@@ -2,8 +2,10 @@
 // which is what the file list would do with the same file.
 #include "Form1.h"
 #include "audition/Audition.h"
+#include "browser/Browser.h"
 #include "browser/DirList.h"
 #include "browser/FileList.h"
+#include "browser/FolderWatch.h"
 #include "browser/WaveFolderModel.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
@@ -38,6 +40,38 @@ void Form1::wireLibrary()
     stale->setInterval(500);
     connect(m_library, &Library::entriesChanged, stale, qOverload<>(&QTimer::start));
     connect(stale, &QTimer::timeout, m_results, &LibraryResultsModel::refresh);
+    followLibraryFolders();
+}
+
+void Form1::followLibraryFolders()
+{
+    // The roots' own folders are watched as the browser's is (polled where the system refuses
+    // a watch), and so is the folder the browser shows, wherever it lies: a change there is
+    // looked at with what is below it. What changes deeper is found by a pass now and then,
+    // which reads only what changed.
+    connect(&m_browser->watch(), &FolderWatch::folderChanged, m_library, [this] {
+        if (m_library->isOpen())
+            m_library->folderChanged(m_browser->watch().folder());
+    });
+    connect(m_library, &Library::rootsChanged, this, [this] {
+        qDeleteAll(std::exchange(m_rootWatches, {}));
+        for (const LibraryRoot &root : m_library->roots()) {
+            if (!root.online)
+                continue;
+            auto *watch = new FolderWatch(this);
+            watch->setFolder(root.path);
+            connect(watch, &FolderWatch::folderChanged, m_library,
+                    [this, path = root.path] { m_library->folderChanged(path); });
+            m_rootWatches.append(watch);
+        }
+    });
+    auto *pass = new QTimer(this);
+    pass->setInterval(libraryPassMs);
+    connect(pass, &QTimer::timeout, m_library, [this] {
+        if (m_library->isOpen() && !m_library->isIndexing())
+            m_library->startIndexing();
+    });
+    connect(m_library, &Library::opened, pass, qOverload<>(&QTimer::start));
 }
 
 void Form1::openLibrary()
