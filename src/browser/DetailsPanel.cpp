@@ -9,7 +9,6 @@
 #include <QMutex>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,10 +95,9 @@ void PanelReader::ask(const QString &directory, const QStringList &selectedNames
         number = ++m_shared->newest;
     }
     QPointer<PanelReader> self(this);
-    // Before the marks and the waveforms waiting for the pool: the click's own answer.
-    const int priority = 1 << 30;
-    workPool().start(QRunnable::create([shared = m_shared, read = m_read, self, directory,
-                                        selectedNames, number] {
+    // The click's own answer: the newest of what the user looks at goes before the marks.
+    workPool().start(Lane::now,
+                     [shared = m_shared, read = m_read, self, directory, selectedNames, number] {
                          // Arrow keys held down select faster than a slow disk answers.
                          if (!shared->wanted(number))
                              return;
@@ -111,8 +109,7 @@ void PanelReader::ask(const QString &directory, const QStringList &selectedNames
                                      emit self->answered(texts);
                              },
                              Qt::QueuedConnection);
-                     }),
-                     priority);
+                     });
 }
 
 void PanelReader::drop()
