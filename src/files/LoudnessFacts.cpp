@@ -253,9 +253,11 @@ struct LoudnessFacts::Shared
     // The file each tooltip, band or play shows, by who shows it: it goes on through another
     // folder, when what else of the folder before waits or runs is dropped.
     QHash<const QObject *, QString> held;
-    // The folder's files, and those of them no worker has taken yet.
+    // The folder's files, and those of them a worker has taken: a set that grows one file at
+    // a time, where a copy of the folder's would be copied whole at the first take (32,767
+    // names, under the mutex the window reads through).
     QSet<QString> inFolder;
-    QSet<QString> folderWaiting;
+    QSet<QString> folderTaken;
     // The folder shown, counted: a file taken while another was shown is of no use once
     // this one is, unless it is still wanted.
     quint64 folder = 0;
@@ -359,7 +361,8 @@ struct LoudnessFacts::Shared
 
     bool isWaiting(const QString &path) const
     {
-        return firstWaiting.contains(path) || folderWaiting.contains(path);
+        return firstWaiting.contains(path) ||
+               (inFolder.contains(path) && !folderTaken.contains(path));
     }
 
     bool isHeld(const QString &path) const
@@ -418,7 +421,8 @@ struct LoudnessFacts::Shared
         if (!owner || !wanted(path))
             return;
         const quint64 from = folder;
-        folderWaiting.remove(path);
+        if (inFolder.contains(path))
+            folderTaken.insert(path);
         lock.unlock();
         const FileStamp stamp = readStamp(path);
         lock.relock();
@@ -561,7 +565,7 @@ void LoudnessFacts::requestFolder(const QStringList &paths)
     Shared &s = *m_shared;
     ++s.folder;
     s.inFolder = QSet<QString>(paths.cbegin(), paths.cend());
-    s.folderWaiting = s.inFolder;
+    s.folderTaken.clear();
     // The rows in view of the folder before are asked for no more: two takes of 5 GB held
     // up a new folder of small ones for 81 s on one core. What is still shown goes on.
     m_folder->renew();

@@ -13,6 +13,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <utility>
@@ -101,8 +102,12 @@ struct Scheduler::State
     QThreadPool *pool = new QThreadPool;
     std::array<int, weightCount> caps{};
     std::array<int, weightCount> workers{};
+    // Threads for whole files waiting for work, and how many of them are woken already.
     int wholeIdle = 0;
-    bool serialRunning = false;
+    int wholeWoken = 0;
+    // The askers whose serial task runs: each asker's in order, one at a time; one stuck
+    // holds up its own asker only.
+    std::set<const Asker::Link *> serialRunning;
     bool closing = false;
     std::array<std::array<std::deque<std::shared_ptr<Job>>, weightCount>, laneCount> queues;
     // The keys being worked on, by asker, with the requests for them that came meanwhile.
@@ -130,9 +135,12 @@ struct Scheduler::State
     std::optional<Taken> take(Weight weight)
     {
         for (const Lane lane : byPriority) {
-            if (lane == Lane::serial && serialRunning)
-                continue;
             auto &queue = queues[at(lane)][at(weight)];
+            if (lane == Lane::serial) {
+                if (std::optional<Taken> taken = takeSerial(queue))
+                    return taken;
+                continue;
+            }
             while (!queue.empty()) {
                 const std::shared_ptr<Job> job = queue.front();
                 if (!live(*job) || job->at >= job->keys.size()) {
@@ -153,10 +161,28 @@ struct Scheduler::State
                         continue;
                     }
                 }
-                if (lane == Lane::serial)
-                    serialRunning = true;
                 return Taken{job, std::move(key)};
             }
+        }
+        return std::nullopt;
+    }
+
+    // Under the mutex: the first serial task of an asker that has none running.
+    std::optional<Taken> takeSerial(std::deque<std::shared_ptr<Job>> &queue)
+    {
+        for (auto it = queue.begin(); it != queue.end();) {
+            const std::shared_ptr<Job> job = *it;
+            if (!live(*job)) {
+                it = queue.erase(it);
+                continue;
+            }
+            if (serialRunning.insert(job->asker.get()).second) {
+                QString key = job->keys[job->at++];
+                if (job->at >= job->keys.size())
+                    queue.erase(it);
+                return Taken{job, std::move(key)};
+            }
+            ++it;
         }
         return std::nullopt;
     }
@@ -165,7 +191,7 @@ struct Scheduler::State
     void finish(const Taken &taken)
     {
         if (taken.job->lane == Lane::serial)
-            serialRunning = false;
+            serialRunning.erase(taken.job->asker.get());
         if (!taken.job->keyed)
             return;
         const auto where = busy.find({taken.job->asker.get(), taken.key});
@@ -185,9 +211,11 @@ struct Scheduler::State
     {
         const std::size_t w = at(weight);
         if (weight == Weight::whole) {
-            const qsizetype idle = std::min<qsizetype>(count, wholeIdle);
-            for (qsizetype i = 0; i < idle; ++i)
+            const qsizetype idle = std::min<qsizetype>(count, wholeIdle - wholeWoken);
+            for (qsizetype i = 0; i < idle; ++i) {
+                ++wholeWoken;
                 wholeWork.wakeOne();
+            }
             count -= idle;
         }
         for (; count > 0 && workers[w] < caps[w]; --count) {
@@ -211,6 +239,7 @@ struct Scheduler::State
                 ++wholeIdle;
                 wholeWork.wait(&mutex);
                 --wholeIdle;
+                wholeWoken = std::max(0, wholeWoken - 1);
                 continue;
             }
             lock.unlock();

@@ -56,7 +56,8 @@ private:
 
 // The one owner of threads for work off the window's thread. Lanes wait by priority (see
 // Lane); in a lane the newest request of "now" goes first (the file just pointed at), the
-// others in the order asked; the keys of one request in their order. A key (a file) is never
+// others in the order asked; the keys of one request in their order. The serial lane runs
+// one task of an asker at a time, in order. A key (a file) is never
 // worked on twice at once for one asker: a second request waits until the first is done, and
 // then finds its result where the first left it. The threads are never joined: a task stuck
 // on a dead mount keeps its thread, never the window, the exit or the other threads.

@@ -29,23 +29,28 @@ struct Log
     }
 };
 
-// Holds the scheduler's only thread of a weight until released.
+// Holds a thread of the scheduler until released. What the task uses it holds itself: it may
+// still be waking when the test has ended.
 struct Gate
 {
-    QSemaphore entered;
-    QSemaphore open;
+    struct Semaphores
+    {
+        QSemaphore entered;
+        QSemaphore open;
+    };
+    std::shared_ptr<Semaphores> s = std::make_shared<Semaphores>();
     void hold(Scheduler &scheduler, Weight weight = Weight::light)
     {
         scheduler.start(
             Lane::now,
-            [this] {
-                entered.release();
-                open.tryAcquire(1, stuckMs);
+            [s = s] {
+                s->entered.release();
+                s->open.tryAcquire(1, stuckMs);
             },
             weight);
-        QVERIFY(entered.tryAcquire(1, stuckMs));
+        QVERIFY(s->entered.tryAcquire(1, stuckMs));
     }
-    void release() { open.release(); }
+    void release() { s->open.release(); }
 };
 } // namespace
 
@@ -57,6 +62,7 @@ private slots:
     void lanesTakeTurnsByPriority();
     void keysOfOneRequestKeepTheirOrder();
     void wholeFilesWaitOnTheirOwnThreads();
+    void everyIdleWholeThreadIsWoken();
     void renewedGenerationCancels_data();
     void renewedGenerationCancels();
     void keyIsNeverWorkedOnTwiceAtOnce();
@@ -65,6 +71,7 @@ private slots:
     void goneAskerGetsNothing_data();
     void goneAskerGetsNothing();
     void stuckTaskHoldsOnlyItsThread();
+    void serialLaneKeepsEachAskersOrder();
     void destructionDoesNotWaitForAStuckTask();
     void splitRunsBesideWhenAThreadIsFree();
     void splitRunsInlineWhenNoThreadIsFree();
@@ -139,6 +146,21 @@ void SchedulerTest::wholeFilesWaitOnTheirOwnThreads()
     QTRY_COMPARE_WITH_TIMEOUT(log.all(), QStringList{"light"}, stuckMs);
     gate.release();
     QTRY_COMPARE_WITH_TIMEOUT(log.all(), (QStringList{"light", "whole"}), stuckMs);
+}
+
+// Two whole files asked for one after the other, both threads idle: each gets one, rather
+// than the second waking the thread the first has woken already.
+void SchedulerTest::everyIdleWholeThreadIsWoken()
+{
+    Scheduler scheduler(1, 2);
+    for (int round = 0; round < 2; ++round) {
+        Gate first, second;
+        first.hold(scheduler, Weight::whole);
+        second.hold(scheduler, Weight::whole);
+        first.release();
+        second.release();
+        QTest::qWait(20); // both back to waiting
+    }
 }
 
 void SchedulerTest::renewedGenerationCancels_data()
@@ -217,18 +239,18 @@ void SchedulerTest::keysOfAnotherAskerDoNotWait()
     Scheduler scheduler(2, 1);
     QObject one, other;
     Asker first(&one), second(&other);
-    QSemaphore entered, open;
-    scheduler.start(first, {Lane::now, Weight::light, {"a"}, {}}, [&](const QString &) {
-        entered.release();
-        open.tryAcquire(1, stuckMs);
+    Gate gate;
+    scheduler.start(first, {Lane::now, Weight::light, {"a"}, {}}, [s = gate.s](const QString &) {
+        s->entered.release();
+        s->open.tryAcquire(1, stuckMs);
     });
-    QVERIFY(entered.tryAcquire(1, stuckMs));
+    QVERIFY(gate.s->entered.tryAcquire(1, stuckMs));
     // The same file for another client is other work (a loudness beside a header).
     std::atomic<bool> done = false;
     scheduler.start(second, {Lane::now, Weight::light, {"a"}, {}},
                     [&done](const QString &) { done = true; });
     QTRY_VERIFY_WITH_TIMEOUT(done, stuckMs);
-    open.release();
+    gate.release();
 }
 
 void SchedulerTest::answerGoesToTheAskersThread()
@@ -295,12 +317,8 @@ void SchedulerTest::goneAskerGetsNothing()
 void SchedulerTest::stuckTaskHoldsOnlyItsThread()
 {
     Scheduler scheduler(2, 1);
-    QSemaphore entered, mount;
-    scheduler.start(Lane::now, [&] {
-        entered.release();
-        mount.tryAcquire(1, stuckMs); // a dead mount
-    });
-    QVERIFY(entered.tryAcquire(1, stuckMs));
+    Gate mount; // a dead mount
+    mount.hold(scheduler);
     Log log;
     for (const Lane lane : {Lane::now, Lane::serial, Lane::folder, Lane::background})
         scheduler.start(lane, [&log, lane] { log.add(QString::number(int(lane))); });
@@ -308,6 +326,39 @@ void SchedulerTest::stuckTaskHoldsOnlyItsThread()
         Lane::background, [&log] { log.add("whole"); }, Weight::whole);
     QTRY_COMPARE_WITH_TIMEOUT(log.all().size(), 5, stuckMs);
     mount.release();
+}
+
+void SchedulerTest::serialLaneKeepsEachAskersOrder()
+{
+    Scheduler scheduler(3, 1);
+    QObject one, other;
+    Asker stuckAsker(&one), freeAsker(&other);
+    QSemaphore entered, mount;
+    Log log;
+    scheduler.start(stuckAsker, {Lane::serial, Weight::light, {}, {}}, [&](const QString &) {
+        entered.release();
+        mount.tryAcquire(1, stuckMs);
+        log.add("stuck");
+    });
+    QVERIFY(entered.tryAcquire(1, stuckMs));
+    // The stuck asker's next look waits for it; another asker's looks go on, in order, one
+    // at a time although threads are free.
+    scheduler.start(stuckAsker, {Lane::serial, Weight::light, {}, {}},
+                    [&log](const QString &) { log.add("after stuck"); });
+    std::atomic<int> atOnce = 0, most = 0;
+    for (const QString &name : {"a", "b", "c"})
+        scheduler.start(freeAsker, {Lane::serial, Weight::light, {}, {}},
+                        [&, name](const QString &) {
+                            most = std::max(most.load(), ++atOnce);
+                            QThread::msleep(5);
+                            --atOnce;
+                            log.add(name);
+                        });
+    QTRY_COMPARE_WITH_TIMEOUT(log.all(), (QStringList{"a", "b", "c"}), stuckMs);
+    QCOMPARE(most.load(), 1);
+    mount.release();
+    QTRY_COMPARE_WITH_TIMEOUT(log.all(), (QStringList{"a", "b", "c", "stuck", "after stuck"}),
+                              stuckMs);
 }
 
 void SchedulerTest::destructionDoesNotWaitForAStuckTask()
