@@ -1,9 +1,11 @@
 #include "WaveWriter.h"
 #include "files/Loudness.h"
 #include "files/LoudnessFacts.h"
+#include "files/Scheduler.h"
 
 #include <QDir>
 #include <QMutex>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -492,27 +494,34 @@ void TestLoudness::thePartsMeasureAsTheWholeFile_data()
     QTest::addColumn<double>("burstDbfs");
     QTest::addColumn<double>("burstFromMiddle");
     QTest::addColumn<int>("parts");
+    // The scheduler's threads for whole files held by other work meanwhile: the parts that
+    // find none free are measured by the caller, after its own; -1 holds them all.
+    QTest::addColumn<int>("held");
     const double inf = std::numeric_limits<double>::infinity();
     // Joined as libebur128 joins states, the blocks across the seam were lost: the first read
     // -5.9 LUFS for -4.2, the second a range of 0.0 LU for 23.0.
     QTest::newRow("120 s at -40 dBFS, a 0.5 s hit across the middle")
-        << 48000 << 2 << 120.0 << -40.0 << 0.5 << -3.0 << -0.25 << 2;
+        << 48000 << 2 << 120.0 << -40.0 << 0.5 << -3.0 << -0.25 << 2 << 0;
     QTest::newRow("70 s, a 1.2 s burst across the middle")
-        << 48000 << 2 << 70.0 << -40.0 << 1.2 << -10.0 << -0.6 << 2;
+        << 48000 << 2 << 70.0 << -40.0 << 1.2 << -10.0 << -0.6 << 2 << 0;
     QTest::newRow("44.1 kHz mono, a burst ending on the seam")
-        << 44100 << 1 << 12.0 << -35.0 << 0.4 << -6.0 << -0.4 << 2;
+        << 44100 << 1 << 12.0 << -35.0 << 0.4 << -6.0 << -0.4 << 2 << 0;
     QTest::newRow("44.1 kHz, three channels, a burst starting on the seam")
-        << 44100 << 3 << 12.0 << -35.0 << 0.3 << -6.0 << 0.0 << 2;
+        << 44100 << 3 << 12.0 << -35.0 << 0.3 << -6.0 << 0.0 << 2 << 0;
     QTest::newRow("96 kHz, eight channels")
-        << 96000 << 8 << 6.0 << -30.0 << 0.7 << -3.0 << -0.3 << 2;
+        << 96000 << 8 << 6.0 << -30.0 << 0.7 << -3.0 << -0.3 << 2 << 0;
     QTest::newRow("48 kHz, six channels, three parts")
-        << 48000 << 6 << 9.0 << -30.0 << 0.2 << -3.0 << -0.1 << 3;
+        << 48000 << 6 << 9.0 << -30.0 << 0.2 << -3.0 << -0.1 << 3 << 0;
     QTest::newRow("silence but for the burst")
-        << 48000 << 2 << 10.0 << -inf << 0.5 << -6.0 << -0.2 << 2;
+        << 48000 << 2 << 10.0 << -inf << 0.5 << -6.0 << -0.2 << 2 << 0;
     QTest::newRow("a 100 ms click at the seam, mono")
-        << 48000 << 1 << 10.0 << -50.0 << 0.1 << 0.0 << -0.05 << 2;
+        << 48000 << 1 << 10.0 << -50.0 << 0.1 << 0.0 << -0.05 << 2 << 0;
     QTest::newRow("more parts than there are tenths")
-        << 48000 << 2 << 0.35 << -20.0 << 0.1 << -6.0 << 0.0 << 8;
+        << 48000 << 2 << 0.35 << -20.0 << 0.1 << -6.0 << 0.0 << 8 << 0;
+    QTest::newRow("a hit across the middle, every thread busy")
+        << 48000 << 2 << 70.0 << -40.0 << 0.5 << -3.0 << -0.25 << 2 << -1;
+    QTest::newRow("six channels, three parts, one thread free")
+        << 48000 << 6 << 9.0 << -30.0 << 0.2 << -3.0 << -0.1 << 3 << 1;
 }
 
 // Whichever way the file is cut, the figures are those of the file measured in one piece:
@@ -528,6 +537,7 @@ void TestLoudness::thePartsMeasureAsTheWholeFile()
     QFETCH(double, burstDbfs);
     QFETCH(double, burstFromMiddle);
     QFETCH(int, parts);
+    QFETCH(int, held);
     const qint64 frames = qint64(seconds * sampleRate);
     const qint64 burstFrom = frames / 2 + qint64(burstFromMiddle * sampleRate);
     const qint64 burstTo = burstFrom + qint64(burstSeconds * sampleRate);
@@ -544,7 +554,26 @@ void TestLoudness::thePartsMeasureAsTheWholeFile()
 
     const Reference reference = libraryFigures(samples, sampleRate, channels);
     const std::optional<Loudness> whole = measureLoudnessInParts(path, 1);
+    Scheduler &scheduler = Scheduler::instance();
+    const int holding =
+        held < 0 ? scheduler.wholeThreads() : std::min(held, scheduler.wholeThreads() - 1);
+    // Held by the tasks, which may still be waking when the test has ended.
+    struct Semaphores
+    {
+        QSemaphore entered, open;
+    };
+    const auto gate = std::make_shared<Semaphores>();
+    for (int i = 0; i < holding; ++i)
+        scheduler.start(
+            Lane::now,
+            [gate] {
+                gate->entered.release();
+                gate->open.tryAcquire(1, 20000);
+            },
+            Weight::whole);
+    QVERIFY(gate->entered.tryAcquire(holding, 20000));
     const std::optional<Loudness> cut = measureLoudnessInParts(path, parts);
+    gate->open.release(holding);
     QVERIFY(whole && cut);
     const auto figures = [](const Loudness &l) {
         return QStringLiteral("%1 LUFS, %2 LU, %3 dBTP")

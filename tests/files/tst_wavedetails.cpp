@@ -1,9 +1,12 @@
 #include "WaveWriter.h"
 #include "files/FileFacts.h"
+#include "files/Scheduler.h"
 #include "files/WaveDetails.h"
 #include "platform/WaveInfo.h"
 
 #include <QDir>
+#include <QMutex>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -116,6 +119,9 @@ private slots:
     void waveformHasItsLoudColumnsWhereTheSoundIs_data();
     void waveformHasItsLoudColumnsWhereTheSoundIs();
     void factsFollowTheFileOnDisk();
+    void factsGoWithoutWaitingForAStuckRead_data();
+    void factsGoWithoutWaitingForAStuckRead();
+    void rowsScrolledPastAreNotRead();
 
 private:
     QTemporaryDir m_dir;
@@ -313,6 +319,85 @@ void TestWaveDetails::waveformHasItsLoudColumnsWhereTheSoundIs()
         else if (column > 50)
             QVERIFY2(peaks.at(column, 0) > 0.99f, qPrintable(QString::number(column)));
     }
+}
+
+void TestWaveDetails::factsGoWithoutWaitingForAStuckRead_data()
+{
+    QTest::addColumn<bool>("details");
+    QTest::newRow("a mark of a row in view") << false;
+    QTest::newRow("the tooltip's file") << true;
+}
+
+// A file on a dead mount: the lists close at once, and its news goes nowhere.
+void TestWaveDetails::factsGoWithoutWaitingForAStuckRead()
+{
+    QFETCH(bool, details);
+    // Held by the read itself, which outlives the facts.
+    const auto mount = std::make_shared<QSemaphore>();
+    const auto entered = std::make_shared<QSemaphore>();
+    auto facts = std::make_unique<FileFacts>(
+        nullptr,
+        [mount, entered](const QString &) {
+            entered->release();
+            mount->tryAcquire(1, 20000);
+            return WaveInfo{};
+        },
+        readWavePeaks,
+        [](const QString &) {
+            return FileStamp{1, 1};
+        });
+    if (details)
+        facts->requestDetails("/dead/a.wav");
+    else
+        facts->requestInfo({"/dead/a.wav"});
+    QVERIFY(entered->tryAcquire(1, 5000));
+    facts.reset();
+    QVERIFY(!mount->available());
+    // Another list's facts are read meanwhile.
+    const QString path = m_dir.filePath("beside.wav");
+    QVERIFY(writeTone(path, 0.5));
+    FileFacts beside(nullptr);
+    QSignalSpy ready(&beside, &FileFacts::infoReady);
+    beside.requestInfo({path});
+    QVERIFY(ready.wait(5000));
+    mount->release();
+}
+
+// Scrolled on while the disk is slow: the rows that went out of view are not read.
+void TestWaveDetails::rowsScrolledPastAreNotRead()
+{
+    const auto disk = std::make_shared<QSemaphore>();
+    QMutex mutex;
+    QStringList read;
+    const auto slowly = [disk, &mutex, &read](const QString &path) {
+        disk->tryAcquire(1, 20000);
+        QMutexLocker lock(&mutex);
+        read.append(path);
+        return WaveInfo{};
+    };
+    FileFacts facts(nullptr, slowly, readWavePeaks, [](const QString &) {
+        return FileStamp{1, 1};
+    });
+    QSignalSpy ready(&facts, &FileFacts::infoReady);
+    QStringList before, after;
+    for (int i = 0; i < 40; ++i) {
+        before.append(QStringLiteral("/a/%1.wav").arg(i));
+        after.append(QStringLiteral("/b/%1.wav").arg(i));
+    }
+    facts.requestInfo(before);
+    facts.requestInfo(after);
+    disk->release(80);
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 40, 5000);
+    QTest::qWait(50);
+    QMutexLocker lock(&mutex);
+    // Those of the first rows a worker had already taken are read; no more.
+    const auto ofBefore = std::count_if(read.cbegin(), read.cend(),
+                                        [](const QString &p) { return p.startsWith("/a/"); });
+    QVERIFY2(ofBefore <= Scheduler::defaultLightThreads(), qPrintable(read.join(' ')));
+    for (const QString &path : after)
+        QVERIFY2(facts.known(path), qPrintable(path));
+    for (const QList<QVariant> &signal : std::as_const(ready))
+        QVERIFY2(signal[0].toString().startsWith("/b/"), qPrintable(signal[0].toString()));
 }
 
 void TestWaveDetails::factsFollowTheFileOnDisk()

@@ -25,6 +25,7 @@ private slots:
     void rowsAfterRemoval_data();
     void rowsAfterRemoval();
     void missingEntriesAreLookedAtInAWorker();
+    void aLookStuckOnADeadMountHoldsNothingElse();
     void everyEntryDragsOutAsItsFile();
 };
 
@@ -123,6 +124,34 @@ void TestPlayListModel::missingEntriesAreLookedAtInAWorker()
     QCOMPARE(::rmdir(nativePath(foreign).constData()), 0);
     unwatched.recheck();
     QTRY_VERIFY_WITH_TIMEOUT(unwatched.isMissing(inside), 2000);
+}
+
+// The list closed while a look hangs on a dead mount: the window goes on at once, and the next
+// list's looks are not held up behind the stuck one.
+void TestPlayListModel::aLookStuckOnADeadMountHoldsNothingElse()
+{
+    // Held by the look itself, which outlives the test.
+    const auto mount = std::make_shared<QSemaphore>();
+    const auto entered = std::make_shared<QSemaphore>();
+    auto stuck = std::make_unique<MissingEntries>(nullptr, [mount, entered](const QString &) {
+        entered->release();
+        mount->tryAcquire(1, 20000);
+        return false;
+    });
+    QSignalSpy stuckChanged(stuck.get(), &MissingEntries::changed);
+    stuck->setPaths({"/dead/a.wav"});
+    QVERIFY(entered->tryAcquire(1, 5000));
+    stuck.reset();
+    QVERIFY(!mount->available()); // still stuck: the end did not wait for it
+
+    QTemporaryDir dir;
+    const QString gone = dir.filePath("gone.wav");
+    MissingEntries next(nullptr);
+    next.setPaths({gone});
+    QTRY_VERIFY_WITH_TIMEOUT(next.isMissing(gone), 5000);
+    mount->release();
+    QTest::qWait(50);
+    QVERIFY(stuckChanged.isEmpty());
 }
 
 void TestPlayListModel::everyEntryDragsOutAsItsFile()
