@@ -23,8 +23,6 @@ struct LibraryEntry
     // while it was read).
     qint64 modifiedNs = 0;
     WaveInfo info;
-    // The bext originator reference, which the tooltip does not show.
-    QString reference;
     std::optional<Loudness> loudness;
 };
 

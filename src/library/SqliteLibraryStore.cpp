@@ -237,12 +237,11 @@ std::pair<QByteArray, QByteArray> belowRange(QByteArray folder)
 
 // Everything a search reads of a file, folded, one text a line so that no phrase runs from
 // one into the next.
-QString metaText(const LibraryEntry &entry)
+QString metaText(const WaveInfo &info)
 {
-    const WaveInfo &info = entry.info;
     QStringList parts;
     for (const QString *text :
-         {&info.description, &info.originator, &entry.reference, &info.title, &info.artist,
+         {&info.description, &info.originator, &info.originatorReference, &info.title, &info.artist,
           &info.comment, &info.software, &info.scene, &info.take, &info.note})
         if (!text->isEmpty())
             parts.append(*text);
@@ -865,7 +864,7 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
                 return abort(code);
             s.cachedLoudness.reset();
         }
-        const QString meta = metaText(entry);
+        const QString meta = metaText(entry.info);
         Statement &u = s.upsertFile;
         u.reset()
             .bind(1, folder.value())

@@ -91,7 +91,7 @@ void TestLibraryStore::roundTrip()
     LibraryEntry accented = entryOf("/takes/day1", "Crème Snare.WAV");
     accented.info.description = QStringLiteral("Room B, Neumann U87");
     accented.info.originator = QStringLiteral("Field Recorder");
-    accented.reference = QStringLiteral("REF-12345");
+    accented.info.originatorReference = QStringLiteral("REF-12345");
     accented.info.scene = QStringLiteral("Forêt");
     accented.info.take = QStringLiteral("7");
     accented.info.note = QStringLiteral("wind noise");
