@@ -94,21 +94,32 @@ struct LibraryResultsModel::Shared
                     hits = std::move(page.value());
                 else
                     problem = page.error();
-                if (page.ok() && job.first) {
-                    // A first page shorter than a page is all there is.
-                    if (hits.size() < LibraryResultsModel::pageSize) {
-                        count = hits.size();
-                    } else {
-                        const Result<qint64> counted = reader->count(job.query);
-                        count = counted.ok() ? counted.value() : -1;
-                    }
-                }
             }
-            toOwner([job = std::move(job), hits = std::move(hits), count,
+            const bool first = job.first;
+            const int generation = job.generation;
+            const bool full = hits.size() >= LibraryResultsModel::pageSize;
+            // A first page shorter than a page is all there is.
+            if (first && problem.isEmpty() && !full)
+                count = hits.size();
+            toOwner([generation, first, hits = std::move(hits), count,
                      problem](LibraryResultsModel &model) {
-                model.pageArrived(job.generation, job.first, hits, count, problem);
+                model.pageArrived(generation, first, hits, count, problem);
             });
+            // The rows show first; the count of all hits follows (it reads every hit).
+            if (first && problem.isEmpty() && full && reader && generation == current()) {
+                const Result<qint64> counted = reader->count(job.query);
+                if (counted.ok())
+                    toOwner([generation, n = counted.value()](LibraryResultsModel &model) {
+                        model.countArrived(generation, n);
+                    });
+            }
         }
+    }
+
+    int current()
+    {
+        QMutexLocker lock(&mutex);
+        return generation;
     }
 
     void runChecks()
@@ -247,10 +258,23 @@ void LibraryResultsModel::pageArrived(int generation, bool first, const QList<Li
         }
         emit searchFinished();
     }
+    if (first && count < 0)
+        m_countPending = true;
     // Whether the files are still there, looked at by a worker.
     const int from = int(m_rows.size() - hits.size());
     if (!hits.isEmpty())
         checkRows(from, int(m_rows.size()) - 1);
+}
+
+void LibraryResultsModel::countArrived(int generation, qint64 count)
+{
+    if (generation != m_generation)
+        return;
+    m_countPending = false;
+    if (count != m_count) {
+        m_count = count;
+        emit hitCountChanged(m_count);
+    }
 }
 
 void LibraryResultsModel::checkRows(int first, int last)

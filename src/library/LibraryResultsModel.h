@@ -59,7 +59,8 @@ public:
     QString query() const { return m_text; }
     // Why the query cannot be read, in one line; empty when it can.
     QString error() const { return m_error; }
-    // Hits in all, fetched or not; -1 until counted.
+    // Hits in all, fetched or not; -1 until counted (the count follows the first page:
+    // hitCountChanged).
     qint64 hitCount() const { return m_count; }
     // A search or a page is being read.
     bool isBusy() const { return m_busy; }
@@ -115,6 +116,7 @@ private:
     void run();
     void pageArrived(int generation, bool first, const QList<LibraryHit> &hits, qint64 count,
                      const QString &problem);
+    void countArrived(int generation, qint64 count);
     void goneArrived(const QList<qint64> &gone);
     Row rowOf(const LibraryHit &hit);
     QString pathOf(const Row &row) const;
@@ -132,6 +134,7 @@ private:
     qint64 m_count = -1;
     int m_generation = 0;
     bool m_busy = false;
+    bool m_countPending = false;
     bool m_fetching = false;
     bool m_exhausted = true;
 };

@@ -26,6 +26,10 @@ constexpr int busyTimeoutMs = 5000;
 constexpr int writerCacheKiB = 16 * 1024;
 constexpr int readerCacheKiB = 8 * 1024;
 
+// Past this many hits a page is found by walking the names in order (each hit among every
+// dozen rows or so), below it by sorting the hits gathered from the text index.
+constexpr qint64 orderedScanHits = 2000;
+
 // Measurement marks kept beside the figures.
 constexpr int notNumbersFlag = 1;
 constexpr int rateTooLowFlag = 2;
@@ -80,6 +84,9 @@ ALTER TABLE files ADD COLUMN tpeak REAL;
 ALTER TABLE files ADD COLUMN speak REAL;
 ALTER TABLE files ADD COLUMN clipped INTEGER;
 ALTER TABLE files ADD COLUMN lflags INTEGER;
+CREATE INDEX files_length ON files(length_ms);
+CREATE INDEX files_date ON files(date);
+CREATE INDEX files_lufs ON files(lufs) WHERE lufs IS NOT NULL;
 CREATE TABLE loudness(path BLOB PRIMARY KEY, size INTEGER NOT NULL, mtime_ms INTEGER NOT NULL,
                       lufs REAL, lra REAL, tpeak REAL, speak REAL, clipped INTEGER,
                       lflags INTEGER) WITHOUT ROWID;
@@ -929,41 +936,71 @@ struct Where
         return u'?' + QString::number(values.size());
     }
 
+    // The ids of the files an indexed text term matches, as one SELECT, so that the term can
+    // drive a query (few hits) or be one set among others in a count; empty for a term the
+    // index cannot answer (under three characters, a format).
+    QString rowSet(const QueryTerm &term)
+    {
+        using Field = QueryTerm::Field;
+        if (term.field == Field::Format || characters(term.text) < shortestIndexedText)
+            return {};
+        const QString phrase = bindValue(term.field == Field::Name
+                                             ? QStringLiteral("name_key : ") + ftsPhrase(term.text)
+                                             : ftsPhrase(term.text));
+        const QString inNames =
+            QStringLiteral("SELECT rowid AS id FROM file_text WHERE file_text MATCH %1")
+                .arg(phrase);
+        const QString inFolders =
+            QStringLiteral("SELECT id FROM files WHERE folder IN (SELECT rowid FROM folder_text "
+                           "WHERE folder_text MATCH %1)")
+                .arg(phrase);
+        switch (term.field) {
+        case Field::Name:
+            return inNames;
+        case Field::Folder:
+            return inFolders;
+        default:
+            return inNames + QStringLiteral(" UNION ") + inFolders;
+        }
+    }
+
     QString textCondition(const QueryTerm &term)
     {
         using Field = QueryTerm::Field;
-        const bool indexed = characters(term.text) >= shortestIndexedText;
+        if (term.field != Field::Format && characters(term.text) >= shortestIndexedText) {
+            const QString phrase = bindValue(
+                term.field == Field::Name ? QStringLiteral("name_key : ") + ftsPhrase(term.text)
+                                          : ftsPhrase(term.text));
+            // The folders matched are few: a set of them beats the set of their files.
+            const QString inNames =
+                QStringLiteral("f.id IN (SELECT rowid FROM file_text WHERE file_text MATCH %1)")
+                    .arg(phrase);
+            const QString inFolders = QStringLiteral("f.folder IN (SELECT rowid FROM folder_text "
+                                                     "WHERE folder_text MATCH %1)")
+                                          .arg(phrase);
+            if (term.field == Field::Name)
+                return inNames;
+            if (term.field == Field::Folder)
+                return inFolders;
+            return u'(' + inNames + QStringLiteral(" OR ") + inFolders + u')';
+        }
         switch (term.field) {
         case Field::Name:
-            if (indexed)
-                return QStringLiteral("f.id IN (SELECT rowid FROM file_text WHERE file_text "
-                                      "MATCH %1)")
-                    .arg(bindValue(QStringLiteral("name_key : ") + ftsPhrase(term.text)));
             return QStringLiteral("instr(f.name_key, %1) > 0").arg(bindValue(term.text));
         case Field::Folder:
-            if (indexed)
-                return QStringLiteral("f.folder IN (SELECT rowid FROM folder_text WHERE "
-                                      "folder_text MATCH %1)")
-                    .arg(bindValue(ftsPhrase(term.text)));
             usesFolder = true;
             return QStringLiteral("instr(d.path_key, %1) > 0").arg(bindValue(term.text));
         case Field::Format:
             return QStringLiteral("f.format IN (SELECT id FROM formats WHERE instr(folded, %1) > "
                                   "0)")
                 .arg(bindValue(term.text));
-        default:
-            if (indexed) {
-                const QString phrase = bindValue(ftsPhrase(term.text));
-                return QStringLiteral("(f.id IN (SELECT rowid FROM file_text WHERE file_text "
-                                      "MATCH %1) OR f.folder IN (SELECT rowid FROM folder_text "
-                                      "WHERE folder_text MATCH %1))")
-                    .arg(phrase);
-            }
+        default: {
             usesFolder = true;
             const QString text = bindValue(term.text);
             return QStringLiteral("(instr(f.name_key, %1) > 0 OR instr(d.path_key, %1) > 0 OR "
                                   "instr(ifnull(f.meta, ''), %1) > 0)")
                 .arg(text);
+        }
         }
     }
 
@@ -1015,6 +1052,9 @@ struct Where
 
     void add(const QueryTerm &term)
     {
+        if (term.isText() && !term.excluded && term.field != QueryTerm::Field::Format &&
+            characters(term.text) >= shortestIndexedText)
+            hasDrivingSet = true;
         QString condition;
         if (term.isText())
             condition = textCondition(term);
@@ -1030,6 +1070,9 @@ struct Where
         conditions.append(term.excluded ? QStringLiteral("NOT ifnull(%1, 0)").arg(condition)
                                         : condition);
     }
+
+    // Whether a term's set of ids can drive the query.
+    bool hasDrivingSet = false;
 
     QString clause() const
     {
@@ -1080,16 +1123,33 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
         return Hits::failure(why(SQLITE_CANTOPEN));
     if (!query.ok() || query.empty() || limit <= 0)
         return QList<LibraryHit>();
+    // Many hits are best found in the order shown, testing each (the first page is met at
+    // once); few are best gathered from their indexes and sorted. A count that stops past
+    // the threshold tells which.
+    QString plan;
+    if (sort.column == LibrarySort::Column::Name) {
+        const Result<bool> many = hasMoreThan(query, orderedScanHits);
+        if (!many.ok())
+            return Hits::failure(many.error());
+        Where probe;
+        for (const QueryTerm &term : query.terms)
+            probe.add(term);
+        if (many.value())
+            plan = QStringLiteral(" INDEXED BY files_name");
+        else if (probe.hasDrivingSet)
+            plan = QStringLiteral(" NOT INDEXED");
+    }
     Where where;
     for (const QueryTerm &term : query.terms)
         where.add(term);
     const QStringList keys = sortKeys(sort.column);
     QString sql = QStringLiteral("SELECT f.id, d.path, f.name, f.length_ms, f.rate, f.channels, "
                                  "f.bits, f.lufs, f.tpeak, f.lflags, f.date, r.online, ") +
-                  keys.join(QStringLiteral(", ")) +
-                  QStringLiteral(" FROM files f JOIN folders d ON d.id = f.folder JOIN roots r "
+                  keys.join(QStringLiteral(", ")) + QStringLiteral(" FROM files f") + plan +
+                  QStringLiteral(" JOIN folders d ON d.id = f.folder JOIN roots r "
                                  "ON r.id = d.root WHERE ") +
                   where.clause();
+
     if (!after.isEmpty()) {
         if (after.size() != keys.size())
             return Hits::failure(QStringLiteral("the page's start is not of this order"));
@@ -1146,17 +1206,92 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
     return hits;
 }
 
+Result<bool> SqliteLibraryStore::hasMoreThan(const LibraryQuery &query, qint64 hits)
+{
+    Where where;
+    QString sql;
+    // The first word the index answers: its files, and those of its folders, are few or not.
+    for (const QueryTerm &term : query.terms) {
+        if (term.isText() && !term.excluded && term.field != QueryTerm::Field::Format &&
+            characters(term.text) >= shortestIndexedText) {
+            const QString set = where.rowSet(term);
+            sql = QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM (%1) LIMIT %2)")
+                      .arg(set)
+                      .arg(hits + 1);
+            break;
+        }
+    }
+    if (sql.isEmpty()) {
+        for (const QueryTerm &term : query.terms)
+            where.add(term);
+        sql =
+            QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM files f ") +
+            (where.usesFolder ? QStringLiteral("JOIN folders d ON d.id = f.folder ") : QString()) +
+            QStringLiteral("WHERE ") + where.clause() + QStringLiteral(" LIMIT %1)").arg(hits + 1);
+    }
+    Statement select(m_db, sql.toUtf8());
+    if (select.prepared() != SQLITE_OK)
+        return fail<bool>(select.prepared());
+    for (int i = 0; i < where.values.size(); ++i)
+        select.bindVariant(i + 1, where.values[i]);
+    if (const int code = select.step(); code != SQLITE_ROW)
+        return fail<bool>(code);
+    return select.integer(0) > hits;
+}
+
 Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
 {
     if (!m_db)
         return Result<qint64>::failure(why(SQLITE_CANTOPEN));
     if (!query.ok() || query.empty())
         return qint64(0);
+    // The same search over the same tables: a commit by any connection moves data_version
+    // (another's) or total_changes (this one's).
+    QString key = query.describe();
+    {
+        Statement version(m_db, "PRAGMA data_version");
+        if (version.prepared() == SQLITE_OK && version.step() == SQLITE_ROW)
+            key += u'\n' + QString::number(version.integer(0)) + u'\n' +
+                   QString::number(sqlite3_total_changes64(m_db));
+        else
+            key.clear();
+    }
+    if (!key.isEmpty() && key == m_countedQuery)
+        return m_counted;
+    // Only indexed words: their sets of ids, intersected, without reading a row of a file.
     Where where;
+    QString sets;
+    bool allSets = true;
+    for (const QueryTerm &term : query.terms) {
+        const QString set = term.isText() ? where.rowSet(term) : QString();
+        if (set.isEmpty() || (sets.isEmpty() && term.excluded)) {
+            allSets = false;
+            break;
+        }
+        const QString member = QStringLiteral("SELECT id FROM (%1)").arg(set);
+        sets += sets.isEmpty()
+                    ? member
+                    : (term.excluded ? QStringLiteral(" EXCEPT ") : QStringLiteral(" INTERSECT ")) +
+                          member;
+    }
+    if (allSets) {
+        Statement select(m_db, QStringLiteral("SELECT count(*) FROM (%1)").arg(sets).toUtf8());
+        if (select.prepared() != SQLITE_OK)
+            return fail<qint64>(select.prepared());
+        for (int i = 0; i < where.values.size(); ++i)
+            select.bindVariant(i + 1, where.values[i]);
+        if (const int code = select.step(); code != SQLITE_ROW)
+            return fail<qint64>(code);
+        m_countedQuery = key;
+        m_counted = select.integer(0);
+        return m_counted;
+    }
+    where = Where();
     for (const QueryTerm &term : query.terms)
         where.add(term);
     const QString sql =
         QStringLiteral("SELECT count(*) FROM files f ") +
+
         (where.usesFolder ? QStringLiteral("JOIN folders d ON d.id = f.folder ") : QString()) +
         QStringLiteral("WHERE ") + where.clause();
     Statement select(m_db, sql.toUtf8());
@@ -1166,7 +1301,9 @@ Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
         select.bindVariant(i + 1, where.values[i]);
     if (const int code = select.step(); code != SQLITE_ROW)
         return fail<qint64>(code);
-    return select.integer(0);
+    m_countedQuery = key;
+    m_counted = select.integer(0);
+    return m_counted;
 }
 
 void SqliteLibraryStore::interrupt()

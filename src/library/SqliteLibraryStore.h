@@ -72,6 +72,7 @@ private:
     QString why(int code) const;
     template <typename T> Result<T> fail(int code);
     Result<qint64> folderId(qint64 root, const QByteArray &path);
+    Result<bool> hasMoreThan(const LibraryQuery &query, qint64 hits);
     Result<qint64> formatId(const QString &encoding, const QString &container);
     Result<void> moveAside(const QString &why);
 
@@ -80,6 +81,9 @@ private:
     std::unique_ptr<Statements> m_statements;
     QHash<QByteArray, qint64> m_folderIds;
     QHash<QString, qint64> m_formatIds;
+    // The last count, kept for the pages of the same search (a write forgets it).
+    QString m_countedQuery;
+    qint64 m_counted = 0;
     QString m_movedTo;
     QString m_whyMoved;
     bool m_damaged = false;

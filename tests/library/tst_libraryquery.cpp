@@ -300,8 +300,10 @@ void TestLibraryQuery::pagesInEveryOrder()
     const qint64 root = store.addRoot(QStringLiteral("/p"), 1)->id;
     LibraryBatch batch;
     batch.root = root;
-    // Many equal keys, so that the pages' starts must break ties.
-    for (int i = 0; i < 500; ++i) {
+    // Many equal keys, so that the pages' starts must break ties; more hits than are sorted
+    // whole, so that the pages by name walk the names in order.
+    constexpr int entries = 2300;
+    for (int i = 0; i < entries; ++i) {
         LibraryEntry entry = entryOf("/p/" + QByteArray::number(i % 7),
                                      "take " + QByteArray::number(i % 50) + ".wav", 1000,
                                      qint64(i % 13) * 86400'000'000'000);
@@ -322,12 +324,13 @@ void TestLibraryQuery::pagesInEveryOrder()
     QVERIFY(store.write(batch).ok());
     const LibraryQuery query = LibraryQuery::parse(u"take");
     const LibrarySort sort{LibrarySort::Column(column), descending};
-    const Result<QList<LibraryHit>> whole = store.query(query, sort, {}, 1000);
-    QCOMPARE(whole->size(), 500);
+    const Result<QList<LibraryHit>> whole = store.query(query, sort, {}, entries + 1);
+    QCOMPARE(whole->size(), entries);
     QList<qint64> paged;
     QVariantList after;
     for (int page = 0; page < 100; ++page) {
-        const Result<QList<LibraryHit>> hits = store.query(query, sort, after, 37);
+        const int size = 97;
+        const Result<QList<LibraryHit>> hits = store.query(query, sort, after, size);
         QVERIFY2(hits.ok(), qPrintable(hits.error()));
         if (hits->isEmpty())
             break;
