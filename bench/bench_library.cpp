@@ -250,27 +250,40 @@ void searches(const QString &base)
     for (const Search &search : searchesMade) {
         const LibraryQuery query = LibraryQuery::parse(QString::fromUtf8(search.query));
         qint64 hits = 0;
+        // What the results list waits for: the first page, then the count that follows it.
+        std::vector<double> pages, counts;
         const Figures figures = timed(runs, [&] {
+            QElapsedTimer part;
+            part.start();
             const Result<QList<LibraryHit>> page = reader.query(query, {}, {}, 200);
+            pages.push_back(part.nsecsElapsed() / 1e6);
+            part.restart();
             const Result<qint64> counted = reader.count(query);
+            counts.push_back(part.nsecsElapsed() / 1e6);
             if (!page.ok() || !counted.ok())
                 qFatal("the search failed");
             hits = counted.value();
         });
+        std::sort(pages.begin(), pages.end());
+        std::sort(counts.begin(), counts.end());
         const Figures grep = timed(5, [&] {
             QProcess::execute("sh", {"-c", QStringLiteral("grep -F -i -c %1 %2 > /dev/null")
                                                .arg(QLatin1String(search.grep), names)});
         });
         const QString line =
-            QStringLiteral("worst %1 ms (goal < 50: %2); %3 hits; grep -F over the names %4 "
-                           "ms; goal median < 16: %5")
+            QStringLiteral("worst %1 ms (goal < 50: %2); first page alone %3 ms (worst %4), "
+                           "count alone %5 ms; %6 hits; grep -F over the names %7 ms; goal "
+                           "median < 16: %8")
                 .arg(figures.worst, 0, 'f', 2)
                 .arg(figures.worst < 50 ? "met" : "MISSED")
+                .arg(pages[pages.size() / 2], 0, 'f', 2)
+                .arg(pages.back(), 0, 'f', 2)
+                .arg(counts[counts.size() / 2], 0, 'f', 2)
                 .arg(hits)
                 .arg(grep.median, 0, 'f', 1)
                 .arg(figures.median < 16 ? "met" : "MISSED");
-        report(qPrintable(QStringLiteral("search %1, median").arg(search.label)), figures.median,
-               "ms", line);
+        report(qPrintable(QStringLiteral("search %1 + count, median").arg(search.label)),
+               figures.median, "ms", line);
     }
     reader.close();
 

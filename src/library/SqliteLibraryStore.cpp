@@ -1054,7 +1054,7 @@ struct Where
     {
         if (term.isText() && !term.excluded && term.field != QueryTerm::Field::Format &&
             characters(term.text) >= shortestIndexedText)
-            hasDrivingSet = true;
+            ++drivingSets;
         QString condition;
         if (term.isText())
             condition = textCondition(term);
@@ -1071,8 +1071,8 @@ struct Where
                                         : condition);
     }
 
-    // Whether a term's set of ids can drive the query.
-    bool hasDrivingSet = false;
+    // How many terms have a set of ids that can drive the query.
+    int drivingSets = 0;
 
     QString clause() const
     {
@@ -1128,16 +1128,22 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
     // the threshold tells which.
     QString plan;
     if (sort.column == LibrarySort::Column::Name) {
-        const Result<bool> many = hasMoreThan(query, orderedScanHits);
-        if (!many.ok())
-            return Hits::failure(many.error());
         Where probe;
         for (const QueryTerm &term : query.terms)
             probe.add(term);
-        if (many.value())
-            plan = QStringLiteral(" INDEXED BY files_name");
-        else if (probe.hasDrivingSet)
+        // Two words or more: what both match is seldom many, and testing each name in order
+        // for both costs more than sorting what they share.
+        if (probe.drivingSets > 1) {
             plan = QStringLiteral(" NOT INDEXED");
+        } else {
+            const Result<bool> many = hasMoreThan(query, orderedScanHits);
+            if (!many.ok())
+                return Hits::failure(many.error());
+            if (many.value())
+                plan = QStringLiteral(" INDEXED BY files_name");
+            else if (probe.drivingSets > 0)
+                plan = QStringLiteral(" NOT INDEXED");
+        }
     }
     Where where;
     for (const QueryTerm &term : query.terms)
@@ -1245,19 +1251,6 @@ Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
         return Result<qint64>::failure(why(SQLITE_CANTOPEN));
     if (!query.ok() || query.empty())
         return qint64(0);
-    // The same search over the same tables: a commit by any connection moves data_version
-    // (another's) or total_changes (this one's).
-    QString key = query.describe();
-    {
-        Statement version(m_db, "PRAGMA data_version");
-        if (version.prepared() == SQLITE_OK && version.step() == SQLITE_ROW)
-            key += u'\n' + QString::number(version.integer(0)) + u'\n' +
-                   QString::number(sqlite3_total_changes64(m_db));
-        else
-            key.clear();
-    }
-    if (!key.isEmpty() && key == m_countedQuery)
-        return m_counted;
     // Only indexed words: their sets of ids, intersected, without reading a row of a file.
     Where where;
     QString sets;
@@ -1282,9 +1275,7 @@ Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
             select.bindVariant(i + 1, where.values[i]);
         if (const int code = select.step(); code != SQLITE_ROW)
             return fail<qint64>(code);
-        m_countedQuery = key;
-        m_counted = select.integer(0);
-        return m_counted;
+        return select.integer(0);
     }
     where = Where();
     for (const QueryTerm &term : query.terms)
@@ -1301,9 +1292,7 @@ Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
         select.bindVariant(i + 1, where.values[i]);
     if (const int code = select.step(); code != SQLITE_ROW)
         return fail<qint64>(code);
-    m_countedQuery = key;
-    m_counted = select.integer(0);
-    return m_counted;
+    return select.integer(0);
 }
 
 void SqliteLibraryStore::interrupt()

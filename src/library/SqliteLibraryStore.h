@@ -81,9 +81,6 @@ private:
     std::unique_ptr<Statements> m_statements;
     QHash<QByteArray, qint64> m_folderIds;
     QHash<QString, qint64> m_formatIds;
-    // The last count, kept for the pages of the same search (a write forgets it).
-    QString m_countedQuery;
-    qint64 m_counted = 0;
     QString m_movedTo;
     QString m_whyMoved;
     bool m_damaged = false;
