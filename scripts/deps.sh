@@ -4,7 +4,7 @@
 quillon_packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools
-    libsndfile1-dev libsdl2-dev libebur128-dev
+    libsndfile1-dev libsdl2-dev libebur128-dev libsqlite3-dev
     fonts-dejavu-core
 )
 quillon_test_packages=(

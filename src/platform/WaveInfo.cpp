@@ -31,6 +31,8 @@ void readBroadcast(SNDFILE *file, WaveInfo &info)
         return;
     info.description = fixedText(bext.description, sizeof bext.description);
     info.originator = fixedText(bext.originator, sizeof bext.originator);
+    info.originatorReference =
+        fixedText(bext.originator_reference, sizeof bext.originator_reference);
     info.originationDate = fixedText(bext.origination_date, sizeof bext.origination_date);
     info.originationTime = fixedText(bext.origination_time, sizeof bext.origination_time);
     info.timeReference = (quint64(bext.time_reference_high) << 32) | bext.time_reference_low;

@@ -25,6 +25,7 @@ struct WaveInfo
     // The broadcast extension (bext).
     QString description;
     QString originator;
+    QString originatorReference;
     QString originationDate;
     QString originationTime;
     std::optional<quint64> timeReference;

@@ -9,7 +9,7 @@ src=${1:?usage: includes.sh SRC_DIR}
 declare -A floor=(
     [platform]=0
     [files]=1 [ui]=1
-    [browser]=2
+    [browser]=2 [library]=2
     [playlist]=3 [playback]=3 [fileops]=3
     [audition]=4
     [app]=5

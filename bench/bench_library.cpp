@@ -1,0 +1,347 @@
+// The library: indexing 100,000 small wave files from a warm cache, a rescan with nothing
+// changed, the store's bytes a file; then, over a generated store of 1,000,000 entries, the
+// first page and the count of four searches as one types (median and worst of the runs,
+// with `grep -F` over the same names in the same run beside them), and the resident memory
+// while the results are fetched page after page. BENCH_LIBRARY_FILES and
+// BENCH_LIBRARY_ENTRIES make the runs smaller for a quick look.
+#include "BenchCommon.h"
+#include "library/Library.h"
+#include "library/LibraryIndexer.h"
+#include "library/LibraryResultsModel.h"
+#include "library/SqliteLibraryStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <algorithm>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char *const words[] = {
+    "kick", "snare",  "hat",   "tom",   "ride",   "crash", "clap",    "perc",    "bass",  "lead",
+    "pad",  "pluck",  "vox",   "choir", "string", "brass", "room",    "close",   "over",  "ambient",
+    "dry",  "wet",    "tape",  "vinyl", "rain",   "wind",  "forest",  "city",    "crowd", "engine",
+    "door", "step",   "metal", "wood",  "glass",  "water", "fire",    "thunder", "bird",  "insect",
+    "deep", "bright", "soft",  "hard",  "short",  "long",  "reverse", "stutter",
+};
+constexpr int wordCount = int(std::size(words));
+
+qint64 setting(const char *name, qint64 fallback)
+{
+    const QByteArray value = qgetenv(name);
+    return value.isEmpty() ? fallback : value.toLongLong();
+}
+
+QByteArray le32(quint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+// A 16-bit mono file of a few milliseconds, its header written by hand: fast to make in the
+// hundreds of thousands.
+QByteArray smallWave(int frames, int rate)
+{
+    const quint32 data = quint32(frames * 2);
+    QByteArray fmt = "fmt " + le32(16) + QByteArray::fromHex("01000100") + le32(quint32(rate)) +
+                     le32(quint32(rate * 2)) + QByteArray::fromHex("02001000");
+    QByteArray file =
+        "RIFF" + le32(4 + quint32(fmt.size()) + 8 + data) + "WAVE" + fmt + "data" + le32(data);
+    file += QByteArray(qsizetype(data), '\x10');
+    return file;
+}
+
+QByteArray nameOf(std::mt19937 &random, qint64 n)
+{
+    return QByteArray(words[random() % wordCount]) + '_' + words[random() % wordCount] + '_' +
+           QByteArray::number(n) + ".wav";
+}
+
+struct Figures
+{
+    double median = 0;
+    double worst = 0;
+};
+
+template <typename Work> Figures timed(int runs, Work work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        work();
+        times.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times.back()};
+}
+
+QString against(double value, double goal, const char *what, bool lessIsBetter = true)
+{
+    const bool met = lessIsBetter ? value < goal : value >= goal;
+    if (met)
+        return QStringLiteral("goal %1 %2: met").arg(lessIsBetter ? "<" : ">=").arg(goal) +
+               QLatin1String(what);
+    const double by = lessIsBetter ? value / goal : goal / value;
+    return QStringLiteral("goal %1 %2: MISSED by %3x")
+               .arg(lessIsBetter ? "<" : ">=")
+               .arg(goal)
+               .arg(by, 0, 'f', 2) +
+           QLatin1String(what);
+}
+
+qint64 storeBytes(const QString &file)
+{
+    qint64 total = 0;
+    for (const char *suffix : {"", "-wal"})
+        total += QFileInfo(file + QLatin1String(suffix)).size();
+    return total;
+}
+
+void indexFiles(const QString &base)
+{
+    const qint64 count = setting("BENCH_LIBRARY_FILES", 100000);
+    const QString root = base + "/files";
+    std::mt19937 random(7);
+    const QByteArray wave = smallWave(80, 8000);
+    QElapsedTimer made;
+    made.start();
+    constexpr int perFolder = 1000;
+    for (qint64 i = 0; i < count; ++i) {
+        const QString folder =
+            root +
+            QStringLiteral("/%1/%2").arg(words[(i / perFolder) % wordCount]).arg(i / perFolder);
+        if (i % perFolder == 0)
+            QDir().mkpath(folder);
+        const QByteArray path = QFile::encodeName(folder) + '/' + nameOf(random, i);
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || ::write(fd, wave.constData(), size_t(wave.size())) != wave.size())
+            qFatal("cannot write %s", path.constData());
+        ::close(fd);
+    }
+    std::printf("(made %lld files in %.1f s; load %s)\n", qlonglong(count), made.elapsed() / 1000.0,
+                qPrintable(machineLoad()));
+
+    const QString file = base + "/index.sqlite";
+    SqliteLibraryStore store(file);
+    if (!store.open().ok() || !store.addRoot(root, 0).ok())
+        qFatal("no store");
+    // A first walk reads the folders into the cache, as they would be after a listing.
+    {
+        QDir(root).entryList();
+        QProcess::execute("find", {root, "-name", "x", "-print"});
+    }
+    QElapsedTimer timer;
+    timer.start();
+    LibraryIndexer::Outcome outcome = LibraryIndexer(store).run();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (!outcome.problem.isEmpty() || outcome.read != count)
+        qFatal("indexing failed: %s (%lld read)", qPrintable(outcome.problem),
+               qlonglong(outcome.read));
+    report("index, files a second", count / seconds, "/s",
+           against(count / seconds, 5000,
+                   QStringLiteral(" (%1 s for %2 files)")
+                       .arg(seconds, 0, 'f', 2)
+                       .arg(count)
+                       .toUtf8()
+                       .constData(),
+                   false));
+
+    timer.restart();
+    outcome = LibraryIndexer(store).run();
+    const double rescan = timer.nsecsElapsed() / 1e9;
+    if (outcome.read != 0 || outcome.looked != count)
+        qFatal("the rescan read %lld files", qlonglong(outcome.read));
+    report("rescan, nothing changed", rescan, "s", against(rescan, 1.5, ""));
+
+    store.close();
+    {
+        SqliteLibraryStore checkpoint(file);
+        (void)checkpoint.open();
+    }
+    report("store bytes a file (no texts)", double(storeBytes(file)) / double(count), "B",
+           against(double(storeBytes(file)) / double(count), 500, ""));
+    QDir(root).removeRecursively();
+}
+
+void searches(const QString &base)
+{
+    const qint64 count = setting("BENCH_LIBRARY_ENTRIES", 1000000);
+    const QString file = base + "/million.sqlite";
+    const QString names = base + "/names.txt";
+    QFile namesFile(names);
+    namesFile.open(QIODevice::WriteOnly);
+    std::mt19937 random(11);
+    QElapsedTimer made;
+    made.start();
+    {
+        SqliteLibraryStore store(file);
+        if (!store.open().ok())
+            qFatal("no store");
+        const qint64 root = store.addRoot(QStringLiteral("/library"), 0)->id;
+        constexpr int batchSize = 20000;
+        constexpr int perFolder = 500;
+        LibraryBatch batch;
+        batch.root = root;
+        for (qint64 i = 0; i < count; ++i) {
+            LibraryEntry entry;
+            entry.folder = QByteArray("/library/") + words[(i / perFolder) % wordCount] + '/' +
+                           words[(i / perFolder / wordCount) % wordCount] + '/' +
+                           QByteArray::number(i / perFolder);
+            entry.name = nameOf(random, i);
+            entry.size = 1000 + qint64(random() % 100000);
+            entry.modifiedNs =
+                1'600'000'000'000'000'000 + qint64(random() % 100'000'000) * 1'000'000'000;
+            entry.info.encoding =
+                random() % 3 ? QStringLiteral("PCM 24-bit") : QStringLiteral("IEEE float 32-bit");
+            entry.info.container = QStringLiteral("WAV");
+            entry.info.sampleRate = random() % 2 ? 48000 : 44100;
+            entry.info.channels = 1 + int(random() % 2);
+            entry.info.frames = qint64(random() % (entry.info.sampleRate * 10));
+            if (random() % 2) {
+                Loudness loudness;
+                loudness.integratedLufs = -40.0 + double(random() % 3500) / 100.0;
+                loudness.truePeakDbtp = loudness.integratedLufs + 8;
+                loudness.samplePeakDbfs = loudness.truePeakDbtp - 0.5;
+                entry.loudness = loudness;
+            }
+            namesFile.write(entry.folder + '/' + entry.name + '\n');
+            batch.entries.append(std::move(entry));
+            if (batch.entries.size() == batchSize) {
+                if (!store.write(batch).ok())
+                    qFatal("cannot write the store");
+                batch.entries.clear();
+            }
+        }
+        if (!store.write(batch).ok())
+            qFatal("cannot write the store");
+    }
+    namesFile.close();
+    std::printf("(made a store of %lld entries in %.1f s, %.0f bytes an entry; load %s)\n",
+                qlonglong(count), made.elapsed() / 1000.0, double(storeBytes(file)) / double(count),
+                qPrintable(machineLoad()));
+
+    SqliteLibraryStore reader(file);
+    if (!reader.openForReading().ok())
+        qFatal("cannot read the store");
+    struct Search
+    {
+        const char *label;
+        const char *query;
+        const char *grep;
+    };
+    const Search searchesMade[] = {
+        {"a word", "thunder", "thunder"},
+        {"a three-letter fragment", "kic", "kic"},
+        {"two words and a field", "kick room rate:48000", "room"},
+        {"a range", "length:1s-3s", "_"},
+    };
+    constexpr int runs = 21;
+    for (const Search &search : searchesMade) {
+        const LibraryQuery query = LibraryQuery::parse(QString::fromUtf8(search.query));
+        qint64 hits = 0;
+        // What the results list waits for: the first page, then the count that follows it.
+        std::vector<double> pages, counts;
+        const Figures figures = timed(runs, [&] {
+            QElapsedTimer part;
+            part.start();
+            const Result<QList<LibraryHit>> page = reader.query(query, {}, {}, 200);
+            pages.push_back(part.nsecsElapsed() / 1e6);
+            part.restart();
+            const Result<qint64> counted = reader.count(query);
+            counts.push_back(part.nsecsElapsed() / 1e6);
+            if (!page.ok() || !counted.ok())
+                qFatal("the search failed");
+            hits = counted.value();
+        });
+        std::sort(pages.begin(), pages.end());
+        std::sort(counts.begin(), counts.end());
+        const Figures grep = timed(5, [&] {
+            QProcess::execute("sh", {"-c", QStringLiteral("grep -F -i -c %1 %2 > /dev/null")
+                                               .arg(QLatin1String(search.grep), names)});
+        });
+        const QString line =
+            QStringLiteral("worst %1 ms (goal < 50: %2); first page alone %3 ms (worst %4), "
+                           "count alone %5 ms; %6 hits; grep -F over the names %7 ms; goal "
+                           "median < 16: %8")
+                .arg(figures.worst, 0, 'f', 2)
+                .arg(figures.worst < 50 ? "met" : "MISSED")
+                .arg(pages[pages.size() / 2], 0, 'f', 2)
+                .arg(pages.back(), 0, 'f', 2)
+                .arg(counts[counts.size() / 2], 0, 'f', 2)
+                .arg(hits)
+                .arg(grep.median, 0, 'f', 1)
+                .arg(figures.median < 16 ? "met" : "MISSED");
+        report(qPrintable(QStringLiteral("search %1 + count, median").arg(search.label)),
+               figures.median, "ms", line);
+    }
+    reader.close();
+
+    // The results model over the whole store, page after page, as a view scrolled to the end.
+    Library library(file, nullptr);
+    LibraryResultsModel model(&library, nullptr);
+    QSignalSpy opened(&library, &Library::opened);
+    library.open();
+    if (!opened.wait(60000))
+        qFatal("the library did not open");
+    QSignalSpy finished(&model, &LibraryResultsModel::searchFinished);
+    const double before = residentMiB();
+    model.setQuery(QStringLiteral("wav"));
+    finished.wait(60000);
+    double atTwentyThousand = 0;
+    QElapsedTimer fetching;
+    fetching.start();
+    const qint64 fetchAll = setting("BENCH_LIBRARY_FETCH", count);
+    while (model.rowCount() < fetchAll && fetching.elapsed() < 600000) {
+        const int rows = model.rowCount();
+        if (model.canFetchMore({}))
+            model.fetchMore({});
+        while (model.rowCount() == rows && fetching.elapsed() < 600000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (atTwentyThousand == 0 && model.rowCount() >= 20000)
+            atTwentyThousand = residentMiB();
+    }
+    if (!qgetenv("BENCH_LIBRARY_KEEP").isEmpty())
+        std::printf("(kept in %s)\n", qPrintable(base));
+    report("resident, 20,000 rows fetched", atTwentyThousand, "MiB",
+           against(atTwentyThousand, 150,
+                   QStringLiteral(" (%1 MiB before the search)")
+                       .arg(before, 0, 'f', 1)
+                       .toUtf8()
+                       .constData()));
+    const double all = residentMiB();
+    report("resident, every row fetched", all, "MiB",
+           against(all, 150,
+                   QStringLiteral(" (%1 rows, %2 s)")
+                       .arg(model.rowCount())
+                       .arg(fetching.elapsed() / 1000.0, 0, 'f', 1)
+                       .toUtf8()
+                       .constData()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir base(QStringLiteral("/tmp/bench-library-XXXXXX"));
+    if (!base.isValid())
+        qFatal("no temporary folder");
+    std::printf("bench_library: load %s\n", qPrintable(machineLoad()));
+    // BENCH_LIBRARY_KEEP keeps the generated store to look at its plans.
+    base.setAutoRemove(qgetenv("BENCH_LIBRARY_KEEP").isEmpty());
+    if (setting("BENCH_LIBRARY_FILES", 1) > 0)
+        indexFiles(base.path());
+    searches(base.path());
+    return 0;
+}

@@ -1,0 +1,370 @@
+#include "Library.h"
+
+#include "LibraryIndexer.h"
+#include "SqliteLibraryStore.h"
+#include "platform/NativeName.h"
+#include "platform/WorkPool.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QStandardPaths>
+#include <deque>
+
+namespace {
+
+// Results shown are refreshed at most this often while a pass writes batches.
+constexpr qint64 entriesChangedEveryMs = 2000;
+
+// The library's tasks, one after another in the order asked (the store is written in that
+// order, by one connection), in the scheduler's background lane on its whole-file threads,
+// which run at a lowered priority: the library gives way to everything the user does. Never
+// waited for at exit, like the rest of the scheduler's work.
+class LibraryLane
+{
+public:
+    void start(std::function<void()> task)
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_tasks.push_back(std::move(task));
+            if (m_draining)
+                return;
+            m_draining = true;
+        }
+        workPool().start(Lane::background, [this] { drain(); }, Weight::whole);
+    }
+
+private:
+    void drain()
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                QMutexLocker lock(&m_mutex);
+                if (m_tasks.empty()) {
+                    m_draining = false;
+                    return;
+                }
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            task();
+        }
+    }
+    QMutex m_mutex;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_draining = false;
+};
+
+LibraryLane &libraryLane()
+{
+    static LibraryLane *const lane = new LibraryLane;
+    return *lane;
+}
+
+} // namespace
+
+struct Library::Shared
+{
+    QString file;
+    // On the lane only.
+    std::unique_ptr<SqliteLibraryStore> store;
+
+    QMutex mutex;
+    // Under the mutex: who hears of the tasks, and the pass running, to stop it.
+    Library *owner = nullptr;
+    LibraryIndexer *indexer = nullptr;
+    // Counts the stops asked for: a pass queued before the last one does not begin.
+    std::atomic<int> stops{0};
+
+    // Runs f on the owner's thread, if the owner still lives then.
+    void toOwner(std::function<void(Library &)> f)
+    {
+        QMutexLocker lock(&mutex);
+        if (!owner)
+            return;
+        QMetaObject::invokeMethod(
+            owner, [owner = owner, f = std::move(f)] { f(*owner); }, Qt::QueuedConnection);
+    }
+
+    void tellRoots()
+    {
+        Result<QList<LibraryRoot>> roots = store->roots();
+        if (!roots.ok())
+            return;
+        toOwner([roots = roots.value()](Library &library) {
+            library.m_roots = roots;
+            emit library.rootsChanged();
+        });
+    }
+};
+
+Library::Library(QString file, QObject *parent)
+    : QObject(parent), m_file(std::move(file)), m_shared(std::make_shared<Shared>())
+{
+    m_shared->file = m_file;
+    m_shared->owner = this;
+}
+
+Library::~Library()
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->owner = nullptr;
+    if (m_shared->indexer)
+        m_shared->indexer->stop();
+}
+
+QString Library::defaultStoreFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/QuillonSonoret/library.sqlite");
+}
+
+void Library::post(std::function<void(Shared &)> task)
+{
+    libraryLane().start([shared = m_shared, task = std::move(task)] {
+        {
+            QMutexLocker lock(&shared->mutex);
+            if (!shared->owner)
+                return;
+        }
+        task(*shared);
+    });
+}
+
+void Library::tell(const QString &line)
+{
+    m_problem = line;
+    emit problemOccurred(line);
+}
+
+void Library::open()
+{
+    if (m_file.isEmpty() || m_open || m_opening)
+        return;
+    m_opening = true;
+    post([](Shared &shared) {
+        shared.store = std::make_unique<SqliteLibraryStore>(shared.file);
+        const Result<LibraryStore::Opening> opened = shared.store->open();
+        if (!opened.ok()) {
+            shared.store.reset();
+            shared.toOwner([why = opened.error()](Library &library) {
+                library.m_opening = false;
+                library.tell(QStringLiteral("The library cannot be opened: %1.").arg(why));
+            });
+            return;
+        }
+        if (opened.value() == LibraryStore::Opening::Replaced) {
+            shared.toOwner(
+                [why = shared.store->whyMoved(), to = shared.store->movedTo()](Library &library) {
+                    library.tell(QStringLiteral("The library store could not be used (%1): it was "
+                                                "moved to %2 and a new one was made.")
+                                     .arg(why, QDir::toNativeSeparators(to)));
+                });
+        }
+        Result<QList<LibraryRoot>> roots = shared.store->roots();
+        shared.toOwner(
+            [roots = roots.ok() ? roots.value() : QList<LibraryRoot>()](Library &library) {
+                library.m_opening = false;
+                library.m_open = true;
+                library.m_roots = roots;
+                emit library.opened();
+                emit library.rootsChanged();
+                if (library.m_wantsIndexing)
+                    library.queueIndexing(std::nullopt);
+            });
+    });
+}
+
+void Library::addRoot(const QString &path)
+{
+    if (m_file.isEmpty())
+        return;
+    if (!m_open && !m_opening)
+        open();
+    post([path](Shared &shared) {
+        if (!shared.store)
+            return;
+        const std::optional<struct stat> status = statPath(path);
+        if (!status || !S_ISDIR(status->st_mode)) {
+            shared.toOwner([path](Library &library) {
+                library.tell(QStringLiteral("%1 cannot be added to the library: it is not a "
+                                            "folder that can be opened.")
+                                 .arg(shownName(QDir::toNativeSeparators(path))));
+            });
+            return;
+        }
+        const Result<LibraryRoot> added = shared.store->addRoot(path, qint64(status->st_dev));
+        if (!added.ok()) {
+            shared.toOwner([why = added.error(), path](Library &library) {
+                library.tell(QStringLiteral("%1 cannot be added to the library: %2.")
+                                 .arg(shownName(QDir::toNativeSeparators(path)), why));
+            });
+            return;
+        }
+        shared.tellRoots();
+    });
+    // A whole pass, for its progress line; the other roots cost a look at their stamps.
+    startIndexing();
+}
+
+void Library::removeRoot(const QString &path)
+{
+    if (!m_open && !m_opening)
+        return;
+    // A pass over that root would only write what is about to go; it starts again after.
+    interruptPass();
+    post([path](Shared &shared) {
+        if (!shared.store)
+            return;
+        if (const Result<void> removed = shared.store->removeRoot(path); !removed.ok()) {
+            shared.toOwner([why = removed.error()](Library &library) {
+                library.tell(QStringLiteral("The folder cannot be taken out of the library: "
+                                            "%1.")
+                                 .arg(why));
+            });
+            return;
+        }
+        shared.tellRoots();
+        shared.toOwner([](Library &library) { emit library.entriesChanged(); });
+    });
+}
+
+void Library::startIndexing()
+{
+    m_wantsIndexing = true;
+    if (m_open)
+        queueIndexing(std::nullopt);
+    else
+        open();
+}
+
+void Library::stopIndexing()
+{
+    m_wantsIndexing = false;
+    interruptPass();
+}
+
+void Library::interruptPass()
+{
+    ++m_shared->stops;
+    QMutexLocker lock(&m_shared->mutex);
+    if (m_shared->indexer)
+        m_shared->indexer->stop();
+}
+
+void Library::folderChanged(const QString &folder)
+{
+    if (m_open)
+        queueIndexing(folder);
+}
+
+void Library::queueIndexing(std::optional<QString> folder)
+{
+    if (m_file.isEmpty())
+        return;
+    const bool wholePass = !folder;
+    if (wholePass) {
+        if (m_indexing)
+            return;
+        m_indexing = true;
+        emit indexingChanged(true);
+    }
+    const int generation = m_shared->stops;
+    post([folder, wholePass, generation](Shared &shared) {
+        LibraryIndexer::Outcome outcome;
+        QString problem;
+        bool replacedStore = false;
+        std::optional<LibraryIndexer> indexer;
+        if (shared.store) {
+            indexer.emplace(*shared.store);
+            QMutexLocker lock(&shared.mutex);
+            // Stopped while it waited: it does not begin.
+            if (shared.stops != generation)
+                indexer.reset();
+            else
+                shared.indexer = &*indexer;
+        }
+        if (indexer) {
+            QElapsedTimer sinceChange;
+            sinceChange.start();
+            if (wholePass) {
+                indexer->setProgress([&shared, &sinceChange](qint64 done, qint64 about) {
+                    const bool changed = sinceChange.elapsed() >= entriesChangedEveryMs;
+                    if (changed)
+                        sinceChange.restart();
+                    shared.toOwner([done, about, changed](Library &library) {
+                        emit library.progress(done, about);
+                        if (changed)
+                            emit library.entriesChanged();
+                    });
+                });
+            }
+            outcome = folder ? indexer->runFolder(*folder) : indexer->run();
+            {
+                QMutexLocker lock(&shared.mutex);
+                shared.indexer = nullptr;
+            }
+            if (!outcome.problem.isEmpty()) {
+                problem = QStringLiteral("Indexing stopped: %1.").arg(outcome.problem);
+                if (shared.store->damaged()) {
+                    const Result<void> replaced = shared.store->replace(outcome.problem);
+                    replacedStore = replaced.ok();
+                    problem = replaced.ok()
+                                  ? QStringLiteral("The library store was damaged: it was moved "
+                                                   "to %1 and is being made again.")
+                                        .arg(QDir::toNativeSeparators(shared.store->movedTo()))
+                                  : QStringLiteral("The library store is damaged: %1.")
+                                        .arg(replaced.error());
+                    if (!replaced.ok())
+                        shared.store.reset();
+                }
+            }
+            if (shared.store)
+                shared.tellRoots();
+        } else {
+            outcome.stopped = true;
+        }
+        shared.toOwner([outcome, problem, wholePass, replacedStore](Library &library) {
+            if (wholePass) {
+                library.m_indexing = false;
+                emit library.indexingChanged(false);
+            }
+            if (!problem.isEmpty())
+                library.tell(problem);
+            else if (wholePass && !outcome.stopped)
+                library.m_problem.clear();
+            if (!outcome.offline.isEmpty())
+                emit library.rootsOffline(outcome.offline);
+            emit library.entriesChanged();
+            if (replacedStore)
+                emit library.opened();
+            // A pass ended well is done with; one cut short by a change of the roots (not
+            // by the user, nor by a fault) goes on anew.
+            if (wholePass && (!outcome.stopped || !problem.isEmpty()))
+                library.m_wantsIndexing = replacedStore;
+            if (library.m_wantsIndexing && library.m_open)
+                library.queueIndexing(std::nullopt);
+        });
+    });
+}
+
+void Library::importLoudnessCache(const QString &file)
+{
+    if (m_file.isEmpty())
+        return;
+    if (!m_open && !m_opening)
+        open();
+    post([file](Shared &shared) {
+        if (!shared.store)
+            return;
+        if (const Result<int> taken = shared.store->importLoudnessCache(file); !taken.ok())
+            shared.toOwner([why = taken.error()](Library &library) {
+                library.tell(
+                    QStringLiteral("The measured loudness could not be taken in: %1.").arg(why));
+            });
+        else if (taken.value() > 0)
+            shared.toOwner([](Library &library) { emit library.entriesChanged(); });
+    });
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "LibraryStore.h"
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+
+// The library as a window sees it: the folders it holds, the indexing of them, and what went
+// wrong, told by signals. Everything that touches the store or the disk runs on a thread of
+// its own, one task after another, at a low priority; the window's thread only ever reads
+// what the last task reported. The store opens when open() is called (after the window shows),
+// never in the constructor.
+class Library final : public QObject
+{
+    Q_OBJECT
+public:
+    // file: the store's path (defaultStoreFile() in the program, a temporary one in tests); an
+    // empty path keeps no library at all (every call does nothing).
+    explicit Library(QString file, QObject *parent);
+    // Stops the indexing; never waits for a task stuck on a dead disk.
+    ~Library() override;
+
+    // $XDG_DATA_HOME/QuillonSonoret/library.sqlite: user data, since it will hold tags.
+    static QString defaultStoreFile();
+
+    QString storeFile() const { return m_file; }
+    bool isOpen() const { return m_open; }
+    // The roots as the last task read them, in path order.
+    QList<LibraryRoot> roots() const { return m_roots; }
+    bool isIndexing() const { return m_indexing; }
+    // The last problem told, until the next one (or "" after a pass that ended well).
+    QString problem() const { return m_problem; }
+
+public slots:
+    // Opens (or makes, upgrades, replaces) the store: opened(), or problem().
+    void open();
+    // Adds a folder and indexes it; a folder already in a root is refused with a problem().
+    void addRoot(const QString &path);
+    // Takes the folder's entries out of the store; never a file from the disk.
+    void removeRoot(const QString &path);
+    // A pass over every root: new and changed files read, gone ones dropped.
+    void startIndexing();
+    void stopIndexing();
+    // A folder watcher saw a change in folder: it is looked at again, with what is below it.
+    void folderChanged(const QString &folder);
+    // Takes the figures of the old loudness cache file once (the file is only read).
+    void importLoudnessCache(const QString &file);
+
+signals:
+    // The store is open; models may query it. Also after it was replaced by a new one.
+    void opened();
+    void rootsChanged();
+    void indexingChanged(bool running);
+    // Files looked at so far in this pass, and about how many there are in all.
+    void progress(qint64 done, qint64 about);
+    // A batch was written: results shown may be out of date.
+    void entriesChanged();
+    // One line for the user: the store cannot be opened or written ("Indexing stopped: the
+    // disk is full."), it was moved aside, a folder cannot be added.
+    void problemOccurred(const QString &line);
+    // Roots not there at the last look: their entries are kept and shown as offline.
+    void rootsOffline(const QStringList &paths);
+
+private:
+    struct Shared;
+    void post(std::function<void(Shared &)> task);
+    void queueIndexing(std::optional<QString> folder);
+    void interruptPass();
+    void tell(const QString &line);
+
+    QString m_file;
+    std::shared_ptr<Shared> m_shared;
+    QList<LibraryRoot> m_roots;
+    QString m_problem;
+    bool m_open = false;
+    bool m_opening = false;
+    bool m_indexing = false;
+    bool m_wantsIndexing = false;
+};

@@ -1,0 +1,351 @@
+#include "LibraryIndexer.h"
+
+#include "platform/NativeName.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// How often the progress is told: a line under the results, not a counter to watch.
+constexpr qint64 progressEveryMs = 100;
+
+QByteArray joined(const QByteArray &folder, const char *name)
+{
+    QByteArray path = folder;
+    if (!path.endsWith('/'))
+        path += '/';
+    return path + name;
+}
+
+bool isBelow(const QByteArray &path, const QByteArray &folder)
+{
+    if (path == folder)
+        return true;
+    return folder.endsWith('/') ? path.startsWith(folder) : path.startsWith(folder + '/');
+}
+
+qint64 nanosecondsOf(const struct stat &status)
+{
+    return qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
+}
+
+// A folder still to walk, and what it was when its parent listed it: a folder replaced by
+// another one (or by a link) before it is opened is not walked.
+struct Pending
+{
+    QByteArray path;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+struct Found
+{
+    QByteArray name;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+};
+
+// Closes a listing however the loop over it ends.
+struct Listing
+{
+    DIR *dir = nullptr;
+    ~Listing()
+    {
+        if (dir)
+            ::closedir(dir);
+    }
+};
+
+} // namespace
+
+LibraryIndexer::LibraryIndexer(LibraryStore &store, InfoReader readInfo)
+    : m_store(store), m_readInfo(std::move(readInfo))
+{
+}
+
+bool LibraryIndexer::isWaveName(const QByteArray &name)
+{
+    return name.size() > 4 && !name.startsWith('.') &&
+           name.right(4).compare(".wav", Qt::CaseInsensitive) == 0;
+}
+
+void LibraryIndexer::report(bool now)
+{
+    if (!m_progress)
+        return;
+    static thread_local QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    const qint64 at = clock.elapsed();
+    if (!now && m_lastReportMs >= 0 && at - m_lastReportMs < progressEveryMs)
+        return;
+    m_lastReportMs = at;
+    m_progress(m_done, std::max(m_about, m_done));
+}
+
+bool LibraryIndexer::flush(LibraryBatch &batch, Outcome &outcome)
+{
+    if (batch.isEmpty())
+        return true;
+    const Result<void> written = m_store.write(batch);
+    if (!written.ok()) {
+        outcome.problem = written.error();
+        m_stop = true;
+        return false;
+    }
+    outcome.removed += batch.goneFiles.size();
+    batch.entries.clear();
+    batch.goneFiles.clear();
+    batch.goneFolders.clear();
+    return true;
+}
+
+LibraryIndexer::Outcome LibraryIndexer::run()
+{
+    Outcome outcome;
+    const Result<QList<LibraryRoot>> roots = m_store.roots();
+    if (!roots.ok()) {
+        outcome.problem = roots.error();
+        return outcome;
+    }
+    m_done = 0;
+    m_about = m_store.fileCount().ok() ? m_store.fileCount().value() : 0;
+    report(true);
+    for (const LibraryRoot &root : roots.value()) {
+        if (m_stop)
+            break;
+        walk(root, nativePath(root.path), outcome);
+    }
+    outcome.stopped = m_stop && outcome.problem.isEmpty();
+    report(true);
+    return outcome;
+}
+
+LibraryIndexer::Outcome LibraryIndexer::runFolder(const QString &folder)
+{
+    Outcome outcome;
+    const Result<QList<LibraryRoot>> roots = m_store.roots();
+    if (!roots.ok()) {
+        outcome.problem = roots.error();
+        return outcome;
+    }
+    const QByteArray bytes = nativePath(QDir::cleanPath(folder));
+    for (const LibraryRoot &root : roots.value()) {
+        if (isBelow(bytes, nativePath(root.path))) {
+            walk(root, bytes, outcome);
+            break;
+        }
+    }
+    outcome.stopped = m_stop && outcome.problem.isEmpty();
+    return outcome;
+}
+
+void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outcome &outcome)
+{
+    const QByteArray rootPath = nativePath(root.path);
+    const auto offline = [&] {
+        outcome.offline.append(root.path);
+        if (Result<void> marked = m_store.setRootSeen(root.id, false, 0); !marked.ok())
+            outcome.problem = marked.error();
+    };
+    struct stat rootStatus
+    {
+    };
+    if (::stat(rootPath.constData(), &rootStatus) != 0 || !S_ISDIR(rootStatus.st_mode)) {
+        offline();
+        return;
+    }
+    const dev_t device = rootStatus.st_dev;
+    Result<QHash<QByteArray, qint64>> stored = m_store.folders(root.id);
+    if (!stored.ok()) {
+        outcome.problem = stored.error();
+        return;
+    }
+    QHash<QByteArray, qint64> known;
+    for (auto it = stored->cbegin(); it != stored->cend(); ++it)
+        if (isBelow(it.key(), start))
+            known.insert(it.key(), it.value());
+
+    struct stat startStatus
+    {
+    };
+    // The root is where the user pointed, a link or not; below it nothing is followed.
+    if (::stat(start.constData(), &startStatus) != 0 || !S_ISDIR(startStatus.st_mode) ||
+        startStatus.st_dev != device) {
+        if (start == rootPath)
+            offline();
+        return;
+    }
+    QList<Pending> pending{{start, startStatus.st_dev, startStatus.st_ino}};
+    QSet<QByteArray> visited;
+    // Folders that could not be read: what the store knows of them and below them stays.
+    QList<QByteArray> unread;
+    QSet<QPair<dev_t, ino_t>> walked;
+    LibraryBatch batch;
+    batch.root = root.id;
+    bool startSeen = false;
+
+    while (!pending.isEmpty() && !m_stop) {
+        const Pending folder = pending.takeLast();
+        const int fd = ::open(folder.path.constData(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            // Gone or replaced by a link since it was listed: as if it was never there.
+            if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+                unread.append(folder.path);
+            continue;
+        }
+        struct stat status
+        {
+        };
+        Listing listing;
+        if (::fstat(fd, &status) != 0 || status.st_dev != folder.device ||
+            status.st_ino != folder.inode || walked.contains({status.st_dev, status.st_ino}) ||
+            !(listing.dir = ::fdopendir(fd))) {
+            ::close(fd);
+            continue;
+        }
+        walked.insert({status.st_dev, status.st_ino});
+        QList<Found> files;
+        bool anyEntry = false;
+        bool listedWhole = true;
+        for (;;) {
+            // Only readdir's own fault counts: a link that leads nowhere leaves errno set too.
+            errno = 0;
+            const dirent *entry = ::readdir(listing.dir);
+            if (!entry) {
+                listedWhole = errno == 0;
+                break;
+            }
+            const char *name = entry->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            anyEntry = true;
+            if (name[0] == '.')
+                continue;
+            unsigned char type = entry->d_type;
+            struct stat found
+            {
+            };
+            bool statted = false;
+            if (type == DT_UNKNOWN || type == DT_DIR) {
+                if (::fstatat(fd, name, &found, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                statted = true;
+                type = S_ISDIR(found.st_mode)   ? DT_DIR
+                       : S_ISREG(found.st_mode) ? DT_REG
+                       : S_ISLNK(found.st_mode) ? DT_LNK
+                                                : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
+                if (found.st_dev == device)
+                    pending.append({joined(folder.path, name), found.st_dev, found.st_ino});
+                continue;
+            }
+            if (type != DT_REG && type != DT_LNK)
+                continue;
+            const QByteArray fileName(name);
+            if (!isWaveName(fileName))
+                continue;
+            // A link to a file counts as the file; a link to a folder, a loop or nothing
+            // does not.
+            if ((!statted || type == DT_LNK) && ::fstatat(fd, name, &found, 0) != 0)
+                continue;
+            if (!S_ISREG(found.st_mode))
+                continue;
+            files.append({fileName, qint64(found.st_size), nanosecondsOf(found)});
+            ++m_done;
+            ++outcome.looked;
+            report();
+        }
+        if (folder.path == start) {
+            startSeen = true;
+            // A mount point with nothing mounted: an empty folder on another device than the
+            // one the root was on, where the store knows files.
+            if (start == rootPath && !anyEntry && !known.isEmpty() && root.device != 0 &&
+                dev_t(root.device) != device) {
+                offline();
+                return;
+            }
+        }
+        if (!listedWhole) {
+            unread.append(folder.path);
+            continue;
+        }
+        visited.insert(folder.path);
+
+        QHash<QByteArray, KnownFile> storedFiles;
+        if (known.contains(folder.path)) {
+            Result<QHash<QByteArray, KnownFile>> filesKnown = m_store.files(folder.path);
+            if (!filesKnown.ok()) {
+                outcome.problem = filesKnown.error();
+                m_stop = true;
+                break;
+            }
+            storedFiles = std::move(filesKnown.value());
+        }
+        bool whole = true;
+        for (const Found &file : std::as_const(files)) {
+            if (m_stop) {
+                whole = false;
+                break;
+            }
+            const auto same = storedFiles.find(file.name);
+            if (same != storedFiles.end()) {
+                const bool unchanged =
+                    same->size == file.size && same->modifiedNs == file.modifiedNs;
+                storedFiles.erase(same);
+                if (unchanged)
+                    continue;
+            }
+            const QByteArray path = joined(folder.path, file.name.constData());
+            LibraryEntry entry;
+            entry.folder = folder.path;
+            entry.name = file.name;
+            entry.size = file.size;
+            entry.modifiedNs = file.modifiedNs;
+            entry.info = m_readInfo(pathFromNative(path));
+            ++outcome.read;
+            // Rewritten while it was read: what was read may be half of each; the next pass
+            // reads it again.
+            struct stat after
+            {
+            };
+            if (::fstatat(fd, file.name.constData(), &after, 0) != 0 ||
+                qint64(after.st_size) != file.size || nanosecondsOf(after) != file.modifiedNs)
+                entry.modifiedNs = 0;
+            batch.entries.append(std::move(entry));
+            if (batch.entries.size() + batch.goneFiles.size() >= m_batchSize &&
+                !flush(batch, outcome))
+                return;
+        }
+        if (whole)
+            for (const KnownFile &gone : std::as_const(storedFiles))
+                batch.goneFiles.append(gone.id);
+        if (batch.entries.size() + batch.goneFiles.size() >= m_batchSize && !flush(batch, outcome))
+            return;
+    }
+    if (!m_stop && startSeen) {
+        // What is known below start and was not met is gone, but under a folder that could not
+        // be read.
+        for (auto it = known.cbegin(); it != known.cend(); ++it) {
+            if (visited.contains(it.key()))
+                continue;
+            const bool keep = std::any_of(unread.cbegin(), unread.cend(), [&](const QByteArray &u) {
+                return isBelow(it.key(), u);
+            });
+            if (!keep)
+                batch.goneFolders.append(it.key());
+        }
+    }
+    if (!flush(batch, outcome))
+        return;
+    if (startSeen && start == rootPath && !m_stop)
+        if (Result<void> marked = m_store.setRootSeen(root.id, true, qint64(device)); !marked.ok())
+            outcome.problem = marked.error();
+}

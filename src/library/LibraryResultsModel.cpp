@@ -1,0 +1,459 @@
+#include "LibraryResultsModel.h"
+
+#include "Library.h"
+#include "SqliteLibraryStore.h"
+#include "files/WaveDetails.h"
+#include "platform/NativeName.h"
+#include "platform/WorkPool.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+const char *const headers[] = {"Name", "Folder",   "Length",    "Rate", "Channels",
+                               "Bits", "Loudness", "True peak", "Date"};
+static_assert(std::size(headers) == LibraryResultsModel::ColumnCount);
+
+} // namespace
+
+struct LibraryResultsModel::Shared
+{
+    QString file;
+
+    QMutex mutex;
+    // Under the mutex.
+    LibraryResultsModel *owner = nullptr;
+    struct Job
+    {
+        int generation = 0;
+        LibraryQuery query;
+        LibrarySort sort;
+        QVariantList after;
+        bool first = true;
+    };
+    // The newest page asked for: one asked for before it and not begun is of no use.
+    std::optional<Job> job;
+    bool running = false;
+    int generation = 0;
+    bool reopen = false;
+    QList<QPair<qint64, QString>> checks;
+    bool checking = false;
+    // The runner's connection; reset and interrupted under the mutex.
+    std::unique_ptr<SqliteLibraryStore> reader;
+
+    void toOwner(std::function<void(LibraryResultsModel &)> f)
+    {
+        QMutexLocker lock(&mutex);
+        if (!owner)
+            return;
+        QMetaObject::invokeMethod(
+            owner, [owner = owner, f = std::move(f)] { f(*owner); }, Qt::QueuedConnection);
+    }
+
+    void runJobs()
+    {
+        for (;;) {
+            Job job;
+            {
+                QMutexLocker lock(&mutex);
+                if (!this->job || !owner) {
+                    running = false;
+                    return;
+                }
+                job = std::move(*this->job);
+                this->job.reset();
+                if (job.generation != generation)
+                    continue;
+                if (reopen)
+                    reader.reset();
+                reopen = false;
+            }
+            QString problem;
+            if (!reader) {
+                auto opened = std::make_unique<SqliteLibraryStore>(file);
+                const Result<void> ok = opened->openForReading();
+                QMutexLocker lock(&mutex);
+                if (ok.ok())
+                    reader = std::move(opened);
+                else
+                    problem = ok.error();
+            }
+            QList<LibraryHit> hits;
+            qint64 count = -1;
+            if (reader) {
+                Result<QList<LibraryHit>> page =
+                    reader->query(job.query, job.sort, job.after, LibraryResultsModel::pageSize);
+                if (page.ok())
+                    hits = std::move(page.value());
+                else
+                    problem = page.error();
+            }
+            const bool first = job.first;
+            const int generation = job.generation;
+            const bool full = hits.size() >= LibraryResultsModel::pageSize;
+            // A first page shorter than a page is all there is.
+            if (first && problem.isEmpty() && !full)
+                count = hits.size();
+            toOwner([generation, first, hits = std::move(hits), count,
+                     problem](LibraryResultsModel &model) {
+                model.pageArrived(generation, first, hits, count, problem);
+            });
+            // The rows show first; the count of all hits follows (it reads every hit).
+            if (first && problem.isEmpty() && full && reader && generation == current()) {
+                const Result<qint64> counted = reader->count(job.query);
+                if (counted.ok())
+                    toOwner([generation, n = counted.value()](LibraryResultsModel &model) {
+                        model.countArrived(generation, n);
+                    });
+            }
+        }
+    }
+
+    int current()
+    {
+        QMutexLocker lock(&mutex);
+        return generation;
+    }
+
+    void runChecks()
+    {
+        for (;;) {
+            QList<QPair<qint64, QString>> batch;
+            {
+                QMutexLocker lock(&mutex);
+                if (checks.isEmpty() || !owner) {
+                    checking = false;
+                    return;
+                }
+                batch.swap(checks);
+            }
+            QList<qint64> gone;
+            for (const auto &[id, path] : std::as_const(batch))
+                if (!lstatPath(path) && errno == ENOENT)
+                    gone.append(id);
+            if (!gone.isEmpty())
+                toOwner([gone](LibraryResultsModel &model) { model.goneArrived(gone); });
+        }
+    }
+};
+
+LibraryResultsModel::LibraryResultsModel(Library *library, QObject *parent)
+    : QAbstractTableModel(parent), m_library(library), m_shared(std::make_shared<Shared>())
+{
+    m_shared->owner = this;
+    if (library) {
+        m_shared->file = library->storeFile();
+        connect(library, &Library::opened, this, [this] {
+            {
+                QMutexLocker lock(&m_shared->mutex);
+                m_shared->reopen = true;
+            }
+            refresh();
+        });
+    }
+}
+
+LibraryResultsModel::~LibraryResultsModel()
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->owner = nullptr;
+    m_shared->job.reset();
+    m_shared->checks.clear();
+    if (m_shared->reader)
+        m_shared->reader->interrupt();
+}
+
+void LibraryResultsModel::setQuery(const QString &text)
+{
+    m_text = text;
+    m_query = LibraryQuery::parse(text);
+    if (m_query.error != m_error) {
+        m_error = m_query.error;
+        emit errorChanged(m_error);
+    }
+    run();
+}
+
+void LibraryResultsModel::refresh()
+{
+    run();
+}
+
+void LibraryResultsModel::run()
+{
+    const int generation = ++m_generation;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->generation = generation;
+        m_shared->job.reset();
+        // What runs for an older search gives up at once.
+        if (m_shared->running && m_shared->reader)
+            m_shared->reader->interrupt();
+    }
+    m_fetching = false;
+    const bool readable = m_query.ok() && !m_query.empty();
+    if (!readable || !m_library || !m_library->isOpen()) {
+        // Nothing to look for, or nowhere to look yet: no rows, rather than stale ones.
+        beginResetModel();
+        m_rows.clear();
+        m_folders.clear();
+        m_folderIndex.clear();
+        m_after.clear();
+        m_exhausted = true;
+        endResetModel();
+        m_busy = false;
+        const qint64 count = readable ? -1 : 0;
+        if (m_count != count) {
+            m_count = count;
+            emit hitCountChanged(m_count);
+        }
+        if (!readable)
+            emit searchFinished();
+        return;
+    }
+    m_busy = true;
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->job = Shared::Job{generation, m_query, m_sort, {}, true};
+    if (!m_shared->running) {
+        m_shared->running = true;
+        workPool().start(Lane::now, [shared = m_shared] { shared->runJobs(); });
+    }
+}
+
+void LibraryResultsModel::pageArrived(int generation, bool first, const QList<LibraryHit> &hits,
+                                      qint64 count, const QString &problem)
+{
+    if (generation != m_generation)
+        return;
+    if (first) {
+        beginResetModel();
+        m_rows.clear();
+        m_folders.clear();
+        m_folderIndex.clear();
+        m_rows.reserve(hits.size());
+        for (const LibraryHit &hit : hits)
+            m_rows.append(rowOf(hit));
+        endResetModel();
+    } else if (!hits.isEmpty()) {
+        beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + hits.size() - 1));
+        for (const LibraryHit &hit : hits)
+            m_rows.append(rowOf(hit));
+        endInsertRows();
+    }
+    m_after = hits.isEmpty() ? m_after : hits.last().cursor;
+    m_exhausted = !problem.isEmpty() || hits.size() < pageSize;
+    m_fetching = false;
+    if (first) {
+        m_busy = false;
+        if (count != m_count) {
+            m_count = count;
+            emit hitCountChanged(m_count);
+        }
+        emit searchFinished();
+    }
+    if (first && count < 0)
+        m_countPending = true;
+    // Whether the files are still there, looked at by a worker.
+    const int from = int(m_rows.size() - hits.size());
+    if (!hits.isEmpty())
+        checkRows(from, int(m_rows.size()) - 1);
+}
+
+void LibraryResultsModel::countArrived(int generation, qint64 count)
+{
+    if (generation != m_generation)
+        return;
+    m_countPending = false;
+    if (count != m_count) {
+        m_count = count;
+        emit hitCountChanged(m_count);
+    }
+}
+
+void LibraryResultsModel::checkRows(int first, int last)
+{
+    first = std::max(first, 0);
+    last = std::min(last, int(m_rows.size()) - 1);
+    QList<QPair<qint64, QString>> paths;
+    for (int row = first; row <= last; ++row)
+        if (!(m_rows[row].marks & (Offline | Gone)))
+            paths.append({m_rows[row].id, pathOf(m_rows[row])});
+    if (paths.isEmpty())
+        return;
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->checks += paths;
+    if (!m_shared->checking) {
+        m_shared->checking = true;
+        workPool().start(Lane::folder, [shared = m_shared] { shared->runChecks(); });
+    }
+}
+
+void LibraryResultsModel::goneArrived(const QList<qint64> &gone)
+{
+    const QSet<qint64> ids(gone.cbegin(), gone.cend());
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (ids.contains(m_rows[row].id) && !(m_rows[row].marks & Gone)) {
+            m_rows[row].marks |= Gone;
+            emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+        }
+    }
+}
+
+LibraryResultsModel::Row LibraryResultsModel::rowOf(const LibraryHit &hit)
+{
+    Row row;
+    row.id = hit.id;
+    row.date = hit.date;
+    row.name = hit.name;
+    auto folder = m_folderIndex.constFind(hit.folder);
+    if (folder == m_folderIndex.cend()) {
+        folder = m_folderIndex.insert(hit.folder, qint32(m_folders.size()));
+        m_folders.append(hit.folder);
+    }
+    row.folder = *folder;
+    row.lengthMs = qint32(std::clamp<qint64>(hit.lengthMs, 0, std::numeric_limits<qint32>::max()));
+    row.rate = hit.rate;
+    row.channels = qint16(hit.channels);
+    row.bits = qint16(hit.bits);
+    if (hit.lufs) {
+        row.lufs = float(*hit.lufs);
+        row.marks |= HasLufs;
+    }
+    if (hit.truePeak) {
+        row.truePeak = float(*hit.truePeak);
+        row.marks |= HasTruePeak;
+    }
+    if (hit.offline)
+        row.marks |= Offline;
+    return row;
+}
+
+QString LibraryResultsModel::pathOf(const Row &row) const
+{
+    const QString &folder = m_folders[row.folder];
+    return folder.endsWith(u'/') ? folder + row.name : folder + u'/' + row.name;
+}
+
+int LibraryResultsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int LibraryResultsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString LibraryResultsModel::lengthShown(qint64 ms)
+{
+    return lengthText(ms, 1000);
+}
+
+QString LibraryResultsModel::decibelsShown(double value, const char *unit)
+{
+    if (std::isinf(value))
+        return (value < 0 ? QStringLiteral("−∞ ") : QStringLiteral("+∞ ")) + QLatin1String(unit);
+    QString number = QString::number(value, 'f', 1);
+    if (number.startsWith(u'-'))
+        number.replace(0, 1, QChar(0x2212));
+    return number + u' ' + QLatin1String(unit);
+}
+
+QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const Row &row = m_rows[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case Name:
+            return shownName(row.name);
+        case Folder:
+            return shownName(m_folders[row.folder]);
+        case Length:
+            return lengthShown(row.lengthMs);
+        case Rate:
+            return row.rate > 0 ? QVariant(row.rate) : QVariant();
+        case Channels:
+            return row.channels > 0 ? QVariant(row.channels) : QVariant();
+        case Bits:
+            return row.bits > 0 ? QVariant(row.bits) : QVariant();
+        case Loudness:
+            return row.marks & HasLufs ? decibelsShown(row.lufs, "LUFS") : QString();
+        case TruePeak:
+            return row.marks & HasTruePeak ? decibelsShown(row.truePeak, "dBTP") : QString();
+        case Date:
+            return QDateTime::fromSecsSinceEpoch(row.date).toString(
+                QStringLiteral("yyyy-MM-dd HH:mm"));
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        return index.column() == Name || index.column() == Folder
+                   ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
+                   : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    case PathRole:
+        return pathOf(row);
+    case FolderRole:
+        return m_folders[row.folder];
+    case OfflineRole:
+        return bool(row.marks & Offline);
+    case GoneRole:
+        return bool(row.marks & Gone);
+    case UnavailableRole:
+        return bool(row.marks & (Offline | Gone));
+    case IdRole:
+        return row.id;
+    default:
+        return {};
+    }
+}
+
+QVariant LibraryResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= ColumnCount)
+        return {};
+    return QString::fromLatin1(headers[section]);
+}
+
+Qt::ItemFlags LibraryResultsModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    // Hits are dragged out like the file list's entries.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
+}
+
+bool LibraryResultsModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !m_exhausted && !m_fetching && !m_busy;
+}
+
+void LibraryResultsModel::fetchMore(const QModelIndex &parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    m_fetching = true;
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->job = Shared::Job{m_generation, m_query, m_sort, m_after, false};
+    if (!m_shared->running) {
+        m_shared->running = true;
+        workPool().start(Lane::now, [shared = m_shared] { shared->runJobs(); });
+    }
+}
+
+void LibraryResultsModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    const LibrarySort sort{LibrarySort::Column(column), order == Qt::DescendingOrder};
+    if (sort.column == m_sort.column && sort.descending == m_sort.descending)
+        return;
+    m_sort = sort;
+    run();
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "LibraryStore.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QPointer>
+#include <QStringList>
+#include <memory>
+
+class Library;
+
+// The hits of a search of the library, a page at a time: the first page and the count of all
+// hits when the query is set, the next page when the view scrolls to the end
+// (canFetchMore / fetchMore), each read off the window's thread by a connection of its own
+// and handed back by signals; only the rows fetched are held, compactly. Sorting is done by
+// the store. A query that cannot be read gives its reason (error()) and no rows at all.
+class LibraryResultsModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column
+    {
+        Name,
+        Folder,
+        Length,
+        Rate,
+        Channels,
+        Bits,
+        Loudness,
+        TruePeak,
+        Date,
+        ColumnCount
+    };
+    enum Role
+    {
+        // The file's full path (a QString whose foreign bytes are kept: nativePath() gives
+        // the system's bytes back).
+        PathRole = Qt::UserRole + 1,
+        // The folder of the file, as PathRole's.
+        FolderRole,
+        // Its root is not mounted: the entry is kept, the file cannot be reached now.
+        OfflineRole,
+        // The file was not there when the row was looked at (it is taken out at the next pass).
+        GoneRole,
+        // Either of the two: the view greys the row.
+        UnavailableRole,
+        // The store's id of the file.
+        IdRole,
+    };
+    // Rows a page: a screenful many times over, read in a few milliseconds.
+    static constexpr int pageSize = 200;
+
+    explicit LibraryResultsModel(Library *library, QObject *parent);
+    ~LibraryResultsModel() override;
+
+    // The text as the user typed it (the window waits for a pause in the typing).
+    void setQuery(const QString &text);
+    QString query() const { return m_text; }
+    // Why the query cannot be read, in one line; empty when it can.
+    QString error() const { return m_error; }
+    // Hits in all, fetched or not; -1 until counted (the count follows the first page:
+    // hitCountChanged).
+    qint64 hitCount() const { return m_count; }
+    // A search or a page is being read.
+    bool isBusy() const { return m_busy; }
+    // Reads the same query again (the library changed: Library::entriesChanged).
+    void refresh();
+    // Looks on a worker whether the files of these rows are still there (GoneRole).
+    void checkRows(int first, int last);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // The texts a column shows.
+    static QString lengthShown(qint64 ms);
+    static QString decibelsShown(double value, const char *unit);
+
+signals:
+    void errorChanged(const QString &error);
+    void hitCountChanged(qint64 count);
+    // The first page of a search (and its count) is in; also for a search with no hits.
+    void searchFinished();
+
+private:
+    struct Shared;
+    // One row, small: a million fetched rows must stay well under the memory of the program.
+    struct Row
+    {
+        qint64 id = 0;
+        qint64 date = 0;
+        QString name;
+        qint32 folder = 0; // into m_folders
+        qint32 lengthMs = 0;
+        qint32 rate = 0;
+        float lufs = 0;
+        float truePeak = 0;
+        qint16 channels = 0;
+        qint16 bits = 0;
+        quint8 marks = 0;
+    };
+    enum Mark : quint8
+    {
+        HasLufs = 1,
+        HasTruePeak = 2,
+        Offline = 4,
+        Gone = 8,
+    };
+    void run();
+    void pageArrived(int generation, bool first, const QList<LibraryHit> &hits, qint64 count,
+                     const QString &problem);
+    void countArrived(int generation, qint64 count);
+    void goneArrived(const QList<qint64> &gone);
+    Row rowOf(const LibraryHit &hit);
+    QString pathOf(const Row &row) const;
+
+    QPointer<Library> m_library;
+    std::shared_ptr<Shared> m_shared;
+    QString m_text;
+    LibraryQuery m_query;
+    LibrarySort m_sort;
+    QString m_error;
+    QList<Row> m_rows;
+    QStringList m_folders;
+    QHash<QString, qint32> m_folderIndex;
+    QVariantList m_after;
+    qint64 m_count = -1;
+    int m_generation = 0;
+    bool m_busy = false;
+    bool m_countPending = false;
+    bool m_fetching = false;
+    bool m_exhausted = true;
+};

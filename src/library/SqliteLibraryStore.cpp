@@ -1,0 +1,1501 @@
+#include "SqliteLibraryStore.h"
+
+#include "TextFold.h"
+#include "files/LoudnessFacts.h"
+#include "platform/NativeName.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <cmath>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+namespace {
+
+// How long a connection waits for another one's lock before it gives up: the indexer's
+// batches take milliseconds, a checkpoint a little more.
+constexpr int busyTimeoutMs = 5000;
+// SQLite's page cache per connection, in KiB (a negative cache_size): enough for the indexes'
+// upper levels, small beside the program's other memory.
+constexpr int writerCacheKiB = 16 * 1024;
+constexpr int readerCacheKiB = 8 * 1024;
+
+// Past this many hits a page is found by walking the names in order (each hit among every
+// dozen rows or so), below it by sorting the hits gathered from the text index.
+constexpr qint64 orderedScanHits = 2000;
+
+// Measurement marks kept beside the figures.
+constexpr int notNumbersFlag = 1;
+constexpr int rateTooLowFlag = 2;
+
+// Each step brings the tables from the version before it to its own; a new store runs them
+// all, so the path an old store takes is the path every store took.
+const char *const upgradeSteps[] = {
+    // 1: roots, folders, files, their texts and the two text indexes.
+    R"sql(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;
+CREATE TABLE roots(id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE,
+                   online INTEGER NOT NULL DEFAULT 1, device INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE folders(id INTEGER PRIMARY KEY, root INTEGER NOT NULL, path BLOB NOT NULL UNIQUE,
+                     path_key TEXT NOT NULL);
+CREATE INDEX folders_root ON folders(root);
+CREATE TABLE formats(id INTEGER PRIMARY KEY, encoding TEXT NOT NULL, container TEXT NOT NULL,
+                     folded TEXT NOT NULL, UNIQUE(encoding, container));
+CREATE TABLE files(id INTEGER PRIMARY KEY, folder INTEGER NOT NULL, name BLOB NOT NULL,
+                   name_key TEXT NOT NULL, meta TEXT, size INTEGER NOT NULL,
+                   mtime INTEGER NOT NULL, format INTEGER, rate INTEGER, channels INTEGER,
+                   bits INTEGER, frames INTEGER, length_ms INTEGER, date INTEGER);
+CREATE UNIQUE INDEX files_place ON files(folder, name);
+CREATE INDEX files_name ON files(name_key);
+CREATE VIRTUAL TABLE file_text USING fts5(name_key, meta, content='files', content_rowid='id',
+                                          tokenize='trigram');
+CREATE VIRTUAL TABLE folder_text USING fts5(path_key, content='folders', content_rowid='id',
+                                            tokenize='trigram');
+CREATE TRIGGER files_added AFTER INSERT ON files BEGIN
+  INSERT INTO file_text(rowid, name_key, meta) VALUES (new.id, new.name_key, new.meta);
+END;
+CREATE TRIGGER files_removed AFTER DELETE ON files BEGIN
+  INSERT INTO file_text(file_text, rowid, name_key, meta)
+    VALUES ('delete', old.id, old.name_key, old.meta);
+END;
+CREATE TRIGGER files_retexted AFTER UPDATE OF name_key, meta ON files BEGIN
+  INSERT INTO file_text(file_text, rowid, name_key, meta)
+    VALUES ('delete', old.id, old.name_key, old.meta);
+  INSERT INTO file_text(rowid, name_key, meta) VALUES (new.id, new.name_key, new.meta);
+END;
+CREATE TRIGGER folders_added AFTER INSERT ON folders BEGIN
+  INSERT INTO folder_text(rowid, path_key) VALUES (new.id, new.path_key);
+END;
+CREATE TRIGGER folders_removed AFTER DELETE ON folders BEGIN
+  INSERT INTO folder_text(folder_text, rowid, path_key) VALUES ('delete', old.id, old.path_key);
+END;
+)sql",
+    // 2: loudness, of the library's files and of any other file a window measured.
+    R"sql(
+ALTER TABLE files ADD COLUMN lufs REAL;
+ALTER TABLE files ADD COLUMN lra REAL;
+ALTER TABLE files ADD COLUMN tpeak REAL;
+ALTER TABLE files ADD COLUMN speak REAL;
+ALTER TABLE files ADD COLUMN clipped INTEGER;
+ALTER TABLE files ADD COLUMN lflags INTEGER;
+CREATE INDEX files_length ON files(length_ms);
+CREATE INDEX files_date ON files(date);
+CREATE INDEX files_lufs ON files(lufs) WHERE lufs IS NOT NULL;
+CREATE TABLE loudness(path BLOB PRIMARY KEY, size INTEGER NOT NULL, mtime_ms INTEGER NOT NULL,
+                      lufs REAL, lra REAL, tpeak REAL, speak REAL, clipped INTEGER,
+                      lflags INTEGER) WITHOUT ROWID;
+)sql",
+};
+static_assert(std::size(upgradeSteps) == SqliteLibraryStore::schemaVersion);
+
+// One prepared statement, finalised with the object.
+class Statement final
+{
+public:
+    Statement() = default;
+    Statement(sqlite3 *db, const QByteArray &sql)
+    {
+        m_code = sqlite3_prepare_v3(db, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                                    &m_statement, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(Statement &&other) noexcept
+        : m_statement(std::exchange(other.m_statement, nullptr)), m_code(other.m_code)
+    {
+    }
+    Statement &operator=(Statement &&other) noexcept
+    {
+        std::swap(m_statement, other.m_statement);
+        m_code = other.m_code;
+        return *this;
+    }
+
+    int prepared() const { return m_code; }
+    Statement &reset()
+    {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        return *this;
+    }
+    Statement &bind(int at, qint64 value)
+    {
+        sqlite3_bind_int64(m_statement, at, value);
+        return *this;
+    }
+    Statement &bind(int at, int value) { return bind(at, qint64(value)); }
+    Statement &bind(int at, double value)
+    {
+        sqlite3_bind_double(m_statement, at, value);
+        return *this;
+    }
+    Statement &bind(int at, const QByteArray &blob)
+    {
+        sqlite3_bind_blob64(m_statement, at, blob.constData(), sqlite3_uint64(blob.size()),
+                            SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement &bindText(int at, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text64(m_statement, at, utf8.constData(), sqlite3_uint64(utf8.size()),
+                            SQLITE_TRANSIENT, SQLITE_UTF8);
+        return *this;
+    }
+    Statement &bindNull(int at)
+    {
+        sqlite3_bind_null(m_statement, at);
+        return *this;
+    }
+    template <typename T> Statement &bindOptional(int at, const std::optional<T> &value)
+    {
+        return value ? bind(at, *value) : bindNull(at);
+    }
+    Statement &bindVariant(int at, const QVariant &value)
+    {
+        switch (value.typeId()) {
+        case QMetaType::LongLong:
+        case QMetaType::Int:
+            return bind(at, value.toLongLong());
+        case QMetaType::Double:
+            return bind(at, value.toDouble());
+        case QMetaType::QByteArray:
+            return bind(at, value.toByteArray());
+        case QMetaType::QString:
+            return bindText(at, value.toString());
+        default:
+            return bindNull(at);
+        }
+    }
+    // SQLITE_ROW, SQLITE_DONE or a fault.
+    int step() { return sqlite3_step(m_statement); }
+
+    bool isNull(int column) const
+    {
+        return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
+    double real(int column) const { return sqlite3_column_double(m_statement, column); }
+    std::optional<double> optionalReal(int column) const
+    {
+        return isNull(column) ? std::nullopt : std::optional(real(column));
+    }
+    QByteArray blob(int column) const
+    {
+        const void *data = sqlite3_column_blob(m_statement, column);
+        return QByteArray(static_cast<const char *>(data),
+                          sqlite3_column_bytes(m_statement, column));
+    }
+    QString text(int column) const
+    {
+        const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
+        return QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column));
+    }
+    QVariant variant(int column) const
+    {
+        switch (sqlite3_column_type(m_statement, column)) {
+        case SQLITE_INTEGER:
+            return integer(column);
+        case SQLITE_FLOAT:
+            return real(column);
+        case SQLITE_TEXT:
+            return text(column);
+        case SQLITE_BLOB:
+            return blob(column);
+        default:
+            return {};
+        }
+    }
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+    int m_code = SQLITE_MISUSE;
+};
+
+bool isDamage(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// "/a/b" of "/a/b/c.wav"; the folder of a root-level file is "/".
+std::pair<QByteArray, QByteArray> splitPath(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return {QByteArray(), path};
+    return {slash == 0 ? QByteArray("/") : path.first(slash), path.sliced(slash + 1)};
+}
+
+// The half-open range of paths below folder: "/a/" up to "/a0" ('0' follows '/').
+std::pair<QByteArray, QByteArray> belowRange(QByteArray folder)
+{
+    if (!folder.endsWith('/'))
+        folder += '/';
+    QByteArray end = folder;
+    end.back() = char('/' + 1);
+    return {folder, end};
+}
+
+// Everything a search reads of a file, folded, one text a line so that no phrase runs from
+// one into the next.
+QString metaText(const WaveInfo &info)
+{
+    QStringList parts;
+    for (const QString *text :
+         {&info.description, &info.originator, &info.originatorReference, &info.title, &info.artist,
+          &info.comment, &info.software, &info.scene, &info.take, &info.note})
+        if (!text->isEmpty())
+            parts.append(*text);
+    for (const QString &label : info.cueLabels)
+        if (!label.isEmpty())
+            parts.append(label);
+    return parts.isEmpty() ? QString() : foldText(parts.join(u'\n'));
+}
+
+int bitsOf(const QString &encoding)
+{
+    static const QRegularExpression bits(QStringLiteral("(\\d+)-bit"));
+    const QRegularExpressionMatch match = bits.match(encoding);
+    if (match.hasMatch())
+        return match.captured(1).toInt();
+    if (encoding.contains(QLatin1String("law")))
+        return 8;
+    if (encoding.contains(QLatin1String("ADPCM")))
+        return 4;
+    return 0;
+}
+
+// The bext origination date and time as local time, else the file's modification time.
+qint64 dateOf(const LibraryEntry &entry)
+{
+    const QDate date = QDate::fromString(entry.info.originationDate, Qt::ISODate);
+    if (date.isValid() && date.year() > 1900) {
+        QTime time = QTime::fromString(entry.info.originationTime, QStringLiteral("HH:mm:ss"));
+        if (!time.isValid())
+            time = QTime::fromString(entry.info.originationTime, QStringLiteral("HH-mm-ss"));
+        return QDateTime(date, time.isValid() ? time : QTime(0, 0)).toSecsSinceEpoch();
+    }
+    return entry.modifiedNs / 1000000000;
+}
+
+int flagsOf(const Loudness &loudness)
+{
+    return (loudness.notNumbers ? notNumbersFlag : 0) | (loudness.rateTooLow ? rateTooLowFlag : 0);
+}
+
+Loudness loudnessOf(const Statement &row, int first)
+{
+    Loudness loudness;
+    loudness.integratedLufs = row.real(first);
+    loudness.rangeLu = row.real(first + 1);
+    loudness.truePeakDbtp = row.real(first + 2);
+    loudness.samplePeakDbfs = row.real(first + 3);
+    loudness.clipped = row.integer(first + 4);
+    const int flags = int(row.integer(first + 5));
+    loudness.notNumbers = flags & notNumbersFlag;
+    loudness.rateTooLow = flags & rateTooLowFlag;
+    return loudness;
+}
+
+QString ftsPhrase(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+qsizetype characters(const QString &text)
+{
+    return text.toUcs4().size();
+}
+
+} // namespace
+
+struct SqliteLibraryStore::Statements
+{
+    Statement begin, commit, rollback;
+    Statement folder, format, upsertFile, removeFile, cachedLoudness;
+    Statement removeFilesBelow, removeFoldersBelow, removeEmptyFolders;
+};
+
+SqliteLibraryStore::SqliteLibraryStore(QString file) : m_file(std::move(file)) {}
+
+SqliteLibraryStore::~SqliteLibraryStore()
+{
+    close();
+}
+
+void SqliteLibraryStore::close()
+{
+    m_statements.reset();
+    m_folderIds.clear();
+    m_formatIds.clear();
+    if (m_db)
+        sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+QString SqliteLibraryStore::why(int code) const
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+        return QStringLiteral("the disk is full");
+    case SQLITE_READONLY:
+        return QStringLiteral("%1 cannot be written").arg(QDir::toNativeSeparators(m_file));
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("the library store is damaged");
+    case SQLITE_IOERR:
+        return QStringLiteral("the disk could not read or write the library store");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("%1 cannot be opened").arg(QDir::toNativeSeparators(m_file));
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("the library store is busy");
+    case SQLITE_INTERRUPT:
+        return QStringLiteral("interrupted");
+    default:
+        return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db))
+                    : QString::fromUtf8(sqlite3_errstr(code));
+    }
+}
+
+template <typename T> Result<T> SqliteLibraryStore::fail(int code)
+{
+    if (isDamage(code))
+        m_damaged = true;
+    return Result<T>::failure(why(code));
+}
+
+Result<void> SqliteLibraryStore::exec(const char *sql)
+{
+    const int code = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        return fail<void>(code);
+    return {};
+}
+
+Result<void> SqliteLibraryStore::connect(int flags)
+{
+    close();
+    const int code = sqlite3_open_v2(QFile::encodeName(m_file).constData(), &m_db,
+                                     flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (code != SQLITE_OK) {
+        Result<void> failed = fail<void>(code);
+        close();
+        return failed;
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    return {};
+}
+
+Result<void> SqliteLibraryStore::upgrade(int from, int to)
+{
+    if (Result<void> begun = exec("BEGIN IMMEDIATE"); !begun.ok())
+        return begun;
+    for (int version = from + 1; version <= to; ++version) {
+        if (Result<void> done = exec(upgradeSteps[version - 1]); !done.ok()) {
+            (void)exec("ROLLBACK");
+            return done;
+        }
+    }
+    const QByteArray stamp = QByteArray("PRAGMA user_version = ") + QByteArray::number(to) +
+                             "; PRAGMA application_id = " + QByteArray::number(applicationId);
+    if (Result<void> done = exec(stamp.constData()); !done.ok()) {
+        (void)exec("ROLLBACK");
+        return done;
+    }
+    return exec("COMMIT");
+}
+
+Result<void> SqliteLibraryStore::setPageLimitForTests(int pages)
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    return exec((QByteArray("PRAGMA max_page_count = ") + QByteArray::number(pages)).constData());
+}
+
+Result<void> SqliteLibraryStore::makeAtVersion(const QString &file, int version)
+{
+    SqliteLibraryStore store(file);
+    if (Result<void> made = store.connect(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); !made.ok())
+        return made;
+    if (Result<void> wal = store.exec("PRAGMA journal_mode = WAL"); !wal.ok())
+        return wal;
+    return store.upgrade(0, version);
+}
+
+Result<void> SqliteLibraryStore::moveAside(const QString &why)
+{
+    close();
+    const QString base =
+        m_file + QStringLiteral(".broken-") + QDate::currentDate().toString(Qt::ISODate);
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = base + u'-' + QString::number(n);
+    if (::rename(QFile::encodeName(m_file).constData(), QFile::encodeName(target).constData()) != 0)
+        return Result<void>::failure(
+            QStringLiteral("the damaged library store %1 cannot be "
+                           "moved aside: %2")
+                .arg(QDir::toNativeSeparators(m_file), QString::fromLocal8Bit(strerror(errno))));
+    // Its journal goes with it, for whoever looks at it; the shared-memory index is rebuilt.
+    (void)::rename(QFile::encodeName(m_file + QStringLiteral("-wal")).constData(),
+                   QFile::encodeName(target + QStringLiteral("-wal")).constData());
+    (void)::unlink(QFile::encodeName(m_file + QStringLiteral("-shm")).constData());
+    m_movedTo = target;
+    m_whyMoved = why;
+    m_damaged = false;
+    return {};
+}
+
+Result<void> SqliteLibraryStore::replace(const QString &why)
+{
+    // The roots are all the user chose; keep them if the old file still gives them.
+    QList<QByteArray> keptRoots;
+    if (m_db) {
+        Statement roots(m_db, "SELECT path FROM roots");
+        while (roots.prepared() == SQLITE_OK && roots.step() == SQLITE_ROW)
+            keptRoots.append(roots.blob(0));
+    }
+    if (Result<void> moved = moveAside(why); !moved.ok())
+        return moved;
+    Result<Opening> opened = open();
+    if (!opened.ok())
+        return Result<void>::failure(opened.error());
+    for (const QByteArray &root : std::as_const(keptRoots))
+        (void)addRoot(pathFromNative(root), 0);
+    return {};
+}
+
+Result<LibraryStore::Opening> SqliteLibraryStore::open()
+{
+    using Opened = Result<Opening>;
+    const QString folder = QFileInfo(m_file).absolutePath();
+    if (!QDir().mkpath(folder))
+        return Opened::failure(
+            QStringLiteral("%1 cannot be made").arg(QDir::toNativeSeparators(folder)));
+    const bool existed = QFileInfo::exists(m_file);
+    bool replaced = false;
+    if (Result<void> connected = connect(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        !connected.ok())
+        return Opened::failure(connected.error());
+
+    // What the file is: ours and how old, or something to move aside.
+    QString unusable;
+    int version = 0;
+    {
+        Statement check(m_db, "SELECT (SELECT application_id FROM pragma_application_id), "
+                              "(SELECT user_version FROM pragma_user_version), "
+                              "(SELECT count(*) FROM sqlite_schema)");
+        int code = check.prepared();
+        if (code == SQLITE_OK)
+            code = check.step();
+        if (code == SQLITE_ROW) {
+            const qint64 id = check.integer(0);
+            version = int(check.integer(1));
+            const qint64 tables = check.integer(2);
+            if (tables > 0 && id != applicationId)
+                unusable = QStringLiteral("it is not a library store");
+            else if (version > schemaVersion)
+                unusable = QStringLiteral("it was made by a newer version of the program");
+        } else if (isDamage(code)) {
+            unusable = QStringLiteral("it is damaged or not a database");
+        } else {
+            return fail<Opening>(code);
+        }
+    }
+    if (unusable.isEmpty() && version > 0) {
+        // The first pages hold the schema; a store whose tables cannot be read is as good as
+        // lost.
+        Statement probe(m_db, "SELECT count(*) FROM roots");
+        const int code = probe.prepared() == SQLITE_OK ? probe.step() : probe.prepared();
+        if (isDamage(code))
+            unusable = QStringLiteral("it is damaged");
+    }
+    if (!unusable.isEmpty()) {
+        if (Result<void> moved = moveAside(unusable); !moved.ok())
+            return Opened::failure(moved.error());
+        if (Result<void> connected = connect(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            !connected.ok())
+            return Opened::failure(connected.error());
+        version = 0;
+        replaced = true;
+    }
+    if (Result<void> wal = exec("PRAGMA journal_mode = WAL"); !wal.ok()) {
+        close();
+        return Opened::failure(wal.error());
+    }
+    const QByteArray pragmas = "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY; "
+                               "PRAGMA cache_size = -" +
+                               QByteArray::number(writerCacheKiB);
+    if (Result<void> set = exec(pragmas.constData()); !set.ok()) {
+        close();
+        return Opened::failure(set.error());
+    }
+    if (version < schemaVersion) {
+        if (Result<void> upgraded = upgrade(version, schemaVersion); !upgraded.ok()) {
+            close();
+            return Opened::failure(upgraded.error());
+        }
+    }
+    m_statements = std::make_unique<Statements>();
+    return replaced                 ? Opening::Replaced
+           : existed && version > 0 ? Opening::Opened
+                                    : Opening::Created;
+}
+
+Result<void> SqliteLibraryStore::openForReading()
+{
+    if (Result<void> connected = connect(SQLITE_OPEN_READONLY); !connected.ok())
+        return connected;
+    const QByteArray pragmas =
+        "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -" + QByteArray::number(readerCacheKiB);
+    if (Result<void> set = exec(pragmas.constData()); !set.ok()) {
+        close();
+        return set;
+    }
+    m_statements = std::make_unique<Statements>();
+    return {};
+}
+
+Result<QList<LibraryRoot>> SqliteLibraryStore::roots()
+{
+    using Roots = Result<QList<LibraryRoot>>;
+    if (!m_db)
+        return Roots::failure(why(SQLITE_CANTOPEN));
+    Statement select(m_db, "SELECT id, path, online, device FROM roots ORDER BY path");
+    if (select.prepared() != SQLITE_OK)
+        return fail<QList<LibraryRoot>>(select.prepared());
+    QList<LibraryRoot> roots;
+    int code;
+    while ((code = select.step()) == SQLITE_ROW)
+        roots.append({pathFromNative(select.blob(1)), select.integer(0), select.integer(2) != 0,
+                      select.integer(3)});
+    if (code != SQLITE_DONE)
+        return fail<QList<LibraryRoot>>(code);
+    return roots;
+}
+
+Result<LibraryRoot> SqliteLibraryStore::addRoot(const QString &given, qint64 device)
+{
+    using Added = Result<LibraryRoot>;
+    if (!m_db)
+        return Added::failure(why(SQLITE_CANTOPEN));
+    const QString path = QDir::cleanPath(given);
+    if (!QDir::isAbsolutePath(path))
+        return Added::failure(QStringLiteral("%1 is not a full path").arg(given));
+    const QByteArray bytes = nativePath(path);
+    Result<QList<LibraryRoot>> existing = roots();
+    if (!existing.ok())
+        return Added::failure(existing.error());
+    const auto [below, end] = belowRange(bytes);
+    QList<qint64> inner;
+    for (const LibraryRoot &root : existing.value()) {
+        const QByteArray rootBytes = nativePath(root.path);
+        if (rootBytes == bytes)
+            return root;
+        const auto [rootBelow, rootEnd] = belowRange(rootBytes);
+        if (bytes >= rootBelow && bytes < rootEnd)
+            return Added::failure(QStringLiteral("%1 is already in the library, in %2")
+                                      .arg(shownName(path), shownName(root.path)));
+        if (rootBytes >= below && rootBytes < end)
+            inner.append(root.id);
+    }
+    if (Result<void> begun = exec("BEGIN IMMEDIATE"); !begun.ok())
+        return Added::failure(begun.error());
+    const auto abort = [this](int code) {
+        (void)exec("ROLLBACK");
+        return fail<LibraryRoot>(code);
+    };
+    Statement insert(m_db, "INSERT INTO roots(path, online, device) VALUES (?, 1, ?)");
+    if (insert.prepared() != SQLITE_OK)
+        return abort(insert.prepared());
+    if (const int code = insert.bind(1, bytes).bind(2, device).step(); code != SQLITE_DONE)
+        return abort(code);
+    const qint64 id = sqlite3_last_insert_rowid(m_db);
+    // A root inside the new one becomes part of it: its entries stay.
+    for (const qint64 old : std::as_const(inner)) {
+        Statement move(m_db, "UPDATE folders SET root = ? WHERE root = ?");
+        Statement drop(m_db, "DELETE FROM roots WHERE id = ?");
+        if (const int code = move.bind(1, id).bind(2, old).step(); code != SQLITE_DONE)
+            return abort(code);
+        if (const int code = drop.bind(1, old).step(); code != SQLITE_DONE)
+            return abort(code);
+    }
+    if (Result<void> done = exec("COMMIT"); !done.ok()) {
+        (void)exec("ROLLBACK");
+        return Added::failure(done.error());
+    }
+    return LibraryRoot{pathFromNative(bytes), id, true, device};
+}
+
+Result<void> SqliteLibraryStore::removeRoot(const QString &path)
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    const QByteArray bytes = nativePath(QDir::cleanPath(path));
+    if (Result<void> begun = exec("BEGIN IMMEDIATE"); !begun.ok())
+        return begun;
+    const auto abort = [this](int code) {
+        (void)exec("ROLLBACK");
+        return fail<void>(code);
+    };
+    for (const char *sql :
+         {"DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE root = "
+          "(SELECT id FROM roots WHERE path = ?1))",
+          "DELETE FROM folders WHERE root = (SELECT id FROM roots WHERE path = ?1)",
+          "DELETE FROM roots WHERE path = ?1"}) {
+        Statement statement(m_db, sql);
+        if (statement.prepared() != SQLITE_OK)
+            return abort(statement.prepared());
+        if (const int code = statement.bind(1, bytes).step(); code != SQLITE_DONE)
+            return abort(code);
+    }
+    m_folderIds.clear();
+    if (Result<void> done = exec("COMMIT"); !done.ok()) {
+        (void)exec("ROLLBACK");
+        return done;
+    }
+    return {};
+}
+
+Result<void> SqliteLibraryStore::setRootSeen(qint64 root, bool online, qint64 device)
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    Statement update(m_db, "UPDATE roots SET online = ?, device = CASE WHEN ? THEN ? "
+                           "ELSE device END WHERE id = ?");
+    if (update.prepared() != SQLITE_OK)
+        return fail<void>(update.prepared());
+    const int code = update.bind(1, int(online))
+                         .bind(2, int(online && device != 0))
+                         .bind(3, device)
+                         .bind(4, root)
+                         .step();
+    if (code != SQLITE_DONE)
+        return fail<void>(code);
+    return {};
+}
+
+Result<QHash<QByteArray, qint64>> SqliteLibraryStore::folders(qint64 root)
+{
+    using Folders = Result<QHash<QByteArray, qint64>>;
+    if (!m_db)
+        return Folders::failure(why(SQLITE_CANTOPEN));
+    Statement select(m_db, "SELECT path, id FROM folders WHERE root = ?");
+    if (select.prepared() != SQLITE_OK)
+        return fail<QHash<QByteArray, qint64>>(select.prepared());
+    select.bind(1, root);
+    QHash<QByteArray, qint64> folders;
+    int code;
+    while ((code = select.step()) == SQLITE_ROW)
+        folders.insert(select.blob(0), select.integer(1));
+    if (code != SQLITE_DONE)
+        return fail<QHash<QByteArray, qint64>>(code);
+    return folders;
+}
+
+Result<QHash<QByteArray, KnownFile>> SqliteLibraryStore::files(const QByteArray &folder)
+{
+    using Files = Result<QHash<QByteArray, KnownFile>>;
+    if (!m_db)
+        return Files::failure(why(SQLITE_CANTOPEN));
+    Statement select(m_db, "SELECT f.name, f.id, f.size, f.mtime FROM files f JOIN folders d "
+                           "ON d.id = f.folder WHERE d.path = ?");
+    if (select.prepared() != SQLITE_OK)
+        return fail<QHash<QByteArray, KnownFile>>(select.prepared());
+    select.bind(1, folder);
+    QHash<QByteArray, KnownFile> files;
+    int code;
+    while ((code = select.step()) == SQLITE_ROW)
+        files.insert(select.blob(0), {select.integer(1), select.integer(2), select.integer(3)});
+    if (code != SQLITE_DONE)
+        return fail<QHash<QByteArray, KnownFile>>(code);
+    return files;
+}
+
+Result<qint64> SqliteLibraryStore::fileCount(std::optional<qint64> root)
+{
+    if (!m_db)
+        return Result<qint64>::failure(why(SQLITE_CANTOPEN));
+    Statement select(m_db, root ? "SELECT count(*) FROM files WHERE folder IN "
+                                  "(SELECT id FROM folders WHERE root = ?)"
+                                : "SELECT count(*) FROM files");
+    if (select.prepared() != SQLITE_OK)
+        return fail<qint64>(select.prepared());
+    if (root)
+        select.bind(1, *root);
+    if (const int code = select.step(); code != SQLITE_ROW)
+        return fail<qint64>(code);
+    return select.integer(0);
+}
+
+Result<qint64> SqliteLibraryStore::folderId(qint64 root, const QByteArray &path)
+{
+    if (const auto known = m_folderIds.constFind(path); known != m_folderIds.cend())
+        return *known;
+    Statement &insert = m_statements->folder;
+    if (insert.prepared() != SQLITE_OK)
+        insert = Statement(m_db, "INSERT INTO folders(root, path, path_key) VALUES (?, ?, ?) "
+                                 "ON CONFLICT(path) DO UPDATE SET root = excluded.root "
+                                 "RETURNING id");
+    if (insert.prepared() != SQLITE_OK)
+        return fail<qint64>(insert.prepared());
+    insert.reset().bind(1, root).bind(2, path).bindText(3, foldText(pathFromNative(path)));
+    if (const int code = insert.step(); code != SQLITE_ROW)
+        return fail<qint64>(code);
+    const qint64 id = insert.integer(0);
+    insert.reset();
+    m_folderIds.insert(path, id);
+    return id;
+}
+
+Result<qint64> SqliteLibraryStore::formatId(const QString &encoding, const QString &container)
+{
+    const QString key = encoding + u'\n' + container;
+    if (const auto known = m_formatIds.constFind(key); known != m_formatIds.cend())
+        return *known;
+    Statement &insert = m_statements->format;
+    if (insert.prepared() != SQLITE_OK)
+        insert = Statement(m_db, "INSERT INTO formats(encoding, container, folded) "
+                                 "VALUES (?, ?, ?) ON CONFLICT DO UPDATE SET "
+                                 "encoding = excluded.encoding RETURNING id");
+    if (insert.prepared() != SQLITE_OK)
+        return fail<qint64>(insert.prepared());
+    // "ulaw" and "alaw" are how people type µ-law and A-law.
+    QString folded = foldText(encoding + u' ' + container);
+    folded.replace(QStringLiteral("µ-law"), QStringLiteral("µ-law ulaw mulaw"));
+    folded.replace(QStringLiteral("μ-law"), QStringLiteral("μ-law ulaw mulaw"));
+    folded.replace(QStringLiteral("a-law"), QStringLiteral("a-law alaw"));
+    if (folded.contains(QLatin1String("float")))
+        folded += QStringLiteral(" floating");
+    insert.reset().bindText(1, encoding).bindText(2, container).bindText(3, folded);
+    if (const int code = insert.step(); code != SQLITE_ROW)
+        return fail<qint64>(code);
+    const qint64 id = insert.integer(0);
+    insert.reset();
+    m_formatIds.insert(key, id);
+    return id;
+}
+
+Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    if (batch.isEmpty())
+        return {};
+    Statements &s = *m_statements;
+    const auto prepare = [this](Statement &statement, const char *sql) {
+        if (statement.prepared() != SQLITE_OK)
+            statement = Statement(m_db, sql);
+        return statement.prepared();
+    };
+    if (Result<void> begun = exec("BEGIN IMMEDIATE"); !begun.ok())
+        return begun;
+    const auto abort = [this](int code) {
+        (void)exec("ROLLBACK");
+        // Ids handed out inside the batch are gone with it.
+        m_folderIds.clear();
+        m_formatIds.clear();
+        return fail<void>(code);
+    };
+    int code = SQLITE_OK;
+    if ((code = prepare(s.upsertFile,
+                        "INSERT INTO files(folder, name, name_key, meta, size, mtime, format, "
+                        "rate, channels, bits, frames, length_ms, date, lufs, lra, tpeak, speak, "
+                        "clipped, lflags) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
+                        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19) ON CONFLICT(folder, name) DO "
+                        "UPDATE SET name_key = ?3, meta = ?4, size = ?5, mtime = ?6, format = "
+                        "?7, rate = ?8, channels = ?9, bits = ?10, frames = ?11, length_ms = "
+                        "?12, date = ?13, lufs = ?14, lra = ?15, tpeak = ?16, speak = ?17, "
+                        "clipped = ?18, lflags = ?19")) != SQLITE_OK ||
+        (code = prepare(s.removeFile, "DELETE FROM files WHERE id = ?")) != SQLITE_OK ||
+        (code = prepare(s.cachedLoudness,
+                        "SELECT lufs, lra, tpeak, speak, clipped, lflags FROM loudness "
+                        "WHERE path = ? AND size = ? AND mtime_ms = ?")) != SQLITE_OK ||
+        (code = prepare(s.removeFilesBelow,
+                        "DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE "
+                        "path = ?1 OR (path >= ?2 AND path < ?3))")) != SQLITE_OK ||
+        (code = prepare(s.removeFoldersBelow, "DELETE FROM folders WHERE path = ?1 OR "
+                                              "(path >= ?2 AND path < ?3)")) != SQLITE_OK)
+        return abort(code);
+
+    for (const QByteArray &folder : batch.goneFolders) {
+        const auto [below, end] = belowRange(folder);
+        for (Statement *statement : {&s.removeFilesBelow, &s.removeFoldersBelow}) {
+            statement->reset().bind(1, folder).bind(2, below).bind(3, end);
+            if ((code = statement->step()) != SQLITE_DONE)
+                return abort(code);
+        }
+    }
+    if (!batch.goneFolders.isEmpty())
+        m_folderIds.clear();
+    for (const qint64 id : batch.goneFiles) {
+        s.removeFile.reset().bind(1, id);
+        if ((code = s.removeFile.step()) != SQLITE_DONE)
+            return abort(code);
+    }
+    for (const LibraryEntry &entry : batch.entries) {
+        const Result<qint64> folder = folderId(batch.root, entry.folder);
+        if (!folder.ok())
+            return abort(sqlite3_errcode(m_db));
+        const WaveInfo &info = entry.info;
+        std::optional<qint64> format;
+        if (info.playable()) {
+            const Result<qint64> id = formatId(info.encoding, info.container);
+            if (!id.ok())
+                return abort(sqlite3_errcode(m_db));
+            format = id.value();
+        }
+        std::optional<Loudness> loudness = entry.loudness;
+        if (!loudness) {
+            // Measured before the file came into the library (the old cache, a window).
+            QByteArray path = entry.folder;
+            if (!path.endsWith('/'))
+                path += '/';
+            path += entry.name;
+            s.cachedLoudness.reset()
+                .bind(1, path)
+                .bind(2, entry.size)
+                .bind(3, entry.modifiedNs / 1000000);
+            if ((code = s.cachedLoudness.step()) == SQLITE_ROW)
+                loudness = loudnessOf(s.cachedLoudness, 0);
+            else if (code != SQLITE_DONE)
+                return abort(code);
+            s.cachedLoudness.reset();
+        }
+        const QString meta = metaText(entry.info);
+        Statement &u = s.upsertFile;
+        u.reset()
+            .bind(1, folder.value())
+            .bind(2, entry.name)
+            .bindText(3, foldText(pathFromNative(entry.name)))
+            .bind(5, entry.size)
+            .bind(6, entry.modifiedNs)
+            .bindOptional(7, format)
+            .bind(8, info.sampleRate)
+            .bind(9, info.channels)
+            .bind(10, bitsOf(info.encoding))
+            .bind(11, info.frames)
+            .bind(12, info.sampleRate > 0
+                          ? qint64(std::llround(double(info.frames) * 1000.0 / info.sampleRate))
+                          : qint64(0))
+            .bind(13, dateOf(entry));
+        if (!meta.isEmpty())
+            u.bindText(4, meta);
+        if (loudness) {
+            u.bind(14, loudness->integratedLufs)
+                .bind(15, loudness->rangeLu)
+                .bind(16, loudness->truePeakDbtp)
+                .bind(17, loudness->samplePeakDbfs)
+                .bind(18, loudness->clipped)
+                .bind(19, flagsOf(*loudness));
+        }
+        if ((code = u.step()) != SQLITE_DONE)
+            return abort(code);
+    }
+    if (!batch.goneFolders.isEmpty() || !batch.goneFiles.isEmpty()) {
+        if ((code = prepare(s.removeEmptyFolders,
+                            "DELETE FROM folders WHERE root = ? AND NOT EXISTS "
+                            "(SELECT 1 FROM files WHERE files.folder = folders.id)")) != SQLITE_OK)
+            return abort(code);
+        s.removeEmptyFolders.reset().bind(1, batch.root);
+        if ((code = s.removeEmptyFolders.step()) != SQLITE_DONE)
+            return abort(code);
+        m_folderIds.clear();
+    }
+    if (Result<void> done = exec("COMMIT"); !done.ok()) {
+        (void)exec("ROLLBACK");
+        m_folderIds.clear();
+        m_formatIds.clear();
+        return done;
+    }
+    return {};
+}
+
+namespace {
+
+// A query's WHERE clause and the values bound to it, built from the parsed terms: the user's
+// text only ever reaches SQLite as a bound value.
+struct Where
+{
+    QStringList conditions;
+    QVariantList values;
+    bool usesFolder = false;
+
+    QString bindValue(QVariant value)
+    {
+        values.append(std::move(value));
+        return u'?' + QString::number(values.size());
+    }
+
+    // The ids of the files an indexed text term matches, as one SELECT, so that the term can
+    // drive a query (few hits) or be one set among others in a count; empty for a term the
+    // index cannot answer (under three characters, a format).
+    QString rowSet(const QueryTerm &term)
+    {
+        using Field = QueryTerm::Field;
+        if (term.field == Field::Format || characters(term.text) < shortestIndexedText)
+            return {};
+        const QString phrase = bindValue(term.field == Field::Name
+                                             ? QStringLiteral("name_key : ") + ftsPhrase(term.text)
+                                             : ftsPhrase(term.text));
+        const QString inNames =
+            QStringLiteral("SELECT rowid AS id FROM file_text WHERE file_text MATCH %1")
+                .arg(phrase);
+        const QString inFolders =
+            QStringLiteral("SELECT id FROM files WHERE folder IN (SELECT rowid FROM folder_text "
+                           "WHERE folder_text MATCH %1)")
+                .arg(phrase);
+        switch (term.field) {
+        case Field::Name:
+            return inNames;
+        case Field::Folder:
+            return inFolders;
+        default:
+            return inNames + QStringLiteral(" UNION ") + inFolders;
+        }
+    }
+
+    QString textCondition(const QueryTerm &term)
+    {
+        using Field = QueryTerm::Field;
+        if (term.field != Field::Format && characters(term.text) >= shortestIndexedText) {
+            const QString phrase = bindValue(
+                term.field == Field::Name ? QStringLiteral("name_key : ") + ftsPhrase(term.text)
+                                          : ftsPhrase(term.text));
+            // The folders matched are few: a set of them beats the set of their files.
+            const QString inNames =
+                QStringLiteral("f.id IN (SELECT rowid FROM file_text WHERE file_text MATCH %1)")
+                    .arg(phrase);
+            const QString inFolders = QStringLiteral("f.folder IN (SELECT rowid FROM folder_text "
+                                                     "WHERE folder_text MATCH %1)")
+                                          .arg(phrase);
+            if (term.field == Field::Name)
+                return inNames;
+            if (term.field == Field::Folder)
+                return inFolders;
+            return u'(' + inNames + QStringLiteral(" OR ") + inFolders + u')';
+        }
+        switch (term.field) {
+        case Field::Name:
+            return QStringLiteral("instr(f.name_key, %1) > 0").arg(bindValue(term.text));
+        case Field::Folder:
+            usesFolder = true;
+            return QStringLiteral("instr(d.path_key, %1) > 0").arg(bindValue(term.text));
+        case Field::Format:
+            return QStringLiteral("f.format IN (SELECT id FROM formats WHERE instr(folded, %1) > "
+                                  "0)")
+                .arg(bindValue(term.text));
+        default: {
+            usesFolder = true;
+            const QString text = bindValue(term.text);
+            return QStringLiteral("(instr(f.name_key, %1) > 0 OR instr(d.path_key, %1) > 0 OR "
+                                  "instr(ifnull(f.meta, ''), %1) > 0)")
+                .arg(text);
+        }
+        }
+    }
+
+    QString numericCondition(const QueryTerm &term)
+    {
+        using Field = QueryTerm::Field;
+        QString column;
+        QString measured;
+        switch (term.field) {
+        case Field::Rate:
+            column = QStringLiteral("f.rate");
+            break;
+        case Field::Channels:
+            column = QStringLiteral("f.channels");
+            break;
+        case Field::Bits:
+            column = QStringLiteral("f.bits");
+            break;
+        case Field::Length:
+            column = QStringLiteral("f.length_ms");
+            break;
+        case Field::Lufs:
+            column = QStringLiteral("f.lufs");
+            // Digital silence (-inf) has no loudness to compare.
+            measured = QStringLiteral("f.lflags = 0 AND f.lufs > -1e308 AND ");
+            break;
+        case Field::Peak:
+            column = QStringLiteral("f.tpeak");
+            measured =
+                QStringLiteral("(f.lflags & %1) = 0 AND f.tpeak > -1e308 AND ").arg(rateTooLowFlag);
+            break;
+        case Field::Date:
+            column = QStringLiteral("f.date");
+            break;
+        default:
+            return QStringLiteral("0");
+        }
+        QStringList parts;
+        if (term.low)
+            parts.append(column + QLatin1String(term.lowIncluded ? " >= " : " > ") +
+                         bindValue(*term.low));
+        if (term.high)
+            parts.append(column + QLatin1String(term.highIncluded ? " <= " : " < ") +
+                         bindValue(*term.high));
+        if (parts.isEmpty())
+            parts.append(column + QStringLiteral(" IS NOT NULL"));
+        return u'(' + measured + parts.join(QStringLiteral(" AND ")) + u')';
+    }
+
+    void add(const QueryTerm &term)
+    {
+        if (term.isText() && !term.excluded && term.field != QueryTerm::Field::Format &&
+            characters(term.text) >= shortestIndexedText)
+            ++drivingSets;
+        QString condition;
+        if (term.isText())
+            condition = textCondition(term);
+        else if (term.field == QueryTerm::Field::Clip)
+            condition = term.yes ? QStringLiteral("((f.lflags & %1) <> 0 OR f.tpeak > 0 OR "
+                                                  "f.clipped > 0)")
+                                       .arg(notNumbersFlag)
+                                 : QStringLiteral("(f.lflags = 0 AND f.tpeak <= 0 AND "
+                                                  "f.clipped = 0)");
+        else
+            condition = numericCondition(term);
+        // A file not measured has no loudness to leave out: "-clip:yes" keeps it.
+        conditions.append(term.excluded ? QStringLiteral("NOT ifnull(%1, 0)").arg(condition)
+                                        : condition);
+    }
+
+    // How many terms have a set of ids that can drive the query.
+    int drivingSets = 0;
+
+    QString clause() const
+    {
+        return conditions.isEmpty() ? QStringLiteral("1")
+                                    : conditions.join(QStringLiteral(" AND "));
+    }
+};
+
+// The expressions rows are ordered by, the last ones breaking ties so that every row has a
+// place of its own for the next page to start after.
+QStringList sortKeys(LibrarySort::Column column)
+{
+    using Column = LibrarySort::Column;
+    const QString name = QStringLiteral("f.name_key");
+    const QString id = QStringLiteral("f.id");
+    switch (column) {
+    case Column::Name:
+        return {name, id};
+    case Column::Folder:
+        return {QStringLiteral("d.path"), name, id};
+    case Column::Length:
+        return {QStringLiteral("f.length_ms"), name, id};
+    case Column::Rate:
+        return {QStringLiteral("f.rate"), name, id};
+    case Column::Channels:
+        return {QStringLiteral("f.channels"), name, id};
+    case Column::Bits:
+        return {QStringLiteral("f.bits"), name, id};
+    // Files not measured sort below the quietest.
+    case Column::Loudness:
+        return {QStringLiteral("ifnull(f.lufs, -1e308)"), name, id};
+    case Column::TruePeak:
+        return {QStringLiteral("ifnull(f.tpeak, -1e308)"), name, id};
+    case Column::Date:
+        return {QStringLiteral("f.date"), name, id};
+    }
+    return {name, id};
+}
+
+} // namespace
+
+Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
+                                                    const LibrarySort &sort,
+                                                    const QVariantList &after, int limit)
+{
+    using Hits = Result<QList<LibraryHit>>;
+    if (!m_db)
+        return Hits::failure(why(SQLITE_CANTOPEN));
+    if (!query.ok() || query.empty() || limit <= 0)
+        return QList<LibraryHit>();
+    // Many hits are best found in the order shown, testing each (the first page is met at
+    // once); few are best gathered from their indexes and sorted. A count that stops past
+    // the threshold tells which.
+    QString plan;
+    if (sort.column == LibrarySort::Column::Name) {
+        Where probe;
+        for (const QueryTerm &term : query.terms)
+            probe.add(term);
+        // Two words or more: what both match is seldom many, and testing each name in order
+        // for both costs more than sorting what they share.
+        if (probe.drivingSets > 1) {
+            plan = QStringLiteral(" NOT INDEXED");
+        } else {
+            const Result<bool> many = hasMoreThan(query, orderedScanHits);
+            if (!many.ok())
+                return Hits::failure(many.error());
+            if (many.value())
+                plan = QStringLiteral(" INDEXED BY files_name");
+            else if (probe.drivingSets > 0)
+                plan = QStringLiteral(" NOT INDEXED");
+        }
+    }
+    Where where;
+    for (const QueryTerm &term : query.terms)
+        where.add(term);
+    const QStringList keys = sortKeys(sort.column);
+    QString sql = QStringLiteral("SELECT f.id, d.path, f.name, f.length_ms, f.rate, f.channels, "
+                                 "f.bits, f.lufs, f.tpeak, f.lflags, f.date, r.online, ") +
+                  keys.join(QStringLiteral(", ")) + QStringLiteral(" FROM files f") + plan +
+                  QStringLiteral(" JOIN folders d ON d.id = f.folder JOIN roots r "
+                                 "ON r.id = d.root WHERE ") +
+                  where.clause();
+
+    if (!after.isEmpty()) {
+        if (after.size() != keys.size())
+            return Hits::failure(QStringLiteral("the page's start is not of this order"));
+        QStringList marks;
+        for (const QVariant &value : after)
+            marks.append(where.bindValue(value));
+        sql += QStringLiteral(" AND (%1) %2 (%3)")
+                   .arg(keys.join(QStringLiteral(", ")),
+                        sort.descending ? QStringLiteral("<") : QStringLiteral(">"),
+                        marks.join(QStringLiteral(", ")));
+    }
+    QStringList order;
+    for (const QString &key : keys)
+        order.append(key + (sort.descending ? QStringLiteral(" DESC") : QString()));
+    sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", ")) +
+           QStringLiteral(" LIMIT ") + where.bindValue(qint64(limit));
+
+    Statement select(m_db, sql.toUtf8());
+    if (select.prepared() != SQLITE_OK)
+        return fail<QList<LibraryHit>>(select.prepared());
+    for (int i = 0; i < where.values.size(); ++i)
+        select.bindVariant(i + 1, where.values[i]);
+    QList<LibraryHit> hits;
+    hits.reserve(limit);
+    // Rows of one folder share its path's characters.
+    QHash<QByteArray, QString> folderNames;
+    int code;
+    while ((code = select.step()) == SQLITE_ROW) {
+        LibraryHit hit;
+        hit.id = select.integer(0);
+        const QByteArray folder = select.blob(1);
+        auto known = folderNames.find(folder);
+        if (known == folderNames.end())
+            known = folderNames.insert(folder, pathFromNative(folder));
+        hit.folder = *known;
+        hit.name = pathFromNative(select.blob(2));
+        hit.lengthMs = select.integer(3);
+        hit.rate = int(select.integer(4));
+        hit.channels = int(select.integer(5));
+        hit.bits = int(select.integer(6));
+        const int flags = int(select.integer(9));
+        if (!select.isNull(7) && flags == 0)
+            hit.lufs = select.real(7);
+        if (!select.isNull(8) && !(flags & rateTooLowFlag))
+            hit.truePeak = select.real(8);
+        hit.date = select.integer(10);
+        hit.offline = select.integer(11) == 0;
+        for (int k = 0; k < keys.size(); ++k)
+            hit.cursor.append(select.variant(12 + k));
+        hits.append(std::move(hit));
+    }
+    if (code != SQLITE_DONE)
+        return fail<QList<LibraryHit>>(code);
+    return hits;
+}
+
+Result<bool> SqliteLibraryStore::hasMoreThan(const LibraryQuery &query, qint64 hits)
+{
+    Where where;
+    QString sql;
+    // The first word the index answers: its files, and those of its folders, are few or not.
+    for (const QueryTerm &term : query.terms) {
+        if (term.isText() && !term.excluded && term.field != QueryTerm::Field::Format &&
+            characters(term.text) >= shortestIndexedText) {
+            const QString set = where.rowSet(term);
+            sql = QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM (%1) LIMIT %2)")
+                      .arg(set)
+                      .arg(hits + 1);
+            break;
+        }
+    }
+    if (sql.isEmpty()) {
+        for (const QueryTerm &term : query.terms)
+            where.add(term);
+        sql =
+            QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM files f ") +
+            (where.usesFolder ? QStringLiteral("JOIN folders d ON d.id = f.folder ") : QString()) +
+            QStringLiteral("WHERE ") + where.clause() + QStringLiteral(" LIMIT %1)").arg(hits + 1);
+    }
+    Statement select(m_db, sql.toUtf8());
+    if (select.prepared() != SQLITE_OK)
+        return fail<bool>(select.prepared());
+    for (int i = 0; i < where.values.size(); ++i)
+        select.bindVariant(i + 1, where.values[i]);
+    if (const int code = select.step(); code != SQLITE_ROW)
+        return fail<bool>(code);
+    return select.integer(0) > hits;
+}
+
+Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
+{
+    if (!m_db)
+        return Result<qint64>::failure(why(SQLITE_CANTOPEN));
+    if (!query.ok() || query.empty())
+        return qint64(0);
+    // Only indexed words: their sets of ids, intersected, without reading a row of a file.
+    Where where;
+    QString sets;
+    bool allSets = true;
+    for (const QueryTerm &term : query.terms) {
+        const QString set = term.isText() ? where.rowSet(term) : QString();
+        if (set.isEmpty() || (sets.isEmpty() && term.excluded)) {
+            allSets = false;
+            break;
+        }
+        const QString member = QStringLiteral("SELECT id FROM (%1)").arg(set);
+        sets += sets.isEmpty()
+                    ? member
+                    : (term.excluded ? QStringLiteral(" EXCEPT ") : QStringLiteral(" INTERSECT ")) +
+                          member;
+    }
+    if (allSets) {
+        Statement select(m_db, QStringLiteral("SELECT count(*) FROM (%1)").arg(sets).toUtf8());
+        if (select.prepared() != SQLITE_OK)
+            return fail<qint64>(select.prepared());
+        for (int i = 0; i < where.values.size(); ++i)
+            select.bindVariant(i + 1, where.values[i]);
+        if (const int code = select.step(); code != SQLITE_ROW)
+            return fail<qint64>(code);
+        return select.integer(0);
+    }
+    where = Where();
+    for (const QueryTerm &term : query.terms)
+        where.add(term);
+    const QString sql =
+        QStringLiteral("SELECT count(*) FROM files f ") +
+
+        (where.usesFolder ? QStringLiteral("JOIN folders d ON d.id = f.folder ") : QString()) +
+        QStringLiteral("WHERE ") + where.clause();
+    Statement select(m_db, sql.toUtf8());
+    if (select.prepared() != SQLITE_OK)
+        return fail<qint64>(select.prepared());
+    for (int i = 0; i < where.values.size(); ++i)
+        select.bindVariant(i + 1, where.values[i]);
+    if (const int code = select.step(); code != SQLITE_ROW)
+        return fail<qint64>(code);
+    return select.integer(0);
+}
+
+void SqliteLibraryStore::interrupt()
+{
+    if (m_db)
+        sqlite3_interrupt(m_db);
+}
+
+Result<std::optional<Loudness>> SqliteLibraryStore::loudness(const QString &path, qint64 size,
+                                                             qint64 modifiedMs)
+{
+    using Found = Result<std::optional<Loudness>>;
+    if (!m_db)
+        return Found::failure(why(SQLITE_CANTOPEN));
+    const QByteArray bytes = nativePath(path);
+    const auto [folder, name] = splitPath(bytes);
+    Statement inLibrary(m_db, "SELECT f.lufs, f.lra, f.tpeak, f.speak, f.clipped, f.lflags "
+                              "FROM files f JOIN folders d ON d.id = f.folder WHERE d.path = ? "
+                              "AND f.name = ? AND f.size = ? AND f.mtime / 1000000 = ? AND "
+                              "f.lflags IS NOT NULL");
+    if (inLibrary.prepared() != SQLITE_OK)
+        return fail<std::optional<Loudness>>(inLibrary.prepared());
+    inLibrary.bind(1, folder).bind(2, name).bind(3, size).bind(4, modifiedMs);
+    int code = inLibrary.step();
+    if (code == SQLITE_ROW)
+        return std::optional(loudnessOf(inLibrary, 0));
+    if (code != SQLITE_DONE)
+        return fail<std::optional<Loudness>>(code);
+    Statement kept(m_db, "SELECT lufs, lra, tpeak, speak, clipped, lflags FROM loudness "
+                         "WHERE path = ? AND size = ? AND mtime_ms = ?");
+    if (kept.prepared() != SQLITE_OK)
+        return fail<std::optional<Loudness>>(kept.prepared());
+    kept.bind(1, bytes).bind(2, size).bind(3, modifiedMs);
+    code = kept.step();
+    if (code == SQLITE_ROW)
+        return std::optional(loudnessOf(kept, 0));
+    if (code != SQLITE_DONE)
+        return fail<std::optional<Loudness>>(code);
+    return std::optional<Loudness>();
+}
+
+Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedLoudness &stamped)
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    const QByteArray bytes = nativePath(path);
+    const auto [folder, name] = splitPath(bytes);
+    const Loudness &l = stamped.loudness;
+    // The library's row when the file is one of its own as it is now; every measured file
+    // also in the table of loudness, so that a file added later finds its figures.
+    Statement update(m_db, "UPDATE files SET lufs = ?1, lra = ?2, tpeak = ?3, speak = ?4, "
+                           "clipped = ?5, lflags = ?6 WHERE folder = (SELECT id FROM folders "
+                           "WHERE path = ?7) AND name = ?8 AND size = ?9 AND mtime / 1000000 = "
+                           "?10");
+    Statement insert(m_db, "INSERT OR REPLACE INTO loudness(path, size, mtime_ms, lufs, lra, "
+                           "tpeak, speak, clipped, lflags) VALUES (?7, ?9, ?10, ?1, ?2, ?3, ?4, "
+                           "?5, ?6)");
+    for (Statement *statement : {&update, &insert}) {
+        if (statement->prepared() != SQLITE_OK)
+            return fail<void>(statement->prepared());
+        statement->bind(1, l.integratedLufs)
+            .bind(2, l.rangeLu)
+            .bind(3, l.truePeakDbtp)
+            .bind(4, l.samplePeakDbfs)
+            .bind(5, l.clipped)
+            .bind(6, flagsOf(l))
+            .bind(7, statement == &update ? folder : bytes)
+            .bind(9, stamped.size)
+            .bind(10, stamped.modifiedMs);
+        if (statement == &update)
+            statement->bind(8, name);
+        if (const int code = statement->step(); code != SQLITE_DONE)
+            return fail<void>(code);
+    }
+    return {};
+}
+
+namespace {
+
+std::optional<double> figureOf(const QByteArray &field)
+{
+    if (field == "-inf")
+        return -std::numeric_limits<double>::infinity();
+    if (field == "inf")
+        return std::numeric_limits<double>::infinity();
+    bool good = false;
+    const double value = field.toDouble(&good);
+    if (!good || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// One line of the old cache: the path's bytes percent-encoded, size, modification time in
+// milliseconds, integrated, range, true peak, sample peak, clipped samples and the marks
+// ("-", or "notnumbers" and "ratetoolow" joined by '+').
+std::optional<std::pair<QByteArray, StampedLoudness>> cacheLine(const QByteArray &line)
+{
+    const QList<QByteArray> fields = line.trimmed().split(' ');
+    if (fields.size() != 9)
+        return std::nullopt;
+    bool ok = true;
+    const auto integer = [&ok](const QByteArray &field) {
+        bool good = false;
+        const qint64 value = field.toLongLong(&good);
+        ok = ok && good;
+        return value;
+    };
+    const auto real = [&ok](const QByteArray &field) {
+        const std::optional<double> value = figureOf(field);
+        ok = ok && value;
+        return value.value_or(0);
+    };
+    StampedLoudness stamped;
+    stamped.size = integer(fields[1]);
+    stamped.modifiedMs = integer(fields[2]);
+    Loudness &l = stamped.loudness;
+    l.integratedLufs = real(fields[3]);
+    l.rangeLu = real(fields[4]);
+    l.truePeakDbtp = real(fields[5]);
+    l.samplePeakDbfs = real(fields[6]);
+    l.clipped = integer(fields[7]);
+    if (fields[8] != "-") {
+        for (const QByteArray &mark : fields[8].split('+')) {
+            if (mark == "notnumbers")
+                l.notNumbers = true;
+            else if (mark == "ratetoolow")
+                l.rateTooLow = true;
+            else
+                ok = false;
+        }
+    }
+    const QByteArray path = QByteArray::fromPercentEncoding(fields[0]);
+    if (!ok || path.isEmpty() || !path.startsWith('/') || stamped.size < 0 ||
+        !LoudnessFacts::believable(l))
+        return std::nullopt;
+    return std::pair{path, stamped};
+}
+
+} // namespace
+
+Result<int> SqliteLibraryStore::importLoudnessCache(const QString &file)
+{
+    if (!m_db)
+        return Result<int>::failure(why(SQLITE_CANTOPEN));
+    {
+        Statement done(m_db, "SELECT 1 FROM meta WHERE key = 'loudness imported'");
+        const int code = done.prepared() == SQLITE_OK ? done.step() : done.prepared();
+        if (code == SQLITE_ROW)
+            return 0;
+        if (code != SQLITE_DONE)
+            return fail<int>(code);
+    }
+    // Read as the cache reads it: a regular file in its own name, never a FIFO or a link; only
+    // its newest lines count, and the newest line of a file wins.
+    constexpr qint64 largestRead = 64 << 20;
+    QByteArray bytes;
+    const int fd = ::open(QFile::encodeName(file).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+        struct stat status
+        {
+        };
+        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+            const qint64 from = std::max<qint64>(0, qint64(status.st_size) - largestRead);
+            bytes.resize(qsizetype(status.st_size - from));
+            qsizetype got = 0;
+            while (got < bytes.size()) {
+                const ssize_t n =
+                    ::pread(fd, bytes.data() + got, size_t(bytes.size() - got), off_t(from + got));
+                if (n <= 0)
+                    break;
+                got += n;
+            }
+            bytes.truncate(got);
+            if (from > 0)
+                bytes = bytes.sliced(bytes.indexOf('\n') + 1);
+        }
+        ::close(fd);
+    }
+    if (Result<void> begun = exec("BEGIN IMMEDIATE"); !begun.ok())
+        return Result<int>::failure(begun.error());
+    int taken = 0;
+    for (const QByteArray &line : bytes.split('\n')) {
+        const auto parsed = cacheLine(line);
+        if (!parsed)
+            continue;
+        if (Result<void> put = putLoudness(pathFromNative(parsed->first), parsed->second);
+            !put.ok()) {
+            (void)exec("ROLLBACK");
+            return Result<int>::failure(put.error());
+        }
+        ++taken;
+    }
+    Statement mark(m_db, "INSERT OR REPLACE INTO meta(key, value) VALUES ('loudness imported', "
+                         "strftime('%s', 'now'))");
+    const int code = mark.prepared() == SQLITE_OK ? mark.step() : mark.prepared();
+    if (code != SQLITE_DONE) {
+        (void)exec("ROLLBACK");
+        return fail<int>(code);
+    }
+    if (Result<void> done = exec("COMMIT"); !done.ok()) {
+        (void)exec("ROLLBACK");
+        return Result<int>::failure(done.error());
+    }
+    return taken;
+}

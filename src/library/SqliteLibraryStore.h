@@ -1,0 +1,87 @@
+#pragma once
+
+#include "LibraryStore.h"
+
+#include <QHash>
+#include <QString>
+#include <memory>
+
+struct sqlite3;
+
+// The library in one SQLite file (the system's libsqlite3), in WAL mode so that the results
+// are read while the indexer writes. Names are kept as the bytes the system gives; texts are
+// kept folded (TextFold.h) and indexed by FTS5's trigram tokenizer, the folder paths in an
+// index of their own, so that a word is found in any part of a name, a folder or a text.
+class SqliteLibraryStore final : public LibraryStore
+{
+public:
+    // The version of the tables this build makes; a store of a later one is moved aside.
+    static constexpr int schemaVersion = 2;
+    // What PRAGMA application_id holds in a store of ours ("QSlb").
+    static constexpr int applicationId = 0x51536c62;
+
+    explicit SqliteLibraryStore(QString file);
+    ~SqliteLibraryStore() override;
+    SqliteLibraryStore(const SqliteLibraryStore &) = delete;
+    SqliteLibraryStore &operator=(const SqliteLibraryStore &) = delete;
+
+    Result<Opening> open() override;
+    Result<void> openForReading() override;
+    QString movedTo() const override { return m_movedTo; }
+    QString whyMoved() const override { return m_whyMoved; }
+
+    Result<QList<LibraryRoot>> roots() override;
+    Result<LibraryRoot> addRoot(const QString &path, qint64 device) override;
+    Result<void> removeRoot(const QString &path) override;
+    Result<void> setRootSeen(qint64 root, bool online, qint64 device) override;
+
+    Result<QHash<QByteArray, qint64>> folders(qint64 root) override;
+    Result<QHash<QByteArray, KnownFile>> files(const QByteArray &folder) override;
+    Result<qint64> fileCount(std::optional<qint64> root = {}) override;
+    Result<void> write(const LibraryBatch &batch) override;
+
+    Result<QList<LibraryHit>> query(const LibraryQuery &query, const LibrarySort &sort,
+                                    const QVariantList &after, int limit) override;
+    Result<qint64> count(const LibraryQuery &query) override;
+    void interrupt() override;
+
+    Result<std::optional<Loudness>> loudness(const QString &path, qint64 size,
+                                             qint64 modifiedMs) override;
+    Result<void> putLoudness(const QString &path, const StampedLoudness &loudness) override;
+    Result<int> importLoudnessCache(const QString &file) override;
+
+    // The last fault found the file damaged (SQLITE_CORRUPT or SQLITE_NOTADB): the next
+    // open() moves it aside.
+    bool damaged() const { return m_damaged; }
+    // Moves this store aside now, makes a new one and keeps the roots the old one still gives.
+    Result<void> replace(const QString &why);
+
+    // Closes the connection; open() again to use it.
+    void close();
+    // Lets the file grow to this many pages and no more: a disk that is full, for tests.
+    Result<void> setPageLimitForTests(int pages);
+
+    // Makes a store the way the build of `version` made it, empty (for the upgrade's tests).
+    static Result<void> makeAtVersion(const QString &file, int version);
+
+private:
+    struct Statements;
+    Result<void> connect(int flags);
+    Result<void> upgrade(int from, int to);
+    Result<void> exec(const char *sql);
+    QString why(int code) const;
+    template <typename T> Result<T> fail(int code);
+    Result<qint64> folderId(qint64 root, const QByteArray &path);
+    Result<bool> hasMoreThan(const LibraryQuery &query, qint64 hits);
+    Result<qint64> formatId(const QString &encoding, const QString &container);
+    Result<void> moveAside(const QString &why);
+
+    QString m_file;
+    sqlite3 *m_db = nullptr;
+    std::unique_ptr<Statements> m_statements;
+    QHash<QByteArray, qint64> m_folderIds;
+    QHash<QString, qint64> m_formatIds;
+    QString m_movedTo;
+    QString m_whyMoved;
+    bool m_damaged = false;
+};

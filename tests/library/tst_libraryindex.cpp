@@ -1,0 +1,507 @@
+#include "LibraryTesting.h"
+#include "WaveWriter.h"
+#include "library/Library.h"
+#include "library/LibraryIndexer.h"
+#include "library/LibraryResultsModel.h"
+#include "library/SqliteLibraryStore.h"
+#include "platform/NativeName.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sndfile.h>
+#include <unistd.h>
+
+namespace {
+
+// A reader that counts what it reads, and may do something to the disk while it reads.
+struct CountingReader
+{
+    std::shared_ptr<QStringList> read = std::make_shared<QStringList>();
+    std::function<void(const QString &)> during;
+    WaveInfo operator()(const QString &path) const
+    {
+        read->append(path);
+        if (during)
+            during(path);
+        return readWaveInfo(path);
+    }
+};
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QStringList found(LibraryStore &store, const QString &text)
+{
+    const Result<QList<LibraryHit>> hits = store.query(LibraryQuery::parse(text), {}, {}, 10000);
+    return hits.ok() ? sorted(namesOf(hits.value())) : QStringList{"error: " + hits.error()};
+}
+
+bool tone(const QString &path, double seconds = 0.05, int rate = 8000)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    if (!hasForeignBytes(path))
+        return writeTone(path, seconds, rate);
+    // The writer names files through Qt, which cannot carry a name that is not UTF-8.
+    const QString plain = path + QStringLiteral(".tmp");
+    return writeTone(QFileInfo(plain).absolutePath() + "/plain.tmp", seconds, rate) &&
+           ::rename(nativePath(QFileInfo(plain).absolutePath() + "/plain.tmp").constData(),
+                    nativePath(path).constData()) == 0;
+}
+
+// Moves a file's modification time on, as a save a second later would.
+void touchLater(const QString &path, int seconds = 5)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(seconds),
+                             QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+class TestLibraryIndex : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void indexesAndRescans();
+    void keepsAnOfflineRoot();
+    void survivesLinksAndLoops();
+    void keepsAnUnreadableFolder();
+    void readsAgainAFileRewrittenWhileRead();
+    void goesOnWhenAFolderIsRenamed();
+    void looksAgainAtOneFolder();
+    void stopsWhenAsked();
+    void findsWhatFfmpegWrote();
+    void libraryAndResults();
+    void libraryOverAnUnusableStore();
+    void libraryInAReadOnlyFolder();
+
+private:
+    struct Fixture
+    {
+        QTemporaryDir dir;
+        QString root;
+        std::unique_ptr<SqliteLibraryStore> store;
+        Fixture()
+        {
+            root = dir.filePath("root");
+            QDir().mkpath(root);
+            store = std::make_unique<SqliteLibraryStore>(dir.filePath("data/library.sqlite"));
+            if (!store->open().ok() || !store->addRoot(root, 0).ok())
+                qFatal("no store");
+        }
+    };
+};
+
+void TestLibraryIndex::indexesAndRescans()
+{
+    Fixture f;
+    QVERIFY(tone(f.root + "/kick.wav"));
+    QVERIFY(tone(f.root + "/drums/Snare.WAV", 0.2));
+    QVERIFY(tone(f.root + "/drums/deep/tom.wav"));
+    QVERIFY(tone(f.root + "/drums/deep/notes.txt"));
+    QVERIFY(tone(f.root + "/.hidden/secret.wav"));
+    QVERIFY(tone(f.root + "/drums/.dot.wav"));
+    QVERIFY(writeBytes(f.root + "/text.wav", "not a wave file"));
+    QVERIFY(tone(f.root + "/" + pathFromNative("caf\xe9.wav")));
+    CountingReader reader;
+    LibraryIndexer indexer(*f.store, reader);
+    QList<qint64> progress;
+    indexer.setProgress([&progress](qint64 done, qint64) { progress.append(done); });
+    LibraryIndexer::Outcome outcome = indexer.run();
+    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+    QVERIFY(!outcome.stopped);
+    QCOMPARE(outcome.read, 5);
+    QCOMPARE(found(*f.store, "wav"), sorted({"kick.wav", "Snare.WAV", "tom.wav", "text.wav",
+                                             pathFromNative("caf\xe9.wav")}));
+    QCOMPARE(found(*f.store, "length:0.2s rate:8000"), QStringList{"Snare.WAV"});
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last(), 5);
+
+    // Nothing changed: nothing read, nothing dropped.
+    reader.read->clear();
+    outcome = LibraryIndexer(*f.store, reader).run();
+    QCOMPARE(outcome.read, 0);
+    QCOMPARE(outcome.removed, 0);
+    QCOMPARE(outcome.looked, 5);
+
+    // Changed, gone, new, a folder gone with what is below it.
+    QVERIFY(writeTone(f.root + "/kick.wav", 0.5, 8000));
+    touchLater(f.root + "/kick.wav");
+    QVERIFY(QFile::remove(f.root + "/text.wav"));
+    QVERIFY(tone(f.root + "/drums/hat.wav"));
+    QVERIFY(QDir(f.root + "/drums/deep").removeRecursively());
+    outcome = LibraryIndexer(*f.store, reader).run();
+    QCOMPARE(sorted(*reader.read), sorted({f.root + "/kick.wav", f.root + "/drums/hat.wav"}));
+    QCOMPARE(found(*f.store, "wav"),
+             sorted({"kick.wav", "Snare.WAV", "hat.wav", pathFromNative("caf\xe9.wav")}));
+    QCOMPARE(found(*f.store, "length:0.5s"), QStringList{"kick.wav"});
+    QCOMPARE(f.store->folders(f.store->roots()->first().id)->size(), 2);
+}
+
+void TestLibraryIndex::keepsAnOfflineRoot()
+{
+    Fixture f;
+    QVERIFY(tone(f.root + "/card/take1.wav"));
+    QVERIFY(tone(f.root + "/card/take2.wav"));
+    QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    // The card is pulled: its entries stay, shown as offline.
+    QVERIFY(QDir().rename(f.root, f.dir.filePath("away")));
+    LibraryIndexer::Outcome outcome = LibraryIndexer(*f.store).run();
+    QCOMPARE(outcome.offline, QStringList{f.root});
+    QCOMPARE(outcome.removed, 0);
+    QCOMPARE(f.store->fileCount().value(), 2);
+    QVERIFY(!f.store->roots()->first().online);
+    const auto hits = f.store->query(LibraryQuery::parse(u"take"), {}, {}, 10);
+    QCOMPARE(hits->size(), 2);
+    QVERIFY(hits->first().offline);
+    // Back in: online again, and nothing read anew.
+    QVERIFY(QDir().rename(f.dir.filePath("away"), f.root));
+    CountingReader reader;
+    outcome = LibraryIndexer(*f.store, reader).run();
+    QVERIFY(outcome.offline.isEmpty());
+    QCOMPARE(outcome.read, 0);
+    QVERIFY(f.store->roots()->first().online);
+    QVERIFY(!f.store->query(LibraryQuery::parse(u"take"), {}, {}, 10)->first().offline);
+}
+
+void TestLibraryIndex::survivesLinksAndLoops()
+{
+    Fixture f;
+    QTemporaryDir outside;
+    QVERIFY(tone(outside.filePath("outside.wav")));
+    QVERIFY(tone(outside.filePath("far/away.wav")));
+    QVERIFY(tone(f.root + "/a/inside.wav"));
+    QDir().mkpath(f.root + "/b");
+    // Loops through links, a link out of the root, links to files, dangling and looping links.
+    QVERIFY(QFile::link(f.root, f.root + "/a/loop"));
+    QVERIFY(QFile::link(f.root + "/b", f.root + "/b/self"));
+    QVERIFY(QFile::link(outside.filePath("far"), f.root + "/b/far"));
+    QVERIFY(QFile::link(outside.filePath("outside.wav"), f.root + "/b/linked.wav"));
+    QVERIFY(QFile::link(f.root + "/nothing.wav", f.root + "/b/dangling.wav"));
+    QVERIFY(QFile::link(f.root + "/b/l2.wav", f.root + "/b/l1.wav"));
+    QVERIFY(QFile::link(f.root + "/b/l1.wav", f.root + "/b/l2.wav"));
+    QVERIFY(QFile::link(f.root + "/a", f.root + "/b/folder.wav"));
+    const LibraryIndexer::Outcome outcome = LibraryIndexer(*f.store).run();
+    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+    QCOMPARE(found(*f.store, "wav"), sorted({"inside.wav", "linked.wav"}));
+    QCOMPARE(found(*f.store, "folder:far"), QStringList());
+}
+
+void TestLibraryIndex::keepsAnUnreadableFolder()
+{
+    Fixture f;
+    QVERIFY(tone(f.root + "/open/a.wav"));
+    QVERIFY(tone(f.root + "/locked/b.wav"));
+    QVERIFY(tone(f.root + "/locked/deeper/c.wav"));
+    QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    QCOMPARE(f.store->fileCount().value(), 3);
+    QVERIFY(QFile::setPermissions(f.root + "/locked", QFileDevice::Permissions()));
+    const LibraryIndexer::Outcome outcome = LibraryIndexer(*f.store).run();
+    QVERIFY(QFile::setPermissions(f.root + "/locked",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+    // What could not be looked at is not taken for gone.
+    QCOMPARE(found(*f.store, "wav"), sorted({"a.wav", "b.wav", "c.wav"}));
+
+    // Indexed for the first time with a folder closed: the rest is indexed.
+    Fixture fresh;
+    QVERIFY(tone(fresh.root + "/open/a.wav"));
+    QVERIFY(tone(fresh.root + "/locked/b.wav"));
+    QVERIFY(QFile::setPermissions(fresh.root + "/locked", QFileDevice::Permissions()));
+    const LibraryIndexer::Outcome first = LibraryIndexer(*fresh.store).run();
+    QVERIFY(QFile::setPermissions(fresh.root + "/locked",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(first.problem.isEmpty());
+    QCOMPARE(found(*fresh.store, "wav"), QStringList{"a.wav"});
+}
+
+void TestLibraryIndex::readsAgainAFileRewrittenWhileRead()
+{
+    Fixture f;
+    const QString take = f.root + "/growing.wav";
+    QVERIFY(tone(take));
+    CountingReader reader;
+    bool grow = true;
+    reader.during = [&grow](const QString &path) {
+        if (!grow)
+            return;
+        // A recorder still writing it.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(QByteArray(4000, '\0'));
+    };
+    QCOMPARE(LibraryIndexer(*f.store, reader).run().read, 1);
+    QCOMPARE(f.store->files(nativePath(f.root))->value("growing.wav").modifiedNs, 0);
+    grow = false;
+    QCOMPARE(LibraryIndexer(*f.store, reader).run().read, 1);
+    QCOMPARE(LibraryIndexer(*f.store, reader).run().read, 0);
+}
+
+void TestLibraryIndex::goesOnWhenAFolderIsRenamed()
+{
+    Fixture f;
+    for (const char *folder : {"one", "two", "three"})
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(tone(f.root + "/" + folder + "/" + folder + QString::number(i) + ".wav"));
+    CountingReader reader;
+    bool renamed = false;
+    reader.during = [&](const QString &) {
+        if (renamed)
+            return;
+        renamed = true;
+        // Whichever folder is walked first, the others change names under the walk.
+        for (const char *folder : {"one", "two", "three"})
+            QDir().rename(f.root + "/" + folder, f.root + "/" + folder + " renamed");
+    };
+    LibraryIndexer::Outcome outcome = LibraryIndexer(*f.store, reader).run();
+    QVERIFY(outcome.problem.isEmpty());
+    QVERIFY(!outcome.stopped);
+    // The next pass finds everything under its new name, and nothing under an old one.
+    outcome = LibraryIndexer(*f.store).run();
+    QVERIFY(outcome.problem.isEmpty());
+    QCOMPARE(found(*f.store, "wav").size(), 9);
+    const QList<QByteArray> folders = f.store->folders(f.store->roots()->first().id)->keys();
+    QCOMPARE(folders.size(), 3);
+    for (const QByteArray &folder : folders)
+        QVERIFY2(folder.endsWith(" renamed"), folder.constData());
+}
+
+void TestLibraryIndex::looksAgainAtOneFolder()
+{
+    Fixture f;
+    QVERIFY(tone(f.root + "/a/one.wav"));
+    QVERIFY(tone(f.root + "/b/two.wav"));
+    QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    QVERIFY(tone(f.root + "/a/new.wav"));
+    QVERIFY(tone(f.root + "/a/sub/deeper.wav"));
+    QVERIFY(tone(f.root + "/b/elsewhere.wav"));
+    QVERIFY(QFile::remove(f.root + "/a/one.wav"));
+    CountingReader reader;
+    const LibraryIndexer::Outcome outcome =
+        LibraryIndexer(*f.store, reader).runFolder(f.root + "/a");
+    QCOMPARE(sorted(*reader.read), sorted({f.root + "/a/new.wav", f.root + "/a/sub/deeper.wav"}));
+    QCOMPARE(outcome.removed, 1);
+    QCOMPARE(found(*f.store, "wav"), sorted({"new.wav", "deeper.wav", "two.wav"}));
+    // A folder in no root: nothing.
+    QCOMPARE(LibraryIndexer(*f.store, reader).runFolder(f.dir.filePath("data")).looked, 0);
+}
+
+void TestLibraryIndex::stopsWhenAsked()
+{
+    Fixture f;
+    for (int i = 0; i < 30; ++i)
+        QVERIFY(tone(f.root + QString("/f%1/t%2.wav").arg(i % 3).arg(i)));
+    QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    for (int i = 0; i < 30; ++i)
+        touchLater(f.root + QString("/f%1/t%2.wav").arg(i % 3).arg(i));
+    CountingReader reader;
+    LibraryIndexer *running = nullptr;
+    reader.during = [&running, read = reader.read](const QString &) {
+        if (read->size() == 4)
+            running->stop();
+    };
+    LibraryIndexer indexer(*f.store, reader);
+    running = &indexer;
+    const LibraryIndexer::Outcome outcome = indexer.run();
+    QVERIFY(outcome.stopped);
+    QCOMPARE(outcome.read, 4);
+    // Stopped half-way, it drops nothing it did not look at.
+    QCOMPARE(f.store->fileCount().value(), 30);
+}
+
+void TestLibraryIndex::findsWhatFfmpegWrote()
+{
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    if (ffmpeg.isEmpty())
+        QSKIP("ffmpeg is not installed");
+    Fixture f;
+    QProcess run;
+    run.start(ffmpeg, {"-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                       "sine=frequency=440:duration=0.3", "-metadata",
+                       "comment=Kestrel over the ridge, take 3", f.root + "/ZOOM0001.wav"});
+    QVERIFY(run.waitForFinished(30000));
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    QCOMPARE(found(*f.store, "kestrel"), QStringList{"ZOOM0001.wav"});
+    QCOMPARE(found(*f.store, "\"over the ridge\""), QStringList{"ZOOM0001.wav"});
+}
+
+void TestLibraryIndex::libraryAndResults()
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("samples");
+    for (int i = 0; i < 450; ++i)
+        QVERIFY(tone(root + QString("/bank%1/take %2.wav").arg(i % 4).arg(i, 3, 10, QChar('0'))));
+    QVERIFY(tone(root + "/lonely kick.wav", 0.5));
+    Library library(dir.filePath("data/library.sqlite"), nullptr);
+    LibraryResultsModel model(&library, nullptr);
+    QSignalSpy opened(&library, &Library::opened);
+    QSignalSpy indexing(&library, &Library::indexingChanged);
+    QSignalSpy progress(&library, &Library::progress);
+    QSignalSpy problems(&library, &Library::problemOccurred);
+    QSignalSpy finished(&model, &LibraryResultsModel::searchFinished);
+    QSignalSpy errors(&model, &LibraryResultsModel::errorChanged);
+
+    QVERIFY(!library.isOpen());
+    library.open();
+    QVERIFY(opened.wait(10000));
+    QVERIFY(library.roots().isEmpty());
+    library.addRoot(root);
+    QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 2, 20000);
+    QVERIFY(!library.isIndexing());
+    QCOMPARE(library.roots().size(), 1);
+    QCOMPARE(library.roots().first().path, root);
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last().at(0).toLongLong(), 451);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0).value(0).toString()));
+
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
+    QStringList headers;
+    for (int c = 0; c < model.columnCount(); ++c)
+        headers.append(model.headerData(c, Qt::Horizontal).toString());
+    QCOMPARE(headers, (QStringList{"Name", "Folder", "Length", "Rate", "Channels", "Bits",
+                                   "Loudness", "True peak", "Date"}));
+
+    model.setQuery("kick");
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.hitCount(), 1);
+    const QModelIndex kick = model.index(0, LibraryResultsModel::Name);
+    QCOMPARE(kick.data().toString(), QStringLiteral("lonely kick.wav"));
+    QCOMPARE(kick.data(LibraryResultsModel::PathRole).toString(), root + "/lonely kick.wav");
+    QCOMPARE(model.index(0, LibraryResultsModel::Folder).data().toString(), root);
+    QCOMPARE(model.index(0, LibraryResultsModel::Rate).data().toInt(), 8000);
+    QCOMPARE(model.index(0, LibraryResultsModel::Channels).data().toInt(), 1);
+    QCOMPARE(model.index(0, LibraryResultsModel::Bits).data().toInt(), 16);
+    QCOMPARE(model.index(0, LibraryResultsModel::Length).data().toString(),
+             QStringLiteral("0:00.5"));
+    QCOMPARE(model.index(0, LibraryResultsModel::Loudness).data().toString(), QString());
+    QVERIFY(!kick.data(LibraryResultsModel::UnavailableRole).toBool());
+
+    // A query that cannot be read: the reason, and no rows.
+    model.setQuery("rate:fast");
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(!model.error().isEmpty());
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.hitCount(), 0);
+    model.setQuery("take");
+    QCOMPARE(model.error(), QString());
+    QCOMPARE(errors.size(), 2);
+    QVERIFY(finished.wait(5000));
+    // Pages as the view scrolls, never more.
+    QCOMPARE(model.rowCount(), LibraryResultsModel::pageSize);
+    // The count follows the first page.
+    QTRY_COMPARE(model.hitCount(), 450);
+    QVERIFY(model.canFetchMore({}));
+    model.fetchMore({});
+    QVERIFY(!model.canFetchMore({})); // one page at a time
+    QTRY_COMPARE(model.rowCount(), 2 * LibraryResultsModel::pageSize);
+    model.fetchMore({});
+    QTRY_COMPARE(model.rowCount(), 450);
+    QVERIFY(!model.canFetchMore({}));
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("take 000.wav"));
+    QCOMPARE(model.index(449, 0).data().toString(), QStringLiteral("take 449.wav"));
+
+    // Sorted by the store: the folder, descending.
+    model.sort(LibraryResultsModel::Folder, Qt::DescendingOrder);
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(model.index(0, LibraryResultsModel::Folder).data().toString(), root + "/bank3");
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("take 447.wav"));
+
+    // A file gone is greyed at the next look; the next pass takes it out.
+    model.sort(LibraryResultsModel::Name, Qt::AscendingOrder);
+    QVERIFY(finished.wait(5000));
+    QVERIFY(QFile::remove(root + "/bank0/take 000.wav"));
+    model.checkRows(0, 10);
+    QTRY_VERIFY(model.index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
+    QVERIFY(model.index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
+    QVERIFY(!model.index(1, 0).data(LibraryResultsModel::GoneRole).toBool());
+    library.startIndexing();
+    QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 4, 20000);
+    model.refresh();
+    QVERIFY(finished.wait(5000));
+    QTRY_COMPARE(model.hitCount(), 449);
+
+    // Another folder inside a root is refused, in one line.
+    library.addRoot(root + "/bank1");
+    QTRY_COMPARE(problems.size(), 1);
+    QVERIFY2(problems.last().at(0).toString().contains("already in the library"),
+             qPrintable(problems.last().at(0).toString()));
+    library.addRoot(dir.filePath("no such folder"));
+    QTRY_COMPARE(problems.size(), 2);
+
+    // Taking the root out takes its entries out, and no file.
+    QSignalSpy roots(&library, &Library::rootsChanged);
+    library.removeRoot(root);
+    QVERIFY(roots.wait(5000));
+    QVERIFY(library.roots().isEmpty());
+    model.refresh();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(QFileInfo::exists(root + "/lonely kick.wav"));
+    QCOMPARE(QDir(root + "/bank1").entryList(QDir::Files).size(), 113);
+}
+
+void TestLibraryIndex::libraryOverAnUnusableStore()
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("data"));
+    QVERIFY(writeBytes(dir.filePath("data/library.sqlite"), "a note, not a store"));
+    Library library(dir.filePath("data/library.sqlite"), nullptr);
+    QSignalSpy opened(&library, &Library::opened);
+    QSignalSpy problems(&library, &Library::problemOccurred);
+    library.open();
+    QVERIFY(opened.wait(10000));
+    QCOMPARE(problems.size(), 1);
+    const QString line = problems.first().first().toString();
+    QVERIFY2(line.contains("library.sqlite.broken-"), qPrintable(line));
+    QVERIFY(!line.contains(u'\n'));
+    QCOMPARE(QDir(dir.filePath("data")).entryList({"library.sqlite.broken-*"}).size(), 1);
+}
+
+void TestLibraryIndex::libraryInAReadOnlyFolder()
+{
+    QTemporaryDir dir;
+    const QString data = dir.filePath("data");
+    QDir().mkpath(data);
+    QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::ExeOwner));
+    Library library(data + "/library.sqlite", nullptr);
+    LibraryResultsModel model(&library, nullptr);
+    QSignalSpy problems(&library, &Library::problemOccurred);
+    library.open();
+    QVERIFY(problems.wait(10000));
+    QVERIFY2(problems.first().first().toString().startsWith("The library cannot be opened"),
+             qPrintable(problems.first().first().toString()));
+    QVERIFY(!library.isOpen());
+    // The rest goes on: a search finds nothing, and says nothing is wrong with it.
+    model.setQuery("kick");
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.error(), QString());
+    // Asked again, it tries again and says so again, once.
+    library.startIndexing();
+    library.addRoot(dir.path());
+    QTRY_COMPARE(problems.size(), 2);
+    QVERIFY(!library.isOpen());
+    QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+int main(int argc, char **argv)
+{
+    runAsOrdinaryUser();
+    QCoreApplication app(argc, argv);
+    TestLibraryIndex test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_libraryindex.moc"

@@ -1,0 +1,386 @@
+#include "LibraryTesting.h"
+#include "library/LibraryQuery.h"
+#include "library/SqliteLibraryStore.h"
+#include "platform/NativeName.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <ctime>
+
+class TestLibraryQuery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void parse_data();
+    void parse();
+    void matches_data();
+    void matches();
+    void hostileQueries_data();
+    void hostileQueries();
+    void pagesInEveryOrder_data();
+    void pagesInEveryOrder();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<SqliteLibraryStore> m_store;
+};
+
+void TestLibraryQuery::initTestCase()
+{
+    m_store = std::make_unique<SqliteLibraryStore>(m_dir.filePath("library.sqlite"));
+    QVERIFY(m_store->open().ok());
+    const qint64 root = m_store->addRoot(QStringLiteral("/lib"), 1)->id;
+    LibraryBatch batch;
+    batch.root = root;
+    const auto add = [&batch](const QByteArray &folder, const QByteArray &name, int rate,
+                              int channels, const QString &encoding, qint64 frames,
+                              std::optional<double> lufs = {}, const QString &note = {}) {
+        LibraryEntry entry = entryOf(folder, name);
+        entry.info.sampleRate = rate;
+        entry.info.channels = channels;
+        entry.info.encoding = encoding;
+        entry.info.frames = frames;
+        entry.info.note = note;
+        if (lufs) {
+            Loudness loudness;
+            loudness.integratedLufs = *lufs;
+            loudness.truePeakDbtp = *lufs + 10;
+            loudness.samplePeakDbfs = *lufs + 9.5;
+            entry.loudness = loudness;
+        }
+        batch.entries.append(entry);
+    };
+    // 48 kHz: 48,000 frames a second.
+    add("/lib/Drums/Kicks", "Kick Deep 01.wav", 48000, 2, "PCM 24-bit", 48000, -12);
+    add("/lib/Drums/Kicks", "kick_room_02.WAV", 44100, 1, "PCM 16-bit", 44100 * 3, -20);
+    add("/lib/Drums/Snares", "Snare Tight.wav", 48000, 2, "IEEE float 32-bit", 24000, -8.5);
+    add("/lib/Field", "Forêt à l'aube.wav", 96000, 2, "PCM 24-bit", 96000 * 95, {},
+        QStringLiteral("birds, wind noise"));
+    add("/lib/Field", "Rain on roof.wav", 48000, 2, "PCM 16-bit", 48000 * 200, -30,
+        QStringLiteral("kick drum of a neighbour"));
+    add("/lib/Odd", "100% kick.wav", 8000, 1, QString::fromUtf8("µ-law"), 8000);
+    add("/lib/Odd", "under_score.wav", 8000, 1, QStringLiteral("A-law"), 8000);
+    add("/lib/Odd", "it's; drop.wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
+    add("/lib/Odd", "caf\xe9 noir.wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
+    add("/lib/Odd", "a\"quote\".wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
+    QVERIFY(m_store->write(batch).ok());
+}
+
+void TestLibraryQuery::parse_data()
+{
+    QTest::addColumn<QString>("text");
+    // The terms' forms, or "error" for a query that must not be read.
+    QTest::addColumn<QString>("expected");
+    const auto row = [](const char *name, const QString &text, const QString &expected) {
+        QTest::newRow(name) << text << expected;
+    };
+    row("word", "kick", "text\"kick\"");
+    row("words folded", "Kick SNARE", "text\"kick\" text\"snare\"");
+    row("accents folded", "Café Forêt", "text\"cafe\" text\"foret\"");
+    row("ligature", QString::fromUtf8("\xef\xac\x81le"), "text\"file\"");
+    row("excluded", "-noise kick", "-text\"noise\" text\"kick\"");
+    row("phrase", "\"two words\"", "text\"two words\"");
+    row("excluded phrase", "-\"room tone\" x", "-text\"room tone\" text\"x\"");
+    row("open quote runs to the end", "kick \"room to", "text\"kick\" text\"room to\"");
+    row("empty phrase", "\"\" kick", "text\"kick\"");
+    row("nothing", "   ", "");
+    row("rate", "rate:48000", "rate[48000,48000]");
+    row("rate in k", "rate:48k", "rate[48000,48000]");
+    row("rate in fractional k", "rate:44.1kHz", "rate[44100,44100]");
+    row("rate range", "rate:44100-48000", "rate[44100,48000]");
+    row("channels", "ch:2", "ch[2,2]");
+    row("channels at least", "channels:>=2", "ch[2,]");
+    row("bits", "bits:24", "bits[24,24]");
+    row("bits below", "bits:<16", "bits[,16)");
+    row("format", "format:Float", "format\"float\"");
+    row("length under", "length:<2s", "length[,2000)");
+    row("length range", "length:1m-3m", "length[60000,180000]");
+    row("length reversed range", "length:3m..1m", "length[60000,180000]");
+    row("length rounded", "length:1m35s", "length[94500,95500)");
+    row("length in ms", "length:500ms", "length[499.5,500.5)");
+    row("length over tenths", "length:>1.5s", "length(1500,]");
+    row("bare length is seconds", "length:2", "length[1500,2500)");
+    row("length of hours", "duration:<=1h", "length[,3600000]");
+    row("loudness over", "lufs:>-16", "lufs(-16,]");
+    row("loudness range", "lufs:-20..-10", "lufs[-20,-10]");
+    row("loudness range of dashes", "lufs:-20--10", "lufs[-20,-10]");
+    row("loudness with unit", "loudness:-23LUFS", "lufs[-23.5,-22.5)");
+    row("loudness tenths", "lufs:-23.0", "lufs[-23.05,-22.95)");
+    row("peak", "peak:>-1", "peak(-1,]");
+    row("peak with unit", "peak:>=-1dBTP", "peak[-1,]");
+    row("clip", "clip:yes", "clip:yes");
+    row("no clip", "clip:No", "clip:no");
+    row("excluded field", "-clip:yes", "-clip:yes");
+    // TZ is UTC here (main()).
+    row("year", "date:2024", "date[1704067200,1735689600)");
+    row("month", "date:2024-05", "date[1714521600,1717200000)");
+    row("day", "date:2024-05-03", "date[1714694400,1714780800)");
+    row("years", "date:2023-2024", "date[1672531200,1735689600)");
+    row("after a year", "date:>2023", "date[1704067200,]");
+    row("up to a day", "date:<=2023-06-30", "date[,1688169600)");
+    row("before a month", "date:<2023-06", "date[,1685577600)");
+    row("folder", "folder:Drums", "folder\"drums\"");
+    row("name", "NAME:Kick", "name\"kick\"");
+    row("quoted field", "name:\"kick deep\"", "name\"kick deep\"");
+    row("short word", "ki", "text\"ki\"");
+    row("unknown field is text", "foo:bar", "text\"foo:bar\"");
+    row("time of day is text", "12:30", "text\"12:30\"");
+    row("dash inside a word", "a-b", "text\"a-b\"");
+    row("only operators", "<>= <", "text\"<>=\" text\"<\"");
+    row("sql", "'; drop table files; --",
+        "text\"';\" text\"drop\" text\"table\" text\"files;\" -text\"-\"");
+    row("wildcards", "* % _ kick*", "text\"*\" text\"%\" text\"_\" text\"kick*\"");
+    row("regex", ".*[a-z]+$ (a|b)", "text\".*[a-z]+$\" text\"(a|b)\"");
+    row("fts syntax", "NEAR(a b) {name_key}:x", "text\"near(a\" text\"b)\" text\"{name_key}:x\"");
+
+    row("field without value", "rate:", "error");
+    row("field with an empty phrase", "name:\"\"", "error");
+    row("rate not a number", "rate:fast", "error");
+    row("channels not whole", "ch:1.5", "error");
+    row("length without unit", "length:1m30", "error");
+    row("length of nothing", "length:<", "error");
+    row("length unit unknown", "length:3parsecs", "error");
+    row("loudness not a number", "lufs:loud", "error");
+    row("operators alone", "rate:<>=", "error");
+    row("clip maybe", "clip:maybe", "error");
+    row("no such month", "date:2024-13", "error");
+    row("no such day", "date:2023-02-29", "error");
+    row("dash alone", "-", "error");
+    row("dash at the end", "kick -", "error");
+    row("too long", QString(10000, u'a'), "error");
+    row("too many terms", QString("w ").repeated(LibraryQuery::maxTerms + 1), "error");
+}
+
+void TestLibraryQuery::parse()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    const LibraryQuery query = LibraryQuery::parse(text);
+    if (expected == "error") {
+        QVERIFY2(!query.ok(), qPrintable(query.describe()));
+        QVERIFY(query.terms.isEmpty());
+        // One line, never empty.
+        QVERIFY(!query.error.isEmpty());
+        QVERIFY(!query.error.contains(u'\n'));
+        QVERIFY(query.error.size() < 200);
+    } else {
+        QVERIFY2(query.ok(), qPrintable(query.error));
+        QCOMPARE(query.describe(), expected);
+    }
+}
+
+void TestLibraryQuery::matches_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("names");
+    const auto row = [](const char *name, const char *text, const QStringList &names) {
+        QTest::newRow(name) << QString::fromUtf8(text) << names;
+    };
+    const QString cafe = pathFromNative("caf\xe9 noir.wav");
+    row("a word in names and texts", "kick",
+        {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+    row("a word in a folder", "snares", {"Snare Tight.wav"});
+    row("a part of a word", "ick",
+        {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+    row("every word", "kick roo", {"kick_room_02.WAV", "Rain on roof.wav"});
+    row("name only", "name:kick roo", {"kick_room_02.WAV"});
+    row("name only, both", "name:kick name:room", {"kick_room_02.WAV"});
+    row("folder", "folder:kicks", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+    row("short word in a folder", "folder:ki", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+    row("excluded", "kick -room", {"100% kick.wav", "Kick Deep 01.wav", "Rain on roof.wav"});
+    row("excluded text", "kick -neighbour",
+        {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV"});
+    row("phrase", "\"kick drum\"", {"Rain on roof.wav"});
+    row("phrase in order only", "\"drum kick\"", {});
+    row("accents either way", "FORET", {"Forêt à l'aube.wav"});
+    row("accented word", "aubé", {"Forêt à l'aube.wav"});
+    row("short words", "on ro", {"Rain on roof.wav"});
+    row("a name not UTF-8", "noir", {cafe});
+    row("rate", "rate:48000", {"Kick Deep 01.wav", "Rain on roof.wav", "Snare Tight.wav"});
+    row("rate and word", "rate:48k kick", {"Kick Deep 01.wav", "Rain on roof.wav"});
+    row("two words and a field", "drums kick ch:1", {"kick_room_02.WAV"});
+    row("channels", "ch:>1 -rate:48000", {"Forêt à l'aube.wav"});
+    row("bits", "bits:24", {"Forêt à l'aube.wav", "Kick Deep 01.wav"});
+    row("law bits", "bits:8 format:ulaw", {"100% kick.wav"});
+    row("format", "format:float", {"Snare Tight.wav"});
+    row("format by encoding", "format:a-law", {"under_score.wav"});
+    row("length under", "length:<1s", {"Snare Tight.wav"});
+    row("length rounded", "length:1s -ch:1", {"Kick Deep 01.wav", "Snare Tight.wav"});
+    row("length rounded to tenths", "length:1.0s -ch:1", {"Kick Deep 01.wav"});
+    row("length range", "length:1m-3m", {"Forêt à l'aube.wav"});
+    row("length over", "length:>1m35s", {"Rain on roof.wav"});
+    row("loudness over", "lufs:>-16", {"Kick Deep 01.wav", "Snare Tight.wav"});
+    row("loudness range", "lufs:-25..-15", {"kick_room_02.WAV"});
+    row("peak", "peak:>1", {"Snare Tight.wav"});
+    row("peak range", "peak:-15..-1", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+    row("clip", "clip:yes", {"Snare Tight.wav"});
+    row("no clip", "clip:no", {"Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+    row("nothing at all", "zzzz", {});
+    row("percent is a letter", "%", {"100% kick.wav"});
+    row("underscore is a letter", "_", {"kick_room_02.WAV", "under_score.wav"});
+    row("quote and semicolon", "'s; drop", {"it's; drop.wav"});
+    row("a quote ends a word", "name:a\"quote", {"a\"quote\".wav"});
+    row("phrases side by side", "\"a\"\"quote\"", {"a\"quote\".wav"});
+    row("star is a letter", "kick*", {});
+}
+
+void TestLibraryQuery::matches()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, names);
+    const LibraryQuery query = LibraryQuery::parse(text);
+    QVERIFY2(query.ok(), qPrintable(query.error));
+    const Result<QList<LibraryHit>> hits = m_store->query(query, {}, {}, 100);
+    QVERIFY2(hits.ok(), qPrintable(hits.error()));
+    QStringList got = namesOf(hits.value());
+    got.sort();
+    names.sort();
+    QCOMPARE(got, names);
+    QCOMPARE(m_store->count(query).value(), names.size());
+}
+
+void TestLibraryQuery::hostileQueries_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("drop table") << "'; DROP TABLE files; --";
+    QTest::newRow("or true") << "\" OR 1=1 --";
+    QTest::newRow("quote in a field") << "name:\"x\" OR \"1\"=\"1\"";
+    QTest::newRow("fts operators") << "kick AND snare OR NOT hat";
+    QTest::newRow("fts near") << "NEAR(kick snare, 2)";
+    QTest::newRow("fts column filter") << "name_key:kick meta : x";
+    QTest::newRow("fts prefix and caret") << "^kick kic* +snare";
+    QTest::newRow("braces") << "{name_key meta}: kick";
+    QTest::newRow("backslashes") << "\\ \\\\ \\\"";
+    QTest::newRow("brackets") << "( ) [ ] ( (";
+    QTest::newRow("nul and controls") << QString(QChar(0)) + "kick\x01\x7f";
+    QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "kick";
+    QTest::newRow("long word") << QString(LibraryQuery::maxLength, u'x');
+    QTest::newRow("long phrase") << u'"' + QString(LibraryQuery::maxLength - 2, u' ') + u'"';
+    QTest::newRow("sql in every field") << "name:'; folder:'; format:'; -\"'\"";
+}
+
+void TestLibraryQuery::hostileQueries()
+{
+    QFETCH(QString, text);
+    const LibraryQuery query = LibraryQuery::parse(text);
+    if (query.ok()) {
+        const Result<QList<LibraryHit>> hits = m_store->query(query, {}, {}, 100);
+        QVERIFY2(hits.ok(), qPrintable(hits.error()));
+        const Result<qint64> count = m_store->count(query);
+        QVERIFY2(count.ok(), qPrintable(count.error()));
+        QCOMPARE(count.value(), hits->size());
+    }
+    // The tables are as they were.
+    QCOMPARE(m_store->fileCount().value(), 10);
+    QCOMPARE(m_store->roots()->size(), 1);
+}
+
+void TestLibraryQuery::pagesInEveryOrder_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("descending");
+    const char *names[] = {"name", "folder",   "length",    "rate", "channels",
+                           "bits", "loudness", "true peak", "date"};
+    for (int column = 0; column <= int(LibrarySort::Column::Date); ++column) {
+        QTest::addRow("%s up", names[column]) << column << false;
+        QTest::addRow("%s down", names[column]) << column << true;
+    }
+}
+
+void TestLibraryQuery::pagesInEveryOrder()
+{
+    QFETCH(int, column);
+    QFETCH(bool, descending);
+    QTemporaryDir dir;
+    SqliteLibraryStore store(dir.filePath("library.sqlite"));
+    QVERIFY(store.open().ok());
+    const qint64 root = store.addRoot(QStringLiteral("/p"), 1)->id;
+    LibraryBatch batch;
+    batch.root = root;
+    // Many equal keys, so that the pages' starts must break ties; more hits than are sorted
+    // whole, so that the pages by name walk the names in order.
+    constexpr int entries = 2300;
+    for (int i = 0; i < entries; ++i) {
+        LibraryEntry entry = entryOf("/p/" + QByteArray::number(i % 7),
+                                     "take " + QByteArray::number(i % 50) + ".wav", 1000,
+                                     qint64(i % 13) * 86400'000'000'000);
+        entry.name += QByteArray::number(i); // unique within the folder
+        entry.info.sampleRate = 8000 * (1 + i % 3);
+        entry.info.channels = 1 + i % 2;
+        entry.info.encoding = i % 2 ? "PCM 16-bit" : "PCM 24-bit";
+        entry.info.frames = 100 * (i % 11);
+        if (i % 4) {
+            Loudness loudness;
+            loudness.integratedLufs = -10 - i % 9;
+            loudness.truePeakDbtp = -i % 5;
+            loudness.samplePeakDbfs = -i % 5 - 1;
+            entry.loudness = loudness;
+        }
+        batch.entries.append(entry);
+    }
+    QVERIFY(store.write(batch).ok());
+    const LibraryQuery query = LibraryQuery::parse(u"take");
+    const LibrarySort sort{LibrarySort::Column(column), descending};
+    const Result<QList<LibraryHit>> whole = store.query(query, sort, {}, entries + 1);
+    QCOMPARE(whole->size(), entries);
+    QList<qint64> paged;
+    QVariantList after;
+    for (int page = 0; page < 100; ++page) {
+        const int size = 97;
+        const Result<QList<LibraryHit>> hits = store.query(query, sort, after, size);
+        QVERIFY2(hits.ok(), qPrintable(hits.error()));
+        if (hits->isEmpty())
+            break;
+        for (const LibraryHit &hit : hits.value())
+            paged.append(hit.id);
+        after = hits->last().cursor;
+    }
+    QList<qint64> expected;
+    for (const LibraryHit &hit : whole.value())
+        expected.append(hit.id);
+    QCOMPARE(paged, expected);
+    // And the order is the column's.
+    const auto keyOf = [column](const LibraryHit &hit) -> double {
+        switch (LibrarySort::Column(column)) {
+        case LibrarySort::Column::Length:
+            return double(hit.lengthMs);
+        case LibrarySort::Column::Rate:
+            return hit.rate;
+        case LibrarySort::Column::Channels:
+            return hit.channels;
+        case LibrarySort::Column::Bits:
+            return hit.bits;
+        case LibrarySort::Column::Loudness:
+            return hit.lufs.value_or(-1e308);
+        case LibrarySort::Column::TruePeak:
+            return hit.truePeak.value_or(-1e308);
+        case LibrarySort::Column::Date:
+            return double(hit.date);
+        default:
+            return 0;
+        }
+    };
+    for (qsizetype i = 1; i < whole->size(); ++i) {
+        const double a = keyOf(whole->at(i - 1)), b = keyOf(whole->at(i));
+        QVERIFY2(descending ? a >= b : a <= b, qPrintable(QString::number(i)));
+        if (LibrarySort::Column(column) == LibrarySort::Column::Folder) {
+            const QString f = whole->at(i - 1).folder, g = whole->at(i).folder;
+            QVERIFY(descending ? f >= g : f <= g);
+        }
+    }
+}
+
+int main(int argc, char **argv)
+{
+    // The dates of the table are those of UTC.
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    QCoreApplication app(argc, argv);
+    TestLibraryQuery test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_libraryquery.moc"
