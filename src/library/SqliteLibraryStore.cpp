@@ -967,6 +967,10 @@ struct Where
     QString textCondition(const QueryTerm &term)
     {
         using Field = QueryTerm::Field;
+        // Gathered from their sets (no index of the files' table is walked): each word's ids.
+        if (bySets && !term.excluded)
+            if (const QString set = rowSet(term); !set.isEmpty())
+                return QStringLiteral("f.id IN (%1)").arg(set);
         if (term.field != Field::Format && characters(term.text) >= shortestIndexedText) {
             const QString phrase = bindValue(
                 term.field == Field::Name ? QStringLiteral("name_key : ") + ftsPhrase(term.text)
@@ -1073,6 +1077,8 @@ struct Where
 
     // How many terms have a set of ids that can drive the query.
     int drivingSets = 0;
+    // The words' conditions as sets of ids, for a query driven by them.
+    bool bySets = false;
 
     QString clause() const
     {
@@ -1146,6 +1152,7 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
         }
     }
     Where where;
+    where.bySets = plan == QLatin1String(" NOT INDEXED");
     for (const QueryTerm &term : query.terms)
         where.add(term);
     const QStringList keys = sortKeys(sort.column);
