@@ -2,14 +2,9 @@
 
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
-#include "platform/WorkPool.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QMutex>
-#include <QPointer>
 #include <QRegularExpression>
-#include <QThreadPool>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,56 +62,31 @@ PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
     return texts;
 }
 
-// What a worker asks before it reads: whether its selection is still the newest.
-struct PanelReader::Shared
-{
-    QMutex mutex;
-    quint64 newest = 0;
-    bool wanted(quint64 number)
-    {
-        QMutexLocker lock(&mutex);
-        return number == newest;
-    }
-};
-
 PanelReader::PanelReader(QObject *parent, Read read)
     : QObject(parent),
       m_read(read ? std::move(read) : Read([](const QString &directory, const QStringList &names) {
           return detailsOf(directory, names);
-      })),
-      m_shared(std::make_shared<Shared>())
+      }))
 {
 }
 
 void PanelReader::ask(const QString &directory, const QStringList &selectedNames)
 {
-    quint64 number = 0;
-    {
-        QMutexLocker lock(&m_shared->mutex);
-        number = ++m_shared->newest;
-    }
-    QPointer<PanelReader> self(this);
-    // Before the marks and the waveforms waiting for the pool: the click's own answer.
-    const int priority = 1 << 30;
-    workPool().start(QRunnable::create([shared = m_shared, read = m_read, self, directory,
-                                        selectedNames, number] {
-                         // Arrow keys held down select faster than a slow disk answers.
-                         if (!shared->wanted(number))
-                             return;
-                         const PanelTexts texts = read(directory, selectedNames);
-                         QMetaObject::invokeMethod(
-                             QCoreApplication::instance(),
-                             [shared, self, texts, number] {
-                                 if (self && shared->wanted(number))
-                                     emit self->answered(texts);
-                             },
-                             Qt::QueuedConnection);
-                     }),
-                     priority);
+    // Arrow keys held down select faster than a slow disk answers: only the newest is read.
+    m_selection.renew();
+    const Generation::Ticket ticket = m_selection.ticket();
+    // The click's own answer: the newest of what the user looks at goes before the marks.
+    Scheduler::instance().start(m_asker, {Lane::now, Weight::light, {}, ticket},
+                                [read = m_read, asker = m_asker.link(), ticket, directory,
+                                 selectedNames, to = this](const QString &) {
+                                    PanelTexts texts = read(directory, selectedNames);
+                                    Asker::answer(asker, ticket, [to, texts = std::move(texts)] {
+                                        emit to->answered(texts);
+                                    });
+                                });
 }
 
 void PanelReader::drop()
 {
-    QMutexLocker lock(&m_shared->mutex);
-    ++m_shared->newest;
+    m_selection.renew();
 }

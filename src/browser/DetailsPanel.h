@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/Scheduler.h"
 #include "files/WaveDetails.h"
 
 #include <QDateTime>
@@ -25,7 +26,7 @@ PanelTexts detailsOf(const QString &directory, const QStringList &selectedNames,
 // The locale's short date, then its long time on the next line; midnight shows the date alone.
 QString dateTimeText(const QDateTime &when, const QLocale &locale = QLocale());
 
-// The panel's figures read on the work pool, so a selection on a stalled disk never holds
+// The panel's figures read by the scheduler, so a selection on a stalled disk never holds
 // the window: each selection asks, and only the answer for the newest one is given; one
 // that comes late for an older selection, or for a folder left since, is dropped.
 class PanelReader final : public QObject
@@ -45,7 +46,7 @@ signals:
     void answered(const PanelTexts &texts);
 
 private:
-    struct Shared;
     Read m_read;
-    std::shared_ptr<Shared> m_shared;
+    Asker m_asker{this};
+    Generation m_selection;
 };

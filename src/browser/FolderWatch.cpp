@@ -9,7 +9,6 @@
 #include <QMutex>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QThreadPool>
 #include <optional>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -169,7 +168,7 @@ void FolderWatch::look()
     m_looking = true;
     QPointer<FolderWatch> self(this);
     const QString folder = m_folder;
-    workPool().start([self, folder] {
+    workPool().start(Lane::now, [self, folder] {
         const QDateTime time = changeTime(folder);
         // Back on the window's thread, where the watch may have gone meanwhile.
         QMetaObject::invokeMethod(
@@ -201,8 +200,9 @@ bool FolderWatch::setFiles(const QStringList &paths)
     QMutexLocker lock(&m_files->mutex);
     m_files->wanted = watched ? paths : QStringList();
     if (!std::exchange(m_files->working, true))
-        workPool().start(
-            [files = m_files, self = QPointer<FolderWatch>(this)] { files->work(self); });
+        workPool().start(Lane::now, [files = m_files, self = QPointer<FolderWatch>(this)] {
+            files->work(self);
+        });
     return watched;
 }
 

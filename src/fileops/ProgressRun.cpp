@@ -12,7 +12,6 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
 namespace progressRun {
@@ -85,7 +84,7 @@ QList<int> run(QWidget *parent, TransferJob &job, const QString &failureTitle)
                      });
     QElapsedTimer clock;
     clock.start();
-    workPool().start(&job);
+    workPool().start(Lane::now, [&job] { job.run(); });
     // First the hourglass: painted, but no input reaches the window.
     QTimer::singleShot(showAfterMs, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);

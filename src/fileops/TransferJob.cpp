@@ -10,7 +10,6 @@ TransferJob::TransferJob(Kind kind, QString failureText, Work work)
     : m_kind(kind), m_failureText(std::move(failureText)), m_work(std::move(work))
 {
     // The window owns the job and waits for its end before letting it go.
-    setAutoDelete(false);
     m_state.report = [this] { report(); };
 }
 

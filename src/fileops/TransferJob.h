@@ -6,7 +6,6 @@
 #include <QList>
 #include <QMutex>
 #include <QObject>
-#include <QRunnable>
 #include <QSemaphore>
 #include <QWaitCondition>
 #include <functional>
@@ -14,11 +13,11 @@
 
 class FileOperations;
 
-// A copy or a delete run on the work pool. It tells the window by signals: its progress, its
+// A copy or a delete run by the scheduler. It tells the window by signals: its progress, its
 // first failure and its end. At the failure it pauses until the window has told the user and
 // says resume(), so no message is ever waited for from the worker; asked to stop, it stops
 // between two files, or inside a copy without leaving a trace.
-class TransferJob final : public QObject, public QRunnable
+class TransferJob final : public QObject
 {
     Q_OBJECT
 public:
@@ -51,8 +50,8 @@ public:
     // Once finished() has come: returns when the worker has left the job, at once.
     void waitForExit() { m_exited.acquire(); }
 
-    // On the worker, by the pool.
-    void run() override;
+    // On the worker.
+    void run();
 
 signals:
     // Often enough for the window to follow, never more than twenty times a second.

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+class Asker;
+class Generation;
 class LoudnessFacts;
 
 // Size and modification time: a file that changed on disk (a recording still growing, an
@@ -22,7 +24,7 @@ struct FileStamp
 FileStamp stampOf(const QString &path);
 
 // What is known of the files the lists show: their details and their waveform, read by
-// tasks on the shared work pool and kept in bounded caches (least recently used out) by
+// tasks of the scheduler and kept in bounded caches (least recently used out) by
 // path, size and modification time. The window's thread only ever reads the caches: a file
 // on a stalled mount, or one whose header takes long, holds up a worker, never the window.
 class FileFacts final : public QObject
@@ -35,7 +37,7 @@ public:
     explicit FileFacts(QObject *parent, InfoReader readInfo = readWaveInfo,
                        PeaksReader readPeaks = readWavePeaks, StampReader readStamp = stampOf,
                        LoudnessMeasure measure = measureLoudness);
-    // Drops the files still waiting; waits a moment for those being read, never longer.
+    // Drops the files still waiting, and the news of those being read.
     ~FileFacts() override;
 
     static constexpr int pictureColumns = 240;
@@ -71,5 +73,7 @@ private:
     // What the tasks share with the window; a task holds it, so it may outlive this object.
     struct Shared;
     std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<Asker> m_asker;
+    std::unique_ptr<Generation> m_rows;
     LoudnessFacts *m_loudness;
 };

@@ -1,14 +1,15 @@
 #include "Loudness.h"
 
+#include "Scheduler.h"
 #include "platform/WaveFile.h"
 
 #include <QLocale>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <ebur128.h>
 #include <memory>
 #include <numeric>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -459,16 +460,18 @@ std::optional<Loudness> measureLoudnessInParts(const QString &path, int parts,
         return std::pair(from, to);
     };
     {
-        std::vector<std::thread> others;
+        // The other parts beside this one on the scheduler's threads, or on this one after
+        // its own part when none is free.
+        std::vector<std::unique_ptr<Scheduler::Split>> others;
         for (int i = 1; i < parts; ++i)
-            others.emplace_back([&, i] {
+            others.push_back(std::make_unique<Scheduler::Split>(Scheduler::instance(), [&, i] {
                 const auto [from, to] = span(i);
                 measured[std::size_t(i)] = measurePart(path, from, to, stop);
-            });
+            }));
         const auto [from, to] = span(0);
         measured[0] = measurePart(path, from, to, stop);
-        for (std::thread &other : others)
-            other.join();
+        for (const std::unique_ptr<Scheduler::Split> &other : others)
+            other->finish();
     }
     Loudness loudness;
     std::vector<double> powers;
@@ -501,7 +504,7 @@ std::optional<Loudness> measureLoudnessInParts(const QString &path, int parts,
 std::optional<Loudness> measureLoudness(const QString &path, const std::function<bool()> &stop)
 {
     int parts = 1;
-    if (std::thread::hardware_concurrency() >= 2) {
+    if (QThread::idealThreadCount() >= 2) {
         const Result<std::unique_ptr<WaveFile>> opened = WaveFile::open(path);
         if (!opened.ok())
             return std::nullopt;

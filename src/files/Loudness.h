@@ -46,8 +46,8 @@ std::optional<Loudness> measureLoudness(const QString &path,
 using LoudnessMeasure =
     std::function<std::optional<Loudness>(const QString &, const std::function<bool()> &)>;
 
-// The same, in `parts` stretches measured at once, one thread each, joined so that the figures
-// are the ones of the file measured whole; 1 measures it whole on this thread.
+// The same, in `parts` stretches measured at once on the scheduler's threads, joined so that the
+// figures are the ones of the file measured whole; 1 measures it whole on this thread.
 std::optional<Loudness> measureLoudnessInParts(const QString &path, int parts,
                                                const std::function<bool()> &stop = {});
 

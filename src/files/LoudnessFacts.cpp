@@ -1,5 +1,7 @@
 #include "LoudnessFacts.h"
 
+#include "Scheduler.h"
+
 #include <QByteArray>
 #include <QCache>
 #include <QDir>
@@ -8,19 +10,14 @@
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRunnable>
 #include <QSet>
 #include <QStandardPaths>
-#include <QThread>
-#include <QThreadPool>
 #include <QWaitCondition>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <deque>
 #include <fcntl.h>
 #include <limits>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -238,24 +235,6 @@ private:
     qint64 m_size = 0;
 };
 
-// Threads of their own: a measurement takes seconds of a core, and must not hold up the
-// details and waveforms of the work pool. Left to the end of the process, as that pool is.
-QThreadPool &measurePool()
-{
-    static QThreadPool *const pool = [] {
-        auto *made = new QThreadPool;
-        made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        return made;
-    }();
-    return *pool;
-}
-
-// Below the window and the sound's worker: the window repaints and a play starts at once
-// while a folder is measured. Linux gives each thread a nice value of its own.
-void lowerThisThread()
-{
-    setpriority(PRIO_PROCESS, id_t(gettid()), 10);
-}
 } // namespace
 
 struct LoudnessFacts::Shared
@@ -269,21 +248,18 @@ struct LoudnessFacts::Shared
         std::optional<Loudness> loudness;
     };
     QCache<QString, Entry> known{keptFiles};
-    std::deque<QString> first;
+    // Asked for first (the rows in view, a tooltip's or the band's file), not measured yet.
     QSet<QString> firstWaiting;
     // The file each tooltip, band or play shows, by who shows it: it goes on through another
     // folder, when what else of the folder before waits or runs is dropped.
     QHash<const QObject *, QString> held;
-    // The folder's files, shared with the list that gave them, and how far the workers got.
-    QStringList rest;
+    // The folder's files, and those of them no worker has taken yet.
     QSet<QString> inFolder;
-    qsizetype restAt = 0;
-    // Being measured now: asked for again meanwhile, it is not measured twice at once.
-    QSet<QString> running;
+    QSet<QString> folderWaiting;
     // The folder shown, counted: a file taken while another was shown is of no use once
     // this one is, unless it is still wanted.
     quint64 folder = 0;
-    int workers = 0;
+    std::shared_ptr<Asker::Link> asker;
     LoudnessFacts *owner = nullptr;
     // The file on disk, read by the first worker before any worker measures anything: one
     // that went on meanwhile measured again what the file knows.
@@ -381,26 +357,9 @@ struct LoudnessFacts::Shared
         }
     }
 
-    // Under the mutex: the next path to measure.
-    std::optional<QString> next()
-    {
-        while (!first.empty()) {
-            QString path = first.front();
-            first.pop_front();
-            if (!running.contains(path))
-                return path;
-        }
-        while (restAt < rest.size()) {
-            const QString &path = rest[restAt++];
-            if (!running.contains(path))
-                return path;
-        }
-        return std::nullopt;
-    }
-
     bool isWaiting(const QString &path) const
     {
-        return firstWaiting.contains(path) || rest.indexOf(path, restAt) >= 0;
+        return firstWaiting.contains(path) || folderWaiting.contains(path);
     }
 
     bool isHeld(const QString &path) const
@@ -430,10 +389,10 @@ struct LoudnessFacts::Shared
             post(path);
     }
 
-    void work()
+    // In a worker, without the mutex: what an earlier run kept is read before anything is
+    // measured, by the first task; the others wait for it.
+    void readDiskOnce(QMutexLocker<QMutex> &lock)
     {
-        lowerThisThread();
-        QMutexLocker lock(&mutex);
         while (disk != Disk::read && !diskFile.isEmpty()) {
             if (disk == Disk::reading) {
                 diskRead.wait(&mutex);
@@ -447,93 +406,92 @@ struct LoudnessFacts::Shared
             disk = Disk::read;
             diskRead.wakeAll();
         }
-        while (owner) {
-            const std::optional<QString> task = next();
-            if (!task)
-                break;
-            const QString path = *task;
-            const quint64 from = folder;
-            running.insert(path);
-            lock.unlock();
-            const FileStamp stamp = readStamp(path);
-            lock.relock();
-            if (const Entry *entry = known.object(path); entry && entry->stamp == stamp) {
-                running.remove(path);
-                done(path, false);
-                continue;
-            }
-            lock.unlock();
-            // Another folder shown meanwhile stops a measurement no one wants any more.
-            bool stopped = false;
-            std::optional<Loudness> loudness = measure(path, [this, &stopped, &path, from] {
-                QMutexLocker check(&mutex);
-                stopped = stopped || abandoned(path, from);
-                return stopped;
-            });
-            // Figures no take can have (a faulty decoder, a float file far past full scale)
-            // are no figures: a gain worked out from them could be anything.
-            if (loudness && !believable(*loudness))
-                loudness.reset();
-            lock.relock();
-            if (!owner) {
-                running.remove(path);
-                continue;
-            }
-            if (!loudness && stopped) {
-                running.remove(path);
-                // Asked for again after it was told to stop, before it did: from the start.
-                if (!abandoned(path, from))
-                    first.push_front(path);
-                continue;
-            }
-            // On disk before anyone is told: what is told is what the next run finds.
-            if (loudness) {
-                lock.unlock();
-                writeDisk(path, stamp, *loudness);
-                lock.relock();
-            }
-            // Still running until known: a worker that takes the same file from the folder
-            // meanwhile would measure it again.
-            running.remove(path);
-            known.insert(path, new Entry{stamp, loudness});
-            done(path, loudness.has_value());
-        }
-        --workers;
     }
 
-    // Under the mutex: enough workers for what waits.
-    void startWorkers(const std::shared_ptr<Shared> &self)
+    // In a worker: one file. The scheduler never gives it to two workers at once; a second
+    // request for it waits for the first, then finds it known.
+    void measureOne(const QString &path)
     {
-        const int wanted = std::min<qsizetype>(measurePool().maxThreadCount(),
-                                               qsizetype(first.size()) + rest.size() - restAt);
-        for (; workers < wanted; ++workers)
-            measurePool().start(QRunnable::create([self] { self->work(); }));
+        QMutexLocker lock(&mutex);
+        readDiskOnce(lock);
+        // A tooltip's file of a folder before, the tooltip showing another since.
+        if (!owner || !wanted(path))
+            return;
+        const quint64 from = folder;
+        folderWaiting.remove(path);
+        lock.unlock();
+        const FileStamp stamp = readStamp(path);
+        lock.relock();
+        if (const Entry *entry = known.object(path); entry && entry->stamp == stamp) {
+            done(path, false);
+            return;
+        }
+        lock.unlock();
+        // Another folder shown meanwhile stops a measurement no one wants any more.
+        bool stopped = false;
+        std::optional<Loudness> loudness = measure(path, [this, &stopped, &path, from] {
+            QMutexLocker check(&mutex);
+            stopped = stopped || abandoned(path, from);
+            return stopped;
+        });
+        // Figures no take can have (a faulty decoder, a float file far past full scale)
+        // are no figures: a gain worked out from them could be anything.
+        if (loudness && !believable(*loudness))
+            loudness.reset();
+        lock.relock();
+        if (!owner)
+            return;
+        if (!loudness && stopped) {
+            // Asked for again after it was told to stop, before it did: from the start.
+            if (!abandoned(path, from))
+                ask(Lane::now, {path}, {});
+            return;
+        }
+        // On disk before anyone is told: what is told is what the next run finds.
+        if (loudness) {
+            lock.unlock();
+            writeDisk(path, stamp, *loudness);
+            lock.relock();
+        }
+        known.insert(path, new Entry{stamp, loudness});
+        done(path, loudness.has_value());
     }
 
+    // On threads for whole files: a measurement takes seconds of a core, and must not hold
+    // up the details and waveforms, nor the window.
+    void ask(Lane lane, const QStringList &paths, const Generation::Ticket &ticket)
+    {
+        Scheduler::instance().start(
+            asker, {lane, Weight::whole, paths, ticket},
+            [self = self.lock()](const QString &path) { self->measureOne(path); });
+    }
+    std::weak_ptr<Shared> self;
+
+    // Under the mutex, so the owner is there to be named.
     void post(const QString &path)
     {
         if (LoudnessFacts *to = owner)
-            QMetaObject::invokeMethod(
-                to, [to, path] { emit to->measured(path); }, Qt::QueuedConnection);
+            Asker::answer(asker, {}, [to, path] { emit to->measured(path); });
     }
 };
 
 LoudnessFacts::LoudnessFacts(QObject *parent, Measure measure, FileFacts::StampReader readStamp)
-    : QObject(parent), m_shared(std::make_shared<Shared>())
+    : QObject(parent), m_shared(std::make_shared<Shared>()), m_asker(std::make_unique<Asker>(this)),
+      m_folder(std::make_unique<Generation>())
 {
+    m_shared->self = m_shared;
     m_shared->measure = std::move(measure);
     m_shared->readStamp = std::move(readStamp);
     m_shared->owner = this;
+    m_shared->asker = m_asker->link();
 }
 
 LoudnessFacts::~LoudnessFacts()
 {
-    // A measurement that runs sees the owner gone at its next chunk and ends by itself.
+    // What waits goes with the asker; a measurement that runs sees the owner gone at its
+    // next chunk and ends by itself.
     QMutexLocker lock(&m_shared->mutex);
     m_shared->owner = nullptr;
-    m_shared->first.clear();
-    m_shared->rest.clear();
-    m_shared->restAt = 0;
 }
 
 void LoudnessFacts::keepOnDisk(const QString &file)
@@ -551,7 +509,7 @@ QString LoudnessFacts::defaultCacheFile()
 
 int LoudnessFacts::threads()
 {
-    return measurePool().maxThreadCount();
+    return Scheduler::instance().wholeThreads();
 }
 
 std::optional<Loudness> LoudnessFacts::known(const QString &path) const
@@ -579,11 +537,9 @@ void LoudnessFacts::requestFirst(const QStringList &paths)
 {
     QMutexLocker lock(&m_shared->mutex);
     // Each is looked at again: the file may have changed since it was measured.
-    for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
-        m_shared->first.push_front(*it);
-        m_shared->firstWaiting.insert(*it);
-    }
-    m_shared->startWorkers(m_shared);
+    for (const QString &path : paths)
+        m_shared->firstWaiting.insert(path);
+    m_shared->ask(Lane::now, paths, m_folder->ticket());
 }
 
 void LoudnessFacts::requestFor(const QObject *asker, const QString &path)
@@ -594,9 +550,9 @@ void LoudnessFacts::requestFor(const QObject *asker, const QString &path)
         return;
     }
     m_shared->held.insert(asker, path);
-    m_shared->first.push_front(path);
     m_shared->firstWaiting.insert(path);
-    m_shared->startWorkers(m_shared);
+    // Of no folder: it stays through another, until the asker shows another file.
+    m_shared->ask(Lane::now, {path}, {});
 }
 
 void LoudnessFacts::requestFolder(const QStringList &paths)
@@ -604,15 +560,18 @@ void LoudnessFacts::requestFolder(const QStringList &paths)
     QMutexLocker lock(&m_shared->mutex);
     Shared &s = *m_shared;
     ++s.folder;
-    s.rest = paths;
-    s.restAt = 0;
     s.inFolder = QSet<QString>(paths.cbegin(), paths.cend());
+    s.folderWaiting = s.inFolder;
     // The rows in view of the folder before are asked for no more: two takes of 5 GB held
     // up a new folder of small ones for 81 s on one core. What is still shown goes on.
+    m_folder->renew();
     const auto stillWanted = [&s](const QString &path) {
         return s.inFolder.contains(path) || s.isHeld(path);
     };
-    std::erase_if(s.first, [&](const QString &path) { return !stillWanted(path); });
     s.firstWaiting.removeIf([&](const QString &path) { return !stillWanted(path); });
-    s.startWorkers(m_shared);
+    const QStringList again(s.firstWaiting.cbegin(), s.firstWaiting.cend());
+    const Generation::Ticket ticket = m_folder->ticket();
+    s.ask(Lane::background, paths, ticket);
+    if (!again.isEmpty())
+        s.ask(Lane::now, again, ticket);
 }

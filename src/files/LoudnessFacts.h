@@ -9,10 +9,13 @@
 #include <memory>
 #include <optional>
 
-// The loudness of the files the lists show, measured by a few workers of their own at a low
-// priority (a measurement reads a file whole) and kept by path, size and modification time.
-// The files asked for first (those in view, the one at hand) go before the rest of the
-// folder, which is measured in list order; another folder drops what of the last one waits,
+class Asker;
+class Generation;
+
+// The loudness of the files the lists show, measured by the scheduler's threads for whole
+// files, at a low priority (a measurement reads a file whole), and kept by path, size and
+// modification time. The files asked for first (those in view, the one at hand) go before the rest
+// of the folder, which is measured in list order; another folder drops what of the last one waits,
 // the rows that were in view included, and stops the measurement of it that runs, but for
 // the files a tooltip or the band still shows.
 class LoudnessFacts final : public QObject
@@ -65,4 +68,6 @@ signals:
 private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<Asker> m_asker;
+    std::unique_ptr<Generation> m_folder;
 };

@@ -1,12 +1,10 @@
 #include "PeakCache.h"
 
-#include "platform/WorkPool.h"
+#include "Scheduler.h"
 
 #include <QCache>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRunnable>
-#include <QThreadPool>
 
 namespace {
 // The file at hand and the few before it: stepping back and forth redraws at once.
@@ -25,16 +23,10 @@ struct PeakCache::Shared
         WavePeaks peaks;
     };
     QCache<QString, Entry> kept{keptFiles};
-    quint64 newest = 0;
-    PeakCache *owner = nullptr;
 
-    void read(const QString &path, int columns, quint64 number)
+    void read(const QString &path, int columns, const std::shared_ptr<Asker::Link> &asker,
+              const Generation::Ticket &ticket)
     {
-        {
-            QMutexLocker lock(&mutex);
-            if (!owner || number != newest)
-                return;
-        }
         const FileStamp stamp = readStamp(path);
         {
             QMutexLocker lock(&mutex);
@@ -43,29 +35,27 @@ struct PeakCache::Shared
                 return;
         }
         WavePeaks peaks = readPeaks(path, columns);
-        QMutexLocker lock(&mutex);
-        kept.insert(path, new Entry{stamp, std::move(peaks)});
-        if (owner)
-            QMetaObject::invokeMethod(
-                owner, [owner = owner, path] { emit owner->ready(path); }, Qt::QueuedConnection);
+        {
+            QMutexLocker lock(&mutex);
+            kept.insert(path, new Entry{stamp, std::move(peaks)});
+        }
+        Asker::answer(asker, ticket, [to = owner, path] { emit to->ready(path); });
     }
+    PeakCache *owner = nullptr;
 };
 
 PeakCache::PeakCache(QObject *parent, FileFacts::PeaksReader readPeaks,
                      FileFacts::StampReader readStamp)
-    : QObject(parent), m_shared(std::make_shared<Shared>())
+    : QObject(parent), m_shared(std::make_shared<Shared>()), m_asker(std::make_unique<Asker>(this)),
+      m_file(std::make_unique<Generation>())
 {
     m_shared->readPeaks = std::move(readPeaks);
     m_shared->readStamp = std::move(readStamp);
     m_shared->owner = this;
 }
 
-PeakCache::~PeakCache()
-{
-    // A task still reading finishes on its own; what it holds it shares.
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->owner = nullptr;
-}
+// A task still reading finishes on its own; what it holds it shares, and its answer is dropped.
+PeakCache::~PeakCache() = default;
 
 int PeakCache::columnsFor(int width)
 {
@@ -84,14 +74,14 @@ void PeakCache::request(const QString &path, int width)
 {
     if (path.isEmpty())
         return;
-    quint64 number = 0;
-    {
-        QMutexLocker lock(&m_shared->mutex);
-        number = ++m_shared->newest;
-    }
+    // Only the newest is served: the files pointed at before it pass.
+    m_file->renew();
     const int columns = columnsFor(width);
-    workPool().start(QRunnable::create(
-        [shared = m_shared, path, columns, number] { shared->read(path, columns, number); }));
+    Scheduler::instance().start(*m_asker, {Lane::now, Weight::light, {path}, m_file->ticket()},
+                                [shared = m_shared, columns, asker = m_asker->link(),
+                                 ticket = m_file->ticket()](const QString &file) {
+                                    shared->read(file, columns, asker, ticket);
+                                });
 }
 
 WavePeaks narrowed(const WavePeaks &peaks, int columns)

@@ -6,6 +6,9 @@
 #include <memory>
 #include <optional>
 
+class Asker;
+class Generation;
+
 // The waveform of the file at hand at the width it is drawn, read by a task on the work pool
 // and kept for the last few files by path, size and modification time. The window asks for
 // what it needs and draws what it has: a narrower width is made from the columns held, a
@@ -33,6 +36,8 @@ signals:
 private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<Asker> m_asker;
+    std::unique_ptr<Generation> m_file;
 };
 
 // Peaks drawn at fewer columns: each new column takes the largest of the ones it covers.

@@ -4,8 +4,6 @@
 #include "WaveFile.h"
 #include "WorkPool.h"
 
-#include <QRunnable>
-#include <QThreadPool>
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 #include <algorithm>
@@ -36,9 +34,6 @@ constexpr double fadeSeconds = 0.005;
 // What the opening task decodes before the sound starts: a file that opens but cannot be
 // decoded is refused instead of playing silence.
 constexpr double firstSeconds = 0.05;
-// The opening of a sound goes before every other task waiting for the pool: the user hears
-// the click's answer.
-constexpr int openPriority = std::numeric_limits<int>::max();
 constexpr qint64 maxFirstFrames = 32768;
 // How long closing waits for replaced workers to notice; each step of theirs is short.
 constexpr auto workerEndLimit = std::chrono::milliseconds(200);
@@ -389,10 +384,10 @@ bool SdlSoundOutput::start(const PlayRequest &request)
         generation = mix->generation;
         ++mix->workers;
     }
-    workPool().start(QRunnable::create([mix, generation, request, opener = m_opener] {
-                         open(mix, generation, request, opener);
-                     }),
-                     openPriority);
+    // The click's own answer: the newest of what the user looks at goes first.
+    workPool().start(Lane::now, [mix, generation, request, opener = m_opener] {
+        open(mix, generation, request, opener);
+    });
     return true;
 }
 

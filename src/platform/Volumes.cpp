@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QStorageInfo>
-#include <QThreadPool>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -75,7 +74,7 @@ Result<> SystemVolumes::probe(const QString &root) const
     };
     auto shared = std::make_shared<Shared>();
     // A stalled mount keeps its task, which holds what it uses, not the window.
-    workPool().start([shared, root] {
+    workPool().start(Lane::now, [shared, root] {
         QString error = openRoot(root);
         std::lock_guard lock(shared->mutex);
         shared->error = error;

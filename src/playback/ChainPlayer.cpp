@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QItemSelectionModel>
-#include <QThreadPool>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -61,7 +60,7 @@ constexpr auto quickAnswer = std::chrono::milliseconds(20);
 std::optional<std::optional<qint64>> ChainPlayer::lengthOf(const QString &path, ChainView &view)
 {
     auto answer = std::make_shared<LengthAnswer>();
-    workPool().start([answer, &waveLength = m_waveLength, path] {
+    workPool().start(Lane::now, [answer, &waveLength = m_waveLength, path] {
         const std::optional<qint64> lengthMs = waveLength.lengthMs(path);
         {
             const std::lock_guard<std::mutex> hold(answer->lock);

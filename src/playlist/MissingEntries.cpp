@@ -1,5 +1,6 @@
 #include "MissingEntries.h"
 
+#include "files/Scheduler.h"
 #include "platform/NativeName.h"
 
 #include <QFileInfo>
@@ -10,12 +11,11 @@ constexpr int gatherMs = 100;
 } // namespace
 
 MissingEntries::MissingEntries(QObject *parent, Exists exists)
-    : QObject(parent), m_exists(std::move(exists)), m_watcher(this)
+    : QObject(parent), m_exists(std::move(exists)), m_asker(std::make_unique<Asker>(this)),
+      m_watcher(this)
 {
     if (!m_exists)
         m_exists = [](const QString &path) { return statPath(path).has_value(); };
-    // One look at a time, in order: a later look's answer is never overtaken by an older one.
-    m_pool.setMaxThreadCount(1);
     m_gather.setSingleShot(true);
     m_gather.setInterval(gatherMs);
     connect(&m_gather, &QTimer::timeout, this, &MissingEntries::recheckFolders);
@@ -26,10 +26,7 @@ MissingEntries::MissingEntries(QObject *parent, Exists exists)
     });
 }
 
-MissingEntries::~MissingEntries()
-{
-    m_pool.waitForDone();
-}
+MissingEntries::~MissingEntries() = default;
 
 void MissingEntries::setPaths(const QStringList &paths)
 {
@@ -95,19 +92,21 @@ void MissingEntries::look(const QStringList &paths, const QStringList &folders)
 {
     if (paths.isEmpty() && folders.isEmpty())
         return;
-    m_pool.start([this, exists = m_exists, paths, folders] {
-        QSet<QString> missing;
-        for (const QString &path : paths)
-            if (!exists(path))
-                missing.insert(path);
-        QStringList there;
-        for (const QString &folder : folders)
-            if (isDirectoryPath(folder))
-                there.append(folder);
-        QMetaObject::invokeMethod(
-            this, [this, paths, missing, there] { take(paths, missing, there); },
-            Qt::QueuedConnection);
-    });
+    // One look at a time, in order: a later look's answer is never overtaken by an older one.
+    Scheduler::instance().start(
+        *m_asker, {Lane::serial, Weight::light, {}, {}},
+        [this, asker = m_asker->link(), exists = m_exists, paths, folders](const QString &) {
+            QSet<QString> missing;
+            for (const QString &path : paths)
+                if (!exists(path))
+                    missing.insert(path);
+            QStringList there;
+            for (const QString &folder : folders)
+                if (isDirectoryPath(folder))
+                    there.append(folder);
+            Asker::answer(asker, {},
+                          [this, paths, missing, there] { take(paths, missing, there); });
+        });
 }
 
 void MissingEntries::take(const QStringList &paths, const QSet<QString> &missingNow,

@@ -5,22 +5,25 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-#include <QThreadPool>
 #include <QTimer>
 #include <functional>
+#include <memory>
+
+class Asker;
 
 // Which play-list entries have lost their file, kept up to date by watching the distinct
 // folders the entries live in (never each file: the system allows only so many watches).
 // A file is looked at when it joins the list and when its folder changes; past maxFolders
 // folders, the files of the folders not watched are looked at when the window is activated.
-// The looks run in a worker: an entry on a stalled mount holds it up, never the window.
+// The looks run on the scheduler's serial lane, one at a time and in order: an entry on a
+// stalled mount holds up its worker, never the window.
 class MissingEntries final : public QObject
 {
     Q_OBJECT
 public:
     using Exists = std::function<bool(const QString &)>;
     explicit MissingEntries(QObject *parent, Exists exists = {});
-    // Waits for the look under way.
+    // The look under way is left to end on its own; its answer is dropped.
     ~MissingEntries() override;
 
     static constexpr int maxFolders = 900;
@@ -44,7 +47,7 @@ private:
     void look(const QStringList &paths, const QStringList &folders = {});
     void take(const QStringList &paths, const QSet<QString> &missing, const QStringList &folders);
     Exists m_exists;
-    QThreadPool m_pool;
+    std::unique_ptr<Asker> m_asker;
     QFileSystemWatcher m_watcher;
     QSet<QString> m_listed;
     // The entries of each folder, by path.

@@ -32,7 +32,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 #include <fcntl.h>
 #include <unistd.h>
@@ -309,7 +308,7 @@ void TestFileOps::aFailurePausesTheJobUntilTheUserIsTold()
             TransferJob::copying(m_files, sources, {0, 1, 2}, to.path(), true);
         QSignalSpy failed(job.get(), &TransferJob::failed);
         QSignalSpy finished(job.get(), &TransferJob::finished);
-        workPool().start(job.get());
+        workPool().start(Lane::now, [job = job.get()] { job->run(); });
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(failed[0][0].toString(), QString("Error while copying ..."));
         QTest::qWait(100); // a worker that did not pause would be on the next file by now
