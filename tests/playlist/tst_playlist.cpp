@@ -127,7 +127,7 @@ void TestPlayList::removingKeepsOrderSelectionAndPairing()
     QCOMPARE(form.playList().paths(),
              QStringList(
                  {m_dir->filePath("a.wav"), m_dir->filePath("c.wav"), m_dir->filePath("e.wav")}));
-    QVERIFY(List1(form)->selectedRows().isEmpty());
+    QVERIFY(selectedRowsIn(List1(form)).isEmpty());
     // Removed entries may be added again: the duplicate check forgot them.
     selectRows(File1(form), {1});
     form.Command3_Click();
@@ -216,7 +216,7 @@ void TestPlayList::pressingOnTheSelectionAndMovingStartsADrag()
     QTest::mouseClick(viewport, Qt::LeftButton, {}, rowAt(0));
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, rowAt(2));
     const QList<int> chosen = {0, 2};
-    QCOMPARE(fromFileList ? File1(form)->selectedRows() : List1(form)->selectedRows(), chosen);
+    QCOMPARE(fromFileList ? selectedRowsIn(File1(form)) : selectedRowsIn(List1(form)), chosen);
     // Pressed on c.wav, then down over d.wav and e.wav in small steps.
     QTest::mousePress(viewport, Qt::LeftButton, {}, rowAt(2));
     const QPoint from = rowAt(2);
@@ -231,7 +231,7 @@ void TestPlayList::pressingOnTheSelectionAndMovingStartsADrag()
     // The drag has begun, and the selection is as it was.
     QCOMPARE(fileDrags.size(), fromFileList ? 1 : 0);
     QCOMPARE(playListDrags.size(), fromFileList ? 0 : 1);
-    QCOMPARE(fromFileList ? File1(form)->selectedRows() : List1(form)->selectedRows(), chosen);
+    QCOMPARE(fromFileList ? selectedRowsIn(File1(form)) : selectedRowsIn(List1(form)), chosen);
 }
 
 // Qt delivers moves and drops to the widget that took the last enter, as a real drag
