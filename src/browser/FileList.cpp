@@ -121,20 +121,33 @@ QModelIndexList FileList::selection() const
     return entries;
 }
 
+QList<int> FileList::selectedFolderRows() const
+{
+    const QList<int> shown = selectedRowsOf(selectionModel());
+    // Shown as they are in the folder (no sort between): the rows are the folder's. A
+    // selection of tens of thousands is read on each click, so it is not mapped entry by
+    // entry through the proxies then.
+    if (m_shown->sourceModel() == m_model)
+        return shown;
+    QList<int> rows;
+    rows.reserve(shown.size());
+    for (int row : shown) {
+        QModelIndex entry = model()->index(row, 0);
+        while (const auto *proxy = qobject_cast<const QAbstractProxyModel *>(entry.model()))
+            entry = proxy->mapToSource(entry);
+        rows.append(entry.row());
+    }
+    return rows;
+}
+
 QStringList FileList::selectedNames() const
 {
-    QStringList names;
-    for (const QModelIndex &entry : selection())
-        names.append(entry.data(WaveFolderModel::NameRole).toString());
-    return names;
+    return m_model->namesOf(selectedFolderRows());
 }
 
 QStringList FileList::selectedPaths() const
 {
-    QStringList paths;
-    for (const QModelIndex &entry : selection())
-        paths.append(entry.data(WaveFolderModel::PathRole).toString());
-    return paths;
+    return m_model->pathsOf(selectedFolderRows());
 }
 
 QModelIndex FileList::shownIndexOf(const QString &name) const

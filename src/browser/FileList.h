@@ -63,6 +63,8 @@ protected:
 private:
     // Fresh entries, none selected.
     void showEntries(const QString &folder, const QStringList &names);
+    // The folder's rows of the selected entries, in the order shown.
+    QList<int> selectedFolderRows() const;
     WaveFolderModel *m_model;
     OneColumnProxy *m_shown;
 };

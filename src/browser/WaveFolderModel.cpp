@@ -76,6 +76,24 @@ QStringList WaveFolderModel::paths() const
     return all;
 }
 
+QStringList WaveFolderModel::namesOf(const QList<int> &rows) const
+{
+    QStringList names;
+    names.reserve(rows.size());
+    for (int row : rows)
+        names.append(m_names.value(row));
+    return names;
+}
+
+QStringList WaveFolderModel::pathsOf(const QList<int> &rows) const
+{
+    QStringList paths;
+    paths.reserve(rows.size());
+    for (int row : rows)
+        paths.append(row >= 0 && row < m_names.size() ? pathOf(row) : QString());
+    return paths;
+}
+
 QString WaveFolderModel::pathOf(int row) const
 {
     return fullPath(m_folder, m_names[row]);

@@ -62,6 +62,9 @@ public:
 
     QString folder() const { return m_folder; }
     QStringList paths() const;
+    // The name and the path of each row of rows, for the views that read thousands at once.
+    QStringList namesOf(const QList<int> &rows) const;
+    QStringList pathsOf(const QList<int> &rows) const;
     // The entry of a name, in column 0, or an invalid index.
     QModelIndex indexOf(const QString &name) const;
     // The facts or the loudness of path changed: its row's roles that depend on them.

@@ -35,11 +35,6 @@ void PlayListView::startDrag(Qt::DropActions)
     emit dragEnded();
 }
 
-bool PlayListView::isMissing(int row) const
-{
-    return m_list.index(row).data(PlayListModel::MissingRole).toBool();
-}
-
 void PlayListView::recheckMissing()
 {
     m_list.recheckMissing();

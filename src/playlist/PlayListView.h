@@ -21,8 +21,6 @@ public:
     // Takes the entries off the play list; those left keep their order, the current one and
     // their selection, or with `selectAfter` the entries of it left are selected alone.
     void removeEntries(const QModelIndexList &gone, const QModelIndexList &selectAfter = {});
-    // Entries whose file has gone are drawn in the disabled text colour.
-    bool isMissing(int row) const;
     // Looks at every entry's file again, for folders too many to watch.
     void recheckMissing();
 signals:
