@@ -277,8 +277,9 @@ void Form1::File1_Click()
 void Form1::Command3_Click()
 {
     QList<std::pair<QString, QString>> entries;
-    for (const QString &name : File1->selectedNames())
-        entries.append({name, fullPath(Dir1->path(), name)});
+    for (const QModelIndex &entry : File1->selection())
+        entries.append({entry.data(WaveFolderModel::NameRole).toString(),
+                        entry.data(WaveFolderModel::PathRole).toString()});
     m_playList->addEntries(entries);
 }
 
@@ -288,27 +289,26 @@ void Form1::startFileDrag()
         return;
     m_dragArmed = false;
     m_dragIcon = Image1;
-    QStringList paths;
-    for (const QString &name : File1->selectedNames())
-        paths.append(fullPath(File1->path(), name));
+    const QStringList paths = File1->selectedPaths();
     const BusyState::Hold drag(*m_busy);
     m_fileDrag->start(Image1->pixmap(), paths);
 }
 
 // ---- Playback -------------------------------------------------------------------------
 
-void Form1::playSelection(const QList<int> &selected, Source from)
+void Form1::playSelection(const QModelIndexList &selected, Source from)
 {
     const bool fromFileList = from == Source::FileList;
     // Only the file list's chain adds to the play list.
     std::function<void(const ChainEntry &)> addEntry;
     if (fromFileList)
         addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
+    const int pathRole =
+        fromFileList ? int(WaveFolderModel::PathRole) : int(PlayListModel::PathRole);
     const ChainSource source =
-        fromFileList ? chainSourceOf(*File1->selectionModel(), WaveFolderModel::PathRole)
-                     : chainSourceOf(*List1->selectionModel(), PlayListModel::PathRole);
+        chainSourceOf(fromFileList ? *File1->selectionModel() : *List1->selectionModel(), pathRole);
     const BusyState::Hold chain(*m_busy);
     // Back from the chain window, the focus returns to the file list.
-    if (m_playback.play(selected, source, addEntry, this))
+    if (m_playback.play(selected, pathRole, source, addEntry, this))
         Form_Activate();
 }

@@ -93,7 +93,7 @@ public:
     // the button, the menus and the keys trigger the action (Form1Commands.cpp).
     // Play list.
     void Command3_Click();
-    void Command4_Click() { List1->removeRows(List1->selectedRows()); }
+    void Command4_Click() { List1->removeEntries(List1->selection()); }
     void File1_MouseDown(Qt::MouseButton button)
     {
         m_dragArmed = button == Qt::LeftButton && File1->listCount() > 0;
@@ -109,9 +109,9 @@ public:
     const QLabel *File1DragIcon() const { return m_dragIcon; }
 
     // Playback.
-    void Command1_Click() { playSelection(File1->selectedRows(), Source::FileList); }
+    void Command1_Click() { playSelection(File1->selection(), Source::FileList); }
     void File1_DblClick() { Command1_Click(); }
-    void ListPlay() { playSelection(List1->selectedRows(), Source::PlayList); }
+    void ListPlay() { playSelection(List1->selection(), Source::PlayList); }
     void List1_DblClick() { ListPlay(); }
 
     // File operations.
@@ -205,7 +205,7 @@ private:
         FileList,
         PlayList
     };
-    void playSelection(const QList<int> &selected, Source from);
+    void playSelection(const QModelIndexList &selected, Source from);
     // The media controls' Play with nothing at hand (Form1Desktop.cpp).
     void playCurrentEntry();
     // Space: plays the entry at hand of the list it came from, or ends the sound.

@@ -95,7 +95,7 @@ void Form1::Command2_Click()
 
 void Form1::Command5_Click()
 {
-    QList<int> indices = List1->selectedRows();
+    QModelIndexList chosen = List1->selection();
     if (m_playList->count() == 0)
         return;
     const std::optional<CopyChoice> choice = fileCommands::askDestination(
@@ -104,19 +104,24 @@ void Form1::Command5_Click()
     if (!choice)
         return;
     // Nothing selected: the whole play list.
-    if (indices.isEmpty()) {
-        for (int i = 0; i < m_playList->count(); ++i)
-            indices.append(i);
+    if (chosen.isEmpty()) {
+        for (int row = 0; row < List1->model()->rowCount(); ++row)
+            chosen.append(List1->model()->index(row, 0));
+    }
+    QStringList sources;
+    QList<int> each;
+    for (const QModelIndex &entry : std::as_const(chosen)) {
+        each.append(int(sources.size()));
+        sources.append(entry.data(PlayListModel::PathRole).toString());
     }
     // Only what was done leaves the play list; what failed or was not reached stays, selected.
-    QList<int> done;
+    QModelIndexList done;
     {
         const BusyState::Hold transfer(*m_busy);
-        done = fileCommands::copyWithProgress(this, m_services.files, m_playList->paths(), indices,
-                                              *choice);
+        for (int k : fileCommands::copyWithProgress(this, m_services.files, sources, each, *choice))
+            done.append(chosen[k]);
     }
-    List1->removeRows(done);
-    List1->selectRowsLeft(indices, done);
+    List1->removeEntries(done, chosen);
     File1->refresh();
 }
 

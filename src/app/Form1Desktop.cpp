@@ -39,13 +39,9 @@ void Form1::openPaths(const QStringList &paths)
         return;
     const QFileInfo first(sorted.files.first());
     if (sorted.folder.isEmpty() && Dir1->setPath(first.absolutePath()).ok()) {
-        for (int row = 0; row < File1->listCount(); ++row) {
-            if (File1->entry(row) == first.fileName()) {
-                const QModelIndex index = File1->model()->index(row, 0);
-                File1->selectionModel()->setCurrentIndex(index,
-                                                         QItemSelectionModel::ClearAndSelect);
-                File1->scrollTo(index);
-            }
+        if (const QModelIndex index = File1->shownIndexOf(first.fileName()); index.isValid()) {
+            File1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+            File1->scrollTo(index);
         }
     }
     // The files alone selected on the play list (where they were already, they stay), and
@@ -55,15 +51,14 @@ void Form1::openPaths(const QStringList &paths)
     for (const QString &file : sorted.files)
         wanted.insert(PlayListModel::keyOf(file));
     QItemSelection selection;
-    QList<int> rows;
-    for (int row = 0; row < m_playList->count(); ++row) {
-        if (wanted.contains(PlayListModel::keyOf(m_playList->path(row)))) {
-            rows.append(row);
-            selection.select(m_playList->index(row), m_playList->index(row));
-        }
+    const QAbstractItemModel *shown = List1->model();
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        const QModelIndex entry = shown->index(row, 0);
+        if (wanted.contains(PlayListModel::keyOf(entry.data(PlayListModel::PathRole).toString())))
+            selection.select(entry, entry);
     }
     List1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    playSelection(rows, Source::PlayList);
+    playSelection(List1->selection(), Source::PlayList);
 }
 
 MediaControl Form1::mediaControl(std::function<void()> quit)
@@ -94,7 +89,7 @@ void Form1::playCurrentEntry()
     };
     for (const QAbstractItemView *list : {atHand, other}) {
         if (const QModelIndex current = list->currentIndex(); current.isValid()) {
-            playSelection({current.row()}, sourceOf(list));
+            playSelection({current}, sourceOf(list));
             return;
         }
     }
@@ -102,7 +97,7 @@ void Form1::playCurrentEntry()
     // would first stand there.
     for (const QAbstractItemView *list : {atHand, other}) {
         if (list->model()->rowCount() > 0) {
-            playSelection({0}, sourceOf(list));
+            playSelection({list->model()->index(0, 0)}, sourceOf(list));
             return;
         }
     }
@@ -123,5 +118,5 @@ void Form1::playOrStop()
     if (!current.isValid() || busy())
         return;
     list->selectionModel()->select(current, QItemSelectionModel::Select);
-    playSelection({current.row()}, list == File1 ? Source::FileList : Source::PlayList);
+    playSelection({current}, list == File1 ? Source::FileList : Source::PlayList);
 }

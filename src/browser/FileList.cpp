@@ -1,21 +1,35 @@
 #include "FileList.h"
 
-#include "WaveListing.h"
+#include "WaveRolesUpdater.h"
 #include "files/FileFacts.h"
-#include "files/LoudnessFacts.h"
 #include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
 #include "ui/ListEntryDelegate.h"
 #include "ui/ListSelection.h"
+#include "ui/OneColumnProxy.h"
 
+#include <QAbstractProxyModel>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <algorithm>
 
-FileList::FileList(QWidget *parent) : MenuListView(parent), m_model(new WaveFolderModel(this))
+namespace {
+// The entry `source` of the folder as `shown` shows it, through the proxies between them.
+QModelIndex shownThrough(const QAbstractItemModel *shown, const QModelIndex &source)
 {
-    setModel(m_model);
+    if (!source.isValid() || source.model() == shown)
+        return source;
+    if (const auto *proxy = qobject_cast<const QAbstractProxyModel *>(shown))
+        return proxy->mapFromSource(shownThrough(proxy->sourceModel(), source));
+    return {};
+}
+} // namespace
+
+FileList::FileList(QWidget *parent)
+    : MenuListView(parent), m_model(new WaveFolderModel(this)), m_shown(new OneColumnProxy(this))
+{
+    m_shown->setSourceModel(m_model);
+    setModel(m_shown);
     // A file a worker found unplayable is drawn in the disabled text colour.
     setItemDelegate(new ListEntryDelegate(
         this,
@@ -26,34 +40,36 @@ FileList::FileList(QWidget *parent) : MenuListView(parent), m_model(new WaveFold
         [](const QModelIndex &index) {
             return index.data(WaveFolderModel::DamagedRole).toBool();
         }));
-    m_marksTimer.setSingleShot(true);
-    connect(&m_marksTimer, &QTimer::timeout, this, &FileList::requestMarks);
-    connect(verticalScrollBar(), &QScrollBar::valueChanged, &m_marksTimer,
-            qOverload<>(&QTimer::start));
     // Lets a press on an already selected entry keep the selection, so it can be dragged.
     setDragEnabled(true);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::fileClick);
+    // Nothing is current after a listing: "Edit wav" acts on a file someone chose, never on
+    // the first one by default.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (selectionModel())
+            selectionModel()->clear();
+    });
+}
+
+void FileList::showThrough(QAbstractProxyModel *between)
+{
+    between->setSourceModel(m_model);
+    m_shown->setSourceModel(between);
 }
 
 Result<> FileList::setPath(const QString &path)
 {
-    const Result<QStringList> listing = listWaveFiles(path);
-    if (!listing.ok())
-        return Result<>::failure(listing.error());
-    showEntries(path, listing.value());
-    return {};
+    return m_model->list(path);
 }
 
 void FileList::showUnreadable(const QString &path)
 {
-    showEntries(path, {});
+    m_model->showUnreadable(path);
 }
 
 void FileList::refresh()
 {
-    // A directory that vanished shows as empty rather than as stale names.
-    const Result<QStringList> listing = listWaveFiles(path());
-    showEntries(path(), listing.ok() ? listing.value() : QStringList());
+    m_model->relist();
 }
 
 void FileList::rereadKeepingSelection()
@@ -64,54 +80,21 @@ void FileList::rereadKeepingSelection()
     refresh();
     QItemSelection selection;
     for (const QString &name : selected) {
-        if (const int row = m_model->rowOf(name); row >= 0)
-            selection.select(m_model->index(row), m_model->index(row));
+        if (const QModelIndex entry = shownIndexOf(name); entry.isValid())
+            selection.select(entry, entry);
     }
-    if (const int row = m_model->rowOf(current); row >= 0)
-        selectionModel()->setCurrentIndex(m_model->index(row), QItemSelectionModel::NoUpdate);
+    if (const QModelIndex entry = shownIndexOf(current); entry.isValid())
+        selectionModel()->setCurrentIndex(entry, QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::Select);
     verticalScrollBar()->setValue(scrolled);
 }
 
 void FileList::setFacts(FileFacts *facts)
 {
-    m_facts = facts;
     m_model->setFacts(facts);
-    WaveToolTip::forList(
-        *facts, this, [this](int row) { return m_model->path(row); },
-        WaveToolTip::GoneFile::Unreadable);
-    m_marksTimer.start();
-}
-
-void FileList::requestMarks()
-{
-    if (!m_facts || m_model->rowCount() == 0)
-        return;
-    const QModelIndex first = indexAt(QPoint(1, 1));
-    if (!first.isValid())
-        return;
-    const QModelIndex last = indexAt(QPoint(1, viewport()->height() - 1));
-    const int end = last.isValid() ? last.row() : m_model->rowCount() - 1;
-    QStringList paths;
-    for (int row = first.row(); row <= end; ++row)
-        paths.append(m_model->path(row));
-    m_facts->requestInfo(paths);
-    // Loudness: the rows in view first, then, once for each listing, the folder in order.
-    LoudnessFacts &loudness = m_facts->loudness();
-    loudness.requestFirst(paths);
-    if (!std::exchange(m_folderMeasured, true)) {
-        QStringList all;
-        all.reserve(m_model->rowCount());
-        for (int row = 0; row < m_model->rowCount(); ++row)
-            all.append(m_model->path(row));
-        loudness.requestFolder(all);
-    }
-}
-
-void FileList::resizeEvent(QResizeEvent *event)
-{
-    MenuListView::resizeEvent(event);
-    m_marksTimer.start();
+    new WaveRolesUpdater(*m_model, *this, *facts);
+    WaveToolTip::forList(*facts, this, WaveFolderModel::PathRole,
+                         WaveToolTip::GoneFile::Unreadable);
 }
 
 void FileList::focusInEvent(QFocusEvent *event)
@@ -125,42 +108,51 @@ void FileList::focusInEvent(QFocusEvent *event)
         selectionModel()->setCurrentIndex({}, QItemSelectionModel::NoUpdate);
 }
 
-void FileList::showEntries(const QString &folder, const QStringList &names)
-{
-    m_model->setEntries(folder, names);
-    m_folderMeasured = false;
-    m_marksTimer.start();
-    // Nothing is current after a listing: "Edit wav" acts on a file someone chose, never on
-    // the first one by default.
-    selectionModel()->clear();
-}
-
 int FileList::listCount() const
 {
-    return m_model->rowCount();
+    return model()->rowCount();
 }
 
-QString FileList::entry(int index) const
+QModelIndexList FileList::selection() const
 {
-    return m_model->name(index);
+    QModelIndexList entries;
+    for (int row : selectedRowsOf(selectionModel()))
+        entries.append(model()->index(row, 0));
+    return entries;
 }
 
-bool FileList::isSelected(int index) const
+QList<int> FileList::selectedFolderRows() const
 {
-    return selectionModel()->isRowSelected(index, QModelIndex());
-}
-
-QList<int> FileList::selectedRows() const
-{
-    return selectedRowsOf(selectionModel());
+    const QList<int> shown = selectedRowsOf(selectionModel());
+    // Shown as they are in the folder (no sort between): the rows are the folder's. A
+    // selection of tens of thousands is read on each click, so it is not mapped entry by
+    // entry through the proxies then.
+    if (m_shown->sourceModel() == m_model)
+        return shown;
+    QList<int> rows;
+    rows.reserve(shown.size());
+    for (int row : shown) {
+        QModelIndex entry = model()->index(row, 0);
+        while (const auto *proxy = qobject_cast<const QAbstractProxyModel *>(entry.model()))
+            entry = proxy->mapToSource(entry);
+        rows.append(entry.row());
+    }
+    return rows;
 }
 
 QStringList FileList::selectedNames() const
 {
-    QStringList names;
-    for (int row : selectedRows())
-        names.append(entry(row));
-    return names;
+    return m_model->namesOf(selectedFolderRows());
+}
+
+QStringList FileList::selectedPaths() const
+{
+    return m_model->pathsOf(selectedFolderRows());
+}
+
+QModelIndex FileList::shownIndexOf(const QString &name) const
+{
+    return shownThrough(model(), m_model->indexOf(name));
 }
 
 QString FileList::fileName() const

@@ -4,9 +4,10 @@
 #include "platform/Result.h"
 #include "ui/MenuListView.h"
 
-#include <QTimer>
-
 class FileFacts;
+class OneColumnProxy;
+class QAbstractProxyModel;
+class WaveRolesUpdater;
 
 // File1: the wave files of one directory, with extended selection.
 class FileList : public MenuListView
@@ -16,8 +17,14 @@ public:
     explicit FileList(QWidget *parent);
 
     // Gives the list its tooltips and the marks of the files that cannot be played, which
-    // workers read for the rows in view only.
+    // workers read for the rows in view first.
     void setFacts(FileFacts *facts);
+
+    // The folder's entries, whatever proxy the list shows them through.
+    WaveFolderModel &folderModel() const { return *m_model; }
+    // Shows the entries through a proxy (a sort or a filter of folderModel()'s columns); the
+    // selection starts empty. The list still shows one column, its names.
+    void showThrough(QAbstractProxyModel *between);
 
     QString path() const { return m_model->folder(); }
     // Reads the directory; nothing is selected afterwards. When the directory cannot be read,
@@ -31,11 +38,13 @@ public:
     void rereadKeepingSelection();
 
     int listCount() const;
-    QString entry(int index) const;
-    bool isSelected(int index) const;
-    // The selected rows in ascending order, whatever order the user picked them in.
-    QList<int> selectedRows() const;
+    // The selected entries in the order the list shows them, whatever order the user picked
+    // them in.
+    QModelIndexList selection() const;
     QStringList selectedNames() const;
+    QStringList selectedPaths() const;
+    // The entry of a name as the list shows it, or an invalid index.
+    QModelIndex shownIndexOf(const QString &name) const;
     // The entry with the focus, empty when the list has none.
     QString fileName() const;
 
@@ -49,16 +58,13 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
-    void resizeEvent(QResizeEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
 
 private:
     // Fresh entries, none selected.
     void showEntries(const QString &folder, const QStringList &names);
-    // Asks the workers about the rows in view, once the list has settled.
-    void requestMarks();
+    // The folder's rows of the selected entries, in the order shown.
+    QList<int> selectedFolderRows() const;
     WaveFolderModel *m_model;
-    FileFacts *m_facts = nullptr;
-    bool m_folderMeasured = false;
-    QTimer m_marksTimer;
+    OneColumnProxy *m_shown;
 };

@@ -70,17 +70,17 @@ WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneF
     connect(&m_facts.loudness(), &LoudnessFacts::measured, this, arrived);
 }
 
-WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list,
-                                  std::function<QString(int row)> pathOfRow, GoneFile gone)
+WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list, int pathRole,
+                                  GoneFile gone)
 {
     auto *tip = new WaveToolTip(
         facts, list->viewport(),
-        [list, pathOfRow = std::move(pathOfRow)](const QPoint &at, QRect &area) {
+        [list, pathRole](const QPoint &at, QRect &area) {
             const QModelIndex index = list->indexAt(at);
             if (!index.isValid())
                 return QString();
             area = list->visualRect(index);
-            return pathOfRow(index.row());
+            return index.data(pathRole).toString();
         },
         gone);
     // Another program deletes the file under the pointer: the next one moves up under it, and

@@ -36,9 +36,10 @@ public:
         Unreadable,
     };
     WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneFile gone);
-    // The tooltip of each entry of a list: pathOfRow gives the file of a row.
-    static WaveToolTip *forList(FileFacts &facts, QAbstractItemView *list,
-                                std::function<QString(int row)> pathOfRow, GoneFile gone);
+    // The tooltip of each entry of a list: the entry's pathRole gives its file, whatever
+    // proxy the list shows its model through.
+    static WaveToolTip *forList(FileFacts &facts, QAbstractItemView *list, int pathRole,
+                                GoneFile gone);
 
     // The rich text the tooltip shows for path now, from what the workers have read.
     QString textFor(const QString &path);

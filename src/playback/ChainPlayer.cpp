@@ -85,16 +85,18 @@ std::optional<std::optional<qint64>> ChainPlayer::lengthOf(const QString &path, 
     return answer->lengthMs;
 }
 
+ChainEntry chainEntryOf(const QModelIndex &index, int pathRole)
+{
+    return ChainEntry{index.data(pathRole).toString(), index.data(Qt::EditRole).toString()};
+}
+
 ChainSource chainSourceOf(const QItemSelectionModel &selection, int pathRole)
 {
     const QAbstractItemModel *model = selection.model();
-    return {
-        [model] { return model->rowCount(); },
-        [&selection](int row) { return selection.isRowSelected(row, {}); },
-        [model, pathRole](int row) {
-            const QModelIndex index = model->index(row, 0);
-            return ChainEntry{index.data(pathRole).toString(), index.data(Qt::EditRole).toString()};
-        }};
+    // A list view selects its entries in column 0 alone, whatever columns the model has.
+    return {[model] { return model->rowCount(); },
+            [&selection, model](int row) { return selection.isSelected(model->index(row, 0)); },
+            [model, pathRole](int row) { return chainEntryOf(model->index(row, 0), pathRole); }};
 }
 
 ChainPlayer::Outcome ChainPlayer::run(const ChainSource &source, ChainView &view,

@@ -6,6 +6,7 @@
 
 class Clock;
 class QItemSelectionModel;
+class QModelIndex;
 class SoundOutput;
 class WaveLength;
 
@@ -25,8 +26,10 @@ struct ChainSource
     std::function<ChainEntry(int)> entry;
 };
 
-// The chain of a list: its model's rows, selected as its selection model says when the chain
-// reaches each, each entry's file under pathRole and its name under Qt::EditRole.
+// An entry of a list: its file under pathRole and its name under Qt::EditRole.
+ChainEntry chainEntryOf(const QModelIndex &index, int pathRole);
+// The chain of a list: its model's rows as the view shows them (through any proxy),
+// selected as its selection model says when the chain reaches each.
 ChainSource chainSourceOf(const QItemSelectionModel &selection, int pathRole);
 
 // What the chain window shows while the chain runs.

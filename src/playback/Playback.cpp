@@ -29,11 +29,11 @@ QString Playback::unplayableText()
     return QStringLiteral("Sound file cannot be played !!!");
 }
 
-bool Playback::play(const QList<int> &selected, const ChainSource &source,
+bool Playback::play(const QModelIndexList &selected, int pathRole, const ChainSource &source,
                     const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent)
 {
     if (selected.size() == 1) {
-        const QString path = source.entry(selected.first()).path;
+        const QString path = chainEntryOf(selected.first(), pathRole).path;
         if (!m_sound.start(m_single ? m_single(path) : PlayRequest::whole(path))) {
             messages::stop(parent, unplayableText());
         } else {

@@ -4,6 +4,7 @@
 #include "NowPlaying.h"
 #include "platform/SoundOutput.h"
 
+#include <QModelIndex>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -22,11 +23,11 @@ public:
 
     ChainPlayer &chain() { return m_chain; }
 
-    // Plays the selected entries (in ascending order) of source. A single file that cannot be
-    // played is reported over parent, when the output finds it; a chain runs in a modal chain
-    // window. True when the chain window was shown.
-    // addEntry lets the chain of the file list add its files to the play list.
-    bool play(const QList<int> &selected, const ChainSource &source,
+    // Plays the selected entries (in the order shown) of source; a single one is the file under
+    // its pathRole. A single file that cannot be played is reported over parent, when the
+    // output finds it; a chain runs in a modal chain window. True when the chain window was
+    // shown. addEntry lets the chain of the file list add its files to the play list.
+    bool play(const QModelIndexList &selected, int pathRole, const ChainSource &source,
               const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent);
 
     // What a single play plays of its file (the window's preview level, say); the whole

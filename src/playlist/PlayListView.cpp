@@ -21,19 +21,11 @@ PlayListView::PlayListView(PlayListModel &list, QWidget *parent)
     setDragDropMode(QAbstractItemView::DragOnly);
 }
 
-void PlayListView::selectRowsLeft(const QList<int> &wanted, const QList<int> &done)
-{
-    QItemSelection selection;
-    for (int row : rowsAfterRemoval(wanted, done))
-        selection.select(m_list.index(row), m_list.index(row));
-    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-}
-
 void PlayListView::startDrag(Qt::DropActions)
 {
     QStringList paths;
-    for (int row : selectedRows())
-        paths.append(m_list.path(row));
+    for (const QModelIndex &entry : selection())
+        paths.append(entry.data(PlayListModel::PathRole).toString());
     if (paths.isEmpty())
         return;
     auto *drag = new QDrag(this);
@@ -43,11 +35,6 @@ void PlayListView::startDrag(Qt::DropActions)
     emit dragEnded();
 }
 
-bool PlayListView::isMissing(int row) const
-{
-    return m_list.index(row).data(PlayListModel::MissingRole).toBool();
-}
-
 void PlayListView::recheckMissing()
 {
     m_list.recheckMissing();
@@ -55,33 +42,36 @@ void PlayListView::recheckMissing()
 
 void PlayListView::setFacts(FileFacts *facts)
 {
-    WaveToolTip::forList(
-        *facts, this, [this](int row) { return m_list.path(row); }, WaveToolTip::GoneFile::Missing);
+    WaveToolTip::forList(*facts, this, PlayListModel::PathRole, WaveToolTip::GoneFile::Missing);
 }
 
-QList<int> PlayListView::selectedRows() const
+QModelIndexList PlayListView::selection() const
 {
-    return selectedRowsOf(selectionModel());
+    QModelIndexList entries;
+    for (int row : selectedRowsOf(selectionModel()))
+        entries.append(model()->index(row, 0));
+    return entries;
 }
 
-bool PlayListView::isSelected(int row) const
+void PlayListView::removeEntries(const QModelIndexList &gone, const QModelIndexList &selectAfter)
 {
-    return selectionModel()->isRowSelected(row, QModelIndex());
-}
-
-void PlayListView::removeRows(const QList<int> &rows)
-{
-    if (rows.isEmpty())
+    const QList<int> rows = rowsOf(gone);
+    if (rows.isEmpty() && selectAfter.isEmpty())
         return;
-    const QList<int> keep = rowsAfterRemoval(selectedRows(), rows);
+    // The list is made anew by the removal: what stays selected is worked out by row first.
+    const QList<int> keep =
+        rowsAfterRemoval(selectAfter.isEmpty() ? rowsOf(selection()) : rowsOf(selectAfter), rows);
     const QList<int> current = rowsAfterRemoval(
         currentIndex().isValid() ? QList<int>{currentIndex().row()} : QList<int>{}, rows);
-    m_list.removeEntries(rows);
+    if (!rows.isEmpty())
+        m_list.removeEntries(rows);
     QItemSelection selection;
     for (int row : keep)
         selection.select(m_list.index(row), m_list.index(row));
     if (!current.isEmpty())
         selectionModel()->setCurrentIndex(m_list.index(current.first()),
                                           QItemSelectionModel::NoUpdate);
-    selectionModel()->select(selection, QItemSelectionModel::Select);
+    selectionModel()->select(selection, selectAfter.isEmpty()
+                                            ? QItemSelectionModel::Select
+                                            : QItemSelectionModel::ClearAndSelect);
 }

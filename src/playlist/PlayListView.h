@@ -16,15 +16,11 @@ public:
     // Gives each entry the tooltip of its file's details, or "Missing: <path>".
     void setFacts(FileFacts *facts);
 
-    // The selected rows in ascending order, whatever order the user picked them in.
-    QList<int> selectedRows() const;
-    bool isSelected(int row) const;
-    // Takes the rows off the play list; the entries left keep their order and selection.
-    void removeRows(const QList<int> &rows);
-    // After removeRows(done): selects the rows of `wanted` that were not done, alone.
-    void selectRowsLeft(const QList<int> &wanted, const QList<int> &done);
-    // Entries whose file has gone are drawn in the disabled text colour.
-    bool isMissing(int row) const;
+    // The selected entries in the order shown, whatever order the user picked them in.
+    QModelIndexList selection() const;
+    // Takes the entries off the play list; those left keep their order, the current one and
+    // their selection, or with `selectAfter` the entries of it left are selected alone.
+    void removeEntries(const QModelIndexList &gone, const QModelIndexList &selectAfter = {});
     // Looks at every entry's file again, for folders too many to watch.
     void recheckMissing();
 signals:

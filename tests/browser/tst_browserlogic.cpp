@@ -235,7 +235,7 @@ void TestBrowserLogic::everyFileDragsOutAsItsPath()
     verifyRowsDragAsFiles(model,
                           {"/rec/day one/a.wav", "/rec/day one/" + latin, "/rec/day one/Ding.WAV"});
     // The other programs get the foreign byte as it is on the disk.
-    const std::unique_ptr<QMimeData> mime(model.mimeData({model.index(1)}));
+    const std::unique_ptr<QMimeData> mime(model.mimeData({model.index(1, 0)}));
     QCOMPARE(mime->data("text/uri-list"), QByteArray("file:///rec/day%20one/caf%E9.wav\r\n"));
 }
 

@@ -197,7 +197,7 @@ void TestFileOps::cancelDeletesNothingButRefreshes()
     QCOMPARE(answerer.seen.size(), 1);
     QVERIFY(m_files.trashed.isEmpty());
     QCOMPARE(File1(form)->listCount(), 4); // the refresh shows the new file
-    QVERIFY(File1(form)->selectedRows().isEmpty());
+    QVERIFY(selectedRowsIn(File1(form)).isEmpty());
     QCOMPARE(form.playList().count(), 1); // the play list is not consulted
 }
 
@@ -494,7 +494,7 @@ void TestFileOps::moveDeletesEachSourceAfterItsCopy()
     // The source that stayed keeps its entry, selected, as a failed copy does.
     QCOMPARE(form.playList().names(), QStringList({"b.wav"}));
     QCOMPARE(form.playList().path(0), m_dir->filePath("b.wav"));
-    QCOMPARE(List1(form)->selectedRows(), QList<int>({0}));
+    QCOMPARE(selectedRowsIn(List1(form)), QList<int>({0}));
     QFile moved(m_dir->filePath("to/c.wav"));
     QVERIFY(moved.open(QIODevice::ReadOnly));
     QCOMPARE(moved.readAll(), QByteArray("RIFFc.wav"));
@@ -530,7 +530,7 @@ void TestFileOps::copyingOntoTheSourceFolderFailsAndKeepsTheSources()
     // Failed entries stay listed and selected, paired with their paths.
     QCOMPARE(form.playList().names(), QStringList({"a.wav", "b.wav", "c.wav"}));
     QCOMPARE(form.playList().path(2), m_dir->filePath("c.wav"));
-    QCOMPARE(List1(form)->selectedRows(), QList<int>({0, 2}));
+    QCOMPARE(selectedRowsIn(List1(form)), QList<int>({0, 2}));
 
     // An existing file at the destination is kept and reported.
     selectRows(List1(form), {2});
@@ -612,7 +612,7 @@ void TestFileOps::cancelStopsMidFileLeavingNoTrace()
     // The main loop run after the "end" also opened the waiting d.wav, alone selected.
     if (!quit) {
         QCOMPARE(form.playList().names(), QStringList({"b.wav", "c.wav"}));
-        QCOMPARE(List1(form)->selectedRows(), QList<int>({0, 1}));
+        QCOMPARE(selectedRowsIn(List1(form)), QList<int>({0, 1}));
     } else
         QCOMPARE(form.playList().names().mid(0, 2), QStringList({"b.wav", "c.wav"}));
     QVERIFY(!QApplication::overrideCursor());

@@ -135,7 +135,7 @@ void TestPlayback::aFileThatCannotBePlayedIsReported()
     QCOMPARE(answerer.seen[0].text, QString("Sound file cannot be played !!!"));
     QCOMPARE(answerer.seen[0].title, QString("Error"));
     QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
-    QCOMPARE(File1(form)->selectedRows(), QList<int>({0}));
+    QCOMPARE(selectedRowsIn(File1(form)), QList<int>({0}));
 
     // A click on the band, on a file its worker finds it cannot play: the same box.
     auto *band = form.findChild<AuditionBand *>("AuditionBand");

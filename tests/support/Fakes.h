@@ -211,6 +211,27 @@ public:
     bool startResult = true;
 };
 
+// The real file operations, except that a file sent to the trash is recorded and deleted:
+// the tests never fill the user's trash.
+class TrashRecordingFiles final : public FileOperations
+{
+public:
+    Result<> moveToTrash(const QString &path) override
+    {
+        trashed.append(path);
+        return real.removeFile(path);
+    }
+    Result<> removeFile(const QString &path) override { return real.removeFile(path); }
+    Result<> copy(const QString &source, const QString &destination, Sync sync,
+                  const CopyProgress &progress) override
+    {
+        return real.copy(source, destination, sync, progress);
+    }
+    Result<> syncFolder(const QString &folder) override { return real.syncFolder(folder); }
+    SystemFileOperations real;
+    QStringList trashed;
+};
+
 // All fakes at once, with the real file operations (tests run them on temporary folders).
 struct FakeServices
 {

@@ -5,6 +5,7 @@
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
 #include "playlist/PlayListView.h"
+#include "ui/ListSelection.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -19,6 +20,18 @@ template <typename Control> Control *controlOf(const Form1 &form, const char *na
     auto *control = form.findChild<Control *>(QString::fromLatin1(name));
     Q_ASSERT_X(control, name, "no such control in the main window");
     return control;
+}
+
+// The name of the entry a list shows at row, as the user sees the rows.
+inline QString nameAt(const QAbstractItemView *list, int row)
+{
+    return list->model()->index(row, 0).data(Qt::EditRole).toString();
+}
+
+// The rows of a list's selected entries, in the order shown.
+template <typename List> QList<int> selectedRowsIn(const List *list)
+{
+    return rowsOf(list->selection());
 }
 
 #define QUILLON_CONTROL(Type, Name)                                                                \
