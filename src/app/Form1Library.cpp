@@ -6,7 +6,6 @@
 #include "browser/DirList.h"
 #include "browser/FileList.h"
 #include "browser/FolderWatch.h"
-#include "browser/WaveFolderModel.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
 #include "files/WaveToolTip.h"
@@ -120,12 +119,8 @@ void Form1::makeFindWindow()
 {
     m_find = new FindWindow(*m_library, *m_results, this);
     LibraryResultsView *view = m_find->resultsView();
-    WaveToolTip::forList(
-        *m_facts, view,
-        [view](int row) {
-            return view->model()->index(row, 0).data(LibraryResultsModel::PathRole).toString();
-        },
-        WaveToolTip::GoneFile::Missing);
+    WaveToolTip::forList(*m_facts, view, LibraryResultsModel::PathRole,
+                         WaveToolTip::GoneFile::Missing);
     m_audition->follow({*view, LibraryResultsModel::PathRole});
     connect(m_find, &FindWindow::playWanted, this, &Form1::playHits);
     connect(m_find, &FindWindow::playOrStopWanted, this, [this](const QModelIndex &hit) {
@@ -164,15 +159,13 @@ void Form1::playHits(const QModelIndexList &hits)
 {
     if (hits.isEmpty() || busy())
         return;
-    LibraryResultsView *view = m_find->resultsView();
-    QList<int> rows;
-    for (const QModelIndex &hit : hits)
-        rows.append(hit.row());
+    const int pathRole = LibraryResultsModel::PathRole;
     // As from the file list: a chain's files go on the play list as they play.
     const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
     const BusyState::Hold chain(*m_busy);
-    m_playback.play(rows, chainSourceOf(*view->selectionModel(), LibraryResultsModel::PathRole),
-                    addEntry, m_find);
+    m_playback.play(hits, pathRole,
+                    chainSourceOf(*m_find->resultsView()->selectionModel(), pathRole), addEntry,
+                    m_find);
 }
 
 void Form1::showInFolder(const QString &path)
@@ -180,15 +173,10 @@ void Form1::showInFolder(const QString &path)
     const QFileInfo file(path);
     if (!Dir1->setPath(file.absolutePath()).ok())
         return;
-    QAbstractItemModel *model = File1->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const QModelIndex index = model->index(row, 0);
-        if (index.data(WaveFolderModel::PathRole).toString() == file.absoluteFilePath()) {
-            File1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-            File1->scrollTo(index);
-            File1_Click();
-            break;
-        }
+    if (const QModelIndex index = File1->shownIndexOf(file.fileName()); index.isValid()) {
+        File1->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        File1->scrollTo(index);
+        File1_Click();
     }
     raiseWindow();
     File1->setFocus(Qt::OtherFocusReason);

@@ -368,6 +368,9 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         return {};
     const Row &row = m_rows[index.row()];
     switch (role) {
+    case Qt::EditRole:
+        // The name a chain adds to the play list.
+        return index.column() == Name ? QVariant(shownName(row.name)) : QVariant();
     case Qt::DisplayRole:
         switch (index.column()) {
         case Name:
