@@ -83,13 +83,15 @@ void TestMenus::menusHoldTheirItemsInOrder()
     QCOMPARE(namesOf(menus.mnuList), QStringList({"Remove", "Copy", "-", "ListPlay"}));
     QCOMPARE(namesOf(menus.mnuCommon),
              QStringList({"Buttons", "LargeFileList", "SaveStyle", "SaveCond", "Waveform",
-                          "AutoPreview", "-", "About", "NewEditor", "Ende"}));
+                          "AutoPreview", "LibraryFolders", "Find", "-", "About", "NewEditor",
+                          "Ende"}));
     QCOMPARE(captionsOf(menus.mnuFile),
              QStringList({"&Add to list", "&Delete", "&Edit", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuList), QStringList({"&Remove", "&Copy to ...", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuCommon),
              QStringList({"&Buttons", "Large filelist", "Save &style", "Save &cond", "&Waveform",
-                          "Auto &preview", "-", "&About", "&New editor", "E&xit"}));
+                          "Auto &preview", "&Library folders\u2026", "&Find\u2026", "-", "&About",
+                          "&New editor", "E&xit"}));
     for (QMenu *menu : {menus.mnuFile, menus.mnuList, menus.mnuCommon}) {
         for (QAction *a : menu->actions()) {
             if (a->isSeparator())
