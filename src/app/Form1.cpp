@@ -35,12 +35,12 @@ const QString noDeviceText =
 } // namespace
 
 Form1::Form1(Services services, QWidget *parent)
-    : QWidget(parent), m_now(services.sound),
-      m_services{services.settings, m_now,
-                 services.waveLength, services.clock,
-                 services.volumes, services.desktop,
-                 services.files, services.measureLoudness,
-                 services.libraryFile},
+    : QWidget(parent),
+      m_now(services.sound), m_services{services.settings,   m_now,
+                                        services.waveLength, services.clock,
+                                        services.volumes,    services.desktop,
+                                        services.files,      services.measureLoudness,
+                                        services.libraryFile},
       m_settings(services.settings),
       m_currentDrive(std::make_unique<CurrentDrive>(services.volumes)),
       m_facts(new FileFacts(this, readWaveInfo, readWavePeaks, stampOf, services.measureLoudness)),

@@ -16,6 +16,7 @@
 #include "library/LibraryResultsView.h"
 #include "platform/NativeName.h"
 #include "playback/ChainPlayer.h"
+#include "playback/NowPlaying.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListModel.h"
 #include "ui/MainActions.h"
@@ -40,6 +41,10 @@ void Form1::wireLibrary()
     connect(m_library, &Library::entriesChanged, stale, qOverload<>(&QTimer::start));
     connect(stale, &QTimer::timeout, m_results, &LibraryResultsModel::refresh);
     followLibraryFolders();
+    // What the user does comes first: the library's loudness waits while they play or browse.
+    connect(&m_now, &NowPlaying::started, m_library, &Library::holdBack);
+    connect(m_browser, &Browser::leavingFolder, m_library, &Library::holdBack);
+    connect(File1, &FileList::fileClick, m_library, &Library::holdBack);
 }
 
 void Form1::followLibraryFolders()
@@ -79,10 +84,13 @@ void Form1::openLibrary()
     // rescan of the folders follows at the lowest priority.
     if (!m_library || m_library->isOpen())
         return;
-    connect(m_library, &Library::opened, this, [this] {
-        m_library->importLoudnessCache(LoudnessFacts::defaultCacheFile());
-        m_library->startIndexing();
-    }, Qt::SingleShotConnection);
+    connect(
+        m_library, &Library::opened, this,
+        [this] {
+            m_library->importLoudnessCache(LoudnessFacts::defaultCacheFile());
+            m_library->startIndexing();
+        },
+        Qt::SingleShotConnection);
     m_library->open();
 }
 
@@ -128,8 +136,8 @@ void Form1::makeFindWindow()
             m_now.stop();
             return;
         }
-        m_find->resultsView()->selectionModel()->select(
-            hit, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        m_find->resultsView()->selectionModel()->select(hit, QItemSelectionModel::Select |
+                                                                 QItemSelectionModel::Rows);
         playHits({hit});
     });
     connect(m_find, &FindWindow::addWanted, m_playList, &PlayListModel::addFiles);
@@ -146,9 +154,8 @@ void Form1::makeFindWindow()
     connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
     connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {
         // The desktop's file manager, as "Open with" of a folder would start it.
-        if (!m_services.desktop.startDetached(QStringLiteral("gio"),
-                                              {QStringLiteral("open"),
-                                               QFileInfo(path).absolutePath()}))
+        if (!m_services.desktop.startDetached(
+                QStringLiteral("gio"), {QStringLiteral("open"), QFileInfo(path).absolutePath()}))
             m_services.desktop.beep();
     });
     connect(m_find, &FindWindow::addCurrentFolderWanted, this,

@@ -31,9 +31,9 @@ class SystemServices final
 public:
     Services services()
     {
-        return {m_settings, m_sound,   m_waveLength, m_clock,
-                m_volumes,  m_desktop, m_files,      ::measureLoudness,
-                Library::defaultStoreFile()};
+        return {m_settings, m_sound,           m_waveLength,
+                m_clock,    m_volumes,         m_desktop,
+                m_files,    ::measureLoudness, Library::defaultStoreFile()};
     }
 
 private:

@@ -2,13 +2,16 @@
 
 #include "LibraryIndexer.h"
 #include "SqliteLibraryStore.h"
+#include "files/Loudness.h"
 #include "platform/NativeName.h"
 #include "platform/WorkPool.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QStandardPaths>
+#include <QTimer>
 #include <deque>
 
 namespace {
@@ -32,7 +35,8 @@ public:
                 return;
             m_draining = true;
         }
-        workPool().start(Lane::background, [this] { drain(); }, Weight::whole);
+        workPool().start(
+            Lane::background, [this] { drain(); }, Weight::whole);
     }
 
 private:
@@ -77,6 +81,10 @@ struct Library::Shared
     LibraryIndexer *indexer = nullptr;
     // Counts the stops asked for: a pass queued before the last one does not begin.
     std::atomic<int> stops{0};
+    // Until when (monotonic ms) the loudness waits: the user plays or browses.
+    std::atomic<qint64> quietUntil{0};
+    // The last file looked at by the loudness pass; it goes on after it.
+    qint64 measuredUpTo = 0;
 
     // Runs f on the owner's thread, if the owner still lives then.
     void toOwner(std::function<void(Library &)> f)
@@ -111,6 +119,8 @@ Library::~Library()
 {
     QMutexLocker lock(&m_shared->mutex);
     m_shared->owner = nullptr;
+    // A measurement under way gives up rather than outlive the window by minutes.
+    ++m_shared->stops;
     if (m_shared->indexer)
         m_shared->indexer->stop();
 }
@@ -273,6 +283,9 @@ void Library::queueIndexing(std::optional<QString> folder)
     }
     const int generation = m_shared->stops;
     post([folder, wholePass, generation](Shared &shared) {
+        // A pass looks again at files that could not be measured before.
+        if (wholePass)
+            shared.measuredUpTo = 0;
         LibraryIndexer::Outcome outcome;
         QString problem;
         bool replacedStore = false;
@@ -346,6 +359,74 @@ void Library::queueIndexing(std::optional<QString> folder)
                 library.m_wantsIndexing = replacedStore;
             if (library.m_wantsIndexing && library.m_open)
                 library.queueIndexing(std::nullopt);
+            else if (wholePass && !outcome.stopped && problem.isEmpty())
+                library.queueMeasuring();
+        });
+    });
+}
+
+namespace {
+qint64 nowMs()
+{
+    return QDeadlineTimer::current().deadline();
+}
+} // namespace
+
+void Library::holdBack()
+{
+    m_shared->quietUntil = nowMs() + quietMs;
+}
+
+void Library::queueMeasuring()
+{
+    if (m_file.isEmpty() || !m_open || m_measuring)
+        return;
+    if (const qint64 wait = m_shared->quietUntil - nowMs(); wait > 0) {
+        QTimer::singleShot(int(wait) + 50, this, &Library::queueMeasuring);
+        return;
+    }
+    m_measuring = true;
+    const int generation = m_shared->stops;
+    post([generation](Shared &shared) {
+        bool more = false;
+        bool changed = false;
+        const auto quiet = [&shared, generation] {
+            return shared.stops == generation && nowMs() >= shared.quietUntil;
+        };
+        if (shared.store && quiet()) {
+            const Result<QList<UnmeasuredFile>> files =
+                shared.store->unmeasured(shared.measuredUpTo, measuredAtOnce);
+            if (files.ok()) {
+                more = files.value().size() == measuredAtOnce;
+                for (const UnmeasuredFile &file : files.value()) {
+                    if (!quiet()) {
+                        more = true;
+                        break;
+                    }
+                    const std::optional<Loudness> measured =
+                        measureLoudness(file.path, [&quiet] { return !quiet(); });
+                    if (!quiet()) {
+                        more = true;
+                        break;
+                    }
+                    // One that cannot be measured is passed over until the next pass.
+                    shared.measuredUpTo = file.id;
+                    if (measured &&
+                        shared.store
+                            ->putLoudness(file.path, {file.size, file.modifiedMs, *measured})
+                            .ok())
+                        changed = true;
+                }
+            }
+        }
+        // Stopped (Stop, a root removed): the next pass takes it up again.
+        const bool stopped = shared.stops != generation;
+        shared.toOwner([more, changed, stopped](Library &library) {
+            library.m_measuring = false;
+            if (changed)
+                emit library.entriesChanged();
+            if (more && !stopped)
+                library.queueMeasuring();
         });
     });
 }

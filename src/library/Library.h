@@ -46,6 +46,10 @@ public slots:
     void folderChanged(const QString &folder);
     // Takes the figures of the old loudness cache file once (the file is only read).
     void importLoudnessCache(const QString &file);
+    // The user plays or browses: the loudness of the library's files, measured after their
+    // headers, waits until they have been left alone for a while, and a file being measured
+    // is given up (it is measured later).
+    void holdBack();
 
 signals:
     // The store is open; models may query it. Also after it was replaced by a new one.
@@ -66,6 +70,7 @@ private:
     struct Shared;
     void post(std::function<void(Shared &)> task);
     void queueIndexing(std::optional<QString> folder);
+    void queueMeasuring();
     void interruptPass();
     void tell(const QString &line);
 
@@ -77,4 +82,11 @@ private:
     bool m_opening = false;
     bool m_indexing = false;
     bool m_wantsIndexing = false;
+    bool m_measuring = false;
+
+public:
+    // How long the loudness waits after the user last played or browsed.
+    static constexpr int quietMs = 5000;
+    // Files measured by one task, between which the library's other tasks come.
+    static constexpr int measuredAtOnce = 4;
 };

@@ -68,8 +68,8 @@ void LibraryResultsView::keyPressEvent(QKeyEvent *event)
         case Qt::Key_Enter:
             // With nothing selected, the entry with the focus frame, selected as a click would.
             if (!selectionModel()->hasSelection() && currentIndex().isValid())
-                selectionModel()->select(currentIndex(), QItemSelectionModel::Select |
-                                                             QItemSelectionModel::Rows);
+                selectionModel()->select(currentIndex(),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
             emit playRequested();
             return;
         case Qt::Key_Space:

@@ -103,6 +103,15 @@ struct StampedLoudness
     Loudness loudness;
 };
 
+// A file of the library whose loudness is not known yet, as it was when last read.
+struct UnmeasuredFile
+{
+    qint64 id = 0;
+    QString path;
+    qint64 size = 0;
+    qint64 modifiedMs = 0;
+};
+
 // Where the library is kept: one interface, so that a store shared by a studio on a server
 // is another implementation rather than another program. A store object is one connection:
 // use it from one thread at a time; each thread that reads opens its own.
@@ -154,6 +163,8 @@ public:
     virtual Result<std::optional<Loudness>> loudness(const QString &path, qint64 size,
                                                      qint64 modifiedMs) = 0;
     virtual Result<void> putLoudness(const QString &path, const StampedLoudness &loudness) = 0;
+    // Up to limit wave files of online roots not measured yet, by id from after `after` on.
+    virtual Result<QList<UnmeasuredFile>> unmeasured(qint64 after, int limit) = 0;
     // Takes the figures of the old loudness cache file, once: later calls do nothing.
     // Returns how many were taken.
     virtual Result<int> importLoudnessCache(const QString &file) = 0;

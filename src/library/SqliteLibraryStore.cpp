@@ -1377,6 +1377,35 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
     return {};
 }
 
+Result<QList<UnmeasuredFile>> SqliteLibraryStore::unmeasured(qint64 after, int limit)
+{
+    if (!m_db)
+        return Result<QList<UnmeasuredFile>>::failure(why(SQLITE_CANTOPEN));
+    // Only what the readers took for a wave file: a broken one has no format to measure.
+    Statement select(m_db, "SELECT files.id, folders.path, files.name, files.size, files.mtime "
+                           "FROM files JOIN folders ON folders.id = files.folder "
+                           "JOIN roots ON roots.id = folders.root "
+                           "WHERE files.id > ?1 AND files.lufs IS NULL AND files.format IS NOT "
+                           "NULL AND files.rate > 0 AND roots.online = 1 "
+                           "ORDER BY files.id LIMIT ?2");
+    if (select.prepared() != SQLITE_OK)
+        return fail<QList<UnmeasuredFile>>(select.prepared());
+    select.bind(1, after).bind(2, limit);
+    QList<UnmeasuredFile> files;
+    int code = SQLITE_ROW;
+    while ((code = select.step()) == SQLITE_ROW) {
+        QByteArray path = select.blob(1);
+        if (!path.endsWith('/'))
+            path += '/';
+        path += select.blob(2);
+        files.append({select.integer(0), pathFromNative(path), select.integer(3),
+                      select.integer(4) / 1000000});
+    }
+    if (code != SQLITE_DONE)
+        return fail<QList<UnmeasuredFile>>(code);
+    return files;
+}
+
 namespace {
 
 std::optional<double> figureOf(const QByteArray &field)

@@ -48,6 +48,7 @@ public:
     Result<std::optional<Loudness>> loudness(const QString &path, qint64 size,
                                              qint64 modifiedMs) override;
     Result<void> putLoudness(const QString &path, const StampedLoudness &loudness) override;
+    Result<QList<UnmeasuredFile>> unmeasured(qint64 after, int limit) override;
     Result<int> importLoudnessCache(const QString &file) override;
 
     // The last fault found the file damaged (SQLITE_CORRUPT or SQLITE_NOTADB): the next

@@ -30,11 +30,11 @@ Form5::Form5(MainActions &actions, QWidget *parent)
     mnuFile =
         makeMenu(QStringLiteral("FileMenu"), {a.Add, a.Delete, a.Edit, nullptr, a.Play}, this);
     mnuList = makeMenu(QStringLiteral("ListMenu"), {a.Remove, a.Copy, nullptr, a.ListPlay}, this);
-    mnuCommon = makeMenu(QStringLiteral("Common"),
-                         {a.Buttons, a.LargeFileList, a.SaveStyle, a.SaveCond, a.Waveform,
-                          a.AutoPreview, a.LibraryFolders, a.Find, nullptr, a.About,
-                          a.NewEditor, a.Ende},
-                         this);
+    mnuCommon =
+        makeMenu(QStringLiteral("Common"),
+                 {a.Buttons, a.LargeFileList, a.SaveStyle, a.SaveCond, a.Waveform, a.AutoPreview,
+                  a.LibraryFolders, a.Find, nullptr, a.About, a.NewEditor, a.Ende},
+                 this);
     // The menu's own items by their first places; the later additions have none.
     const QList<QAction *> common = mnuCommon->actions();
     m_commonItems = common.mid(0, 4) + common.mid(8);

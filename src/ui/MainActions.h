@@ -57,7 +57,8 @@ public:
     void showSwitches(const Switches &switches);
 
     // The keys act where the focus is: Enter, Delete and Insert in the list they belong to,
-    // Space and Alt+Left/Right in either list, F5, Escape, Ctrl+L and Ctrl+F anywhere in the window.
+    // Space and Alt+Left/Right in either list, F5, Escape, Ctrl+L and Ctrl+F anywhere in the
+    // window.
     void attachKeys(QWidget *fileList, QWidget *playList, QWidget *folderList, QWidget *window);
 
     // Runs an item chosen in a popup menu. A menu's "&Play" tells menuPlayChosen() first,

@@ -83,6 +83,7 @@ private slots:
     void stopsWhenAsked();
     void findsWhatFfmpegWrote();
     void libraryAndResults();
+    void measuresTheLoudnessOnceLeftAlone();
     void libraryOverAnUnusableStore();
     void libraryInAReadOnlyFolder();
 
@@ -337,6 +338,38 @@ void TestLibraryIndex::findsWhatFfmpegWrote()
     QCOMPARE(found(*f.store, "\"over the ridge\""), QStringList{"ZOOM0001.wav"});
 }
 
+void TestLibraryIndex::measuresTheLoudnessOnceLeftAlone()
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath("takes");
+    QVERIFY(tone(root + "/one.wav", 0.8));
+    QVERIFY(tone(root + "/two/two.wav", 0.8));
+    QVERIFY(writeBytes(root + "/broken.wav", "RIFF and nothing more"));
+    Library library(dir.filePath("data/library.sqlite"), nullptr);
+    LibraryResultsModel model(&library, nullptr);
+    QSignalSpy indexing(&library, &Library::indexingChanged);
+    QSignalSpy finished(&model, &LibraryResultsModel::searchFinished);
+    const auto measured = [&model, &finished] {
+        finished.clear();
+        model.setQuery(QStringLiteral("lufs:<0"));
+        return finished.wait(5000) ? model.hitCount() : -1;
+    };
+    library.open();
+    QTRY_VERIFY_WITH_TIMEOUT(library.isOpen(), 10000);
+    // The user is playing: the headers are read, the loudness waits.
+    library.holdBack();
+    library.addRoot(root);
+    QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 2, 20000);
+    QTest::qWait(1000);
+    QCOMPARE(measured(), 0);
+    // Left alone, both takes are measured; the broken one is passed over.
+    QTRY_COMPARE_WITH_TIMEOUT(measured(), 2, Library::quietMs + 10000);
+    model.setQuery(QStringLiteral("one"));
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(model.rowCount(), 1);
+    QVERIFY(model.index(0, LibraryResultsModel::Loudness).data().toString().endsWith("LUFS"));
+}
+
 void TestLibraryIndex::libraryAndResults()
 {
     QTemporaryDir dir;
@@ -357,8 +390,11 @@ void TestLibraryIndex::libraryAndResults()
     library.open();
     QVERIFY(opened.wait(10000));
     QVERIFY(library.roots().isEmpty());
+    // As if the user played meanwhile: the loudness is not measured yet below.
+    library.holdBack();
     library.addRoot(root);
     QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 2, 20000);
+    library.holdBack();
     QVERIFY(!library.isIndexing());
     QCOMPARE(library.roots().size(), 1);
     QCOMPARE(library.roots().first().path, root);

@@ -102,10 +102,10 @@ void TestLibraryUi::findsAsOneTypes_data()
     QTest::addColumn<QStringList>("found");
     QTest::addColumn<QString>("status");
     QTest::newRow("a fragment of a name") << "nar" << QStringList{"snare.wav"} << "1 file";
-    QTest::newRow("a folder's name") << "drums" << QStringList{"kick one.wav", "snare.wav"}
-                                     << "2 files";
-    QTest::newRow("two words, both needed") << "kick one" << QStringList{"kick one.wav"}
-                                            << "1 file";
+    QTest::newRow("a folder's name")
+        << "drums" << QStringList{"kick one.wav", "snare.wav"} << "2 files";
+    QTest::newRow("two words, both needed")
+        << "kick one" << QStringList{"kick one.wav"} << "1 file";
     QTest::newRow("a word left out") << "drums -kick" << QStringList{"snare.wav"} << "1 file";
     QTest::newRow("a field") << "rate:8000 take" << QStringList{"choir take.wav"} << "1 file";
     QTest::newRow("nothing found") << "zzzz" << QStringList{} << "0 files";
@@ -168,8 +168,10 @@ void TestLibraryUi::keysAndMenuActOnTheChosenHits()
     QCOMPARE(played.size(), 1);
     const auto hits = played.first().first().value<QModelIndexList>();
     QCOMPARE(hits.size(), 1);
-    QVERIFY(hits.first().data(LibraryResultsModel::PathRole).toString().endsWith(
-        QStringLiteral("/drums/snare.wav")));
+    QVERIFY(hits.first()
+                .data(LibraryResultsModel::PathRole)
+                .toString()
+                .endsWith(QStringLiteral("/drums/snare.wav")));
     QTest::keyClick(view, Qt::Key_Space);
     QCOMPARE(toggled.size(), 1);
     // Both selected, Insert adds both, in the list's order.
@@ -193,8 +195,8 @@ void TestLibraryUi::keysAndMenuActOnTheChosenHits()
     });
     const QPoint at = view->visualRect(m_results->index(0, 0)).center();
     QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
-    QCOMPARE(captions, (QStringList{"&Play", "&Add to list", "Show in &folder",
-                                    "Open containing folder"}));
+    QCOMPARE(captions,
+             (QStringList{"&Play", "&Add to list", "Show in &folder", "Open containing folder"}));
     // The right button left the selection as it was.
     QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
 }

@@ -81,10 +81,10 @@ void TestMenus::menusHoldTheirItemsInOrder()
     };
     QCOMPARE(namesOf(menus.mnuFile), QStringList({"Add", "Delete", "Edit", "-", "Play"}));
     QCOMPARE(namesOf(menus.mnuList), QStringList({"Remove", "Copy", "-", "ListPlay"}));
-    QCOMPARE(namesOf(menus.mnuCommon),
-             QStringList({"Buttons", "LargeFileList", "SaveStyle", "SaveCond", "Waveform",
-                          "AutoPreview", "LibraryFolders", "Find", "-", "About", "NewEditor",
-                          "Ende"}));
+    QCOMPARE(
+        namesOf(menus.mnuCommon),
+        QStringList({"Buttons", "LargeFileList", "SaveStyle", "SaveCond", "Waveform", "AutoPreview",
+                     "LibraryFolders", "Find", "-", "About", "NewEditor", "Ende"}));
     QCOMPARE(captionsOf(menus.mnuFile),
              QStringList({"&Add to list", "&Delete", "&Edit", "-", "&Play"}));
     QCOMPARE(captionsOf(menus.mnuList), QStringList({"&Remove", "&Copy to ...", "-", "&Play"}));
