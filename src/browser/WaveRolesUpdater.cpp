@@ -10,7 +10,7 @@
 
 WaveRolesUpdater::WaveRolesUpdater(WaveFolderModel &model, QAbstractItemView &view,
                                    FileFacts &facts)
-    : QObject(&view), m_model(model), m_view(view), m_facts(facts)
+    : QObject(&view), m_model(model), m_view(view), m_viewport(view.viewport()), m_facts(facts)
 {
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, &WaveRolesUpdater::requestVisible);
@@ -32,7 +32,7 @@ WaveRolesUpdater::WaveRolesUpdater(WaveFolderModel &model, QAbstractItemView &vi
 bool WaveRolesUpdater::eventFilter(QObject *watched, QEvent *event)
 {
     // A taller view shows more rows.
-    if (watched == m_view.viewport() && event->type() == QEvent::Resize)
+    if (watched == m_viewport && event->type() == QEvent::Resize)
         settleSoon();
     return false;
 }

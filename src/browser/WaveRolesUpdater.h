@@ -26,6 +26,8 @@ private:
     void requestVisible();
     WaveFolderModel &m_model;
     QAbstractItemView &m_view;
+    // Kept, not asked of the view: the viewport's last events come while the view goes.
+    const QObject *m_viewport;
     FileFacts &m_facts;
     bool m_folderMeasured = false;
     QTimer m_settle;
