@@ -215,7 +215,7 @@ private:
     // list would be (Form1Library.cpp).
     void wireLibrary();
     void followLibraryFolders();
-    static constexpr int libraryPassMs = 10 * 60 * 1000;
+    static constexpr int libraryPassMs = 60 * 1000;
     void openLibrary();
     void showLibraryFolders();
     void showFind();

@@ -52,7 +52,7 @@ void Form1::followLibraryFolders()
     // The roots' own folders are watched as the browser's is (polled where the system refuses
     // a watch), and so is the folder the browser shows, wherever it lies: a change there is
     // looked at with what is below it. What changes deeper is found by a pass now and then,
-    // which reads only what changed.
+    // which reads only what changed: every minute, and when Find is opened.
     connect(&m_browser->watch(), &FolderWatch::folderChanged, m_library, [this] {
         if (m_library->isOpen())
             m_library->folderChanged(m_browser->watch().folder());
@@ -115,6 +115,8 @@ void Form1::showFind()
     if (!m_library)
         return;
     openLibrary();
+    if (m_library->isOpen() && !m_library->isIndexing())
+        m_library->startIndexing();
     if (!m_find)
         makeFindWindow();
     m_find->show();

@@ -101,8 +101,15 @@ void LibraryResultsView::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     event->accept();
-    if (indexAt(event->position().toPoint()).isValid() && !chosen().isEmpty())
-        emit menuRequested(event->globalPosition().toPoint());
+    const QModelIndex under = indexAt(event->position().toPoint());
+    if (!under.isValid())
+        return;
+    // A hit outside the selection is taken alone, as a file manager takes it: the menu acts
+    // on what the pointer is on. Inside it, the selection stays as it is.
+    if (!selectionModel()->isSelected(under.siblingAtColumn(0)))
+        selectionModel()->setCurrentIndex(under, QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
+    emit menuRequested(event->globalPosition().toPoint());
 }
 
 void LibraryResultsView::mouseDoubleClickEvent(QMouseEvent *event)

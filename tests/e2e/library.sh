@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The library through the real program with real input: a folder added in "Library folders"
 # (its chooser opens on the folder the browser shows, and Enter takes it), Ctrl+F, a word
-# typed with no Enter, the hit played with Enter and dragged onto the play list. The hit is a
+# typed with no Enter, the hit played with Enter and dragged onto the play list, and a file
+# written meanwhile found when Find opens again. The hit is a
 # file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are read as a screen
 # reader reads them, over the accessibility bus.
 set -euo pipefail
@@ -118,6 +119,17 @@ library() {
     xdotool mouseup 1
     wait_entries "Play list" interview.wav
     [ -f "$music/interview.wav" ] || fail "the dragged file went away"
+
+    # A take another program records meanwhile, in a new folder below: found once Find opens
+    # again, with no restart.
+    mkdir -p "$music/later"
+    sox -q -n -r 48000 -c 1 "$music/later/seagull.wav" synth 0.3 sine 500
+    press "$find" Escape
+    wait_gone '^Find$' || fail "Escape left Find open"
+    press "$id" ctrl+f
+    find=$(wait_for_window '^Find$') || fail "Ctrl+F did not open Find again"
+    press "$find" ctrl+a s e a g u l l
+    wait_cell "$top" "Library results" seagull.wav >/dev/null
     kill -TERM "$1"
 }
 

@@ -199,6 +199,20 @@ void TestLibraryUi::keysAndMenuActOnTheChosenHits()
              (QStringList{"&Play", "&Add to list", "Show in &folder", "Open containing folder"}));
     // The right button left the selection as it was.
     QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
+    // On a hit outside the selection, the menu comes for that hit alone.
+    view->clearSelection();
+    bool shown = false;
+    QTimer::singleShot(100, this, [&shown] {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            shown = true;
+            menu->close();
+        }
+    });
+    const QPoint second = view->visualRect(m_results->index(1, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::RightButton, {}, second);
+    QVERIFY(shown);
+    QCOMPARE(view->chosen().size(), 1);
+    QCOMPARE(view->chosen().first().row(), 1);
 }
 
 void TestLibraryUi::anEmptyLibraryOffersTheBrowsersFolder()
