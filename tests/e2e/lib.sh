@@ -310,6 +310,12 @@ a11y_control() {
     return 1
 }
 
+# The screen point "x y" at the middle of accessible $1.
+a11y_middle() {
+    a11y_call "$1" org.a11y.atspi.Component.GetExtents "uint32 0" |
+        tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+}
+
 # The entries of the list named $1 ("Wave files", "Play list"), one a line.
 list_entries() {
     local list c
@@ -336,8 +342,7 @@ entry_point() {
     list=$(a11y_control "$1") || fail "no list named $1"
     for c in $(a11y_children "$list"); do
         [ "$(a11y_name "$c")" = "$2" ] || continue
-        a11y_call "$c" org.a11y.atspi.Component.GetExtents "uint32 0" |
-            tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+        a11y_middle "$c"
         return 0
     done
     fail "$1 has no entry $2"
@@ -347,8 +352,7 @@ entry_point() {
 control_point() {
     local control
     control=$(a11y_control "$1") || fail "no control named $1"
-    a11y_call "$control" org.a11y.atspi.Component.GetExtents "uint32 0" |
-        tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+    a11y_middle "$control"
 }
 
 # The client area's upper-left corner of window $1: "x y".

@@ -55,8 +55,7 @@ wait_cell() {
         if parent=$(a11y_child "$1" "$2"); then
             for c in $(a11y_children "$parent"); do
                 [ "$(a11y_name "$c" 2>/dev/null)" = "$3" ] || continue
-                a11y_call "$c" org.a11y.atspi.Component.GetExtents "uint32 0" |
-                    tr -d '(),' | awk '{ print $1 + int($3 / 2), $2 + int($4 / 2) }'
+                a11y_middle "$c"
                 return 0
             done
         fi
