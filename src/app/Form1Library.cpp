@@ -33,6 +33,9 @@ void Form1::wireLibrary()
     if (m_services.libraryFile.isEmpty())
         return;
     m_library = new Library(m_services.libraryFile, this);
+    // Measured once, known everywhere: the browser's, the tooltip's and the band's loudness
+    // is read from and kept in the library's store, by the measuring workers.
+    m_facts->loudness().keepIn(m_library->loudnessKeeper());
     m_results = new LibraryResultsModel(m_library, this);
     // Results shown go stale as the indexing writes; read again at most twice a second.
     auto *stale = new QTimer(this);
@@ -85,11 +88,7 @@ void Form1::openLibrary()
     if (!m_library || m_library->isOpen())
         return;
     connect(
-        m_library, &Library::opened, this,
-        [this] {
-            m_library->importLoudnessCache(LoudnessFacts::defaultCacheFile());
-            m_library->startIndexing();
-        },
+        m_library, &Library::opened, this, [this] { m_library->startIndexing(); },
         Qt::SingleShotConnection);
     m_library->open();
 }
