@@ -154,10 +154,16 @@ void Form1::makeFindWindow()
     });
     connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
     connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {
-        // The desktop's file manager, as "Open with" of a folder would start it.
-        if (!m_services.desktop.startDetached(
-                QStringLiteral("gio"), {QStringLiteral("open"), QFileInfo(path).absolutePath()}))
-            m_services.desktop.beep();
+        // The desktop's file manager, as "Open with" of a folder would start it, waited for
+        // off the window's thread: no file manager (gio ends in failure at once) is one line
+        // under the results, never a box.
+        m_services.desktop.openFolder(QFileInfo(path).absolutePath(), m_find,
+                                      [find = QPointer<FindWindow>(m_find)](const QString &why) {
+                                          if (find && !why.isEmpty())
+                                              find->tell(QStringLiteral("The folder cannot be "
+                                                                        "opened: %1.")
+                                                             .arg(why));
+                                      });
     });
     connect(m_find, &FindWindow::addCurrentFolderWanted, this,
             [this] { m_library->addRoot(Dir1->path()); });
@@ -168,12 +174,28 @@ void Form1::playHits(const QModelIndexList &hits)
     if (hits.isEmpty() || busy())
         return;
     const int pathRole = LibraryResultsModel::PathRole;
+    // A hit known to be gone is not played: a line says so, never a box over the results.
+    if (hits.size() == 1 && hits.first().data(LibraryResultsModel::GoneRole).toBool()) {
+        m_find->tell(QStringLiteral("%1 is no longer there.")
+                         .arg(hits.first().data(Qt::DisplayRole).toString()));
+        return;
+    }
     // As from the file list: a chain's files go on the play list as they play.
     const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
     const BusyState::Hold chain(*m_busy);
+    // Refused (gone since the last look, or damaged): a line under the results, and the
+    // file looked at again, so that a gone one is greyed at once.
+    const auto refused = [find = QPointer<FindWindow>(m_find),
+                          results = QPointer<LibraryResultsModel>(m_results)](const QString &path) {
+        if (results)
+            results->lookAgain(path);
+        if (find)
+            find->tell(
+                QStringLiteral("%1 cannot be played.").arg(shownName(QFileInfo(path).fileName())));
+    };
     m_playback.play(hits, pathRole,
                     chainSourceOf(*m_find->resultsView()->selectionModel(), pathRole), addEntry,
-                    m_find);
+                    m_find, refused);
 }
 
 void Form1::showInFolder(const QString &path)

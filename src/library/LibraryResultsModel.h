@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <memory>
 
@@ -68,6 +69,9 @@ public:
     void refresh();
     // Looks on a worker whether the files of these rows are still there (GoneRole).
     void checkRows(int first, int last);
+    // Looks again whether path is there (a play of it was refused, say): a gone file's rows
+    // are greyed as soon as the worker answers.
+    void lookAgain(const QString &path);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -88,6 +92,9 @@ signals:
     void hitCountChanged(qint64 count);
     // The first page of a search (and its count) is in; also for a search with no hits.
     void searchFinished();
+    // Files of rows shown were found gone: their rows are greyed now, and left out of the
+    // results read from then on.
+    void filesGone(const QStringList &paths);
 
 private:
     struct Shared;
@@ -128,6 +135,9 @@ private:
     LibrarySort m_sort;
     QString m_error;
     QList<Row> m_rows;
+    // Files found gone in this run: a row of them that the store still gives (its folder is
+    // not looked at again yet) is taken out of the next results.
+    QSet<qint64> m_goneIds;
     QStringList m_folders;
     QHash<QString, qint32> m_folderIndex;
     QVariantList m_after;
