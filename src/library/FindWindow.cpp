@@ -38,6 +38,9 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     m_field->setClearButtonEnabled(true);
     m_field->installEventFilter(this);
     m_queryProblem->setObjectName(QStringLiteral("QueryProblem"));
+    // However long the reason, the field keeps its width: the line is cut, its tooltip
+    // holds it whole.
+    m_queryProblem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QPalette red = m_queryProblem->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     m_queryProblem->setPalette(red);

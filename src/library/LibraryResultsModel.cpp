@@ -408,7 +408,8 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         case Folder:
             return shownName(m_folders[row.folder]);
         case Length:
-            return lengthShown(row.lengthMs);
+            // Random bytes named .wav have no length, rather than one of 0:00.0.
+            return row.rate > 0 ? QVariant(lengthShown(row.lengthMs)) : QVariant();
         case Rate:
             return row.rate > 0 ? QVariant(row.rate) : QVariant();
         case Channels:
@@ -440,6 +441,8 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         return bool(row.marks & (Offline | Gone));
     case IdRole:
         return row.id;
+    case DamagedRole:
+        return row.rate <= 0;
     default:
         return {};
     }

@@ -48,6 +48,9 @@ public:
         UnavailableRole,
         // The store's id of the file.
         IdRole,
+        // Its header could not be read when it was indexed (not a wave file, damaged): no
+        // length nor format is shown, and the view greys it, as the file list does.
+        DamagedRole,
     };
     // Rows a page: a screenful many times over, read in a few milliseconds.
     static constexpr int pageSize = 200;

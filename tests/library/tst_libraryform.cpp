@@ -9,6 +9,7 @@
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
 #include "platform/Desktop.h"
+#include "platform/NativeName.h"
 
 #include <QAction>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
+#include <cstdio>
 
 class TestLibraryForm : public QObject, public FormFixture
 {
@@ -28,6 +30,7 @@ private slots:
     void init();
     void aHitThatCannotBePlayedOrHasGoneIsALineNotABox();
     void aFolderTheDesktopCannotShowIsOneLine();
+    void aHitWithAForeignNamePlaysByItsBytes();
     void theDesktopSaysWhyAFolderCannotBeShown_data();
     void theDesktopSaysWhyAFolderCannotBeShown();
 
@@ -153,6 +156,28 @@ void TestLibraryForm::aFolderTheDesktopCannotShowIsOneLine()
     QVERIFY(m_answerer.seen.isEmpty());
     QVERIFY(find->isVisible());
     m_answerer.onMenu = nullptr;
+}
+
+void TestLibraryForm::aHitWithAForeignNamePlaysByItsBytes()
+{
+    const QString latin = m_dir->path() + u'/' + pathFromNative("caf\xe9 noir.wav");
+    // Written under a plain name, then given its bytes: the writer names files through Qt.
+    QVERIFY(writeTone(m_dir->filePath(QStringLiteral("plain.tmp")), 0.2));
+    QCOMPARE(::rename(QFile::encodeName(m_dir->filePath(QStringLiteral("plain.tmp"))).constData(),
+                      nativePath(latin).constData()),
+             0);
+    Services services = m_fakes->services();
+    services.libraryFile = m_dir->filePath(QStringLiteral("data/library.sqlite"));
+    Form1 &form = makeForm(services);
+    FindWindow *find = findIn(form, QStringLiteral("noir"));
+    QVERIFY(find);
+    LibraryResultsView *view = find->resultsView();
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!m_fakes->sound.attempts.isEmpty());
+    QCOMPARE(nativePath(m_fakes->sound.attempts.last()), nativePath(latin));
+    QVERIFY(m_answerer.seen.isEmpty());
 }
 
 void TestLibraryForm::theDesktopSaysWhyAFolderCannotBeShown_data()

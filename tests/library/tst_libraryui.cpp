@@ -9,6 +9,7 @@
 #include "library/LibraryFoldersWindow.h"
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
+#include "platform/NativeName.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 
 namespace {
 QPushButton *button(QWidget *window, const QString &caption)
@@ -55,6 +57,8 @@ private slots:
     void foldersAreAddedAndRemovedNeverTheFiles();
     void aTakeMeasuredInTheBrowserIsFoundByItsLoudness();
     void theOldLoudnessCacheIsTakenInOnceAndNeverWritten();
+    void damagedFilesAndForeignNamesShowAsTheBrowserShowsThem();
+    void signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth();
 
 private:
     // A library of the music folder, opened and indexed.
@@ -370,6 +374,60 @@ void TestLibraryUi::theOldLoudnessCacheIsTakenInOnceAndNeverWritten()
     QCOMPARE(facts.known(take)->integratedLufs, -31.5);
     QCOMPARE(measured.load(), 1);
     QCOMPARE(bytesOf(), changed);
+}
+
+void TestLibraryUi::damagedFilesAndForeignNamesShowAsTheBrowserShowsThem()
+{
+    // Random bytes named .wav, and a take whose name is Latin-1.
+    QByteArray noise(4096, Qt::Uninitialized);
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + 13) % 251);
+    QVERIFY(writeBytes(m_music + QStringLiteral("/noise take.wav"), noise));
+    // Written under a plain name, then given its bytes: the writer names files through Qt.
+    const QString latin = m_music + u'/' + pathFromNative("caf\xe9 take.wav");
+    QVERIFY(writeTone(m_music + QStringLiteral("/plain.tmp"), 0.5));
+    QCOMPARE(::rename(QFile::encodeName(m_music + QStringLiteral("/plain.tmp")).constData(),
+                      nativePath(latin).constData()),
+             0);
+    indexMusic();
+    m_results->setQuery(QStringLiteral("take -choir"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 2, 5000);
+    const int noiseRow = m_results->index(0, 0).data().toString().startsWith(u'n') ? 0 : 1;
+    const int latinRow = 1 - noiseRow;
+    const auto cell = [this](int row, int column) { return m_results->index(row, column); };
+    // No length for a file with no header, greyed as the file list greys it.
+    QVERIFY(cell(noiseRow, LibraryResultsModel::Length).data().toString().isEmpty());
+    QVERIFY(cell(noiseRow, 0).data(LibraryResultsModel::DamagedRole).toBool());
+    QCOMPARE(cell(latinRow, LibraryResultsModel::Length).data().toString(),
+             LibraryResultsModel::lengthShown(500));
+    QVERIFY(!cell(latinRow, 0).data(LibraryResultsModel::DamagedRole).toBool());
+    // The foreign byte read as the browser shows it; the path gives the system its bytes back.
+    QCOMPARE(cell(latinRow, 0).data().toString(), QString::fromUtf8("caf\xef\xbf\xbd take.wav"));
+    QCOMPARE(nativePath(cell(latinRow, 0).data(LibraryResultsModel::PathRole).toString()),
+             nativePath(latin));
+    QCOMPARE(cell(latinRow, LibraryResultsModel::Folder).data().toString(), shownName(m_music));
+}
+
+void TestLibraryUi::signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth()
+{
+    indexMusic();
+    m_find->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_find));
+    QTest::keyClicks(m_find->field(), QStringLiteral("snare"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 1, 5000);
+    const int width = m_find->field()->width();
+    auto *problem = m_find->findChild<QLabel *>(QStringLiteral("QueryProblem"));
+    for (const QString &signs :
+         {QStringLiteral("--"), QStringLiteral("< > = .."), QStringLiteral("-*"),
+          QStringLiteral("rate:") + QString(300, u'x')}) {
+        m_find->field()->selectAll();
+        QTest::keyClicks(m_find->field(), signs);
+        QTRY_VERIFY_WITH_TIMEOUT(!problem->text().isEmpty(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 0, 5000);
+        QVERIFY(!problem->text().contains(u'\n'));
+        QCOMPARE(problem->toolTip(), problem->text());
+        QCOMPARE(m_find->field()->width(), width);
+    }
 }
 
 QTEST_MAIN(TestLibraryUi)
