@@ -65,7 +65,11 @@ void Form1::followLibraryFolders()
         for (const LibraryRoot &root : m_library->roots()) {
             if (!root.online)
                 continue;
-            auto *watch = new FolderWatch(this);
+            // Polled by a worker rather than put under the system's watch here: adding a watch
+            // looks the folder up on the window's thread, and a root on a dead share would
+            // hold the window until the share answers.
+            auto *watch =
+                new FolderWatch(this, [](QFileSystemWatcher &, const QString &) { return false; });
             watch->setFolder(root.path);
             connect(watch, &FolderWatch::folderChanged, m_library,
                     [this, path = root.path] { m_library->folderChanged(path); });
