@@ -16,6 +16,11 @@ LibraryLoudness::~LibraryLoudness() = default;
 void LibraryLoudness::storeChanged()
 {
     ++m_changes;
+    // What was measured before the store was made is written now, rather than at the next
+    // measurement, which may never come.
+    QMutexLocker lock(&m_mutex);
+    if (!m_waiting.isEmpty())
+        (void)openStore();
 }
 
 bool LibraryLoudness::openStore()

@@ -24,8 +24,9 @@ public:
     std::optional<Loudness> kept(const QString &path, const FileStamp &stamp) override;
     void keep(const QString &path, const FileStamp &stamp, const Loudness &loudness) override;
 
-    // The library opened, made, upgraded or replaced the store: the next call opens it again,
-    // and writes what was measured while it could not be opened. Any thread.
+    // The library opened, made, upgraded or replaced the store: the next call opens it again.
+    // What was measured while it could not be opened is written now. Off the window's thread
+    // (the library's own, in the program).
     void storeChanged();
 
 private:

@@ -559,6 +559,8 @@ void TestLibraryStore::keepsTheLoudnessTheWindowsMeasure()
                      entryOf("/r", "early.wav", 100, 2'000'000'000)};
     QVERIFY(store.write(batch).ok());
     keeper.storeChanged();
+    // Written as soon as the store is there, with no other measurement to bring it.
+    QCOMPARE(found(store, "lufs:>-15"), QStringList({"early.wav"}));
     keeper.keep(QStringLiteral("/r/take.wav"), stamp, figures);
     keeper.keep(QStringLiteral("/elsewhere/other.wav"), {5, 6}, figures);
     QCOMPARE(found(store, "lufs:>-15"), QStringList({"early.wav", "take.wav"}));
