@@ -10,6 +10,7 @@
 #include "browser/FileList.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
+#include "library/Library.h"
 #include "platform/PathRule.h"
 #include "playback/NowPlaying.h"
 #include "playback/Playback.h"
@@ -160,9 +161,10 @@ void Form1::Form_Load()
         messages::stop(this, noDeviceText);
 }
 
-void Form1::keepLoudnessOnDisk()
+void Form1::takeInOldLoudnessCache()
 {
-    m_facts->loudness().keepOnDisk(LoudnessFacts::defaultCacheFile());
+    if (m_library)
+        m_library->setOldLoudnessCache(LoudnessFacts::oldCacheFile());
 }
 
 void Form1::Form_QueryUnload()

@@ -52,8 +52,9 @@ public:
 
     // Lifecycle.
     void Form_Load();
-    // The program's own run keeps the loudness it measures on disk, for the next run.
-    void keepLoudnessOnDisk();
+    // The program's own run takes in the loudness that earlier versions kept in their cache
+    // file, once, into the library's store (tests keep the user's file out of theirs).
+    void takeInOldLoudnessCache();
     // Paths from the command line or from a later start: a folder opens in
     // the browser; wave files go on the play list, alone selected, and play. While the
     // window is busy, they wait until it is not.

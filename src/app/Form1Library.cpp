@@ -33,6 +33,9 @@ void Form1::wireLibrary()
     if (m_services.libraryFile.isEmpty())
         return;
     m_library = new Library(m_services.libraryFile, this);
+    // Measured once, known everywhere: the browser's, the tooltip's and the band's loudness
+    // is read from and kept in the library's store, by the measuring workers.
+    m_facts->loudness().keepIn(m_library->loudnessKeeper());
     m_results = new LibraryResultsModel(m_library, this);
     // Results shown go stale as the indexing writes; read again at most twice a second.
     auto *stale = new QTimer(this);
@@ -62,7 +65,11 @@ void Form1::followLibraryFolders()
         for (const LibraryRoot &root : m_library->roots()) {
             if (!root.online)
                 continue;
-            auto *watch = new FolderWatch(this);
+            // Polled by a worker rather than put under the system's watch here: adding a watch
+            // looks the folder up on the window's thread, and a root on a dead share would
+            // hold the window until the share answers.
+            auto *watch =
+                new FolderWatch(this, [](QFileSystemWatcher &, const QString &) { return false; });
             watch->setFolder(root.path);
             connect(watch, &FolderWatch::folderChanged, m_library,
                     [this, path = root.path] { m_library->folderChanged(path); });
@@ -85,11 +92,7 @@ void Form1::openLibrary()
     if (!m_library || m_library->isOpen())
         return;
     connect(
-        m_library, &Library::opened, this,
-        [this] {
-            m_library->importLoudnessCache(LoudnessFacts::defaultCacheFile());
-            m_library->startIndexing();
-        },
+        m_library, &Library::opened, this, [this] { m_library->startIndexing(); },
         Qt::SingleShotConnection);
     m_library->open();
 }
@@ -155,10 +158,16 @@ void Form1::makeFindWindow()
     });
     connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
     connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {
-        // The desktop's file manager, as "Open with" of a folder would start it.
-        if (!m_services.desktop.startDetached(
-                QStringLiteral("gio"), {QStringLiteral("open"), QFileInfo(path).absolutePath()}))
-            m_services.desktop.beep();
+        // The desktop's file manager, as "Open with" of a folder would start it, waited for
+        // off the window's thread: no file manager (gio ends in failure at once) is one line
+        // under the results, never a box.
+        m_services.desktop.openFolder(QFileInfo(path).absolutePath(), m_find,
+                                      [find = QPointer<FindWindow>(m_find)](const QString &why) {
+                                          if (find && !why.isEmpty())
+                                              find->tell(QStringLiteral("The folder cannot be "
+                                                                        "opened: %1.")
+                                                             .arg(why));
+                                      });
     });
     connect(m_find, &FindWindow::addCurrentFolderWanted, this,
             [this] { m_library->addRoot(Dir1->path()); });
@@ -169,12 +178,28 @@ void Form1::playHits(const QModelIndexList &hits)
     if (hits.isEmpty() || busy())
         return;
     const int pathRole = LibraryResultsModel::PathRole;
+    // A hit known to be gone is not played: a line says so, never a box over the results.
+    if (hits.size() == 1 && hits.first().data(LibraryResultsModel::GoneRole).toBool()) {
+        m_find->tell(QStringLiteral("%1 is no longer there.")
+                         .arg(hits.first().data(Qt::DisplayRole).toString()));
+        return;
+    }
     // As from the file list: a chain's files go on the play list as they play.
     const auto addEntry = [this](const ChainEntry &e) { m_playList->AddEntry(e.name, e.path); };
     const BusyState::Hold chain(*m_busy);
+    // Refused (gone since the last look, or damaged): a line under the results, and the
+    // file looked at again, so that a gone one is greyed at once.
+    const auto refused = [find = QPointer<FindWindow>(m_find),
+                          results = QPointer<LibraryResultsModel>(m_results)](const QString &path) {
+        if (results)
+            results->lookAgain(path);
+        if (find)
+            find->tell(
+                QStringLiteral("%1 cannot be played.").arg(shownName(QFileInfo(path).fileName())));
+    };
     m_playback.play(hits, pathRole,
                     chainSourceOf(*m_find->resultsView()->selectionModel(), pathRole), addEntry,
-                    m_find);
+                    m_find, refused);
 }
 
 void Form1::showInFolder(const QString &path)

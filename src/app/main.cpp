@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     SystemServices system;
     Services services = system.services();
     Form1 form(services);
-    form.keepLoudnessOnDisk();
+    form.takeInOldLoudnessCache();
     const auto quit = [&form] {
         // Close as the close box does, even from inside a dialog's own loop, then end.
         form.Ende();

@@ -2,6 +2,7 @@
 
 #include "FileFacts.h"
 #include "Loudness.h"
+#include "LoudnessKeeper.h"
 
 #include <QObject>
 #include <QStringList>
@@ -14,10 +15,10 @@ class Generation;
 
 // The loudness of the files the lists show, measured by the scheduler's threads for whole
 // files, at a low priority (a measurement reads a file whole), and kept by path, size and
-// modification time. The files asked for first (those in view, the one at hand) go before the rest
-// of the folder, which is measured in list order; another folder drops what of the last one waits,
-// the rows that were in view included, and stops the measurement of it that runs, but for
-// the files a tooltip or the band still shows.
+// modification time, in memory and by a keeper. The files asked for first (those in view, the one
+// at hand) go before the rest of the folder, which is measured in list order; another folder drops
+// what of the last one waits, the rows that were in view included, and stops the measurement of it
+// that runs, but for the files a tooltip or the band still shows.
 class LoudnessFacts final : public QObject
 {
     Q_OBJECT
@@ -36,13 +37,13 @@ public:
     // it, or nothing.
     QString line(const QString &path) const;
 
-    // Keeps what is measured in this file too, and takes what an earlier run kept there, so
-    // that a folder measured once answers at once the next time. A file that cannot be read
-    // or written only means measuring again.
-    void keepOnDisk(const QString &file);
-    // Where the program keeps it: $XDG_CACHE_HOME/QuillonSonoret/loudness, never beside the
-    // recordings.
-    static QString defaultCacheFile();
+    // Keeps what is measured there too, and asks it before measuring, so that a file measured
+    // once (here, in an earlier run, or by the library) answers at once. Without one, what is
+    // measured is kept in memory only.
+    void keepIn(std::shared_ptr<LoudnessKeeper> keeper);
+    // Where earlier versions kept what they measured: $XDG_CACHE_HOME/QuillonSonoret/loudness.
+    // The library takes it in once; nothing writes it any more.
+    static QString oldCacheFile();
     // How many files are measured at once, one a thread.
     static int threads();
 

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -37,6 +38,9 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     m_field->setClearButtonEnabled(true);
     m_field->installEventFilter(this);
     m_queryProblem->setObjectName(QStringLiteral("QueryProblem"));
+    // However long the reason, the field keeps its width: the line is cut, its tooltip
+    // holds it whole.
+    m_queryProblem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QPalette red = m_queryProblem->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     m_queryProblem->setPalette(red);
@@ -94,6 +98,14 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
         showCount();
     });
     connect(&m_library, &Library::problemOccurred, this, &FindWindow::showProblem);
+    // A hit found gone: its folder is looked at again, and the store drops it.
+    connect(&m_results, &LibraryResultsModel::filesGone, this, [this](const QStringList &paths) {
+        QSet<QString> folders;
+        for (const QString &path : paths)
+            folders.insert(path.left(std::max<qsizetype>(1, path.lastIndexOf(u'/'))));
+        for (const QString &folder : std::as_const(folders))
+            m_library.folderChanged(folder);
+    });
     connect(m_stop, &QPushButton::clicked, &m_library, &Library::stopIndexing);
     connect(offer, &QPushButton::clicked, this, &FindWindow::addCurrentFolderWanted);
 
@@ -146,9 +158,16 @@ bool FindWindow::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void FindWindow::tell(const QString &line)
+{
+    m_told = line;
+    m_status->setText(line);
+}
+
 void FindWindow::search()
 {
     m_typing.stop();
+    m_told.clear();
     m_queryProblem->clear();
     m_queryProblem->setToolTip(QString());
     m_results.setQuery(m_field->text());
@@ -156,7 +175,7 @@ void FindWindow::search()
 
 void FindWindow::showCount()
 {
-    if (m_indexing || !m_problem.isEmpty())
+    if (m_indexing || !m_problem.isEmpty() || !m_told.isEmpty())
         return;
     if (m_field->text().trimmed().isEmpty()) {
         m_status->clear();

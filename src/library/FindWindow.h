@@ -27,6 +27,9 @@ public:
     QStringList chosenPaths() const;
     // Puts the field in front, its text selected, so that typing starts a new search.
     void focusField();
+    // One line under the results (a hit that cannot be played, say), until the next search.
+    void tell(const QString &line);
+    QString toldLine() const { return m_told; }
 
     // How long typing rests before the search runs.
     static constexpr int typingPauseMs = 200;
@@ -63,4 +66,5 @@ private:
     QTimer m_typing;
     bool m_indexing = false;
     QString m_problem;
+    QString m_told;
 };

@@ -1,6 +1,7 @@
 #include "Library.h"
 
 #include "LibraryIndexer.h"
+#include "LibraryLoudness.h"
 #include "SqliteLibraryStore.h"
 #include "files/Loudness.h"
 #include "platform/NativeName.h"
@@ -72,6 +73,8 @@ LibraryLane &libraryLane()
 struct Library::Shared
 {
     QString file;
+    QString oldLoudnessCache;
+    std::shared_ptr<LibraryLoudness> keeper;
     // On the lane only.
     std::unique_ptr<SqliteLibraryStore> store;
 
@@ -113,6 +116,19 @@ Library::Library(QString file, QObject *parent)
 {
     m_shared->file = m_file;
     m_shared->owner = this;
+    if (!m_file.isEmpty())
+        m_shared->keeper = std::make_shared<LibraryLoudness>(m_file);
+}
+
+std::shared_ptr<LoudnessKeeper> Library::loudnessKeeper() const
+{
+    return m_shared->keeper;
+}
+
+void Library::setOldLoudnessCache(const QString &file)
+{
+    // Read by the lane's open task only, which is posted after this.
+    m_shared->oldLoudnessCache = file;
 }
 
 Library::~Library()
@@ -173,17 +189,32 @@ void Library::open()
                                      .arg(why, QDir::toNativeSeparators(to)));
                 });
         }
+        // Taken in before the windows read loudness from the store, once for good: the store
+        // marks it done, and nothing writes the old file any more.
+        bool imported = false;
+        if (!shared.oldLoudnessCache.isEmpty()) {
+            const Result<int> taken = shared.store->importLoudnessCache(shared.oldLoudnessCache);
+            imported = taken.ok() && taken.value() > 0;
+            if (!taken.ok())
+                shared.toOwner([why = taken.error()](Library &library) {
+                    library.tell(QStringLiteral("The measured loudness could not be taken in: %1.")
+                                     .arg(why));
+                });
+        }
+        shared.keeper->storeChanged();
         Result<QList<LibraryRoot>> roots = shared.store->roots();
-        shared.toOwner(
-            [roots = roots.ok() ? roots.value() : QList<LibraryRoot>()](Library &library) {
-                library.m_opening = false;
-                library.m_open = true;
-                library.m_roots = roots;
-                emit library.opened();
-                emit library.rootsChanged();
-                if (library.m_wantsIndexing)
-                    library.queueIndexing(std::nullopt);
-            });
+        shared.toOwner([roots = roots.ok() ? roots.value() : QList<LibraryRoot>(),
+                        imported](Library &library) {
+            library.m_opening = false;
+            library.m_open = true;
+            library.m_roots = roots;
+            emit library.opened();
+            emit library.rootsChanged();
+            if (imported)
+                emit library.entriesChanged();
+            if (library.m_wantsIndexing)
+                library.queueIndexing(std::nullopt);
+        });
     });
 }
 
@@ -324,6 +355,7 @@ void Library::queueIndexing(std::optional<QString> folder)
                 if (shared.store->damaged()) {
                     const Result<void> replaced = shared.store->replace(outcome.problem);
                     replacedStore = replaced.ok();
+                    shared.keeper->storeChanged();
                     problem = replaced.ok()
                                   ? QStringLiteral("The library store was damaged: it was moved "
                                                    "to %1 and is being made again.")
@@ -428,24 +460,5 @@ void Library::queueMeasuring()
             if (more && !stopped)
                 library.queueMeasuring();
         });
-    });
-}
-
-void Library::importLoudnessCache(const QString &file)
-{
-    if (m_file.isEmpty())
-        return;
-    if (!m_open && !m_opening)
-        open();
-    post([file](Shared &shared) {
-        if (!shared.store)
-            return;
-        if (const Result<int> taken = shared.store->importLoudnessCache(file); !taken.ok())
-            shared.toOwner([why = taken.error()](Library &library) {
-                library.tell(
-                    QStringLiteral("The measured loudness could not be taken in: %1.").arg(why));
-            });
-        else if (taken.value() > 0)
-            shared.toOwner([](Library &library) { emit library.entriesChanged(); });
     });
 }

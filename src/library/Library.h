@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LibraryStore.h"
+#include "files/LoudnessKeeper.h"
 
 #include <QObject>
 #include <QStringList>
@@ -32,6 +33,13 @@ public:
     // The last problem told, until the next one (or "" after a pass that ended well).
     QString problem() const { return m_problem; }
 
+    // Where the windows' measured loudness is kept: in this store, through a connection of
+    // its own that follows the store as open() makes or replaces it. None without a library.
+    std::shared_ptr<LoudnessKeeper> loudnessKeeper() const;
+    // The old loudness cache file, taken in once by the next open(), before the loudness is
+    // read from the store (the file is only read, never written).
+    void setOldLoudnessCache(const QString &file);
+
 public slots:
     // Opens (or makes, upgrades, replaces) the store: opened(), or problem().
     void open();
@@ -44,8 +52,6 @@ public slots:
     void stopIndexing();
     // A folder watcher saw a change in folder: it is looked at again, with what is below it.
     void folderChanged(const QString &folder);
-    // Takes the figures of the old loudness cache file once (the file is only read).
-    void importLoudnessCache(const QString &file);
     // The user plays or browses: the loudness of the library's files, measured after their
     // headers, waits until they have been left alone for a while, and a file being measured
     // is given up (it is measured later).

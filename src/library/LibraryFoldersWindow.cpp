@@ -5,9 +5,11 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QWindow>
 
 LibraryFoldersWindow::LibraryFoldersWindow(Library &library, std::function<QString()> currentFolder,
                                            ChooseFolder choose, QWidget *parent)
@@ -46,8 +48,26 @@ LibraryFoldersWindow::LibraryFoldersWindow(Library &library, std::function<QStri
 
 QString LibraryFoldersWindow::chooseWithDialog(QWidget *parent, const QString &start)
 {
-    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Add a folder to the library"),
-                                             start, QFileDialog::ShowDirsOnly);
+    // Qt's dialog reads the folder's entries on a thread of its own, and its destructor waits
+    // for that thread: with a file of the folder on a stalled mount, closing the chooser held
+    // the window for as long as the disk did (the window's thread in a futex, the dialog's in
+    // statx), and wrote the dialog's settings from the window's thread. One dialog, made once
+    // and never destroyed, is never waited for.
+    static QPointer<QFileDialog> dialog;
+    if (!dialog) {
+        dialog = new QFileDialog(nullptr, QStringLiteral("Add a folder to the library"));
+        dialog->setFileMode(QFileDialog::Directory);
+        dialog->setOption(QFileDialog::ShowDirsOnly);
+        dialog->setWindowModality(Qt::ApplicationModal);
+    }
+    dialog->setDirectory(start);
+    // Over the window that asked, as a dialog of it would be.
+    dialog->winId();
+    if (parent && parent->window()->windowHandle())
+        dialog->windowHandle()->setTransientParent(parent->window()->windowHandle());
+    if (dialog->exec() != QDialog::Accepted)
+        return QString();
+    return dialog->selectedFiles().value(0);
 }
 
 void LibraryFoldersWindow::showRoots()

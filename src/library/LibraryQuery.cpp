@@ -496,5 +496,19 @@ LibraryQuery LibraryQuery::parse(QStringView text)
             return fail(QStringLiteral("The search has more than %1 terms.").arg(maxTerms));
         query.terms.append(term);
     }
+    // Operators with no field and no word ("<>=", "..") and signs left out ("--", "-*") would
+    // find everything, or everything but a sign, never what was meant. A sign searched for
+    // as it is ("%", "_") stays a word.
+    const auto noWord = [](const QueryTerm &term) {
+        if (term.field != Field::Text)
+            return false;
+        return std::none_of(term.text.cbegin(), term.text.cend(), [&term](QChar c) {
+            return term.excluded ? c.isLetterOrNumber()
+                                 : !QStringView(u"<>=.-!").contains(c) && !c.isSpace();
+        });
+    };
+    if (!query.terms.isEmpty() && std::all_of(query.terms.cbegin(), query.terms.cend(), noWord))
+        return fail(QStringLiteral("The search has only signs, which would find everything: a "
+                                   "word has letters or digits, as in kick or -noise."));
     return query;
 }

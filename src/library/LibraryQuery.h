@@ -31,7 +31,8 @@
 // Numeric fields take <, <=, >, >=, = before the value, and ranges a-b or a..b (both ends
 // included: length:1m-3m, lufs:-20..-10, date:2023-2024). A word whose part before ':' names
 // no field is searched as it is ("12:30"). Unreadable queries (a field without a value, a
-// value that is not a number, "-" alone, more than maxLength characters or maxTerms terms)
+// value that is not a number, "-" alone, operators or signs left out with no word among them
+// ("--", "<>=", "-*"), more than maxLength characters or maxTerms terms)
 // give an error and find nothing.
 struct QueryTerm
 {

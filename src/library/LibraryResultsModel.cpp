@@ -228,21 +228,29 @@ void LibraryResultsModel::pageArrived(int generation, bool first, const QList<Li
 {
     if (generation != m_generation)
         return;
+    QList<const LibraryHit *> kept;
+    kept.reserve(hits.size());
+    for (const LibraryHit &hit : hits)
+        if (!m_goneIds.contains(hit.id))
+            kept.append(&hit);
     if (first) {
         beginResetModel();
         m_rows.clear();
         m_folders.clear();
         m_folderIndex.clear();
-        m_rows.reserve(hits.size());
-        for (const LibraryHit &hit : hits)
-            m_rows.append(rowOf(hit));
+        m_rows.reserve(kept.size());
+        for (const LibraryHit *hit : std::as_const(kept))
+            m_rows.append(rowOf(*hit));
         endResetModel();
-    } else if (!hits.isEmpty()) {
-        beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + hits.size() - 1));
-        for (const LibraryHit &hit : hits)
-            m_rows.append(rowOf(hit));
+    } else if (!kept.isEmpty()) {
+        beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + kept.size() - 1));
+        for (const LibraryHit *hit : std::as_const(kept))
+            m_rows.append(rowOf(*hit));
         endInsertRows();
     }
+    // A count read with the gone ones in it.
+    if (first && count >= 0)
+        count = m_rows.size();
     m_after = hits.isEmpty() ? m_after : hits.last().cursor;
     m_exhausted = !problem.isEmpty() || hits.size() < pageSize;
     m_fetching = false;
@@ -257,8 +265,8 @@ void LibraryResultsModel::pageArrived(int generation, bool first, const QList<Li
     if (first && count < 0)
         m_countPending = true;
     // Whether the files are still there, looked at by a worker.
-    const int from = int(m_rows.size() - hits.size());
-    if (!hits.isEmpty())
+    const int from = int(m_rows.size() - kept.size());
+    if (!kept.isEmpty())
         checkRows(from, int(m_rows.size()) - 1);
 }
 
@@ -291,15 +299,37 @@ void LibraryResultsModel::checkRows(int first, int last)
     }
 }
 
+void LibraryResultsModel::lookAgain(const QString &path)
+{
+    QList<QPair<qint64, QString>> paths;
+    for (const Row &row : std::as_const(m_rows))
+        if (!(row.marks & (Offline | Gone)) && row.name.size() <= path.size() &&
+            path.endsWith(row.name) && pathOf(row) == path)
+            paths.append({row.id, path});
+    if (paths.isEmpty())
+        return;
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->checks += paths;
+    if (!m_shared->checking) {
+        m_shared->checking = true;
+        workPool().start(Lane::now, [shared = m_shared] { shared->runChecks(); });
+    }
+}
+
 void LibraryResultsModel::goneArrived(const QList<qint64> &gone)
 {
     const QSet<qint64> ids(gone.cbegin(), gone.cend());
+    QStringList paths;
     for (int row = 0; row < m_rows.size(); ++row) {
         if (ids.contains(m_rows[row].id) && !(m_rows[row].marks & Gone)) {
             m_rows[row].marks |= Gone;
+            paths.append(pathOf(m_rows[row]));
             emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
         }
     }
+    m_goneIds.unite(ids);
+    if (!paths.isEmpty())
+        emit filesGone(paths);
 }
 
 LibraryResultsModel::Row LibraryResultsModel::rowOf(const LibraryHit &hit)
@@ -378,7 +408,8 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         case Folder:
             return shownName(m_folders[row.folder]);
         case Length:
-            return lengthShown(row.lengthMs);
+            // Random bytes named .wav have no length, rather than one of 0:00.0.
+            return row.rate > 0 ? QVariant(lengthShown(row.lengthMs)) : QVariant();
         case Rate:
             return row.rate > 0 ? QVariant(row.rate) : QVariant();
         case Channels:
@@ -410,6 +441,8 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         return bool(row.marks & (Offline | Gone));
     case IdRole:
         return row.id;
+    case DamagedRole:
+        return row.rate <= 0;
     default:
         return {};
     }

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 #include <memory>
 
@@ -47,6 +48,9 @@ public:
         UnavailableRole,
         // The store's id of the file.
         IdRole,
+        // Its header could not be read when it was indexed (not a wave file, damaged): no
+        // length nor format is shown, and the view greys it, as the file list does.
+        DamagedRole,
     };
     // Rows a page: a screenful many times over, read in a few milliseconds.
     static constexpr int pageSize = 200;
@@ -68,6 +72,9 @@ public:
     void refresh();
     // Looks on a worker whether the files of these rows are still there (GoneRole).
     void checkRows(int first, int last);
+    // Looks again whether path is there (a play of it was refused, say): a gone file's rows
+    // are greyed as soon as the worker answers.
+    void lookAgain(const QString &path);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -88,6 +95,9 @@ signals:
     void hitCountChanged(qint64 count);
     // The first page of a search (and its count) is in; also for a search with no hits.
     void searchFinished();
+    // Files of rows shown were found gone: their rows are greyed now, and left out of the
+    // results read from then on.
+    void filesGone(const QStringList &paths);
 
 private:
     struct Shared;
@@ -128,6 +138,9 @@ private:
     LibrarySort m_sort;
     QString m_error;
     QList<Row> m_rows;
+    // Files found gone in this run: a row of them that the store still gives (its folder is
+    // not looked at again yet) is taken out of the next results.
+    QSet<qint64> m_goneIds;
     QStringList m_folders;
     QHash<QString, qint32> m_folderIndex;
     QVariantList m_after;

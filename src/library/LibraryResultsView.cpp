@@ -10,8 +10,8 @@
 #include <algorithm>
 
 namespace {
-// A hit whose file has gone, or whose folder is not mounted now, is greyed as a file that
-// cannot be played is in the file list.
+// A hit whose file has gone, whose folder is not mounted now, or whose header could not be
+// read, is greyed as a file that cannot be played is in the file list.
 class HitDelegate final : public QStyledItemDelegate
 {
 public:
@@ -21,7 +21,8 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index.data(LibraryResultsModel::UnavailableRole).toBool())
+        if (index.data(LibraryResultsModel::UnavailableRole).toBool() ||
+            index.data(LibraryResultsModel::DamagedRole).toBool())
             option->palette.setColor(QPalette::Text,
                                      option->palette.color(QPalette::Disabled, QPalette::Text));
     }

@@ -132,6 +132,10 @@ public:
     virtual Result<Opening> open() = 0;
     // Opens for queries alone: no making, no upgrade.
     virtual Result<void> openForReading() = 0;
+    // Opens a store that open() made, to read and keep loudness beside the library's own
+    // connection: never makes, upgrades or moves anything; an error for a store of another
+    // version or none at all. Writes fail where the file is read-only.
+    virtual Result<void> openForLoudness() = 0;
     // Where a replaced store went, and why.
     virtual QString movedTo() const = 0;
     virtual QString whyMoved() const = 0;

@@ -291,11 +291,15 @@ int flagsOf(const Loudness &loudness)
 
 Loudness loudnessOf(const Statement &row, int first)
 {
+    // SQLite keeps a figure that is not a number (a take whose samples are not) as NULL.
+    const auto figure = [&row](int column) {
+        return row.optionalReal(column).value_or(std::numeric_limits<double>::quiet_NaN());
+    };
     Loudness loudness;
-    loudness.integratedLufs = row.real(first);
-    loudness.rangeLu = row.real(first + 1);
-    loudness.truePeakDbtp = row.real(first + 2);
-    loudness.samplePeakDbfs = row.real(first + 3);
+    loudness.integratedLufs = figure(first);
+    loudness.rangeLu = figure(first + 1);
+    loudness.truePeakDbtp = figure(first + 2);
+    loudness.samplePeakDbfs = figure(first + 3);
     loudness.clipped = row.integer(first + 4);
     const int flags = int(row.integer(first + 5));
     loudness.notNumbers = flags & notNumbersFlag;
@@ -555,6 +559,35 @@ Result<void> SqliteLibraryStore::openForReading()
 {
     if (Result<void> connected = connect(SQLITE_OPEN_READONLY); !connected.ok())
         return connected;
+    const QByteArray pragmas =
+        "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -" + QByteArray::number(readerCacheKiB);
+    if (Result<void> set = exec(pragmas.constData()); !set.ok()) {
+        close();
+        return set;
+    }
+    m_statements = std::make_unique<Statements>();
+    return {};
+}
+
+Result<void> SqliteLibraryStore::openForLoudness()
+{
+    if (Result<void> connected = connect(SQLITE_OPEN_READWRITE); !connected.ok())
+        return connected;
+    Statement check(m_db, "SELECT (SELECT application_id FROM pragma_application_id), "
+                          "(SELECT user_version FROM pragma_user_version)");
+    int code = check.prepared();
+    if (code == SQLITE_OK)
+        code = check.step();
+    if (code != SQLITE_ROW) {
+        Result<void> failed = fail<void>(code);
+        close();
+        return failed;
+    }
+    // Not made yet, or to be upgraded or moved aside by the library's own open().
+    if (check.integer(0) != applicationId || check.integer(1) != schemaVersion) {
+        close();
+        return Result<void>::failure(QStringLiteral("the library store is not ready"));
+    }
     const QByteArray pragmas =
         "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -" + QByteArray::number(readerCacheKiB);
     if (Result<void> set = exec(pragmas.constData()); !set.ok()) {
@@ -1414,6 +1447,9 @@ std::optional<double> figureOf(const QByteArray &field)
         return -std::numeric_limits<double>::infinity();
     if (field == "inf")
         return std::numeric_limits<double>::infinity();
+    // What earlier versions wrote for a take whose samples are not numbers.
+    if (field == "nan")
+        return std::numeric_limits<double>::quiet_NaN();
     bool good = false;
     const double value = field.toDouble(&good);
     if (!good || !std::isfinite(value))
@@ -1452,9 +1488,10 @@ std::optional<std::pair<QByteArray, StampedLoudness>> cacheLine(const QByteArray
     l.clipped = integer(fields[7]);
     if (fields[8] != "-") {
         for (const QByteArray &mark : fields[8].split('+')) {
-            if (mark == "notnumbers")
+            // A mark twice was never written: the line is garbled.
+            if (mark == "notnumbers" && !l.notNumbers)
                 l.notNumbers = true;
-            else if (mark == "ratetoolow")
+            else if (mark == "ratetoolow" && !l.rateTooLow)
                 l.rateTooLow = true;
             else
                 ok = false;

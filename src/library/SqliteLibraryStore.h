@@ -27,6 +27,7 @@ public:
 
     Result<Opening> open() override;
     Result<void> openForReading() override;
+    Result<void> openForLoudness() override;
     QString movedTo() const override { return m_movedTo; }
     QString whyMoved() const override { return m_whyMoved; }
 

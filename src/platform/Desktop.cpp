@@ -1,13 +1,86 @@
 #include "Desktop.h"
 
 #include "NativeName.h"
+#include "WorkPool.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QPointer>
+#include <QThread>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+namespace {
+// gio opens the file manager and ends; one that has not ended by then (a folder on a dead
+// mount) is left to itself, and nothing is told.
+constexpr int openFolderWaitMs = 5000;
+constexpr int openFolderPollMs = 20;
+
+// In a worker: runs `gio open folder` and waits for it, with its error output in a file in
+// memory (a pipe would be inherited by the file manager, and end it on its first write once
+// closed here). "" when it went well, gio's own line when it did not.
+QString runGioOpen(const QByteArray &folder)
+{
+    const int output = ::memfd_create("gio-open", MFD_CLOEXEC);
+    if (output < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    QByteArray program("gio");
+    QByteArray open("open");
+    QByteArray target(folder);
+    char *argv[] = {program.data(), open.data(), target.data(), nullptr};
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int error = errno;
+        ::close(output);
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    if (child == 0) {
+        // Only async-signal-safe calls from here: the parent has threads.
+        ::setsid();
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+        }
+        ::dup2(output, STDERR_FILENO);
+        ::execvp(argv[0], argv);
+        constexpr char missing[] = "gio is not installed";
+        [[maybe_unused]] const ssize_t written =
+            ::write(STDERR_FILENO, missing, sizeof missing - 1);
+        ::_exit(127);
+    }
+    int status = 0;
+    pid_t ended = 0;
+    const QDeadlineTimer deadline(openFolderWaitMs);
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && !deadline.hasExpired())
+        QThread::msleep(openFolderPollMs);
+    if (ended == 0) {
+        // Reaped by no one: it ends as init's child once it is done.
+        ::close(output);
+        return QString();
+    }
+    QByteArray said(4096, Qt::Uninitialized);
+    const ssize_t got = ::pread(output, said.data(), std::size_t(said.size()), 0);
+    ::close(output);
+    said.truncate(got > 0 ? qsizetype(got) : 0);
+    if (ended == child && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return QString();
+    // gio's line names the folder as a URI and then says why: the why is what the user needs.
+    QString line = QString::fromLocal8Bit(said).trimmed().section(u'\n', 0, 0);
+    if (const qsizetype colon = line.lastIndexOf(QStringLiteral(": ")); colon >= 0)
+        line = line.mid(colon + 2);
+    // Quotes gio drew in the locale's characters, or '?' where the locale has none.
+    line.replace(u'?', u'"');
+    if (!line.isEmpty())
+        line[0] = line[0].toLower();
+    return line.isEmpty() ? QStringLiteral("the file manager could not be started") : line;
+}
+} // namespace
 
 void SystemDesktop::beep()
 {
@@ -61,4 +134,21 @@ bool SystemDesktop::startDetached(const QString &program, const QStringList &arg
     ::close(report[0]);
     // The program now belongs to init, as a program the desktop started would.
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+void SystemDesktop::openFolder(const QString &folder, QObject *context,
+                               std::function<void(const QString &why)> done)
+{
+    workPool().start(Lane::now, [folder = nativePath(folder), context = QPointer<QObject>(context),
+                                 done = std::move(done)] {
+        const QString why = runGioOpen(folder);
+        if (context)
+            QMetaObject::invokeMethod(
+                context.data(),
+                [context, done, why] {
+                    if (context)
+                        done(why);
+                },
+                Qt::QueuedConnection);
+    });
 }

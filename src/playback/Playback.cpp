@@ -19,7 +19,11 @@ Playback::Playback(NowPlaying &sound, WaveLength &waveLength, Clock &clock, File
     // The file is opened on a worker: one that cannot be played is told when it answers,
     // unless another sound was started meanwhile.
     connect(&m_sound, &NowPlaying::startRefused, this, [this](quint64 start) {
-        if (start == m_singleStart && m_singleParent)
+        if (start != m_singleStart || !m_singleParent)
+            return;
+        if (m_singleRefused)
+            m_singleRefused(m_singlePath);
+        else
             messages::stop(m_singleParent, unplayableText());
     });
 }
@@ -30,15 +34,21 @@ QString Playback::unplayableText()
 }
 
 bool Playback::play(const QModelIndexList &selected, int pathRole, const ChainSource &source,
-                    const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent)
+                    const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent,
+                    std::function<void(const QString &path)> refused)
 {
     if (selected.size() == 1) {
         const QString path = chainEntryOf(selected.first(), pathRole).path;
         if (!m_sound.start(m_single ? m_single(path) : PlayRequest::whole(path))) {
-            messages::stop(parent, unplayableText());
+            if (refused)
+                refused(path);
+            else
+                messages::stop(parent, unplayableText());
         } else {
             m_singleStart = m_sound.starts();
             m_singleParent = parent;
+            m_singlePath = path;
+            m_singleRefused = std::move(refused);
         }
     }
     if (selected.size() < 2)

@@ -26,9 +26,11 @@ public:
     // Plays the selected entries (in the order shown) of source; a single one is the file under
     // its pathRole. A single file that cannot be played is reported over parent, when the
     // output finds it; a chain runs in a modal chain window. True when the chain window was
-    // shown. addEntry lets the chain of the file list add its files to the play list.
+    // shown. addEntry lets the chain of the file list add its files to the play list. With
+    // refused, a single file that cannot be played is handed to it rather than told in a box.
     bool play(const QModelIndexList &selected, int pathRole, const ChainSource &source,
-              const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent);
+              const std::function<void(const ChainEntry &)> &addEntry, QWidget *parent,
+              std::function<void(const QString &path)> refused = {});
 
     // What a single play plays of its file (the window's preview level, say); the whole
     // file as it is without one. The chain plays its files as they are.
@@ -57,6 +59,8 @@ private:
     // The single play whose refusal is to be told, and over which window.
     quint64 m_singleStart = 0;
     QPointer<QWidget> m_singleParent;
+    QString m_singlePath;
+    std::function<void(const QString &)> m_singleRefused;
     Clock &m_clock;
     ChainPlayer m_chain;
     FileFacts *m_facts;

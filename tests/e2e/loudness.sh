@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Loudness through the real program. A folder with a 16 Hz take and a float take holding a NaN,
-# and a FIFO where the loudness is kept on disk: the program lives, each of those takes'
+# and a FIFO where the old loudness cache file was: the program lives, each of those takes'
 # tooltips says why it has no figures, and another take's tooltip gets its loudness. Then a line on disk forged for two takes near full
 # scale (their real size and time, -150 LUFS with no true peak, and -1000 LUFS): with "Match
 # loudness", no sample the device receives reaches full scale. The tooltip is read as a screen
@@ -132,13 +132,15 @@ low_rate_and_fifo() {
 cd "$music"
 run_in_x "$home" "$program" low_rate_and_fifo
 
-# Two takes whose samples reach 0.89 of full scale, and lines for them that the range checks
-# must refuse: taken as they are, "Match loudness" brings them up by all it may.
+# Two takes whose samples reach 0.89 of full scale, and lines for them in the old cache file
+# that the range checks must refuse: taken as they are, "Match loudness" brings them up by all
+# it may. A new library store, which takes the old file in once.
 hot="$work/hot"
 mkdir -p "$hot"
 sox -q -n -r 48000 -c 2 "$hot/a-hot.wav" synth 4 sine 1000 vol -1dB
 sox -q -n -r 48000 -c 2 "$hot/b-hot.wav" synth 4 sine 1000 vol -1dB
 rm -f "$cache"
+rm -rf "$home/.local/share/QuillonSonoret"
 python3 - "$cache" "$hot/a-hot.wav" "-150 0 -inf -inf 0 -" "$hot/b-hot.wav" "-1000 0 -20 -20 0 -" <<'EOF'
 import os, sys, urllib.parse
 with open(sys.argv[1], "w") as cache:
@@ -147,6 +149,7 @@ with open(sys.argv[1], "w") as cache:
         name = urllib.parse.quote(os.fsencode(path), safe="")
         cache.write(f"{name} {status.st_size} {status.st_mtime_ns // 1000000} {figures}\n")
 EOF
+cache_before=$(sha256sum <"$cache")
 mkdir -p "$home/.config/QuillonSonoret"
 printf '[Startup]\nAutosave=True\nWaveform=True\nAutoPreview=True\n' \
     >"$home/.config/QuillonSonoret/QuillonSonoret.ini"
@@ -200,6 +203,14 @@ echo "the device's highest sample: $peak; in the last take: $last"
 awk -v p="$peak" 'BEGIN { exit !(p > 0.01 && p < 1) }' || fail "the device's highest sample was $peak"
 awk -v p="$last" 'BEGIN { exit !(p > 0.01 && p < 0.2) }' ||
     fail "the last take, measured by then, was not matched: its highest sample was $last"
-# Measured again, and kept: the forged lines are followed by the takes' own.
-grep -q "a-hot.wav [0-9]* [0-9]* -[0-9.]* " <(tail -n +3 "$cache") || fail "a-hot.wav's own figures were not kept"
+# Measured again, and kept in the library's store; the old file is read, never written.
+[ "$(sha256sum <"$cache")" = "$cache_before" ] || fail "the old loudness cache file was written"
+kept=$(python3 - "$home/.local/share/QuillonSonoret/library.sqlite" "$hot/a-hot.wav" <<'EOF'
+import os, sqlite3, sys
+db = sqlite3.connect(f"file:{sys.argv[1]}?mode=ro", uri=True)
+row = db.execute("SELECT lufs FROM loudness WHERE path = ?", (os.fsencode(sys.argv[2]),)).fetchone()
+print(row[0] if row else "")
+EOF
+)
+awk -v l="$kept" 'BEGIN { exit !(l != "" && l > -30 && l < 0) }' || fail "a-hot.wav's own figures were not kept in the store (got '$kept')"
 echo "1 passed, 0 failed"

@@ -2,6 +2,8 @@
 #include "files/Loudness.h"
 #include "files/LoudnessFacts.h"
 #include "files/Scheduler.h"
+#include "library/LibraryLoudness.h"
+#include "library/SqliteLibraryStore.h"
 
 #include <QDir>
 #include <QMutex>
@@ -49,7 +51,7 @@ bool writeSine(const QString &path, double hz, const Parts &parts, double phase 
     });
 }
 
-// A take's line in the file on disk, with the file's real size and time: figures as written
+// A take's line in the old cache file, with the file's real size and time: figures as written
 // there, "-20 0 -3 -3 0 -" (integrated, range, true peak, sample peak, clipped, marks).
 QByteArray cacheLine(const QString &path, const QByteArray &figures)
 {
@@ -75,6 +77,76 @@ LoudnessFacts::Measure counting(std::atomic<int> &count, const Loudness &loudnes
         ++count;
         return std::optional(loudness);
     };
+}
+
+// Keeps figures in memory, as a store would, and can stand for one that cannot be read or
+// written: it then answers nothing and keeps nothing.
+class MemoryKeeper final : public LoudnessKeeper
+{
+public:
+    std::optional<Loudness> kept(const QString &path, const FileStamp &stamp) override
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_asked;
+        const auto found = m_kept.constFind(path);
+        if (m_broken || found == m_kept.cend() || found->first != stamp)
+            return std::nullopt;
+        return found->second;
+    }
+    void keep(const QString &path, const FileStamp &stamp, const Loudness &loudness) override
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_broken)
+            m_kept.insert(path, {stamp, loudness});
+    }
+    void setBroken(bool broken)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_broken = broken;
+    }
+    void put(const QString &path, const Loudness &loudness)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_kept.insert(path, {stampOf(path), loudness});
+    }
+    int keptCount() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return int(m_kept.size());
+    }
+    int asked() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_asked;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QHash<QString, std::pair<FileStamp, Loudness>> m_kept;
+    bool m_broken = false;
+    int m_asked = 0;
+};
+
+// A library store made in dir, with the old cache's lines taken in, and a keeper over it.
+std::shared_ptr<LibraryLoudness> storeKeeper(const QTemporaryDir &dir,
+                                             const QByteArray &oldCacheLines = {})
+{
+    const QString file = dir.filePath(QStringLiteral("data/library.sqlite"));
+    SqliteLibraryStore store(file);
+    if (!store.open().ok())
+        return nullptr;
+    if (!oldCacheLines.isEmpty()) {
+        const QString cache = dir.filePath(QStringLiteral("old-loudness"));
+        QFile out(cache);
+        if (!out.open(QIODevice::WriteOnly) || out.write(oldCacheLines) != oldCacheLines.size())
+            return nullptr;
+        out.close();
+        if (!store.importLoudnessCache(cache).ok())
+            return nullptr;
+    }
+    auto keeper = std::make_shared<LibraryLoudness>(file);
+    keeper->storeChanged();
+    return keeper;
 }
 
 // A measurement that holds each file until the test opens the gate, and gives it up when
@@ -156,13 +228,11 @@ private slots:
     void theTruePeakMeetsTech3341();
     void theFilesAskedForFirstGoFirstAndAnotherFolderStopsTheRest();
     void aChangedFileIsMeasuredAgain();
-    void aFileMeasuredOnceAnswersFromDiskNextTime();
-    void onlyARegularFileIsReadOrWritten_data();
-    void onlyARegularFileIsReadOrWritten();
-    void aTornOrOverlongFileOnDiskLosesNoEntry();
+    void aFileMeasuredOnceAnswersFromItsKeeperNextTime();
+    void aKeeperThatCannotKeepOnlyMeansMeasuringAgain();
     void figuresNoTakeHasAreMeasuredAgain_data();
     void figuresNoTakeHasAreMeasuredAgain();
-    void notNumbersAndATooLowRateAreKeptOnDisk();
+    void notNumbersAndATooLowRateAreKeptInTheStore();
     void anotherFolderStopsWhatNoOneLooksAt();
 
 private:
@@ -925,172 +995,85 @@ void TestLoudness::aChangedFileIsMeasuredAgain()
     QTRY_VERIFY(std::abs(facts.known(path)->integratedLufs + 20) < 0.2);
 }
 
-void TestLoudness::aFileMeasuredOnceAnswersFromDiskNextTime()
+void TestLoudness::aFileMeasuredOnceAnswersFromItsKeeperNextTime()
 {
-    const QString cache = m_dir.filePath("cache/QuillonSonoret/loudness");
-    // A name with a space, a newline and bytes that are not UTF-8 still fits on its line.
-    const QString path = m_dir.filePath(QFile::decodeName("kept \ntake \xe9.wav"));
+    QTemporaryDir dir;
+    // A name with a space, a newline and bytes that are not UTF-8 is kept as any other.
+    const QString path = dir.filePath(QFile::decodeName("kept \ntake \xe9.wav"));
     QVERIFY(writeSine(path, 1000, {{2, -26}}));
+    const std::shared_ptr<LibraryLoudness> keeper = storeKeeper(dir);
+    QVERIFY(keeper);
     {
         LoudnessFacts first(nullptr);
-        first.keepOnDisk(cache);
+        first.keepIn(keeper);
         first.requestFirst({path});
         QTRY_VERIFY(first.known(path).has_value());
     }
-    int measured = 0;
-    const auto counting = [&measured](const QString &, const std::function<bool()> &) {
-        ++measured;
-        return std::optional<Loudness>();
-    };
-    // A garbled line in the file is passed over.
-    QFile garble(cache);
-    QVERIFY(garble.open(QIODevice::Append));
-    garble.write("nonsense\n%2Fx 1 2 a b c d e\n");
-    garble.close();
-    LoudnessFacts second(nullptr, counting);
-    second.keepOnDisk(cache);
+    std::atomic<int> measured = 0;
+    LoudnessFacts second(nullptr, counting(measured, figures(-20, -3)));
+    second.keepIn(keeper);
     second.requestFirst({path});
     QTRY_VERIFY(second.known(path).has_value());
-    QCOMPARE(measured, 0);
+    QCOMPARE(measured.load(), 0);
     QVERIFY(std::abs(second.known(path)->integratedLufs + 26) < 0.2);
 
-    // Changed since: measured again, whatever the disk says.
+    // Changed since: measured again, whatever the store says, and the new figures kept.
     QVERIFY(writeSine(path, 1000, {{3, -26}}));
     second.requestFirst({path});
-    QTRY_COMPARE(measured, 1);
-
-    // Nowhere to keep it: measured all the same.
-    LoudnessFacts third(nullptr);
-    third.keepOnDisk(QStringLiteral("/proc/no-such-place/loudness"));
+    QTRY_COMPARE(measured.load(), 1);
+    QTRY_COMPARE(second.known(path)->integratedLufs, -20.0);
+    LoudnessFacts third(nullptr, counting(measured, figures(-10, -1)));
+    third.keepIn(keeper);
     third.requestFirst({path});
     QTRY_VERIFY(third.known(path).has_value());
+    QCOMPARE(third.known(path)->integratedLufs, -20.0);
+    QCOMPARE(measured.load(), 1);
+
+    // What the keeper got from elsewhere (the library measured it) answers too; figures no
+    // take can have are measured all the same.
+    const QString other = dir.filePath("other.wav");
+    const QString forged = dir.filePath("forged.wav");
+    QVERIFY(writeSine(other, 1000, {{1, -30}}));
+    QVERIFY(writeSine(forged, 1000, {{1, -30}}));
+    auto memory = std::make_shared<MemoryKeeper>();
+    memory->put(other, figures(-31, -12));
+    memory->put(forged, figures(-150, Loudness::silence));
+    LoudnessFacts fourth(nullptr, counting(measured, figures(-30, -10)));
+    fourth.keepIn(memory);
+    fourth.requestFirst({other, forged});
+    QTRY_VERIFY(fourth.known(other).has_value());
+    QTRY_VERIFY(fourth.known(forged).has_value());
+    QCOMPARE(fourth.known(other)->integratedLufs, -31.0);
+    QCOMPARE(fourth.known(forged)->integratedLufs, -30.0);
+    QCOMPARE(measured.load(), 2);
 }
 
-void TestLoudness::onlyARegularFileIsReadOrWritten_data()
+void TestLoudness::aKeeperThatCannotKeepOnlyMeansMeasuringAgain()
 {
-    QTest::addColumn<QString>("inItsPlace");
-    QTest::newRow("a FIFO") << "fifo";
-    QTest::newRow("a link to a file") << "link";
-    QTest::newRow("a link to nothing") << "dangling";
-    QTest::newRow("a folder") << "folder";
-}
-
-// A FIFO in the file's place ended the program with SIGPIPE, or blocked the only worker in
-// its open for good; a link had its target appended to, or created.
-void TestLoudness::onlyARegularFileIsReadOrWritten()
-{
-    QFETCH(QString, inItsPlace);
     QTemporaryDir dir;
     const QString take = dir.filePath("take.wav");
     QVERIFY(writeSine(take, 1000, {{1, -20}}));
-    const QString cache = dir.filePath("loudness");
-    const QString target = dir.filePath("target");
-    // Read through the link, the target's line would answer without measuring.
-    const QByteArray targetBytes = cacheLine(take, "-30 0 -10 -10 0 -");
-    const QByteArray name = QFile::encodeName(cache);
-    if (inItsPlace == "fifo")
-        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
-    if (inItsPlace == "link")
-        QVERIFY(writeBytes(target, targetBytes));
-    if (inItsPlace == "link" || inItsPlace == "dangling")
-        QCOMPARE(::symlink(QFile::encodeName(target).constData(), name.constData()), 0);
-    if (inItsPlace == "folder")
-        QVERIFY(QDir().mkdir(cache));
-
     std::atomic<int> measured = 0;
-    for (int run = 1; run <= 2; ++run) {
-        LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
-        facts.keepOnDisk(cache);
-        facts.requestFirst({take});
-        QTRY_VERIFY(facts.known(take).has_value());
-        // Nothing kept from the run before: measured at each.
-        QCOMPARE(measured.load(), run);
-        QCOMPARE(facts.known(take)->integratedLufs, -20.0);
-    }
-
-    struct stat status
-    {
-    };
-    QCOMPARE(::lstat(name.constData(), &status), 0);
-    if (inItsPlace == "fifo")
-        QVERIFY(S_ISFIFO(status.st_mode));
-    if (inItsPlace == "link" || inItsPlace == "dangling")
-        QVERIFY(S_ISLNK(status.st_mode));
-    if (inItsPlace == "link") {
-        QFile kept(target);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), targetBytes);
-    }
-    if (inItsPlace == "dangling")
-        QVERIFY(!QFileInfo::exists(target));
-    if (inItsPlace == "folder") {
-        QVERIFY(S_ISDIR(status.st_mode));
-        QVERIFY(QDir(cache).isEmpty());
-    }
-}
-
-void TestLoudness::aTornOrOverlongFileOnDiskLosesNoEntry()
-{
-    QTemporaryDir dir;
-    QStringList takes;
-    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
-        takes.append(dir.filePath(name));
-        QVERIFY(writeSine(takes.last(), 1000, {{0.5, -30}}));
-    }
-    const QString cache = dir.filePath("loudness");
-    // A run ended while it wrote b's line: its end is missing, and the line with it.
-    QVERIFY(writeBytes(cache, cacheLine(takes[0], "-30 1 -10 -10 0 -") +
-                                  cacheLine(takes[1], "-25 1 -5 -5 0 -").chopped(3)));
-    std::atomic<int> measured = 0;
-    {
-        LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
-        facts.keepOnDisk(cache);
-        facts.requestFirst({takes[0], takes[1]});
-        QTRY_VERIFY(facts.known(takes[1]).has_value());
-        QTRY_VERIFY(facts.known(takes[0]).has_value());
-        QCOMPARE(facts.known(takes[0])->integratedLufs, -30.0);
-        QCOMPARE(facts.known(takes[1])->integratedLufs, -20.0);
-        QCOMPARE(measured.load(), 1);
-        facts.requestFirst({takes[2]});
-        QTRY_VERIFY(facts.known(takes[2]).has_value());
-        QCOMPARE(measured.load(), 2);
-    }
-    // The lines added after the torn one are whole lines of their own.
-    {
-        LoudnessFacts facts(nullptr, counting(measured, figures(-10, -1)));
-        facts.keepOnDisk(cache);
-        facts.requestFirst(takes.mid(0, 3));
-        for (const QString &take : takes.mid(0, 3))
-            QTRY_VERIFY2(facts.known(take).has_value(), qPrintable(take));
-        QCOMPARE(facts.known(takes[1])->integratedLufs, -20.0);
-        QCOMPARE(facts.known(takes[2])->integratedLufs, -20.0);
-        QCOMPARE(measured.load(), 2);
-    }
-
-    // Fifty thousand lines of other files, then a's: only the newest lines are read, and the
-    // next one written compacts the file.
-    QByteArray many;
-    for (int n = 0; n < 50000; ++n)
-        many += "%2Felsewhere%2F" + QByteArray::number(n) + ".wav 1 1 -20 0 -3 -3 0 -\n";
-    QVERIFY(writeBytes(cache, many + cacheLine(takes[0], "-30 1 -10 -10 0 -")));
-    {
-        LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
-        facts.keepOnDisk(cache);
-        facts.requestFirst({takes[0], takes[3]});
-        QTRY_VERIFY(facts.known(takes[3]).has_value());
-        QTRY_VERIFY(facts.known(takes[0]).has_value());
-        QCOMPARE(facts.known(takes[0])->integratedLufs, -30.0);
-        QCOMPARE(measured.load(), 3);
-    }
-    QFile compacted(cache);
-    QVERIFY(compacted.open(QIODevice::ReadOnly));
-    const QByteArray lines = compacted.readAll();
-    // What the memory keeps, 20,000 files, and the one just measured.
-    QVERIFY2(lines.count('\n') <= 20001, qPrintable(QString::number(lines.count('\n'))));
-    QVERIFY(lines.contains(cacheLine(takes[0], "-30 1 -10 -10 0 -")));
-    const QByteArray measuredSince = QFile::encodeName(takes[3]).toPercentEncoding() + ' ';
-    QVERIFY(std::ranges::any_of(
-        lines.split('\n'), [&](const QByteArray &kept) { return kept.startsWith(measuredSince); }));
+    // A keeper that fails (a broken store, a read-only one), and one over a place where no
+    // store can be: the figures are shown all the same, and measured again at each run.
+    auto broken = std::make_shared<MemoryKeeper>();
+    broken->setBroken(true);
+    auto nowhere =
+        std::make_shared<LibraryLoudness>(QStringLiteral("/proc/no-such-place/library.sqlite"));
+    nowhere->storeChanged();
+    const std::shared_ptr<LoudnessKeeper> keepers[] = {broken, nowhere};
+    int runs = 0;
+    for (const std::shared_ptr<LoudnessKeeper> &keeper : keepers)
+        for (int run = 1; run <= 2; ++run) {
+            LoudnessFacts facts(nullptr, counting(measured, figures(-20, -3)));
+            facts.keepIn(keeper);
+            facts.requestFirst({take});
+            QTRY_VERIFY(facts.known(take).has_value());
+            QCOMPARE(measured.load(), ++runs);
+            QCOMPARE(loudnessText(*facts.known(take)), loudnessText(figures(-20, -3)));
+        }
+    QVERIFY(broken->asked() >= 2);
+    QCOMPARE(broken->keptCount(), 0);
 }
 
 void TestLoudness::figuresNoTakeHasAreMeasuredAgain_data()
@@ -1129,11 +1112,12 @@ void TestLoudness::figuresNoTakeHasAreMeasuredAgain()
     QTemporaryDir dir;
     const QString take = dir.filePath("take.wav");
     QVERIFY(writeSine(take, 1000, {{0.5, -20}}));
-    const QString cache = dir.filePath("loudness");
-    QVERIFY(writeBytes(cache, cacheLine(take, line)));
+    // Taken in from the old cache file into the store, then read from there.
+    const std::shared_ptr<LibraryLoudness> keeper = storeKeeper(dir, cacheLine(take, line));
+    QVERIFY(keeper);
     std::atomic<int> measured = 0;
     LoudnessFacts facts(nullptr, counting(measured, figures(-21, -2)));
-    facts.keepOnDisk(cache);
+    facts.keepIn(keeper);
     facts.requestFirst({take});
     QTRY_VERIFY(facts.known(take).has_value());
     QCOMPARE(measured.load(), trusted ? 0 : 1);
@@ -1162,7 +1146,7 @@ void TestLoudness::figuresNoTakeHasAreMeasuredAgain()
 
 // Every figure of a take whose samples are not numbers was written as -inf, and never
 // taken back: such a file was measured at every start, as was one whose rate is too low.
-void TestLoudness::notNumbersAndATooLowRateAreKeptOnDisk()
+void TestLoudness::notNumbersAndATooLowRateAreKeptInTheStore()
 {
     QTemporaryDir dir;
     const QString notNumbers = dir.filePath("nan.wav");
@@ -1188,12 +1172,13 @@ void TestLoudness::notNumbersAndATooLowRateAreKeptOnDisk()
         }
         return std::optional(loudness);
     };
-    const QString cache = dir.filePath("QuillonSonoret/loudness");
+    const std::shared_ptr<LibraryLoudness> keeper = storeKeeper(dir);
+    QVERIFY(keeper);
     const QStringList all = {notNumbers, slow, forged, plain};
     QStringList texts;
     {
         LoudnessFacts facts(nullptr, measure);
-        facts.keepOnDisk(cache);
+        facts.keepIn(keeper);
         facts.requestFirst(all);
         QTRY_VERIFY(facts.known(plain).has_value());
         QTRY_VERIFY(!facts.waiting(forged));
@@ -1205,7 +1190,7 @@ void TestLoudness::notNumbersAndATooLowRateAreKeptOnDisk()
             texts.append(loudnessText(*facts.known(path)));
     }
     LoudnessFacts facts(nullptr, measure);
-    facts.keepOnDisk(cache);
+    facts.keepIn(keeper);
     facts.requestFirst(all);
     QTRY_VERIFY(!facts.waiting(forged));
     QTRY_VERIFY(facts.known(plain).has_value());

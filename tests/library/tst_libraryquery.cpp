@@ -129,7 +129,9 @@ void TestLibraryQuery::parse_data()
     row("unknown field is text", "foo:bar", "text\"foo:bar\"");
     row("time of day is text", "12:30", "text\"12:30\"");
     row("dash inside a word", "a-b", "text\"a-b\"");
-    row("only operators", "<>= <", "text\"<>=\" text\"<\"");
+    // Operators with no field before them would find nothing anyone meant: said so.
+    row("only operators", "<>= <", "error");
+    row("a sign searched for", "%", "text\"%\"");
     row("sql", "'; drop table files; --",
         "text\"';\" text\"drop\" text\"table\" text\"files;\" -text\"-\"");
     row("wildcards", "* % _ kick*", "text\"*\" text\"%\" text\"_\" text\"kick*\"");
@@ -149,6 +151,14 @@ void TestLibraryQuery::parse_data()
     row("no such month", "date:2024-13", "error");
     row("no such day", "date:2023-02-29", "error");
     row("dash alone", "-", "error");
+    // Signs with no word would find everything, or everything but a sign.
+    row("two dashes", "--", "error");
+    row("signs alone", "< > = .. >=", "error");
+    row("a sign left out", "-* -%", "error");
+    row("a phrase of operators", "\"-- ..\"", "error");
+    row("signs beside a word", "kick --", "text\"kick\" -text\"-\"");
+    row("signs beside a field", "<> rate:48000", "text\"<>\" rate[48000,48000]");
+    row("a star is searched for", "*", "text\"*\"");
     row("dash at the end", "kick -", "error");
     row("too long", QString(10000, u'a'), "error");
     row("too many terms", QString("w ").repeated(LibraryQuery::maxTerms + 1), "error");

@@ -1,5 +1,7 @@
 #include "LibraryTesting.h"
 #include "WaveWriter.h"
+#include "files/LoudnessFacts.h"
+#include "library/LibraryLoudness.h"
 #include "library/SqliteLibraryStore.h"
 #include "platform/NativeName.h"
 
@@ -7,8 +9,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +70,11 @@ private slots:
     void fullDiskLeavesTheStoreWhole();
     void loudness();
     void importsTheOldLoudnessCache();
+    void importReadsOnlyARegularFile_data();
+    void importReadsOnlyARegularFile();
+    void keepsTheLoudnessTheWindowsMeasure();
+    void aStoreThatCannotKeepLeavesTheLoudnessToMemory_data();
+    void aStoreThatCannotKeepLeavesTheLoudnessToMemory();
 
 private:
     QString storeIn(const QTemporaryDir &dir) const
@@ -455,6 +464,8 @@ void TestLibraryStore::importsTheOldLoudnessCache()
                        "/a/two.wav 10 20 -20 4 -1 -1.5 0 -\n"
                        "/a/caf%E9.wav 10 20 -18 2 -3 -3 0 -\n"
                        "/a/nan.wav 10 20 -inf 0 inf -inf 0 notnumbers\n"
+                       // As earlier versions wrote such a take: figures that are not numbers.
+                       "/a/nan2.wav 10 20 nan nan inf -inf 0 notnumbers\n"
                        // Not believable, torn, not a path, an unknown mark: left out.
                        "/a/loud.wav 10 20 15 4 -1 -1.5 0 -\n"
                        "/a/torn.wav 10 20 -23 4\n"
@@ -463,10 +474,13 @@ void TestLibraryStore::importsTheOldLoudnessCache()
                        "/a/half.wav 10 20 -23 4 -1"));
     const Result<int> taken = store.importLoudnessCache(cache);
     QVERIFY2(taken.ok(), qPrintable(taken.error()));
-    QCOMPARE(taken.value(), 5);
+    QCOMPARE(taken.value(), 6);
     QCOMPARE(store.loudness("/a/two.wav", 10, 20).value()->integratedLufs, -20);
     QCOMPARE(store.loudness(pathFromNative("/a/caf\xe9.wav"), 10, 20).value()->integratedLufs, -18);
     QVERIFY(store.loudness("/a/nan.wav", 10, 20).value()->notNumbers);
+    const Loudness nan2 = *store.loudness("/a/nan2.wav", 10, 20).value();
+    QVERIFY(nan2.notNumbers && std::isnan(nan2.integratedLufs) && std::isnan(nan2.rangeLu));
+    QVERIFY(LoudnessFacts::believable(nan2));
     QVERIFY(!store.loudness("/a/loud.wav", 10, 20).value());
     // Once only: the old file is not read again, nor written.
     const QByteArray before = bytesOf(cache);
@@ -479,6 +493,140 @@ void TestLibraryStore::importsTheOldLoudnessCache()
     SqliteLibraryStore fresh(dir.filePath("other/library.sqlite"));
     QVERIFY(fresh.open().ok());
     QCOMPARE(fresh.importLoudnessCache(dir.filePath("missing")).value(), 0);
+}
+
+void TestLibraryStore::importReadsOnlyARegularFile_data()
+{
+    QTest::addColumn<QString>("inItsPlace");
+    QTest::newRow("a FIFO") << "fifo";
+    QTest::newRow("a link to a file") << "link";
+    QTest::newRow("a link to nothing") << "dangling";
+    QTest::newRow("a folder") << "folder";
+}
+
+// A FIFO in the old file's place would block the library's only task for good; through a
+// link, another file's lines would be taken for the cache's.
+void TestLibraryStore::importReadsOnlyARegularFile()
+{
+    QFETCH(QString, inItsPlace);
+    QTemporaryDir dir;
+    SqliteLibraryStore store(storeIn(dir));
+    QVERIFY(store.open().ok());
+    const QString cache = dir.filePath("loudness");
+    const QString target = dir.filePath("target");
+    const QByteArray targetBytes = "/a/one.wav 10 20 -23 4 -1 -1.5 0 -\n";
+    const QByteArray name = QFile::encodeName(cache);
+    if (inItsPlace == "fifo")
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    if (inItsPlace == "link")
+        QVERIFY(writeBytes(target, targetBytes));
+    if (inItsPlace == "link" || inItsPlace == "dangling")
+        QCOMPARE(::symlink(QFile::encodeName(target).constData(), name.constData()), 0);
+    if (inItsPlace == "folder")
+        QVERIFY(QDir().mkdir(cache));
+    const Result<int> taken = store.importLoudnessCache(cache);
+    QVERIFY2(taken.ok(), qPrintable(taken.error()));
+    QCOMPARE(taken.value(), 0);
+    QVERIFY(!store.loudness("/a/one.wav", 10, 20).value());
+    if (inItsPlace == "link")
+        QCOMPARE(bytesOf(target), targetBytes);
+    if (inItsPlace == "dangling")
+        QVERIFY(!QFileInfo::exists(target));
+}
+
+// The loudness measured in the browser, the tooltip or the band goes into the store: the
+// library's row of the file, found by lufs:, and the table by path for any other file.
+void TestLibraryStore::keepsTheLoudnessTheWindowsMeasure()
+{
+    QTemporaryDir dir;
+    LibraryLoudness keeper(storeIn(dir));
+    Loudness figures;
+    figures.integratedLufs = -14.5;
+    figures.rangeLu = 2;
+    figures.truePeakDbtp = -0.5;
+    figures.samplePeakDbfs = -0.6;
+    const FileStamp stamp{100, 2000};
+    // Before the library made its store: nothing is made, and what is measured waits.
+    QVERIFY(!keeper.kept(QStringLiteral("/r/take.wav"), stamp));
+    keeper.keep(QStringLiteral("/r/early.wav"), stamp, figures);
+    QVERIFY(!QFileInfo::exists(storeIn(dir)));
+
+    SqliteLibraryStore store(storeIn(dir));
+    QVERIFY(store.open().ok());
+    LibraryBatch batch;
+    batch.root = store.addRoot(QStringLiteral("/r"), 1)->id;
+    batch.entries = {entryOf("/r", "take.wav", 100, 2'000'000'000),
+                     entryOf("/r", "early.wav", 100, 2'000'000'000)};
+    QVERIFY(store.write(batch).ok());
+    keeper.storeChanged();
+    // Written as soon as the store is there, with no other measurement to bring it.
+    QCOMPARE(found(store, "lufs:>-15"), QStringList({"early.wav"}));
+    keeper.keep(QStringLiteral("/r/take.wav"), stamp, figures);
+    keeper.keep(QStringLiteral("/elsewhere/other.wav"), {5, 6}, figures);
+    QCOMPARE(found(store, "lufs:>-15"), QStringList({"early.wav", "take.wav"}));
+    QCOMPARE(keeper.kept(QStringLiteral("/r/take.wav"), stamp)->integratedLufs, -14.5);
+    QVERIFY(!keeper.kept(QStringLiteral("/r/take.wav"), {101, 2000}));
+    QCOMPARE(store.loudness(QStringLiteral("/elsewhere/other.wav"), 5, 6).value()->truePeakDbtp,
+             -0.5);
+    // What the library measured itself answers the windows.
+    figures.integratedLufs = -40;
+    QVERIFY(store.putLoudness(QStringLiteral("/r/take.wav"), {100, 2000, figures}).ok());
+    QCOMPARE(keeper.kept(QStringLiteral("/r/take.wav"), stamp)->integratedLufs, -40.0);
+
+    // Replaced by a new store (the old one was damaged): the keeper follows it.
+    QVERIFY(store.replace(QStringLiteral("a test")).ok());
+    keeper.storeChanged();
+    QVERIFY(!keeper.kept(QStringLiteral("/r/take.wav"), stamp));
+    keeper.keep(QStringLiteral("/r/again.wav"), stamp, figures);
+    QCOMPARE(store.loudness(QStringLiteral("/r/again.wav"), 100, 2000).value()->integratedLufs,
+             -40.0);
+}
+
+void TestLibraryStore::aStoreThatCannotKeepLeavesTheLoudnessToMemory_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("not a database") << "garbage";
+    QTest::newRow("from a newer version") << "newer";
+    QTest::newRow("read-only") << "readonly";
+}
+
+void TestLibraryStore::aStoreThatCannotKeepLeavesTheLoudnessToMemory()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const QString data = dir.filePath("data");
+    Loudness figures;
+    figures.integratedLufs = -20;
+    figures.rangeLu = 1;
+    figures.truePeakDbtp = -3;
+    figures.samplePeakDbfs = -3.2;
+    if (how == "garbage") {
+        QVERIFY(QDir().mkpath(data));
+        QVERIFY(writeBytes(storeIn(dir), QByteArray(8192, 'x')));
+    } else {
+        SqliteLibraryStore store(storeIn(dir));
+        QVERIFY(store.open().ok());
+        QVERIFY(store.putLoudness(QStringLiteral("/r/old.wav"), {1, 2, figures}).ok());
+        store.close();
+        if (how == "newer")
+            QVERIFY(rawSql(storeIn(dir), "PRAGMA user_version = 99"));
+        QVERIFY(rawSql(storeIn(dir), "PRAGMA journal_mode = DELETE"));
+    }
+    const QByteArray before = bytesOf(storeIn(dir));
+    if (how == "readonly") {
+        QVERIFY(QFile::setPermissions(storeIn(dir), QFile::ReadOwner));
+        QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::ExeOwner));
+    }
+    LibraryLoudness keeper(storeIn(dir));
+    keeper.storeChanged();
+    keeper.keep(QStringLiteral("/r/new.wav"), {1, 2}, figures);
+    QVERIFY(!keeper.kept(QStringLiteral("/r/new.wav"), {1, 2}));
+    // A read-only store still answers what it holds; the others nothing.
+    QCOMPARE(keeper.kept(QStringLiteral("/r/old.wav"), {1, 2}).has_value(), how == "readonly");
+    QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    // Neither written, nor moved aside, nor upgraded or made again: that is the library's.
+    QCOMPARE(bytesOf(storeIn(dir)), before);
+    QCOMPARE(QDir(data).entryList(QDir::Files), QStringList{"library.sqlite"});
 }
 
 int main(int argc, char **argv)

@@ -2,11 +2,14 @@
 // one types, says why a query cannot be read, tells of the indexing, and hands what is done
 // with a hit to the main window; the folders window adds and removes folders, never files.
 #include "WaveWriter.h"
+#include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "library/FindWindow.h"
 #include "library/Library.h"
 #include "library/LibraryFoldersWindow.h"
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
+#include "platform/NativeName.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 
 namespace {
 QPushButton *button(QWidget *window, const QString &caption)
@@ -51,6 +55,10 @@ private slots:
     void keysAndMenuActOnTheChosenHits();
     void anEmptyLibraryOffersTheBrowsersFolder();
     void foldersAreAddedAndRemovedNeverTheFiles();
+    void aTakeMeasuredInTheBrowserIsFoundByItsLoudness();
+    void theOldLoudnessCacheIsTakenInOnceAndNeverWritten();
+    void damagedFilesAndForeignNamesShowAsTheBrowserShowsThem();
+    void signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth();
 
 private:
     // A library of the music folder, opened and indexed.
@@ -269,6 +277,157 @@ void TestLibraryUi::foldersAreAddedAndRemovedNeverTheFiles()
     QTRY_COMPARE_WITH_TIMEOUT(m_results->hitCount(), 0, 5000);
     button(&window, QStringLiteral("&Close"))->click();
     QVERIFY(!window.isVisible());
+}
+
+// Measured once, known everywhere: what the browser's loudness measured goes into the store,
+// and lufs: finds it; what the library knows answers the browser without measuring.
+void TestLibraryUi::aTakeMeasuredInTheBrowserIsFoundByItsLoudness()
+{
+    // The library's own measuring waits while the user browses.
+    m_library->holdBack();
+    QTimer holding;
+    connect(&holding, &QTimer::timeout, m_library, &Library::holdBack);
+    holding.start(1000);
+    // Long enough for a loudness (a gating block is 400 ms).
+    const QString snare = m_music + QStringLiteral("/drums/snare.wav");
+    QVERIFY(writeTone(snare, 1.0));
+    indexMusic();
+    LoudnessFacts browser(nullptr);
+    browser.keepIn(m_library->loudnessKeeper());
+    browser.requestFirst({snare});
+    QTRY_VERIFY_WITH_TIMEOUT(browser.known(snare).has_value(), 10000);
+    m_results->setQuery(QStringLiteral("lufs:<0"));
+    QTRY_COMPARE_WITH_TIMEOUT(shownNames(*m_results), QStringList{"snare.wav"}, 5000);
+
+    std::atomic<int> measured = 0;
+    LoudnessFacts tooltip(nullptr, [&measured](const QString &, const std::function<bool()> &) {
+        ++measured;
+        return std::optional<Loudness>();
+    });
+    tooltip.keepIn(m_library->loudnessKeeper());
+    tooltip.requestFirst({snare});
+    QTRY_VERIFY_WITH_TIMEOUT(tooltip.known(snare).has_value(), 5000);
+    QCOMPARE(measured.load(), 0);
+    QCOMPARE(tooltip.line(snare), browser.line(snare));
+}
+
+void TestLibraryUi::theOldLoudnessCacheIsTakenInOnceAndNeverWritten()
+{
+    m_library->holdBack();
+    const QString take = m_music + QStringLiteral("/choir take.wav");
+    const FileStamp stamp = stampOf(take);
+    const QString cache = m_dir->filePath(QStringLiteral("cache/QuillonSonoret/loudness"));
+    QVERIFY(QDir().mkpath(QFileInfo(cache).path()));
+    const QByteArray line = QFile::encodeName(take).toPercentEncoding() + ' ' +
+                            QByteArray::number(stamp.size) + ' ' +
+                            QByteArray::number(stamp.modifiedMs) + " -31.5 2 -12 -12.5 0 -\n";
+    QVERIFY(writeBytes(cache, line));
+    const auto bytesOf = [&cache] {
+        QFile file(cache);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+    };
+    std::atomic<int> measured = 0;
+    const auto measure = [&measured](const QString &, const std::function<bool()> &) {
+        ++measured;
+        Loudness loudness;
+        loudness.integratedLufs = -20;
+        loudness.rangeLu = 1;
+        loudness.truePeakDbtp = -3;
+        loudness.samplePeakDbfs = -3.5;
+        return std::optional(loudness);
+    };
+    const QString snare = m_music + QStringLiteral("/drums/snare.wav");
+    {
+        m_library->setOldLoudnessCache(cache);
+        LoudnessFacts facts(nullptr, measure);
+        facts.keepIn(m_library->loudnessKeeper());
+        indexMusic();
+        facts.requestFirst({take, snare});
+        QTRY_VERIFY_WITH_TIMEOUT(facts.known(take).has_value(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(facts.known(snare).has_value(), 5000);
+        QCOMPARE(facts.known(take)->integratedLufs, -31.5);
+        QCOMPARE(measured.load(), 1);
+        m_results->setQuery(QStringLiteral("lufs:<-30"));
+        QTRY_COMPARE_WITH_TIMEOUT(shownNames(*m_results), QStringList{"choir take.wav"}, 5000);
+    }
+    // Measured since, and not a byte of it written to the old file.
+    QCOMPARE(bytesOf(), line);
+
+    // The next run (another library over the same store) reads the old file no more.
+    delete m_find;
+    delete m_results;
+    delete m_library;
+    m_find = nullptr;
+    m_results = nullptr;
+    const QByteArray changed = QByteArray(line).replace("-31.5", "-40");
+    QVERIFY(writeBytes(cache, changed));
+    m_library = new Library(m_dir->filePath(QStringLiteral("data/library.sqlite")), nullptr);
+    m_library->holdBack();
+    m_library->setOldLoudnessCache(cache);
+    LoudnessFacts facts(nullptr, measure);
+    facts.keepIn(m_library->loudnessKeeper());
+    QSignalSpy opened(m_library, &Library::opened);
+    m_library->open();
+    QVERIFY(opened.wait(5000) || m_library->isOpen());
+    facts.requestFirst({take});
+    QTRY_VERIFY_WITH_TIMEOUT(facts.known(take).has_value(), 5000);
+    QCOMPARE(facts.known(take)->integratedLufs, -31.5);
+    QCOMPARE(measured.load(), 1);
+    QCOMPARE(bytesOf(), changed);
+}
+
+void TestLibraryUi::damagedFilesAndForeignNamesShowAsTheBrowserShowsThem()
+{
+    // Random bytes named .wav, and a take whose name is Latin-1.
+    QByteArray noise(4096, Qt::Uninitialized);
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + 13) % 251);
+    QVERIFY(writeBytes(m_music + QStringLiteral("/noise take.wav"), noise));
+    // Written under a plain name, then given its bytes: the writer names files through Qt.
+    const QString latin = m_music + u'/' + pathFromNative("caf\xe9 take.wav");
+    QVERIFY(writeTone(m_music + QStringLiteral("/plain.tmp"), 0.5));
+    QCOMPARE(::rename(QFile::encodeName(m_music + QStringLiteral("/plain.tmp")).constData(),
+                      nativePath(latin).constData()),
+             0);
+    indexMusic();
+    m_results->setQuery(QStringLiteral("take -choir"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 2, 5000);
+    const int noiseRow = m_results->index(0, 0).data().toString().startsWith(u'n') ? 0 : 1;
+    const int latinRow = 1 - noiseRow;
+    const auto cell = [this](int row, int column) { return m_results->index(row, column); };
+    // No length for a file with no header, greyed as the file list greys it.
+    QVERIFY(cell(noiseRow, LibraryResultsModel::Length).data().toString().isEmpty());
+    QVERIFY(cell(noiseRow, 0).data(LibraryResultsModel::DamagedRole).toBool());
+    QCOMPARE(cell(latinRow, LibraryResultsModel::Length).data().toString(),
+             LibraryResultsModel::lengthShown(500));
+    QVERIFY(!cell(latinRow, 0).data(LibraryResultsModel::DamagedRole).toBool());
+    // The foreign byte read as the browser shows it; the path gives the system its bytes back.
+    QCOMPARE(cell(latinRow, 0).data().toString(), QString::fromUtf8("caf\xef\xbf\xbd take.wav"));
+    QCOMPARE(nativePath(cell(latinRow, 0).data(LibraryResultsModel::PathRole).toString()),
+             nativePath(latin));
+    QCOMPARE(cell(latinRow, LibraryResultsModel::Folder).data().toString(), shownName(m_music));
+}
+
+void TestLibraryUi::signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth()
+{
+    indexMusic();
+    m_find->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_find));
+    QTest::keyClicks(m_find->field(), QStringLiteral("snare"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 1, 5000);
+    const int width = m_find->field()->width();
+    auto *problem = m_find->findChild<QLabel *>(QStringLiteral("QueryProblem"));
+    for (const QString &signs :
+         {QStringLiteral("--"), QStringLiteral("< > = .."), QStringLiteral("-*"),
+          QStringLiteral("rate:") + QString(300, u'x')}) {
+        m_find->field()->selectAll();
+        QTest::keyClicks(m_find->field(), signs);
+        QTRY_VERIFY_WITH_TIMEOUT(!problem->text().isEmpty(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 0, 5000);
+        QVERIFY(!problem->text().contains(u'\n'));
+        QCOMPARE(problem->toolTip(), problem->text());
+        QCOMPARE(m_find->field()->width(), width);
+    }
 }
 
 QTEST_MAIN(TestLibraryUi)

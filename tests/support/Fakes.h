@@ -206,9 +206,17 @@ public:
         started.append(QStringList{program} + arguments);
         return startResult;
     }
+    // Recorded as a start of "gio open"; answered at once with openFolderWhy.
+    void openFolder(const QString &folder, QObject *,
+                    std::function<void(const QString &)> done) override
+    {
+        started.append({QStringLiteral("gio"), QStringLiteral("open"), folder});
+        done(openFolderWhy);
+    }
     int beeps = 0;
     QList<QStringList> started;
     bool startResult = true;
+    QString openFolderWhy;
 };
 
 // The real file operations, except that a file sent to the trash is recorded and deleted:

@@ -1,0 +1,222 @@
+// The library's windows as the main window wires them: what becomes of a hit that cannot be
+// played or whose file has gone, and of a folder the desktop cannot show. No box ever opens
+// over the results: a line under them says what happened.
+#include "FormFixture.h"
+#include "ModalAnswerer.h"
+#include "WaveWriter.h"
+#include "app/Form1.h"
+#include "library/FindWindow.h"
+#include "library/LibraryResultsModel.h"
+#include "library/LibraryResultsView.h"
+#include "platform/Desktop.h"
+#include "platform/NativeName.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+#include <cstdio>
+
+class TestLibraryForm : public QObject, public FormFixture
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void aHitThatCannotBePlayedOrHasGoneIsALineNotABox();
+    void aFolderTheDesktopCannotShowIsOneLine();
+    void aHitWithAForeignNamePlaysByItsBytes();
+    void theDesktopSaysWhyAFolderCannotBeShown_data();
+    void theDesktopSaysWhyAFolderCannotBeShown();
+
+private:
+    // The main window over the fakes with a library in the test's folder, Find open, the test's
+    // folder added from it, and `typed` searched.
+    FindWindow *findIn(Form1 &form, const QString &typed);
+    QString statusOf(FindWindow *find) const
+    {
+        return find->findChild<QLabel *>(QStringLiteral("Status"))->text();
+    }
+    ModalAnswerer m_answerer;
+};
+
+void TestLibraryForm::init()
+{
+    makeFolder({});
+    for (const char *name : {"take one.wav", "gone take.wav"})
+        QVERIFY(writeTone(m_dir->filePath(QString::fromUtf8(name)), 0.2));
+    // The splash and any other window than a box are left to themselves; boxes are recorded.
+    m_answerer.seen.clear();
+    m_answerer.onOther = [](QWidget *) {};
+}
+
+FindWindow *TestLibraryForm::findIn(Form1 &form, const QString &typed)
+{
+    form.Form_Load();
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return nullptr;
+    QAction *find = form.findChild<QAction *>(QStringLiteral("Find"));
+    if (!find)
+        return nullptr;
+    find->trigger();
+    auto *window = form.findChild<FindWindow *>();
+    if (!window)
+        return nullptr;
+    auto *offer = window->findChild<QPushButton *>(QStringLiteral("AddThisFolder"));
+    if (!QTest::qWaitFor([offer] { return offer->isVisible(); }, 5000))
+        return nullptr;
+    offer->click();
+    QTest::keyClicks(window->field(), typed);
+    auto *results = qobject_cast<LibraryResultsModel *>(window->resultsView()->model());
+    if (!QTest::qWaitFor([results] { return results->rowCount() == 1; }, 10000))
+        return nullptr;
+    return window;
+}
+
+void TestLibraryForm::aHitThatCannotBePlayedOrHasGoneIsALineNotABox()
+{
+    Services services = m_fakes->services();
+    services.libraryFile = m_dir->filePath(QStringLiteral("data/library.sqlite"));
+    Form1 &form = makeForm(services);
+    FindWindow *find = findIn(form, QStringLiteral("gone"));
+    QVERIFY(find);
+    LibraryResultsView *view = find->resultsView();
+    const QModelIndex hit = view->model()->index(0, 0);
+    const QString path = hit.data(LibraryResultsModel::PathRole).toString();
+    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("gone take.wav"));
+    QVERIFY(!hit.data(LibraryResultsModel::GoneRole).toBool());
+
+    // Gone since the search, and refused by the output: a line, and the hit greyed at once.
+    QVERIFY(QFile::remove(path));
+    m_fakes->sound.unplayable.insert(path);
+    view->setFocus();
+    view->setCurrentIndex(hit);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(statusOf(find), QStringLiteral("gone take.wav cannot be played."));
+    QTRY_VERIFY(view->model()->index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
+    QVERIFY(view->model()->index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
+
+    // Known gone: not tried again, and said so; a double click is the same.
+    const qsizetype attempts = m_fakes->sound.attempts.size();
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(statusOf(find), QStringLiteral("gone take.wav is no longer there."));
+    QCOMPARE(m_fakes->sound.attempts.size(), attempts);
+    QVERIFY(m_answerer.seen.isEmpty());
+    QVERIFY(find->isVisible());
+
+    // Taken out at the next look: its folder is read again, and the store drops it.
+    QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 0, 10000);
+    find->field()->clear();
+    QTest::keyClicks(find->field(), QStringLiteral("take"));
+    QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 1, 5000);
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("take one.wav"));
+    QVERIFY(m_answerer.seen.isEmpty());
+}
+
+void TestLibraryForm::aFolderTheDesktopCannotShowIsOneLine()
+{
+    Services services = m_fakes->services();
+    services.libraryFile = m_dir->filePath(QStringLiteral("data/library.sqlite"));
+    m_fakes->desktop.openFolderWhy =
+        QStringLiteral("failed to find default application for content type \"inode/directory\"");
+    Form1 &form = makeForm(services);
+    FindWindow *find = findIn(form, QStringLiteral("one -gone"));
+    QVERIFY(find);
+    LibraryResultsView *view = find->resultsView();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    int opened = 0;
+    m_answerer.onMenu = [&opened](QMenu *menu) {
+        for (QAction *action : menu->actions())
+            if (action->text() == QStringLiteral("Open containing folder")) {
+                ++opened;
+                menu->setActiveAction(action);
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+        menu->close();
+    };
+    // Asked for three times: one line, never a box, and Find stays.
+    for (int time = 1; time <= 3; ++time) {
+        const QPoint at = view->visualRect(view->model()->index(0, 0)).center();
+        QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+        QTRY_COMPARE(opened, time);
+    }
+    QTRY_COMPARE(m_fakes->desktop.started.size(), 3);
+    QCOMPARE(
+        m_fakes->desktop.started.last(),
+        QStringList({"gio", "open", QFileInfo(m_dir->filePath("take one.wav")).absolutePath()}));
+    QCOMPARE(statusOf(find), QStringLiteral("The folder cannot be opened: failed to find default "
+                                            "application for content type \"inode/directory\"."));
+    QVERIFY(m_answerer.seen.isEmpty());
+    QVERIFY(find->isVisible());
+    m_answerer.onMenu = nullptr;
+}
+
+void TestLibraryForm::aHitWithAForeignNamePlaysByItsBytes()
+{
+    const QString latin = m_dir->path() + u'/' + pathFromNative("caf\xe9 noir.wav");
+    // Written under a plain name, then given its bytes: the writer names files through Qt.
+    QVERIFY(writeTone(m_dir->filePath(QStringLiteral("plain.tmp")), 0.2));
+    QCOMPARE(::rename(QFile::encodeName(m_dir->filePath(QStringLiteral("plain.tmp"))).constData(),
+                      nativePath(latin).constData()),
+             0);
+    Services services = m_fakes->services();
+    services.libraryFile = m_dir->filePath(QStringLiteral("data/library.sqlite"));
+    Form1 &form = makeForm(services);
+    FindWindow *find = findIn(form, QStringLiteral("noir"));
+    QVERIFY(find);
+    LibraryResultsView *view = find->resultsView();
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!m_fakes->sound.attempts.isEmpty());
+    QCOMPARE(nativePath(m_fakes->sound.attempts.last()), nativePath(latin));
+    QVERIFY(m_answerer.seen.isEmpty());
+}
+
+void TestLibraryForm::theDesktopSaysWhyAFolderCannotBeShown_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("withGio");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("no such folder") << "/no/such/folder" << true << "no such file or directory";
+    QTest::newRow("no gio at all") << "/tmp" << false << "gio is not installed";
+}
+
+// The real desktop, on a folder no file manager can show or with no gio to start one: the
+// reason comes back on the window's thread, and nothing is started.
+void TestLibraryForm::theDesktopSaysWhyAFolderCannotBeShown()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, withGio);
+    QFETCH(QString, why);
+    if (withGio && QStandardPaths::findExecutable(QStringLiteral("gio")).isEmpty())
+        QSKIP("gio (libglib2.0-bin) is not installed");
+    const QByteArray path = qgetenv("PATH");
+    QTemporaryDir empty;
+    // Put back once the worker has started gio, or given up.
+    const auto putBack = qScopeGuard([&path] { qputenv("PATH", path); });
+    if (!withGio)
+        qputenv("PATH", QFile::encodeName(empty.path()));
+    SystemDesktop desktop;
+    QObject context;
+    QString told = QStringLiteral("not told");
+    Qt::HANDLE thread = nullptr;
+    desktop.openFolder(folder, &context, [&](const QString &line) {
+        told = line;
+        thread = QThread::currentThreadId();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(told != QStringLiteral("not told"), 10000);
+    QCOMPARE(thread, QThread::currentThreadId());
+    QVERIFY2(told.contains(why, Qt::CaseInsensitive), qPrintable(told));
+    QVERIFY(!told.contains(u'\n'));
+}
+
+QTEST_MAIN(TestLibraryForm)
+#include "tst_libraryform.moc"
