@@ -1,0 +1,550 @@
+#include "SearchIndex.h"
+
+#include <QHash>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <string_view>
+#include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Bytes of zeros after the last text, so that the scan's wide loads never leave the buffer.
+constexpr qsizetype padding = 64;
+// Below this many files one thread scans them all: a second one costs more than it saves.
+constexpr qsizetype filesForTwoThreads = 1 << 16;
+
+constexpr double none = std::numeric_limits<double>::quiet_NaN();
+
+using Bits = std::vector<quint64>;
+
+bool isSet(const Bits &bits, quint64 at)
+{
+    return (bits[at >> 6] >> (at & 63)) & 1;
+}
+
+void set(Bits &bits, quint64 at)
+{
+    bits[at >> 6] |= quint64(1) << (at & 63);
+}
+
+std::string_view viewOf(const QByteArray &bytes)
+{
+    return {bytes.constData(), size_t(bytes.size())};
+}
+
+// As SQLite's instr(): an empty piece is found in any text.
+bool contains(const QByteArray &text, const QByteArray &piece)
+{
+    return viewOf(text).find(viewOf(piece)) != std::string_view::npos;
+}
+
+template <typename T> int compareValues(T a, T b)
+{
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
+// An integer key against a page start as the store gave it (an integer, or a real).
+int compareNumber(qint64 key, const QVariant &value)
+{
+    if (value.typeId() == QMetaType::Double)
+        return compareValues(double(key), value.toDouble());
+    return compareValues(key, value.toLongLong());
+}
+
+int compareBytes(std::string_view a, std::string_view b)
+{
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+QByteArray bytesOf(const QVariant &value)
+{
+    return value.typeId() == QMetaType::QString ? value.toString().toUtf8() : value.toByteArray();
+}
+
+} // namespace
+
+// What is gathered before the files are put in order.
+struct SearchIndex::Pending
+{
+    QHash<qint64, qint32> folders;
+    QHash<qint64, qint16> formats;
+    std::vector<quint32> nameLengths;
+};
+
+SearchIndex::SearchIndex() : m_pending(std::make_unique<Pending>()) {}
+
+SearchIndex::~SearchIndex() = default;
+
+void SearchIndex::addFolder(qint64 id, const QByteArray &path, const QByteArray &pathKey)
+{
+    m_pending->folders.insert(id, qint32(m_folders.size()));
+    m_folders.push_back({id, path, pathKey, 0});
+}
+
+void SearchIndex::addFormat(qint64 id, const QByteArray &folded)
+{
+    m_pending->formats.insert(id, qint16(m_formats.size()));
+    m_formats.emplace_back(id, folded);
+}
+
+bool SearchIndex::addFile(const File &file)
+{
+    const auto folder = m_pending->folders.constFind(file.folder);
+    if (folder == m_pending->folders.cend())
+        return false;
+    qint16 format = -1;
+    if (file.format) {
+        const auto known = m_pending->formats.constFind(*file.format);
+        if (known == m_pending->formats.cend())
+            return false;
+        format = *known;
+    }
+    const auto fits = [](qint64 value, auto limit) {
+        using T = decltype(limit);
+        return value >= std::numeric_limits<T>::min() && value <= std::numeric_limits<T>::max();
+    };
+    if (!fits(file.rate, qint32()) || !fits(file.channels, qint16()) ||
+        !fits(file.bits, qint16()) || (file.flags && !fits(*file.flags, qint8(0))) ||
+        (file.flags && *file.flags < 0) || file.nameKey.contains('\0') || file.meta.contains('\0'))
+        return false;
+    if (m_folders.size() > size_t(std::numeric_limits<qint32>::max()) ||
+        m_ids.size() >= size_t(std::numeric_limits<quint32>::max() - 1))
+        return false;
+    if (m_starts.empty())
+        m_starts.push_back(0);
+    m_ids.push_back(file.id);
+    m_text.insert(m_text.end(), file.nameKey.cbegin(), file.nameKey.cend());
+    m_text.push_back('\0');
+    m_text.insert(m_text.end(), file.meta.cbegin(), file.meta.cend());
+    m_text.push_back('\0');
+    m_starts.push_back(m_text.size());
+    m_pending->nameLengths.push_back(quint32(file.nameKey.size()));
+    m_folderOf.push_back(*folder);
+    m_formatOf.push_back(format);
+    m_rate.push_back(qint32(file.rate));
+    m_channels.push_back(qint16(file.channels));
+    m_bits.push_back(qint16(file.bits));
+    m_length.push_back(file.lengthMs);
+    m_date.push_back(file.date);
+    m_lufs.push_back(file.lufs && !std::isnan(*file.lufs) ? *file.lufs : none);
+    m_truePeak.push_back(file.truePeak && !std::isnan(*file.truePeak) ? *file.truePeak : none);
+    m_clipped.push_back(file.clipped ? qint8(compareValues<qint64>(*file.clipped, 0)) : qint8(-2));
+    m_flags.push_back(file.flags ? qint8(*file.flags) : qint8(-1));
+    return true;
+}
+
+void SearchIndex::finish()
+{
+    if (m_starts.empty())
+        m_starts.push_back(0);
+    const size_t n = m_ids.size();
+    // The store's order by name: the folded name's bytes, then the id.
+    std::vector<quint32> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    const std::vector<quint32> &lengths = m_pending->nameLengths;
+    std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
+        const int c = compareBytes({m_text.data() + m_starts[a], lengths[a]},
+                                   {m_text.data() + m_starts[b], lengths[b]});
+        return c != 0 ? c < 0 : m_ids[a] < m_ids[b];
+    });
+    const auto reorder = [&order](auto &values) {
+        std::remove_reference_t<decltype(values)> sorted;
+        sorted.reserve(values.size());
+        for (const quint32 at : order)
+            sorted.push_back(values[at]);
+        values.swap(sorted);
+    };
+    std::vector<char> text;
+    text.reserve(m_text.size() + padding);
+    std::vector<quint64> starts;
+    starts.reserve(n + 1);
+    starts.push_back(0);
+    for (const quint32 at : order) {
+        text.insert(text.end(), m_text.begin() + qsizetype(m_starts[at]),
+                    m_text.begin() + qsizetype(m_starts[at + 1]));
+        starts.push_back(text.size());
+    }
+    text.resize(text.size() + padding, '\0');
+    m_text.swap(text);
+    m_starts.swap(starts);
+    reorder(m_ids);
+    reorder(m_folderOf);
+    reorder(m_formatOf);
+    reorder(m_rate);
+    reorder(m_channels);
+    reorder(m_bits);
+    reorder(m_length);
+    reorder(m_date);
+    reorder(m_lufs);
+    reorder(m_truePeak);
+    reorder(m_clipped);
+    reorder(m_flags);
+
+    std::vector<quint32> folders(m_folders.size());
+    std::iota(folders.begin(), folders.end(), 0);
+    std::sort(folders.begin(), folders.end(), [this](quint32 a, quint32 b) {
+        return compareBytes(viewOf(m_folders[a].path), viewOf(m_folders[b].path)) < 0;
+    });
+    for (size_t rank = 0; rank < folders.size(); ++rank)
+        m_folders[folders[rank]].rank = quint32(rank);
+    m_pending.reset();
+}
+
+qint64 SearchIndex::bytes() const
+{
+    const auto of = [](const auto &values) {
+        return qint64(values.capacity() * sizeof(values[0]));
+    };
+    qint64 total = of(m_ids) + of(m_text) + of(m_starts) + of(m_folderOf) + of(m_formatOf) +
+                   of(m_rate) + of(m_channels) + of(m_bits) + of(m_length) + of(m_date) +
+                   of(m_lufs) + of(m_truePeak) + of(m_clipped) + of(m_flags);
+    for (const Folder &folder : m_folders)
+        total += qint64(sizeof(Folder)) + folder.path.size() + folder.pathKey.size();
+    QMutexLocker lock(&m_ordersMutex);
+    for (const auto &order : m_orders)
+        if (order)
+            total += of(*order);
+    return total;
+}
+
+QByteArray SearchIndex::nameAt(quint32 at) const
+{
+    const char *name = m_text.data() + m_starts[at];
+    return QByteArray::fromRawData(name, qsizetype(std::strlen(name)));
+}
+
+void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype first,
+                            qsizetype last, Bits &bits) const
+{
+    const char *const base = m_text.data();
+    const char *const piece = needle.constData();
+    const size_t length = size_t(needle.size());
+    const quint64 end = m_starts[size_t(last)];
+    qsizetype file = first;
+    quint64 at = m_starts[size_t(first)];
+    // Where a piece found at `pos` belongs: the files only move forward.
+    const auto fileOf = [&](quint64 pos) {
+        int steps = 0;
+        while (m_starts[size_t(file) + 1] <= pos) {
+            if (++steps > 16) {
+                const auto above =
+                    std::upper_bound(m_starts.begin() + file + 1, m_starts.begin() + last + 1, pos);
+                file = qsizetype(above - m_starts.begin()) - 1;
+                break;
+            }
+            ++file;
+        }
+    };
+    // A piece is found: its file is a hit (when it lies in the name, for names only), and the
+    // scan goes on at the next file.
+    const auto found = [&](quint64 pos) {
+        fileOf(pos);
+        const quint64 start = m_starts[size_t(file)];
+        if (!namesOnly || pos + length <= start + std::strlen(base + start))
+            set(bits, quint64(file));
+        at = m_starts[size_t(file) + 1];
+    };
+#if defined(__SSE2__)
+    // The first and last bytes of the piece, sixteen places at a time; the rest is compared
+    // where both are in place.
+    const __m128i head = _mm_set1_epi8(piece[0]);
+    const __m128i tail = _mm_set1_epi8(piece[length - 1]);
+    while (at + length <= end) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(base + at));
+        const __m128i b =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(base + at + length - 1));
+        unsigned mask = unsigned(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, head), _mm_cmpeq_epi8(b, tail))));
+        quint64 next = at + 16;
+        while (mask) {
+            const quint64 pos = at + quint64(__builtin_ctz(mask));
+            mask &= mask - 1;
+            if (pos + length > end)
+                break;
+            if (length <= 2 || std::memcmp(base + pos + 1, piece + 1, length - 2) == 0) {
+                found(pos);
+                next = at;
+                break;
+            }
+        }
+        at = next;
+    }
+#else
+    while (at + length <= end) {
+        const void *hit = memmem(base + at, size_t(end - at), piece, length);
+        if (!hit)
+            break;
+        found(quint64(static_cast<const char *>(hit) - base));
+    }
+#endif
+}
+
+void SearchIndex::matchText(const QByteArray &needle, bool namesOnly, Bits &bits) const
+{
+    const qsizetype n = size();
+    if (needle.isEmpty()) {
+        for (qsizetype i = 0; i < n; ++i)
+            set(bits, quint64(i));
+        return;
+    }
+    if (n < filesForTwoThreads) {
+        scanRange(needle, namesOnly, 0, n, bits);
+        return;
+    }
+    // Two halves, split at a word of the bits, so that each thread writes words of its own.
+    const qsizetype half = (n / 2) & ~qsizetype(63);
+    std::thread second([&] { scanRange(needle, namesOnly, half, n, bits); });
+    scanRange(needle, namesOnly, 0, half, bits);
+    second.join();
+}
+
+void SearchIndex::matchTerm(const QueryTerm &term, Bits &bits) const
+{
+    using Field = QueryTerm::Field;
+    const qsizetype n = size();
+    const auto each = [&](auto test) {
+        for (qsizetype i = 0; i < n; ++i)
+            if (test(size_t(i)))
+                set(bits, quint64(i));
+    };
+    const auto inRange = [&term](double value) {
+        if (term.low && !(term.lowIncluded ? value >= *term.low : value > *term.low))
+            return false;
+        if (term.high && !(term.highIncluded ? value <= *term.high : value < *term.high))
+            return false;
+        return true;
+    };
+    const QByteArray text = term.text.toUtf8();
+    if (term.field == Field::Text || term.field == Field::Name)
+        matchText(text, term.field == Field::Name, bits);
+    switch (term.field) {
+    case Field::Text:
+    case Field::Folder: {
+        std::vector<char> folders(m_folders.size());
+        bool any = false;
+        for (size_t f = 0; f < m_folders.size(); ++f) {
+            folders[f] = contains(m_folders[f].pathKey, text);
+            any = any || folders[f];
+        }
+        if (any)
+            each([&](size_t i) { return folders[size_t(m_folderOf[i])] != 0; });
+        return;
+    }
+    case Field::Name:
+        return;
+    case Field::Format: {
+        std::vector<char> formats(m_formats.size());
+        for (size_t f = 0; f < m_formats.size(); ++f)
+            formats[f] = contains(m_formats[f].second, text);
+        each([&](size_t i) { return m_formatOf[i] >= 0 && formats[size_t(m_formatOf[i])]; });
+        return;
+    }
+    case Field::Rate:
+        return each([&](size_t i) { return inRange(m_rate[i]); });
+    case Field::Channels:
+        return each([&](size_t i) { return inRange(m_channels[i]); });
+    case Field::Bits:
+        return each([&](size_t i) { return inRange(m_bits[i]); });
+    case Field::Length:
+        return each([&](size_t i) { return inRange(double(m_length[i])); });
+    case Field::Date:
+        return each([&](size_t i) { return inRange(double(m_date[i])); });
+    // Measured files only; digital silence (-inf) has no loudness to compare. A comparison
+    // with a NaN (nothing measured) fails, as SQLite's with a NULL.
+    case Field::Lufs:
+        return each(
+            [&](size_t i) { return m_flags[i] == 0 && m_lufs[i] > -1e308 && inRange(m_lufs[i]); });
+    case Field::Peak:
+        return each([&](size_t i) {
+            return m_flags[i] >= 0 && (m_flags[i] & rateTooLowFlag) == 0 &&
+                   m_truePeak[i] > -1e308 && inRange(m_truePeak[i]);
+        });
+    case Field::Clip:
+        if (term.yes)
+            return each([&](size_t i) {
+                return (m_flags[i] >= 0 && (m_flags[i] & notNumbersFlag) != 0) ||
+                       m_truePeak[i] > 0 || m_clipped[i] == 1;
+            });
+        return each(
+            [&](size_t i) { return m_flags[i] == 0 && m_truePeak[i] <= 0 && m_clipped[i] == 0; });
+    }
+}
+
+std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &query) const
+{
+    auto hits = std::make_shared<Hits>();
+    const qsizetype n = size();
+    const size_t words = size_t((n + 63) / 64);
+    Bits &all = hits->bits;
+    all.assign(words, ~quint64(0));
+    if (n % 64)
+        all.back() = (quint64(1) << (n % 64)) - 1;
+    if (!query.ok() || query.empty()) {
+        std::fill(all.begin(), all.end(), 0);
+        return hits;
+    }
+    Bits term(words);
+    for (const QueryTerm &t : query.terms) {
+        std::fill(term.begin(), term.end(), 0);
+        matchTerm(t, term);
+        for (size_t w = 0; w < words; ++w)
+            all[w] &= t.excluded ? ~term[w] : term[w];
+    }
+    for (const quint64 word : all)
+        hits->count += __builtin_popcountll(word);
+    return hits;
+}
+
+const std::vector<quint32> &SearchIndex::order(LibrarySort::Column column) const
+{
+    using Column = LibrarySort::Column;
+    QMutexLocker lock(&m_ordersMutex);
+    std::unique_ptr<std::vector<quint32>> &kept = m_orders[size_t(column)];
+    if (kept)
+        return *kept;
+    auto made = std::make_unique<std::vector<quint32>>(m_ids.size());
+    std::iota(made->begin(), made->end(), 0);
+    // The files are in the order of their names already: a stable sort by the column keeps
+    // it among equal keys, as the store's ORDER BY key, name, id.
+    const auto by = [&made](const auto &key) {
+        std::stable_sort(made->begin(), made->end(),
+                         [&key](quint32 a, quint32 b) { return key(a) < key(b); });
+    };
+    const auto loudness = [](double value) { return std::isnan(value) ? -1e308 : value; };
+    switch (column) {
+    case Column::Name:
+        break;
+    case Column::Folder:
+        by([this](quint32 i) { return m_folders[size_t(m_folderOf[i])].rank; });
+        break;
+    case Column::Length:
+        by([this](quint32 i) { return m_length[i]; });
+        break;
+    case Column::Rate:
+        by([this](quint32 i) { return m_rate[i]; });
+        break;
+    case Column::Channels:
+        by([this](quint32 i) { return m_channels[i]; });
+        break;
+    case Column::Bits:
+        by([this](quint32 i) { return m_bits[i]; });
+        break;
+    case Column::Loudness:
+        by([&](quint32 i) { return loudness(m_lufs[i]); });
+        break;
+    case Column::TruePeak:
+        by([&](quint32 i) { return loudness(m_truePeak[i]); });
+        break;
+    case Column::Date:
+        by([this](quint32 i) { return m_date[i]; });
+        break;
+    }
+    kept = std::move(made);
+    return *kept;
+}
+
+int SearchIndex::compareToCursor(LibrarySort::Column column, quint32 at, const QVariantList &after,
+                                 const QByteArray &afterName) const
+{
+    using Column = LibrarySort::Column;
+    const auto loudness = [](double value) { return std::isnan(value) ? -1e308 : value; };
+    int c = 0;
+    switch (column) {
+    case Column::Name:
+        break;
+    case Column::Folder:
+        c = compareBytes(viewOf(m_folders[size_t(m_folderOf[at])].path), viewOf(bytesOf(after[0])));
+        break;
+    case Column::Length:
+        c = compareNumber(m_length[at], after[0]);
+        break;
+    case Column::Rate:
+        c = compareNumber(m_rate[at], after[0]);
+        break;
+    case Column::Channels:
+        c = compareNumber(m_channels[at], after[0]);
+        break;
+    case Column::Bits:
+        c = compareNumber(m_bits[at], after[0]);
+        break;
+    case Column::Loudness:
+        c = compareValues(loudness(m_lufs[at]), after[0].toDouble());
+        break;
+    case Column::TruePeak:
+        c = compareValues(loudness(m_truePeak[at]), after[0].toDouble());
+        break;
+    case Column::Date:
+        c = compareNumber(m_date[at], after[0]);
+        break;
+    }
+    if (c != 0)
+        return c;
+    c = compareBytes(viewOf(nameAt(at)), viewOf(afterName));
+    if (c != 0)
+        return c;
+    return compareNumber(m_ids[at], after.back());
+}
+
+QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
+                                const QVariantList &after, int limit) const
+{
+    QList<qint64> ids;
+    const qsizetype n = size();
+    if (n == 0 || limit <= 0)
+        return ids;
+    const bool byName = sort.column == LibrarySort::Column::Name;
+    const std::vector<quint32> *order = byName ? nullptr : &this->order(sort.column);
+    const auto fileAt = [order](qsizetype k) { return order ? (*order)[size_t(k)] : quint32(k); };
+    // Where the walk starts: past the page start, in the walk's direction.
+    qsizetype k = sort.descending ? n - 1 : 0;
+    if (after.size() >= 2) {
+        const QByteArray afterName = bytesOf(after[after.size() - 2]);
+        qsizetype low = 0, high = n; // the first place whose row is above the start
+        while (low < high) {
+            const qsizetype mid = low + (high - low) / 2;
+            const int c = compareToCursor(sort.column, fileAt(mid), after, afterName);
+            if (sort.descending ? c < 0 : c <= 0)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        // Descending, the keys fall along the walk: the rows below the start lie before it.
+        k = sort.descending ? low - 1 : low;
+    }
+    if (sort.descending) {
+        // Stored ascending: a descending walk reads the order backwards.
+        for (; k >= 0 && ids.size() < limit; --k) {
+            const quint32 at = fileAt(k);
+            if (isSet(hits.bits, at))
+                ids.append(m_ids[at]);
+        }
+        return ids;
+    }
+    if (byName) {
+        // The bits are in this order: whole words of misses are skipped at once.
+        size_t word = size_t(k) >> 6;
+        quint64 bits = word < hits.bits.size() ? hits.bits[word] & (~quint64(0) << (k & 63)) : 0;
+        while (word < hits.bits.size() && ids.size() < limit) {
+            while (bits && ids.size() < limit) {
+                ids.append(m_ids[(word << 6) + size_t(__builtin_ctzll(bits))]);
+                bits &= bits - 1;
+            }
+            if (++word < hits.bits.size())
+                bits = hits.bits[word];
+        }
+        return ids;
+    }
+    for (; k < n && ids.size() < limit; ++k) {
+        const quint32 at = fileAt(k);
+        if (isSet(hits.bits, at))
+            ids.append(m_ids[at]);
+    }
+    return ids;
+}
