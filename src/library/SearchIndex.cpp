@@ -8,6 +8,9 @@
 #include <numeric>
 #include <string_view>
 #include <thread>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -114,7 +117,10 @@ bool SearchIndex::addFile(const File &file)
         !fits(file.bits, qint16()) || (file.flags && !fits(*file.flags, qint8(0))) ||
         (file.flags && *file.flags < 0) || file.nameKey.contains('\0') || file.meta.contains('\0'))
         return false;
-    if (m_folders.size() > size_t(std::numeric_limits<qint32>::max()) ||
+    // Places in the texts are 32 bits: four gigabytes of names and texts.
+    if (m_text.size() + size_t(file.nameKey.size() + file.meta.size()) + 2 + padding >
+            std::numeric_limits<quint32>::max() ||
+        m_folders.size() > size_t(std::numeric_limits<qint32>::max()) ||
         m_ids.size() >= size_t(std::numeric_limits<quint32>::max() - 1))
         return false;
     if (m_starts.empty())
@@ -124,7 +130,7 @@ bool SearchIndex::addFile(const File &file)
     m_text.push_back('\0');
     m_text.insert(m_text.end(), file.meta.cbegin(), file.meta.cend());
     m_text.push_back('\0');
-    m_starts.push_back(m_text.size());
+    m_starts.push_back(quint32(m_text.size()));
     m_pending->nameLengths.push_back(quint32(file.nameKey.size()));
     m_folderOf.push_back(*folder);
     m_formatOf.push_back(format);
@@ -163,13 +169,13 @@ void SearchIndex::finish()
     };
     std::vector<char> text;
     text.reserve(m_text.size() + padding);
-    std::vector<quint64> starts;
+    std::vector<quint32> starts;
     starts.reserve(n + 1);
     starts.push_back(0);
     for (const quint32 at : order) {
         text.insert(text.end(), m_text.begin() + qsizetype(m_starts[at]),
                     m_text.begin() + qsizetype(m_starts[at + 1]));
-        starts.push_back(text.size());
+        starts.push_back(quint32(text.size()));
     }
     text.resize(text.size() + padding, '\0');
     m_text.swap(text);
@@ -195,6 +201,11 @@ void SearchIndex::finish()
     for (size_t rank = 0; rank < folders.size(); ++rank)
         m_folders[folders[rank]].rank = quint32(rank);
     m_pending.reset();
+#if defined(__GLIBC__)
+    // The copies made while sorting are freed: give their pages back, the program keeps the
+    // index for as long as it runs.
+    malloc_trim(0);
+#endif
 }
 
 qint64 SearchIndex::bytes() const

@@ -83,7 +83,7 @@ private:
     // its folded texts and a NUL, so that no piece found runs from one into the next.
     std::vector<qint64> m_ids;
     std::vector<char> m_text;
-    std::vector<quint64> m_starts; // one more than the files
+    std::vector<quint32> m_starts; // one more than the files
     std::vector<qint32> m_folderOf;
     std::vector<qint16> m_formatOf; // -1: none
     std::vector<qint32> m_rate;
