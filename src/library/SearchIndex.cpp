@@ -316,15 +316,38 @@ void SearchIndex::matchText(const QByteArray &needle, bool namesOnly, Bits &bits
     second.join();
 }
 
-void SearchIndex::matchTerm(const QueryTerm &term, Bits &bits) const
+// What a term needs of the folders and formats, worked out once a query rather than a file.
+struct SearchIndex::Prepared
+{
+    QByteArray text;
+    std::vector<char> folders; // the term's text is in the folder's path
+    bool anyFolder = false;
+    std::vector<char> formats;
+};
+
+SearchIndex::Prepared SearchIndex::prepare(const QueryTerm &term) const
 {
     using Field = QueryTerm::Field;
-    const qsizetype n = size();
-    const auto each = [&](auto test) {
-        for (qsizetype i = 0; i < n; ++i)
-            if (test(size_t(i)))
-                set(bits, quint64(i));
-    };
+    Prepared prepared;
+    prepared.text = term.text.toUtf8();
+    if (term.field == Field::Text || term.field == Field::Folder) {
+        prepared.folders.resize(m_folders.size());
+        for (size_t f = 0; f < m_folders.size(); ++f) {
+            prepared.folders[f] = contains(m_folders[f].pathKey, prepared.text);
+            prepared.anyFolder = prepared.anyFolder || prepared.folders[f];
+        }
+    }
+    if (term.field == Field::Format) {
+        prepared.formats.resize(m_formats.size());
+        for (size_t f = 0; f < m_formats.size(); ++f)
+            prepared.formats[f] = contains(m_formats[f].second, prepared.text);
+    }
+    return prepared;
+}
+
+bool SearchIndex::test(const QueryTerm &term, const Prepared &prepared, size_t i) const
+{
+    using Field = QueryTerm::Field;
     const auto inRange = [&term](double value) {
         if (term.low && !(term.lowIncluded ? value >= *term.low : value > *term.low))
             return false;
@@ -332,60 +355,65 @@ void SearchIndex::matchTerm(const QueryTerm &term, Bits &bits) const
             return false;
         return true;
     };
-    const QByteArray text = term.text.toUtf8();
-    if (term.field == Field::Text || term.field == Field::Name)
-        matchText(text, term.field == Field::Name, bits);
+    // The file's own texts: its name, or its name and every text after it.
+    const auto inText = [&](bool namesOnly) {
+        const char *start = m_text.data() + m_starts[i];
+        const size_t length = namesOnly ? std::strlen(start) : m_starts[i + 1] - m_starts[i];
+        const QByteArray &piece = prepared.text;
+        return piece.isEmpty() ||
+               memmem(start, length, piece.constData(), size_t(piece.size())) != nullptr;
+    };
     switch (term.field) {
     case Field::Text:
-    case Field::Folder: {
-        std::vector<char> folders(m_folders.size());
-        bool any = false;
-        for (size_t f = 0; f < m_folders.size(); ++f) {
-            folders[f] = contains(m_folders[f].pathKey, text);
-            any = any || folders[f];
-        }
-        if (any)
-            each([&](size_t i) { return folders[size_t(m_folderOf[i])] != 0; });
-        return;
-    }
+        return (prepared.anyFolder && prepared.folders[size_t(m_folderOf[i])]) || inText(false);
     case Field::Name:
-        return;
-    case Field::Format: {
-        std::vector<char> formats(m_formats.size());
-        for (size_t f = 0; f < m_formats.size(); ++f)
-            formats[f] = contains(m_formats[f].second, text);
-        each([&](size_t i) { return m_formatOf[i] >= 0 && formats[size_t(m_formatOf[i])]; });
-        return;
-    }
+        return inText(true);
+    case Field::Folder:
+        return prepared.folders[size_t(m_folderOf[i])] != 0;
+    case Field::Format:
+        return m_formatOf[i] >= 0 && prepared.formats[size_t(m_formatOf[i])];
     case Field::Rate:
-        return each([&](size_t i) { return inRange(m_rate[i]); });
+        return inRange(m_rate[i]);
     case Field::Channels:
-        return each([&](size_t i) { return inRange(m_channels[i]); });
+        return inRange(m_channels[i]);
     case Field::Bits:
-        return each([&](size_t i) { return inRange(m_bits[i]); });
+        return inRange(m_bits[i]);
     case Field::Length:
-        return each([&](size_t i) { return inRange(double(m_length[i])); });
+        return inRange(double(m_length[i]));
     case Field::Date:
-        return each([&](size_t i) { return inRange(double(m_date[i])); });
+        return inRange(double(m_date[i]));
     // Measured files only; digital silence (-inf) has no loudness to compare. A comparison
     // with a NaN (nothing measured) fails, as SQLite's with a NULL.
     case Field::Lufs:
-        return each(
-            [&](size_t i) { return m_flags[i] == 0 && m_lufs[i] > -1e308 && inRange(m_lufs[i]); });
+        return m_flags[i] == 0 && m_lufs[i] > -1e308 && inRange(m_lufs[i]);
     case Field::Peak:
-        return each([&](size_t i) {
-            return m_flags[i] >= 0 && (m_flags[i] & rateTooLowFlag) == 0 &&
-                   m_truePeak[i] > -1e308 && inRange(m_truePeak[i]);
-        });
+        return m_flags[i] >= 0 && (m_flags[i] & rateTooLowFlag) == 0 && m_truePeak[i] > -1e308 &&
+               inRange(m_truePeak[i]);
     case Field::Clip:
         if (term.yes)
-            return each([&](size_t i) {
-                return (m_flags[i] >= 0 && (m_flags[i] & notNumbersFlag) != 0) ||
-                       m_truePeak[i] > 0 || m_clipped[i] == 1;
-            });
-        return each(
-            [&](size_t i) { return m_flags[i] == 0 && m_truePeak[i] <= 0 && m_clipped[i] == 0; });
+            return (m_flags[i] >= 0 && (m_flags[i] & notNumbersFlag) != 0) || m_truePeak[i] > 0 ||
+                   m_clipped[i] == 1;
+        return m_flags[i] == 0 && m_truePeak[i] <= 0 && m_clipped[i] == 0;
     }
+    return false;
+}
+
+void SearchIndex::matchTerm(const QueryTerm &term, const Prepared &prepared, Bits &bits) const
+{
+    using Field = QueryTerm::Field;
+    const qsizetype n = size();
+    if (term.field == Field::Text || term.field == Field::Name) {
+        // The texts at memory speed; a folder's files, all of them, when its path holds it.
+        matchText(prepared.text, term.field == Field::Name, bits);
+        if (term.field == Field::Text && prepared.anyFolder)
+            for (qsizetype i = 0; i < n; ++i)
+                if (prepared.folders[size_t(m_folderOf[i])])
+                    set(bits, quint64(i));
+        return;
+    }
+    for (qsizetype i = 0; i < n; ++i)
+        if (test(term, prepared, size_t(i)))
+            set(bits, quint64(i));
 }
 
 std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &query) const
@@ -394,19 +422,43 @@ std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &
     const qsizetype n = size();
     const size_t words = size_t((n + 63) / 64);
     Bits &all = hits->bits;
-    all.assign(words, ~quint64(0));
-    if (n % 64)
-        all.back() = (quint64(1) << (n % 64)) - 1;
-    if (!query.ok() || query.empty()) {
-        std::fill(all.begin(), all.end(), 0);
+    all.assign(words, 0);
+    if (!query.ok() || query.empty() || n == 0)
         return hits;
-    }
-    Bits term(words);
+    // One term is matched over every file: the longest word looked for, as the one likely to
+    // have the fewest hits (a word's scan costs the same, whatever it finds), else the first
+    // term that is not excluded. The others are tested on its hits alone: two words and a
+    // field cost one scan and not three.
+    const QueryTerm *driver = nullptr;
     for (const QueryTerm &t : query.terms) {
-        std::fill(term.begin(), term.end(), 0);
-        matchTerm(t, term);
-        for (size_t w = 0; w < words; ++w)
-            all[w] &= t.excluded ? ~term[w] : term[w];
+        if (t.excluded)
+            continue;
+        const bool isWord = t.field == QueryTerm::Field::Text || t.field == QueryTerm::Field::Name;
+        const bool driverIsWord = driver && (driver->field == QueryTerm::Field::Text ||
+                                             driver->field == QueryTerm::Field::Name);
+        if (!driver || (isWord && (!driverIsWord || t.text.size() > driver->text.size())))
+            driver = &t;
+    }
+    if (driver) {
+        matchTerm(*driver, prepare(*driver), all);
+    } else {
+        std::fill(all.begin(), all.end(), ~quint64(0));
+        if (n % 64)
+            all.back() = (quint64(1) << (n % 64)) - 1;
+    }
+    for (const QueryTerm &t : query.terms) {
+        if (&t == driver)
+            continue;
+        const Prepared prepared = prepare(t);
+        for (size_t w = 0; w < words; ++w) {
+            quint64 left = all[w];
+            while (left) {
+                const int bit = __builtin_ctzll(left);
+                left &= left - 1;
+                if (test(t, prepared, (w << 6) + size_t(bit)) == t.excluded)
+                    all[w] &= ~(quint64(1) << bit);
+            }
+        }
     }
     for (const quint64 word : all)
         hits->count += __builtin_popcountll(word);

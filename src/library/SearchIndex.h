@@ -73,7 +73,10 @@ private:
     void matchText(const QByteArray &needle, bool namesOnly, Bits &bits) const;
     void scanRange(const QByteArray &needle, bool namesOnly, qsizetype first, qsizetype last,
                    Bits &bits) const;
-    void matchTerm(const QueryTerm &term, Bits &bits) const;
+    struct Prepared;
+    Prepared prepare(const QueryTerm &term) const;
+    bool test(const QueryTerm &term, const Prepared &prepared, size_t i) const;
+    void matchTerm(const QueryTerm &term, const Prepared &prepared, Bits &bits) const;
     const std::vector<quint32> &order(LibrarySort::Column column) const;
     int compareToCursor(LibrarySort::Column column, quint32 at, const QVariantList &after,
                         const QByteArray &afterName) const;

@@ -228,6 +228,11 @@ void TestLibraryQuery::matches_data()
         row("rate", "rate:48000", {"Kick Deep 01.wav", "Rain on roof.wav", "Snare Tight.wav"});
         row("rate and word", "rate:48k kick", {"Kick Deep 01.wav", "Rain on roof.wav"});
         row("two words and a field", "drums kick ch:1", {"kick_room_02.WAV"});
+        // The longer word is matched first, the rest tested on its hits: the same answer in
+        // whatever order the terms come.
+        row("the longer word last", "ro kick", {"kick_room_02.WAV", "Rain on roof.wav"});
+        row("a field before the words", "ch:1 kick drums", {"kick_room_02.WAV"});
+        row("excluded before the word", "-ro kick", {"100% kick.wav", "Kick Deep 01.wav"});
         row("channels", "ch:>1 -rate:48000", {"Forêt à l'aube.wav"});
         row("bits", "bits:24", {"Forêt à l'aube.wav", "Kick Deep 01.wav"});
         row("law bits", "bits:8 format:ulaw", {"100% kick.wav"});
