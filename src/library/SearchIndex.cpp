@@ -26,11 +26,6 @@ constexpr double none = std::numeric_limits<double>::quiet_NaN();
 
 using Bits = std::vector<quint64>;
 
-bool isSet(const Bits &bits, quint64 at)
-{
-    return (bits[at >> 6] >> (at & 63)) & 1;
-}
-
 void set(Bits &bits, quint64 at)
 {
     bits[at >> 6] |= quint64(1) << (at & 63);
@@ -50,14 +45,6 @@ bool contains(const QByteArray &text, const QByteArray &piece)
 template <typename T> int compareValues(T a, T b)
 {
     return a < b ? -1 : b < a ? 1 : 0;
-}
-
-// An integer key against a page start as the store gave it (an integer, or a real).
-int compareNumber(qint64 key, const QVariant &value)
-{
-    if (value.typeId() == QMetaType::Double)
-        return compareValues(double(key), value.toDouble());
-    return compareValues(key, value.toLongLong());
 }
 
 int compareBytes(std::string_view a, std::string_view b)
@@ -200,6 +187,7 @@ void SearchIndex::finish()
     });
     for (size_t rank = 0; rank < folders.size(); ++rank)
         m_folders[folders[rank]].rank = quint32(rank);
+    m_folderByRank = std::move(folders);
     m_pending.reset();
 #if defined(__GLIBC__)
     // The copies made while sorting are freed: give their pages back, the program keeps the
@@ -218,11 +206,7 @@ qint64 SearchIndex::bytes() const
                    of(m_lufs) + of(m_truePeak) + of(m_clipped) + of(m_flags);
     for (const Folder &folder : m_folders)
         total += qint64(sizeof(Folder)) + folder.path.size() + folder.pathKey.size();
-    QMutexLocker lock(&m_ordersMutex);
-    for (const auto &order : m_orders)
-        if (order)
-            total += of(*order);
-    return total;
+    return total + of(m_folderByRank);
 }
 
 QByteArray SearchIndex::nameAt(quint32 at) const
@@ -465,149 +449,198 @@ std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &
     return hits;
 }
 
-const std::vector<quint32> &SearchIndex::order(LibrarySort::Column column) const
+// A file's place in the order of a column: its key (NaN-free: files not measured sort below
+// the quietest, as the statements' ifnull(…, -1e308)), then its place among the names.
+template <typename Visit> void SearchIndex::withKey(LibrarySort::Column column, Visit visit) const
 {
     using Column = LibrarySort::Column;
-    QMutexLocker lock(&m_ordersMutex);
-    std::unique_ptr<std::vector<quint32>> &kept = m_orders[size_t(column)];
-    if (kept)
-        return *kept;
-    auto made = std::make_unique<std::vector<quint32>>(m_ids.size());
-    std::iota(made->begin(), made->end(), 0);
-    // The files are in the order of their names already: a stable sort by the column keeps
-    // it among equal keys, as the store's ORDER BY key, name, id.
-    const auto by = [&made](const auto &key) {
-        std::stable_sort(made->begin(), made->end(),
-                         [&key](quint32 a, quint32 b) { return key(a) < key(b); });
-    };
     const auto loudness = [](double value) { return std::isnan(value) ? -1e308 : value; };
     switch (column) {
     case Column::Name:
-        break;
+        return visit([](size_t) { return 0.0; });
     case Column::Folder:
-        by([this](quint32 i) { return m_folders[size_t(m_folderOf[i])].rank; });
-        break;
+        return visit([this](size_t i) { return double(m_folders[size_t(m_folderOf[i])].rank); });
     case Column::Length:
-        by([this](quint32 i) { return m_length[i]; });
-        break;
+        return visit([this](size_t i) { return double(m_length[i]); });
     case Column::Rate:
-        by([this](quint32 i) { return m_rate[i]; });
-        break;
+        return visit([this](size_t i) { return double(m_rate[i]); });
     case Column::Channels:
-        by([this](quint32 i) { return m_channels[i]; });
-        break;
+        return visit([this](size_t i) { return double(m_channels[i]); });
     case Column::Bits:
-        by([this](quint32 i) { return m_bits[i]; });
-        break;
+        return visit([this](size_t i) { return double(m_bits[i]); });
     case Column::Loudness:
-        by([&](quint32 i) { return loudness(m_lufs[i]); });
-        break;
+        return visit([this, loudness](size_t i) { return loudness(m_lufs[i]); });
     case Column::TruePeak:
-        by([&](quint32 i) { return loudness(m_truePeak[i]); });
-        break;
+        return visit([this, loudness](size_t i) { return loudness(m_truePeak[i]); });
     case Column::Date:
-        by([this](quint32 i) { return m_date[i]; });
-        break;
+        return visit([this](size_t i) { return double(m_date[i]); });
     }
-    kept = std::move(made);
-    return *kept;
 }
 
-int SearchIndex::compareToCursor(LibrarySort::Column column, quint32 at, const QVariantList &after,
-                                 const QByteArray &afterName) const
+// The first place whose (name, id) is not below the given ones.
+qsizetype SearchIndex::placeOf(const QByteArray &name, qint64 id) const
 {
-    using Column = LibrarySort::Column;
-    const auto loudness = [](double value) { return std::isnan(value) ? -1e308 : value; };
-    int c = 0;
-    switch (column) {
-    case Column::Name:
-        break;
-    case Column::Folder:
-        c = compareBytes(viewOf(m_folders[size_t(m_folderOf[at])].path), viewOf(bytesOf(after[0])));
-        break;
-    case Column::Length:
-        c = compareNumber(m_length[at], after[0]);
-        break;
-    case Column::Rate:
-        c = compareNumber(m_rate[at], after[0]);
-        break;
-    case Column::Channels:
-        c = compareNumber(m_channels[at], after[0]);
-        break;
-    case Column::Bits:
-        c = compareNumber(m_bits[at], after[0]);
-        break;
-    case Column::Loudness:
-        c = compareValues(loudness(m_lufs[at]), after[0].toDouble());
-        break;
-    case Column::TruePeak:
-        c = compareValues(loudness(m_truePeak[at]), after[0].toDouble());
-        break;
-    case Column::Date:
-        c = compareNumber(m_date[at], after[0]);
-        break;
+    qsizetype low = 0, high = size();
+    while (low < high) {
+        const qsizetype mid = low + (high - low) / 2;
+        int c = compareBytes(viewOf(nameAt(quint32(mid))), viewOf(name));
+        if (c == 0)
+            c = compareValues(m_ids[size_t(mid)], id);
+        if (c < 0)
+            low = mid + 1;
+        else
+            high = mid;
     }
-    if (c != 0)
-        return c;
-    c = compareBytes(viewOf(nameAt(at)), viewOf(afterName));
-    if (c != 0)
-        return c;
-    return compareNumber(m_ids[at], after.back());
+    return low;
+}
+
+// A page start's key as the files' keys are: a folder's path becomes its rank, or half a
+// rank below the next one when no folder has that path now.
+double SearchIndex::keyOfCursor(LibrarySort::Column column, const QVariant &value) const
+{
+    if (column != LibrarySort::Column::Folder)
+        return value.toDouble();
+    const QByteArray path = bytesOf(value);
+    qsizetype low = 0, high = qsizetype(m_folderByRank.size());
+    while (low < high) {
+        const qsizetype mid = low + (high - low) / 2;
+        if (compareBytes(viewOf(m_folders[m_folderByRank[size_t(mid)]].path), viewOf(path)) < 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    const bool found = low < qsizetype(m_folderByRank.size()) &&
+                       m_folders[m_folderByRank[size_t(low)]].path == path;
+    return found ? double(low) : double(low) - 0.5;
 }
 
 QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
-                                const QVariantList &after, int limit) const
+                                const QVariantList &after, int limit, qint64 skip) const
 {
     QList<qint64> ids;
     const qsizetype n = size();
-    if (n == 0 || limit <= 0)
+    if (n == 0 || limit <= 0 || skip < 0)
         return ids;
-    const bool byName = sort.column == LibrarySort::Column::Name;
-    const std::vector<quint32> *order = byName ? nullptr : &this->order(sort.column);
-    const auto fileAt = [order](qsizetype k) { return order ? (*order)[size_t(k)] : quint32(k); };
-    // Where the walk starts: past the page start, in the walk's direction.
-    qsizetype k = sort.descending ? n - 1 : 0;
-    if (after.size() >= 2) {
-        const QByteArray afterName = bytesOf(after[after.size() - 2]);
-        qsizetype low = 0, high = n; // the first place whose row is above the start
-        while (low < high) {
-            const qsizetype mid = low + (high - low) / 2;
-            const int c = compareToCursor(sort.column, fileAt(mid), after, afterName);
-            if (sort.descending ? c < 0 : c <= 0)
-                low = mid + 1;
-            else
-                high = mid;
-        }
-        // Descending, the keys fall along the walk: the rows below the start lie before it.
-        k = sort.descending ? low - 1 : low;
+    // The files past the page start are those above it in the walk's direction: by name, a
+    // place; by another column, the key, then a place for the files of the same key.
+    qsizetype below = 0, above = 0; // the start's place among the names: [below, above)
+    double key = 0;
+    const bool started = after.size() >= 2;
+    if (started) {
+        below = placeOf(bytesOf(after[after.size() - 2]), after.back().toLongLong());
+        above = below < n && m_ids[size_t(below)] == after.back().toLongLong() &&
+                        nameAt(quint32(below)) == bytesOf(after[after.size() - 2])
+                    ? below + 1
+                    : below;
+        if (sort.column != LibrarySort::Column::Name)
+            key = keyOfCursor(sort.column, after[0]);
     }
-    if (sort.descending) {
-        // Stored ascending: a descending walk reads the order backwards.
-        for (; k >= 0 && ids.size() < limit; --k) {
-            const quint32 at = fileAt(k);
-            if (isSet(hits.bits, at))
-                ids.append(m_ids[at]);
-        }
-        return ids;
-    }
-    if (byName) {
-        // The bits are in this order: whole words of misses are skipped at once.
-        size_t word = size_t(k) >> 6;
-        quint64 bits = word < hits.bits.size() ? hits.bits[word] & (~quint64(0) << (k & 63)) : 0;
-        while (word < hits.bits.size() && ids.size() < limit) {
-            while (bits && ids.size() < limit) {
-                ids.append(m_ids[(word << 6) + size_t(__builtin_ctzll(bits))]);
-                bits &= bits - 1;
+    const size_t words = hits.bits.size();
+    if (sort.column == LibrarySort::Column::Name) {
+        if (!sort.descending) {
+            // Whole words of misses, and of hits skipped, are passed at once.
+            qsizetype k = started ? above : 0;
+            size_t word = size_t(k) >> 6;
+            quint64 bits = word < words ? hits.bits[word] & (~quint64(0) << (k & 63)) : 0;
+            while (word < words && ids.size() < limit) {
+                const qint64 inWord = __builtin_popcountll(bits);
+                if (skip >= inWord) {
+                    skip -= inWord;
+                } else {
+                    for (; skip > 0; --skip)
+                        bits &= bits - 1;
+                    while (bits && ids.size() < limit) {
+                        ids.append(m_ids[(word << 6) + size_t(__builtin_ctzll(bits))]);
+                        bits &= bits - 1;
+                    }
+                }
+                if (++word < words)
+                    bits = hits.bits[word];
             }
-            if (++word < hits.bits.size())
-                bits = hits.bits[word];
+            return ids;
+        }
+        // Backwards, from the place below the start.
+        qsizetype k = (started ? below : n) - 1;
+        while (k >= 0 && ids.size() < limit) {
+            const size_t word = size_t(k) >> 6;
+            const int top = int(k & 63);
+            quint64 bits = hits.bits[word] & (top == 63 ? ~quint64(0) : (quint64(2) << top) - 1);
+            const qint64 inWord = __builtin_popcountll(bits);
+            if (skip >= inWord) {
+                skip -= inWord;
+            } else {
+                while (bits && ids.size() < limit) {
+                    const int bit = 63 - __builtin_clzll(bits);
+                    bits &= ~(quint64(1) << bit);
+                    if (skip > 0)
+                        --skip;
+                    else
+                        ids.append(m_ids[(word << 6) + size_t(bit)]);
+                }
+            }
+            k = qsizetype(word << 6) - 1;
         }
         return ids;
     }
-    for (; k < n && ids.size() < limit; ++k) {
-        const quint32 at = fileAt(k);
-        if (isSet(hits.bits, at))
-            ids.append(m_ids[at]);
-    }
+    // Another column: the hits past the start, the first skip + limit of them found without
+    // ordering the rest (no order of the whole index is made or kept).
+    struct Place
+    {
+        double key;
+        quint32 at;
+    };
+    const bool down = sort.descending;
+    const auto before = [down](const Place &a, const Place &b) {
+        if (a.key != b.key)
+            return down ? a.key > b.key : a.key < b.key;
+        return down ? a.at > b.at : a.at < b.at;
+    };
+    const qint64 wanted = skip + limit;
+    std::vector<Place> places;
+    withKey(sort.column, [&](auto keyAt) {
+        const auto past = [&](double k, qsizetype at) {
+            if (!started)
+                return true;
+            if (k != key)
+                return down ? k < key : k > key;
+            return down ? at < below : at >= above;
+        };
+        // Up to this many, the best are kept in a heap as they come; beyond, all are gathered
+        // and the wanted ones picked out.
+        constexpr qint64 heapMost = 4096;
+        const bool heap = wanted <= heapMost;
+        if (heap)
+            places.reserve(size_t(wanted));
+        for (size_t w = 0; w < words; ++w) {
+            quint64 bits = hits.bits[w];
+            while (bits) {
+                const size_t at = (w << 6) + size_t(__builtin_ctzll(bits));
+                bits &= bits - 1;
+                const double k = keyAt(at);
+                if (!past(k, qsizetype(at)))
+                    continue;
+                const Place place{k, quint32(at)};
+                if (!heap || qint64(places.size()) < wanted) {
+                    places.push_back(place);
+                    if (heap)
+                        std::push_heap(places.begin(), places.end(), before);
+                } else if (before(place, places.front())) {
+                    std::pop_heap(places.begin(), places.end(), before);
+                    places.back() = place;
+                    std::push_heap(places.begin(), places.end(), before);
+                }
+            }
+        }
+    });
+    if (qint64(places.size()) <= skip)
+        return ids;
+    const auto end = places.begin() + qsizetype(std::min<qint64>(wanted, qint64(places.size())));
+    if (end != places.end())
+        std::nth_element(places.begin(), end, places.end(), before);
+    const auto first = places.begin() + qsizetype(skip);
+    std::nth_element(places.begin(), first, end, before);
+    std::sort(first, end, before);
+    for (auto p = first; p != end; ++p)
+        ids.append(m_ids[p->at]);
     return ids;
 }

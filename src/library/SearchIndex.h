@@ -59,9 +59,11 @@ public:
     };
     std::shared_ptr<const Hits> match(const LibraryQuery &query) const;
     // The ids of up to limit hits in sort's order, after the row whose cursor (as the store
-    // gives it: the sort's keys, the folded name, the id) is given.
+    // gives it: the sort's keys, the folded name, the id) is given, the first skip of them
+    // passed over. No order of a column is kept: the hits past the start are picked out each
+    // time, in a few milliseconds for a million.
     QList<qint64> page(const Hits &hits, const LibrarySort &sort, const QVariantList &after,
-                       int limit) const;
+                       int limit, qint64 skip = 0) const;
 
     // Measurement marks, as the store keeps them.
     static constexpr int notNumbersFlag = 1;
@@ -77,9 +79,9 @@ private:
     Prepared prepare(const QueryTerm &term) const;
     bool test(const QueryTerm &term, const Prepared &prepared, size_t i) const;
     void matchTerm(const QueryTerm &term, const Prepared &prepared, Bits &bits) const;
-    const std::vector<quint32> &order(LibrarySort::Column column) const;
-    int compareToCursor(LibrarySort::Column column, quint32 at, const QVariantList &after,
-                        const QByteArray &afterName) const;
+    template <typename Visit> void withKey(LibrarySort::Column column, Visit visit) const;
+    qsizetype placeOf(const QByteArray &name, qint64 id) const;
+    double keyOfCursor(LibrarySort::Column column, const QVariant &value) const;
     QByteArray nameAt(quint32 at) const;
 
     // Per file, in the order of (folded name, id). A file's text is its folded name, a NUL,
@@ -107,12 +109,9 @@ private:
         quint32 rank = 0; // in the order of the paths' bytes
     };
     std::vector<Folder> m_folders;
+    std::vector<quint32> m_folderByRank;
     std::vector<std::pair<qint64, QByteArray>> m_formats;
     std::unique_ptr<Pending> m_pending;
-
-    // The orders of the other columns, made the first time they are asked for.
-    mutable QMutex m_ordersMutex;
-    mutable std::array<std::unique_ptr<std::vector<quint32>>, 9> m_orders;
 
 public:
     SearchIndex();

@@ -1214,12 +1214,13 @@ QStringList sortKeys(LibrarySort::Column column)
 
 Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
                                                     const LibrarySort &sort,
-                                                    const QVariantList &after, int limit)
+                                                    const QVariantList &after, int limit,
+                                                    qint64 skip)
 {
     using Hits = Result<QList<LibraryHit>>;
     if (!m_db)
         return Hits::failure(why(SQLITE_CANTOPEN));
-    if (!query.ok() || query.empty() || limit <= 0)
+    if (!query.ok() || query.empty() || limit <= 0 || skip < 0)
         return QList<LibraryHit>();
     if (!after.isEmpty() && after.size() != sortKeys(sort.column).size())
         return Hits::failure(QStringLiteral("the page's start is not of this order"));
@@ -1236,7 +1237,7 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
     Result<void> fault;
     if (const std::shared_ptr<const SearchIndex> index = currentIndex(fault)) {
         const std::shared_ptr<const SearchIndex::Hits> hits = hitsOf(index, query);
-        Result<QList<LibraryHit>> rows = rowsOf(index->page(*hits, sort, after, limit), sort);
+        Result<QList<LibraryHit>> rows = rowsOf(index->page(*hits, sort, after, limit, skip), sort);
         end();
         return rows;
     }
@@ -1292,6 +1293,8 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
         order.append(key + (sort.descending ? QStringLiteral(" DESC") : QString()));
     sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", ")) +
            QStringLiteral(" LIMIT ") + where.bindValue(qint64(limit));
+    if (skip > 0)
+        sql += QStringLiteral(" OFFSET ") + where.bindValue(skip);
 
     Statement select(m_db, sql.toUtf8());
     if (select.prepared() != SQLITE_OK)

@@ -42,7 +42,7 @@ public:
     Result<void> write(const LibraryBatch &batch) override;
 
     Result<QList<LibraryHit>> query(const LibraryQuery &query, const LibrarySort &sort,
-                                    const QVariantList &after, int limit) override;
+                                    const QVariantList &after, int limit, qint64 skip = 0) override;
     Result<qint64> count(const LibraryQuery &query) override;
     void interrupt() override;
 

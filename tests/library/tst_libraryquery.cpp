@@ -7,6 +7,7 @@
 #include <QTest>
 #include <algorithm>
 #include <ctime>
+#include <tuple>
 
 class TestLibraryQuery : public QObject
 {
@@ -400,6 +401,23 @@ void TestLibraryQuery::pagesInEveryOrder()
     for (const LibraryHit &hit : whole.value())
         expected.append(hit.id);
     QCOMPARE(paged, expected);
+    // A page far ahead, from the start or from a page's end, as a scroll bar dragged there
+    // asks for it; and one past the last hit, empty.
+    const auto idsOf = [](const QList<LibraryHit> &hits) {
+        QList<qint64> ids;
+        for (const LibraryHit &hit : hits)
+            ids.append(hit.id);
+        return ids;
+    };
+    for (const auto &[from, skip, size] :
+         {std::tuple{-1, 0, 7}, std::tuple{-1, 1500, 97}, std::tuple{199, 300, 61},
+          std::tuple{2200, 40, 97}, std::tuple{-1, entries, 5}}) {
+        const QVariantList start = from < 0 ? QVariantList() : whole->at(from).cursor;
+        const Result<QList<LibraryHit>> hits = store.query(query, sort, start, size, skip);
+        QVERIFY2(hits.ok(), qPrintable(hits.error()));
+        const qsizetype first = from + 1 + skip;
+        QCOMPARE(idsOf(hits.value()), expected.mid(first, size));
+    }
     if (memory) {
         // Fewer hits than rows: the walk skips the others; the same rows as the statements'.
         const LibraryQuery some = LibraryQuery::parse(u"-1.wav ch:2");
