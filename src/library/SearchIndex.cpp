@@ -343,9 +343,9 @@ bool SearchIndex::test(const QueryTerm &term, const Prepared &prepared, size_t i
     const auto inText = [&](bool namesOnly) {
         const char *start = m_text.data() + m_starts[i];
         const size_t length = namesOnly ? std::strlen(start) : m_starts[i + 1] - m_starts[i];
-        const QByteArray &piece = prepared.text;
-        return piece.isEmpty() ||
-               memmem(start, length, piece.constData(), size_t(piece.size())) != nullptr;
+        // A text of a few tens of bytes: memmem's setup costs more than the search.
+        return std::string_view(start, length).find(viewOf(prepared.text)) !=
+               std::string_view::npos;
     };
     switch (term.field) {
     case Field::Text:
