@@ -400,8 +400,32 @@ void SearchIndex::matchTerm(const QueryTerm &term, const Prepared &prepared, Bit
             set(bits, quint64(i));
 }
 
+bool SearchIndex::putLoudness(qint64 id, const Loudness &loudness, int flags)
+{
+    // A search of the ids, a millisecond for a million: measuring one file takes far longer,
+    // and a table of the ids' places would hold megabytes for it.
+    const auto found = std::find(m_ids.cbegin(), m_ids.cend(), id);
+    if (found == m_ids.cend() || flags < 0 || flags > std::numeric_limits<qint8>::max())
+        return false;
+    const size_t at = size_t(found - m_ids.cbegin());
+    QWriteLocker lock(&m_lock);
+    m_lufs[at] = loudness.integratedLufs;
+    m_truePeak[at] = loudness.truePeakDbtp;
+    m_clipped[at] = qint8(compareValues<qint64>(loudness.clipped, 0));
+    m_flags[at] = qint8(flags);
+    ++m_version;
+    return true;
+}
+
+quint64 SearchIndex::version() const
+{
+    QReadLocker lock(&m_lock);
+    return m_version;
+}
+
 std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &query) const
 {
+    QReadLocker lock(&m_lock);
     auto hits = std::make_shared<Hits>();
     const qsizetype n = size();
     const size_t words = size_t((n + 63) / 64);
@@ -517,6 +541,7 @@ double SearchIndex::keyOfCursor(LibrarySort::Column column, const QVariant &valu
 QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
                                 const QVariantList &after, int limit, qint64 skip) const
 {
+    QReadLocker lock(&m_lock);
     QList<qint64> ids;
     const qsizetype n = size();
     if (n == 0 || limit <= 0 || skip < 0)

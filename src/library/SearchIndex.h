@@ -4,7 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
+#include <QReadWriteLock>
 #include <QVariantList>
 #include <array>
 #include <memory>
@@ -16,8 +16,9 @@
 // scans its names) rather than by the text index, whose phrase queries read the lists of all
 // of a word's trigrams and whose count reads every hit again. It answers exactly what the
 // store's statements answer: the same hits, in the same order, with the same page starts.
-// It is made from one read of the store and never changed; a newer store makes a new one.
-// Reading it from several threads at once is safe.
+// It is made from one read of the store; a newer store makes a new one, but for a loudness
+// measured, which is put in place (a measuring pass puts thousands, one at a time). Reading
+// it from several threads at once, and putting a loudness meanwhile, is safe.
 class SearchIndex
 {
 public:
@@ -64,6 +65,12 @@ public:
     // time, in a few milliseconds for a million.
     QList<qint64> page(const Hits &hits, const LibrarySort &sort, const QVariantList &after,
                        int limit, qint64 skip = 0) const;
+
+    // Puts in the loudness the store now keeps for the file of this id (a NaN as its NULL);
+    // false when the index has no such file.
+    bool putLoudness(qint64 id, const Loudness &loudness, int flags);
+    // Moves with every loudness put: hits matched before no longer hold.
+    quint64 version() const;
 
     // Measurement marks, as the store keeps them.
     static constexpr int notNumbersFlag = 1;
@@ -112,6 +119,9 @@ private:
     std::vector<quint32> m_folderByRank;
     std::vector<std::pair<qint64, QByteArray>> m_formats;
     std::unique_ptr<Pending> m_pending;
+    // Readers share it; a loudness put holds it alone.
+    mutable QReadWriteLock m_lock;
+    quint64 m_version = 0;
 
 public:
     SearchIndex();

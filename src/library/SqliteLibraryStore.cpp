@@ -321,7 +321,7 @@ qsizetype characters(const QString &text)
 struct PublishedIndex
 {
     qint64 generation = 0;
-    std::shared_ptr<const SearchIndex> index;
+    std::shared_ptr<SearchIndex> index;
 };
 QMutex &publishedMutex()
 {
@@ -1452,7 +1452,7 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
     Statement update(m_db, "UPDATE files SET lufs = ?1, lra = ?2, tpeak = ?3, speak = ?4, "
                            "clipped = ?5, lflags = ?6 WHERE folder = (SELECT id FROM folders "
                            "WHERE path = ?7) AND name = ?8 AND size = ?9 AND mtime / 1000000 = "
-                           "?10");
+                           "?10 RETURNING id");
     Statement insert(m_db, "INSERT OR REPLACE INTO loudness(path, size, mtime_ms, lufs, lra, "
                            "tpeak, speak, clipped, lflags) VALUES (?7, ?9, ?10, ?1, ?2, ?3, ?4, "
                            "?5, ?6)");
@@ -1466,6 +1466,10 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
             (void)exec("ROLLBACK");
         return fail<void>(code);
     };
+    // The files changed, and the generation before and after: the index read at the one
+    // before takes the figures in place and holds for the one after.
+    QList<qint64> changed;
+    std::optional<qint64> before, after;
     for (Statement *statement : {&update, &insert}) {
         if (statement->prepared() != SQLITE_OK)
             return abort(statement->prepared());
@@ -1480,17 +1484,43 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
             .bind(10, stamped.modifiedMs);
         if (statement == &update)
             statement->bind(8, name);
-        if (const int code = statement->step(); code != SQLITE_DONE)
+        int code;
+        while ((code = statement->step()) == SQLITE_ROW)
+            changed.append(statement->integer(0));
+        if (code != SQLITE_DONE)
             return abort(code);
-        if (statement == &update && sqlite3_changes(m_db) > 0)
+        if (statement == &update && !changed.isEmpty()) {
+            const Result<std::optional<qint64>> was = generation();
+            if (!was.ok())
+                return abort(sqlite3_errcode(m_db));
+            before = was.value();
             if (Result<void> moved = nextGeneration(); !moved.ok())
                 return abort(sqlite3_errcode(m_db));
+            const Result<std::optional<qint64>> now = generation();
+            if (!now.ok())
+                return abort(sqlite3_errcode(m_db));
+            after = now.value();
+        }
     }
     if (own)
         if (Result<void> done = exec("COMMIT"); !done.ok()) {
             (void)exec("ROLLBACK");
             return done;
         }
+    // Committed here and now: searches go on from memory rather than from the statements
+    // until the next read of the index. Within a caller's transaction the change may yet be
+    // undone, and the index is left to be read again.
+    if (own && before && after) {
+        QMutexLocker lock(&publishedMutex());
+        const auto found = published().find(m_file);
+        if (found != published().end() && found->generation == *before) {
+            bool all = true;
+            for (const qint64 id : std::as_const(changed))
+                all = found->index->putLoudness(id, l, flagsOf(l)) && all;
+            if (all)
+                found->generation = *after;
+        }
+    }
     return {};
 }
 
@@ -1678,8 +1708,11 @@ SqliteLibraryStore::hitsOf(const std::shared_ptr<const SearchIndex> &index,
 {
     // A count, and the next pages, follow the first page of the same query.
     const QString described = query.describe();
-    if (m_hits && m_hitsIndex.lock() == index && m_hitsQuery == described)
+    const quint64 version = index->version();
+    if (m_hits && m_hitsIndex.lock() == index && m_hitsVersion == version &&
+        m_hitsQuery == described)
         return m_hits;
+    m_hitsVersion = version;
     m_hits = index->match(query);
     m_hitsIndex = index;
     m_hitsQuery = described;

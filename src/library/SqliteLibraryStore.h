@@ -107,5 +107,6 @@ private:
     // The hits of the last query answered from memory: its count and next pages use them.
     std::weak_ptr<const SearchIndex> m_hitsIndex;
     QString m_hitsQuery;
+    quint64 m_hitsVersion = 0;
     std::shared_ptr<const SearchIndex::Hits> m_hits;
 };
