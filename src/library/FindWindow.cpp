@@ -131,8 +131,11 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
 QStringList FindWindow::chosenPaths() const
 {
     QStringList paths;
+    // A row of a page let go (far from the view) has no path until it is read again.
     for (const QModelIndex &hit : m_view->chosen())
-        paths.append(hit.data(LibraryResultsModel::PathRole).toString());
+        if (const QString path = hit.data(LibraryResultsModel::PathRole).toString();
+            !path.isEmpty())
+            paths.append(path);
     return paths;
 }
 

@@ -88,6 +88,21 @@ struct Library::Shared
     std::atomic<qint64> quietUntil{0};
     // The last file looked at by the loudness pass; it goes on after it.
     qint64 measuredUpTo = 0;
+    // When the searches' index was last read (on the lane only).
+    QElapsedTimer searchIndexRead;
+
+    // Reads the index the searches answer from as one types (seconds for a million files, so
+    // here, off the window's thread, between the other tasks). While loudness figures come in
+    // a few at a time it is read again only now and then: until then the statements answer.
+    void readSearchIndex(bool unlessRecent)
+    {
+        constexpr qint64 rereadAfterMs = 60000;
+        if (!store || (unlessRecent && searchIndexRead.isValid() &&
+                       !searchIndexRead.hasExpired(rereadAfterMs)))
+            return;
+        (void)store->loadSearchIndex();
+        searchIndexRead.start();
+    }
 
     // Runs f on the owner's thread, if the owner still lives then.
     void toOwner(std::function<void(Library &)> f)
@@ -215,6 +230,7 @@ void Library::open()
             if (library.m_wantsIndexing)
                 library.queueIndexing(std::nullopt);
         });
+        shared.readSearchIndex(false);
     });
 }
 
@@ -269,6 +285,7 @@ void Library::removeRoot(const QString &path)
         }
         shared.tellRoots();
         shared.toOwner([](Library &library) { emit library.entriesChanged(); });
+        shared.readSearchIndex(false);
     });
 }
 
@@ -394,6 +411,8 @@ void Library::queueIndexing(std::optional<QString> folder)
             else if (wholePass && !outcome.stopped && problem.isEmpty())
                 library.queueMeasuring();
         });
+        if (wholePass || !outcome.stopped)
+            shared.readSearchIndex(false);
     });
 }
 
@@ -460,5 +479,7 @@ void Library::queueMeasuring()
             if (more && !stopped)
                 library.queueMeasuring();
         });
+        if (changed)
+            shared.readSearchIndex(more);
     });
 }

@@ -32,7 +32,8 @@ struct LibraryResultsModel::Shared
         LibraryQuery query;
         LibrarySort sort;
         QVariantList after;
-        bool first = true;
+        qint64 skip = 0;
+        int page = 0;
     };
     // The newest page asked for: one asked for before it and not begun is of no use.
     std::optional<Job> job;
@@ -84,22 +85,23 @@ struct LibraryResultsModel::Shared
             QList<LibraryHit> hits;
             qint64 count = -1;
             if (reader) {
-                Result<QList<LibraryHit>> page =
-                    reader->query(job.query, job.sort, job.after, LibraryResultsModel::pageSize);
+                Result<QList<LibraryHit>> page = reader->query(
+                    job.query, job.sort, job.after, LibraryResultsModel::pageSize, job.skip);
                 if (page.ok())
                     hits = std::move(page.value());
                 else
                     problem = page.error();
             }
-            const bool first = job.first;
+            const bool first = job.page == 0;
+            const int page = job.page;
             const int generation = job.generation;
             const bool full = hits.size() >= LibraryResultsModel::pageSize;
             // A first page shorter than a page is all there is.
             if (first && problem.isEmpty() && !full)
                 count = hits.size();
-            toOwner([generation, first, hits = std::move(hits), count,
+            toOwner([generation, page, hits = std::move(hits), count,
                      problem](LibraryResultsModel &model) {
-                model.pageArrived(generation, first, hits, count, problem);
+                model.pageArrived(generation, page, hits, count, problem);
             });
             // The rows show first; the count of all hits follows (it reads every hit).
             if (first && problem.isEmpty() && full && reader && generation == current()) {
@@ -193,16 +195,16 @@ void LibraryResultsModel::run()
         if (m_shared->running && m_shared->reader)
             m_shared->reader->interrupt();
     }
-    m_fetching = false;
+    m_asked = -1;
     const bool readable = m_query.ok() && !m_query.empty();
     if (!readable || !m_library || !m_library->isOpen()) {
         // Nothing to look for, or nowhere to look yet: no rows, rather than stale ones.
         beginResetModel();
-        m_rows.clear();
+        m_pages.clear();
+        m_ends.clear();
+        m_rowCount = 0;
         m_folders.clear();
         m_folderIndex.clear();
-        m_after.clear();
-        m_exhausted = true;
         endResetModel();
         m_busy = false;
         const qint64 count = readable ? -1 : 0;
@@ -216,44 +218,53 @@ void LibraryResultsModel::run()
     }
     m_busy = true;
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->job = Shared::Job{generation, m_query, m_sort, {}, true};
+    m_shared->job = Shared::Job{generation, m_query, m_sort, {}, 0, 0};
     if (!m_shared->running) {
         m_shared->running = true;
         workPool().start(Lane::now, [shared = m_shared] { shared->runJobs(); });
     }
 }
 
-void LibraryResultsModel::pageArrived(int generation, bool first, const QList<LibraryHit> &hits,
+void LibraryResultsModel::pageArrived(int generation, int page, const QList<LibraryHit> &hits,
                                       qint64 count, const QString &problem)
 {
     if (generation != m_generation)
         return;
-    QList<const LibraryHit *> kept;
-    kept.reserve(hits.size());
-    for (const LibraryHit &hit : hits)
-        if (!m_goneIds.contains(hit.id))
-            kept.append(&hit);
+    const bool first = page == 0;
+    if (page == m_asked)
+        m_asked = -1;
+    QList<Row> rows;
+    rows.reserve(hits.size());
     if (first) {
         beginResetModel();
-        m_rows.clear();
+        m_pages.clear();
+        m_ends.clear();
         m_folders.clear();
         m_folderIndex.clear();
-        m_rows.reserve(kept.size());
-        for (const LibraryHit *hit : std::as_const(kept))
-            m_rows.append(rowOf(*hit));
+        for (const LibraryHit &hit : hits)
+            rows.append(rowOf(hit));
+        m_rowCount = int(rows.size());
+        m_pages.insert(0, std::move(rows));
+        if (!hits.isEmpty())
+            m_ends.insert(0, hits.last().cursor);
         endResetModel();
-    } else if (!kept.isEmpty()) {
-        beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + kept.size() - 1));
-        for (const LibraryHit *hit : std::as_const(kept))
-            m_rows.append(rowOf(*hit));
-        endInsertRows();
+    } else if (problem.isEmpty()) {
+        // A page that came short or empty (the store changed since the count) is held as it
+        // is, so that its rows missing are not asked for again at every paint.
+        for (const LibraryHit &hit : hits)
+            rows.append(rowOf(hit));
+        m_pages.insert(page, std::move(rows));
+        if (!hits.isEmpty())
+            m_ends.insert(page, hits.last().cursor);
+        // Far from where the view is, the rows are let go; they are read again when asked for.
+        for (auto held = m_pages.begin(); held != m_pages.end();)
+            held = std::abs(held.key() - m_near) > pagesKept ? m_pages.erase(held) : ++held;
+        const int firstRow = page * pageSize;
+        if (firstRow < m_rowCount && !hits.isEmpty())
+            emit dataChanged(
+                index(firstRow, 0),
+                index(std::min(firstRow + int(hits.size()), m_rowCount) - 1, ColumnCount - 1));
     }
-    // A count read with the gone ones in it.
-    if (first && count >= 0)
-        count = m_rows.size();
-    m_after = hits.isEmpty() ? m_after : hits.last().cursor;
-    m_exhausted = !problem.isEmpty() || hits.size() < pageSize;
-    m_fetching = false;
     if (first) {
         m_busy = false;
         if (count != m_count) {
@@ -265,9 +276,8 @@ void LibraryResultsModel::pageArrived(int generation, bool first, const QList<Li
     if (first && count < 0)
         m_countPending = true;
     // Whether the files are still there, looked at by a worker.
-    const int from = int(m_rows.size() - kept.size());
-    if (!kept.isEmpty())
-        checkRows(from, int(m_rows.size()) - 1);
+    if (!hits.isEmpty() && problem.isEmpty())
+        checkRows(page * pageSize, page * pageSize + int(hits.size()) - 1);
 }
 
 void LibraryResultsModel::countArrived(int generation, qint64 count)
@@ -275,6 +285,13 @@ void LibraryResultsModel::countArrived(int generation, qint64 count)
     if (generation != m_generation)
         return;
     m_countPending = false;
+    // The rows beyond the first page, read when the view comes to them.
+    const int rows = int(std::clamp<qint64>(count, m_rowCount, std::numeric_limits<int>::max()));
+    if (rows > m_rowCount) {
+        beginInsertRows({}, m_rowCount, rows - 1);
+        m_rowCount = rows;
+        endInsertRows();
+    }
     if (count != m_count) {
         m_count = count;
         emit hitCountChanged(m_count);
@@ -284,11 +301,11 @@ void LibraryResultsModel::countArrived(int generation, qint64 count)
 void LibraryResultsModel::checkRows(int first, int last)
 {
     first = std::max(first, 0);
-    last = std::min(last, int(m_rows.size()) - 1);
+    last = std::min(last, m_rowCount - 1);
     QList<QPair<qint64, QString>> paths;
     for (int row = first; row <= last; ++row)
-        if (!(m_rows[row].marks & (Offline | Gone)))
-            paths.append({m_rows[row].id, pathOf(m_rows[row])});
+        if (const Row *held = rowAt(row); held && !(held->marks & (Offline | Gone)))
+            paths.append({held->id, pathOf(*held)});
     if (paths.isEmpty())
         return;
     QMutexLocker lock(&m_shared->mutex);
@@ -302,10 +319,11 @@ void LibraryResultsModel::checkRows(int first, int last)
 void LibraryResultsModel::lookAgain(const QString &path)
 {
     QList<QPair<qint64, QString>> paths;
-    for (const Row &row : std::as_const(m_rows))
-        if (!(row.marks & (Offline | Gone)) && row.name.size() <= path.size() &&
-            path.endsWith(row.name) && pathOf(row) == path)
-            paths.append({row.id, path});
+    for (const QList<Row> &page : std::as_const(m_pages))
+        for (const Row &row : page)
+            if (!(row.marks & (Offline | Gone)) && row.name.size() <= path.size() &&
+                path.endsWith(row.name) && pathOf(row) == path)
+                paths.append({row.id, path});
     if (paths.isEmpty())
         return;
     QMutexLocker lock(&m_shared->mutex);
@@ -320,11 +338,16 @@ void LibraryResultsModel::goneArrived(const QList<qint64> &gone)
 {
     const QSet<qint64> ids(gone.cbegin(), gone.cend());
     QStringList paths;
-    for (int row = 0; row < m_rows.size(); ++row) {
-        if (ids.contains(m_rows[row].id) && !(m_rows[row].marks & Gone)) {
-            m_rows[row].marks |= Gone;
-            paths.append(pathOf(m_rows[row]));
-            emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    for (auto page = m_pages.begin(); page != m_pages.end(); ++page) {
+        for (int at = 0; at < page->size(); ++at) {
+            Row &held = (*page)[at];
+            if (ids.contains(held.id) && !(held.marks & Gone)) {
+                held.marks |= Gone;
+                paths.append(pathOf(held));
+                const int row = page.key() * pageSize + at;
+                if (row < m_rowCount)
+                    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+            }
         }
     }
     m_goneIds.unite(ids);
@@ -358,6 +381,8 @@ LibraryResultsModel::Row LibraryResultsModel::rowOf(const LibraryHit &hit)
     }
     if (hit.offline)
         row.marks |= Offline;
+    if (m_goneIds.contains(hit.id))
+        row.marks |= Gone;
     return row;
 }
 
@@ -369,7 +394,51 @@ QString LibraryResultsModel::pathOf(const Row &row) const
 
 int LibraryResultsModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : m_rowCount;
+}
+
+int LibraryResultsModel::rowsHeld() const
+{
+    int rows = 0;
+    for (const QList<Row> &page : m_pages)
+        rows += int(page.size());
+    return rows;
+}
+
+const LibraryResultsModel::Row *LibraryResultsModel::rowAt(int row) const
+{
+    const auto page = m_pages.constFind(row / pageSize);
+    if (page == m_pages.cend() || row % pageSize >= page->size())
+        return nullptr;
+    return &(*page)[row % pageSize];
+}
+
+// A row not held is asked for: its page is read (the newest asked for wins, so a fast
+// scroll reads only where it stops) and shown when it comes.
+void LibraryResultsModel::ask(int page) const
+{
+    m_near = page;
+    if (page == m_asked || m_busy)
+        return;
+    m_asked = page;
+    // From the end of the nearest page before it that was read, passing over the pages
+    // between; from the start when there is none.
+    QVariantList after;
+    qint64 skip = qint64(page) * pageSize;
+    for (int before = page - 1; before >= 0; --before) {
+        const auto end = m_ends.constFind(before);
+        if (end != m_ends.cend()) {
+            after = *end;
+            skip = qint64(page - 1 - before) * pageSize;
+            break;
+        }
+    }
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->job = Shared::Job{m_generation, m_query, m_sort, after, skip, page};
+    if (!m_shared->running) {
+        m_shared->running = true;
+        workPool().start(Lane::now, [shared = m_shared] { shared->runJobs(); });
+    }
 }
 
 int LibraryResultsModel::columnCount(const QModelIndex &parent) const
@@ -394,9 +463,15 @@ QString LibraryResultsModel::decibelsShown(double value, const char *unit)
 
 QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows.size())
+    if (!index.isValid() || index.row() >= m_rowCount)
         return {};
-    const Row &row = m_rows[index.row()];
+    const Row *held = rowAt(index.row());
+    if (!held) {
+        if (!m_pages.contains(index.row() / pageSize))
+            ask(index.row() / pageSize);
+        return {};
+    }
+    const Row &row = *held;
     switch (role) {
     case Qt::EditRole:
         // The name a chain adds to the play list.
@@ -463,24 +538,6 @@ Qt::ItemFlags LibraryResultsModel::flags(const QModelIndex &index) const
     // Hits are dragged out like the file list's entries.
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
            Qt::ItemNeverHasChildren;
-}
-
-bool LibraryResultsModel::canFetchMore(const QModelIndex &parent) const
-{
-    return !parent.isValid() && !m_exhausted && !m_fetching && !m_busy;
-}
-
-void LibraryResultsModel::fetchMore(const QModelIndex &parent)
-{
-    if (!canFetchMore(parent))
-        return;
-    m_fetching = true;
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->job = Shared::Job{m_generation, m_query, m_sort, m_after, false};
-    if (!m_shared->running) {
-        m_shared->running = true;
-        workPool().start(Lane::now, [shared = m_shared] { shared->runJobs(); });
-    }
 }
 
 void LibraryResultsModel::sort(int column, Qt::SortOrder order)

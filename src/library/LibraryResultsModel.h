@@ -12,9 +12,11 @@
 class Library;
 
 // The hits of a search of the library, a page at a time: the first page and the count of all
-// hits when the query is set, the next page when the view scrolls to the end
-// (canFetchMore / fetchMore), each read off the window's thread by a connection of its own
-// and handed back by signals; only the rows fetched are held, compactly. Sorting is done by
+// hits when the query is set; then as many rows as there are hits, whose pages are read when
+// the view asks for a row of them (from the end of the page before, or by skipping from the
+// nearest page known when a scroll bar jumps), each read off the window's thread by a
+// connection of its own and handed back by signals. Only the pages near the last one asked
+// for are held: a million hits scrolled through hold a few thousand rows. Sorting is done by
 // the store. A query that cannot be read gives its reason (error()) and no rows at all.
 class LibraryResultsModel final : public QAbstractTableModel
 {
@@ -54,6 +56,9 @@ public:
     };
     // Rows a page: a screenful many times over, read in a few milliseconds.
     static constexpr int pageSize = 200;
+    // Pages held on either side of the one asked for last: a long selection made by hand
+    // keeps its rows, a scroll through everything holds no more than this.
+    static constexpr int pagesKept = 25;
 
     explicit LibraryResultsModel(Library *library, QObject *parent);
     ~LibraryResultsModel() override;
@@ -82,8 +87,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
-    bool canFetchMore(const QModelIndex &parent) const override;
-    void fetchMore(const QModelIndex &parent) override;
+    // The rows held now (the others are read when the view asks for them).
+    int rowsHeld() const;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // The texts a column shows.
@@ -124,8 +129,10 @@ private:
         Gone = 8,
     };
     void run();
-    void pageArrived(int generation, bool first, const QList<LibraryHit> &hits, qint64 count,
+    void pageArrived(int generation, int page, const QList<LibraryHit> &hits, qint64 count,
                      const QString &problem);
+    const Row *rowAt(int row) const;
+    void ask(int page) const;
     void countArrived(int generation, qint64 count);
     void goneArrived(const QList<qint64> &gone);
     Row rowOf(const LibraryHit &hit);
@@ -137,17 +144,22 @@ private:
     LibraryQuery m_query;
     LibrarySort m_sort;
     QString m_error;
-    QList<Row> m_rows;
+    // The pages held, by number; the cursor of the last row of every page read, so that a
+    // page dropped is read again from the end of the one before it.
+    QHash<int, QList<Row>> m_pages;
+    QHash<int, QVariantList> m_ends;
+    int m_rowCount = 0;
+    // The page being read (-1: none), and the one the view asked for last. Set when a row
+    // missing is asked for by data().
+    mutable int m_asked = -1;
+    mutable int m_near = 0;
     // Files found gone in this run: a row of them that the store still gives (its folder is
-    // not looked at again yet) is taken out of the next results.
+    // not looked at again yet) comes greyed, since pages are of a fixed size.
     QSet<qint64> m_goneIds;
     QStringList m_folders;
     QHash<QString, qint32> m_folderIndex;
-    QVariantList m_after;
     qint64 m_count = -1;
     int m_generation = 0;
     bool m_busy = false;
     bool m_countPending = false;
-    bool m_fetching = false;
-    bool m_exhausted = true;
 };

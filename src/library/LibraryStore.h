@@ -156,9 +156,10 @@ public:
     virtual Result<void> write(const LibraryBatch &batch) = 0;
 
     // Up to limit hits of query in sort's order, after the row whose cursor is given (from the
-    // start when empty).
+    // start when empty), the first skip of them passed over (a page far from any cursor).
     virtual Result<QList<LibraryHit>> query(const LibraryQuery &query, const LibrarySort &sort,
-                                            const QVariantList &after, int limit) = 0;
+                                            const QVariantList &after, int limit,
+                                            qint64 skip = 0) = 0;
     virtual Result<qint64> count(const LibraryQuery &query) = 0;
     // Asks a query running on another thread to give up (it returns an error).
     virtual void interrupt() = 0;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
 #include <cmath>
@@ -319,6 +320,54 @@ qsizetype characters(const QString &text)
     return text.toUcs4().size();
 }
 
+// The search indexes read, by store file, shared by the process's connections; with each the
+// generation of the store it was read at. Never freed: a thread may still read one at exit.
+struct PublishedIndex
+{
+    qint64 generation = 0;
+    std::shared_ptr<SearchIndex> index;
+};
+QMutex &publishedMutex()
+{
+    static auto *mutex = new QMutex;
+    return *mutex;
+}
+QHash<QString, PublishedIndex> &published()
+{
+    static auto *indexes = new QHash<QString, PublishedIndex>;
+    return *indexes;
+}
+
+// One row of a page: the statement's columns as the query selects them, then the keys.
+LibraryHit hitOf(const Statement &select, qsizetype keys, QHash<QByteArray, QString> &folderNames)
+{
+    LibraryHit hit;
+    hit.id = select.integer(0);
+    const QByteArray folder = select.blob(1);
+    auto known = folderNames.find(folder);
+    if (known == folderNames.end())
+        known = folderNames.insert(folder, pathFromNative(folder));
+    hit.folder = *known;
+    hit.name = pathFromNative(select.blob(2));
+    hit.lengthMs = select.integer(3);
+    hit.rate = int(select.integer(4));
+    hit.channels = int(select.integer(5));
+    hit.bits = int(select.integer(6));
+    const int flags = int(select.integer(9));
+    if (!select.isNull(7) && flags == 0)
+        hit.lufs = select.real(7);
+    if (!select.isNull(8) && !(flags & rateTooLowFlag))
+        hit.truePeak = select.real(8);
+    hit.date = select.integer(10);
+    hit.offline = select.integer(11) == 0;
+    for (int k = 0; k < keys; ++k)
+        hit.cursor.append(select.variant(12 + k));
+    return hit;
+}
+
+const char *const hitColumns = "SELECT f.id, d.path, f.name, f.length_ms, f.rate, f.channels, "
+                               "f.bits, f.lufs, f.tpeak, f.lflags, f.date, r.online, ";
+
 } // namespace
 
 struct SqliteLibraryStore::Statements
@@ -326,6 +375,9 @@ struct SqliteLibraryStore::Statements
     Statement begin, commit, rollback;
     Statement folder, format, upsertFile, removeFile, cachedLoudness;
     Statement removeFilesBelow, removeFoldersBelow, removeEmptyFolders;
+    Statement generation, nextGeneration;
+    // A row of a page by its id, for each order (their keys differ).
+    Statement rowById[9];
 };
 
 SqliteLibraryStore::SqliteLibraryStore(QString file) : m_file(std::move(file)) {}
@@ -550,6 +602,9 @@ Result<LibraryStore::Opening> SqliteLibraryStore::open()
         }
     }
     m_statements = std::make_unique<Statements>();
+    // A generation to begin with, at random: a store made anew in place of another never
+    // passes for it.
+    (void)exec("INSERT OR IGNORE INTO meta(key, value) VALUES ('generation', abs(random() >> 2))");
     return replaced                 ? Opening::Replaced
            : existed && version > 0 ? Opening::Opened
                                     : Opening::Created;
@@ -692,6 +747,8 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
             return abort(code);
     }
     m_folderIds.clear();
+    if (Result<void> moved = nextGeneration(); !moved.ok())
+        return abort(sqlite3_errcode(m_db));
     if (Result<void> done = exec("COMMIT"); !done.ok()) {
         (void)exec("ROLLBACK");
         return done;
@@ -768,6 +825,39 @@ Result<qint64> SqliteLibraryStore::fileCount(std::optional<qint64> root)
     if (const int code = select.step(); code != SQLITE_ROW)
         return fail<qint64>(code);
     return select.integer(0);
+}
+
+Result<std::optional<qint64>> SqliteLibraryStore::generation()
+{
+    Statement &select = m_statements->generation;
+    if (select.prepared() != SQLITE_OK)
+        select = Statement(m_db, "SELECT value FROM meta WHERE key = 'generation'");
+    if (select.prepared() != SQLITE_OK)
+        return fail<std::optional<qint64>>(select.prepared());
+    const int code = select.reset().step();
+    std::optional<qint64> value;
+    if (code == SQLITE_ROW)
+        value = select.integer(0);
+    else if (code != SQLITE_DONE)
+        return fail<std::optional<qint64>>(code);
+    select.reset();
+    return value;
+}
+
+// Every change of what a search reads moves the store to its next generation, in the
+// change's own transaction: an index read at a generation holds while it is the store's.
+Result<void> SqliteLibraryStore::nextGeneration()
+{
+    Statement &update = m_statements->nextGeneration;
+    if (update.prepared() != SQLITE_OK)
+        update = Statement(m_db, "INSERT INTO meta(key, value) VALUES ('generation', "
+                                 "abs(random() >> 2)) ON CONFLICT(key) DO UPDATE SET value = "
+                                 "value + 1");
+    if (update.prepared() != SQLITE_OK)
+        return fail<void>(update.prepared());
+    if (const int code = update.reset().step(); code != SQLITE_DONE)
+        return fail<void>(code);
+    return {};
 }
 
 Result<qint64> SqliteLibraryStore::folderId(qint64 root, const QByteArray &path)
@@ -944,6 +1034,8 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
             return abort(code);
         m_folderIds.clear();
     }
+    if (Result<void> moved = nextGeneration(); !moved.ok())
+        return abort(sqlite3_errcode(m_db));
     if (Result<void> done = exec("COMMIT"); !done.ok()) {
         (void)exec("ROLLBACK");
         m_folderIds.clear();
@@ -1155,13 +1247,36 @@ QStringList sortKeys(LibrarySort::Column column)
 
 Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
                                                     const LibrarySort &sort,
-                                                    const QVariantList &after, int limit)
+                                                    const QVariantList &after, int limit,
+                                                    qint64 skip)
 {
     using Hits = Result<QList<LibraryHit>>;
     if (!m_db)
         return Hits::failure(why(SQLITE_CANTOPEN));
-    if (!query.ok() || query.empty() || limit <= 0)
+    if (!query.ok() || query.empty() || limit <= 0 || skip < 0)
         return QList<LibraryHit>();
+    if (!after.isEmpty() && after.size() != sortKeys(sort.column).size())
+        return Hits::failure(QStringLiteral("the page's start is not of this order"));
+    // From memory while the index read last is of the store as it is: the generation read
+    // and the rows fetched by their ids in one read of the store.
+    const bool own = sqlite3_get_autocommit(m_db) != 0;
+    if (own)
+        if (Result<void> begun = exec("BEGIN"); !begun.ok())
+            return Hits::failure(begun.error());
+    const auto end = [this, own] {
+        if (own)
+            (void)exec("COMMIT");
+    };
+    Result<void> fault;
+    if (const std::shared_ptr<const SearchIndex> index = currentIndex(fault)) {
+        const std::shared_ptr<const SearchIndex::Hits> hits = hitsOf(index, query);
+        Result<QList<LibraryHit>> rows = rowsOf(index->page(*hits, sort, after, limit, skip), sort);
+        end();
+        return rows;
+    }
+    end();
+    if (!fault.ok())
+        return Hits::failure(fault.error());
     // Many hits are best found in the order shown, testing each (the first page is met at
     // once); few are best gathered from their indexes and sorted. A count that stops past
     // the threshold tells which.
@@ -1189,9 +1304,8 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
     for (const QueryTerm &term : query.terms)
         where.add(term);
     const QStringList keys = sortKeys(sort.column);
-    QString sql = QStringLiteral("SELECT f.id, d.path, f.name, f.length_ms, f.rate, f.channels, "
-                                 "f.bits, f.lufs, f.tpeak, f.lflags, f.date, r.online, ") +
-                  keys.join(QStringLiteral(", ")) + QStringLiteral(" FROM files f") + plan +
+    QString sql = QLatin1String(hitColumns) + keys.join(QStringLiteral(", ")) +
+                  QStringLiteral(" FROM files f") + plan +
                   QStringLiteral(" JOIN folders d ON d.id = f.folder JOIN roots r "
                                  "ON r.id = d.root WHERE ") +
                   where.clause();
@@ -1212,6 +1326,8 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
         order.append(key + (sort.descending ? QStringLiteral(" DESC") : QString()));
     sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", ")) +
            QStringLiteral(" LIMIT ") + where.bindValue(qint64(limit));
+    if (skip > 0)
+        sql += QStringLiteral(" OFFSET ") + where.bindValue(skip);
 
     Statement select(m_db, sql.toUtf8());
     if (select.prepared() != SQLITE_OK)
@@ -1223,30 +1339,8 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
     // Rows of one folder share its path's characters.
     QHash<QByteArray, QString> folderNames;
     int code;
-    while ((code = select.step()) == SQLITE_ROW) {
-        LibraryHit hit;
-        hit.id = select.integer(0);
-        const QByteArray folder = select.blob(1);
-        auto known = folderNames.find(folder);
-        if (known == folderNames.end())
-            known = folderNames.insert(folder, pathFromNative(folder));
-        hit.folder = *known;
-        hit.name = pathFromNative(select.blob(2));
-        hit.lengthMs = select.integer(3);
-        hit.rate = int(select.integer(4));
-        hit.channels = int(select.integer(5));
-        hit.bits = int(select.integer(6));
-        const int flags = int(select.integer(9));
-        if (!select.isNull(7) && flags == 0)
-            hit.lufs = select.real(7);
-        if (!select.isNull(8) && !(flags & rateTooLowFlag))
-            hit.truePeak = select.real(8);
-        hit.date = select.integer(10);
-        hit.offline = select.integer(11) == 0;
-        for (int k = 0; k < keys.size(); ++k)
-            hit.cursor.append(select.variant(12 + k));
-        hits.append(std::move(hit));
-    }
+    while ((code = select.step()) == SQLITE_ROW)
+        hits.append(hitOf(select, keys.size(), folderNames));
     if (code != SQLITE_DONE)
         return fail<QList<LibraryHit>>(code);
     return hits;
@@ -1291,6 +1385,11 @@ Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
         return Result<qint64>::failure(why(SQLITE_CANTOPEN));
     if (!query.ok() || query.empty())
         return qint64(0);
+    Result<void> fault;
+    if (const std::shared_ptr<const SearchIndex> index = currentIndex(fault))
+        return hitsOf(index, query)->count;
+    if (!fault.ok())
+        return Result<qint64>::failure(fault.error());
     // Only indexed words: their sets of ids, intersected, without reading a row of a file.
     Where where;
     QString sets;
@@ -1386,13 +1485,27 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
     Statement update(m_db, "UPDATE files SET lufs = ?1, lra = ?2, tpeak = ?3, speak = ?4, "
                            "clipped = ?5, lflags = ?6 WHERE folder = (SELECT id FROM folders "
                            "WHERE path = ?7) AND name = ?8 AND size = ?9 AND mtime / 1000000 = "
-                           "?10");
+                           "?10 RETURNING id");
     Statement insert(m_db, "INSERT OR REPLACE INTO loudness(path, size, mtime_ms, lufs, lra, "
                            "tpeak, speak, clipped, lflags) VALUES (?7, ?9, ?10, ?1, ?2, ?3, ?4, "
                            "?5, ?6)");
+    // A file of the library changes with the store's generation, at once.
+    const bool own = sqlite3_get_autocommit(m_db) != 0;
+    if (own)
+        if (Result<void> begun = exec("BEGIN IMMEDIATE"); !begun.ok())
+            return begun;
+    const auto abort = [this, own](int code) {
+        if (own)
+            (void)exec("ROLLBACK");
+        return fail<void>(code);
+    };
+    // The files changed, and the generation before and after: the index read at the one
+    // before takes the figures in place and holds for the one after.
+    QList<qint64> changed;
+    std::optional<qint64> before, after;
     for (Statement *statement : {&update, &insert}) {
         if (statement->prepared() != SQLITE_OK)
-            return fail<void>(statement->prepared());
+            return abort(statement->prepared());
         statement->bind(1, l.integratedLufs)
             .bind(2, l.rangeLu)
             .bind(3, l.truePeakDbtp)
@@ -1404,8 +1517,42 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
             .bind(10, stamped.modifiedMs);
         if (statement == &update)
             statement->bind(8, name);
-        if (const int code = statement->step(); code != SQLITE_DONE)
-            return fail<void>(code);
+        int code;
+        while ((code = statement->step()) == SQLITE_ROW)
+            changed.append(statement->integer(0));
+        if (code != SQLITE_DONE)
+            return abort(code);
+        if (statement == &update && !changed.isEmpty()) {
+            const Result<std::optional<qint64>> was = generation();
+            if (!was.ok())
+                return abort(sqlite3_errcode(m_db));
+            before = was.value();
+            if (Result<void> moved = nextGeneration(); !moved.ok())
+                return abort(sqlite3_errcode(m_db));
+            const Result<std::optional<qint64>> now = generation();
+            if (!now.ok())
+                return abort(sqlite3_errcode(m_db));
+            after = now.value();
+        }
+    }
+    if (own)
+        if (Result<void> done = exec("COMMIT"); !done.ok()) {
+            (void)exec("ROLLBACK");
+            return done;
+        }
+    // Committed here and now: searches go on from memory rather than from the statements
+    // until the next read of the index. Within a caller's transaction the change may yet be
+    // undone, and the index is left to be read again.
+    if (own && before && after) {
+        QMutexLocker lock(&publishedMutex());
+        const auto found = published().find(m_file);
+        if (found != published().end() && found->generation == *before) {
+            bool all = true;
+            for (const qint64 id : std::as_const(changed))
+                all = found->index->putLoudness(id, l, flagsOf(l)) && all;
+            if (all)
+                found->generation = *after;
+        }
     }
     return {};
 }
@@ -1571,4 +1718,176 @@ Result<int> SqliteLibraryStore::importLoudnessCache(const QString &file)
         return Result<int>::failure(done.error());
     }
     return taken;
+}
+
+std::shared_ptr<const SearchIndex> SqliteLibraryStore::currentIndex(Result<void> &fault)
+{
+    {
+        QMutexLocker lock(&publishedMutex());
+        if (!published().contains(m_file))
+            return {};
+    }
+    const Result<std::optional<qint64>> now = generation();
+    if (!now.ok()) {
+        fault = Result<void>::failure(now.error());
+        return {};
+    }
+    QMutexLocker lock(&publishedMutex());
+    const auto found = published().constFind(m_file);
+    if (!now.value() || found == published().cend() || found->generation != *now.value())
+        return {};
+    return found->index;
+}
+
+std::shared_ptr<const SearchIndex::Hits>
+SqliteLibraryStore::hitsOf(const std::shared_ptr<const SearchIndex> &index,
+                           const LibraryQuery &query)
+{
+    // A count, and the next pages, follow the first page of the same query.
+    const QString described = query.describe();
+    const quint64 version = index->version();
+    if (m_hits && m_hitsIndex.lock() == index && m_hitsVersion == version &&
+        m_hitsQuery == described)
+        return m_hits;
+    m_hitsVersion = version;
+    m_hits = index->match(query);
+    m_hitsIndex = index;
+    m_hitsQuery = described;
+    return m_hits;
+}
+
+Result<QList<LibraryHit>> SqliteLibraryStore::rowsOf(const QList<qint64> &ids,
+                                                     const LibrarySort &sort)
+{
+    const QStringList keys = sortKeys(sort.column);
+    Statement &select = m_statements->rowById[int(sort.column)];
+    if (select.prepared() != SQLITE_OK)
+        select = Statement(m_db, (QLatin1String(hitColumns) + keys.join(QStringLiteral(", ")) +
+                                  QStringLiteral(" FROM files f JOIN folders d ON d.id = "
+                                                 "f.folder JOIN roots r ON r.id = d.root "
+                                                 "WHERE f.id = ?"))
+                                     .toUtf8());
+    if (select.prepared() != SQLITE_OK)
+        return fail<QList<LibraryHit>>(select.prepared());
+    QList<LibraryHit> hits;
+    hits.reserve(ids.size());
+    QHash<QByteArray, QString> folderNames;
+    for (const qint64 id : ids) {
+        select.reset().bind(1, id);
+        const int code = select.step();
+        if (code == SQLITE_ROW)
+            hits.append(hitOf(select, keys.size(), folderNames));
+        else if (code != SQLITE_DONE)
+            return fail<QList<LibraryHit>>(code);
+    }
+    select.reset();
+    return hits;
+}
+
+Result<qint64> SqliteLibraryStore::loadSearchIndex()
+{
+    if (!m_db)
+        return Result<qint64>::failure(why(SQLITE_CANTOPEN));
+    const bool own = sqlite3_get_autocommit(m_db) != 0;
+    if (own)
+        if (Result<void> begun = exec("BEGIN"); !begun.ok())
+            return Result<qint64>::failure(begun.error());
+    const auto end = [this, own] {
+        if (own)
+            (void)exec("COMMIT");
+    };
+    const Result<std::optional<qint64>> at = generation();
+    if (!at.ok() || !at.value()) {
+        end();
+        return at.ok() ? Result<qint64>(qint64(0)) : Result<qint64>::failure(at.error());
+    }
+    {
+        QMutexLocker lock(&publishedMutex());
+        const auto found = published().constFind(m_file);
+        if (found != published().cend() && found->generation == *at.value()) {
+            end();
+            return found->index->bytes();
+        }
+    }
+    auto index = std::make_shared<SearchIndex>();
+    const auto failed = [&](int code) {
+        end();
+        return fail<qint64>(code);
+    };
+    Statement folders(m_db, "SELECT id, path, path_key FROM folders");
+    int code = folders.prepared();
+    while (code == SQLITE_OK && (code = folders.step()) == SQLITE_ROW) {
+        index->addFolder(folders.integer(0), folders.blob(1), folders.blob(2));
+        code = SQLITE_OK;
+    }
+    if (code != SQLITE_DONE)
+        return failed(code);
+    Statement formats(m_db, "SELECT id, folded FROM formats");
+    code = formats.prepared();
+    while (code == SQLITE_OK && (code = formats.step()) == SQLITE_ROW) {
+        index->addFormat(formats.integer(0), formats.blob(1));
+        code = SQLITE_OK;
+    }
+    if (code != SQLITE_DONE)
+        return failed(code);
+    Statement files(m_db, "SELECT id, name_key, meta, folder, format, rate, channels, bits, "
+                          "length_ms, date, lufs, tpeak, clipped, lflags FROM files");
+    code = files.prepared();
+    bool fits = true;
+    while (fits && code == SQLITE_OK && (code = files.step()) == SQLITE_ROW) {
+        code = SQLITE_OK;
+        // Columns the writer always fills; a store with holes there is asked by statements.
+        for (const int column : {5, 6, 7, 8, 9})
+            fits = fits && !files.isNull(column);
+        const auto optionalInteger = [&files](int column) {
+            return files.isNull(column) ? std::nullopt : std::optional(files.integer(column));
+        };
+        SearchIndex::File file;
+        file.id = files.integer(0);
+        file.nameKey = files.blob(1);
+        file.meta = files.blob(2);
+        file.folder = files.integer(3);
+        file.format = optionalInteger(4);
+        file.rate = files.integer(5);
+        file.channels = files.integer(6);
+        file.bits = files.integer(7);
+        file.lengthMs = files.integer(8);
+        file.date = files.integer(9);
+        file.lufs = files.optionalReal(10);
+        file.truePeak = files.optionalReal(11);
+        file.clipped = optionalInteger(12);
+        file.flags = optionalInteger(13);
+        fits = fits && index->addFile(file);
+    }
+    if (!fits) {
+        end();
+        return qint64(0);
+    }
+    if (code != SQLITE_DONE)
+        return failed(code);
+    end();
+    index->finish();
+    const qint64 bytes = index->bytes();
+    QMutexLocker lock(&publishedMutex());
+    published().insert(m_file, {*at.value(), std::move(index)});
+    return bytes;
+}
+
+Result<bool> SqliteLibraryStore::searchIndexIsCurrent()
+{
+    if (!m_db)
+        return Result<bool>::failure(why(SQLITE_CANTOPEN));
+    Result<void> fault;
+    const bool current = currentIndex(fault) != nullptr;
+    if (!fault.ok())
+        return Result<bool>::failure(fault.error());
+    return current;
+}
+
+void SqliteLibraryStore::dropSearchIndex()
+{
+    QMutexLocker lock(&publishedMutex());
+    published().remove(m_file);
+    m_hits.reset();
+    m_hitsIndex.reset();
 }

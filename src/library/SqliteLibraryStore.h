@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LibraryStore.h"
+#include "SearchIndex.h"
 
 #include <QHash>
 #include <QString>
@@ -42,7 +43,7 @@ public:
     Result<void> write(const LibraryBatch &batch) override;
 
     Result<QList<LibraryHit>> query(const LibraryQuery &query, const LibrarySort &sort,
-                                    const QVariantList &after, int limit) override;
+                                    const QVariantList &after, int limit, qint64 skip = 0) override;
     Result<qint64> count(const LibraryQuery &query) override;
     void interrupt() override;
 
@@ -57,6 +58,18 @@ public:
     bool damaged() const { return m_damaged; }
     // Moves this store aside now, makes a new one and keeps the roots the old one still gives.
     Result<void> replace(const QString &why);
+
+    // Reads what a search needs of every file into memory (SearchIndex), for every connection
+    // of the process to this file: while the store is unchanged since, their queries and
+    // counts are answered from it, and with the same rows as the statements give. A store
+    // changed later is asked by statements until this is called again. Seconds for a million
+    // files: call it off the window's thread. Its size in bytes, or 0 when there is nothing to
+    // read (a store never written).
+    Result<qint64> loadSearchIndex();
+    // The index read last answers for the store as it is now.
+    Result<bool> searchIndexIsCurrent();
+    // Forgets the index of this file (for tests that compare both ways of answering).
+    void dropSearchIndex();
 
     // Closes the connection; open() again to use it.
     void close();
@@ -77,6 +90,12 @@ private:
     Result<bool> hasMoreThan(const LibraryQuery &query, qint64 hits);
     Result<qint64> formatId(const QString &encoding, const QString &container);
     Result<void> moveAside(const QString &why);
+    Result<std::optional<qint64>> generation();
+    Result<void> nextGeneration();
+    std::shared_ptr<const SearchIndex> currentIndex(Result<void> &fault);
+    std::shared_ptr<const SearchIndex::Hits> hitsOf(const std::shared_ptr<const SearchIndex> &index,
+                                                    const LibraryQuery &query);
+    Result<QList<LibraryHit>> rowsOf(const QList<qint64> &ids, const LibrarySort &sort);
 
     QString m_file;
     sqlite3 *m_db = nullptr;
@@ -86,4 +105,9 @@ private:
     QString m_movedTo;
     QString m_whyMoved;
     bool m_damaged = false;
+    // The hits of the last query answered from memory: its count and next pages use them.
+    std::weak_ptr<const SearchIndex> m_hitsIndex;
+    QString m_hitsQuery;
+    quint64 m_hitsVersion = 0;
+    std::shared_ptr<const SearchIndex::Hits> m_hits;
 };

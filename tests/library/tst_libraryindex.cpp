@@ -83,6 +83,8 @@ private slots:
     void stopsWhenAsked();
     void findsWhatFfmpegWrote();
     void libraryAndResults();
+    void resultsHoldOnlyThePagesNearTheView_data();
+    void resultsHoldOnlyThePagesNearTheView();
     void measuresTheLoudnessOnceLeftAlone();
     void libraryOverAnUnusableStore();
     void libraryInAReadOnlyFolder();
@@ -338,6 +340,70 @@ void TestLibraryIndex::findsWhatFfmpegWrote()
     QCOMPARE(found(*f.store, "\"over the ridge\""), QStringList{"ZOOM0001.wav"});
 }
 
+void TestLibraryIndex::resultsHoldOnlyThePagesNearTheView_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("descending");
+    QTest::newRow("by name") << int(LibraryResultsModel::Name) << false;
+    QTest::newRow("by name, down") << int(LibraryResultsModel::Name) << true;
+    QTest::newRow("by length") << int(LibraryResultsModel::Length) << false;
+    QTest::newRow("by length, down") << int(LibraryResultsModel::Length) << true;
+}
+
+void TestLibraryIndex::resultsHoldOnlyThePagesNearTheView()
+{
+    QFETCH(int, column);
+    QFETCH(bool, descending);
+    // More pages than are held either side of the view: a scroll to the end lets the first
+    // ones go, and coming back reads them again.
+    constexpr int pages = 2 * LibraryResultsModel::pagesKept + 10;
+    constexpr int hits = pages * LibraryResultsModel::pageSize - 37;
+    QTemporaryDir dir;
+    const QString file = dir.filePath("library.sqlite");
+    {
+        SqliteLibraryStore store(file);
+        QVERIFY(store.open().ok());
+        LibraryBatch batch;
+        batch.root = store.addRoot(dir.filePath("gone"), 1)->id;
+        for (int i = 0; i < hits; ++i) {
+            LibraryEntry entry = entryOf(QFile::encodeName(dir.filePath("gone")),
+                                         QByteArray::number(i).rightJustified(5, '0') + ".wav");
+            // The lengths in the names' order, so that either order shows the same rows.
+            entry.info.frames = 48 * (i + 1);
+            batch.entries.append(entry);
+        }
+        QVERIFY(store.write(batch).ok());
+    }
+    const auto nameAt = [descending](int row) {
+        return QString::number(descending ? hits - 1 - row : row).rightJustified(5, u'0') +
+               QStringLiteral(".wav");
+    };
+    Library library(file, nullptr);
+    LibraryResultsModel model(&library, nullptr);
+    QSignalSpy opened(&library, &Library::opened);
+    library.open();
+    QVERIFY(opened.wait(10000));
+    QSignalSpy counted(&model, &LibraryResultsModel::hitCountChanged);
+    model.sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    model.setQuery(QStringLiteral(".wav"));
+    QTRY_COMPARE(model.hitCount(), hits);
+    QCOMPARE(model.rowCount(), hits);
+    // A scroll bar dragged near the end at once: the page is read by passing over the rest.
+    QTRY_COMPARE(model.index(hits - 40, 0).data().toString(), nameAt(hits - 40));
+    QTRY_COMPARE(model.index(hits - 1, 0).data().toString(), nameAt(hits - 1));
+    // Then from the top to the end, a page at a time.
+    constexpr int most = (2 * LibraryResultsModel::pagesKept + 1) * LibraryResultsModel::pageSize;
+    for (int row = 0; row < hits; row += LibraryResultsModel::pageSize / 2) {
+        QTRY_COMPARE(model.index(row, 0).data().toString(), nameAt(row));
+        QVERIFY2(model.rowsHeld() <= most, qPrintable(QString::number(model.rowsHeld())));
+    }
+    QVERIFY(model.index(0, 0).data().isNull());
+    QTRY_COMPARE(model.index(0, 0).data().toString(), nameAt(0));
+    QTRY_COMPARE(model.index(LibraryResultsModel::pageSize + 3, 0).data().toString(),
+                 nameAt(LibraryResultsModel::pageSize + 3));
+    QVERIFY(model.rowsHeld() <= most);
+}
+
 void TestLibraryIndex::measuresTheLoudnessOnceLeftAlone()
 {
     QTemporaryDir dir;
@@ -435,19 +501,17 @@ void TestLibraryIndex::libraryAndResults()
     QCOMPARE(model.error(), QString());
     QCOMPARE(errors.size(), 2);
     QVERIFY(finished.wait(5000));
-    // Pages as the view scrolls, never more.
+    // The first page; the count follows it, and with it a row for every hit.
     QCOMPARE(model.rowCount(), LibraryResultsModel::pageSize);
-    // The count follows the first page.
     QTRY_COMPARE(model.hitCount(), 450);
-    QVERIFY(model.canFetchMore({}));
-    model.fetchMore({});
-    QVERIFY(!model.canFetchMore({})); // one page at a time
-    QTRY_COMPARE(model.rowCount(), 2 * LibraryResultsModel::pageSize);
-    model.fetchMore({});
-    QTRY_COMPARE(model.rowCount(), 450);
-    QVERIFY(!model.canFetchMore({}));
+    QCOMPARE(model.rowCount(), 450);
+    // A row beyond the first page is read when it is asked for, not before.
+    QCOMPARE(model.rowsHeld(), LibraryResultsModel::pageSize);
+    QCOMPARE(model.index(449, 0).data(), QVariant());
+    QTRY_COMPARE(model.index(449, 0).data().toString(), QStringLiteral("take 449.wav"));
     QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("take 000.wav"));
-    QCOMPARE(model.index(449, 0).data().toString(), QStringLiteral("take 449.wav"));
+    QTRY_COMPARE(model.index(250, 0).data().toString(), QStringLiteral("take 250.wav"));
+    QCOMPARE(model.rowsHeld(), 450);
 
     // Sorted by the store: the folder, descending.
     model.sort(LibraryResultsModel::Folder, Qt::DescendingOrder);

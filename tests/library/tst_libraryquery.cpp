@@ -7,6 +7,7 @@
 #include <QTest>
 #include <algorithm>
 #include <ctime>
+#include <tuple>
 
 class TestLibraryQuery : public QObject
 {
@@ -22,8 +23,13 @@ private slots:
     void hostileQueries();
     void pagesInEveryOrder_data();
     void pagesInEveryOrder();
+    void changesLeaveTheIndex_data();
+    void changesLeaveTheIndex();
 
 private:
+    // Answers from the statements, or from the index in memory, as the row asks.
+    void answerFrom(bool memory);
+
     QTemporaryDir m_dir;
     std::unique_ptr<SqliteLibraryStore> m_store;
 };
@@ -67,6 +73,25 @@ void TestLibraryQuery::initTestCase()
     add("/lib/Odd", "caf\xe9 noir.wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
     add("/lib/Odd", "a\"quote\".wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
     QVERIFY(m_store->write(batch).ok());
+}
+
+void TestLibraryQuery::answerFrom(bool memory)
+{
+    if (!memory) {
+        m_store->dropSearchIndex();
+        QVERIFY(!m_store->searchIndexIsCurrent().value());
+        return;
+    }
+    QVERIFY(m_store->loadSearchIndex().value() > 0);
+    QVERIFY(m_store->searchIndexIsCurrent().value());
+}
+
+// Each row twice: the statements and the index in memory must give the same answers.
+void addBothWays(const std::function<void(bool memory, const char *way)> &rows)
+{
+    QTest::addColumn<bool>("memory");
+    rows(false, "statements");
+    rows(true, "memory");
 }
 
 void TestLibraryQuery::parse_data()
@@ -186,61 +211,79 @@ void TestLibraryQuery::matches_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("names");
-    const auto row = [](const char *name, const char *text, const QStringList &names) {
-        QTest::newRow(name) << QString::fromUtf8(text) << names;
-    };
-    const QString cafe = pathFromNative("caf\xe9 noir.wav");
-    row("a word in names and texts", "kick",
-        {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
-    row("a word in a folder", "snares", {"Snare Tight.wav"});
-    row("a part of a word", "ick",
-        {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
-    row("every word", "kick roo", {"kick_room_02.WAV", "Rain on roof.wav"});
-    row("name only", "name:kick roo", {"kick_room_02.WAV"});
-    row("name only, both", "name:kick name:room", {"kick_room_02.WAV"});
-    row("folder", "folder:kicks", {"Kick Deep 01.wav", "kick_room_02.WAV"});
-    row("short word in a folder", "folder:ki", {"Kick Deep 01.wav", "kick_room_02.WAV"});
-    row("excluded", "kick -room", {"100% kick.wav", "Kick Deep 01.wav", "Rain on roof.wav"});
-    row("excluded text", "kick -neighbour",
-        {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV"});
-    row("phrase", "\"kick drum\"", {"Rain on roof.wav"});
-    row("phrase in order only", "\"drum kick\"", {});
-    row("accents either way", "FORET", {"Forêt à l'aube.wav"});
-    row("accented word", "aubé", {"Forêt à l'aube.wav"});
-    row("short words", "on ro", {"Rain on roof.wav"});
-    row("a name not UTF-8", "noir", {cafe});
-    row("rate", "rate:48000", {"Kick Deep 01.wav", "Rain on roof.wav", "Snare Tight.wav"});
-    row("rate and word", "rate:48k kick", {"Kick Deep 01.wav", "Rain on roof.wav"});
-    row("two words and a field", "drums kick ch:1", {"kick_room_02.WAV"});
-    row("channels", "ch:>1 -rate:48000", {"Forêt à l'aube.wav"});
-    row("bits", "bits:24", {"Forêt à l'aube.wav", "Kick Deep 01.wav"});
-    row("law bits", "bits:8 format:ulaw", {"100% kick.wav"});
-    row("format", "format:float", {"Snare Tight.wav"});
-    row("format by encoding", "format:a-law", {"under_score.wav"});
-    row("length under", "length:<1s", {"Snare Tight.wav"});
-    row("length rounded", "length:1s -ch:1", {"Kick Deep 01.wav", "Snare Tight.wav"});
-    row("length rounded to tenths", "length:1.0s -ch:1", {"Kick Deep 01.wav"});
-    row("length range", "length:1m-3m", {"Forêt à l'aube.wav"});
-    row("length over", "length:>1m35s", {"Rain on roof.wav"});
-    row("loudness over", "lufs:>-16", {"Kick Deep 01.wav", "Snare Tight.wav"});
-    row("loudness range", "lufs:-25..-15", {"kick_room_02.WAV"});
-    row("peak", "peak:>1", {"Snare Tight.wav"});
-    row("peak range", "peak:-15..-1", {"Kick Deep 01.wav", "kick_room_02.WAV"});
-    row("clip", "clip:yes", {"Snare Tight.wav"});
-    row("no clip", "clip:no", {"Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
-    row("nothing at all", "zzzz", {});
-    row("percent is a letter", "%", {"100% kick.wav"});
-    row("underscore is a letter", "_", {"kick_room_02.WAV", "under_score.wav"});
-    row("quote and semicolon", "'s; drop", {"it's; drop.wav"});
-    row("a quote ends a word", "name:a\"quote", {"a\"quote\".wav"});
-    row("phrases side by side", "\"a\"\"quote\"", {"a\"quote\".wav"});
-    row("star is a letter", "kick*", {});
+    addBothWays([](bool memory, const char *way) {
+        const auto row = [memory, way](const char *name, const char *text,
+                                       const QStringList &names) {
+            QTest::addRow("%s, %s", name, way) << QString::fromUtf8(text) << names << memory;
+        };
+        const QString cafe = pathFromNative("caf\xe9 noir.wav");
+        row("a word in names and texts", "kick",
+            {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+        row("a word in a folder", "snares", {"Snare Tight.wav"});
+        row("a part of a word", "ick",
+            {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+        row("every word", "kick roo", {"kick_room_02.WAV", "Rain on roof.wav"});
+        row("name only", "name:kick roo", {"kick_room_02.WAV"});
+        row("name only, both", "name:kick name:room", {"kick_room_02.WAV"});
+        row("folder", "folder:kicks", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+        row("short word in a folder", "folder:ki", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+        row("excluded", "kick -room", {"100% kick.wav", "Kick Deep 01.wav", "Rain on roof.wav"});
+        row("excluded text", "kick -neighbour",
+            {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV"});
+        row("phrase", "\"kick drum\"", {"Rain on roof.wav"});
+        row("phrase in order only", "\"drum kick\"", {});
+        row("accents either way", "FORET", {"Forêt à l'aube.wav"});
+        row("accented word", "aubé", {"Forêt à l'aube.wav"});
+        row("short words", "on ro", {"Rain on roof.wav"});
+        row("a name not UTF-8", "noir", {cafe});
+        row("rate", "rate:48000", {"Kick Deep 01.wav", "Rain on roof.wav", "Snare Tight.wav"});
+        row("rate and word", "rate:48k kick", {"Kick Deep 01.wav", "Rain on roof.wav"});
+        row("two words and a field", "drums kick ch:1", {"kick_room_02.WAV"});
+        // The longer word is matched first, the rest tested on its hits: the same answer in
+        // whatever order the terms come.
+        row("the longer word last", "ro kick", {"kick_room_02.WAV", "Rain on roof.wav"});
+        row("a field before the words", "ch:1 kick drums", {"kick_room_02.WAV"});
+        row("excluded before the word", "-ro kick", {"100% kick.wav", "Kick Deep 01.wav"});
+        row("channels", "ch:>1 -rate:48000", {"Forêt à l'aube.wav"});
+        row("bits", "bits:24", {"Forêt à l'aube.wav", "Kick Deep 01.wav"});
+        row("law bits", "bits:8 format:ulaw", {"100% kick.wav"});
+        row("format", "format:float", {"Snare Tight.wav"});
+        row("format by encoding", "format:a-law", {"under_score.wav"});
+        row("length under", "length:<1s", {"Snare Tight.wav"});
+        row("length rounded", "length:1s -ch:1", {"Kick Deep 01.wav", "Snare Tight.wav"});
+        row("length rounded to tenths", "length:1.0s -ch:1", {"Kick Deep 01.wav"});
+        row("length range", "length:1m-3m", {"Forêt à l'aube.wav"});
+        row("length over", "length:>1m35s", {"Rain on roof.wav"});
+        row("loudness over", "lufs:>-16", {"Kick Deep 01.wav", "Snare Tight.wav"});
+        row("loudness range", "lufs:-25..-15", {"kick_room_02.WAV"});
+        row("peak", "peak:>1", {"Snare Tight.wav"});
+        row("peak range", "peak:-15..-1", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+        row("clip", "clip:yes", {"Snare Tight.wav"});
+        row("no clip", "clip:no", {"Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+        row("nothing at all", "zzzz", {});
+        row("percent is a letter", "%", {"100% kick.wav"});
+        row("underscore is a letter", "_", {"kick_room_02.WAV", "under_score.wav"});
+        row("quote and semicolon", "'s; drop", {"it's; drop.wav"});
+        row("a quote ends a word", "name:a\"quote", {"a\"quote\".wav"});
+        row("phrases side by side", "\"a\"\"quote\"", {"a\"quote\".wav"});
+        row("star is a letter", "kick*", {});
+        row("a word in the texts only", "neighbour", {"Rain on roof.wav"});
+        row("a short word in the texts", "bi", {"Forêt à l'aube.wav"});
+        row("excluded short word", "kick -ro", {"100% kick.wav", "Kick Deep 01.wav"});
+        row("excluded field", "-clip:yes rate:48000", {"Kick Deep 01.wav", "Rain on roof.wav"});
+        row("excluded loudness keeps the unmeasured", "-lufs:<-10 ch:2",
+            {"Forêt à l'aube.wav", "Snare Tight.wav"});
+        row("name only, not in a folder", "name:drums", {});
+        row("folder and name", "folder:odd name:kick", {"100% kick.wav"});
+    });
 }
 
 void TestLibraryQuery::matches()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, names);
+    QFETCH(bool, memory);
+    answerFrom(memory);
     const LibraryQuery query = LibraryQuery::parse(text);
     QVERIFY2(query.ok(), qPrintable(query.error));
     const Result<QList<LibraryHit>> hits = m_store->query(query, {}, {}, 100);
@@ -255,26 +298,33 @@ void TestLibraryQuery::matches()
 void TestLibraryQuery::hostileQueries_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::newRow("drop table") << "'; DROP TABLE files; --";
-    QTest::newRow("or true") << "\" OR 1=1 --";
-    QTest::newRow("quote in a field") << "name:\"x\" OR \"1\"=\"1\"";
-    QTest::newRow("fts operators") << "kick AND snare OR NOT hat";
-    QTest::newRow("fts near") << "NEAR(kick snare, 2)";
-    QTest::newRow("fts column filter") << "name_key:kick meta : x";
-    QTest::newRow("fts prefix and caret") << "^kick kic* +snare";
-    QTest::newRow("braces") << "{name_key meta}: kick";
-    QTest::newRow("backslashes") << "\\ \\\\ \\\"";
-    QTest::newRow("brackets") << "( ) [ ] ( (";
-    QTest::newRow("nul and controls") << QString(QChar(0)) + "kick\x01\x7f";
-    QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "kick";
-    QTest::newRow("long word") << QString(LibraryQuery::maxLength, u'x');
-    QTest::newRow("long phrase") << u'"' + QString(LibraryQuery::maxLength - 2, u' ') + u'"';
-    QTest::newRow("sql in every field") << "name:'; folder:'; format:'; -\"'\"";
+    addBothWays([](bool memory, const char *way) {
+        const auto row = [memory, way](const char *name, const QString &text) {
+            QTest::addRow("%s, %s", name, way) << text << memory;
+        };
+        row("drop table", "'; DROP TABLE files; --");
+        row("or true", "\" OR 1=1 --");
+        row("quote in a field", "name:\"x\" OR \"1\"=\"1\"");
+        row("fts operators", "kick AND snare OR NOT hat");
+        row("fts near", "NEAR(kick snare, 2)");
+        row("fts column filter", "name_key:kick meta : x");
+        row("fts prefix and caret", "^kick kic* +snare");
+        row("braces", "{name_key meta}: kick");
+        row("backslashes", "\\ \\\\ \\\"");
+        row("brackets", "( ) [ ] ( (");
+        row("nul and controls", QString(QChar(0)) + "kick\x01\x7f");
+        row("lone surrogate", QString(QChar(0xd800)) + "kick");
+        row("long word", QString(LibraryQuery::maxLength, u'x'));
+        row("long phrase", u'"' + QString(LibraryQuery::maxLength - 2, u' ') + u'"');
+        row("sql in every field", "name:'; folder:'; format:'; -\"'\"");
+    });
 }
 
 void TestLibraryQuery::hostileQueries()
 {
     QFETCH(QString, text);
+    QFETCH(bool, memory);
+    answerFrom(memory);
     const LibraryQuery query = LibraryQuery::parse(text);
     if (query.ok()) {
         const Result<QList<LibraryHit>> hits = m_store->query(query, {}, {}, 100);
@@ -294,16 +344,19 @@ void TestLibraryQuery::pagesInEveryOrder_data()
     QTest::addColumn<bool>("descending");
     const char *names[] = {"name", "folder",   "length",    "rate", "channels",
                            "bits", "loudness", "true peak", "date"};
-    for (int column = 0; column <= int(LibrarySort::Column::Date); ++column) {
-        QTest::addRow("%s up", names[column]) << column << false;
-        QTest::addRow("%s down", names[column]) << column << true;
-    }
+    addBothWays([&names](bool memory, const char *way) {
+        for (int column = 0; column <= int(LibrarySort::Column::Date); ++column) {
+            QTest::addRow("%s up, %s", names[column], way) << column << false << memory;
+            QTest::addRow("%s down, %s", names[column], way) << column << true << memory;
+        }
+    });
 }
 
 void TestLibraryQuery::pagesInEveryOrder()
 {
     QFETCH(int, column);
     QFETCH(bool, descending);
+    QFETCH(bool, memory);
     QTemporaryDir dir;
     SqliteLibraryStore store(dir.filePath("library.sqlite"));
     QVERIFY(store.open().ok());
@@ -334,8 +387,14 @@ void TestLibraryQuery::pagesInEveryOrder()
     QVERIFY(store.write(batch).ok());
     const LibraryQuery query = LibraryQuery::parse(u"take");
     const LibrarySort sort{LibrarySort::Column(column), descending};
+    // The whole list as the statements give it; the pages from where the row says.
     const Result<QList<LibraryHit>> whole = store.query(query, sort, {}, entries + 1);
     QCOMPARE(whole->size(), entries);
+    if (memory) {
+        QVERIFY(store.loadSearchIndex().value() > 0);
+        QVERIFY(store.searchIndexIsCurrent().value());
+        QCOMPARE(store.count(query).value(), entries);
+    }
     QList<qint64> paged;
     QVariantList after;
     for (int page = 0; page < 100; ++page) {
@@ -352,6 +411,49 @@ void TestLibraryQuery::pagesInEveryOrder()
     for (const LibraryHit &hit : whole.value())
         expected.append(hit.id);
     QCOMPARE(paged, expected);
+    // A page far ahead, from the start or from a page's end, as a scroll bar dragged there
+    // asks for it; and one past the last hit, empty.
+    const auto idsOf = [](const QList<LibraryHit> &hits) {
+        QList<qint64> ids;
+        for (const LibraryHit &hit : hits)
+            ids.append(hit.id);
+        return ids;
+    };
+    for (const auto &[from, skip, size] :
+         {std::tuple{-1, 0, 7}, std::tuple{-1, 1500, 97}, std::tuple{199, 300, 61},
+          std::tuple{2200, 40, 97}, std::tuple{-1, entries, 5}}) {
+        const QVariantList start = from < 0 ? QVariantList() : whole->at(from).cursor;
+        const Result<QList<LibraryHit>> hits = store.query(query, sort, start, size, skip);
+        QVERIFY2(hits.ok(), qPrintable(hits.error()));
+        const qsizetype first = from + 1 + skip;
+        QCOMPARE(idsOf(hits.value()), expected.mid(first, size));
+    }
+    if (memory) {
+        // Fewer hits than rows: the walk skips the others; the same rows as the statements'.
+        const LibraryQuery some = LibraryQuery::parse(u"-1.wav ch:2");
+        QVERIFY(some.ok());
+        QList<qint64> fromMemory;
+        after.clear();
+        for (int page = 0; page < 100; ++page) {
+            const Result<QList<LibraryHit>> hits = store.query(some, sort, after, 61);
+            QVERIFY2(hits.ok(), qPrintable(hits.error()));
+            if (hits->isEmpty())
+                break;
+            for (const LibraryHit &hit : hits.value())
+                fromMemory.append(hit.id);
+            after = hits->last().cursor;
+        }
+        const qint64 counted = store.count(some).value();
+        store.dropSearchIndex();
+        const Result<QList<LibraryHit>> fromStatements = store.query(some, sort, {}, entries);
+        QList<qint64> ids;
+        for (const LibraryHit &hit : fromStatements.value())
+            ids.append(hit.id);
+        QVERIFY(!ids.isEmpty() && ids.size() < entries);
+        QCOMPARE(fromMemory, ids);
+        QCOMPARE(counted, ids.size());
+        QCOMPARE(store.count(some).value(), ids.size());
+    }
     // And the order is the column's.
     const auto keyOf = [column](const LibraryHit &hit) -> double {
         switch (LibrarySort::Column(column)) {
@@ -380,6 +482,81 @@ void TestLibraryQuery::pagesInEveryOrder()
             const QString f = whole->at(i - 1).folder, g = whole->at(i).folder;
             QVERIFY(descending ? f >= g : f <= g);
         }
+    }
+}
+
+void TestLibraryQuery::changesLeaveTheIndex_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("names"); // what "take" finds after the change
+    // The index takes the change in place: it holds with no read again.
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("a file added") << "add" << QStringList{"take 1.wav", "take 2.wav", "take 3.wav"}
+                                  << false;
+    QTest::newRow("a file gone") << "remove" << QStringList{"take 1.wav"} << false;
+    QTest::newRow("a root gone") << "root" << QStringList{} << false;
+    QTest::newRow("a loudness measured") << "loudness" << QStringList{"take 2.wav"} << true;
+    QTest::newRow("a loudness, then its field")
+        << "loudness, searched before" << QStringList{"take 2.wav"} << true;
+    QTest::newRow("a loudness of a file changed since")
+        << "loudness, stale" << QStringList{} << true;
+}
+
+void TestLibraryQuery::changesLeaveTheIndex()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, names);
+    QFETCH(bool, inPlace);
+    QTemporaryDir dir;
+    SqliteLibraryStore store(dir.filePath("library.sqlite"));
+    QVERIFY(store.open().ok());
+    // An empty store's index finds nothing, and holds until the first write.
+    QVERIFY(store.loadSearchIndex().ok());
+    QVERIFY(store.searchIndexIsCurrent().value());
+    QCOMPARE(store.count(LibraryQuery::parse(u"take")).value(), 0);
+    const qint64 root = store.addRoot(QStringLiteral("/c"), 1)->id;
+    LibraryBatch batch;
+    batch.root = root;
+    for (const QByteArray name : {"take 1.wav", "take 2.wav"})
+        batch.entries.append(entryOf("/c", name, 1000, 5));
+    QVERIFY(store.write(batch).ok());
+    QVERIFY(store.loadSearchIndex().value() > 0);
+    // Another connection, as the results' reader is, answers from the same index.
+    SqliteLibraryStore reader(dir.filePath("library.sqlite"));
+    QVERIFY(reader.openForReading().ok());
+    QVERIFY(reader.searchIndexIsCurrent().value());
+
+    QString text = QStringLiteral("take");
+    batch.entries.clear();
+    if (change == u"add") {
+        batch.entries.append(entryOf("/c", "take 3.wav", 1000, 5));
+        QVERIFY(store.write(batch).ok());
+    } else if (change == u"remove") {
+        batch.goneFiles.append(store.files("/c")->value("take 2.wav").id);
+        QVERIFY(store.write(batch).ok());
+    } else if (change == u"root") {
+        QVERIFY(store.removeRoot(QStringLiteral("/c")).ok());
+    } else {
+        // The hits of the field kept by the reader from before must not serve after.
+        if (change.contains(u"before"))
+            QCOMPARE(reader.count(LibraryQuery::parse(u"take lufs:-20")).value(), 0);
+        StampedLoudness stamped;
+        stamped.size = change.contains(u"stale") ? 999 : 1000;
+        stamped.modifiedMs = 0;
+        stamped.loudness.integratedLufs = -20;
+        stamped.loudness.truePeakDbtp = -3;
+        QVERIFY(store.putLoudness(QStringLiteral("/c/take 2.wav"), stamped).ok());
+        text = QStringLiteral("take lufs:-20");
+    }
+    const LibraryQuery query = LibraryQuery::parse(text);
+    for (const bool reloaded : {false, true}) {
+        if (reloaded)
+            QVERIFY(store.loadSearchIndex().ok());
+        QCOMPARE(reader.searchIndexIsCurrent().value(), reloaded || inPlace);
+        QStringList got = namesOf(reader.query(query, {}, {}, 10).value());
+        got.sort();
+        QCOMPARE(got, names);
+        QCOMPARE(reader.count(query).value(), names.size());
     }
 }
 
