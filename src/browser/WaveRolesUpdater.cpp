@@ -16,6 +16,7 @@ WaveRolesUpdater::WaveRolesUpdater(WaveFolderModel &model, QAbstractItemView &vi
     connect(&m_settle, &QTimer::timeout, this, &WaveRolesUpdater::requestVisible);
     connect(&facts, &FileFacts::infoReady, &model, &WaveFolderModel::infoChanged);
     connect(&facts.loudness(), &LoudnessFacts::measured, &model, &WaveFolderModel::loudnessChanged);
+    connect(&facts, &FileFacts::peaksReady, &model, &WaveFolderModel::pictureChanged);
     connect(&model, &QAbstractItemModel::modelReset, this, [this] {
         m_folderMeasured = false;
         settleSoon();

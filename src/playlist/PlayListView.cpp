@@ -2,6 +2,9 @@
 
 #include "FileDrag.h"
 #include "PlayListModel.h"
+#include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
+#include "files/WaveLooks.h"
 #include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "ui/ListEntryDelegate.h"
@@ -13,10 +16,7 @@ PlayListView::PlayListView(PlayListModel &list, QWidget *parent)
     : MenuListView(parent), m_list(list)
 {
     setModel(&list);
-    // An entry whose file has gone is drawn in the disabled text colour.
-    setItemDelegate(new ListEntryDelegate(this, [](const QModelIndex &index) {
-        return index.data(PlayListModel::MissingRole).toBool();
-    }));
+    setItemDelegate(new ListEntryDelegate(this));
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
 }
@@ -42,6 +42,14 @@ void PlayListView::recheckMissing()
 
 void PlayListView::setFacts(FileFacts *facts)
 {
+    // An entry whose file has gone is drawn in the disabled text colour.
+    m_list.setLooks(std::make_shared<WaveLooks>(
+        *facts, *this, WaveLooks::Roles{PlayListModel::PathRole, PlayListModel::MissingRole, true},
+        WaveToolTip::GoneFile::Missing));
+    const auto changed = [list = &m_list](const QString &path) { list->factsChanged(path); };
+    connect(facts, &FileFacts::infoReady, &m_list, changed);
+    connect(facts, &FileFacts::peaksReady, &m_list, changed);
+    connect(&facts->loudness(), &LoudnessFacts::measured, &m_list, changed);
     WaveToolTip::forList(*facts, this, PlayListModel::PathRole, WaveToolTip::GoneFile::Missing);
 }
 

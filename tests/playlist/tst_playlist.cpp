@@ -10,6 +10,7 @@
 #include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"
 
+#include <QBrush>
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
@@ -376,6 +377,12 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     QHelpEvent help(QEvent::ToolTip, at, List1(form)->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(List1(form)->viewport(), &help);
     QTRY_VERIFY(QToolTip::text().contains("Missing: " + gone));
+    // The text and the grey are the entry's roles.
+    const QModelIndex missing = List1(form)->model()->index(1, 0);
+    QCOMPARE(missing.data(Qt::ToolTipRole).toString(), QToolTip::text());
+    QCOMPARE(missing.data(Qt::ForegroundRole).value<QBrush>(),
+             palette.brush(QPalette::Disabled, QPalette::Text));
+    QVERIFY(!List1(form)->model()->index(0, 0).data(Qt::ForegroundRole).isValid());
     // Back again: drawn as any other entry.
     QVERIFY(QFile::rename(gone + ".away", gone));
     QTRY_VERIFY_WITH_TIMEOUT(!missingAt(List1(form), 1), 2000);
