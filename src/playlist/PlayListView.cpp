@@ -2,8 +2,7 @@
 
 #include "FileDrag.h"
 #include "PlayListModel.h"
-#include "files/FileFacts.h"
-#include "files/LoudnessFacts.h"
+#include "files/RolesUpdater.h"
 #include "files/WaveLooks.h"
 #include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
@@ -46,10 +45,10 @@ void PlayListView::setFacts(FileFacts *facts)
     m_list.setLooks(std::make_shared<WaveLooks>(
         *facts, *this, WaveLooks::Roles{PlayListModel::PathRole, PlayListModel::MissingRole, true},
         WaveToolTip::GoneFile::Missing));
+    // The files of the rows in view are read as the file list's are, and what is found of
+    // any entry's file changes its tooltip.
     const auto changed = [list = &m_list](const QString &path) { list->factsChanged(path); };
-    connect(facts, &FileFacts::infoReady, &m_list, changed);
-    connect(facts, &FileFacts::peaksReady, &m_list, changed);
-    connect(&facts->loudness(), &LoudnessFacts::measured, &m_list, changed);
+    new RolesUpdater(*this, PlayListModel::PathRole, m_list, *facts, {changed, changed, changed});
     WaveToolTip::forList(*facts, this, PlayListModel::PathRole, WaveToolTip::GoneFile::Missing);
 }
 
