@@ -2,6 +2,7 @@
 
 #include "WaveRolesUpdater.h"
 #include "files/FileFacts.h"
+#include "files/WaveLooks.h"
 #include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
@@ -30,16 +31,7 @@ FileList::FileList(QWidget *parent)
 {
     m_shown->setSourceModel(m_model);
     setModel(m_shown);
-    // A file a worker found unplayable is drawn in the disabled text colour.
-    setItemDelegate(new ListEntryDelegate(
-        this,
-        [](const QModelIndex &index) {
-            const QVariant playable = index.data(WaveFolderModel::PlayableRole);
-            return playable.isValid() && !playable.toBool();
-        },
-        [](const QModelIndex &index) {
-            return index.data(WaveFolderModel::DamagedRole).toBool();
-        }));
+    setItemDelegate(new ListEntryDelegate(this, EntryLooks::markRole));
     // Lets a press on an already selected entry keep the selection, so it can be dragged.
     setDragEnabled(true);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::fileClick);
@@ -92,6 +84,13 @@ void FileList::rereadKeepingSelection()
 void FileList::setFacts(FileFacts *facts)
 {
     m_model->setFacts(facts);
+    // A file a worker found unplayable is drawn in the disabled text colour; a take that
+    // clips gets its mark.
+    m_model->setLooks(std::make_shared<WaveLooks>(
+        *facts, *this,
+        WaveLooks::Roles{WaveFolderModel::PathRole, WaveFolderModel::PlayableRole, false,
+                         WaveFolderModel::DamagedRole},
+        WaveToolTip::GoneFile::Unreadable));
     new WaveRolesUpdater(*m_model, *this, *facts);
     WaveToolTip::forList(*facts, this, WaveFolderModel::PathRole,
                          WaveToolTip::GoneFile::Unreadable);

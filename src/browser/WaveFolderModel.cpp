@@ -38,6 +38,11 @@ void WaveFolderModel::setFacts(FileFacts *facts)
     m_facts = facts;
 }
 
+void WaveFolderModel::setLooks(std::shared_ptr<const EntryLooks> looks)
+{
+    m_looks = std::move(looks);
+}
+
 Result<> WaveFolderModel::list(const QString &folder)
 {
     const Result<QStringList> listing = listWaveFiles(folder);
@@ -112,15 +117,21 @@ QModelIndex WaveFolderModel::indexOf(const QString &name) const
 
 void WaveFolderModel::infoChanged(const QString &path)
 {
-    rowChanged(path, Name, Name, {PlayableRole, ProblemRole});
+    rowChanged(path, Name, Name, {PlayableRole, ProblemRole, Qt::ForegroundRole, Qt::ToolTipRole});
     rowChanged(path, Length, Bits, {Qt::DisplayRole, SortRole});
     rowChanged(path, Date, Date, {Qt::DisplayRole, SortRole});
 }
 
 void WaveFolderModel::loudnessChanged(const QString &path)
 {
-    rowChanged(path, Name, Name, {DamagedRole, LoudnessRole});
+    rowChanged(path, Name, Name,
+               {DamagedRole, LoudnessRole, EntryLooks::markRole, Qt::ToolTipRole});
     rowChanged(path, LoudnessColumn, TruePeak, {Qt::DisplayRole, SortRole});
+}
+
+void WaveFolderModel::pictureChanged(const QString &path)
+{
+    rowChanged(path, Name, Name, {Qt::ToolTipRole});
 }
 
 void WaveFolderModel::rowChanged(const QString &path, int firstColumn, int lastColumn,
@@ -159,6 +170,10 @@ QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
         return fullPath(m_folder, name);
     case SortRole:
         return index.column() == Name ? QVariant(name) : figure(index.row(), index.column(), role);
+    case Qt::ToolTipRole:
+    case Qt::ForegroundRole:
+    case EntryLooks::markRole:
+        return index.column() == Name && m_looks ? m_looks->look(index, role) : QVariant();
     case PlayableRole:
     case ProblemRole: {
         const auto facts = m_facts ? m_facts->known(fullPath(m_folder, name)) : std::nullopt;

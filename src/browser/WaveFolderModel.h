@@ -1,10 +1,12 @@
 #pragma once
 
+#include "files/EntryLooks.h"
 #include "platform/Result.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QStringList>
+#include <memory>
 
 class FileFacts;
 
@@ -50,6 +52,8 @@ public:
 
     void setFacts(FileFacts *facts);
     FileFacts *facts() const { return m_facts; }
+    // Gives the names (column 0) their tooltip, colour and mark.
+    void setLooks(std::shared_ptr<const EntryLooks> looks);
     // Lists folder afresh; when it cannot be read, the model keeps what it held.
     Result<> list(const QString &folder);
     // A folder that cannot be read: no entries, and its path is that folder.
@@ -70,6 +74,8 @@ public:
     // The facts or the loudness of path changed: its row's roles that depend on them.
     void infoChanged(const QString &path);
     void loudnessChanged(const QString &path);
+    // The waveform of path was made: its tooltip shows it.
+    void pictureChanged(const QString &path);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -88,6 +94,7 @@ private:
     QString pathOf(int row) const;
     QVariant figure(int row, int column, int role) const;
     FileFacts *m_facts = nullptr;
+    std::shared_ptr<const EntryLooks> m_looks;
     QString m_folder;
     QStringList m_names;
     // Made when first asked: most listings are never searched by name.

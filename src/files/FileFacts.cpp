@@ -10,8 +10,7 @@
 #include <QMutexLocker>
 
 namespace {
-// Details are a few hundred bytes; pictures a few kilobytes.
-constexpr int knownFiles = 20000;
+// Pictures are a few kilobytes.
 constexpr int keptPictures = 256;
 } // namespace
 
@@ -31,7 +30,7 @@ struct FileFacts::Shared
     FileFacts::StampReader readStamp;
 
     mutable QMutex mutex;
-    QCache<QString, Facts> known{knownFiles};
+    QCache<QString, Facts> known{FileFacts::keptFiles};
     struct Picture
     {
         FileStamp stamp;
@@ -91,7 +90,6 @@ struct FileFacts::Shared
 FileFacts::FileFacts(QObject *parent, InfoReader readInfo, PeaksReader readPeaks,
                      StampReader readStamp, LoudnessMeasure measure)
     : QObject(parent), m_shared(std::make_shared<Shared>()), m_asker(std::make_unique<Asker>(this)),
-      m_rows(std::make_unique<Generation>()),
       m_loudness(new LoudnessFacts(this, std::move(measure)))
 {
     m_shared->readInfo = std::move(readInfo);
@@ -122,13 +120,13 @@ std::optional<WavePeaks> FileFacts::peaks(const QString &path) const
     return std::nullopt;
 }
 
-void FileFacts::requestInfo(const QStringList &paths)
+void FileFacts::requestInfo(Generation &rows, const QStringList &paths, Lane lane)
 {
     // The rows scrolled past are read no more. In the order given; a path being read waits
     // for that read and looks again: the file may have changed since it began.
-    m_rows->renew();
-    const Generation::Ticket ticket = m_rows->ticket();
-    Scheduler::instance().start(*m_asker, {Lane::now, Weight::light, paths, ticket},
+    rows.renew();
+    const Generation::Ticket ticket = rows.ticket();
+    Scheduler::instance().start(*m_asker, {lane, Weight::light, paths, ticket},
                                 [shared = m_shared, ticket](const QString &path) {
                                     if (ticket.current())
                                         shared->refresh(path, ticket);

@@ -2,6 +2,7 @@
 
 #include "Loudness.h"
 #include "platform/WaveInfo.h"
+#include "platform/WorkPool.h"
 
 #include <QObject>
 #include <QStringList>
@@ -41,6 +42,8 @@ public:
     ~FileFacts() override;
 
     static constexpr int pictureColumns = 240;
+    // The details kept (a few hundred bytes each); the least recently used go first.
+    static constexpr int keptFiles = 20000;
 
     struct Facts
     {
@@ -57,9 +60,11 @@ public:
     // The waveform made of path as it was last read; nothing while none is.
     std::optional<WavePeaks> peaks(const QString &path) const;
 
-    // Reads the files whose details are missing or stale, in the order given; a new request
-    // replaces the paths still waiting from the one before (the rows scrolled past).
-    void requestInfo(const QStringList &paths);
+    // Reads the files whose details are missing or stale, in the order given, in lane: the
+    // rows in view in Lane::now, the rest of a folder in Lane::folder. A new request of the
+    // same rows replaces the paths still waiting from the one before (the rows scrolled
+    // past); those of other rows (another list's) go on.
+    void requestInfo(Generation &rows, const QStringList &paths, Lane lane = Lane::now);
     // Reads the details and then the waveform of one file (the one under the pointer), before
     // any waiting mark; the newest request is served first.
     void requestDetails(const QString &path);
@@ -74,6 +79,5 @@ private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
     std::unique_ptr<Asker> m_asker;
-    std::unique_ptr<Generation> m_rows;
     LoudnessFacts *m_loudness;
 };

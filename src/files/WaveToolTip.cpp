@@ -57,12 +57,41 @@ QImage waveformImage(const WavePeaks &peaks, int height)
     return image;
 }
 
+namespace {
+QString factsText(const FileFacts &facts, const QString &path, WaveToolTip::GoneFile gone)
+{
+    const std::optional<FileFacts::Facts> known = facts.known(path);
+    // Until a worker has looked at the file, its name: the window never waits for a disk.
+    if (!known)
+        return shownName(QFileInfo(path).fileName()).toHtmlEscaped();
+    if (gone == WaveToolTip::GoneFile::Missing && known->missing())
+        return missingHtml(shownName(path));
+    QString picture;
+    if (known->info.playable())
+        if (const std::optional<WavePeaks> peaks = facts.peaks(path); peaks && peaks->columns > 0)
+            picture = pngDataUrl(waveformImage(*peaks, pictureHeight));
+    return detailsHtml(known->info, QLocale(), picture, facts.loudness().line(path));
+}
+} // namespace
+
+QString toolTipHtml(const FileFacts &facts, const QString &path, WaveToolTip::GoneFile gone)
+{
+    QString text = factsText(facts, path, gone);
+    // Says why the name shows a replacement character: the file is reached all the same.
+    if (hasForeignBytes(path))
+        text += QStringLiteral("<br>The name is not UTF-8: \uFFFD stands for each byte that "
+                               "is not.");
+    // <qt> makes it rich text whatever the first line holds, so names are never taken as tags;
+    // "pre" keeps each line whole, as a reason like "Format not recognised." reads best.
+    return QStringLiteral("<qt><p style=\"white-space:pre\">%1</p></qt>").arg(text);
+}
+
 WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneFile gone)
     : QObject(target), m_facts(facts), m_target(target), m_pathAt(std::move(pathAt)), m_gone(gone)
 {
     target->installEventFilter(this);
     const auto arrived = [this](const QString &path) {
-        if (path == m_shown && QToolTip::isVisible() && QToolTip::text() == m_text)
+        if (!m_fromRole && path == m_shown && showing())
             show();
     };
     connect(&m_facts, &FileFacts::infoReady, this, arrived);
@@ -73,16 +102,9 @@ WaveToolTip::WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneF
 WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list, int pathRole,
                                   GoneFile gone)
 {
-    auto *tip = new WaveToolTip(
-        facts, list->viewport(),
-        [list, pathRole](const QPoint &at, QRect &area) {
-            const QModelIndex index = list->indexAt(at);
-            if (!index.isValid())
-                return QString();
-            area = list->visualRect(index);
-            return index.data(pathRole).toString();
-        },
-        gone);
+    auto *tip = new WaveToolTip(facts, list->viewport(), {}, gone);
+    tip->m_list = list;
+    tip->m_pathRole = pathRole;
     // Another program deletes the file under the pointer: the next one moves up under it, and
     // a tooltip describing the one that went would stay for as long as the pointer rests.
     QAbstractItemModel *model = list->model();
@@ -91,15 +113,29 @@ WaveToolTip *WaveToolTip::forList(FileFacts &facts, QAbstractItemView *list, int
     connect(model, &QAbstractItemModel::rowsMoved, tip, &WaveToolTip::listChanged);
     connect(model, &QAbstractItemModel::modelReset, tip, &WaveToolTip::listChanged);
     connect(model, &QAbstractItemModel::layoutChanged, tip, &WaveToolTip::listChanged);
+    connect(
+        model, &QAbstractItemModel::dataChanged, tip,
+        [tip](const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) {
+            const QModelIndex &entry = tip->m_entry;
+            if (!tip->m_fromRole || !entry.isValid() || entry.row() < topLeft.row() ||
+                entry.row() > bottomRight.row() || entry.parent() != topLeft.parent())
+                return;
+            if ((roles.isEmpty() || roles.contains(Qt::ToolTipRole)) && tip->showing())
+                tip->show();
+        });
     return tip;
+}
+
+bool WaveToolTip::showing() const
+{
+    return QToolTip::isVisible() && QToolTip::text() == m_text;
 }
 
 void WaveToolTip::listChanged()
 {
-    if (!QToolTip::isVisible() || QToolTip::text() != m_text)
+    if (!showing())
         return; // not ours, or none
-    m_area = {};
-    m_shown = m_pathAt(m_target->mapFromGlobal(m_globalPos), m_area);
+    locate(m_target->mapFromGlobal(m_globalPos));
     if (m_shown.isEmpty()) {
         QToolTip::hideText();
         return;
@@ -109,29 +145,19 @@ void WaveToolTip::listChanged()
     show();
 }
 
-QString WaveToolTip::textFor(const QString &path)
+void WaveToolTip::locate(const QPoint &point)
 {
-    QString text = factsText(path);
-    // Says why the name shows a replacement character: the file is reached all the same.
-    if (hasForeignBytes(path))
-        text += QStringLiteral("<br>The name is not UTF-8: \uFFFD stands for each byte that "
-                               "is not.");
-    return text;
-}
-
-QString WaveToolTip::factsText(const QString &path)
-{
-    const std::optional<FileFacts::Facts> facts = m_facts.known(path);
-    // Until a worker has looked at the file, its name: the window never waits for a disk.
-    if (!facts)
-        return shownName(QFileInfo(path).fileName()).toHtmlEscaped();
-    if (m_gone == GoneFile::Missing && facts->missing())
-        return missingHtml(shownName(path));
-    QString picture;
-    if (facts->info.playable())
-        if (const std::optional<WavePeaks> peaks = m_facts.peaks(path); peaks && peaks->columns > 0)
-            picture = pngDataUrl(waveformImage(*peaks, pictureHeight));
-    return detailsHtml(facts->info, QLocale(), picture, m_facts.loudness().line(path));
+    m_area = {};
+    if (!m_list) {
+        m_shown = m_pathAt(point, m_area);
+        return;
+    }
+    m_entry = m_list->indexAt(point);
+    m_shown.clear();
+    if (!m_entry.isValid())
+        return;
+    m_area = m_list->visualRect(m_entry);
+    m_shown = m_entry.data(m_pathRole).toString();
 }
 
 bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
@@ -139,8 +165,7 @@ bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
     if (watched != m_target || event->type() != QEvent::ToolTip)
         return false;
     const auto *help = static_cast<QHelpEvent *>(event);
-    m_area = {};
-    m_shown = m_pathAt(help->pos(), m_area);
+    locate(help->pos());
     m_globalPos = help->globalPos();
     if (m_shown.isEmpty()) {
         QToolTip::hideText();
@@ -154,8 +179,9 @@ bool WaveToolTip::eventFilter(QObject *watched, QEvent *event)
 
 void WaveToolTip::show()
 {
-    // <qt> makes it rich text whatever the first line holds, so names are never taken as tags;
-    // "pre" keeps each line whole, as a reason like "Format not recognised." reads best.
-    m_text = QStringLiteral("<qt><p style=\"white-space:pre\">%1</p></qt>").arg(textFor(m_shown));
+    const QString byRole =
+        m_list && m_entry.isValid() ? m_entry.data(Qt::ToolTipRole).toString() : QString();
+    m_fromRole = !byRole.isEmpty();
+    m_text = m_fromRole ? byRole : toolTipHtml(m_facts, m_shown, m_gone);
     QToolTip::showText(m_globalPos, m_text, m_target, m_area);
 }

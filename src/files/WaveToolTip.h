@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QObject>
+#include <QPersistentModelIndex>
 #include <QPoint>
 #include <QRect>
 #include <functional>
@@ -37,12 +38,12 @@ public:
     };
     WaveToolTip(FileFacts &facts, QWidget *target, PathAt pathAt, GoneFile gone);
     // The tooltip of each entry of a list: the entry's pathRole gives its file, whatever
-    // proxy the list shows its model through.
+    // proxy the list shows its model through, and its Qt::ToolTipRole the text, which a
+    // tooltip shown follows as the role changes. A model without that role (the library's
+    // hits) gets the text made here from the facts of the path.
     static WaveToolTip *forList(FileFacts &facts, QAbstractItemView *list, int pathRole,
                                 GoneFile gone);
 
-    // The rich text the tooltip shows for path now, from what the workers have read.
-    QString textFor(const QString &path);
     // Rows came or went: a tooltip shown describes what is under the pointer now, or goes.
     void listChanged();
 
@@ -50,14 +51,24 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // What is under point of the target: its file, its area, and for a list its entry.
+    void locate(const QPoint &point);
     void show();
-    QString factsText(const QString &path);
+    bool showing() const;
     FileFacts &m_facts;
     QWidget *m_target;
     PathAt m_pathAt;
     GoneFile m_gone;
+    QAbstractItemView *m_list = nullptr;
+    int m_pathRole = 0;
+    QPersistentModelIndex m_entry;
+    // The text shown came from the entry's role, which tells when it changes.
+    bool m_fromRole = false;
     QString m_shown;
     QString m_text;
     QPoint m_globalPos;
     QRect m_area;
 };
+
+// The tooltip's rich text for path now, from what the workers have read of it.
+QString toolTipHtml(const FileFacts &facts, const QString &path, WaveToolTip::GoneFile gone);

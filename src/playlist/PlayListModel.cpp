@@ -38,8 +38,24 @@ PlayListModel::PlayListModel(QObject *parent)
     connect(this, &QAbstractItemModel::rowsInserted, lookAgain, qOverload<>(&QTimer::start));
     connect(m_missing, &MissingEntries::changed, this, [this] {
         if (count() > 0)
-            emit dataChanged(index(0), index(count() - 1), {MissingRole});
+            emit dataChanged(index(0), index(count() - 1), {MissingRole, Qt::ForegroundRole});
     });
+}
+
+void PlayListModel::setLooks(std::shared_ptr<const EntryLooks> looks)
+{
+    m_looks = std::move(looks);
+}
+
+void PlayListModel::factsChanged(const QString &path)
+{
+    if (m_rows.isEmpty() && !m_entries.isEmpty()) {
+        m_rows.reserve(m_entries.size());
+        for (int row = 0; row < count(); ++row)
+            m_rows.insert(m_entries[row].path, row);
+    }
+    if (const int row = m_rows.value(path, -1); row >= 0)
+        emit dataChanged(index(row), index(row), {Qt::ToolTipRole});
 }
 
 void PlayListModel::recheckMissing()
@@ -66,6 +82,9 @@ QVariant PlayListModel::data(const QModelIndex &index, int role) const
     case MissingRole:
         // By path: between a change of rows and the next look, the rows of the look differ.
         return m_missing->isMissing(entry.path);
+    case Qt::ToolTipRole:
+    case Qt::ForegroundRole:
+        return m_looks ? m_looks->look(index, role) : QVariant();
     default:
         return {};
     }
@@ -126,6 +145,7 @@ int PlayListModel::addEntries(const QList<std::pair<QString, QString>> &entries)
         return 0;
     beginInsertRows({}, count(), count() + static_cast<int>(added.size()) - 1);
     m_entries += added;
+    m_rows.clear();
     endInsertRows();
     return static_cast<int>(added.size());
 }
@@ -155,6 +175,7 @@ void PlayListModel::removeEntries(const QList<int> &rows)
             kept.append(m_entries[i]);
     }
     m_entries = std::move(kept);
+    m_rows.clear();
     endResetModel();
 }
 
@@ -163,6 +184,7 @@ void PlayListModel::clear()
     beginResetModel();
     m_entries.clear();
     m_keys.clear();
+    m_rows.clear();
     endResetModel();
 }
 

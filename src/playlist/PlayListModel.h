@@ -1,10 +1,14 @@
 #pragma once
 
+#include "files/EntryLooks.h"
+
 #include <QAbstractListModel>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <utility>
 
 // The play list, the one store of its entries: each a display name (what List1 shows) and a
@@ -32,6 +36,11 @@ public:
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
     QHash<int, QByteArray> roleNames() const override;
+
+    // Gives the entries their tooltip and colour.
+    void setLooks(std::shared_ptr<const EntryLooks> looks);
+    // What is known of path's file changed: the entry's tooltip tells it.
+    void factsChanged(const QString &path);
 
     // The same rows, showing each entry's full path: the model of List3.
     QAbstractItemModel *pathsModel() const { return m_pathsModel; }
@@ -69,6 +78,9 @@ private:
     QStringList column(QString Entry::*field) const;
     QList<Entry> m_entries;
     QSet<QString> m_keys;
+    // The row of each path, made when first asked after a change of rows.
+    mutable QHash<QString, int> m_rows;
+    std::shared_ptr<const EntryLooks> m_looks;
     QAbstractItemModel *m_pathsModel;
     class MissingEntries *m_missing;
 };

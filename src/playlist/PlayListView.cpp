@@ -2,6 +2,8 @@
 
 #include "FileDrag.h"
 #include "PlayListModel.h"
+#include "files/RolesUpdater.h"
+#include "files/WaveLooks.h"
 #include "files/WaveToolTip.h"
 #include "platform/NativeName.h"
 #include "ui/ListEntryDelegate.h"
@@ -13,10 +15,7 @@ PlayListView::PlayListView(PlayListModel &list, QWidget *parent)
     : MenuListView(parent), m_list(list)
 {
     setModel(&list);
-    // An entry whose file has gone is drawn in the disabled text colour.
-    setItemDelegate(new ListEntryDelegate(this, [](const QModelIndex &index) {
-        return index.data(PlayListModel::MissingRole).toBool();
-    }));
+    setItemDelegate(new ListEntryDelegate(this));
     setDragEnabled(true);
     setDragDropMode(QAbstractItemView::DragOnly);
 }
@@ -42,6 +41,14 @@ void PlayListView::recheckMissing()
 
 void PlayListView::setFacts(FileFacts *facts)
 {
+    // An entry whose file has gone is drawn in the disabled text colour.
+    m_list.setLooks(std::make_shared<WaveLooks>(
+        *facts, *this, WaveLooks::Roles{PlayListModel::PathRole, PlayListModel::MissingRole, true},
+        WaveToolTip::GoneFile::Missing));
+    // The files of the rows in view are read as the file list's are, and what is found of
+    // any entry's file changes its tooltip.
+    const auto changed = [list = &m_list](const QString &path) { list->factsChanged(path); };
+    new RolesUpdater(*this, PlayListModel::PathRole, m_list, *facts, {changed, changed, changed});
     WaveToolTip::forList(*facts, this, PlayListModel::PathRole, WaveToolTip::GoneFile::Missing);
 }
 

@@ -10,12 +10,15 @@
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
 #include "browser/FolderWatch.h"
+#include "files/EntryLooks.h"
 #include "files/FileFacts.h"
 #include "platform/WaveFile.h"
 #include "platform/WaveInfo.h"
 #include "playback/NowPlaying.h"
 
 #include <QApplication>
+#include <QBrush>
+#include <QColor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHelpEvent>
@@ -324,14 +327,26 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
         QHelpEvent help(QEvent::ToolTip, at, list.viewport()->mapToGlobal(at));
         QCoreApplication::sendEvent(list.viewport(), &help);
     };
+    // The text is the entry's tooltip role, whatever the tooltip shows when; the grey is its
+    // colour role, the view's disabled text colour.
+    const auto tip = [&list](int row) {
+        return list.model()->index(row, 0).data(Qt::ToolTipRole).toString();
+    };
+    const auto colour = [&list](int row) {
+        return list.model()->index(row, 0).data(Qt::ForegroundRole);
+    };
+    QCOMPARE(colour(0).value<QBrush>(), list.palette().brush(QPalette::Disabled, QPalette::Text));
+    QVERIFY(!colour(1).isValid());
     rest(0);
     QTRY_VERIFY(QToolTip::text().contains("Cannot be played: "));
+    QCOMPARE(QToolTip::text(), tip(0));
     rest(1);
     QTRY_VERIFY(QToolTip::text().contains("PCM 16-bit, 8,000 Hz, mono"));
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains("<img src=\"data:image/png;base64,"), 5000);
     // Then its loudness, measured ahead of the folder's other files.
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::text().contains(" LUFS, range "), 10000);
     QVERIFY(!QToolTip::text().contains("clipped"));
+    QCOMPARE(QToolTip::text(), tip(1));
     // The folder is measured in list order, past the rows in view: the take that clips is
     // marked, the others not.
     const auto damaged = [&list](int row) {
@@ -339,6 +354,10 @@ void TestBrowser::brokenFilesAreMarkedInViewOnlyAndTellWhy()
     };
     QTRY_VERIFY_WITH_TIMEOUT(damaged(39), 10000);
     QVERIFY(!damaged(1));
+    // The mark is a role too: a red dot for the take that clips, nothing for the others.
+    QCOMPARE(list.model()->index(39, 0).data(EntryLooks::markRole).value<QColor>(),
+             QColor(200, 30, 30));
+    QVERIFY(!list.model()->index(1, 0).data(EntryLooks::markRole).isValid());
     // The first file goes: the good one moves up, a broken one comes under the pointer, and
     // the tooltip that stays says so.
     QVERIFY(QFile::remove(folder + "/f00001.wav"));

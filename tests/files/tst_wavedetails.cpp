@@ -346,10 +346,11 @@ void TestWaveDetails::factsGoWithoutWaitingForAStuckRead()
         [](const QString &) {
             return FileStamp{1, 1};
         });
+    Generation rows;
     if (details)
         facts->requestDetails("/dead/a.wav");
     else
-        facts->requestInfo({"/dead/a.wav"});
+        facts->requestInfo(rows, {"/dead/a.wav"});
     QVERIFY(entered->tryAcquire(1, 5000));
     facts.reset();
     QVERIFY(!mount->available());
@@ -358,12 +359,13 @@ void TestWaveDetails::factsGoWithoutWaitingForAStuckRead()
     QVERIFY(writeTone(path, 0.5));
     FileFacts beside(nullptr);
     QSignalSpy ready(&beside, &FileFacts::infoReady);
-    beside.requestInfo({path});
+    beside.requestInfo(rows, {path});
     QVERIFY(ready.wait(5000));
     mount->release();
 }
 
-// Scrolled on while the disk is slow: the rows that went out of view are not read.
+// Scrolled on while the disk is slow: the rows that went out of view are not read, those of
+// another list in view are, and a folder's rest waits for both.
 void TestWaveDetails::rowsScrolledPastAreNotRead()
 {
     const auto disk = std::make_shared<QSemaphore>();
@@ -379,25 +381,43 @@ void TestWaveDetails::rowsScrolledPastAreNotRead()
         return FileStamp{1, 1};
     });
     QSignalSpy ready(&facts, &FileFacts::infoReady);
-    QStringList before, after;
+    QStringList before, after, rest, other;
     for (int i = 0; i < 40; ++i) {
         before.append(QStringLiteral("/a/%1.wav").arg(i));
         after.append(QStringLiteral("/b/%1.wav").arg(i));
+        rest.append(QStringLiteral("/r/%1.wav").arg(i));
     }
-    facts.requestInfo(before);
-    facts.requestInfo(after);
-    disk->release(80);
-    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 40, 5000);
+    for (int i = 0; i < 5; ++i)
+        other.append(QStringLiteral("/p/%1.wav").arg(i));
+    Generation rows, folder, otherList;
+    facts.requestInfo(folder, rest, Lane::folder);
+    facts.requestInfo(rows, before);
+    facts.requestInfo(otherList, other);
+    facts.requestInfo(rows, after);
+    disk->release(200);
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 85, 5000);
     QTest::qWait(50);
     QMutexLocker lock(&mutex);
     // Those of the first rows a worker had already taken are read; no more.
-    const auto ofBefore = std::count_if(read.cbegin(), read.cend(),
-                                        [](const QString &p) { return p.startsWith("/a/"); });
-    QVERIFY2(ofBefore <= Scheduler::defaultLightThreads(), qPrintable(read.join(' ')));
-    for (const QString &path : after)
-        QVERIFY2(facts.known(path), qPrintable(path));
+    const auto countOf = [&read](const char *folder) {
+        return std::count_if(read.cbegin(), read.cend(),
+                             [folder](const QString &p) { return p.startsWith(folder); });
+    };
+    const int threads = Scheduler::defaultLightThreads();
+    QVERIFY2(countOf("/a/") <= threads, qPrintable(read.join(' ')));
+    for (const QStringList &list : {after, other, rest})
+        for (const QString &path : list)
+            QVERIFY2(facts.known(path), qPrintable(path));
     for (const QList<QVariant> &signal : std::as_const(ready))
-        QVERIFY2(signal[0].toString().startsWith("/b/"), qPrintable(signal[0].toString()));
+        QVERIFY2(!signal[0].toString().startsWith("/a/"), qPrintable(signal[0].toString()));
+    // The folder's rest after the rows in view of both lists, but for those a worker had
+    // taken before they were asked for.
+    const qsizetype firstOfAfter = read.indexOf(after.first());
+    const qsizetype lastInView = std::max(read.indexOf(after.last()), read.indexOf(other.last()));
+    QVERIFY(firstOfAfter >= 0);
+    QVERIFY2(std::count_if(read.cbegin(), read.cbegin() + lastInView,
+                           [](const QString &p) { return p.startsWith("/r/"); }) <= threads,
+             qPrintable(read.join(' ')));
 }
 
 void TestWaveDetails::factsFollowTheFileOnDisk()
@@ -434,18 +454,19 @@ void TestWaveDetails::factsFollowTheFileOnDisk()
 
     // The workers read only what is missing or changed.
     reads = 0;
-    facts.requestInfo({path, other});
+    Generation rows;
+    facts.requestInfo(rows, {path, other});
     QTRY_COMPARE_WITH_TIMEOUT(details.size(), 3, 5000);
     QCOMPARE(details.last().first().toString(), other);
     QCOMPARE(reads, 1);
     QCOMPARE(facts.known(other)->info.frames, 4000);
-    facts.requestInfo({path, other});
+    facts.requestInfo(rows, {path, other});
     QTest::qWait(50);
     QCOMPARE(reads, 1);
 
     // A file that went is known as missing, with the reason the header reader gave.
     QVERIFY(QFile::remove(other));
-    facts.requestInfo({other});
+    facts.requestInfo(rows, {other});
     QTRY_COMPARE_WITH_TIMEOUT(details.size(), 4, 5000);
     QVERIFY(facts.known(other)->missing());
     QVERIFY(!facts.known(other)->info.playable());

@@ -1,22 +1,28 @@
 #include "FormFixture.h"
 #include "TestFiles.h"
+#include "WaveWriter.h"
 #include "app/Form1.h"
 #include "audition/AuditionBand.h"
 #include "browser/DirList.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
+#include "files/FileFacts.h"
 #include "platform/NativeName.h"
+#include "platform/WaveInfo.h"
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"
 
+#include <QBrush>
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QMutex>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,6 +59,7 @@ private slots:
     void dragPictureFollowsThePointer();
     void filesDroppedFromAFileManager();
     void entriesWhoseFileHasGoneAreMarked();
+    void entriesInViewAreReadAndTheirTooltipsFollow();
     void dragsOfferTheFilesToOtherPrograms_data();
     void dragsOfferTheFilesToOtherPrograms();
 
@@ -376,9 +383,64 @@ void TestPlayList::entriesWhoseFileHasGoneAreMarked()
     QHelpEvent help(QEvent::ToolTip, at, List1(form)->viewport()->mapToGlobal(at));
     QCoreApplication::sendEvent(List1(form)->viewport(), &help);
     QTRY_VERIFY(QToolTip::text().contains("Missing: " + gone));
+    // The text and the grey are the entry's roles.
+    const QModelIndex missing = List1(form)->model()->index(1, 0);
+    QCOMPARE(missing.data(Qt::ToolTipRole).toString(), QToolTip::text());
+    QCOMPARE(missing.data(Qt::ForegroundRole).value<QBrush>(),
+             palette.brush(QPalette::Disabled, QPalette::Text));
+    QVERIFY(!List1(form)->model()->index(0, 0).data(Qt::ForegroundRole).isValid());
     // Back again: drawn as any other entry.
     QVERIFY(QFile::rename(gone + ".away", gone));
     QTRY_VERIFY_WITH_TIMEOUT(!missingAt(List1(form), 1), 2000);
+}
+
+// As the file list's: the files of the rows in view are read, the others when they come into
+// view, and each answer changes the tooltip of its own entry.
+void TestPlayList::entriesInViewAreReadAndTheirTooltipsFollow()
+{
+    QStringList paths;
+    for (int i = 0; i < 60; ++i) {
+        paths.append(m_dir->filePath(QStringLiteral("t%1.wav").arg(i, 2, 10, QLatin1Char('0'))));
+        QVERIFY(writeTone(paths.last(), 0.1));
+    }
+    QMutex mutex;
+    QStringList read;
+    FileFacts facts(nullptr, [&](const QString &path) {
+        const QMutexLocker lock(&mutex);
+        read.append(path);
+        return readWaveInfo(path);
+    });
+    const auto readSoFar = [&] {
+        const QMutexLocker lock(&mutex);
+        return read;
+    };
+    PlayListModel model(nullptr);
+    PlayListView view(model, nullptr);
+    view.resize(200, 120);
+    view.setFacts(&facts);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    QCOMPARE(model.addFiles(paths), 60);
+    const int visible = view.indexAt(QPoint(1, view.viewport()->height() - 1)).row() + 1;
+    QVERIFY(visible > 1 && visible < 60);
+    QTRY_COMPARE(readSoFar().size(), visible);
+    QStringList inView = readSoFar();
+    inView.sort();
+    QCOMPARE(inView, paths.mid(0, visible));
+    QTRY_COMPARE(changes.size(), visible);
+    for (const QList<QVariant> &change : std::as_const(changes)) {
+        QCOMPARE(change.at(0).toModelIndex().row(), change.at(1).toModelIndex().row());
+        QVERIFY(change.at(2).value<QList<int>>().contains(Qt::ToolTipRole));
+    }
+    QVERIFY(model.index(0).data(Qt::ToolTipRole).toString().contains("PCM 16-bit, 8,000 Hz"));
+    QVERIFY(!model.index(visible).data(Qt::ToolTipRole).toString().contains("PCM"));
+    // Scrolled to the end: the last rows are read, and only once each.
+    view.scrollToBottom();
+    QTRY_VERIFY(facts.known(paths.last()));
+    const QStringList all = readSoFar();
+    QCOMPARE(QSet<QString>(all.cbegin(), all.cend()).size(), all.size());
+    QVERIFY(!all.contains(paths[visible]));
 }
 
 void TestPlayList::dragsOfferTheFilesToOtherPrograms_data()
