@@ -10,7 +10,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
+#include <atomic>
 #include <cstring>
 #include <sndfile.h>
 #include <vector>
@@ -369,12 +371,18 @@ void TestWaveDetails::factsGoWithoutWaitingForAStuckRead()
 void TestWaveDetails::rowsScrolledPastAreNotRead()
 {
     const auto disk = std::make_shared<QSemaphore>();
-    QMutex mutex;
-    QStringList read;
-    const auto slowly = [disk, &mutex, &read](const QString &path) {
+    // Noted as a read begins, not as it ends, and without a lock: the order the workers took
+    // the files in, which a worker slowed down at the end of its read or kept waiting for a
+    // lock by the others would blur.
+    const auto taken = std::make_shared<std::atomic<int>>(0);
+    const auto takenOrder = std::make_shared<std::vector<QString>>(1000);
+    const auto slowly = [disk, taken, takenOrder](const QString &path) {
+        if (const int at = (*taken)++; at < int(takenOrder->size()))
+            (*takenOrder)[size_t(at)] = path;
         disk->tryAcquire(1, 20000);
-        QMutexLocker lock(&mutex);
-        read.append(path);
+        // A read that takes a moment, as one does: workers that all finish at once would
+        // queue on the facts' lock, and the one left waiting longest takes its file late.
+        QThread::msleep(1);
         return WaveInfo{};
     };
     FileFacts facts(nullptr, slowly, readWavePeaks, [](const QString &) {
@@ -397,7 +405,8 @@ void TestWaveDetails::rowsScrolledPastAreNotRead()
     disk->release(200);
     QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 85, 5000);
     QTest::qWait(50);
-    QMutexLocker lock(&mutex);
+    const QStringList read(takenOrder->cbegin(),
+                           takenOrder->cbegin() + std::min<qsizetype>(*taken, 1000));
     // Those of the first rows a worker had already taken are read; no more.
     const auto countOf = [&read](const char *folder) {
         return std::count_if(read.cbegin(), read.cend(),
