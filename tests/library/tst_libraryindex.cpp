@@ -501,8 +501,10 @@ void TestLibraryIndex::libraryAndResults()
     QCOMPARE(model.error(), QString());
     QCOMPARE(errors.size(), 2);
     QVERIFY(finished.wait(5000));
-    // The first page; the count follows it, and with it a row for every hit.
-    QCOMPARE(model.rowCount(), LibraryResultsModel::pageSize);
+    // The first page; the count comes with it when the search index answers, or follows it
+    // from the store, and with it a row for every hit.
+    QVERIFY2(model.rowCount() == LibraryResultsModel::pageSize || model.rowCount() == 450,
+             qPrintable(QString::number(model.rowCount())));
     QTRY_COMPARE(model.hitCount(), 450);
     QCOMPARE(model.rowCount(), 450);
     // A row beyond the first page is read when it is asked for, not before.
