@@ -1,6 +1,7 @@
 #include "FindWindow.h"
 
 #include "Library.h"
+#include "LibraryProblemLine.h"
 #include "LibraryResultsModel.h"
 #include "LibraryResultsView.h"
 #include "files/WaveDetails.h"
@@ -27,8 +28,9 @@ QString grouped(qint64 count)
 FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent)
     : QWidget(parent, Qt::Window), m_library(library), m_results(results),
       m_field(new QLineEdit(this)), m_queryProblem(new QLabel(this)),
-      m_view(new LibraryResultsView(this)), m_status(new QLabel(this)),
-      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this))
+      m_view(new LibraryResultsView(this)), m_problemLine(new LibraryProblemLine(library, this)),
+      m_status(new QLabel(this)), m_stop(new QPushButton(QStringLiteral("&Stop"), this)),
+      m_emptyOffer(new QWidget(this))
 {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find"));
@@ -47,6 +49,7 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     m_view->setObjectName(QStringLiteral("Results"));
     m_view->setAccessibleName(QStringLiteral("Library results"));
     m_view->setModel(&m_results);
+    m_problemLine->setObjectName(QStringLiteral("Problem"));
     m_status->setObjectName(QStringLiteral("Status"));
     m_stop->setVisible(false);
 
@@ -68,6 +71,7 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     layout->addLayout(top);
     layout->addWidget(m_emptyOffer);
     layout->addWidget(m_view, 1);
+    layout->addWidget(m_problemLine);
     layout->addLayout(bottom);
     resize(760, 420);
 
@@ -97,7 +101,6 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
         m_stop->setVisible(false);
         showCount();
     });
-    connect(&m_library, &Library::problemOccurred, this, &FindWindow::showProblem);
     // A hit found gone: its folder is looked at again, and the store drops it.
     connect(&m_results, &LibraryResultsModel::filesGone, this, [this](const QStringList &paths) {
         QSet<QString> folders;
@@ -178,7 +181,7 @@ void FindWindow::search()
 
 void FindWindow::showCount()
 {
-    if (m_indexing || !m_problem.isEmpty() || !m_told.isEmpty())
+    if (m_indexing || !m_told.isEmpty())
         return;
     if (m_field->text().trimmed().isEmpty()) {
         m_status->clear();
@@ -201,18 +204,9 @@ void FindWindow::showRoots()
 void FindWindow::showProgress(qint64 done, qint64 about)
 {
     m_indexing = true;
-    m_problem.clear();
     m_stop->setVisible(true);
     m_status->setText(QStringLiteral("Indexing %1 of about %2 files\u2026")
                           .arg(grouped(done), grouped(std::max(done, about))));
-}
-
-void FindWindow::showProblem(const QString &problem)
-{
-    m_problem = problem;
-    m_indexing = false;
-    m_stop->setVisible(false);
-    m_status->setText(problem);
 }
 
 void FindWindow::openMenu(const QPoint &globalPosition)

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class Library;
+class LibraryProblemLine;
 class LibraryResultsModel;
 class LibraryResultsView;
 class QLabel;
@@ -13,8 +14,9 @@ class QMenu;
 class QPushButton;
 
 // Finding takes in the library as one types: a field, the hits in sortable columns, a line
-// that says why a query cannot be read, and one that tells of the indexing with a way to stop
-// it. What is done with a hit (playing it, adding it, showing it) is the main window's.
+// that says why a query cannot be read, one with what went wrong in the library, and one that
+// tells of the indexing with a way to stop it. What is done with a hit (playing it, adding it,
+// showing it) is the main window's.
 class FindWindow final : public QWidget
 {
     Q_OBJECT
@@ -52,19 +54,18 @@ private:
     void showCount();
     void showRoots();
     void showProgress(qint64 done, qint64 about);
-    void showProblem(const QString &problem);
     void openMenu(const QPoint &globalPosition);
     Library &m_library;
     LibraryResultsModel &m_results;
     QLineEdit *m_field;
     QLabel *m_queryProblem;
     LibraryResultsView *m_view;
+    LibraryProblemLine *m_problemLine;
     QLabel *m_status;
     QPushButton *m_stop;
     QWidget *m_emptyOffer;
     QMenu *m_menu = nullptr;
     QTimer m_typing;
     bool m_indexing = false;
-    QString m_problem;
     QString m_told;
 };

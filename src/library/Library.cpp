@@ -177,6 +177,9 @@ void Library::post(std::function<void(Shared &)> task)
 void Library::tell(const QString &line)
 {
     m_problem = line;
+    // The same line again (a pass over a full disk every minute) is not another thing to read.
+    if (!m_unshown.contains(line))
+        m_unshown.append(line);
     emit problemOccurred(line);
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 #include <memory>
+#include <utility>
 
 // The library as a window sees it: the folders it holds, the indexing of them, and what went
 // wrong, told by signals. Everything that touches the store or the disk runs on a thread of
@@ -32,6 +33,10 @@ public:
     bool isIndexing() const { return m_indexing; }
     // The last problem told, until the next one (or "" after a pass that ended well).
     QString problem() const { return m_problem; }
+    // The problems told that no window has shown yet, oldest first, each line once. The window
+    // that shows them takes them, so that one met while no library window was open (a store
+    // moved aside at start) is seen when one opens, and by that window alone.
+    QStringList takeUnshownProblems() { return std::exchange(m_unshown, {}); }
 
     // Where the windows' measured loudness is kept: in this store, through a connection of
     // its own that follows the store as open() makes or replaces it. None without a library.
@@ -84,6 +89,7 @@ private:
     std::shared_ptr<Shared> m_shared;
     QList<LibraryRoot> m_roots;
     QString m_problem;
+    QStringList m_unshown;
     bool m_open = false;
     bool m_opening = false;
     bool m_indexing = false;

@@ -1,6 +1,7 @@
 #include "LibraryFoldersWindow.h"
 
 #include "Library.h"
+#include "LibraryProblemLine.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -29,9 +30,15 @@ LibraryFoldersWindow::LibraryFoldersWindow(Library &library, std::function<QStri
     buttons->addWidget(m_remove);
     buttons->addStretch();
     buttons->addWidget(close);
-    auto *layout = new QHBoxLayout(this);
-    layout->addWidget(m_roots, 1);
-    layout->addLayout(buttons);
+    auto *row = new QHBoxLayout;
+    row->addWidget(m_roots, 1);
+    row->addLayout(buttons);
+    // A folder that cannot be added says why here, as do the library's other problems.
+    auto *problem = new LibraryProblemLine(m_library, this);
+    problem->setObjectName(QStringLiteral("Problem"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(row, 1);
+    layout->addWidget(problem);
     connect(add, &QPushButton::clicked, this, &LibraryFoldersWindow::add);
     connect(m_remove, &QPushButton::clicked, this, &LibraryFoldersWindow::remove);
     connect(close, &QPushButton::clicked, this, &QWidget::close);

@@ -9,7 +9,7 @@ class QPushButton;
 
 // The root folders of the library: added with a folder chooser that opens on the folder the
 // browser shows, so that accepting it at once adds that one, and removed from the library
-// (never from the disk).
+// (never from the disk). What went wrong in the library shows under them.
 class LibraryFoldersWindow final : public QWidget
 {
     Q_OBJECT

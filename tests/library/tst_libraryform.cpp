@@ -6,12 +6,14 @@
 #include "WaveWriter.h"
 #include "app/Form1.h"
 #include "library/FindWindow.h"
+#include "library/Library.h"
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
 #include "platform/Desktop.h"
 #include "platform/NativeName.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -33,6 +35,8 @@ private slots:
     void aHitWithAForeignNamePlaysByItsBytes();
     void theDesktopSaysWhyAFolderCannotBeShown_data();
     void theDesktopSaysWhyAFolderCannotBeShown();
+    void aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens_data();
+    void aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens();
 
 private:
     // The main window over the fakes with a library in the test's folder, Find open, the test's
@@ -216,6 +220,73 @@ void TestLibraryForm::theDesktopSaysWhyAFolderCannotBeShown()
     QCOMPARE(thread, QThread::currentThreadId());
     QVERIFY2(told.contains(why, Qt::CaseInsensitive), qPrintable(told));
     QVERIFY(!told.contains(u'\n'));
+}
+
+void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::newRow("Find first") << "Find"
+                                << "LibraryFolders";
+    QTest::newRow("Library folders first") << "LibraryFolders"
+                                           << "Find";
+}
+
+// The store is opened as the window starts, before any window of the library is there to say
+// that it had to be moved aside: the first one opened says so, once, and no other one again.
+void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    Services services = m_fakes->services();
+    services.libraryFile = m_dir->filePath(QStringLiteral("data/library.sqlite"));
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("data"))));
+    QFile garbage(services.libraryFile);
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(8192, '\x5a'));
+    garbage.close();
+    Form1 &form = makeForm(services);
+    form.Form_Load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *library = form.findChild<Library *>();
+    QVERIFY(library);
+    QTRY_VERIFY_WITH_TIMEOUT(library->isOpen(), 10000);
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("data")))
+                 .entryList({QStringLiteral("library.sqlite.broken-*")})
+                 .size(),
+             1);
+
+    // The action and the window it opens go by the same name.
+    const auto open = [&form](const QString &name) -> QWidget * {
+        form.findChild<QAction *>(name)->trigger();
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == name && top->isVisible())
+                return top;
+        return nullptr;
+    };
+    const auto problemOf = [](QWidget *window) {
+        auto *line = window->findChild<QLabel *>(QStringLiteral("Problem"));
+        return line && line->isVisible() ? line->text() : QString();
+    };
+    QWidget *shown = open(first);
+    QVERIFY(shown);
+    QTRY_VERIFY(problemOf(shown).contains(QStringLiteral("library.sqlite.broken-")));
+    QVERIFY2(problemOf(shown).startsWith(QStringLiteral("The library store could not be used")),
+             qPrintable(problemOf(shown)));
+    QVERIFY(!problemOf(shown).contains(u'\n'));
+    shown->close();
+
+    QWidget *other = open(second);
+    QVERIFY(other);
+    QTest::qWait(200);
+    QCOMPARE(problemOf(other), QString());
+    other->close();
+    QWidget *again = open(first);
+    QVERIFY(again);
+    QTest::qWait(200);
+    QCOMPARE(problemOf(again), QString());
+    QVERIFY(m_answerer.seen.isEmpty());
 }
 
 QTEST_MAIN(TestLibraryForm)

@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
+#include <utility>
 
 namespace {
 QPushButton *button(QWidget *window, const QString &caption)
@@ -247,19 +248,35 @@ void TestLibraryUi::foldersAreAddedAndRemovedNeverTheFiles()
     m_library->open();
     QTRY_VERIFY_WITH_TIMEOUT(m_library->isOpen(), 5000);
     QString askedAt;
+    // First a file, which is no folder; then the folder as the chooser opened on it.
+    QString answer = m_music + QStringLiteral("/choir take.wav");
     LibraryFoldersWindow window(
         *m_library, [this] { return m_music; },
-        [&askedAt](QWidget *, const QString &start) {
+        [&askedAt, &answer](QWidget *, const QString &start) {
             askedAt = start;
-            return start; // accepted as it opened
+            return answer.isEmpty() ? start : std::exchange(answer, QString());
         },
         nullptr);
     QCOMPARE(window.windowTitle(), QStringLiteral("Library folders"));
     window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *roots = window.findChild<QListWidget *>(QStringLiteral("Roots"));
     QVERIFY(roots);
     QPushButton *remove = button(&window, QStringLiteral("&Remove"));
     QVERIFY(remove && !remove->isEnabled());
+    // Refused: the window that asked says why, once; Find, opened after, does not again.
+    auto *problem = window.findChild<QLabel *>(QStringLiteral("Problem"));
+    QVERIFY(problem && !problem->isVisible());
+    button(&window, QStringLiteral("&Add\u2026"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(problem->isVisible(), 5000);
+    QVERIFY2(problem->text().endsWith(QStringLiteral("cannot be added to the library: it is not a "
+                                                     "folder that can be opened.")),
+             qPrintable(problem->text()));
+    QCOMPARE(roots->count(), 0);
+    m_find->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_find));
+    QVERIFY(!m_find->findChild<QLabel *>(QStringLiteral("Problem"))->isVisible());
+    m_find->close();
     button(&window, QStringLiteral("&Add\u2026"))->click();
     QCOMPARE(askedAt, m_music);
     QTRY_COMPARE_WITH_TIMEOUT(roots->count(), 1, 5000);
