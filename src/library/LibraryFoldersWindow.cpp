@@ -3,8 +3,10 @@
 #include "Library.h"
 #include "LibraryProblemLine.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
@@ -61,6 +63,13 @@ QString LibraryFoldersWindow::chooseWithDialog(QWidget *parent, const QString &s
     // statx), and wrote the dialog's settings from the window's thread. One dialog, made once
     // and never destroyed, is never waited for.
     static QPointer<QFileDialog> dialog;
+    // Asked again while it is open (a second Alt+A reaches the window before the chooser has
+    // taken the keys): the one open is the one to answer.
+    if (dialog && dialog->isVisible()) {
+        dialog->raise();
+        dialog->activateWindow();
+        return QString();
+    }
     if (!dialog) {
         dialog = new QFileDialog(nullptr, QStringLiteral("Add a folder to the library"));
         dialog->setFileMode(QFileDialog::Directory);
@@ -68,6 +77,12 @@ QString LibraryFoldersWindow::chooseWithDialog(QWidget *parent, const QString &s
         dialog->setWindowModality(Qt::ApplicationModal);
     }
     dialog->setDirectory(start);
+    // What was typed or picked in it last time would be chosen again by Enter, instead of the
+    // folder it opens on.
+    for (QLineEdit *name : dialog->findChildren<QLineEdit *>())
+        name->clear();
+    for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>())
+        view->clearSelection();
     // Over the window that asked, as a dialog of it would be.
     dialog->winId();
     if (parent && parent->window()->windowHandle())
@@ -95,7 +110,16 @@ void LibraryFoldersWindow::showRoots()
 
 void LibraryFoldersWindow::add()
 {
+    // One chooser at a time, however fast "&Add…" is pressed again.
+    if (m_choosing)
+        return;
+    m_choosing = true;
+    const QPointer<LibraryFoldersWindow> self(this);
     const QString chosen = m_choose(this, m_currentFolder());
+    // Closed with the program while the chooser was open.
+    if (!self)
+        return;
+    m_choosing = false;
     if (!chosen.isEmpty())
         m_library.addRoot(chosen);
 }

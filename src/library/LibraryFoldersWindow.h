@@ -14,7 +14,8 @@ class LibraryFoldersWindow final : public QWidget
 {
     Q_OBJECT
 public:
-    // Asks for a folder, starting at start; empty when the user cancelled.
+    // Asks for a folder, starting at start (and nothing else: not what was typed or picked the
+    // time before); empty when the user cancelled, or when a chooser is open already.
     using ChooseFolder = std::function<QString(QWidget *parent, const QString &start)>;
     LibraryFoldersWindow(Library &library, std::function<QString()> currentFolder,
                          ChooseFolder choose, QWidget *parent);
@@ -30,4 +31,5 @@ private:
     ChooseFolder m_choose;
     QListWidget *m_roots;
     QPushButton *m_remove;
+    bool m_choosing = false;
 };

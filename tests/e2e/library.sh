@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The library through the real program with real input: a folder added in "Library folders"
-# (its chooser opens on the folder the browser shows, and Enter takes it), Ctrl+F, a word
+# (its chooser opens on the folder the browser shows, whatever was typed in it before, and
+# Enter takes it; Alt+A twice opens one), Ctrl+F, a word
 # typed with no Enter, the hit played with Enter and dragged onto the play list, and a file
 # written meanwhile found when Find opens again. The hit is a
 # file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are read as a screen
@@ -74,6 +75,16 @@ library() {
     popup_at "$id" 510 311
     xdotool key l
     folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
+    # Pressed twice before the chooser is up: one chooser. A name typed in it and given
+    # up is not what the next one offers.
+    press "$folders" alt+a alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
+    for _ in $(seq 200); do [ "$(xdotool getactivewindow)" = "$chooser" ] && break; sleep 0.05; done
+    [ "$(xdotool search --onlyvisible --name '^Add a folder to the library$' | wc -l)" -eq 1 ] ||
+        fail "Alt+A twice opened two choosers"
+    # A name that matches nothing, so that no completion pops up to take the Escape.
+    press "$chooser" e l s e w h e r e Escape
+    wait_gone '^Add a folder to the library$' || fail "Escape left a chooser open"
     press "$folders" alt+a
     chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
     # It opened on the browser's folder: taking it as it is adds that folder.

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -56,6 +57,7 @@ private slots:
     void keysAndMenuActOnTheChosenHits();
     void anEmptyLibraryOffersTheBrowsersFolder();
     void foldersAreAddedAndRemovedNeverTheFiles();
+    void theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce();
     void aTakeMeasuredInTheBrowserIsFoundByItsLoudness();
     void theOldLoudnessCacheIsTakenInOnceAndNeverWritten();
     void damagedFilesAndForeignNamesShowAsTheBrowserShowsThem();
@@ -294,6 +296,83 @@ void TestLibraryUi::foldersAreAddedAndRemovedNeverTheFiles()
     QTRY_COMPARE_WITH_TIMEOUT(m_results->hitCount(), 0, 5000);
     button(&window, QStringLiteral("&Close"))->click();
     QVERIFY(!window.isVisible());
+}
+
+// The chooser is made once and kept (closing a new one each time waited on a stalled disk):
+// what was typed in it the time before is not what it offers next, and a second "&Add…"
+// while it is open opens no second one.
+void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
+{
+    // Does `act` to the chooser once it is up; act must close it.
+    const auto whenUp = [this](std::function<void(QFileDialog *)> act) {
+        auto *poll = new QTimer(this);
+        connect(poll, &QTimer::timeout, this, [poll, act] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            poll->deleteLater();
+            poll->stop();
+            act(dialog);
+        });
+        poll->start(20);
+    };
+    const QString drums = QDir(m_music).filePath(QStringLiteral("drums"));
+    // A folder's name typed, and Enter.
+    whenUp([](QFileDialog *dialog) {
+        auto *name = dialog->findChild<QLineEdit *>();
+        if (!name) {
+            dialog->reject();
+            return;
+        }
+        QTest::keyClicks(name, QStringLiteral("drums"));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    QCOMPARE(QDir::cleanPath(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music)), drums);
+    // Next time it opens on the folder asked for, with nothing typed: Enter takes that folder.
+    QString typed = QStringLiteral("not looked at");
+    QString openOn;
+    whenUp([&typed, &openOn](QFileDialog *dialog) {
+        typed = dialog->findChild<QLineEdit *>()->text();
+        openOn = dialog->directory().absolutePath();
+        QTest::keyClick(dialog->findChild<QLineEdit *>(), Qt::Key_Return);
+    });
+    QCOMPARE(QDir::cleanPath(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music)),
+             QDir::cleanPath(m_music));
+    QCOMPARE(typed, QString());
+    QCOMPARE(openOn, QDir::cleanPath(m_music));
+    // Asked again while it is open: no second chooser, and the open one stays where it is.
+    QString askedAgain = QStringLiteral("not asked");
+    int choosers = 0;
+    whenUp([&askedAgain, &choosers, &openOn, drums](QFileDialog *dialog) {
+        askedAgain = LibraryFoldersWindow::chooseWithDialog(nullptr, drums);
+        for (QWidget *top : QApplication::topLevelWidgets())
+            choosers += qobject_cast<QFileDialog *>(top) && top->isVisible();
+        openOn = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    QCOMPARE(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music), QString());
+    QCOMPARE(askedAgain, QString());
+    QCOMPARE(choosers, 1);
+    QCOMPARE(openOn, QDir::cleanPath(m_music));
+
+    // "&Add…" pressed again before the chooser has the keys asks no second time.
+    int asked = 0;
+    LibraryFoldersWindow *window = nullptr;
+    LibraryFoldersWindow folders(
+        *m_library, [this] { return m_music; },
+        [&asked, &window](QWidget *, const QString &) {
+            ++asked;
+            button(window, QStringLiteral("&Add\u2026"))->click();
+            return QString();
+        },
+        nullptr);
+    window = &folders;
+    folders.show();
+    button(&folders, QStringLiteral("&Add\u2026"))->click();
+    QCOMPARE(asked, 1);
+    // Once it is closed, "&Add…" asks again.
+    button(&folders, QStringLiteral("&Add\u2026"))->click();
+    QCOMPARE(asked, 2);
 }
 
 // Measured once, known everywhere: what the browser's loudness measured goes into the store,
