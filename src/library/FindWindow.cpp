@@ -29,8 +29,8 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     : QWidget(parent, Qt::Window), m_library(library), m_results(results),
       m_field(new QLineEdit(this)), m_queryProblem(new QLabel(this)),
       m_view(new LibraryResultsView(this)), m_problemLine(new LibraryProblemLine(library, this)),
-      m_status(new QLabel(this)), m_stop(new QPushButton(QStringLiteral("&Stop"), this)),
-      m_emptyOffer(new QWidget(this))
+      m_status(new QLabel(this)), m_activity(new QLabel(this)),
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this))
 {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find"));
@@ -51,7 +51,8 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     m_view->setModel(&m_results);
     m_problemLine->setObjectName(QStringLiteral("Problem"));
     m_status->setObjectName(QStringLiteral("Status"));
-    m_stop->setVisible(false);
+    m_activity->setObjectName(QStringLiteral("Activity"));
+    m_stop->setObjectName(QStringLiteral("Stop"));
 
     auto *offerText = new QLabel(QStringLiteral("No folder is in the library yet."), m_emptyOffer);
     auto *offer = new QPushButton(QStringLiteral("Add &this folder"), m_emptyOffer);
@@ -66,6 +67,7 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     top->addWidget(m_queryProblem, 2);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_status, 1);
+    bottom->addWidget(m_activity);
     bottom->addWidget(m_stop);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -93,13 +95,22 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     });
     connect(&m_library, &Library::rootsChanged, this, &FindWindow::showRoots);
     connect(&m_library, &Library::opened, this, &FindWindow::showRoots);
-    connect(&m_library, &Library::progress, this, &FindWindow::showProgress);
-    connect(&m_library, &Library::indexingChanged, this, [this](bool running) {
-        if (running)
-            return;
-        m_indexing = false;
-        m_stop->setVisible(false);
-        showCount();
+    connect(&m_library, &Library::progress, this, [this](qint64 done, qint64 about) {
+        m_looked = done;
+        m_about = std::max(done, about);
+        showActivity();
+    });
+    connect(&m_library, &Library::indexingChanged, this, [this] {
+        m_about = -1;
+        showActivity();
+    });
+    connect(&m_library, &Library::measured, this, [this](qint64 files) {
+        m_measured = files;
+        showActivity();
+    });
+    connect(&m_library, &Library::measuringChanged, this, [this] {
+        m_measured = 0;
+        showActivity();
     });
     // A hit found gone: its folder is looked at again, and the store drops it.
     connect(&m_results, &LibraryResultsModel::filesGone, this, [this](const QStringList &paths) {
@@ -129,6 +140,7 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
             &FindWindow::focusField);
     showRoots();
     showCount();
+    showActivity();
 }
 
 QStringList FindWindow::chosenPaths() const
@@ -166,14 +178,14 @@ bool FindWindow::eventFilter(QObject *watched, QEvent *event)
 
 void FindWindow::tell(const QString &line)
 {
-    m_told = line;
-    m_status->setText(line);
+    m_problemLine->tell(line);
 }
+
 
 void FindWindow::search()
 {
     m_typing.stop();
-    m_told.clear();
+    m_problemLine->forgetTold();
     m_queryProblem->clear();
     m_queryProblem->setToolTip(QString());
     m_results.setQuery(m_field->text());
@@ -181,8 +193,6 @@ void FindWindow::search()
 
 void FindWindow::showCount()
 {
-    if (m_indexing || !m_told.isEmpty())
-        return;
     if (m_field->text().trimmed().isEmpty()) {
         m_status->clear();
         return;
@@ -201,12 +211,21 @@ void FindWindow::showRoots()
     m_emptyOffer->setVisible(m_library.isOpen() && m_library.roots().isEmpty());
 }
 
-void FindWindow::showProgress(qint64 done, qint64 about)
+void FindWindow::showActivity()
 {
-    m_indexing = true;
-    m_stop->setVisible(true);
-    m_status->setText(QStringLiteral("Indexing %1 of about %2 files\u2026")
-                          .arg(grouped(done), grouped(std::max(done, about))));
+    QString line;
+    if (m_library.isIndexing())
+        line = m_about < 0 ? QStringLiteral("Indexing\u2026")
+                           : QStringLiteral("Indexing %1 of about %2 files\u2026")
+                                 .arg(grouped(m_looked), grouped(m_about));
+    else if (m_library.isMeasuring())
+        line = m_measured == 0 ? QStringLiteral("Measuring the loudness\u2026")
+                               : QStringLiteral("Measuring the loudness: %1 files so far\u2026")
+                                     .arg(grouped(m_measured));
+    m_activity->setText(line);
+    m_activity->setVisible(!line.isEmpty());
+    // Whatever runs in the library can be stopped from here, and only then.
+    m_stop->setVisible(!line.isEmpty());
 }
 
 void FindWindow::openMenu(const QPoint &globalPosition)

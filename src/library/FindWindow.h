@@ -14,9 +14,10 @@ class QMenu;
 class QPushButton;
 
 // Finding takes in the library as one types: a field, the hits in sortable columns, a line
-// that says why a query cannot be read, one with what went wrong in the library, and one that
-// tells of the indexing with a way to stop it. What is done with a hit (playing it, adding it,
-// showing it) is the main window's.
+// that says why a query cannot be read, one with what went wrong in the library or with a hit,
+// and one with the count of hits and what the library is doing (indexing, measuring the
+// loudness), with a way to stop it whenever it does something. What is done with a hit (playing it,
+// adding it, showing it) is the main window's.
 class FindWindow final : public QWidget
 {
     Q_OBJECT
@@ -29,9 +30,9 @@ public:
     QStringList chosenPaths() const;
     // Puts the field in front, its text selected, so that typing starts a new search.
     void focusField();
-    // One line under the results (a hit that cannot be played, say), until the next search.
+    // One line under the results (a hit that cannot be played, say), in red, until the next
+    // search.
     void tell(const QString &line);
-    QString toldLine() const { return m_told; }
 
     // How long typing rests before the search runs.
     static constexpr int typingPauseMs = 200;
@@ -53,7 +54,7 @@ private:
     void search();
     void showCount();
     void showRoots();
-    void showProgress(qint64 done, qint64 about);
+    void showActivity();
     void openMenu(const QPoint &globalPosition);
     Library &m_library;
     LibraryResultsModel &m_results;
@@ -62,10 +63,13 @@ private:
     LibraryResultsView *m_view;
     LibraryProblemLine *m_problemLine;
     QLabel *m_status;
+    QLabel *m_activity;
     QPushButton *m_stop;
     QWidget *m_emptyOffer;
     QMenu *m_menu = nullptr;
     QTimer m_typing;
-    bool m_indexing = false;
-    QString m_told;
+    // The indexing's progress (-1: not told yet in this pass) and the files measured.
+    qint64 m_looked = 0;
+    qint64 m_about = -1;
+    qint64 m_measured = 0;
 };

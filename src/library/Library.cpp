@@ -305,6 +305,8 @@ void Library::stopIndexing()
 {
     m_wantsIndexing = false;
     interruptPass();
+    // Also while it waits for the user to leave the program alone: it does not go on then.
+    endMeasuring();
 }
 
 void Library::interruptPass()
@@ -412,7 +414,7 @@ void Library::queueIndexing(std::optional<QString> folder)
             if (library.m_wantsIndexing && library.m_open)
                 library.queueIndexing(std::nullopt);
             else if (wholePass && !outcome.stopped && problem.isEmpty())
-                library.queueMeasuring();
+                library.startMeasuring();
         });
         if (wholePass || !outcome.stopped)
             shared.readSearchIndex(false);
@@ -431,9 +433,30 @@ void Library::holdBack()
     m_shared->quietUntil = nowMs() + quietMs;
 }
 
+void Library::startMeasuring()
+{
+    if (m_file.isEmpty() || !m_open)
+        return;
+    if (!m_measuringOn) {
+        m_measuringOn = true;
+        ++m_measuringRound;
+        m_measuredFiles = 0;
+        emit measuringChanged(true);
+    }
+    queueMeasuring();
+}
+
+void Library::endMeasuring()
+{
+    if (!m_measuringOn)
+        return;
+    m_measuringOn = false;
+    emit measuringChanged(false);
+}
+
 void Library::queueMeasuring()
 {
-    if (m_file.isEmpty() || !m_open || m_measuring)
+    if (m_file.isEmpty() || !m_open || m_measuring || !m_measuringOn)
         return;
     if (const qint64 wait = m_shared->quietUntil - nowMs(); wait > 0) {
         QTimer::singleShot(int(wait) + 50, this, &Library::queueMeasuring);
@@ -441,13 +464,18 @@ void Library::queueMeasuring()
     }
     m_measuring = true;
     const int generation = m_shared->stops;
-    post([generation](Shared &shared) {
+    const int round = m_measuringRound;
+    post([generation, round](Shared &shared) {
         bool more = false;
         bool changed = false;
+        qint64 looked = 0;
         const auto quiet = [&shared, generation] {
             return shared.stops == generation && nowMs() >= shared.quietUntil;
         };
-        if (shared.store && quiet()) {
+        // The user played or browsed since this was asked for: it waits, and goes on after.
+        if (shared.store && !quiet())
+            more = true;
+        else if (shared.store) {
             const Result<QList<UnmeasuredFile>> files =
                 shared.store->unmeasured(shared.measuredUpTo, measuredAtOnce);
             if (files.ok()) {
@@ -465,6 +493,7 @@ void Library::queueMeasuring()
                     }
                     // One that cannot be measured is passed over until the next pass.
                     shared.measuredUpTo = file.id;
+                    ++looked;
                     if (measured &&
                         shared.store
                             ->putLoudness(file.path, {file.size, file.modifiedMs, *measured})
@@ -475,12 +504,20 @@ void Library::queueMeasuring()
         }
         // Stopped (Stop, a root removed): the next pass takes it up again.
         const bool stopped = shared.stops != generation;
-        shared.toOwner([more, changed, stopped](Library &library) {
+        shared.toOwner([more, changed, stopped, looked, round](Library &library) {
             library.m_measuring = false;
+            const bool current = round == library.m_measuringRound;
+            if (looked > 0 && current && library.m_measuringOn) {
+                library.m_measuredFiles += looked;
+                emit library.measured(library.m_measuredFiles);
+            }
             if (changed)
                 emit library.entriesChanged();
-            if (more && !stopped)
+            // One begun while this task ran (stopped, then a pass ended) goes on instead.
+            if ((more && !stopped) || !current)
                 library.queueMeasuring();
+            else
+                library.endMeasuring();
         });
         if (changed)
             shared.readSearchIndex(more);

@@ -31,6 +31,9 @@ public:
     // The roots as the last task read them, in path order.
     QList<LibraryRoot> roots() const { return m_roots; }
     bool isIndexing() const { return m_indexing; }
+    // The loudness of the files indexed is being measured, or waits for the user to leave the
+    // program alone before it goes on: as a pass, it runs until stopIndexing().
+    bool isMeasuring() const { return m_measuringOn; }
     // The last problem told, until the next one (or "" after a pass that ended well).
     QString problem() const { return m_problem; }
     // The problems told that no window has shown yet, oldest first, each line once. The window
@@ -69,6 +72,10 @@ signals:
     void indexingChanged(bool running);
     // Files looked at so far in this pass, and about how many there are in all.
     void progress(qint64 done, qint64 about);
+    // The loudness measuring began, or ended (nothing left, or stopped).
+    void measuringChanged(bool running);
+    // Files the measuring has been through since it began (measured, or found unmeasurable).
+    void measured(qint64 files);
     // A batch was written: results shown may be out of date.
     void entriesChanged();
     // One line for the user: the store cannot be opened or written ("Indexing stopped: the
@@ -81,7 +88,9 @@ private:
     struct Shared;
     void post(std::function<void(Shared &)> task);
     void queueIndexing(std::optional<QString> folder);
+    void startMeasuring();
     void queueMeasuring();
+    void endMeasuring();
     void interruptPass();
     void tell(const QString &line);
 
@@ -94,7 +103,12 @@ private:
     bool m_opening = false;
     bool m_indexing = false;
     bool m_wantsIndexing = false;
+    // A measuring task is on the lane.
     bool m_measuring = false;
+    bool m_measuringOn = false;
+    // Counts the measurings begun: a task of one stopped before does not end the next one.
+    int m_measuringRound = 0;
+    qint64 m_measuredFiles = 0;
 
 public:
     // How long the loudness waits after the user last played or browsed.

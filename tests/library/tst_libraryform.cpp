@@ -42,9 +42,11 @@ private:
     // The main window over the fakes with a library in the test's folder, Find open, the test's
     // folder added from it, and `typed` searched.
     FindWindow *findIn(Form1 &form, const QString &typed);
-    QString statusOf(FindWindow *find) const
+    // The red line under the results, where what becomes of a hit is told.
+    QString problemOf(FindWindow *find) const
     {
-        return find->findChild<QLabel *>(QStringLiteral("Status"))->text();
+        const auto *line = find->findChild<QLabel *>(QStringLiteral("Problem"));
+        return line->isVisible() ? line->text() : QString();
     }
     ModalAnswerer m_answerer;
 };
@@ -102,14 +104,14 @@ void TestLibraryForm::aHitThatCannotBePlayedOrHasGoneIsALineNotABox()
     view->setFocus();
     view->setCurrentIndex(hit);
     QTest::keyClick(view, Qt::Key_Return);
-    QTRY_COMPARE(statusOf(find), QStringLiteral("gone take.wav cannot be played."));
+    QTRY_COMPARE(problemOf(find), QStringLiteral("gone take.wav cannot be played."));
     QTRY_VERIFY(view->model()->index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
     QVERIFY(view->model()->index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
 
     // Known gone: not tried again, and said so; a double click is the same.
     const qsizetype attempts = m_fakes->sound.attempts.size();
     QTest::keyClick(view, Qt::Key_Return);
-    QTRY_COMPARE(statusOf(find), QStringLiteral("gone take.wav is no longer there."));
+    QTRY_COMPARE(problemOf(find), QStringLiteral("gone take.wav is no longer there."));
     QCOMPARE(m_fakes->sound.attempts.size(), attempts);
     QVERIFY(m_answerer.seen.isEmpty());
     QVERIFY(find->isVisible());
@@ -155,8 +157,8 @@ void TestLibraryForm::aFolderTheDesktopCannotShowIsOneLine()
     QCOMPARE(
         m_fakes->desktop.started.last(),
         QStringList({"gio", "open", QFileInfo(m_dir->filePath("take one.wav")).absolutePath()}));
-    QCOMPARE(statusOf(find), QStringLiteral("The folder cannot be opened: failed to find default "
-                                            "application for content type \"inode/directory\"."));
+    QCOMPARE(problemOf(find), QStringLiteral("The folder cannot be opened: failed to find default "
+                                             "application for content type \"inode/directory\"."));
     QVERIFY(m_answerer.seen.isEmpty());
     QVERIFY(find->isVisible());
     m_answerer.onMenu = nullptr;
@@ -265,27 +267,27 @@ void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens()
                 return top;
         return nullptr;
     };
-    const auto problemOf = [](QWidget *window) {
+    const auto lineOf = [](QWidget *window) {
         auto *line = window->findChild<QLabel *>(QStringLiteral("Problem"));
         return line && line->isVisible() ? line->text() : QString();
     };
     QWidget *shown = open(first);
     QVERIFY(shown);
-    QTRY_VERIFY(problemOf(shown).contains(QStringLiteral("library.sqlite.broken-")));
-    QVERIFY2(problemOf(shown).startsWith(QStringLiteral("The library store could not be used")),
-             qPrintable(problemOf(shown)));
-    QVERIFY(!problemOf(shown).contains(u'\n'));
+    QTRY_VERIFY(lineOf(shown).contains(QStringLiteral("library.sqlite.broken-")));
+    QVERIFY2(lineOf(shown).startsWith(QStringLiteral("The library store could not be used")),
+             qPrintable(lineOf(shown)));
+    QVERIFY(!lineOf(shown).contains(u'\n'));
     shown->close();
 
     QWidget *other = open(second);
     QVERIFY(other);
     QTest::qWait(200);
-    QCOMPARE(problemOf(other), QString());
+    QCOMPARE(lineOf(other), QString());
     other->close();
     QWidget *again = open(first);
     QVERIFY(again);
     QTest::qWait(200);
-    QCOMPARE(problemOf(again), QString());
+    QCOMPARE(lineOf(again), QString());
     QVERIFY(m_answerer.seen.isEmpty());
 }
 

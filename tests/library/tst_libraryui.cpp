@@ -62,6 +62,7 @@ private slots:
     void theOldLoudnessCacheIsTakenInOnceAndNeverWritten();
     void damagedFilesAndForeignNamesShowAsTheBrowserShowsThem();
     void signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth();
+    void whatRunsIsToldWithAWayToStopIt();
 
 private:
     // A library of the music folder, opened and indexed.
@@ -524,6 +525,61 @@ void TestLibraryUi::signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth()
         QCOMPARE(problem->toolTip(), problem->text());
         QCOMPARE(m_find->field()->width(), width);
     }
+}
+
+// Whatever the library does is said under the results, with Stop beside it, and nothing else
+// is: a line of the window's own no longer keeps a pass's last count there once it ended
+// (it stayed for good, with no Stop), and Stop ends the loudness measuring too, even while
+// it waits for the user to leave the program alone.
+void TestLibraryUi::whatRunsIsToldWithAWayToStopIt()
+{
+    // The user is busy: the loudness waits after the headers.
+    QTimer holding;
+    connect(&holding, &QTimer::timeout, m_library, &Library::holdBack);
+    holding.start(1000);
+    m_library->holdBack();
+    indexMusic();
+    m_find->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_find));
+    auto *activity = m_find->findChild<QLabel *>(QStringLiteral("Activity"));
+    auto *status = m_find->findChild<QLabel *>(QStringLiteral("Status"));
+    auto *problem = m_find->findChild<QLabel *>(QStringLiteral("Problem"));
+    QPushButton *stop = button(m_find, QStringLiteral("&Stop"));
+    QVERIFY(activity && status && problem && stop);
+    QVERIFY(m_library->isMeasuring());
+    QCOMPARE(activity->text(), QStringLiteral("Measuring the loudness\u2026"));
+    QVERIFY(activity->isVisible() && stop->isVisible());
+
+    QTest::keyClicks(m_find->field(), QStringLiteral("snare"));
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("1 file"), 5000);
+    m_find->tell(QStringLiteral("snare.wav cannot be played."));
+    QSignalSpy indexing(m_library, &Library::indexingChanged);
+    m_library->startIndexing();
+    QVERIFY(activity->text().startsWith(QStringLiteral("Indexing")));
+    QVERIFY(stop->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 2, 10000);
+    QCOMPARE(activity->text(), QStringLiteral("Measuring the loudness\u2026"));
+    QVERIFY(stop->isVisible());
+    QCOMPARE(status->text(), QStringLiteral("1 file"));
+    QCOMPARE(problem->text(), QStringLiteral("snare.wav cannot be played."));
+    QVERIFY(problem->isVisible());
+
+    stop->click();
+    QVERIFY(!m_library->isMeasuring());
+    QVERIFY(!activity->isVisible());
+    QVERIFY(!stop->isVisible());
+    // Left alone after it, the loudness is not measured all the same.
+    holding.stop();
+    QTest::qWait(Library::quietMs + 1000);
+    QVERIFY(!m_library->isMeasuring());
+    QVERIFY(!stop->isVisible());
+    QSignalSpy finished(m_results, &LibraryResultsModel::searchFinished);
+    m_results->setQuery(QStringLiteral("lufs:<0"));
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 5000);
+    QCOMPARE(m_results->hitCount(), 0);
+    // The next search takes the window's own line away.
+    QTest::keyClicks(m_find->field(), QStringLiteral("x"));
+    QTRY_VERIFY(!problem->isVisible());
 }
 
 QTEST_MAIN(TestLibraryUi)
