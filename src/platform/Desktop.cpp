@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -21,9 +22,16 @@ namespace {
 constexpr int openFolderWaitMs = 5000;
 constexpr int openFolderPollMs = 20;
 
-// In a worker: runs `gio open folder` and waits for it, with its error output in a file in
-// memory (a pipe would be inherited by the file manager, and end it on its first write once
-// closed here). "" when it went well, gio's own line when it did not.
+// What the child tells when the folder itself is not there: its errno follows.
+constexpr int folderMissingStatus = 126;
+// Neither opener is installed.
+constexpr int noOpenerStatus = 127;
+
+// In a worker: runs `gio open folder` (or, without gio, `xdg-open folder`) and waits for it,
+// with its error output in a file in memory (a pipe would be inherited by the file manager,
+// and end it on its first write once closed here). "" when it went well, else why, in one
+// line: the folder is not there, or no file manager could be started (and what the opener
+// said of it).
 QString runGioOpen(const QByteArray &folder)
 {
     const int output = ::memfd_create("gio-open", MFD_CLOEXEC);
@@ -31,8 +39,10 @@ QString runGioOpen(const QByteArray &folder)
         return QString::fromLocal8Bit(std::strerror(errno));
     QByteArray program("gio");
     QByteArray open("open");
+    QByteArray other("xdg-open");
     QByteArray target(folder);
     char *argv[] = {program.data(), open.data(), target.data(), nullptr};
+    char *otherArgv[] = {other.data(), target.data(), nullptr};
     const pid_t child = ::fork();
     if (child < 0) {
         const int error = errno;
@@ -48,11 +58,19 @@ QString runGioOpen(const QByteArray &folder)
             ::dup2(null, STDOUT_FILENO);
         }
         ::dup2(output, STDERR_FILENO);
+        // Looked at here rather than in the worker: on a dead mount it is this child that
+        // waits, and the worker gives up on it as on a file manager that does not answer.
+        struct stat status
+        {
+        };
+        if (::stat(target.constData(), &status) != 0) {
+            const int error = errno;
+            [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, &error, sizeof error);
+            ::_exit(folderMissingStatus);
+        }
         ::execvp(argv[0], argv);
-        constexpr char missing[] = "gio is not installed";
-        [[maybe_unused]] const ssize_t written =
-            ::write(STDERR_FILENO, missing, sizeof missing - 1);
-        ::_exit(127);
+        ::execvp(otherArgv[0], otherArgv);
+        ::_exit(noOpenerStatus);
     }
     int status = 0;
     pid_t ended = 0;
@@ -68,8 +86,22 @@ QString runGioOpen(const QByteArray &folder)
     const ssize_t got = ::pread(output, said.data(), std::size_t(said.size()), 0);
     ::close(output);
     said.truncate(got > 0 ? qsizetype(got) : 0);
-    if (ended == child && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    if (ended != child || !WIFEXITED(status))
+        return QStringLiteral("no file manager could be started");
+    const int exitStatus = WEXITSTATUS(status);
+    if (exitStatus == 0)
         return QString();
+    if (exitStatus == folderMissingStatus && said.size() == qsizetype(sizeof(int))) {
+        int error = 0;
+        std::memcpy(&error, said.constData(), sizeof error);
+        QString why = QString::fromLocal8Bit(std::strerror(error));
+        if (!why.isEmpty())
+            why[0] = why[0].toLower();
+        return why;
+    }
+    const QString noFileManager = QStringLiteral("no file manager could be started");
+    if (exitStatus == noOpenerStatus && said.isEmpty())
+        return noFileManager + QStringLiteral(": neither gio nor xdg-open is installed");
     // gio's line names the folder as a URI and then says why: the why is what the user needs.
     QString line = QString::fromLocal8Bit(said).trimmed().section(u'\n', 0, 0);
     if (const qsizetype colon = line.lastIndexOf(QStringLiteral(": ")); colon >= 0)
@@ -78,7 +110,7 @@ QString runGioOpen(const QByteArray &folder)
     line.replace(u'?', u'"');
     if (!line.isEmpty())
         line[0] = line[0].toLower();
-    return line.isEmpty() ? QStringLiteral("the file manager could not be started") : line;
+    return line.isEmpty() ? noFileManager : QStringLiteral("%1 (%2)").arg(noFileManager, line);
 }
 } // namespace
 
