@@ -20,6 +20,7 @@
 #include "playlist/FileDrag.h"
 #include "playlist/PlayListModel.h"
 #include "ui/MainActions.h"
+#include "ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QDrag>
@@ -107,6 +108,8 @@ void Form1::showLibraryFolders()
             *m_library, [this] { return Dir1->path(); }, LibraryFoldersWindow::chooseWithDialog,
             this);
         m_libraryFolders->setAttribute(Qt::WA_DeleteOnClose);
+        // Over the main window rather than wherever the window manager puts it.
+        centreOnWindow(m_libraryFolders, this);
     }
     m_libraryFolders->show();
     m_libraryFolders->raise();
@@ -122,9 +125,7 @@ void Form1::showFind()
         m_library->startIndexing();
     if (!m_find)
         makeFindWindow();
-    m_find->show();
-    m_find->raise();
-    m_find->activateWindow();
+    m_find->showOver(this);
     m_find->focusField();
 }
 

@@ -5,19 +5,26 @@
 #include "LibraryResultsModel.h"
 #include "LibraryResultsView.h"
 #include "files/WaveDetails.h"
+#include "ui/LineLabel.h"
+#include "ui/WindowPlacement.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSet>
 #include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
+// The most of the screen it opens at: the main window is left to be seen around it.
+constexpr double mostOfScreen = 0.9;
+
 // 12,345 as the details panel groups its bytes; none is 0.
 QString grouped(qint64 count)
 {
@@ -27,7 +34,7 @@ QString grouped(qint64 count)
 
 FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent)
     : QWidget(parent, Qt::Window), m_library(library), m_results(results),
-      m_field(new QLineEdit(this)), m_queryProblem(new QLabel(this)),
+      m_field(new QLineEdit(this)), m_queryProblem(new LineLabel(LineLabel::Overflow::Elide, this)),
       m_view(new LibraryResultsView(this)), m_problemLine(new LibraryProblemLine(library, this)),
       m_status(new QLabel(this)), m_activity(new QLabel(this)),
       m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this))
@@ -40,8 +47,8 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     m_field->setClearButtonEnabled(true);
     m_field->installEventFilter(this);
     m_queryProblem->setObjectName(QStringLiteral("QueryProblem"));
-    // However long the reason, the field keeps its width: the line is cut, its tooltip
-    // holds it whole.
+    // However long the reason, the field keeps its width: the line ends in "…", and its
+    // tooltip holds it whole.
     m_queryProblem->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     QPalette red = m_queryProblem->palette();
     red.setColor(QPalette::WindowText, Qt::red);
@@ -75,7 +82,13 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     layout->addWidget(m_view, 1);
     layout->addWidget(m_problemLine);
     layout->addLayout(bottom);
-    resize(760, 420);
+    // All the columns show at the size it opens at, where the screen has room for them.
+    resize(sizeHint().width(), startHeight);
+    if (const QScreen *shown = screen()) {
+        const QRect area = shown->availableGeometry();
+        resize(std::min(width(), int(area.width() * mostOfScreen)),
+               std::min(height(), int(area.height() * mostOfScreen)));
+    }
 
     m_typing.setSingleShot(true);
     m_typing.setInterval(typingPauseMs);
@@ -143,6 +156,29 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     showActivity();
 }
 
+void FindWindow::showOver(QWidget *main)
+{
+    // Where it was left when it was last closed, or at first centred on the main window: the
+    // window manager would put it somewhere new each time.
+    if (m_placed.isValid()) {
+        resize(m_placed.size());
+        move(m_placed.topLeft());
+    } else if (main) {
+        centreOnWindow(this, main);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void FindWindow::hideEvent(QHideEvent *event)
+{
+    // Closed, not minimised.
+    if (!event->spontaneous())
+        m_placed = QRect(pos(), size());
+    QWidget::hideEvent(event);
+}
+
 QStringList FindWindow::chosenPaths() const
 {
     QStringList paths;
@@ -180,7 +216,6 @@ void FindWindow::tell(const QString &line)
 {
     m_problemLine->tell(line);
 }
-
 
 void FindWindow::search()
 {

@@ -8,6 +8,7 @@ class Library;
 class LibraryProblemLine;
 class LibraryResultsModel;
 class LibraryResultsView;
+class LineLabel;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -25,6 +26,9 @@ public:
     FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent);
 
     LibraryResultsView *resultsView() const { return m_view; }
+    // Shows it where it was when last closed in this run, at first centred on main, and in
+    // front.
+    void showOver(QWidget *main);
     QLineEdit *field() const { return m_field; }
     // The full paths of the hits chosen (the selection, else the entry with the frame).
     QStringList chosenPaths() const;
@@ -36,6 +40,7 @@ public:
 
     // How long typing rests before the search runs.
     static constexpr int typingPauseMs = 200;
+    static constexpr int startHeight = 420;
 
 signals:
     void playWanted(const QModelIndexList &hits);
@@ -49,6 +54,7 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void search();
@@ -59,7 +65,7 @@ private:
     Library &m_library;
     LibraryResultsModel &m_results;
     QLineEdit *m_field;
-    QLabel *m_queryProblem;
+    LineLabel *m_queryProblem;
     LibraryResultsView *m_view;
     LibraryProblemLine *m_problemLine;
     QLabel *m_status;
@@ -68,6 +74,8 @@ private:
     QWidget *m_emptyOffer;
     QMenu *m_menu = nullptr;
     QTimer m_typing;
+    // Where it was when it was last closed.
+    QRect m_placed;
     // The indexing's progress (-1: not told yet in this pass) and the files measured.
     qint64 m_looked = 0;
     qint64 m_about = -1;

@@ -6,10 +6,16 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace {
+// A take's name and folder as long as they usually are, in letters: wider ones are cut.
+constexpr int nameLetters = 26;
+constexpr int folderLetters = 26;
+
 // A hit whose file has gone, whose folder is not mounted now, or whose header could not be
 // read, is greyed as a file that cannot be played is in the file list.
 class HitDelegate final : public QStyledItemDelegate
@@ -46,8 +52,103 @@ LibraryResultsView::LibraryResultsView(QWidget *parent) : QTableView(parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStretchLastSection(true);
     horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+}
+
+void LibraryResultsView::setModel(QAbstractItemModel *model)
+{
+    QTableView::setModel(model);
+    fitColumns();
+}
+
+int LibraryResultsView::startWidth(int column) const
+{
+    const QFontMetrics metrics = fontMetrics();
+    // The widest each figure usually shows: a ten-hour take, 192 kHz, a quiet take's loudness.
+    QString widest;
+    switch (column) {
+    case LibraryResultsModel::Name:
+        return metrics.averageCharWidth() * nameLetters;
+    case LibraryResultsModel::Folder:
+        return metrics.averageCharWidth() * folderLetters;
+    case LibraryResultsModel::Length:
+        widest = LibraryResultsModel::lengthShown(10 * 3600 * 1000 - 100);
+        break;
+    case LibraryResultsModel::Rate:
+        widest = QStringLiteral("192000");
+        break;
+    case LibraryResultsModel::Channels:
+    case LibraryResultsModel::Bits:
+        widest = QStringLiteral("32");
+        break;
+    case LibraryResultsModel::Loudness:
+        widest = LibraryResultsModel::decibelsShown(-70.5, "LUFS");
+        break;
+    case LibraryResultsModel::TruePeak:
+        widest = LibraryResultsModel::decibelsShown(-70.5, "dBTP");
+        break;
+    case LibraryResultsModel::Date:
+        widest = QStringLiteral("2024-12-31 23:59");
+        break;
+    default:
+        break;
+    }
+    // The text's margins in a cell, as the style draws them, and a little air.
+    const int margins = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    return std::max(horizontalHeader()->sectionSizeHint(column),
+                    metrics.horizontalAdvance(widest) + margins + metrics.averageCharWidth());
+}
+
+void LibraryResultsView::fitColumns()
+{
+    QHeaderView *header = horizontalHeader();
+    if (!model() || header->count() != LibraryResultsModel::ColumnCount)
+        return;
+    for (int column = 0; column < LibraryResultsModel::ColumnCount; ++column)
+        header->resizeSection(column, startWidth(column));
+    // The folder takes what the window's width leaves; the others keep theirs, or the user's.
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(LibraryResultsModel::Folder, QHeaderView::Stretch);
+    m_nameFitted = false;
+}
+
+void LibraryResultsView::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    // Once the view has the width it opens at: the name shares with the folder what the
+    // figures leave, so that every column shows on a narrow screen too. Later widths are the
+    // user's.
+    if (m_nameFitted || !model())
+        return;
+    m_nameFitted = true;
+    QHeaderView *header = horizontalHeader();
+    int figures = 0;
+    for (int column = 0; column < LibraryResultsModel::ColumnCount; ++column)
+        if (column != LibraryResultsModel::Name && column != LibraryResultsModel::Folder)
+            figures += header->sectionSize(column);
+    const int left = viewport()->width() - figures;
+    header->resizeSection(LibraryResultsModel::Name,
+                          std::max(header->minimumSectionSize(),
+                                   std::min(left / 2, startWidth(LibraryResultsModel::Name))));
+}
+
+QSize LibraryResultsView::sizeHint() const
+{
+    QSize hint = QTableView::sizeHint();
+    if (!model())
+        return hint;
+    int width = 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < LibraryResultsModel::ColumnCount; ++column)
+        width += startWidth(column);
+    hint.setWidth(width);
+    return hint;
+}
+
+void LibraryResultsView::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitColumns();
 }
 
 QModelIndexList LibraryResultsView::chosen() const

@@ -17,6 +17,10 @@ public:
     // the focus frame.
     QModelIndexList chosen() const;
 
+    void setModel(QAbstractItemModel *model) override;
+    // Wide enough for every column: the figures' whole, and a take's usual name and folder.
+    QSize sizeHint() const override;
+
 signals:
     void playRequested();
     void playOrStopRequested();
@@ -31,4 +35,12 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    // The width a column starts at: its heading's, or its widest usual text's.
+    int startWidth(int column) const;
+    void fitColumns();
+    bool m_nameFitted = false;
 };

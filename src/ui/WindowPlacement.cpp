@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 
 void centreOnScreen(QWidget *window)
@@ -19,6 +20,30 @@ void centreOnScreen(QWidget *window, const QSize &size)
     window->move(area.x() + static_cast<int>(std::nearbyint((area.width() - size.width()) / 2.0)),
                  area.y() +
                      static_cast<int>(std::nearbyint((area.height() - size.height()) / 2.0)));
+}
+
+QPoint centredOn(const QRect &over, const QSize &outerSize, const QRect &area)
+{
+    const auto placed = [](int overStart, int overLength, int length, int areaStart,
+                           int areaLength) {
+        const int centred =
+            overStart + static_cast<int>(std::nearbyint((overLength - length) / 2.0));
+        if (length >= areaLength)
+            return areaStart;
+        return std::clamp(centred, areaStart, areaStart + areaLength - length);
+    };
+    return {placed(over.x(), over.width(), outerSize.width(), area.x(), area.width()),
+            placed(over.y(), over.height(), outerSize.height(), area.y(), area.height())};
+}
+
+void centreOnWindow(QWidget *window, const QWidget *over)
+{
+    QScreen *screen = over->screen() ? over->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSize frame = over->frameGeometry().size() - over->geometry().size();
+    window->move(centredOn(over->frameGeometry(), window->size() + frame,
+                           screen->availableGeometry()));
 }
 
 bool reachableOnScreens(const QRect &frame, const QList<QRect> &screens)

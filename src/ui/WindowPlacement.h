@@ -12,6 +12,14 @@ void centreOnScreen(QWidget *window, const QSize &outerSize);
 #include <QList>
 #include <QRect>
 
+// The top left corner of a frame of outerSize centred on the frame `over`, moved as little as
+// needed to lie whole in area (at area's top left where it is larger).
+QPoint centredOn(const QRect &over, const QSize &outerSize, const QRect &area);
+// Moves window (before it is shown) so that its frame is centred on window over's, on over's
+// screen: the same place each time over is there, rather than one the window manager picks.
+// The frame is taken to be over's, which the same window manager drew.
+void centreOnWindow(QWidget *window, const QWidget *over);
+
 // Whether enough of a window at that frame rectangle lies on one of the screens for the
 // user to reach its caption (a stored position from an unplugged monitor does not).
 bool reachableOnScreens(const QRect &frame, const QList<QRect> &screens);

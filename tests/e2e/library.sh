@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The library through the real program with real input: a folder added in "Library folders"
 # (its chooser opens on the folder the browser shows, whatever was typed in it before, and
-# Enter takes it; Alt+A twice opens one), Ctrl+F, a word
-# typed with no Enter, the hit played with Enter and dragged onto the play list, and a file
-# written meanwhile found when Find opens again. The hit is a
+# Enter takes it; Alt+A twice opens one), Ctrl+F (Find opens centred on the main window, and
+# again where it was left), a word typed with no Enter, the hit played with Enter and dragged
+# onto the play list, and a file written meanwhile found when Find opens again. The hit is a
 # file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are read as a screen
 # reader reads them, over the accessibility bus.
 set -euo pipefail
@@ -65,6 +65,20 @@ wait_cell() {
     fail "$2 shows no $3"
 }
 
+# The middle of window $1's frame, "x y".
+frame_centre() {
+    outer_geometry "$1" | awk -F'[x+]' '{ print int($3 + $1 / 2), int($4 + $2 / 2) }'
+}
+
+# Whether the points "x y" $1 and $2 are within 2 pixels of each other, either way.
+near() {
+    local ax ay bx by
+    read -r ax ay <<<"$1"
+    read -r bx by <<<"$2"
+    [ $((ax - bx)) -ge -2 ] && [ $((ax - bx)) -le 2 ] && [ $((ay - by)) -ge -2 ] &&
+        [ $((ay - by)) -le 2 ]
+}
+
 library() {
     local id folders find chooser
     id=$(main_window) || fail "main window did not show"
@@ -99,6 +113,14 @@ library() {
     # Ctrl+F, and a word of the comment: the hit comes with no Enter.
     press "$id" ctrl+f
     find=$(wait_for_window '^Find$') || fail "Ctrl+F opened no Find window"
+    # Over the main window, centred on it, rather than where the window manager would put it.
+    local main_at find_at
+    for _ in $(seq 100); do
+        main_at=$(frame_centre "$id") find_at=$(frame_centre "$find")
+        near "$main_at" "$find_at" && break
+        sleep 0.05
+    done
+    near "$main_at" "$find_at" || fail "Find is centred at $find_at, the main window at $main_at"
     xdotool windowmove "$find" 0 0
     xdotool windowsize "$find" 560 260
     top=$(a11y_top "Find") || fail "Find is not on the accessibility bus"
@@ -134,10 +156,20 @@ library() {
     # again, with no restart.
     mkdir -p "$music/later"
     sox -q -n -r 48000 -c 1 "$music/later/seagull.wav" synth 0.3 sine 500
+    local left
+    left=$(outer_geometry "$find")
     press "$find" Escape
     wait_gone '^Find$' || fail "Escape left Find open"
     press "$id" ctrl+f
     find=$(wait_for_window '^Find$') || fail "Ctrl+F did not open Find again"
+    # Where and as large as it was left.
+    local again=""
+    for _ in $(seq 100); do
+        again=$(outer_geometry "$find")
+        [ "$again" = "$left" ] && break
+        sleep 0.05
+    done
+    [ "$again" = "$left" ] || fail "Find opened again at $again, not where it was left ($left)"
     press "$find" ctrl+a s e a g u l l
     wait_cell "$top" "Library results" seagull.wav >/dev/null
     kill -TERM "$1"

@@ -11,6 +11,8 @@
 #include "library/LibraryResultsView.h"
 #include "platform/Desktop.h"
 #include "platform/NativeName.h"
+#include "ui/LineLabel.h"
+#include "ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -37,6 +40,7 @@ private slots:
     void theDesktopSaysWhyAFolderCannotBeShown();
     void aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens_data();
     void aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens();
+    void theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLeft();
 
 private:
     // The main window over the fakes with a library in the test's folder, Find open, the test's
@@ -298,6 +302,18 @@ void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens()
     QVERIFY2(lineOf(shown).startsWith(QStringLiteral("The library store could not be used")),
              qPrintable(lineOf(shown)));
     QVERIFY(!lineOf(shown).contains(u'\n'));
+    // However narrow the window, the line is wrapped within it, the long path too, and the
+    // window stays as narrow.
+    auto *line = shown->findChild<LineLabel *>(QStringLiteral("Problem"));
+    const int narrow = std::max(380, shown->minimumSizeHint().width());
+    shown->resize(narrow, shown->height());
+    QTRY_COMPARE(shown->width(), narrow);
+    QTRY_VERIFY(line->shownLines().size() > 1);
+    for (const QString &part : line->shownLines())
+        QVERIFY2(line->fontMetrics().horizontalAdvance(part) <= line->contentsRect().width(),
+                 qPrintable(part));
+    QCOMPARE(line->shownLines().join(QString()).remove(u' '), line->text().remove(u' '));
+    QVERIFY(line->geometry().bottom() < shown->height());
     shown->close();
 
     QWidget *other = open(second);
@@ -309,6 +325,42 @@ void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens()
     QVERIFY(again);
     QTest::qWait(200);
     QCOMPARE(lineOf(again), QString());
+    QVERIFY(m_answerer.seen.isEmpty());
+}
+
+// The window manager would put them somewhere new each time: Find and Library folders open
+// centred on the main window, and Find where the user left it when it opens again.
+void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLeft()
+{
+    Services services = m_fakes->services();
+    services.libraryFile = m_dir->filePath(QStringLiteral("data/library.sqlite"));
+    Form1 &form = makeForm(services);
+    form.Form_Load();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QRect area = form.screen()->availableGeometry();
+    for (const QString &name : {QStringLiteral("LibraryFolders"), QStringLiteral("Find")}) {
+        form.findChild<QAction *>(name)->trigger();
+        QWidget *window = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == name && top->isVisible())
+                window = top;
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->pos(),
+                 centredOn(form.frameGeometry(), window->frameGeometry().size(), area));
+        QVERIFY(area.contains(window->frameGeometry()));
+    }
+    auto *find = form.findChild<FindWindow *>();
+    find->move(area.topLeft() + QPoint(10, 20));
+    find->resize(500, 300);
+    find->close();
+    // Moved meanwhile, the main window does not take Find with it.
+    form.move(form.pos() + QPoint(30, 30));
+    form.findChild<QAction *>(QStringLiteral("Find"))->trigger();
+    QVERIFY(find->isVisible());
+    QCOMPARE(find->pos(), area.topLeft() + QPoint(10, 20));
+    QCOMPARE(find->size(), QSize(500, 300));
     QVERIFY(m_answerer.seen.isEmpty());
 }
 

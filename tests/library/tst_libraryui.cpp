@@ -10,10 +10,13 @@
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
 #include "platform/NativeName.h"
+#include "ui/LineLabel.h"
+#include "ui/WindowPlacement.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -63,6 +66,9 @@ private slots:
     void damagedFilesAndForeignNamesShowAsTheBrowserShowsThem();
     void signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth();
     void whatRunsIsToldWithAWayToStopIt();
+    void allColumnsShowAtTheSizeFindOpensAt();
+    void aLibraryWindowOpensCentredOnTheMainWindow_data();
+    void aLibraryWindowOpensCentredOnTheMainWindow();
 
 private:
     // A library of the music folder, opened and indexed.
@@ -524,6 +530,19 @@ void TestLibraryUi::signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth()
         QVERIFY(!problem->text().contains(u'\n'));
         QCOMPARE(problem->toolTip(), problem->text());
         QCOMPARE(m_find->field()->width(), width);
+        // Cut with an ellipsis within the line, never at the window's edge; the text stays whole
+        // for a screen reader.
+        const QStringList shown = qobject_cast<LineLabel *>(problem)->shownLines();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(problem->fontMetrics().horizontalAdvance(shown.first()) <=
+                     problem->contentsRect().width(),
+                 qPrintable(shown.first()));
+        QVERIFY(problem->geometry().right() < m_find->width());
+        if (problem->fontMetrics().horizontalAdvance(problem->text()) >
+            problem->contentsRect().width())
+            QVERIFY2(shown.first().endsWith(u'\u2026'), qPrintable(shown.first()));
+        else
+            QCOMPARE(shown.first(), problem->text());
     }
 }
 
@@ -580,6 +599,69 @@ void TestLibraryUi::whatRunsIsToldWithAWayToStopIt()
     // The next search takes the window's own line away.
     QTest::keyClicks(m_find->field(), QStringLiteral("x"));
     QTRY_VERIFY(!problem->isVisible());
+}
+
+// The nine columns at the size Find opens at (on this test's small screen too): no scroll bar
+// across, every heading whole, the name and folder given what the figures leave.
+void TestLibraryUi::allColumnsShowAtTheSizeFindOpensAt()
+{
+    indexMusic();
+    m_find->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_find));
+    LibraryResultsView *view = m_find->resultsView();
+    QHeaderView *header = view->horizontalHeader();
+    QCOMPARE(header->count(), int(LibraryResultsModel::ColumnCount));
+    QVERIFY2(
+        header->length() <= view->viewport()->width(),
+        qPrintable(QStringLiteral("%1 > %2").arg(header->length()).arg(view->viewport()->width())));
+    for (int column = 0; column < header->count(); ++column) {
+        QVERIFY(!header->isSectionHidden(column));
+        if (column == LibraryResultsModel::Name || column == LibraryResultsModel::Folder)
+            QVERIFY(header->sectionSize(column) >= header->minimumSectionSize());
+        else
+            QVERIFY2(header->sectionSize(column) >= header->sectionSizeHint(column),
+                     qPrintable(m_results->headerData(column, Qt::Horizontal).toString()));
+    }
+    // A hit's figures show whole in their cells.
+    QTest::keyClicks(m_find->field(), QStringLiteral("snare"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 1, 5000);
+    for (int column = LibraryResultsModel::Length; column < header->count(); ++column) {
+        const QString text = m_results->index(0, column).data().toString();
+        QVERIFY2(view->fontMetrics().horizontalAdvance(text) < header->sectionSize(column),
+                 qPrintable(text));
+    }
+}
+
+void TestLibraryUi::aLibraryWindowOpensCentredOnTheMainWindow_data()
+{
+    QTest::addColumn<QRect>("over");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QPoint>("placed");
+    const QRect screen(0, 0, 1280, 800);
+    QTest::newRow("centred") << QRect(300, 200, 600, 400) << QSize(400, 200) << screen
+                             << QPoint(400, 300);
+    QTest::newRow("halves to even")
+        << QRect(301, 201, 601, 401) << QSize(400, 200) << screen << QPoint(401, 301);
+    QTest::newRow("kept off the right and bottom edges")
+        << QRect(900, 600, 300, 150) << QSize(760, 420) << screen << QPoint(520, 380);
+    QTest::newRow("kept off the left and top edges")
+        << QRect(-100, -50, 300, 150) << QSize(760, 420) << screen << QPoint(0, 0);
+    QTest::newRow("larger than the screen")
+        << QRect(100, 100, 200, 200) << QSize(1400, 900) << screen << QPoint(0, 0);
+    QTest::newRow("a second screen") << QRect(1500, 100, 600, 400) << QSize(400, 200)
+                                     << QRect(1280, 0, 1920, 1080) << QPoint(1600, 200);
+    QTest::newRow("a panel at the top")
+        << QRect(0, 0, 300, 100) << QSize(400, 300) << QRect(0, 30, 1280, 770) << QPoint(0, 30);
+}
+
+void TestLibraryUi::aLibraryWindowOpensCentredOnTheMainWindow()
+{
+    QFETCH(QRect, over);
+    QFETCH(QSize, size);
+    QFETCH(QRect, area);
+    QFETCH(QPoint, placed);
+    QCOMPARE(centredOn(over, size, area), placed);
 }
 
 QTEST_MAIN(TestLibraryUi)
