@@ -79,12 +79,14 @@ FindWindow *TestLibraryForm::findIn(Form1 &form, const QString &typed)
     if (!window)
         return nullptr;
     auto *offer = window->findChild<QPushButton *>(QStringLiteral("AddThisFolder"));
-    if (!QTest::qWaitFor([offer] { return offer->isVisible(); }, 5000))
+    // Generous: the store opens and the folder is indexed on workers that a loaded machine
+    // (the sanitizers, other tests writing thousands of files) can keep waiting for seconds.
+    if (!QTest::qWaitFor([offer] { return offer->isVisible(); }, 30000))
         return nullptr;
     offer->click();
     QTest::keyClicks(window->field(), typed);
     auto *results = qobject_cast<LibraryResultsModel *>(window->resultsView()->model());
-    if (!QTest::qWaitFor([results] { return results->rowCount() == 1; }, 10000))
+    if (!QTest::qWaitFor([results] { return results->rowCount() == 1; }, 30000))
         return nullptr;
     return window;
 }
