@@ -29,7 +29,9 @@
 //   date:2024      the bext origination date, else the file's modification time: a year,
 //                  2024-05 a month, 2024-05-03 a day.
 // Numeric fields take <, <=, >, >=, = before the value, and ranges a-b or a..b (both ends
-// included: length:1m-3m, lufs:-20..-10, date:2023-2024). A word whose part before ':' names
+// included: length:1m-3m, lufs:-20..-10, date:2023-2024). A file that lacks the figure (a
+// header that could not be read has no rate, channels, bits nor length) matches no value of
+// it, and the field left out keeps it. A word whose part before ':' names
 // no field is searched as it is ("12:30"). Unreadable queries (a field without a value, a
 // value that is not a number, "-" alone, operators or signs left out with no word among them
 // ("--", "<>=", "-*"), more than maxLength characters or maxTerms terms)

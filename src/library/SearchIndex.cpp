@@ -356,16 +356,17 @@ bool SearchIndex::test(const QueryTerm &term, const Prepared &prepared, size_t i
         return prepared.folders[size_t(m_folderOf[i])] != 0;
     case Field::Format:
         return m_formatOf[i] >= 0 && prepared.formats[size_t(m_formatOf[i])];
+    // A figure the file lacks (kept as 0) matches no range, as the statements' conditions.
     case Field::Rate:
-        return inRange(m_rate[i]);
+        return m_rate[i] > 0 && inRange(m_rate[i]);
     case Field::Channels:
-        return inRange(m_channels[i]);
+        return m_channels[i] > 0 && inRange(m_channels[i]);
     case Field::Bits:
-        return inRange(m_bits[i]);
+        return m_bits[i] > 0 && inRange(m_bits[i]);
     case Field::Length:
-        return inRange(double(m_length[i]));
+        return m_rate[i] > 0 && inRange(double(m_length[i]));
     case Field::Date:
-        return inRange(double(m_date[i]));
+        return m_date[i] != 0 && inRange(double(m_date[i]));
     // Measured files only; digital silence (-inf) has no loudness to compare. A comparison
     // with a NaN (nothing measured) fails, as SQLite's with a NULL.
     case Field::Lufs:
@@ -408,15 +409,15 @@ void SearchIndex::matchTerm(const QueryTerm &term, const Prepared &prepared, Bit
     };
     switch (term.field) {
     case Field::Rate:
-        return each([&](size_t i) { return inRange(m_rate[i]); });
+        return each([&](size_t i) { return m_rate[i] > 0 && inRange(m_rate[i]); });
     case Field::Channels:
-        return each([&](size_t i) { return inRange(m_channels[i]); });
+        return each([&](size_t i) { return m_channels[i] > 0 && inRange(m_channels[i]); });
     case Field::Bits:
-        return each([&](size_t i) { return inRange(m_bits[i]); });
+        return each([&](size_t i) { return m_bits[i] > 0 && inRange(m_bits[i]); });
     case Field::Length:
-        return each([&](size_t i) { return inRange(double(m_length[i])); });
+        return each([&](size_t i) { return m_rate[i] > 0 && inRange(double(m_length[i])); });
     case Field::Date:
-        return each([&](size_t i) { return inRange(double(m_date[i])); });
+        return each([&](size_t i) { return m_date[i] != 0 && inRange(double(m_date[i])); });
     default:
         return each([&](size_t i) { return test(term, prepared, i); });
     }

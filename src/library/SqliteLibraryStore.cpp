@@ -272,7 +272,9 @@ int bitsOf(const QString &encoding)
     return 0;
 }
 
-// The bext origination date and time as local time, else the file's modification time.
+// The bext origination date and time as local time, else the file's modification time; 0
+// when neither is known (a file that changed while it was read has no stamp until the next
+// pass reads it again).
 qint64 dateOf(const LibraryEntry &entry)
 {
     const QDate date = QDate::fromString(entry.info.originationDate, Qt::ISODate);
@@ -1138,18 +1140,25 @@ struct Where
         using Field = QueryTerm::Field;
         QString column;
         QString measured;
+        // A figure the file lacks is kept as 0 (a header that could not be read has no rate,
+        // channels nor length; GSM and ADPCM have no bits of a sample): it matches no range.
         switch (term.field) {
         case Field::Rate:
             column = QStringLiteral("f.rate");
+            measured = QStringLiteral("f.rate > 0 AND ");
             break;
         case Field::Channels:
             column = QStringLiteral("f.channels");
+            measured = QStringLiteral("f.channels > 0 AND ");
             break;
         case Field::Bits:
             column = QStringLiteral("f.bits");
+            measured = QStringLiteral("f.bits > 0 AND ");
             break;
         case Field::Length:
             column = QStringLiteral("f.length_ms");
+            // A length is known where the rate is: frames of no rate are no time.
+            measured = QStringLiteral("f.rate > 0 AND ");
             break;
         case Field::Lufs:
             column = QStringLiteral("f.lufs");
@@ -1163,6 +1172,9 @@ struct Where
             break;
         case Field::Date:
             column = QStringLiteral("f.date");
+            // No bext date, and a file that changed while it was read: its time is not known
+            // until the next pass reads it again.
+            measured = QStringLiteral("f.date <> 0 AND ");
             break;
         default:
             return QStringLiteral("0");

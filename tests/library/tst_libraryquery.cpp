@@ -72,6 +72,15 @@ void TestLibraryQuery::initTestCase()
     add("/lib/Odd", "it's; drop.wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
     add("/lib/Odd", "caf\xe9 noir.wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
     add("/lib/Odd", "a\"quote\".wav", 8000, 1, QStringLiteral("PCM 8-bit"), 8000);
+    // Random bytes named .wav: no format, rate, channels, bits nor length, but a date; and
+    // one that changed while it was read, with no date until it is read again.
+    for (const auto &[name, modifiedNs] :
+         {std::pair{"hum.wav", qint64(1'700'000'000'000'000'000)}, std::pair{"buzz.wav", 0LL}}) {
+        LibraryEntry broken = entryOf("/lib/Odd", name, 1000, modifiedNs);
+        broken.info = WaveInfo();
+        broken.info.problem = QStringLiteral("not a wave file");
+        batch.entries.append(broken);
+    }
     QVERIFY(m_store->write(batch).ok());
 }
 
@@ -275,6 +284,23 @@ void TestLibraryQuery::matches_data()
             {"Forêt à l'aube.wav", "Snare Tight.wav"});
         row("name only, not in a folder", "name:drums", {});
         row("folder and name", "folder:odd name:kick", {"100% kick.wav"});
+        // A figure a file lacks is none to compare: no range holds it, and leaving a range
+        // out keeps it.
+        row("no length is not a short one", "length:<2s",
+            {"Kick Deep 01.wav", "Snare Tight.wav", "100% kick.wav", "under_score.wav",
+             "it's; drop.wav", cafe, "a\"quote\".wav"});
+        row("no rate is not a low one", "rate:<9000",
+            {"100% kick.wav", "under_score.wav", "it's; drop.wav", cafe, "a\"quote\".wav"});
+        row("no channels are not few", "ch:<2",
+            {"kick_room_02.WAV", "100% kick.wav", "under_score.wav", "it's; drop.wav", cafe,
+             "a\"quote\".wav"});
+        row("no bits are not few", "bits:<=8",
+            {"100% kick.wav", "under_score.wav", "it's; drop.wav", cafe, "a\"quote\".wav"});
+        row("no length left out of a range", "-length:>2s -rate:8000",
+            {"Kick Deep 01.wav", "Snare Tight.wav", "hum.wav", "buzz.wav"});
+        row("a file of no format still has its date", "date:2023 -rate:>0 -ch:2", {"hum.wav"});
+        row("no date is not an early one", "date:<2000", {});
+        row("no date left out of a range", "-date:>=2000", {"buzz.wav"});
     });
 }
 
@@ -334,7 +360,7 @@ void TestLibraryQuery::hostileQueries()
         QCOMPARE(count.value(), hits->size());
     }
     // The tables are as they were.
-    QCOMPARE(m_store->fileCount().value(), 10);
+    QCOMPARE(m_store->fileCount().value(), 12);
     QCOMPARE(m_store->roots()->size(), 1);
 }
 
