@@ -14,7 +14,8 @@
 //                  reference, INFO title, artist, comment and software, iXML scene, take and
 //                  note, cue labels), whatever its letter case and accents ("cafe" finds
 //                  "Café"). Words of three letters or more are looked up in the text index;
-//                  shorter ones are compared letter by letter, which is slower.
+//                  a letter or two matches where a word or a number begins ("ki" finds
+//                  "Kick", "2" finds "take2" but not "02"), compared letter by letter.
 //   -noise         leaves out the files that match the word (or the field, -clip:yes).
 //   "two words"    the words together, in this order; a quote left open runs to the end.
 //   name:kick      only the file name; folder:drums only the folder's path.

@@ -1,5 +1,7 @@
 #include "SearchIndex.h"
 
+#include "TextFold.h"
+
 #include <QHash>
 #include <algorithm>
 #include <cmath>
@@ -34,12 +36,6 @@ void set(Bits &bits, quint64 at)
 std::string_view viewOf(const QByteArray &bytes)
 {
     return {bytes.constData(), size_t(bytes.size())};
-}
-
-// As SQLite's instr(): an empty piece is found in any text.
-bool contains(const QByteArray &text, const QByteArray &piece)
-{
-    return viewOf(text).find(viewOf(piece)) != std::string_view::npos;
 }
 
 template <typename T> int compareValues(T a, T b)
@@ -222,6 +218,13 @@ void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype 
     const char *const piece = needle.constData();
     const size_t length = size_t(needle.size());
     const quint64 end = m_starts[size_t(last)];
+    // A letter or two counts where a word begins only; the byte before a file's text is the
+    // NUL that ends the one before it.
+    const bool wordStart = wantsWordStart(needle);
+    const auto placed = [&](quint64 pos) {
+        return !wordStart ||
+               beginsWord(QByteArrayView(base, qsizetype(end)), qsizetype(pos), piece[0]);
+    };
     qsizetype file = first;
     quint64 at = m_starts[size_t(first)];
     // Where a piece found at `pos` belongs: the files only move forward.
@@ -263,7 +266,8 @@ void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype 
             mask &= mask - 1;
             if (pos + length > end)
                 break;
-            if (length <= 2 || std::memcmp(base + pos + 1, piece + 1, length - 2) == 0) {
+            if ((length <= 2 || std::memcmp(base + pos + 1, piece + 1, length - 2) == 0) &&
+                placed(pos)) {
                 found(pos);
                 next = at;
                 break;
@@ -276,7 +280,11 @@ void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype 
         const void *hit = memmem(base + at, size_t(end - at), piece, length);
         if (!hit)
             break;
-        found(quint64(static_cast<const char *>(hit) - base));
+        const quint64 pos = quint64(static_cast<const char *>(hit) - base);
+        if (placed(pos))
+            found(pos);
+        else
+            at = pos + 1;
     }
 #endif
 }
@@ -317,14 +325,14 @@ SearchIndex::Prepared SearchIndex::prepare(const QueryTerm &term) const
     if (term.field == Field::Text || term.field == Field::Folder) {
         prepared.folders.resize(m_folders.size());
         for (size_t f = 0; f < m_folders.size(); ++f) {
-            prepared.folders[f] = contains(m_folders[f].pathKey, prepared.text);
+            prepared.folders[f] = containsPiece(m_folders[f].pathKey, prepared.text);
             prepared.anyFolder = prepared.anyFolder || prepared.folders[f];
         }
     }
     if (term.field == Field::Format) {
         prepared.formats.resize(m_formats.size());
         for (size_t f = 0; f < m_formats.size(); ++f)
-            prepared.formats[f] = contains(m_formats[f].second, prepared.text);
+            prepared.formats[f] = containsPiece(m_formats[f].second, prepared.text);
     }
     return prepared;
 }
@@ -344,8 +352,7 @@ bool SearchIndex::test(const QueryTerm &term, const Prepared &prepared, size_t i
         const char *start = m_text.data() + m_starts[i];
         const size_t length = namesOnly ? std::strlen(start) : m_starts[i + 1] - m_starts[i];
         // A text of a few tens of bytes: memmem's setup costs more than the search.
-        return std::string_view(start, length).find(viewOf(prepared.text)) !=
-               std::string_view::npos;
+        return containsPiece(QByteArrayView(start, qsizetype(length)), prepared.text);
     };
     switch (term.field) {
     case Field::Text:

@@ -218,6 +218,23 @@ private:
     int m_code = SQLITE_MISUSE;
 };
 
+// has_piece(text, piece): whether a folded text holds a searched piece, as the search index
+// finds it (NULL holds nothing).
+void hasPiece(sqlite3_context *context, int, sqlite3_value **values)
+{
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL ||
+        sqlite3_value_type(values[1]) == SQLITE_NULL) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const auto text = reinterpret_cast<const char *>(sqlite3_value_text(values[0]));
+    const qsizetype textBytes = sqlite3_value_bytes(values[0]);
+    const auto piece = reinterpret_cast<const char *>(sqlite3_value_text(values[1]));
+    const qsizetype pieceBytes = sqlite3_value_bytes(values[1]);
+    sqlite3_result_int(
+        context, containsPiece(QByteArrayView(text, textBytes), QByteArrayView(piece, pieceBytes)));
+}
+
 bool isDamage(int code)
 {
     const int primary = code & 0xff;
@@ -451,6 +468,14 @@ Result<void> SqliteLibraryStore::connect(int flags)
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    if (const int made = sqlite3_create_function_v2(
+            m_db, "has_piece", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+            hasPiece, nullptr, nullptr, nullptr);
+        made != SQLITE_OK) {
+        Result<void> failed = fail<void>(made);
+        close();
+        return failed;
+    }
     return {};
 }
 
@@ -1115,21 +1140,23 @@ struct Where
                 return inFolders;
             return u'(' + inNames + QStringLiteral(" OR ") + inFolders + u')';
         }
+        // Compared by the search index's own rule (containsPiece): a letter or two where a word
+        // begins.
         switch (term.field) {
         case Field::Name:
-            return QStringLiteral("instr(f.name_key, %1) > 0").arg(bindValue(term.text));
+            return QStringLiteral("has_piece(f.name_key, %1)").arg(bindValue(term.text));
         case Field::Folder:
             usesFolder = true;
-            return QStringLiteral("instr(d.path_key, %1) > 0").arg(bindValue(term.text));
+            return QStringLiteral("has_piece(d.path_key, %1)").arg(bindValue(term.text));
         case Field::Format:
-            return QStringLiteral("f.format IN (SELECT id FROM formats WHERE instr(folded, %1) > "
-                                  "0)")
+            return QStringLiteral("f.format IN (SELECT id FROM formats WHERE has_piece(folded, "
+                                  "%1))")
                 .arg(bindValue(term.text));
         default: {
             usesFolder = true;
             const QString text = bindValue(term.text);
-            return QStringLiteral("(instr(f.name_key, %1) > 0 OR instr(d.path_key, %1) > 0 OR "
-                                  "instr(ifnull(f.meta, ''), %1) > 0)")
+            return QStringLiteral("(has_piece(f.name_key, %1) OR has_piece(d.path_key, %1) OR "
+                                  "has_piece(f.meta, %1))")
                 .arg(text);
         }
         }

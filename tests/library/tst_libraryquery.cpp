@@ -301,6 +301,20 @@ void TestLibraryQuery::matches_data()
         row("a file of no format still has its date", "date:2023 -rate:>0 -ch:2", {"hum.wav"});
         row("no date is not an early one", "date:<2000", {});
         row("no date left out of a range", "-date:>=2000", {"buzz.wav"});
+        // A letter or two is looked for where a word or a number begins, in every file alike:
+        // anywhere, it is in nearly every name and folder.
+        row("a letter where a word begins only", "é", {});
+        row("two letters inside a word", "ee", {});
+        row("two letters after a sign", "sc", {"under_score.wav"});
+        row("a digit where a number begins", "0", {"Kick Deep 01.wav", "kick_room_02.WAV"});
+        row("a digit inside a number", "2", {});
+        row("a file of no format by its name", "hu", {"hum.wav"});
+        row("a letter where a folder's name begins", "folder:k",
+            {"Kick Deep 01.wav", "kick_room_02.WAV"});
+        row("a letter inside a folder's name", "folder:i", {});
+        row("two letters inside a word left out", "kick -ee",
+            {"100% kick.wav", "Kick Deep 01.wav", "kick_room_02.WAV", "Rain on roof.wav"});
+        row("a letter of a format", "format:f", {"Snare Tight.wav"});
     });
 }
 
