@@ -34,8 +34,8 @@
 // header that could not be read has no rate, channels, bits nor length) matches no value of
 // it, and the field left out keeps it. A word whose part before ':' names
 // no field is searched as it is ("12:30"). Unreadable queries (a field without a value, a
-// value that is not a number, "-" alone, operators or signs left out with no word among them
-// ("--", "<>=", "-*"), more than maxLength characters or maxTerms terms)
+// value that is not a number, "-" alone, operators, wildcards or signs left out with no word
+// among them ("--", "<>=", "*", ".*", "-*"), more than maxLength characters or maxTerms terms)
 // give an error and find nothing.
 struct QueryTerm
 {

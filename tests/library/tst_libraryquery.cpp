@@ -192,7 +192,15 @@ void TestLibraryQuery::parse_data()
     row("a phrase of operators", "\"-- ..\"", "error");
     row("signs beside a word", "kick --", "text\"kick\" -text\"-\"");
     row("signs beside a field", "<> rate:48000", "text\"<>\" rate[48000,48000]");
-    row("a star is searched for", "*", "text\"*\"");
+    // Wildcards and the signs of patterns alone find nothing meant: no sign is special.
+    row("a star alone", "*", "error");
+    row("a question mark alone", "?", "error");
+    row("stars and a question mark", "** ?", "error");
+    row("a pattern of signs", ".* ^$ [] () {} | \\ +", "error");
+    row("a quoted star", "\"*\"", "error");
+    row("a star left out beside one", "* -*", "error");
+    row("a sign names hold", "#", "text\"#\"");
+    row("a star beside a sign names hold", "% *", "text\"%\" text\"*\"");
     row("dash at the end", "kick -", "error");
     row("too long", QString(10000, u'a'), "error");
     row("too many terms", QString("w ").repeated(LibraryQuery::maxTerms + 1), "error");
