@@ -134,15 +134,29 @@ void SearchIndex::finish()
     if (m_starts.empty())
         m_starts.push_back(0);
     const size_t n = m_ids.size();
-    // The store's order by name: the folded name's bytes, then the id.
+    // The store's order by name: the names' natural keys, then the id. The keys are made once,
+    // side by side, for the sort alone.
+    std::vector<char> keys;
+    std::vector<size_t> keyStarts;
+    keyStarts.reserve(n + 1);
+    keyStarts.push_back(0);
+    const std::vector<quint32> &lengths = m_pending->nameLengths;
+    for (size_t i = 0; i < n; ++i) {
+        const QByteArray key = naturalKey(QByteArrayView(m_text.data() + m_starts[i], lengths[i]));
+        keys.insert(keys.end(), key.cbegin(), key.cend());
+        keyStarts.push_back(keys.size());
+    }
+    const auto keyOf = [&](quint32 at) {
+        return std::string_view(keys.data() + keyStarts[at], keyStarts[at + 1] - keyStarts[at]);
+    };
     std::vector<quint32> order(n);
     std::iota(order.begin(), order.end(), 0);
-    const std::vector<quint32> &lengths = m_pending->nameLengths;
     std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
-        const int c = compareBytes({m_text.data() + m_starts[a], lengths[a]},
-                                   {m_text.data() + m_starts[b], lengths[b]});
+        const int c = compareBytes(keyOf(a), keyOf(b));
         return c != 0 ? c < 0 : m_ids[a] < m_ids[b];
     });
+    std::vector<char>().swap(keys);
+    std::vector<size_t>().swap(keyStarts);
     const auto reorder = [&order](auto &values) {
         std::remove_reference_t<decltype(values)> sorted;
         sorted.reserve(values.size());
@@ -531,13 +545,13 @@ template <typename Visit> void SearchIndex::withKey(LibrarySort::Column column, 
     }
 }
 
-// The first place whose (name, id) is not below the given ones.
-qsizetype SearchIndex::placeOf(const QByteArray &name, qint64 id) const
+// The first place whose (name's natural key, id) is not below the given ones.
+qsizetype SearchIndex::placeOf(const QByteArray &key, qint64 id) const
 {
     qsizetype low = 0, high = size();
     while (low < high) {
         const qsizetype mid = low + (high - low) / 2;
-        int c = compareBytes(viewOf(nameAt(quint32(mid))), viewOf(name));
+        int c = compareBytes(viewOf(naturalKey(nameAt(quint32(mid)))), viewOf(key));
         if (c == 0)
             c = compareValues(m_ids[size_t(mid)], id);
         if (c < 0)
@@ -584,7 +598,7 @@ QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
     if (started) {
         below = placeOf(bytesOf(after[after.size() - 2]), after.back().toLongLong());
         above = below < n && m_ids[size_t(below)] == after.back().toLongLong() &&
-                        nameAt(quint32(below)) == bytesOf(after[after.size() - 2])
+                        naturalKey(nameAt(quint32(below))) == bytesOf(after[after.size() - 2])
                     ? below + 1
                     : below;
         if (sort.column != LibrarySort::Column::Name)

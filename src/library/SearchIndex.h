@@ -11,10 +11,10 @@
 #include <optional>
 #include <vector>
 
-// What a search reads of every file of a store, held compactly in memory in the order of the
-// folded names: a word is found by scanning the folded texts at memory speed (as plocate
-// scans its names) rather than by the text index, whose phrase queries read the lists of all
-// of a word's trigrams and whose count reads every hit again. It answers exactly what the
+// What a search reads of every file of a store, held compactly in memory in the natural order
+// of the folded names (naturalKey()): a word is found by scanning the folded texts at memory speed
+// (as plocate scans its names) rather than by the text index, whose phrase queries read the lists
+// of all of a word's trigrams and whose count reads every hit again. It answers exactly what the
 // store's statements answer: the same hits, in the same order, with the same page starts.
 // It is made from one read of the store; a newer store makes a new one, but for a loudness
 // measured, which is put in place (a measuring pass puts thousands, one at a time). Reading
@@ -60,7 +60,7 @@ public:
     };
     std::shared_ptr<const Hits> match(const LibraryQuery &query) const;
     // The ids of up to limit hits in sort's order, after the row whose cursor (as the store
-    // gives it: the sort's keys, the folded name, the id) is given, the first skip of them
+    // gives it: the sort's keys, the name's natural key, the id) is given, the first skip of them
     // passed over. No order of a column is kept: the hits past the start are picked out each
     // time, in a few milliseconds for a million.
     QList<qint64> page(const Hits &hits, const LibrarySort &sort, const QVariantList &after,
@@ -87,12 +87,12 @@ private:
     bool test(const QueryTerm &term, const Prepared &prepared, size_t i) const;
     void matchTerm(const QueryTerm &term, const Prepared &prepared, Bits &bits) const;
     template <typename Visit> void withKey(LibrarySort::Column column, Visit visit) const;
-    qsizetype placeOf(const QByteArray &name, qint64 id) const;
+    qsizetype placeOf(const QByteArray &key, qint64 id) const;
     double keyOfCursor(LibrarySort::Column column, const QVariant &value) const;
     QByteArray nameAt(quint32 at) const;
 
-    // Per file, in the order of (folded name, id). A file's text is its folded name, a NUL,
-    // its folded texts and a NUL, so that no piece found runs from one into the next.
+    // Per file, in the order of (the folded name's natural key, id). A file's text is its folded
+    // name, a NUL, its folded texts and a NUL, so that no piece found runs from one into the next.
     std::vector<qint64> m_ids;
     std::vector<char> m_text;
     std::vector<quint32> m_starts; // one more than the files

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -91,6 +92,14 @@ CREATE INDEX files_lufs ON files(lufs) WHERE lufs IS NOT NULL;
 CREATE TABLE loudness(path BLOB PRIMARY KEY, size INTEGER NOT NULL, mtime_ms INTEGER NOT NULL,
                       lufs REAL, lra REAL, tpeak REAL, speak REAL, clipped INTEGER,
                       lflags INTEGER) WITHOUT ROWID;
+)sql",
+    // 3: names in their natural order (take2 before take10): the key of each (naturalKey()),
+    // indexed in place of the folded name.
+    R"sql(
+ALTER TABLE files ADD COLUMN name_sort BLOB;
+UPDATE files SET name_sort = natural_key(name_key);
+DROP INDEX files_name;
+CREATE INDEX files_name ON files(name_sort);
 )sql",
 };
 static_assert(std::size(upgradeSteps) == SqliteLibraryStore::schemaVersion);
@@ -233,6 +242,18 @@ void hasPiece(sqlite3_context *context, int, sqlite3_value **values)
     const qsizetype pieceBytes = sqlite3_value_bytes(values[1]);
     sqlite3_result_int(
         context, containsPiece(QByteArrayView(text, textBytes), QByteArrayView(piece, pieceBytes)));
+}
+
+// natural_key(folded name): the key names sort by (naturalKey()).
+void naturalKeyOf(sqlite3_context *context, int, sqlite3_value **values)
+{
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto name = reinterpret_cast<const char *>(sqlite3_value_text(values[0]));
+    const QByteArray key = naturalKey(QByteArrayView(name, sqlite3_value_bytes(values[0])));
+    sqlite3_result_blob64(context, key.constData(), sqlite3_uint64(key.size()), SQLITE_TRANSIENT);
 }
 
 bool isDamage(int code)
@@ -468,13 +489,16 @@ Result<void> SqliteLibraryStore::connect(int flags)
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busyTimeoutMs);
-    if (const int made = sqlite3_create_function_v2(
-            m_db, "has_piece", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-            hasPiece, nullptr, nullptr, nullptr);
-        made != SQLITE_OK) {
-        Result<void> failed = fail<void>(made);
-        close();
-        return failed;
+    constexpr int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    for (const auto &[name, arguments, function] :
+         {std::tuple{"has_piece", 2, &hasPiece}, std::tuple{"natural_key", 1, &naturalKeyOf}}) {
+        if (const int made = sqlite3_create_function_v2(m_db, name, arguments, pure, nullptr,
+                                                        function, nullptr, nullptr, nullptr);
+            made != SQLITE_OK) {
+            Result<void> failed = fail<void>(made);
+            close();
+            return failed;
+        }
     }
     return {};
 }
@@ -960,12 +984,13 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
     if ((code = prepare(s.upsertFile,
                         "INSERT INTO files(folder, name, name_key, meta, size, mtime, format, "
                         "rate, channels, bits, frames, length_ms, date, lufs, lra, tpeak, speak, "
-                        "clipped, lflags) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-                        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19) ON CONFLICT(folder, name) DO "
-                        "UPDATE SET name_key = ?3, meta = ?4, size = ?5, mtime = ?6, format = "
-                        "?7, rate = ?8, channels = ?9, bits = ?10, frames = ?11, length_ms = "
-                        "?12, date = ?13, lufs = ?14, lra = ?15, tpeak = ?16, speak = ?17, "
-                        "clipped = ?18, lflags = ?19")) != SQLITE_OK ||
+                        "clipped, lflags, name_sort) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+                        "?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20) ON "
+                        "CONFLICT(folder, name) DO UPDATE SET name_key = ?3, meta = ?4, size = "
+                        "?5, mtime = ?6, format = ?7, rate = ?8, channels = ?9, bits = ?10, "
+                        "frames = ?11, length_ms = ?12, date = ?13, lufs = ?14, lra = ?15, "
+                        "tpeak = ?16, speak = ?17, clipped = ?18, lflags = ?19, name_sort = "
+                        "?20")) != SQLITE_OK ||
         (code = prepare(s.removeFile, "DELETE FROM files WHERE id = ?")) != SQLITE_OK ||
         (code = prepare(s.cachedLoudness,
                         "SELECT lufs, lra, tpeak, speak, clipped, lflags FROM loudness "
@@ -1022,11 +1047,13 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
             s.cachedLoudness.reset();
         }
         const QString meta = metaText(entry.info);
+        const QString nameKey = foldText(pathFromNative(entry.name));
         Statement &u = s.upsertFile;
         u.reset()
             .bind(1, folder.value())
             .bind(2, entry.name)
-            .bindText(3, foldText(pathFromNative(entry.name)))
+            .bindText(3, nameKey)
+            .bind(20, naturalKey(nameKey.toUtf8()))
             .bind(5, entry.size)
             .bind(6, entry.modifiedNs)
             .bindOptional(7, format)
@@ -1256,7 +1283,8 @@ struct Where
 QStringList sortKeys(LibrarySort::Column column)
 {
     using Column = LibrarySort::Column;
-    const QString name = QStringLiteral("f.name_key");
+    // Names in their natural order, numbers by value.
+    const QString name = QStringLiteral("f.name_sort");
     const QString id = QStringLiteral("f.id");
     switch (column) {
     case Column::Name:

@@ -17,7 +17,7 @@ class SqliteLibraryStore final : public LibraryStore
 {
 public:
     // The version of the tables this build makes; a store of a later one is moved aside.
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
     // What PRAGMA application_id holds in a store of ours ("QSlb").
     static constexpr int applicationId = 0x51536c62;
 

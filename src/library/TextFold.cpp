@@ -69,3 +69,46 @@ bool containsPiece(QByteArrayView text, QByteArrayView piece)
             return true;
     return false;
 }
+
+QByteArray naturalKey(QByteArrayView folded)
+{
+    QByteArray key;
+    key.reserve(folded.size() + 4);
+    // One byte a run, its leading zeros and one, so that no byte of them is a NUL.
+    QByteArray zeros;
+    bool anyZeros = false;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    qsizetype at = 0;
+    while (at < folded.size()) {
+        if (!isDigit(folded[at])) {
+            key.append(folded[at++]);
+            continue;
+        }
+        const qsizetype start = at;
+        while (at < folded.size() && folded[at] == '0')
+            ++at;
+        const qsizetype significant = at;
+        while (at < folded.size() && isDigit(folded[at]))
+            ++at;
+        const qsizetype digits = at - significant;
+        // "0" and "000" are zero with no digits; the zeros past the first lead.
+        const qsizetype leading = significant - start - (digits == 0 ? 1 : 0);
+        constexpr qsizetype oneByte = 9;
+        if (digits < oneByte) {
+            key.append(char('0' + digits));
+        } else {
+            const qsizetype more = std::min<qsizetype>(digits - oneByte, 0xffff);
+            key.append('9');
+            key.append(char(more >> 8));
+            key.append(char(more & 0xff));
+        }
+        key.append(folded.sliced(significant, digits));
+        zeros.append(char(std::min<qsizetype>(leading, 0xfe) + 1));
+        anyZeros = anyZeros || leading > 0;
+    }
+    if (anyZeros) {
+        key.append('\0');
+        key.append(zeros);
+    }
+    return key;
+}

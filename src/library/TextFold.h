@@ -22,3 +22,12 @@ bool containsPiece(QByteArrayView text, QByteArrayView piece);
 // Whether the piece wants a word's start; and whether one is at this place of the text.
 bool wantsWordStart(QByteArrayView piece);
 bool beginsWord(QByteArrayView text, qsizetype at, char first);
+
+// The key names sort by: the folded name's bytes, but for each run of digits, which compares
+// by its value ("take2" before "take10", "take 9" before "take 10"), in the store's index and
+// in memory alike, byte by byte. A run becomes the count of its digits less leading zeros
+// ('0' + count, or '9' and two bytes more from nine digits on: its first byte stays among the
+// digits, so a number sorts against a letter or a sign where a digit would) and those
+// digits; the leading zeros of the runs follow the whole, after a NUL, so that "take02"
+// comes right after "take2".
+QByteArray naturalKey(QByteArrayView folded);

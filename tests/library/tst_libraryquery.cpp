@@ -3,6 +3,7 @@
 #include "library/SqliteLibraryStore.h"
 #include "platform/NativeName.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -412,11 +413,13 @@ void TestLibraryQuery::pagesInEveryOrder()
     LibraryBatch batch;
     batch.root = root;
     // Many equal keys, so that the pages' starts must break ties; more hits than are sorted
-    // whole, so that the pages by name walk the names in order.
+    // whole, so that the pages by name walk the names in order. The names differ in case and
+    // accents, which their order passes over, and in two numbers, which it compares by value.
     constexpr int entries = 2300;
+    const QByteArray takes[] = {"take ", "TAKE ", "t\xc3\xa0ke "};
     for (int i = 0; i < entries; ++i) {
         LibraryEntry entry = entryOf("/p/" + QByteArray::number(i % 7),
-                                     "take " + QByteArray::number(i % 50) + ".wav", 1000,
+                                     takes[i % 3] + QByteArray::number(i % 50) + ".wav", 1000,
                                      qint64(i % 13) * 86400'000'000'000);
         entry.name += QByteArray::number(i); // unique within the folder
         entry.info.sampleRate = 8000 * (1 + i % 3);
@@ -523,12 +526,27 @@ void TestLibraryQuery::pagesInEveryOrder()
             return 0;
         }
     };
+    // A name's two numbers: take2 before take10, and .wav9 before .wav10.
+    const auto numbersOf = [](const LibraryHit &hit) {
+        static const QRegularExpression numbers(QStringLiteral("^t.ke (\\d+)\\.wav(\\d+)$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpressionMatch match = numbers.match(hit.name);
+        return std::pair{match.captured(1).toInt(), match.captured(2).toInt()};
+    };
     for (qsizetype i = 1; i < whole->size(); ++i) {
         const double a = keyOf(whole->at(i - 1)), b = keyOf(whole->at(i));
         QVERIFY2(descending ? a >= b : a <= b, qPrintable(QString::number(i)));
+        bool tied = a == b;
         if (LibrarySort::Column(column) == LibrarySort::Column::Folder) {
             const QString f = whole->at(i - 1).folder, g = whole->at(i).folder;
             QVERIFY(descending ? f >= g : f <= g);
+            tied = f == g;
+        }
+        // Equal keys in the names' natural order.
+        if (tied) {
+            const auto m = numbersOf(whole->at(i - 1)), n = numbersOf(whole->at(i));
+            QVERIFY2(descending ? m > n : m < n,
+                     qPrintable(whole->at(i - 1).name + u' ' + whole->at(i).name));
         }
     }
 }
