@@ -116,14 +116,11 @@ qint64 storeBytes(const QString &file)
     return total;
 }
 
-void indexFiles(const QString &base)
+// count small wave files below root, a thousand a folder, named from words drawn by seed.
+void makeWaves(const QString &root, qint64 count, unsigned seed)
 {
-    const qint64 count = setting("BENCH_LIBRARY_FILES", 100000);
-    const QString root = base + "/files";
-    std::mt19937 random(7);
+    std::mt19937 random(seed);
     const QByteArray wave = smallWave(80, 8000);
-    QElapsedTimer made;
-    made.start();
     constexpr int perFolder = 1000;
     for (qint64 i = 0; i < count; ++i) {
         const QString folder =
@@ -137,6 +134,15 @@ void indexFiles(const QString &base)
             qFatal("cannot write %s", path.constData());
         ::close(fd);
     }
+}
+
+void indexFiles(const QString &base)
+{
+    const qint64 count = setting("BENCH_LIBRARY_FILES", 100000);
+    const QString root = base + "/files";
+    QElapsedTimer made;
+    made.start();
+    makeWaves(root, count, 7);
     std::printf("(made %lld files in %.1f s; load %s)\n", qlonglong(count), made.elapsed() / 1000.0,
                 qPrintable(machineLoad()));
 
@@ -197,19 +203,7 @@ void searchWhileIndexing(const QString &base, const QString &file)
         !reader.searchIndexIsCurrent().value())
         qFatal("cannot read the store");
     const QString root = base + "/pass";
-    const QByteArray wave = smallWave(80, 8000);
-    std::mt19937 random(13);
-    constexpr int perFolder = 1000;
-    for (qint64 i = 0; i < count; ++i) {
-        const QString folder = root + QStringLiteral("/%1").arg(i / perFolder);
-        if (i % perFolder == 0)
-            QDir().mkpath(folder);
-        const QByteArray path = QFile::encodeName(folder) + '/' + nameOf(random, i);
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0 || ::write(fd, wave.constData(), size_t(wave.size())) != wave.size())
-            qFatal("cannot write %s", path.constData());
-        ::close(fd);
-    }
+    makeWaves(root, count, 13);
     QProcess::execute("find", {root, "-name", "x", "-print"});
     SqliteLibraryStore writer(file);
     if (!writer.open().ok() || !writer.addRoot(root, 0).ok())

@@ -410,27 +410,34 @@ bool isIndexed(const QString &file)
     return published().contains(file);
 }
 
+// The index of the file once no change that moves the store to this generation is still being
+// put in it (under the mutex, which the wait lets go meanwhile); none when there is no index,
+// or the change takes longer than a change can.
+PublishedIndex *settledAt(const QString &file, qint64 generation)
+{
+    const QDeadlineTimer deadline(patchWaitMs);
+    for (;;) {
+        const auto found = published().find(file);
+        if (found == published().end())
+            return nullptr;
+        if (!found->pending || *found->pending != generation)
+            return &*found;
+        if (!patched().wait(&publishedMutex(), deadline))
+            return nullptr;
+    }
+}
+
 // Before a change's COMMIT: the index it is to be put in, if one answers for the generation
 // before it (once a change of another connection committed before it is in); readers of the
 // generation after it wait for it from now on. None: the index no longer answers after it.
 std::shared_ptr<SearchIndex> beginPatch(const QString &file, qint64 before, qint64 after)
 {
     QMutexLocker lock(&publishedMutex());
-    const QDeadlineTimer deadline(patchWaitMs);
-    for (;;) {
-        const auto found = published().find(file);
-        if (found == published().end())
-            return {};
-        if (found->pending && *found->pending == before) {
-            if (!patched().wait(&publishedMutex(), deadline))
-                return {};
-            continue;
-        }
-        if (found->pending || found->index->generation() != before)
-            return {};
-        found->pending = after;
-        return found->index;
-    }
+    PublishedIndex *const entry = settledAt(file, before);
+    if (!entry || entry->pending || entry->index->generation() != before)
+        return {};
+    entry->pending = after;
+    return entry->index;
 }
 
 // After it: the change is in (or its COMMIT failed and the index holds as it was), or the
@@ -889,24 +896,7 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
     m_folderIds.clear();
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    std::shared_ptr<SearchIndex> index;
-    std::optional<qint64> after;
-    if (indexed && before) {
-        const Result<std::optional<qint64>> now = generation();
-        if (!now.ok())
-            return abort(sqlite3_errcode(m_db));
-        after = now.value();
-        if (after)
-            index = beginPatch(m_file, *before, *after);
-    }
-    if (Result<void> done = exec("COMMIT"); !done.ok()) {
-        (void)exec("ROLLBACK");
-        endPatch(m_file, index, true);
-        return done;
-    }
-    if (index)
-        endPatch(m_file, index, index->apply(patch, *before, *after));
-    return {};
+    return commitPatched(patch, before);
 }
 
 Result<void> SqliteLibraryStore::setRootSeen(qint64 root, bool online, qint64 device)
@@ -1240,20 +1230,31 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
     }
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
+    if (Result<void> done = commitPatched(patch, before); !done.ok()) {
+        m_folderIds.clear();
+        m_formatIds.clear();
+        return done;
+    }
+    return {};
+}
+
+Result<void> SqliteLibraryStore::commitPatched(const SearchIndex::Patch &patch,
+                                               std::optional<qint64> before)
+{
     std::shared_ptr<SearchIndex> index;
     std::optional<qint64> after;
-    if (indexed && before) {
+    if (before) {
         const Result<std::optional<qint64>> now = generation();
-        if (!now.ok())
-            return abort(sqlite3_errcode(m_db));
+        if (!now.ok()) {
+            (void)exec("ROLLBACK");
+            return Result<void>::failure(now.error());
+        }
         after = now.value();
         if (after)
             index = beginPatch(m_file, *before, *after);
     }
     if (Result<void> done = exec("COMMIT"); !done.ok()) {
         (void)exec("ROLLBACK");
-        m_folderIds.clear();
-        m_formatIds.clear();
         // Nothing was written: the index holds as it was.
         endPatch(m_file, index, true);
         return done;
@@ -1984,20 +1985,10 @@ std::shared_ptr<const SearchIndex> SqliteLibraryStore::publishedIndex(Result<voi
     if (!now.value())
         return {};
     generation = *now.value();
+    // The change that made this generation may be being put in: a moment.
     QMutexLocker lock(&publishedMutex());
-    const QDeadlineTimer deadline(patchWaitMs);
-    for (;;) {
-        const auto found = published().constFind(m_file);
-        if (found == published().cend())
-            return {};
-        // The change that made this generation is being put in: a moment.
-        if (found->pending && *found->pending == generation) {
-            if (!patched().wait(&publishedMutex(), deadline))
-                return {};
-            continue;
-        }
-        return found->index;
-    }
+    const PublishedIndex *const entry = settledAt(m_file, generation);
+    return entry ? entry->index : nullptr;
 }
 
 std::shared_ptr<const SearchIndex> SqliteLibraryStore::currentIndex(Result<void> &fault,

@@ -97,6 +97,9 @@ private:
     Result<void> moveAside(const QString &why);
     Result<std::optional<qint64>> generation();
     Result<void> nextGeneration();
+    // Commits the transaction under way; then puts the patch in the search index when one
+    // answered for the generation before it (none when before is none).
+    Result<void> commitPatched(const SearchIndex::Patch &patch, std::optional<qint64> before);
     // The index of this file, whatever it answers for, and the store's generation as this
     // connection reads it; none when no index was read (or, for currentIndex, none is used).
     std::shared_ptr<const SearchIndex> publishedIndex(Result<void> &fault, qint64 &generation);
