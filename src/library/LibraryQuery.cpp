@@ -511,8 +511,7 @@ LibraryQuery LibraryQuery::parse(QStringView text)
         });
     };
     if (!query.terms.isEmpty() && std::all_of(query.terms.cbegin(), query.terms.cend(), noWord))
-        return fail(QStringLiteral("The search has only signs, and no sign is a wildcard here: a "
-                                   "word of letters or digits is found in any part of a name, "
-                                   "as in kick or -noise."));
+        return fail(QStringLiteral("The search has only signs, and none is a wildcard: a word is "
+                                   "found in any part of a name, as in kick or -noise."));
     return query;
 }
