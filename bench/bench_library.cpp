@@ -1,7 +1,8 @@
 // The library: indexing 100,000 small wave files from a warm cache, a rescan with nothing
 // changed, the store's bytes a file; then, over a generated store of 1,000,000 entries, the
 // first page and the count of four searches as one types (median and worst of the runs,
-// with `grep -F` over the same names in the same run beside them), and the resident memory
+// with `grep -F` over the same names in the same run beside them), the same while a pass of
+// the indexer writes 20,000 new files into it (BENCH_LIBRARY_PASS), and the resident memory
 // while the results are scrolled through from the top to the end; and the first window of
 // the program with that store as its library, shown before the store opens. BENCH_LIBRARY_FILES and
 // BENCH_LIBRARY_ENTRIES make the runs smaller for a quick look.
@@ -24,8 +25,10 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <algorithm>
+#include <atomic>
 #include <fcntl.h>
 #include <random>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -113,14 +116,11 @@ qint64 storeBytes(const QString &file)
     return total;
 }
 
-void indexFiles(const QString &base)
+// count small wave files below root, a thousand a folder, named from words drawn by seed.
+void makeWaves(const QString &root, qint64 count, unsigned seed)
 {
-    const qint64 count = setting("BENCH_LIBRARY_FILES", 100000);
-    const QString root = base + "/files";
-    std::mt19937 random(7);
+    std::mt19937 random(seed);
     const QByteArray wave = smallWave(80, 8000);
-    QElapsedTimer made;
-    made.start();
     constexpr int perFolder = 1000;
     for (qint64 i = 0; i < count; ++i) {
         const QString folder =
@@ -134,6 +134,15 @@ void indexFiles(const QString &base)
             qFatal("cannot write %s", path.constData());
         ::close(fd);
     }
+}
+
+void indexFiles(const QString &base)
+{
+    const qint64 count = setting("BENCH_LIBRARY_FILES", 100000);
+    const QString root = base + "/files";
+    QElapsedTimer made;
+    made.start();
+    makeWaves(root, count, 7);
     std::printf("(made %lld files in %.1f s; load %s)\n", qlonglong(count), made.elapsed() / 1000.0,
                 qPrintable(machineLoad()));
 
@@ -176,6 +185,77 @@ void indexFiles(const QString &base)
     }
     report("store bytes a file (no texts)", double(storeBytes(file)) / double(count), "B",
            against(double(storeBytes(file)) / double(count), 500, ""));
+    QDir(root).removeRecursively();
+}
+
+// A pass of the library's indexer over a root of new files, writing batches into the store of
+// a million entries on a thread of its own, while the searches are made as one types (a page
+// and the count, the four searches in turn) on a connection of their own, from the search
+// index read before; then the root taken out again, so that the first window finds the store
+// as it was.
+void searchWhileIndexing(const QString &base, const QString &file)
+{
+    const qint64 count = setting("BENCH_LIBRARY_PASS", 20000);
+    if (count <= 0)
+        return;
+    SqliteLibraryStore reader(file);
+    if (!reader.openForReading().ok() || !reader.loadSearchIndex().ok() ||
+        !reader.searchIndexIsCurrent().value())
+        qFatal("cannot read the store");
+    const QString root = base + "/pass";
+    makeWaves(root, count, 13);
+    QProcess::execute("find", {root, "-name", "x", "-print"});
+    SqliteLibraryStore writer(file);
+    if (!writer.open().ok() || !writer.addRoot(root, 0).ok())
+        qFatal("cannot write the store");
+    const char *const typed[] = {"thunder", "kic", "kick room rate:48000", "length:1s-3s"};
+    std::atomic_bool done{false};
+    double passSeconds = 0;
+    std::thread pass([&] {
+        QElapsedTimer timer;
+        timer.start();
+        const LibraryIndexer::Outcome outcome = LibraryIndexer(writer).run();
+        passSeconds = timer.nsecsElapsed() / 1e9;
+        if (!outcome.problem.isEmpty() || outcome.read != count)
+            qFatal("the pass failed: %s", qPrintable(outcome.problem));
+        done = true;
+    });
+    std::vector<double> times;
+    qint64 fromMemory = 0;
+    for (int n = 0; !done; ++n) {
+        const LibraryQuery query = LibraryQuery::parse(QString::fromUtf8(typed[n % 4]));
+        fromMemory += reader.searchIndexIsCurrent().value() ? 1 : 0;
+        QElapsedTimer timer;
+        timer.start();
+        const Result<QList<LibraryHit>> page = reader.query(query, {}, {}, 200);
+        const Result<qint64> counted = reader.count(query);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (!page.ok() || !counted.ok())
+            qFatal("a search failed while the pass wrote");
+        // A key every tenth of a second, as one types.
+        constexpr double keyMs = 100;
+        if (times.back() < keyMs)
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(qint64((keyMs - times.back()) * 1000)));
+    }
+    pass.join();
+    const bool current = reader.searchIndexIsCurrent().value();
+    std::sort(times.begin(), times.end());
+    const double median = times.empty() ? 0 : times[times.size() / 2];
+    report("search + count while a pass writes, median", median, "ms",
+           QStringLiteral("worst %1 ms; %2 searches, %3 with the index current before them; "
+                          "the pass of %4 files %5 s (%6 files/s); the index %7 after it; goal "
+                          "median < 16: %8")
+               .arg(times.empty() ? 0 : times.back(), 0, 'f', 2)
+               .arg(times.size())
+               .arg(fromMemory)
+               .arg(count)
+               .arg(passSeconds, 0, 'f', 2)
+               .arg(double(count) / passSeconds, 0, 'f', 0)
+               .arg(current ? QStringLiteral("current") : QStringLiteral("STALE"))
+               .arg(median < 16 ? "met" : "MISSED"));
+    if (!writer.removeRoot(root).ok())
+        qFatal("cannot take the root out");
     QDir(root).removeRecursively();
 }
 
@@ -372,6 +452,7 @@ void searches(const QString &base)
                        .arg(fetching.elapsed() / 1000.0, 0, 'f', 1)
                        .toUtf8()
                        .constData()));
+    searchWhileIndexing(base, file);
 }
 
 // In a process of its own (the window needs a QApplication, and nothing of the store's making

@@ -496,19 +496,22 @@ LibraryQuery LibraryQuery::parse(QStringView text)
             return fail(QStringLiteral("The search has more than %1 terms.").arg(maxTerms));
         query.terms.append(term);
     }
-    // Operators with no field and no word ("<>=", "..") and signs left out ("--", "-*") would
-    // find everything, or everything but a sign, never what was meant. A sign searched for
-    // as it is ("%", "_") stays a word.
+    // Operators with no field and no word ("<>=", ".."), wildcards and the signs of patterns
+    // ("*", "?", ".*", "^$", "(a|b)" without its letters) and signs left out ("--", "-*")
+    // find everything, everything but a sign, or nothing, never what was meant: a word is
+    // already found in any part of a name, and no sign is special in it. A sign that names
+    // hold as it is ("%", "_", "#") stays a word when searched for.
     const auto noWord = [](const QueryTerm &term) {
         if (term.field != Field::Text)
             return false;
         return std::none_of(term.text.cbegin(), term.text.cend(), [&term](QChar c) {
-            return term.excluded ? c.isLetterOrNumber()
-                                 : !QStringView(u"<>=.-!").contains(c) && !c.isSpace();
+            return term.excluded
+                       ? c.isLetterOrNumber()
+                       : !QStringView(u"<>=.-!*?^$|\\+()[]{}").contains(c) && !c.isSpace();
         });
     };
     if (!query.terms.isEmpty() && std::all_of(query.terms.cbegin(), query.terms.cend(), noWord))
-        return fail(QStringLiteral("The search has only signs, which would find everything: a "
-                                   "word has letters or digits, as in kick or -noise."));
+        return fail(QStringLiteral("The search has only signs, and none is a wildcard: a word is "
+                                   "found in any part of a name, as in kick or -noise."));
     return query;
 }

@@ -14,7 +14,8 @@
 //                  reference, INFO title, artist, comment and software, iXML scene, take and
 //                  note, cue labels), whatever its letter case and accents ("cafe" finds
 //                  "Café"). Words of three letters or more are looked up in the text index;
-//                  shorter ones are compared letter by letter, which is slower.
+//                  a letter or two matches where a word or a number begins ("ki" finds
+//                  "Kick", "2" finds "take2" but not "02"), compared letter by letter.
 //   -noise         leaves out the files that match the word (or the field, -clip:yes).
 //   "two words"    the words together, in this order; a quote left open runs to the end.
 //   name:kick      only the file name; folder:drums only the folder's path.
@@ -29,10 +30,12 @@
 //   date:2024      the bext origination date, else the file's modification time: a year,
 //                  2024-05 a month, 2024-05-03 a day.
 // Numeric fields take <, <=, >, >=, = before the value, and ranges a-b or a..b (both ends
-// included: length:1m-3m, lufs:-20..-10, date:2023-2024). A word whose part before ':' names
+// included: length:1m-3m, lufs:-20..-10, date:2023-2024). A file that lacks the figure (a
+// header that could not be read has no rate, channels, bits nor length) matches no value of
+// it, and the field left out keeps it. A word whose part before ':' names
 // no field is searched as it is ("12:30"). Unreadable queries (a field without a value, a
-// value that is not a number, "-" alone, operators or signs left out with no word among them
-// ("--", "<>=", "-*"), more than maxLength characters or maxTerms terms)
+// value that is not a number, "-" alone, operators, wildcards or signs left out with no word
+// among them ("--", "<>=", "*", ".*", "-*"), more than maxLength characters or maxTerms terms)
 // give an error and find nothing.
 struct QueryTerm
 {

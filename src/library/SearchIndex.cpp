@@ -1,6 +1,9 @@
 #include "SearchIndex.h"
 
+#include "TextFold.h"
+
 #include <QHash>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -36,12 +39,6 @@ std::string_view viewOf(const QByteArray &bytes)
     return {bytes.constData(), size_t(bytes.size())};
 }
 
-// As SQLite's instr(): an empty piece is found in any text.
-bool contains(const QByteArray &text, const QByteArray &piece)
-{
-    return viewOf(text).find(viewOf(piece)) != std::string_view::npos;
-}
-
 template <typename T> int compareValues(T a, T b)
 {
     return a < b ? -1 : b < a ? 1 : 0;
@@ -63,8 +60,6 @@ QByteArray bytesOf(const QVariant &value)
 // What is gathered before the files are put in order.
 struct SearchIndex::Pending
 {
-    QHash<qint64, qint32> folders;
-    QHash<qint64, qint16> formats;
     std::vector<quint32> nameLengths;
 };
 
@@ -74,35 +69,35 @@ SearchIndex::~SearchIndex() = default;
 
 void SearchIndex::addFolder(qint64 id, const QByteArray &path, const QByteArray &pathKey)
 {
-    m_pending->folders.insert(id, qint32(m_folders.size()));
-    m_folders.push_back({id, path, pathKey, 0});
+    m_folderPlaces.insert(id, qint32(m_folders.size()));
+    m_folders.push_back({id, path, pathKey, 0, false});
 }
 
 void SearchIndex::addFormat(qint64 id, const QByteArray &folded)
 {
-    m_pending->formats.insert(id, qint16(m_formats.size()));
+    m_formatPlaces.insert(id, qint16(m_formats.size()));
     m_formats.emplace_back(id, folded);
+}
+
+// Whether a file can be held: its folder and format known, its values within the compact form.
+bool SearchIndex::fits(const File &file, bool knownFolder, bool knownFormat) const
+{
+    const auto within = [](qint64 value, auto limit) {
+        using T = decltype(limit);
+        return value >= std::numeric_limits<T>::min() && value <= std::numeric_limits<T>::max();
+    };
+    return knownFolder && (!file.format || knownFormat) && within(file.rate, qint32()) &&
+           within(file.channels, qint16()) && within(file.bits, qint16()) &&
+           (!file.flags || (within(*file.flags, qint8(0)) && *file.flags >= 0)) &&
+           !file.nameKey.contains('\0') && !file.meta.contains('\0') && file.id > 0;
 }
 
 bool SearchIndex::addFile(const File &file)
 {
-    const auto folder = m_pending->folders.constFind(file.folder);
-    if (folder == m_pending->folders.cend())
-        return false;
-    qint16 format = -1;
-    if (file.format) {
-        const auto known = m_pending->formats.constFind(*file.format);
-        if (known == m_pending->formats.cend())
-            return false;
-        format = *known;
-    }
-    const auto fits = [](qint64 value, auto limit) {
-        using T = decltype(limit);
-        return value >= std::numeric_limits<T>::min() && value <= std::numeric_limits<T>::max();
-    };
-    if (!fits(file.rate, qint32()) || !fits(file.channels, qint16()) ||
-        !fits(file.bits, qint16()) || (file.flags && !fits(*file.flags, qint8(0))) ||
-        (file.flags && *file.flags < 0) || file.nameKey.contains('\0') || file.meta.contains('\0'))
+    const auto folder = m_folderPlaces.constFind(file.folder);
+    const auto format =
+        file.format ? m_formatPlaces.constFind(*file.format) : m_formatPlaces.cend();
+    if (!fits(file, folder != m_folderPlaces.cend(), format != m_formatPlaces.cend()))
         return false;
     // Places in the texts are 32 bits: four gigabytes of names and texts.
     if (m_text.size() + size_t(file.nameKey.size() + file.meta.size()) + 2 + padding >
@@ -113,6 +108,7 @@ bool SearchIndex::addFile(const File &file)
     if (m_starts.empty())
         m_starts.push_back(0);
     m_ids.push_back(file.id);
+    m_largestId = std::max(m_largestId, file.id);
     m_text.insert(m_text.end(), file.nameKey.cbegin(), file.nameKey.cend());
     m_text.push_back('\0');
     m_text.insert(m_text.end(), file.meta.cbegin(), file.meta.cend());
@@ -120,7 +116,7 @@ bool SearchIndex::addFile(const File &file)
     m_starts.push_back(quint32(m_text.size()));
     m_pending->nameLengths.push_back(quint32(file.nameKey.size()));
     m_folderOf.push_back(*folder);
-    m_formatOf.push_back(format);
+    m_formatOf.push_back(file.format ? *format : qint16(-1));
     m_rate.push_back(qint32(file.rate));
     m_channels.push_back(qint16(file.channels));
     m_bits.push_back(qint16(file.bits));
@@ -138,15 +134,29 @@ void SearchIndex::finish()
     if (m_starts.empty())
         m_starts.push_back(0);
     const size_t n = m_ids.size();
-    // The store's order by name: the folded name's bytes, then the id.
+    // The store's order by name: the names' natural keys, then the id. The keys are made once,
+    // side by side, for the sort alone.
+    std::vector<char> keys;
+    std::vector<size_t> keyStarts;
+    keyStarts.reserve(n + 1);
+    keyStarts.push_back(0);
+    const std::vector<quint32> &lengths = m_pending->nameLengths;
+    for (size_t i = 0; i < n; ++i) {
+        const QByteArray key = naturalKey(QByteArrayView(m_text.data() + m_starts[i], lengths[i]));
+        keys.insert(keys.end(), key.cbegin(), key.cend());
+        keyStarts.push_back(keys.size());
+    }
+    const auto keyOf = [&](quint32 at) {
+        return std::string_view(keys.data() + keyStarts[at], keyStarts[at + 1] - keyStarts[at]);
+    };
     std::vector<quint32> order(n);
     std::iota(order.begin(), order.end(), 0);
-    const std::vector<quint32> &lengths = m_pending->nameLengths;
     std::sort(order.begin(), order.end(), [&](quint32 a, quint32 b) {
-        const int c = compareBytes({m_text.data() + m_starts[a], lengths[a]},
-                                   {m_text.data() + m_starts[b], lengths[b]});
+        const int c = compareBytes(keyOf(a), keyOf(b));
         return c != 0 ? c < 0 : m_ids[a] < m_ids[b];
     });
+    std::vector<char>().swap(keys);
+    std::vector<size_t>().swap(keyStarts);
     const auto reorder = [&order](auto &values) {
         std::remove_reference_t<decltype(values)> sorted;
         sorted.reserve(values.size());
@@ -180,14 +190,7 @@ void SearchIndex::finish()
     reorder(m_clipped);
     reorder(m_flags);
 
-    std::vector<quint32> folders(m_folders.size());
-    std::iota(folders.begin(), folders.end(), 0);
-    std::sort(folders.begin(), folders.end(), [this](quint32 a, quint32 b) {
-        return compareBytes(viewOf(m_folders[a].path), viewOf(m_folders[b].path)) < 0;
-    });
-    for (size_t rank = 0; rank < folders.size(); ++rank)
-        m_folders[folders[rank]].rank = quint32(rank);
-    m_folderByRank = std::move(folders);
+    rankFolders();
     m_pending.reset();
 #if defined(__GLIBC__)
     // The copies made while sorting are freed: give their pages back, the program keeps the
@@ -196,8 +199,36 @@ void SearchIndex::finish()
 #endif
 }
 
+void SearchIndex::rankFolders()
+{
+    std::vector<quint32> folders;
+    folders.reserve(m_folders.size());
+    for (size_t f = 0; f < m_folders.size(); ++f)
+        if (!m_folders[f].gone)
+            folders.push_back(quint32(f));
+    std::sort(folders.begin(), folders.end(), [this](quint32 a, quint32 b) {
+        return compareBytes(viewOf(m_folders[a].path), viewOf(m_folders[b].path)) < 0;
+    });
+    for (size_t rank = 0; rank < folders.size(); ++rank)
+        m_folders[folders[rank]].rank = quint32(rank);
+    m_folderByRank = std::move(folders);
+}
+
+void SearchIndex::setGeneration(qint64 generation)
+{
+    QWriteLocker lock(&m_lock);
+    m_generation = generation;
+}
+
+qint64 SearchIndex::generation() const
+{
+    QReadLocker lock(&m_lock);
+    return m_generation;
+}
+
 qint64 SearchIndex::bytes() const
 {
+    QReadLocker lock(&m_lock);
     const auto of = [](const auto &values) {
         return qint64(values.capacity() * sizeof(values[0]));
     };
@@ -222,6 +253,13 @@ void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype 
     const char *const piece = needle.constData();
     const size_t length = size_t(needle.size());
     const quint64 end = m_starts[size_t(last)];
+    // A letter or two counts where a word begins only; the byte before a file's text is the
+    // NUL that ends the one before it.
+    const bool wordStart = wantsWordStart(needle);
+    const auto placed = [&](quint64 pos) {
+        return !wordStart ||
+               beginsWord(QByteArrayView(base, qsizetype(end)), qsizetype(pos), piece[0]);
+    };
     qsizetype file = first;
     quint64 at = m_starts[size_t(first)];
     // Where a piece found at `pos` belongs: the files only move forward.
@@ -263,7 +301,8 @@ void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype 
             mask &= mask - 1;
             if (pos + length > end)
                 break;
-            if (length <= 2 || std::memcmp(base + pos + 1, piece + 1, length - 2) == 0) {
+            if ((length <= 2 || std::memcmp(base + pos + 1, piece + 1, length - 2) == 0) &&
+                placed(pos)) {
                 found(pos);
                 next = at;
                 break;
@@ -276,7 +315,11 @@ void SearchIndex::scanRange(const QByteArray &needle, bool namesOnly, qsizetype 
         const void *hit = memmem(base + at, size_t(end - at), piece, length);
         if (!hit)
             break;
-        found(quint64(static_cast<const char *>(hit) - base));
+        const quint64 pos = quint64(static_cast<const char *>(hit) - base);
+        if (placed(pos))
+            found(pos);
+        else
+            at = pos + 1;
     }
 #endif
 }
@@ -317,14 +360,14 @@ SearchIndex::Prepared SearchIndex::prepare(const QueryTerm &term) const
     if (term.field == Field::Text || term.field == Field::Folder) {
         prepared.folders.resize(m_folders.size());
         for (size_t f = 0; f < m_folders.size(); ++f) {
-            prepared.folders[f] = contains(m_folders[f].pathKey, prepared.text);
+            prepared.folders[f] = containsPiece(m_folders[f].pathKey, prepared.text);
             prepared.anyFolder = prepared.anyFolder || prepared.folders[f];
         }
     }
     if (term.field == Field::Format) {
         prepared.formats.resize(m_formats.size());
         for (size_t f = 0; f < m_formats.size(); ++f)
-            prepared.formats[f] = contains(m_formats[f].second, prepared.text);
+            prepared.formats[f] = containsPiece(m_formats[f].second, prepared.text);
     }
     return prepared;
 }
@@ -344,8 +387,7 @@ bool SearchIndex::test(const QueryTerm &term, const Prepared &prepared, size_t i
         const char *start = m_text.data() + m_starts[i];
         const size_t length = namesOnly ? std::strlen(start) : m_starts[i + 1] - m_starts[i];
         // A text of a few tens of bytes: memmem's setup costs more than the search.
-        return std::string_view(start, length).find(viewOf(prepared.text)) !=
-               std::string_view::npos;
+        return containsPiece(QByteArrayView(start, qsizetype(length)), prepared.text);
     };
     switch (term.field) {
     case Field::Text:
@@ -356,16 +398,17 @@ bool SearchIndex::test(const QueryTerm &term, const Prepared &prepared, size_t i
         return prepared.folders[size_t(m_folderOf[i])] != 0;
     case Field::Format:
         return m_formatOf[i] >= 0 && prepared.formats[size_t(m_formatOf[i])];
+    // A figure the file lacks (kept as 0) matches no range, as the statements' conditions.
     case Field::Rate:
-        return inRange(m_rate[i]);
+        return m_rate[i] > 0 && inRange(m_rate[i]);
     case Field::Channels:
-        return inRange(m_channels[i]);
+        return m_channels[i] > 0 && inRange(m_channels[i]);
     case Field::Bits:
-        return inRange(m_bits[i]);
+        return m_bits[i] > 0 && inRange(m_bits[i]);
     case Field::Length:
-        return inRange(double(m_length[i]));
+        return m_rate[i] > 0 && inRange(double(m_length[i]));
     case Field::Date:
-        return inRange(double(m_date[i]));
+        return m_date[i] != 0 && inRange(double(m_date[i]));
     // Measured files only; digital silence (-inf) has no loudness to compare. A comparison
     // with a NaN (nothing measured) fails, as SQLite's with a NULL.
     case Field::Lufs:
@@ -408,47 +451,53 @@ void SearchIndex::matchTerm(const QueryTerm &term, const Prepared &prepared, Bit
     };
     switch (term.field) {
     case Field::Rate:
-        return each([&](size_t i) { return inRange(m_rate[i]); });
+        return each([&](size_t i) { return m_rate[i] > 0 && inRange(m_rate[i]); });
     case Field::Channels:
-        return each([&](size_t i) { return inRange(m_channels[i]); });
+        return each([&](size_t i) { return m_channels[i] > 0 && inRange(m_channels[i]); });
     case Field::Bits:
-        return each([&](size_t i) { return inRange(m_bits[i]); });
+        return each([&](size_t i) { return m_bits[i] > 0 && inRange(m_bits[i]); });
     case Field::Length:
-        return each([&](size_t i) { return inRange(double(m_length[i])); });
+        return each([&](size_t i) { return m_rate[i] > 0 && inRange(double(m_length[i])); });
     case Field::Date:
-        return each([&](size_t i) { return inRange(double(m_date[i])); });
+        return each([&](size_t i) { return m_date[i] != 0 && inRange(double(m_date[i])); });
     default:
         return each([&](size_t i) { return test(term, prepared, i); });
     }
 }
 
-bool SearchIndex::putLoudness(qint64 id, const Loudness &loudness, int flags)
+bool SearchIndex::putLoudness(const QList<qint64> &ids, const Loudness &loudness, int flags,
+                              qint64 before, qint64 after)
 {
+    QWriteLocker lock(&m_lock);
+    if (m_generation != before || flags < 0 || flags > std::numeric_limits<qint8>::max())
+        return false;
     // A search of the ids, a millisecond for a million: measuring one file takes far longer,
     // and a table of the ids' places would hold megabytes for it.
-    const auto found = std::find(m_ids.cbegin(), m_ids.cend(), id);
-    if (found == m_ids.cend() || flags < 0 || flags > std::numeric_limits<qint8>::max())
-        return false;
-    const size_t at = size_t(found - m_ids.cbegin());
-    QWriteLocker lock(&m_lock);
-    m_lufs[at] = loudness.integratedLufs;
-    m_truePeak[at] = loudness.truePeakDbtp;
-    m_clipped[at] = qint8(compareValues<qint64>(loudness.clipped, 0));
-    m_flags[at] = qint8(flags);
-    ++m_version;
+    std::vector<size_t> places;
+    for (const qint64 id : ids) {
+        const auto found = std::find(m_ids.cbegin(), m_ids.cend(), id);
+        if (found == m_ids.cend())
+            return false;
+        places.push_back(size_t(found - m_ids.cbegin()));
+    }
+    for (const size_t at : places) {
+        m_lufs[at] = loudness.integratedLufs;
+        m_truePeak[at] = loudness.truePeakDbtp;
+        m_clipped[at] = qint8(compareValues<qint64>(loudness.clipped, 0));
+        m_flags[at] = qint8(flags);
+    }
+    m_generation = after;
     return true;
 }
 
-quint64 SearchIndex::version() const
+std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &query,
+                                                            qint64 generation) const
 {
     QReadLocker lock(&m_lock);
-    return m_version;
-}
-
-std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &query) const
-{
-    QReadLocker lock(&m_lock);
+    if (generation != m_generation)
+        return {};
     auto hits = std::make_shared<Hits>();
+    hits->generation = generation;
     const qsizetype n = size();
     const size_t words = size_t((n + 63) / 64);
     Bits &all = hits->bits;
@@ -523,13 +572,13 @@ template <typename Visit> void SearchIndex::withKey(LibrarySort::Column column, 
     }
 }
 
-// The first place whose (name, id) is not below the given ones.
-qsizetype SearchIndex::placeOf(const QByteArray &name, qint64 id) const
+// The first place whose (name's natural key, id) is not below the given ones.
+qsizetype SearchIndex::placeOf(const QByteArray &key, qint64 id) const
 {
     qsizetype low = 0, high = size();
     while (low < high) {
         const qsizetype mid = low + (high - low) / 2;
-        int c = compareBytes(viewOf(nameAt(quint32(mid))), viewOf(name));
+        int c = compareBytes(viewOf(naturalKey(nameAt(quint32(mid)))), viewOf(key));
         if (c == 0)
             c = compareValues(m_ids[size_t(mid)], id);
         if (c < 0)
@@ -560,10 +609,13 @@ double SearchIndex::keyOfCursor(LibrarySort::Column column, const QVariant &valu
     return found ? double(low) : double(low) - 0.5;
 }
 
-QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
-                                const QVariantList &after, int limit, qint64 skip) const
+std::optional<QList<qint64>> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
+                                               const QVariantList &after, int limit,
+                                               qint64 skip) const
 {
     QReadLocker lock(&m_lock);
+    if (hits.generation != m_generation)
+        return std::nullopt;
     QList<qint64> ids;
     const qsizetype n = size();
     if (n == 0 || limit <= 0 || skip < 0)
@@ -576,7 +628,7 @@ QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
     if (started) {
         below = placeOf(bytesOf(after[after.size() - 2]), after.back().toLongLong());
         above = below < n && m_ids[size_t(below)] == after.back().toLongLong() &&
-                        nameAt(quint32(below)) == bytesOf(after[after.size() - 2])
+                        naturalKey(nameAt(quint32(below))) == bytesOf(after[after.size() - 2])
                     ? below + 1
                     : below;
         if (sort.column != LibrarySort::Column::Name)
@@ -690,4 +742,240 @@ QList<qint64> SearchIndex::page(const Hits &hits, const LibrarySort &sort,
     for (auto p = first; p != end; ++p)
         ids.append(m_ids[p->at]);
     return ids;
+}
+
+namespace {
+
+// Takes out the values at the places dropped (in order), those after them moved down.
+template <typename Values> void dropPlaces(Values &values, const std::vector<size_t> &dropped)
+{
+    if (dropped.empty())
+        return;
+    const auto at = [&values](size_t place) { return values.begin() + qsizetype(place); };
+    auto out = at(dropped.front());
+    for (size_t k = 0; k < dropped.size(); ++k)
+        out = std::move(at(dropped[k] + 1),
+                        at(k + 1 < dropped.size() ? dropped[k + 1] : values.size()), out);
+    values.erase(out, values.end());
+}
+
+// Puts a value before each of the places given (in order, of the values as they are), those
+// after it moved up: each value is moved once, from the end down.
+template <typename Values, typename Fill>
+void insertPlaces(Values &values, const std::vector<size_t> &places, Fill fill)
+{
+    const auto at = [&values](size_t place) { return values.begin() + qsizetype(place); };
+    size_t end = values.size();
+    values.resize(values.size() + places.size());
+    for (size_t j = places.size(); j-- > 0;) {
+        std::move_backward(at(places[j]), at(end), at(end + j + 1));
+        values[places[j] + j] = fill(j);
+        end = places[j];
+    }
+}
+
+} // namespace
+
+bool SearchIndex::apply(const Patch &patch, qint64 before, qint64 after)
+{
+    QWriteLocker lock(&m_lock);
+    if (m_generation != before || m_pending)
+        return false;
+
+    // Of an id written twice, the later; then whether everything fits, before anything changes.
+    QHash<qint64, qsizetype> latest;
+    for (qsizetype i = 0; i < patch.files.size(); ++i)
+        latest.insert(patch.files[i].id, i);
+    QSet<qint64> goneFolders(patch.goneFolders.cbegin(), patch.goneFolders.cend());
+    QSet<qint64> newFolders, newFormats;
+    for (const Patch::Folder &folder : patch.folders)
+        if (!m_folderPlaces.contains(folder.id) && !goneFolders.contains(folder.id))
+            newFolders.insert(folder.id);
+    for (const auto &[id, folded] : patch.formats)
+        if (!m_formatPlaces.contains(id))
+            newFormats.insert(id);
+    if (m_formats.size() + size_t(newFormats.size()) > size_t(std::numeric_limits<qint16>::max()) ||
+        m_folders.size() + size_t(newFolders.size()) > size_t(std::numeric_limits<qint32>::max()))
+        return false;
+    quint64 addedBytes = 0;
+    for (const qsizetype i : std::as_const(latest)) {
+        const File &file = patch.files[i];
+        const bool knownFolder =
+            !goneFolders.contains(file.folder) &&
+            (m_folderPlaces.contains(file.folder) || newFolders.contains(file.folder));
+        const bool knownFormat = file.format && (m_formatPlaces.contains(*file.format) ||
+                                                 newFormats.contains(*file.format));
+        if (!fits(file, knownFolder, knownFormat))
+            return false;
+        addedBytes += quint64(file.nameKey.size() + file.meta.size() + 2);
+    }
+    // Places in the texts are 32 bits: four gigabytes of names and texts.
+    if (m_text.size() + addedBytes > std::numeric_limits<quint32>::max() ||
+        m_ids.size() + size_t(latest.size()) >= size_t(std::numeric_limits<quint32>::max() - 1))
+        return false;
+
+    // The folders gone and new, and the order of their paths again.
+    const bool foldersChanged = !newFolders.isEmpty() || !patch.goneFolders.isEmpty();
+    for (const qint64 id : patch.goneFolders) {
+        const auto place = m_folderPlaces.constFind(id);
+        if (place == m_folderPlaces.cend())
+            continue;
+        Folder &folder = m_folders[size_t(*place)];
+        folder.gone = true;
+        folder.path.clear();
+        folder.pathKey.clear();
+        m_folderPlaces.erase(place);
+    }
+    for (const Patch::Folder &folder : patch.folders) {
+        if (!newFolders.remove(folder.id))
+            continue;
+        m_folderPlaces.insert(folder.id, qint32(m_folders.size()));
+        m_folders.push_back({folder.id, folder.path, folder.pathKey, 0, false});
+    }
+    if (foldersChanged)
+        rankFolders();
+    for (const auto &[id, folded] : patch.formats) {
+        if (!newFormats.remove(id))
+            continue;
+        m_formatPlaces.insert(id, qint16(m_formats.size()));
+        m_formats.emplace_back(id, folded);
+    }
+
+    // The files gone, and the old places of those written again: marked in a map of the ids
+    // they span (the store's ids are dense), so that one pass finds them all.
+    std::vector<qint64> goneIds(patch.goneFiles.cbegin(), patch.goneFiles.cend());
+    for (auto it = latest.cbegin(); it != latest.cend(); ++it)
+        if (it.key() <= m_largestId)
+            goneIds.push_back(it.key());
+    std::vector<size_t> dropped;
+    if (!goneIds.empty()) {
+        const auto [low, high] = std::minmax_element(goneIds.cbegin(), goneIds.cend());
+        const qint64 first = *low;
+        std::vector<quint64> marked(size_t((*high - first) / 64 + 1), 0);
+        for (const qint64 id : goneIds)
+            set(marked, quint64(id - first));
+        const qint64 last = *high;
+        for (size_t i = 0; i < m_ids.size(); ++i) {
+            const qint64 id = m_ids[i];
+            if (id >= first && id <= last &&
+                (marked[size_t(id - first) >> 6] >> ((id - first) & 63) & 1))
+                dropped.push_back(i);
+        }
+    }
+    if (!dropped.empty()) {
+        // The texts first, while the old places still say where each one is.
+        const size_t n = m_ids.size();
+        quint32 out = m_starts[dropped.front()];
+        size_t slot = dropped.front();
+        for (size_t k = 0; k < dropped.size(); ++k) {
+            const size_t from = dropped[k] + 1;
+            const size_t to = k + 1 < dropped.size() ? dropped[k + 1] : n;
+            const quint32 begin = m_starts[from], end = m_starts[to];
+            std::memmove(m_text.data() + out, m_text.data() + begin, end - begin);
+            for (size_t s = from; s < to; ++s)
+                m_starts[slot++] = m_starts[s] - begin + out;
+            out += end - begin;
+        }
+        m_starts[slot] = out;
+        m_starts.resize(slot + 1);
+        m_text.resize(size_t(out) + padding);
+        std::fill(m_text.begin() + qsizetype(out), m_text.end(), '\0');
+        dropPlaces(m_ids, dropped);
+        dropPlaces(m_folderOf, dropped);
+        dropPlaces(m_formatOf, dropped);
+        dropPlaces(m_rate, dropped);
+        dropPlaces(m_channels, dropped);
+        dropPlaces(m_bits, dropped);
+        dropPlaces(m_length, dropped);
+        dropPlaces(m_date, dropped);
+        dropPlaces(m_lufs, dropped);
+        dropPlaces(m_truePeak, dropped);
+        dropPlaces(m_clipped, dropped);
+        dropPlaces(m_flags, dropped);
+    }
+
+    // The files written, in the order of the names, each put before the first file above it.
+    struct Written
+    {
+        QByteArray key;
+        const File *file;
+    };
+    std::vector<Written> written;
+    written.reserve(size_t(latest.size()));
+    for (const qsizetype i : std::as_const(latest))
+        written.push_back({naturalKey(patch.files[i].nameKey), &patch.files[i]});
+    std::sort(written.begin(), written.end(), [](const Written &a, const Written &b) {
+        const int c = compareBytes(viewOf(a.key), viewOf(b.key));
+        return c != 0 ? c < 0 : a.file->id < b.file->id;
+    });
+    if (!written.empty()) {
+        std::vector<size_t> places;
+        places.reserve(written.size());
+        for (const Written &w : written) {
+            // The first place whose (key, id) is above the file's: placeOf finds the first not
+            // below, and no file of the index has the id of one written.
+            places.push_back(size_t(placeOf(w.key, w.file->id)));
+        }
+        // Texts: each stretch of the old ones moved up by the texts put before it.
+        const size_t n = m_ids.size();
+        std::vector<quint32> shift(written.size());
+        quint32 total = 0;
+        for (size_t j = 0; j < written.size(); ++j) {
+            total += quint32(written[j].file->nameKey.size() + written[j].file->meta.size() + 2);
+            shift[j] = total;
+        }
+        const quint32 oldEnd = m_starts[n];
+        m_text.resize(size_t(oldEnd) + total + padding);
+        size_t endSlot = n;
+        for (size_t j = written.size(); j-- > 0;) {
+            const quint32 from = m_starts[places[j]], to = m_starts[endSlot];
+            std::memmove(m_text.data() + from + shift[j], m_text.data() + from, to - from);
+            const File &file = *written[j].file;
+            char *put = m_text.data() + from + (j > 0 ? shift[j - 1] : 0);
+            put = std::copy(file.nameKey.cbegin(), file.nameKey.cend(), put);
+            *put++ = '\0';
+            put = std::copy(file.meta.cbegin(), file.meta.cend(), put);
+            *put = '\0';
+            endSlot = places[j];
+        }
+        std::fill(m_text.begin() + qsizetype(oldEnd + total), m_text.end(), '\0');
+        // Their starts: of the old files moved up by the texts before them, of the new ones
+        // where their texts went. From the end down, so that no start is read once written.
+        m_starts.resize(n + 1 + written.size());
+        size_t endStart = n + 1;
+        for (size_t j = written.size(); j-- > 0;) {
+            for (size_t s = endStart; s-- > places[j];)
+                m_starts[s + j + 1] = m_starts[s] + shift[j];
+            m_starts[places[j] + j] = m_starts[places[j]] + (j > 0 ? shift[j - 1] : 0);
+            endStart = places[j];
+        }
+        const auto fileAt = [&written](size_t j) -> const File & { return *written[j].file; };
+        insertPlaces(m_ids, places, [&](size_t j) { return fileAt(j).id; });
+        insertPlaces(m_folderOf, places,
+                     [&](size_t j) { return m_folderPlaces.value(fileAt(j).folder); });
+        insertPlaces(m_formatOf, places, [&](size_t j) {
+            return fileAt(j).format ? m_formatPlaces.value(*fileAt(j).format) : qint16(-1);
+        });
+        insertPlaces(m_rate, places, [&](size_t j) { return qint32(fileAt(j).rate); });
+        insertPlaces(m_channels, places, [&](size_t j) { return qint16(fileAt(j).channels); });
+        insertPlaces(m_bits, places, [&](size_t j) { return qint16(fileAt(j).bits); });
+        insertPlaces(m_length, places, [&](size_t j) { return fileAt(j).lengthMs; });
+        insertPlaces(m_date, places, [&](size_t j) { return fileAt(j).date; });
+        const auto figure = [](const std::optional<double> &value) {
+            return value && !std::isnan(*value) ? *value : none;
+        };
+        insertPlaces(m_lufs, places, [&](size_t j) { return figure(fileAt(j).lufs); });
+        insertPlaces(m_truePeak, places, [&](size_t j) { return figure(fileAt(j).truePeak); });
+        insertPlaces(m_clipped, places, [&](size_t j) {
+            return fileAt(j).clipped ? qint8(compareValues<qint64>(*fileAt(j).clipped, 0))
+                                     : qint8(-2);
+        });
+        insertPlaces(m_flags, places, [&](size_t j) {
+            return fileAt(j).flags ? qint8(*fileAt(j).flags) : qint8(-1);
+        });
+        for (const Written &w : written)
+            m_largestId = std::max(m_largestId, w.file->id);
+    }
+    m_generation = after;
+    return true;
 }

@@ -6,15 +6,18 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
+#include <QWaitCondition>
 #include <cmath>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -91,6 +94,14 @@ CREATE INDEX files_lufs ON files(lufs) WHERE lufs IS NOT NULL;
 CREATE TABLE loudness(path BLOB PRIMARY KEY, size INTEGER NOT NULL, mtime_ms INTEGER NOT NULL,
                       lufs REAL, lra REAL, tpeak REAL, speak REAL, clipped INTEGER,
                       lflags INTEGER) WITHOUT ROWID;
+)sql",
+    // 3: names in their natural order (take2 before take10): the key of each (naturalKey()),
+    // indexed in place of the folded name.
+    R"sql(
+ALTER TABLE files ADD COLUMN name_sort BLOB;
+UPDATE files SET name_sort = natural_key(name_key);
+DROP INDEX files_name;
+CREATE INDEX files_name ON files(name_sort);
 )sql",
 };
 static_assert(std::size(upgradeSteps) == SqliteLibraryStore::schemaVersion);
@@ -218,6 +229,35 @@ private:
     int m_code = SQLITE_MISUSE;
 };
 
+// has_piece(text, piece): whether a folded text holds a searched piece, as the search index
+// finds it (NULL holds nothing).
+void hasPiece(sqlite3_context *context, int, sqlite3_value **values)
+{
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL ||
+        sqlite3_value_type(values[1]) == SQLITE_NULL) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const auto text = reinterpret_cast<const char *>(sqlite3_value_text(values[0]));
+    const qsizetype textBytes = sqlite3_value_bytes(values[0]);
+    const auto piece = reinterpret_cast<const char *>(sqlite3_value_text(values[1]));
+    const qsizetype pieceBytes = sqlite3_value_bytes(values[1]);
+    sqlite3_result_int(
+        context, containsPiece(QByteArrayView(text, textBytes), QByteArrayView(piece, pieceBytes)));
+}
+
+// natural_key(folded name): the key names sort by (naturalKey()).
+void naturalKeyOf(sqlite3_context *context, int, sqlite3_value **values)
+{
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto name = reinterpret_cast<const char *>(sqlite3_value_text(values[0]));
+    const QByteArray key = naturalKey(QByteArrayView(name, sqlite3_value_bytes(values[0])));
+    sqlite3_result_blob64(context, key.constData(), sqlite3_uint64(key.size()), SQLITE_TRANSIENT);
+}
+
 bool isDamage(int code)
 {
     const int primary = code & 0xff;
@@ -259,6 +299,19 @@ QString metaText(const WaveInfo &info)
     return parts.isEmpty() ? QString() : foldText(parts.join(u'\n'));
 }
 
+// What format: searches: the encoding and container folded, and the words people type for them.
+QString formatText(const QString &encoding, const QString &container)
+{
+    // "ulaw" and "alaw" are how people type µ-law and A-law.
+    QString folded = foldText(encoding + u' ' + container);
+    folded.replace(QStringLiteral("µ-law"), QStringLiteral("µ-law ulaw mulaw"));
+    folded.replace(QStringLiteral("μ-law"), QStringLiteral("μ-law ulaw mulaw"));
+    folded.replace(QStringLiteral("a-law"), QStringLiteral("a-law alaw"));
+    if (folded.contains(QLatin1String("float")))
+        folded += QStringLiteral(" floating");
+    return folded;
+}
+
 int bitsOf(const QString &encoding)
 {
     static const QRegularExpression bits(QStringLiteral("(\\d+)-bit"));
@@ -272,7 +325,9 @@ int bitsOf(const QString &encoding)
     return 0;
 }
 
-// The bext origination date and time as local time, else the file's modification time.
+// The bext origination date and time as local time, else the file's modification time; 0
+// when neither is known (a file that changed while it was read has no stamp until the next
+// pass reads it again).
 qint64 dateOf(const LibraryEntry &entry)
 {
     const QDate date = QDate::fromString(entry.info.originationDate, Qt::ISODate);
@@ -320,22 +375,85 @@ qsizetype characters(const QString &text)
     return text.toUcs4().size();
 }
 
-// The search indexes read, by store file, shared by the process's connections; with each the
-// generation of the store it was read at. Never freed: a thread may still read one at exit.
+// The search indexes read, by store file, shared by the process's connections (each answers
+// for the generation of the store it holds). Never freed: a thread may still read one at exit.
 struct PublishedIndex
 {
-    qint64 generation = 0;
     std::shared_ptr<SearchIndex> index;
+    // A change committed and being put in the index: the generation it moves the store to.
+    // A reader of that generation waits for it, a moment, rather than ask the statements.
+    std::optional<qint64> pending;
 };
 QMutex &publishedMutex()
 {
     static auto *mutex = new QMutex;
     return *mutex;
 }
+// Told under the mutex when a change is put in (or given up).
+QWaitCondition &patched()
+{
+    static auto *condition = new QWaitCondition;
+    return *condition;
+}
 QHash<QString, PublishedIndex> &published()
 {
     static auto *indexes = new QHash<QString, PublishedIndex>;
     return *indexes;
+}
+// How long a change waits for another connection's, and a reader for a change, to be put in:
+// milliseconds of memory work, far longer only on a machine that has stopped the thread.
+constexpr int patchWaitMs = 5000;
+
+bool isIndexed(const QString &file)
+{
+    QMutexLocker lock(&publishedMutex());
+    return published().contains(file);
+}
+
+// The index of the file once no change that moves the store to this generation is still being
+// put in it (under the mutex, which the wait lets go meanwhile); none when there is no index,
+// or the change takes longer than a change can.
+PublishedIndex *settledAt(const QString &file, qint64 generation)
+{
+    const QDeadlineTimer deadline(patchWaitMs);
+    for (;;) {
+        const auto found = published().find(file);
+        if (found == published().end())
+            return nullptr;
+        if (!found->pending || *found->pending != generation)
+            return &*found;
+        if (!patched().wait(&publishedMutex(), deadline))
+            return nullptr;
+    }
+}
+
+// Before a change's COMMIT: the index it is to be put in, if one answers for the generation
+// before it (once a change of another connection committed before it is in); readers of the
+// generation after it wait for it from now on. None: the index no longer answers after it.
+std::shared_ptr<SearchIndex> beginPatch(const QString &file, qint64 before, qint64 after)
+{
+    QMutexLocker lock(&publishedMutex());
+    PublishedIndex *const entry = settledAt(file, before);
+    if (!entry || entry->pending || entry->index->generation() != before)
+        return {};
+    entry->pending = after;
+    return entry->index;
+}
+
+// After it: the change is in (or its COMMIT failed and the index holds as it was), or the
+// index that could not take it is let go, to be read again.
+void endPatch(const QString &file, const std::shared_ptr<SearchIndex> &index, bool holds)
+{
+    if (!index)
+        return;
+    QMutexLocker lock(&publishedMutex());
+    const auto found = published().find(file);
+    if (found != published().end() && found->index == index) {
+        found->pending.reset();
+        if (!holds)
+            published().erase(found);
+    }
+    patched().wakeAll();
 }
 
 // One row of a page: the statement's columns as the query selects them, then the keys.
@@ -449,6 +567,17 @@ Result<void> SqliteLibraryStore::connect(int flags)
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    constexpr int pure = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+    for (const auto &[name, arguments, function] :
+         {std::tuple{"has_piece", 2, &hasPiece}, std::tuple{"natural_key", 1, &naturalKeyOf}}) {
+        if (const int made = sqlite3_create_function_v2(m_db, name, arguments, pure, nullptr,
+                                                        function, nullptr, nullptr, nullptr);
+            made != SQLITE_OK) {
+            Result<void> failed = fail<void>(made);
+            close();
+            return failed;
+        }
+    }
     return {};
 }
 
@@ -735,25 +864,39 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
         (void)exec("ROLLBACK");
         return fail<void>(code);
     };
-    for (const char *sql :
-         {"DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE root = "
-          "(SELECT id FROM roots WHERE path = ?1))",
-          "DELETE FROM folders WHERE root = (SELECT id FROM roots WHERE path = ?1)",
-          "DELETE FROM roots WHERE path = ?1"}) {
+    // The files and folders taken out, for the search index to take out in place.
+    const bool indexed = isIndexed(m_file);
+    std::optional<qint64> before;
+    if (indexed) {
+        const Result<std::optional<qint64>> was = generation();
+        if (!was.ok())
+            return abort(sqlite3_errcode(m_db));
+        before = was.value();
+    }
+    SearchIndex::Patch patch;
+    for (const auto &[sql, gone] :
+         {std::pair{"DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE root = "
+                    "(SELECT id FROM roots WHERE path = ?1)) RETURNING id",
+                    &patch.goneFiles},
+          std::pair{"DELETE FROM folders WHERE root = (SELECT id FROM roots WHERE path = ?1) "
+                    "RETURNING id",
+                    &patch.goneFolders},
+          std::pair{"DELETE FROM roots WHERE path = ?1", static_cast<QList<qint64> *>(nullptr)}}) {
         Statement statement(m_db, sql);
         if (statement.prepared() != SQLITE_OK)
             return abort(statement.prepared());
-        if (const int code = statement.bind(1, bytes).step(); code != SQLITE_DONE)
+        statement.bind(1, bytes);
+        int code;
+        while ((code = statement.step()) == SQLITE_ROW)
+            if (gone)
+                gone->append(statement.integer(0));
+        if (code != SQLITE_DONE)
             return abort(code);
     }
     m_folderIds.clear();
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    if (Result<void> done = exec("COMMIT"); !done.ok()) {
-        (void)exec("ROLLBACK");
-        return done;
-    }
-    return {};
+    return commitPatched(patch, before);
 }
 
 Result<void> SqliteLibraryStore::setRootSeen(qint64 root, bool online, qint64 device)
@@ -892,14 +1035,10 @@ Result<qint64> SqliteLibraryStore::formatId(const QString &encoding, const QStri
                                  "encoding = excluded.encoding RETURNING id");
     if (insert.prepared() != SQLITE_OK)
         return fail<qint64>(insert.prepared());
-    // "ulaw" and "alaw" are how people type µ-law and A-law.
-    QString folded = foldText(encoding + u' ' + container);
-    folded.replace(QStringLiteral("µ-law"), QStringLiteral("µ-law ulaw mulaw"));
-    folded.replace(QStringLiteral("μ-law"), QStringLiteral("μ-law ulaw mulaw"));
-    folded.replace(QStringLiteral("a-law"), QStringLiteral("a-law alaw"));
-    if (folded.contains(QLatin1String("float")))
-        folded += QStringLiteral(" floating");
-    insert.reset().bindText(1, encoding).bindText(2, container).bindText(3, folded);
+    insert.reset()
+        .bindText(1, encoding)
+        .bindText(2, container)
+        .bindText(3, formatText(encoding, container));
     if (const int code = insert.step(); code != SQLITE_ROW)
         return fail<qint64>(code);
     const qint64 id = insert.integer(0);
@@ -929,32 +1068,50 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
         m_formatIds.clear();
         return fail<void>(code);
     };
+    // What the batch changes, for the search index to take in place: a pass over a large
+    // folder writes hundreds of batches, and searches go on meanwhile.
+    const bool indexed = isIndexed(m_file);
+    SearchIndex::Patch patch;
+    QSet<qint64> patchedFolders, patchedFormats;
+    std::optional<qint64> before;
+    if (indexed) {
+        const Result<std::optional<qint64>> was = generation();
+        if (!was.ok())
+            return abort(sqlite3_errcode(m_db));
+        before = was.value();
+    }
     int code = SQLITE_OK;
     if ((code = prepare(s.upsertFile,
                         "INSERT INTO files(folder, name, name_key, meta, size, mtime, format, "
                         "rate, channels, bits, frames, length_ms, date, lufs, lra, tpeak, speak, "
-                        "clipped, lflags) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
-                        "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19) ON CONFLICT(folder, name) DO "
-                        "UPDATE SET name_key = ?3, meta = ?4, size = ?5, mtime = ?6, format = "
-                        "?7, rate = ?8, channels = ?9, bits = ?10, frames = ?11, length_ms = "
-                        "?12, date = ?13, lufs = ?14, lra = ?15, tpeak = ?16, speak = ?17, "
-                        "clipped = ?18, lflags = ?19")) != SQLITE_OK ||
+                        "clipped, lflags, name_sort) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+                        "?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20) ON "
+                        "CONFLICT(folder, name) DO UPDATE SET name_key = ?3, meta = ?4, size = "
+                        "?5, mtime = ?6, format = ?7, rate = ?8, channels = ?9, bits = ?10, "
+                        "frames = ?11, length_ms = ?12, date = ?13, lufs = ?14, lra = ?15, "
+                        "tpeak = ?16, speak = ?17, clipped = ?18, lflags = ?19, name_sort = "
+                        "?20 RETURNING id")) != SQLITE_OK ||
         (code = prepare(s.removeFile, "DELETE FROM files WHERE id = ?")) != SQLITE_OK ||
         (code = prepare(s.cachedLoudness,
                         "SELECT lufs, lra, tpeak, speak, clipped, lflags FROM loudness "
                         "WHERE path = ? AND size = ? AND mtime_ms = ?")) != SQLITE_OK ||
         (code = prepare(s.removeFilesBelow,
                         "DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE "
-                        "path = ?1 OR (path >= ?2 AND path < ?3))")) != SQLITE_OK ||
+                        "path = ?1 OR (path >= ?2 AND path < ?3)) RETURNING id")) != SQLITE_OK ||
         (code = prepare(s.removeFoldersBelow, "DELETE FROM folders WHERE path = ?1 OR "
-                                              "(path >= ?2 AND path < ?3)")) != SQLITE_OK)
+                                              "(path >= ?2 AND path < ?3) RETURNING id")) !=
+            SQLITE_OK)
         return abort(code);
 
     for (const QByteArray &folder : batch.goneFolders) {
         const auto [below, end] = belowRange(folder);
         for (Statement *statement : {&s.removeFilesBelow, &s.removeFoldersBelow}) {
             statement->reset().bind(1, folder).bind(2, below).bind(3, end);
-            if ((code = statement->step()) != SQLITE_DONE)
+            QList<qint64> &gone =
+                statement == &s.removeFilesBelow ? patch.goneFiles : patch.goneFolders;
+            while ((code = statement->step()) == SQLITE_ROW)
+                gone.append(statement->integer(0));
+            if (code != SQLITE_DONE)
                 return abort(code);
         }
     }
@@ -964,6 +1121,7 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
         s.removeFile.reset().bind(1, id);
         if ((code = s.removeFile.step()) != SQLITE_DONE)
             return abort(code);
+        patch.goneFiles.append(id);
     }
     for (const LibraryEntry &entry : batch.entries) {
         const Result<qint64> folder = folderId(batch.root, entry.folder);
@@ -995,22 +1153,35 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
             s.cachedLoudness.reset();
         }
         const QString meta = metaText(entry.info);
+        const QString nameKey = foldText(pathFromNative(entry.name));
+        SearchIndex::File written;
+        written.nameKey = nameKey.toUtf8();
+        written.meta = meta.toUtf8();
+        written.folder = folder.value();
+        written.format = format;
+        written.rate = info.sampleRate;
+        written.channels = info.channels;
+        written.bits = bitsOf(info.encoding);
+        written.lengthMs =
+            info.sampleRate > 0
+                ? qint64(std::llround(double(info.frames) * 1000.0 / info.sampleRate))
+                : qint64(0);
+        written.date = dateOf(entry);
         Statement &u = s.upsertFile;
         u.reset()
             .bind(1, folder.value())
             .bind(2, entry.name)
-            .bindText(3, foldText(pathFromNative(entry.name)))
+            .bindText(3, nameKey)
+            .bind(20, naturalKey(written.nameKey))
             .bind(5, entry.size)
             .bind(6, entry.modifiedNs)
             .bindOptional(7, format)
             .bind(8, info.sampleRate)
             .bind(9, info.channels)
-            .bind(10, bitsOf(info.encoding))
+            .bind(10, written.bits)
             .bind(11, info.frames)
-            .bind(12, info.sampleRate > 0
-                          ? qint64(std::llround(double(info.frames) * 1000.0 / info.sampleRate))
-                          : qint64(0))
-            .bind(13, dateOf(entry));
+            .bind(12, written.lengthMs)
+            .bind(13, written.date);
         if (!meta.isEmpty())
             u.bindText(4, meta);
         if (loudness) {
@@ -1020,28 +1191,76 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
                 .bind(17, loudness->samplePeakDbfs)
                 .bind(18, loudness->clipped)
                 .bind(19, flagsOf(*loudness));
+            // As the store keeps them: a figure that is not a number is its NULL.
+            written.lufs = loudness->integratedLufs;
+            written.truePeak = loudness->truePeakDbtp;
+            written.clipped = loudness->clipped;
+            written.flags = flagsOf(*loudness);
         }
+        if ((code = u.step()) != SQLITE_ROW)
+            return abort(code);
+        written.id = u.integer(0);
         if ((code = u.step()) != SQLITE_DONE)
             return abort(code);
+        if (indexed) {
+            if (!patchedFolders.contains(written.folder)) {
+                patchedFolders.insert(written.folder);
+                patch.folders.append({written.folder, entry.folder,
+                                      foldText(pathFromNative(entry.folder)).toUtf8()});
+            }
+            if (format && !patchedFormats.contains(*format)) {
+                patchedFormats.insert(*format);
+                patch.formats.append({*format, formatText(info.encoding, info.container).toUtf8()});
+            }
+            patch.files.append(std::move(written));
+        }
     }
     if (!batch.goneFolders.isEmpty() || !batch.goneFiles.isEmpty()) {
         if ((code = prepare(s.removeEmptyFolders,
                             "DELETE FROM folders WHERE root = ? AND NOT EXISTS "
-                            "(SELECT 1 FROM files WHERE files.folder = folders.id)")) != SQLITE_OK)
+                            "(SELECT 1 FROM files WHERE files.folder = folders.id) "
+                            "RETURNING id")) != SQLITE_OK)
             return abort(code);
         s.removeEmptyFolders.reset().bind(1, batch.root);
-        if ((code = s.removeEmptyFolders.step()) != SQLITE_DONE)
+        while ((code = s.removeEmptyFolders.step()) == SQLITE_ROW)
+            patch.goneFolders.append(s.removeEmptyFolders.integer(0));
+        if (code != SQLITE_DONE)
             return abort(code);
         m_folderIds.clear();
     }
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    if (Result<void> done = exec("COMMIT"); !done.ok()) {
-        (void)exec("ROLLBACK");
+    if (Result<void> done = commitPatched(patch, before); !done.ok()) {
         m_folderIds.clear();
         m_formatIds.clear();
         return done;
     }
+    return {};
+}
+
+Result<void> SqliteLibraryStore::commitPatched(const SearchIndex::Patch &patch,
+                                               std::optional<qint64> before)
+{
+    std::shared_ptr<SearchIndex> index;
+    std::optional<qint64> after;
+    if (before) {
+        const Result<std::optional<qint64>> now = generation();
+        if (!now.ok()) {
+            (void)exec("ROLLBACK");
+            return Result<void>::failure(now.error());
+        }
+        after = now.value();
+        if (after)
+            index = beginPatch(m_file, *before, *after);
+    }
+    if (Result<void> done = exec("COMMIT"); !done.ok()) {
+        (void)exec("ROLLBACK");
+        // Nothing was written: the index holds as it was.
+        endPatch(m_file, index, true);
+        return done;
+    }
+    if (index)
+        endPatch(m_file, index, index->apply(patch, *before, *after));
     return {};
 }
 
@@ -1113,21 +1332,23 @@ struct Where
                 return inFolders;
             return u'(' + inNames + QStringLiteral(" OR ") + inFolders + u')';
         }
+        // Compared by the search index's own rule (containsPiece): a letter or two where a word
+        // begins.
         switch (term.field) {
         case Field::Name:
-            return QStringLiteral("instr(f.name_key, %1) > 0").arg(bindValue(term.text));
+            return QStringLiteral("has_piece(f.name_key, %1)").arg(bindValue(term.text));
         case Field::Folder:
             usesFolder = true;
-            return QStringLiteral("instr(d.path_key, %1) > 0").arg(bindValue(term.text));
+            return QStringLiteral("has_piece(d.path_key, %1)").arg(bindValue(term.text));
         case Field::Format:
-            return QStringLiteral("f.format IN (SELECT id FROM formats WHERE instr(folded, %1) > "
-                                  "0)")
+            return QStringLiteral("f.format IN (SELECT id FROM formats WHERE has_piece(folded, "
+                                  "%1))")
                 .arg(bindValue(term.text));
         default: {
             usesFolder = true;
             const QString text = bindValue(term.text);
-            return QStringLiteral("(instr(f.name_key, %1) > 0 OR instr(d.path_key, %1) > 0 OR "
-                                  "instr(ifnull(f.meta, ''), %1) > 0)")
+            return QStringLiteral("(has_piece(f.name_key, %1) OR has_piece(d.path_key, %1) OR "
+                                  "has_piece(f.meta, %1))")
                 .arg(text);
         }
         }
@@ -1138,18 +1359,25 @@ struct Where
         using Field = QueryTerm::Field;
         QString column;
         QString measured;
+        // A figure the file lacks is kept as 0 (a header that could not be read has no rate,
+        // channels nor length; GSM and ADPCM have no bits of a sample): it matches no range.
         switch (term.field) {
         case Field::Rate:
             column = QStringLiteral("f.rate");
+            measured = QStringLiteral("f.rate > 0 AND ");
             break;
         case Field::Channels:
             column = QStringLiteral("f.channels");
+            measured = QStringLiteral("f.channels > 0 AND ");
             break;
         case Field::Bits:
             column = QStringLiteral("f.bits");
+            measured = QStringLiteral("f.bits > 0 AND ");
             break;
         case Field::Length:
             column = QStringLiteral("f.length_ms");
+            // A length is known where the rate is: frames of no rate are no time.
+            measured = QStringLiteral("f.rate > 0 AND ");
             break;
         case Field::Lufs:
             column = QStringLiteral("f.lufs");
@@ -1163,6 +1391,9 @@ struct Where
             break;
         case Field::Date:
             column = QStringLiteral("f.date");
+            // No bext date, and a file that changed while it was read: its time is not known
+            // until the next pass reads it again.
+            measured = QStringLiteral("f.date <> 0 AND ");
             break;
         default:
             return QStringLiteral("0");
@@ -1217,7 +1448,8 @@ struct Where
 QStringList sortKeys(LibrarySort::Column column)
 {
     using Column = LibrarySort::Column;
-    const QString name = QStringLiteral("f.name_key");
+    // Names in their natural order, numbers by value.
+    const QString name = QStringLiteral("f.name_sort");
     const QString id = QStringLiteral("f.id");
     switch (column) {
     case Column::Name:
@@ -1267,16 +1499,31 @@ Result<QList<LibraryHit>> SqliteLibraryStore::query(const LibraryQuery &query,
         if (own)
             (void)exec("COMMIT");
     };
-    Result<void> fault;
-    if (const std::shared_ptr<const SearchIndex> index = currentIndex(fault)) {
-        const std::shared_ptr<const SearchIndex::Hits> hits = hitsOf(index, query);
-        Result<QList<LibraryHit>> rows = rowsOf(index->page(*hits, sort, after, limit, skip), sort);
+    // An index put forward by a change committed since this read of the store began answers
+    // for a later one: the store is read again, a few times at most.
+    constexpr int readsAtMost = 3;
+    for (int read = 1;; ++read) {
+        Result<void> fault;
+        qint64 at = 0;
+        const std::shared_ptr<const SearchIndex> index = currentIndex(fault, at);
+        if (index) {
+            if (const auto hits = hitsOf(index, query, at)) {
+                if (const std::optional<QList<qint64>> ids =
+                        index->page(*hits, sort, after, limit, skip)) {
+                    Result<QList<LibraryHit>> rows = rowsOf(*ids, sort);
+                    end();
+                    return rows;
+                }
+            }
+        }
         end();
-        return rows;
+        if (!fault.ok())
+            return Hits::failure(fault.error());
+        if (!own || !index || index->generation() <= at || read == readsAtMost)
+            break;
+        if (Result<void> begun = exec("BEGIN"); !begun.ok())
+            return Hits::failure(begun.error());
     }
-    end();
-    if (!fault.ok())
-        return Hits::failure(fault.error());
     // Many hits are best found in the order shown, testing each (the first page is met at
     // once); few are best gathered from their indexes and sorted. A count that stops past
     // the threshold tells which.
@@ -1385,11 +1632,21 @@ Result<qint64> SqliteLibraryStore::count(const LibraryQuery &query)
         return Result<qint64>::failure(why(SQLITE_CANTOPEN));
     if (!query.ok() || query.empty())
         return qint64(0);
-    Result<void> fault;
-    if (const std::shared_ptr<const SearchIndex> index = currentIndex(fault))
-        return hitsOf(index, query)->count;
-    if (!fault.ok())
-        return Result<qint64>::failure(fault.error());
+    constexpr int readsAtMost = 3;
+    for (int read = 1;; ++read) {
+        Result<void> fault;
+        qint64 at = 0;
+        const std::shared_ptr<const SearchIndex> index = currentIndex(fault, at);
+        if (index)
+            if (const auto hits = hitsOf(index, query, at))
+                return hits->count;
+        if (!fault.ok())
+            return Result<qint64>::failure(fault.error());
+        // Within a caller's transaction the store is read as it was when it began.
+        if (sqlite3_get_autocommit(m_db) == 0 || !index || index->generation() <= at ||
+            read == readsAtMost)
+            break;
+    }
     // Only indexed words: their sets of ids, intersected, without reading a row of a file.
     Where where;
     QString sets;
@@ -1535,25 +1792,20 @@ Result<void> SqliteLibraryStore::putLoudness(const QString &path, const StampedL
             after = now.value();
         }
     }
+    // Committed here and now: searches go on from memory rather than from the statements.
+    // Within a caller's transaction the change may yet be undone, and the index is left to be
+    // read again.
+    std::shared_ptr<SearchIndex> index;
+    if (own && before && after)
+        index = beginPatch(m_file, *before, *after);
     if (own)
         if (Result<void> done = exec("COMMIT"); !done.ok()) {
             (void)exec("ROLLBACK");
+            endPatch(m_file, index, true);
             return done;
         }
-    // Committed here and now: searches go on from memory rather than from the statements
-    // until the next read of the index. Within a caller's transaction the change may yet be
-    // undone, and the index is left to be read again.
-    if (own && before && after) {
-        QMutexLocker lock(&publishedMutex());
-        const auto found = published().find(m_file);
-        if (found != published().end() && found->generation == *before) {
-            bool all = true;
-            for (const qint64 id : std::as_const(changed))
-                all = found->index->putLoudness(id, l, flagsOf(l)) && all;
-            if (all)
-                found->generation = *after;
-        }
-    }
+    if (index)
+        endPatch(m_file, index, index->putLoudness(changed, l, flagsOf(l), *before, *after));
     return {};
 }
 
@@ -1720,37 +1972,44 @@ Result<int> SqliteLibraryStore::importLoudnessCache(const QString &file)
     return taken;
 }
 
-std::shared_ptr<const SearchIndex> SqliteLibraryStore::currentIndex(Result<void> &fault)
+std::shared_ptr<const SearchIndex> SqliteLibraryStore::publishedIndex(Result<void> &fault,
+                                                                      qint64 &generation)
 {
-    {
-        QMutexLocker lock(&publishedMutex());
-        if (!published().contains(m_file))
-            return {};
-    }
-    const Result<std::optional<qint64>> now = generation();
+    if (!isIndexed(m_file))
+        return {};
+    const Result<std::optional<qint64>> now = this->generation();
     if (!now.ok()) {
         fault = Result<void>::failure(now.error());
         return {};
     }
-    QMutexLocker lock(&publishedMutex());
-    const auto found = published().constFind(m_file);
-    if (!now.value() || found == published().cend() || found->generation != *now.value())
+    if (!now.value())
         return {};
-    return found->index;
+    generation = *now.value();
+    // The change that made this generation may be being put in: a moment.
+    QMutexLocker lock(&publishedMutex());
+    const PublishedIndex *const entry = settledAt(m_file, generation);
+    return entry ? entry->index : nullptr;
+}
+
+std::shared_ptr<const SearchIndex> SqliteLibraryStore::currentIndex(Result<void> &fault,
+                                                                    qint64 &generation)
+{
+    return m_useSearchIndex ? publishedIndex(fault, generation) : nullptr;
 }
 
 std::shared_ptr<const SearchIndex::Hits>
 SqliteLibraryStore::hitsOf(const std::shared_ptr<const SearchIndex> &index,
-                           const LibraryQuery &query)
+                           const LibraryQuery &query, qint64 generation)
 {
     // A count, and the next pages, follow the first page of the same query.
     const QString described = query.describe();
-    const quint64 version = index->version();
-    if (m_hits && m_hitsIndex.lock() == index && m_hitsVersion == version &&
+    if (m_hits && m_hitsIndex.lock() == index && m_hits->generation == generation &&
         m_hitsQuery == described)
         return m_hits;
-    m_hitsVersion = version;
-    m_hits = index->match(query);
+    std::shared_ptr<const SearchIndex::Hits> hits = index->match(query, generation);
+    if (!hits)
+        return {};
+    m_hits = std::move(hits);
     m_hitsIndex = index;
     m_hitsQuery = described;
     return m_hits;
@@ -1802,11 +2061,13 @@ Result<qint64> SqliteLibraryStore::loadSearchIndex()
         return at.ok() ? Result<qint64>(qint64(0)) : Result<qint64>::failure(at.error());
     }
     {
-        QMutexLocker lock(&publishedMutex());
-        const auto found = published().constFind(m_file);
-        if (found != published().cend() && found->generation == *at.value()) {
+        // Still the store's as it is, or made so by the changes put in since it was read.
+        Result<void> fault;
+        qint64 now = 0;
+        const std::shared_ptr<const SearchIndex> held = publishedIndex(fault, now);
+        if (held && held->generation() == *at.value()) {
             end();
-            return found->index->bytes();
+            return held->bytes();
         }
     }
     auto index = std::make_shared<SearchIndex>();
@@ -1867,9 +2128,11 @@ Result<qint64> SqliteLibraryStore::loadSearchIndex()
         return failed(code);
     end();
     index->finish();
+    index->setGeneration(*at.value());
     const qint64 bytes = index->bytes();
     QMutexLocker lock(&publishedMutex());
-    published().insert(m_file, {*at.value(), std::move(index)});
+    published().insert(m_file, {std::move(index), std::nullopt});
+    patched().wakeAll();
     return bytes;
 }
 
@@ -1878,16 +2141,23 @@ Result<bool> SqliteLibraryStore::searchIndexIsCurrent()
     if (!m_db)
         return Result<bool>::failure(why(SQLITE_CANTOPEN));
     Result<void> fault;
-    const bool current = currentIndex(fault) != nullptr;
+    qint64 now = 0;
+    const std::shared_ptr<const SearchIndex> index = publishedIndex(fault, now);
     if (!fault.ok())
         return Result<bool>::failure(fault.error());
-    return current;
+    return index && index->generation() == now;
 }
 
 void SqliteLibraryStore::dropSearchIndex()
 {
     QMutexLocker lock(&publishedMutex());
     published().remove(m_file);
+    patched().wakeAll();
     m_hits.reset();
     m_hitsIndex.reset();
+}
+
+void SqliteLibraryStore::useSearchIndex(bool use)
+{
+    m_useSearchIndex = use;
 }

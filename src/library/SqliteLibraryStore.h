@@ -17,7 +17,7 @@ class SqliteLibraryStore final : public LibraryStore
 {
 public:
     // The version of the tables this build makes; a store of a later one is moved aside.
-    static constexpr int schemaVersion = 2;
+    static constexpr int schemaVersion = 3;
     // What PRAGMA application_id holds in a store of ours ("QSlb").
     static constexpr int applicationId = 0x51536c62;
 
@@ -60,16 +60,21 @@ public:
     Result<void> replace(const QString &why);
 
     // Reads what a search needs of every file into memory (SearchIndex), for every connection
-    // of the process to this file: while the store is unchanged since, their queries and
-    // counts are answered from it, and with the same rows as the statements give. A store
-    // changed later is asked by statements until this is called again. Seconds for a million
-    // files: call it off the window's thread. Its size in bytes, or 0 when there is nothing to
-    // read (a store never written).
+    // of the process to this file: their queries and counts are answered from it, and with
+    // the same rows as the statements give. What the process's connections write later (the
+    // indexer's batches, a root taken out, loudness measured) is put in it as each write
+    // commits; a store changed otherwise (by another process, or a write the index could not
+    // take) is asked by statements until this is called again. Seconds for a million files:
+    // call it off the window's thread. Its size in bytes, or 0 when there is nothing to read
+    // (a store never written).
     Result<qint64> loadSearchIndex();
     // The index read last answers for the store as it is now.
     Result<bool> searchIndexIsCurrent();
     // Forgets the index of this file (for tests that compare both ways of answering).
     void dropSearchIndex();
+    // Whether this connection answers from the index while it holds: false asks the
+    // statements alone (for tests that compare both ways while the index is kept).
+    void useSearchIndex(bool use);
 
     // Closes the connection; open() again to use it.
     void close();
@@ -92,9 +97,16 @@ private:
     Result<void> moveAside(const QString &why);
     Result<std::optional<qint64>> generation();
     Result<void> nextGeneration();
-    std::shared_ptr<const SearchIndex> currentIndex(Result<void> &fault);
+    // Commits the transaction under way; then puts the patch in the search index when one
+    // answered for the generation before it (none when before is none).
+    Result<void> commitPatched(const SearchIndex::Patch &patch, std::optional<qint64> before);
+    // The index of this file, whatever it answers for, and the store's generation as this
+    // connection reads it; none when no index was read (or, for currentIndex, none is used).
+    std::shared_ptr<const SearchIndex> publishedIndex(Result<void> &fault, qint64 &generation);
+    std::shared_ptr<const SearchIndex> currentIndex(Result<void> &fault, qint64 &generation);
+    // None when the index does not answer for that generation.
     std::shared_ptr<const SearchIndex::Hits> hitsOf(const std::shared_ptr<const SearchIndex> &index,
-                                                    const LibraryQuery &query);
+                                                    const LibraryQuery &query, qint64 generation);
     Result<QList<LibraryHit>> rowsOf(const QList<qint64> &ids, const LibrarySort &sort);
 
     QString m_file;
@@ -108,6 +120,6 @@ private:
     // The hits of the last query answered from memory: its count and next pages use them.
     std::weak_ptr<const SearchIndex> m_hitsIndex;
     QString m_hitsQuery;
-    quint64 m_hitsVersion = 0;
     std::shared_ptr<const SearchIndex::Hits> m_hits;
+    bool m_useSearchIndex = true;
 };

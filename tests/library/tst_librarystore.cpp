@@ -229,15 +229,25 @@ void TestLibraryStore::upgradesAnOlderStore()
                    "INSERT INTO folders(id, root, path, path_key) VALUES (1, 1, x'2f72', '/r');"
                    "INSERT INTO files(folder, name, name_key, size, mtime, rate, channels, "
                    "bits, frames, length_ms, date) VALUES (1, x'6f6c642e776176', 'old.wav', "
-                   "10, 5000000000, 44100, 1, 16, 44100, 1000, 5);"));
+                   "10, 5000000000, 44100, 1, 16, 44100, 1000, 5), (1, x'6f6c642031302e776176', "
+                   "'old 10.wav', 10, 5, 8000, 1, 16, 8000, 1000, 5), (1, "
+                   "x'6f6c6420322e776176', 'old 2.wav', 10, 5, 8000, 1, 16, 8000, 1000, 5);"));
 
     {
         SqliteLibraryStore store(file);
         const Result<LibraryStore::Opening> opened = store.open();
         QVERIFY2(opened.ok(), qPrintable(opened.error()));
         QCOMPARE(opened.value(), LibraryStore::Opening::Opened);
-        QCOMPARE(found(store, "old"), QStringList{"old.wav"});
+        QCOMPARE(found(store, "old rate:44100"), QStringList{"old.wav"});
         QCOMPARE(found(store, "rate:44100 length:1s"), QStringList{"old.wav"});
+        // The names of an older store come in their natural order too.
+        QCOMPARE(namesOf(store.query(LibraryQuery::parse(u"old rate:8000"), {}, {}, 10).value()),
+                 (QStringList{"old 2.wav", "old 10.wav"}));
+        QCOMPARE(namesOf(store
+                             .query(LibraryQuery::parse(u"old rate:8000"),
+                                    {LibrarySort::Column::Name, true}, {}, 10)
+                             .value()),
+                 (QStringList{"old 10.wav", "old 2.wav"}));
         QCOMPARE(found(store, "lufs:<0"), QStringList());
         Loudness loud;
         loud.integratedLufs = -14;

@@ -520,9 +520,9 @@ void TestLibraryUi::signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth()
     QTRY_COMPARE_WITH_TIMEOUT(m_results->rowCount(), 1, 5000);
     const int width = m_find->field()->width();
     auto *problem = m_find->findChild<QLabel *>(QStringLiteral("QueryProblem"));
-    for (const QString &signs :
-         {QStringLiteral("--"), QStringLiteral("< > = .."), QStringLiteral("-*"),
-          QStringLiteral("rate:") + QString(300, u'x')}) {
+    for (const QString &signs : {QStringLiteral("--"), QStringLiteral("< > = .."),
+                                 QStringLiteral("-*"), QStringLiteral("*"), QStringLiteral(".* ?"),
+                                 QStringLiteral("rate:") + QString(300, u'x')}) {
         m_find->field()->selectAll();
         QTest::keyClicks(m_find->field(), signs);
         QTRY_VERIFY_WITH_TIMEOUT(!problem->text().isEmpty(), 5000);
