@@ -1,9 +1,9 @@
 #include "WaveFolderModel.h"
 
-#include "WaveListing.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
 #include "files/WaveDetails.h"
+#include "files/WaveListing.h"
 #include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
