@@ -7,8 +7,8 @@
 #include "BenchCommon.h"
 #include "FormControls.h"
 #include "browser/DetailsPanel.h"
-#include "browser/DirList.h"
 #include "browser/FileList.h"
+#include "files/DirList.h"
 #include "files/Loudness.h"
 
 #include <QApplication>

@@ -4,10 +4,10 @@
 #include "audition/AuditionBand.h"
 #include "browser/Browser.h"
 #include "browser/DetailsPanel.h"
-#include "browser/DirList.h"
-#include "browser/DriveList.h"
-#include "browser/DriveNavigator.h"
 #include "browser/FileList.h"
+#include "files/DirList.h"
+#include "files/DriveList.h"
+#include "files/DriveNavigator.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
 #include "library/Library.h"
@@ -56,10 +56,11 @@ Form1::Form1(Services services, QWidget *parent)
     createControls();
     wireBrowser();
     wirePlayList();
-    m_audition = std::make_unique<Audition>(*m_facts, m_now, m_playback, *m_busy,
-                                            Audition::List{*File1, WaveFolderModel::PathRole},
-                                            Audition::List{*List1, PlayListModel::PathRole}, *this,
-                                            [this] { return state.autoPreview; });
+    m_audition = std::make_unique<Audition>(
+        *m_facts, m_now, m_playback, *m_busy,
+        Audition::List{*File1, WaveFolderModel::PathRole, WaveFolderModel::LoudnessRole},
+        Audition::List{*List1, PlayListModel::PathRole, PlayListModel::LoudnessRole}, *this,
+        [this] { return state.autoPreview; });
     connect(m_audition.get(), &Audition::menuWanted, this, &Form1::openCommonMenu);
     wireActions();
     wireLibrary();

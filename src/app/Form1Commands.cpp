@@ -3,9 +3,9 @@
 // about box.
 #include "Form1.h"
 #include "audition/Audition.h"
-#include "browser/DirList.h"
 #include "browser/FileList.h"
 #include "fileops/FileCommands.h"
+#include "files/DirList.h"
 #include "platform/PathRule.h"
 #include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"

@@ -2,9 +2,9 @@
 // designer would write them, and the switches that show or hide them; what they do is wired
 // in Form1.cpp.
 #include "Form1.h"
-#include "browser/DirList.h"
-#include "browser/DriveList.h"
 #include "browser/FileList.h"
+#include "files/DirList.h"
+#include "files/DriveList.h"
 #include "playlist/PlayListModel.h"
 #include "playlist/PlayListView.h"
 #include "ui/Controls.h"

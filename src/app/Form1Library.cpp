@@ -3,10 +3,10 @@
 #include "Form1.h"
 #include "audition/Audition.h"
 #include "browser/Browser.h"
-#include "browser/DirList.h"
 #include "browser/FileList.h"
-#include "browser/FolderWatch.h"
+#include "files/DirList.h"
 #include "files/FileFacts.h"
+#include "files/FolderWatch.h"
 #include "files/LoudnessFacts.h"
 #include "files/WaveToolTip.h"
 #include "library/FindWindow.h"
@@ -38,6 +38,9 @@ void Form1::wireLibrary()
     // is read from and kept in the library's store, by the measuring workers.
     m_facts->loudness().keepIn(m_library->loudnessKeeper());
     m_results = new LibraryResultsModel(m_library, this);
+    m_results->setLoudness(&m_facts->loudness());
+    connect(&m_facts->loudness(), &LoudnessFacts::measured, m_results,
+            &LibraryResultsModel::loudnessChanged);
     // Results shown go stale as the indexing writes; read again at most twice a second.
     auto *stale = new QTimer(this);
     stale->setSingleShot(true);
@@ -135,7 +138,7 @@ void Form1::makeFindWindow()
     LibraryResultsView *view = m_find->resultsView();
     WaveToolTip::forList(*m_facts, view, LibraryResultsModel::PathRole,
                          WaveToolTip::GoneFile::Missing);
-    m_audition->follow({*view, LibraryResultsModel::PathRole});
+    m_audition->follow({*view, LibraryResultsModel::PathRole, LibraryResultsModel::LoudnessRole});
     connect(m_find, &FindWindow::playWanted, this, &Form1::playHits);
     connect(m_find, &FindWindow::playOrStopWanted, this, [this](const QModelIndex &hit) {
         if (!m_now.path().isEmpty()) {

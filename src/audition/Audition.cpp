@@ -30,8 +30,8 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
     // while it plays brings it to its loudness.
     connect(m_band, &AuditionBand::levelChanged, this, &Audition::regain);
     connect(m_band, &AuditionBand::matchToggled, this, &Audition::regain);
-    connect(&m_facts.loudness(), &LoudnessFacts::measured, this, [this](const QString &path) {
-        if (m_bandShown && m_band->matchOn() && path == m_now.path())
+    connect(m_band, &AuditionBand::loudnessChanged, this, [this] {
+        if (m_bandShown && m_band->matchOn() && m_band->path() == m_now.path())
             regain();
     });
     connect(&m_now, &NowPlaying::started, this, &Audition::showFileAtHand);
@@ -49,7 +49,7 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
     });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
         const bool other = std::any_of(m_others.cbegin(), m_others.cend(),
-                                       [now](const auto &list) { return list.first == now; });
+                                       [now](const Followed &list) { return list.view == now; });
         if (now == &m_fileList.view || now == &m_playList.view || other) {
             m_listAtHand = static_cast<QAbstractItemView *>(now);
             showFileAtHand();
@@ -61,10 +61,10 @@ Audition::Audition(FileFacts &facts, NowPlaying &now, Playback &playback, const 
 
 void Audition::follow(List list)
 {
-    m_others.append({&list.view, list.pathRole});
+    m_others.append({&list.view, list.pathRole, list.loudnessRole});
     hear(list.view);
     connect(&list.view, &QObject::destroyed, this, [this, view = &list.view] {
-        m_others.removeIf([view](const auto &other) { return other.first == view; });
+        m_others.removeIf([view](const Followed &other) { return other.view == view; });
         if (m_listAtHand == view)
             m_listAtHand = nullptr;
     });
@@ -119,13 +119,18 @@ void Audition::skip(int seconds)
         m_now.seek(std::max<qint64>(0, at->microseconds() + qint64(seconds) * 1000000));
 }
 
+Audition::Followed Audition::followedOf(const QAbstractItemView *list) const
+{
+    for (const Followed &other : m_others)
+        if (list == other.view)
+            return other;
+    const List &own = list == &m_playList.view ? m_playList : m_fileList;
+    return {&own.view, own.pathRole, own.loudnessRole};
+}
+
 QString Audition::pathOf(const QAbstractItemView *list, const QModelIndex &entry) const
 {
-    for (const auto &[view, pathRole] : m_others)
-        if (list == view)
-            return entry.siblingAtColumn(0).data(pathRole).toString();
-    return entry.data(list == &m_playList.view ? m_playList.pathRole : m_fileList.pathRole)
-        .toString();
+    return entry.siblingAtColumn(0).data(followedOf(list).pathRole).toString();
 }
 
 void Audition::showFileAtHand()
@@ -134,7 +139,15 @@ void Audition::showFileAtHand()
         return;
     const QString sounding = m_now.path();
     const QAbstractItemView *list = m_listAtHand ? m_listAtHand : &m_fileList.view;
-    m_band->showFile(sounding.isEmpty() ? pathOf(list, list->currentIndex()) : sounding);
+    const QModelIndex current = list->currentIndex();
+    // The band shows an entry of the list whenever it can, the sound's own too when it
+    // started from there: it then follows that entry's roles, whatever sorts it.
+    if (sounding.isEmpty() || (current.isValid() && pathOf(list, current) == sounding)) {
+        const Followed followed = followedOf(list);
+        m_band->showEntry(current, {followed.pathRole, followed.loudnessRole});
+        return;
+    }
+    m_band->showFile(sounding);
 }
 
 PlayRequest Audition::singlePlay(const QString &path) const

@@ -26,11 +26,13 @@ class Audition final : public QObject
 {
     Q_OBJECT
 public:
-    // A list of the window, with the role of its model that holds an entry's path.
+    // A list of the window, with the roles of its model that hold an entry's path and its
+    // loudness.
     struct List
     {
         QAbstractItemView &view;
         int pathRole;
+        int loudnessRole;
     };
     // The lists are the file list and the play list of window, which the band goes into;
     // autoPreviewOn tells whether "Auto &preview" is on now.
@@ -62,6 +64,14 @@ private:
     // The file the band shows: the sound at hand, else the current entry of the list that
     // had the focus last.
     void showFileAtHand();
+    // A list followed, with the roles of its model.
+    struct Followed
+    {
+        const QAbstractItemView *view;
+        int pathRole;
+        int loudnessRole;
+    };
+    Followed followedOf(const QAbstractItemView *list) const;
     QString pathOf(const QAbstractItemView *list, const QModelIndex &entry) const;
     void hear(QAbstractItemView &list);
     // A single play of a file, at the preview level.
@@ -85,8 +95,8 @@ private:
     List m_playList;
     QWidget &m_window;
     std::function<bool()> m_autoPreviewOn;
-    // The lists followed besides the two, with their path roles.
-    QList<std::pair<const QAbstractItemView *, int>> m_others;
+    // The lists followed besides the two.
+    QList<Followed> m_others;
     AuditionBand *m_band;
     bool m_bandShown = false;
     const QAbstractItemView *m_listAtHand = nullptr;

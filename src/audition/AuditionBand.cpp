@@ -310,8 +310,11 @@ AuditionBand::AuditionBand(FileFacts &facts, NowPlaying &now, QWidget *parent)
     m_match->setObjectName(QStringLiteral("MatchLoudness"));
     m_match->setAccessibleName(QStringLiteral("Match loudness"));
     connect(m_match, &QCheckBox::toggled, this, &AuditionBand::matchToggled);
+    // A file of a list is followed through its entry's loudness role (entryChanged); only a
+    // file that is no list's entry at hand (handed over on the command line, a chain's next
+    // one) has nothing but its path to know its measurement by.
     connect(&m_facts.loudness(), &LoudnessFacts::measured, this, [this](const QString &path) {
-        if (path == m_path)
+        if (!m_entry.isValid() && path == m_path)
             showLoudness();
     });
     m_loop->setObjectName(QStringLiteral("Loop"));
@@ -429,7 +432,50 @@ void AuditionBand::showLoop(bool on)
     m_loop->setChecked(on);
 }
 
+void AuditionBand::showEntry(const QModelIndex &entry, EntryRoles roles)
+{
+    const QModelIndex name = entry.siblingAtColumn(0);
+    if (!name.isValid()) {
+        follow({}, -1);
+        setPath({});
+        return;
+    }
+    follow(name, roles.loudness);
+    setPath(name.data(roles.path).toString());
+}
+
 void AuditionBand::showFile(const QString &path)
+{
+    if (!m_entry.isValid() || path != m_path)
+        follow({}, -1);
+    setPath(path);
+}
+
+void AuditionBand::follow(const QModelIndex &entry, int loudnessRole)
+{
+    const QAbstractItemModel *model = entry.model();
+    if (model != m_followed) {
+        disconnect(m_entryChanges);
+        m_entryChanges = model ? connect(model, &QAbstractItemModel::dataChanged, this,
+                                         &AuditionBand::entryChanged)
+                               : QMetaObject::Connection();
+        m_followed = model;
+    }
+    m_entry = entry;
+    m_loudnessRole = loudnessRole;
+}
+
+void AuditionBand::entryChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                                const QList<int> &roles)
+{
+    if (!m_entry.isValid() || m_entry.parent() != topLeft.parent() ||
+        m_entry.row() < topLeft.row() || m_entry.row() > bottomRight.row())
+        return;
+    if (roles.isEmpty() || roles.contains(m_loudnessRole))
+        showLoudness();
+}
+
+void AuditionBand::setPath(const QString &path)
 {
     if (path == m_path)
         return;
@@ -464,7 +510,16 @@ void AuditionBand::showName()
 
 void AuditionBand::showLoudness()
 {
-    m_loudness->setText(m_path.isEmpty() ? QString() : m_facts.loudness().line(m_path));
+    const QString line = m_path.isEmpty() ? QString() : m_facts.loudness().line(m_path);
+    // Another line for the same file is a measurement of it; a change of every role of its
+    // entry (its page read again) or of its facts, with the same line, is none.
+    const bool sameFile = m_loudnessOf == m_path;
+    if (sameFile && line == m_loudness->text())
+        return;
+    m_loudness->setText(line);
+    m_loudnessOf = m_path;
+    if (sameFile)
+        emit loudnessChanged();
 }
 
 std::optional<qint64> AuditionBand::heardHere() const

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -99,8 +100,20 @@ public:
     // How often the playhead moves while a sound plays.
     static constexpr int playheadIntervalMs = 15;
 
-    // The file at hand: the sound that plays, else the current entry of the list with the
-    // focus; empty for none.
+    // The roles of a list's model the band reads of its entry: the file's path, and the one
+    // whose change says a measurement of its loudness came.
+    struct EntryRoles
+    {
+        int path;
+        int loudness;
+    };
+    // The file at hand as an entry of a list (the current one of the list with the focus, or
+    // the one whose file sounds), followed through any sort or filter of its model; none for
+    // an invalid index.
+    void showEntry(const QModelIndex &entry, EntryRoles roles);
+    // The file at hand where no list's entry is known for it (a file handed over on the
+    // command line, a chain's next one); the entry shown before is kept when it is that
+    // file. Empty for none.
     void showFile(const QString &path);
     QString path() const { return m_path; }
     double levelDb() const;
@@ -121,6 +134,8 @@ signals:
     void levelChanged(double gainDb);
     void matchToggled(bool on);
     void menuWanted(const QPoint &globalPosition);
+    // The loudness of the band's file changed: a measurement of it came.
+    void loudnessChanged();
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -128,6 +143,11 @@ protected:
 
 private:
     void placeControls();
+    void setPath(const QString &path);
+    // The entry whose changes the band follows (none: an invalid index).
+    void follow(const QModelIndex &entry, int loudnessRole);
+    void entryChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                      const QList<int> &roles);
     void refresh();
     void followSound();
     void movePlayhead();
@@ -151,6 +171,13 @@ private:
     QCheckBox *m_match;
     QTimer m_playheadTimer;
     QString m_path;
+    // The list's entry of m_path, when it is one; invalid once its model lost it.
+    QPersistentModelIndex m_entry;
+    int m_loudnessRole = -1;
+    QPointer<const QAbstractItemModel> m_followed;
+    QMetaObject::Connection m_entryChanges;
+    // The file whose loudness the line shows.
+    QString m_loudnessOf;
     WaveInfo m_info;
     qint64 m_regionFrom = 0;
     qint64 m_regionTo = 0;

@@ -1,10 +1,10 @@
 #include "Browser.h"
 
 #include "DetailsPanel.h"
-#include "DriveList.h"
-#include "DriveNavigator.h"
 #include "FileList.h"
-#include "FolderWatch.h"
+#include "files/DriveList.h"
+#include "files/DriveNavigator.h"
+#include "files/FolderWatch.h"
 #include "platform/PathRule.h"
 #include "ui/BusyState.h"
 #include "ui/MessageBoxes.h"

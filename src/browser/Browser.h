@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DirList.h"
+#include "files/DirList.h"
 
 #include <QObject>
 

@@ -1,9 +1,9 @@
 #include "WaveFolderModel.h"
 
-#include "WaveListing.h"
 #include "files/FileFacts.h"
 #include "files/LoudnessFacts.h"
 #include "files/WaveDetails.h"
+#include "files/WaveListing.h"
 #include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
@@ -191,9 +191,9 @@ QVariant WaveFolderModel::data(const QModelIndex &index, int role) const
             return {};
         if (role == DamagedRole)
             return loudness->damaged();
-        if (loudness->silent() || loudness->notNumbers || loudness->rateTooLow)
-            return {};
-        return loudness->integratedLufs;
+        if (const std::optional<double> lufs = loudness->integrated())
+            return *lufs;
+        return {};
     }
     default:
         return {};

@@ -1,9 +1,9 @@
 #include "Form3.h"
 
-#include "browser/DirList.h"
-#include "browser/DriveList.h"
-#include "browser/DriveNavigator.h"
-#include "browser/FolderWatch.h"
+#include "files/DirList.h"
+#include "files/DriveList.h"
+#include "files/DriveNavigator.h"
+#include "files/FolderWatch.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"

@@ -35,6 +35,14 @@ struct Loudness
     bool damaged() const { return notNumbers || truePeakDbtp > 0 || clipped > 0; }
     // Whether the figures describe the sound, so that a gain may be worked out from them.
     bool measured() const { return !notNumbers && !rateTooLow; }
+    // The integrated loudness when there is one to bring anywhere: none for silence or for
+    // figures that describe nothing.
+    std::optional<double> integrated() const
+    {
+        if (silent() || !measured())
+            return std::nullopt;
+        return integratedLufs;
+    }
 };
 
 // Measures a wave file, K-weighted by libebur128, read in chunks so that memory hardly grows

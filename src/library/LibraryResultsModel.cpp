@@ -2,6 +2,7 @@
 
 #include "Library.h"
 #include "SqliteLibraryStore.h"
+#include "files/LoudnessFacts.h"
 #include "files/WaveDetails.h"
 #include "platform/NativeName.h"
 #include "platform/WorkPool.h"
@@ -334,6 +335,24 @@ void LibraryResultsModel::lookAgain(const QString &path)
     }
 }
 
+void LibraryResultsModel::setLoudness(const LoudnessFacts *loudness)
+{
+    m_loudness = loudness;
+}
+
+void LibraryResultsModel::loudnessChanged(const QString &path)
+{
+    for (auto page = m_pages.cbegin(); page != m_pages.cend(); ++page) {
+        for (int at = 0; at < page->size(); ++at) {
+            const Row &held = page->at(at);
+            const int row = page.key() * pageSize + at;
+            if (row < m_rowCount && held.name.size() <= path.size() && path.endsWith(held.name) &&
+                pathOf(held) == path)
+                emit dataChanged(index(row, Name), index(row, Name), {LoudnessRole});
+        }
+    }
+}
+
 void LibraryResultsModel::goneArrived(const QList<qint64> &gone)
 {
     const QSet<qint64> ids(gone.cbegin(), gone.cend());
@@ -518,6 +537,12 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         return row.id;
     case DamagedRole:
         return row.rate <= 0;
+    case LoudnessRole:
+        if (const std::optional<::Loudness> measured =
+                m_loudness ? m_loudness->known(pathOf(row)) : std::nullopt)
+            return measured->integrated() ? QVariant(*measured->integrated()) : QVariant();
+        return row.marks & HasLufs && std::isfinite(row.lufs) ? QVariant(double(row.lufs))
+                                                              : QVariant();
     default:
         return {};
     }

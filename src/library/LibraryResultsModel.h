@@ -10,6 +10,7 @@
 #include <memory>
 
 class Library;
+class LoudnessFacts;
 
 // The hits of a search of the library, a page at a time: the first page and the count of all
 // hits when the query is set; then as many rows as there are hits, whose pages are read when
@@ -53,6 +54,10 @@ public:
         // Its header could not be read when it was indexed (not a wave file, damaged): no
         // length nor format is shown, and the view greys it, as the file list does.
         DamagedRole,
+        // The integrated loudness in LUFS, when there is one to bring anywhere: as measured
+        // in this run, else as the store had it when the page was read. The Loudness column
+        // keeps the store's until the results are read again.
+        LoudnessRole,
     };
     // Rows a page: a screenful many times over, read in a few milliseconds.
     static constexpr int pageSize = 200;
@@ -80,6 +85,10 @@ public:
     // Looks again whether path is there (a play of it was refused, say): a gone file's rows
     // are greyed as soon as the worker answers.
     void lookAgain(const QString &path);
+    // Where the loudness measured in this run is read.
+    void setLoudness(const LoudnessFacts *loudness);
+    // path's file was measured: its rows' LoudnessRole.
+    void loudnessChanged(const QString &path);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -139,6 +148,7 @@ private:
     QString pathOf(const Row &row) const;
 
     QPointer<Library> m_library;
+    const LoudnessFacts *m_loudness = nullptr;
     std::shared_ptr<Shared> m_shared;
     QString m_text;
     LibraryQuery m_query;

@@ -1,6 +1,8 @@
 #include "PlayListModel.h"
 
 #include "MissingEntries.h"
+#include "files/FileFacts.h"
+#include "files/LoudnessFacts.h"
 #include "platform/FileUris.h"
 #include "platform/PathRule.h"
 #include "ui/ListSelection.h"
@@ -47,15 +49,31 @@ void PlayListModel::setLooks(std::shared_ptr<const EntryLooks> looks)
     m_looks = std::move(looks);
 }
 
-void PlayListModel::factsChanged(const QString &path)
+void PlayListModel::setFacts(const FileFacts *facts)
+{
+    m_facts = facts;
+}
+
+int PlayListModel::rowOf(const QString &path) const
 {
     if (m_rows.isEmpty() && !m_entries.isEmpty()) {
         m_rows.reserve(m_entries.size());
         for (int row = 0; row < count(); ++row)
             m_rows.insert(m_entries[row].path, row);
     }
-    if (const int row = m_rows.value(path, -1); row >= 0)
+    return m_rows.value(path, -1);
+}
+
+void PlayListModel::factsChanged(const QString &path)
+{
+    if (const int row = rowOf(path); row >= 0)
         emit dataChanged(index(row), index(row), {Qt::ToolTipRole});
+}
+
+void PlayListModel::loudnessChanged(const QString &path)
+{
+    if (const int row = rowOf(path); row >= 0)
+        emit dataChanged(index(row), index(row), {Qt::ToolTipRole, LoudnessRole});
 }
 
 void PlayListModel::recheckMissing()
@@ -85,6 +103,11 @@ QVariant PlayListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
     case Qt::ForegroundRole:
         return m_looks ? m_looks->look(index, role) : QVariant();
+    case LoudnessRole:
+        if (const auto loudness = m_facts ? m_facts->loudness().known(entry.path) : std::nullopt;
+            loudness && loudness->integrated())
+            return *loudness->integrated();
+        return {};
     default:
         return {};
     }

@@ -11,6 +11,8 @@
 #include <memory>
 #include <utility>
 
+class FileFacts;
+
 // The play list, the one store of its entries: each a display name (what List1 shows) and a
 // full path (what the hidden List3 shows, through pathsModel()). Entries are told apart by
 // keyOf; the key set is what keeps tens of thousands of adds in milliseconds. Whether an
@@ -24,6 +26,9 @@ public:
         PathRole = Qt::UserRole + 1,
         // True while the entry's file has gone (it may come back).
         MissingRole,
+        // The integrated loudness in LUFS, once measured and when there is one to bring
+        // anywhere.
+        LoudnessRole,
     };
     explicit PlayListModel(QObject *parent);
 
@@ -39,8 +44,12 @@ public:
 
     // Gives the entries their tooltip and colour.
     void setLooks(std::shared_ptr<const EntryLooks> looks);
+    // Where the entries' loudness is read.
+    void setFacts(const FileFacts *facts);
     // What is known of path's file changed: the entry's tooltip tells it.
     void factsChanged(const QString &path);
+    // path's file was measured: its tooltip and its loudness.
+    void loudnessChanged(const QString &path);
 
     // The same rows, showing each entry's full path: the model of List3.
     QAbstractItemModel *pathsModel() const { return m_pathsModel; }
@@ -76,11 +85,14 @@ private:
         QString path;
     };
     QStringList column(QString Entry::*field) const;
+    // The row of path, or -1.
+    int rowOf(const QString &path) const;
     QList<Entry> m_entries;
     QSet<QString> m_keys;
     // The row of each path, made when first asked after a change of rows.
     mutable QHash<QString, int> m_rows;
     std::shared_ptr<const EntryLooks> m_looks;
+    const FileFacts *m_facts = nullptr;
     QAbstractItemModel *m_pathsModel;
     class MissingEntries *m_missing;
 };

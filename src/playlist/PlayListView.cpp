@@ -47,8 +47,11 @@ void PlayListView::setFacts(FileFacts *facts)
         WaveToolTip::GoneFile::Missing));
     // The files of the rows in view are read as the file list's are, and what is found of
     // any entry's file changes its tooltip.
+    m_list.setFacts(facts);
     const auto changed = [list = &m_list](const QString &path) { list->factsChanged(path); };
-    new RolesUpdater(*this, PlayListModel::PathRole, m_list, *facts, {changed, changed, changed});
+    new RolesUpdater(
+        *this, PlayListModel::PathRole, m_list, *facts,
+        {changed, changed, [list = &m_list](const QString &path) { list->loudnessChanged(path); }});
     WaveToolTip::forList(*facts, this, PlayListModel::PathRole, WaveToolTip::GoneFile::Missing);
 }
 

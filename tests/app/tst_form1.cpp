@@ -3,9 +3,9 @@
 #include "app/Form1.h"
 #include "app/Layout.h"
 #include "app/WindowFrame.h"
-#include "browser/DirList.h"
-#include "browser/DriveList.h"
 #include "browser/FileList.h"
+#include "files/DirList.h"
+#include "files/DriveList.h"
 #include "ui/AboutForm.h"
 
 #include <QElapsedTimer>

@@ -16,7 +16,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QSlider>
+#include <QSortFilterProxyModel>
 #include <QTest>
 #include <QThread>
 #include <atomic>
@@ -72,6 +74,7 @@ private slots:
     void theBandPlaysWhatThePointerChose();
     void theWaveformSwitchAddsTheBandBelowTheDesignedWindow();
     void autoPreviewFollowsPlainMoves();
+    void matchLoudnessBringsSinglePlaysToOneLevel_data();
     void matchLoudnessBringsSinglePlaysToOneLevel();
 };
 
@@ -136,9 +139,14 @@ void TestAudition::theBandPlaysWhatThePointerChose()
     int menus = 0;
     connect(&band, &AuditionBand::menuWanted, this, [&] { ++menus; });
 
+    QSignalSpy measured(&band, &AuditionBand::loudnessChanged);
     band.showFile(take);
     WaveStrip *strip = band.strip();
     QTRY_COMPARE(strip->lanes().size(), 6);
+    // A file of no list: its measurement is known by its path.
+    QTRY_VERIFY_WITH_TIMEOUT(band.findChild<QLabel *>("BandLoudness")->text().contains("LUFS"),
+                             10000);
+    QCOMPARE(measured.size(), 1);
     const QRect area = strip->waveArea();
 
     // The markers are drawn where their frames are, and the lanes once the peaks are in.
@@ -351,8 +359,17 @@ void TestAudition::autoPreviewFollowsPlainMoves()
     QCOMPARE(sound.played.last(), path("c.wav"));
 }
 
+void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel_data()
+{
+    QTest::addColumn<bool>("sortedByLoudness");
+    QTest::newRow("the folder's order") << false;
+    // The entries move as their figures come, and a view's rows are not the folder's.
+    QTest::newRow("sorted by loudness") << true;
+}
+
 void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
 {
+    QFETCH(bool, sortedByLoudness);
     makeFolder({});
     // A 1 kHz stereo sine at -33 dBFS measures -33 LUFS: +10 dB to -23. "later.wav", the
     // same, is measured only once the test lets it.
@@ -377,10 +394,15 @@ void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.toggleWaveform();
     FileList *list = File1(form);
+    if (sortedByLoudness) {
+        auto *proxy = new QSortFilterProxyModel(list);
+        proxy->setSortRole(WaveFolderModel::SortRole);
+        proxy->sort(WaveFolderModel::LoudnessColumn);
+        list->showThrough(proxy);
+    }
     QTRY_COMPARE(list->listCount(), 2);
     list->setFocus();
-    list->setCurrentIndex(list->model()->index(1, 0));
-    QCOMPARE(list->model()->index(1, 0).data().toString(), QString("quiet.wav"));
+    list->setCurrentIndex(list->shownIndexOf("quiet.wav"));
     auto *band = form.findChild<AuditionBand *>("AuditionBand");
     auto *line = band->findChild<QLabel *>("BandLoudness");
     QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith(QString("\u221233.0 LUFS")), 10000);
@@ -398,8 +420,13 @@ void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
     QTest::keyClick(list, Qt::Key_Space);
 
     // Not measured yet: it starts at the level alone, and goes on at its loudness once
-    // measured.
-    list->setCurrentIndex(list->model()->index(0, 0));
+    // measured; the band says it too.
+    const QModelIndex later = list->shownIndexOf("later.wav");
+    // Sorted, the measured take goes first: the one not measured is below it, first in the
+    // folder.
+    QCOMPARE(later.row(), sortedByLoudness ? 1 : 0);
+    list->setCurrentIndex(later);
+    QTRY_COMPARE(line->text(), QString("measuring\u2026"));
     QTest::keyClick(list, Qt::Key_Space);
     QCOMPARE(requests.last().path, m_dir->filePath("later.wav"));
     QCOMPARE(requests.last().gainDb, -6.0);
@@ -409,6 +436,7 @@ void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
     QCOMPARE(requests.last().path, m_dir->filePath("later.wav"));
     QVERIFY2(std::abs(requests.last().gainDb - 4.0) < 0.1,
              qPrintable(QString::number(requests.last().gainDb)));
+    QVERIFY2(line->text().startsWith(QString("\u221233.0 LUFS")), qPrintable(line->text()));
 }
 
 QTEST_MAIN(TestAudition)

@@ -2,7 +2,7 @@
 #include "WaveWriter.h"
 #include "browser/DetailsPanel.h"
 #include "browser/WaveFolderModel.h"
-#include "browser/WaveListing.h"
+#include "files/WaveListing.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/Form1.h"
-#include "browser/DirList.h"
-#include "browser/DriveList.h"
 #include "browser/FileList.h"
+#include "files/DirList.h"
+#include "files/DriveList.h"
 #include "playlist/PlayListView.h"
 #include "ui/ListSelection.h"
 
