@@ -81,13 +81,18 @@ FindWindow *TestLibraryForm::findIn(Form1 &form, const QString &typed)
     auto *offer = window->findChild<QPushButton *>(QStringLiteral("AddThisFolder"));
     // Generous: the store opens and the folder is indexed on workers that a loaded machine
     // (the sanitizers, other tests writing thousands of files) can keep waiting for seconds.
-    if (!QTest::qWaitFor([offer] { return offer->isVisible(); }, 30000))
+    if (!QTest::qWaitFor([offer] { return offer->isVisible(); }, 30000)) {
+        qWarning("the offer to add the folder did not show");
         return nullptr;
+    }
     offer->click();
     QTest::keyClicks(window->field(), typed);
     auto *results = qobject_cast<LibraryResultsModel *>(window->resultsView()->model());
-    if (!QTest::qWaitFor([results] { return results->rowCount() == 1; }, 30000))
+    if (!QTest::qWaitFor([results] { return results->rowCount() == 1; }, 30000)) {
+        qWarning("%d hits for %s, not 1; the status says: %s", results->rowCount(),
+                 qPrintable(typed), qPrintable(window->findChild<QLabel *>(QStringLiteral("Status"))->text()));
         return nullptr;
+    }
     return window;
 }
 
