@@ -304,6 +304,7 @@ void Library::startIndexing()
 void Library::stopIndexing()
 {
     m_wantsIndexing = false;
+    m_passAgain = false;
     interruptPass();
     // Also while it waits for the user to leave the program alone: it does not go on then.
     endMeasuring();
@@ -329,8 +330,13 @@ void Library::queueIndexing(std::optional<QString> folder)
         return;
     const bool wholePass = !folder;
     if (wholePass) {
-        if (m_indexing)
+        // Asked for while one runs (a folder added as the pass begun when Find opened went
+        // through the roots): another follows it, so that nothing added meanwhile waits for the
+        // next pass, a minute later.
+        if (m_indexing) {
+            m_passAgain = true;
             return;
+        }
         m_indexing = true;
         emit indexingChanged(true);
     }
@@ -410,7 +416,10 @@ void Library::queueIndexing(std::optional<QString> folder)
             // A pass ended well is done with; one cut short by a change of the roots (not
             // by the user, nor by a fault) goes on anew.
             if (wholePass && (!outcome.stopped || !problem.isEmpty()))
-                library.m_wantsIndexing = replacedStore;
+                library.m_wantsIndexing =
+                    replacedStore || (problem.isEmpty() && library.m_passAgain);
+            if (wholePass)
+                library.m_passAgain = false;
             if (library.m_wantsIndexing && library.m_open)
                 library.queueIndexing(std::nullopt);
             else if (wholePass && !outcome.stopped && problem.isEmpty())

@@ -102,6 +102,8 @@ private:
     bool m_open = false;
     bool m_opening = false;
     bool m_indexing = false;
+    // A whole pass was asked for while one ran.
+    bool m_passAgain = false;
     bool m_wantsIndexing = false;
     // A measuring task is on the lane.
     bool m_measuring = false;

@@ -1,16 +1,21 @@
 #include "SearchIndex.h"
 
 #include "TextFold.h"
+#include "platform/WorkPool.h"
 
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <string_view>
-#include <thread>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -337,10 +342,36 @@ void SearchIndex::matchText(const QByteArray &needle, bool namesOnly, Bits &bits
         return;
     }
     // Two halves, split at a word of the bits, so that each thread writes words of its own.
+    // The second is offered to a worker; when none has taken it by the time the first is
+    // done (every worker on a file, or on a disk that stopped answering), this thread scans
+    // it too, so a search never waits for a worker to come free.
     const qsizetype half = (n / 2) & ~qsizetype(63);
-    std::thread second([&] { scanRange(needle, namesOnly, half, n, bits); });
+    struct Second
+    {
+        std::atomic<bool> taken = false;
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    const auto second = std::make_shared<Second>();
+    const std::function<void()> scanSecond = [&] { scanRange(needle, namesOnly, half, n, bits); };
+    // The task touches what this call holds only once it has taken the half, and then this
+    // call waits for it.
+    workPool().start(Lane::now, [second, scanSecond] {
+        if (second->taken.exchange(true))
+            return;
+        scanSecond();
+        std::lock_guard lock(second->mutex);
+        second->done = true;
+        second->ended.notify_one();
+    });
     scanRange(needle, namesOnly, 0, half, bits);
-    second.join();
+    if (!second->taken.exchange(true)) {
+        scanSecond();
+        return;
+    }
+    std::unique_lock lock(second->mutex);
+    second->ended.wait(lock, [&second] { return second->done; });
 }
 
 // What a term needs of the folders and formats, worked out once a query rather than a file.

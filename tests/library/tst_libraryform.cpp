@@ -89,8 +89,16 @@ FindWindow *TestLibraryForm::findIn(Form1 &form, const QString &typed)
     QTest::keyClicks(window->field(), typed);
     auto *results = qobject_cast<LibraryResultsModel *>(window->resultsView()->model());
     if (!QTest::qWaitFor([results] { return results->rowCount() == 1; }, 30000)) {
-        qWarning("%d hits for %s, not 1; the status says: %s", results->rowCount(),
-                 qPrintable(typed), qPrintable(window->findChild<QLabel *>(QStringLiteral("Status"))->text()));
+        const auto line = [window](const char *name) {
+            return window->findChild<QLabel *>(QString::fromLatin1(name))->text();
+        };
+        QStringList roots;
+        for (const LibraryRoot &root : form.findChild<Library *>()->roots())
+            roots.append(root.path);
+        qWarning("%d hits for %s, not 1; the lines say: %s / %s / %s / %s; the roots: %s",
+                 results->rowCount(), qPrintable(typed), qPrintable(line("Status")),
+                 qPrintable(line("Activity")), qPrintable(line("Problem")),
+                 qPrintable(line("QueryProblem")), qPrintable(roots.join(u", ")));
         return nullptr;
     }
     return window;

@@ -30,6 +30,7 @@ private slots:
     void pagesInEveryOrder();
     void changesLeaveTheIndex_data();
     void changesLeaveTheIndex();
+    void manyFilesAreScannedInTwoHalves();
 
 private:
     // Answers from the statements, or from the index in memory, as the row asks.
@@ -856,6 +857,36 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     TestLibraryQuery test;
     return QTest::qExec(&test, argc, argv);
+}
+
+// Past some tens of thousands of files the index scans its texts in two halves at once: the
+// hits on either side of the split, and across the word of bits it falls on, are all found.
+void TestLibraryQuery::manyFilesAreScannedInTwoHalves()
+{
+    QTemporaryDir dir;
+    SqliteLibraryStore store(dir.filePath("library.sqlite"));
+    QVERIFY(store.open().ok());
+    const qint64 root = store.addRoot(QStringLiteral("/p"), 1)->id;
+    LibraryBatch batch;
+    batch.root = root;
+    constexpr int entries = 70000;
+    qint64 needles = 0;
+    for (int i = 0; i < entries; ++i) {
+        const bool needle = i % 997 == 0 || (i >= 34990 && i < 35010) || i == entries - 1;
+        needles += needle;
+        batch.entries.append(
+            entryOf("/p/" + QByteArray::number(i % 7),
+                    (needle ? "needle " : "take ") + QByteArray::number(i) + ".wav"));
+    }
+    QVERIFY(store.write(batch).ok());
+    const LibraryQuery query = LibraryQuery::parse(u"needle");
+    const Result<qint64> bySql = store.count(query);
+    QVERIFY2(bySql.ok(), qPrintable(bySql.error()));
+    QCOMPARE(bySql.value(), needles);
+    QVERIFY(store.loadSearchIndex().value() > 0);
+    QVERIFY(store.searchIndexIsCurrent().value());
+    for (int again = 0; again < 3; ++again)
+        QCOMPARE(store.count(query).value(), needles);
 }
 
 #include "tst_libraryquery.moc"
