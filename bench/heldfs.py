@@ -1,26 +1,38 @@
 #!/usr/bin/python3
 # A pass-through folder that stands for a stalled network mount: while the flag file exists,
-# looking up, opening and reading a file whose name contains "held" waits until it is gone.
-#   heldfs.py REAL MOUNTPOINT FLAG     (as root; python3-fusepy, fuse)
+# looking up, opening and reading a file whose name contains "held" waits until it is gone;
+# with "statfs", so does asking the file system for its size, which every program that lists
+# the mounted volumes does of each of them.
+# A held mount stalls every program on the machine that lists the mounts, so the hold ends
+# with the process that started this one, and the folder is unmounted then too, however
+# that process ended.
+#   heldfs.py REAL MOUNTPOINT FLAG [statfs]     (as root; python3-fusepy, fuse)
 import errno
 import os
+import subprocess
 import sys
+import threading
 import time
 
 from fusepy import FUSE, FuseOSError, Operations
 
 
 class Held(Operations):
-    def __init__(self, root, flag):
+    def __init__(self, root, flag, hold_statfs=False):
         self.root = root
         self.flag = flag
+        self.hold_statfs = hold_statfs
+        self.starter = os.getppid()
+
+    def _holding(self):
+        return os.path.exists(self.flag) and os.getppid() == self.starter
 
     def _real(self, path):
         return os.path.join(self.root, path.lstrip('/'))
 
     def _wait(self, path):
         if 'held' in os.path.basename(path):
-            while os.path.exists(self.flag):
+            while self._holding():
                 time.sleep(0.05)
 
     def getattr(self, path, fh=None):
@@ -52,6 +64,9 @@ class Held(Operations):
         os.close(fh)
 
     def statfs(self, path):
+        if self.hold_statfs:
+            while self._holding():
+                time.sleep(0.05)
         st = os.statvfs(self._real(path))
         return {key: getattr(st, key) for key in (
             'f_bavail', 'f_bfree', 'f_blocks', 'f_bsize', 'f_favail',
@@ -63,6 +78,15 @@ class Held(Operations):
             raise FuseOSError(errno.EACCES)
 
 
+def unmount_when_orphaned(starter, mountpoint):
+    while os.getppid() == starter:
+        time.sleep(0.2)
+    subprocess.call(['fusermount', '-u', '-z', mountpoint], stderr=subprocess.DEVNULL)
+
+
 if __name__ == '__main__':
-    FUSE(Held(sys.argv[1], sys.argv[3]), sys.argv[2], foreground=True, nothreads=False,
-         ro=True)
+    hold_statfs = len(sys.argv) > 4 and sys.argv[4] == 'statfs'
+    threading.Thread(target=unmount_when_orphaned, args=(os.getppid(), sys.argv[2]),
+                     daemon=True).start()
+    FUSE(Held(sys.argv[1], sys.argv[3], hold_statfs), sys.argv[2], foreground=True,
+         nothreads=False, ro=True)

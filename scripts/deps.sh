@@ -12,6 +12,7 @@ quillon_test_packages=(
     dbus-daemon dbus-bin
     pcmanfm at-spi2-core libglib2.0-bin python3 imagemagick
     desktop-file-utils appstream man-db dpkg-dev file lintian
+    strace fuse3 python3-fusepy
 )
 
 quillon_install() {

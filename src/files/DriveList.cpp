@@ -7,6 +7,9 @@ DriveList::DriveList(Volumes &volumes, QWidget *parent) : QComboBox(parent), m_v
     fill();
     setDrive(volumeRootOf(m_volumes.mounted(), m_volumes.currentDirectory()));
     connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
+    // The system's volumes are read by a worker: the list fills again when an answer changes
+    // them, keeping its choice.
+    m_volumes.followChanges(this, [this] { fill(); });
 }
 
 void DriveList::fill()
@@ -49,7 +52,8 @@ void DriveList::showDrive(const QString &root)
 
 void DriveList::showPopup()
 {
-    // Volumes come and go (a stick plugged in): list what is mounted now.
+    // Volumes come and go (a stick plugged in): what is known now, and what a look at the
+    // system finds as soon as it answers.
     fill();
     QComboBox::showPopup();
 }

@@ -7,21 +7,25 @@
 
 CurrentDrive::CurrentDrive(Volumes &volumes) : m_volumes(volumes) {}
 
-QString CurrentDrive::currentRoot() const
-{
-    return volumeRootOf(m_volumes.mounted(), m_volumes.currentDirectory());
-}
-
 QString CurrentDrive::currentDirectoryOf(const QString &root) const
 {
-    if (currentRoot() == root)
-        return m_volumes.currentDirectory();
-    return m_lastDirectory.value(root, root);
+    // Each directory's volume by the volumes known now, not by those known when the process
+    // left it: the first list of them may come after the process has moved.
+    const QList<Volume> volumes = m_volumes.mounted();
+    const QString current = m_volumes.currentDirectory();
+    if (volumeRootOf(volumes, current) == root)
+        return current;
+    for (auto left = m_left.crbegin(); left != m_left.crend(); ++left)
+        if (volumeRootOf(volumes, *left) == root)
+            return *left;
+    return root;
 }
 
 void CurrentDrive::remember()
 {
-    m_lastDirectory.insert(currentRoot(), m_volumes.currentDirectory());
+    const QString current = m_volumes.currentDirectory();
+    m_left.removeAll(current);
+    m_left.append(current);
 }
 
 bool CurrentDrive::makeCurrent(const QString &root)
@@ -53,9 +57,14 @@ DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volume
         if (const Result<> opened = m_dirs.setPath(path); !opened.ok())
             m_showError(opened.error());
     });
-    // Every folder reaches "/" here, so walking up can leave the volume the list shows.
-    connect(&m_dirs, &DirList::pathChanged, this,
-            [this] { m_drives.showDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path())); });
+    // Every folder reaches "/" here, so walking up can leave the volume the list shows; and
+    // the volumes known may change under it (the first answer of the system, a stick plugged
+    // in).
+    const auto showVolume = [this] {
+        m_drives.showDrive(volumeRootOf(m_volumes.mounted(), m_dirs.path()));
+    };
+    connect(&m_dirs, &DirList::pathChanged, this, showVolume);
+    m_volumes.followChanges(this, showVolume);
 }
 
 void DriveNavigator::driveChange()

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class Desktop;
@@ -16,7 +16,6 @@ class CurrentDrive final
 {
 public:
     explicit CurrentDrive(Volumes &volumes);
-    QString currentRoot() const;
     // The directory that is current on that volume: the process's own when it is there,
     // else the one last made current there, else the volume's root.
     QString currentDirectoryOf(const QString &root) const;
@@ -28,7 +27,8 @@ public:
 private:
     void remember();
     Volumes &m_volumes;
-    QMap<QString, QString> m_lastDirectory;
+    // The directories the process left, the last one last, each once.
+    QStringList m_left;
 };
 
 // A drive list and directory list pair: the drive change with its probe, message (and in

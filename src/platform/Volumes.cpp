@@ -5,6 +5,8 @@
 #include "WorkPool.h"
 
 #include <QDir>
+#include <QObject>
+#include <QPointer>
 #include <QStorageInfo>
 #include <cerrno>
 #include <condition_variable>
@@ -12,6 +14,7 @@
 #include <dirent.h>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -43,7 +46,7 @@ QString openRoot(const QString &root)
 
 } // namespace
 
-QList<Volume> SystemVolumes::mounted() const
+QList<Volume> readMountedVolumes()
 {
     QList<Volume> result;
     result.append({QStringLiteral("/"), QStorageInfo::root().name()});
@@ -61,6 +64,102 @@ QList<Volume> SystemVolumes::mounted() const
             result.append({root, storage.name()});
     }
     return result;
+}
+
+// What the volumes share with the reads that outlive them.
+struct SystemVolumes::Shared
+{
+    std::function<QList<Volume>()> read;
+    std::mutex mutex;
+    QList<Volume> known;
+    bool reading = false;
+    // Asked for again while a read was out: one more once it is back.
+    bool again = false;
+    // Lives on the thread the volumes were made on, where the followers hear of a change;
+    // none once the volumes are gone, and a read that comes back then tells no one.
+    QObject *home = nullptr;
+    // Touched on the home thread only.
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> followers;
+
+    void tellFollowers()
+    {
+        const auto now = followers;
+        for (const auto &[receiver, changed] : now)
+            if (receiver)
+                changed();
+        followers.removeIf([](const auto &follower) { return follower.first.isNull(); });
+    }
+
+    static void readOn(const std::shared_ptr<Shared> &shared)
+    {
+        for (;;) {
+            QList<Volume> found = shared->read();
+            std::lock_guard lock(shared->mutex);
+            if (found != shared->known) {
+                shared->known = std::move(found);
+                if (shared->home)
+                    QMetaObject::invokeMethod(
+                        shared->home, [shared] { shared->tellFollowers(); }, Qt::QueuedConnection);
+            }
+            if (!shared->home || !std::exchange(shared->again, false)) {
+                shared->reading = false;
+                return;
+            }
+        }
+    }
+};
+
+SystemVolumes::SystemVolumes(std::function<QList<Volume>()> read)
+    : m_shared(std::make_shared<Shared>())
+{
+    m_shared->read = std::move(read);
+    m_shared->home = new QObject;
+    // Until a read answers: the places that are always there, found without asking a mount.
+    m_shared->known.append({QStringLiteral("/"), QString()});
+    if (const QString home = QDir::homePath(); home != QLatin1String("/"))
+        m_shared->known.append({home, QDir(home).dirName()});
+    readAgain();
+}
+
+SystemVolumes::~SystemVolumes()
+{
+    QObject *home = nullptr;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        home = std::exchange(m_shared->home, nullptr);
+    }
+    // What a read posted to it goes with it.
+    delete home;
+    m_shared->followers.clear();
+}
+
+void SystemVolumes::readAgain() const
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->reading) {
+            m_shared->again = true;
+            return;
+        }
+        m_shared->reading = true;
+    }
+    workPool().start(Lane::now, [shared = m_shared] { Shared::readOn(shared); });
+}
+
+QList<Volume> SystemVolumes::mounted() const
+{
+    // Volumes come and go (a stick plugged in): each look has them read again, and what that
+    // finds reaches the followers.
+    readAgain();
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->known;
+}
+
+void SystemVolumes::followChanges(QObject *receiver, std::function<void()> changed)
+{
+    // A copy dialog's list follows them while it is open, each time it opens.
+    m_shared->followers.removeIf([](const auto &follower) { return follower.first.isNull(); });
+    m_shared->followers.append({receiver, std::move(changed)});
 }
 
 Result<> SystemVolumes::probe(const QString &root) const

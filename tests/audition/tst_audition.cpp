@@ -361,14 +361,17 @@ void TestAudition::autoPreviewFollowsPlainMoves()
 
 void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel_data()
 {
+    QTest::addColumn<bool>("inPlayList");
     QTest::addColumn<bool>("sortedByLoudness");
-    QTest::newRow("the folder's order") << false;
+    QTest::newRow("the folder's order") << false << false;
     // The entries move as their figures come, and a view's rows are not the folder's.
-    QTest::newRow("sorted by loudness") << true;
+    QTest::newRow("sorted by loudness") << false << true;
+    QTest::newRow("the play list") << true << false;
 }
 
 void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
 {
+    QFETCH(bool, inPlayList);
     QFETCH(bool, sortedByLoudness);
     makeFolder({});
     // A 1 kHz stereo sine at -33 dBFS measures -33 LUFS: +10 dB to -23. "later.wav", the
@@ -393,16 +396,29 @@ void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.toggleWaveform();
-    FileList *list = File1(form);
+    FileList *files = File1(form);
     if (sortedByLoudness) {
-        auto *proxy = new QSortFilterProxyModel(list);
+        auto *proxy = new QSortFilterProxyModel(files);
         proxy->setSortRole(WaveFolderModel::SortRole);
         proxy->sort(WaveFolderModel::LoudnessColumn);
-        list->showThrough(proxy);
+        files->showThrough(proxy);
     }
-    QTRY_COMPARE(list->listCount(), 2);
+    QAbstractItemView *list = files;
+    std::function<QModelIndex(const QString &)> entryOf = [files](const QString &name) {
+        return files->shownIndexOf(name);
+    };
+    if (inPlayList) {
+        auto *playList = qobject_cast<PlayListModel *>(List1(form)->model());
+        QVERIFY(playList);
+        playList->addFiles({m_dir->filePath("later.wav"), m_dir->filePath("quiet.wav")});
+        list = List1(form);
+        entryOf = [this, playList](const QString &name) {
+            return playList->index(int(playList->paths().indexOf(m_dir->filePath(name))));
+        };
+    }
+    QTRY_COMPARE(list->model()->rowCount(), 2);
     list->setFocus();
-    list->setCurrentIndex(list->shownIndexOf("quiet.wav"));
+    list->setCurrentIndex(entryOf("quiet.wav"));
     auto *band = form.findChild<AuditionBand *>("AuditionBand");
     auto *line = band->findChild<QLabel *>("BandLoudness");
     QTRY_VERIFY_WITH_TIMEOUT(line->text().startsWith(QString("\u221233.0 LUFS")), 10000);
@@ -421,7 +437,7 @@ void TestAudition::matchLoudnessBringsSinglePlaysToOneLevel()
 
     // Not measured yet: it starts at the level alone, and goes on at its loudness once
     // measured; the band says it too.
-    const QModelIndex later = list->shownIndexOf("later.wav");
+    const QModelIndex later = entryOf("later.wav");
     // Sorted, the measured take goes first: the one not measured is below it, first in the
     // folder.
     QCOMPARE(later.row(), sortedByLoudness ? 1 : 0);

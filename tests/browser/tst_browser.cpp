@@ -43,6 +43,7 @@ private slots:
     void startInsideAFolderThatCannotBeRead_data();
     void startInsideAFolderThatCannotBeRead();
     void readyVolumeOpensItsCurrentDirectory();
+    void theDriveListFillsWhenTheVolumesAreKnown();
     void panelFollowsTheSelection();
     void refreshKeepsThePathAndClearsTheSelection();
     void brokenFilesAreMarkedInViewOnlyAndTellWhy();
@@ -226,6 +227,42 @@ void TestBrowser::readyVolumeOpensItsCurrentDirectory()
     Drive1(form)->setDrive(stick);
     QCOMPARE(Dir1(form)->path(), stick);
     QVERIFY(answerer.seen.isEmpty());
+}
+
+void TestBrowser::theDriveListFillsWhenTheVolumesAreKnown()
+{
+    // The program starts inside a card before the system's volumes are read: only the root
+    // is known.
+    const QString card = m_dir->path();
+    const QString takes = m_dir->filePath("sub");
+    m_fakes->volumes.volumes = {{"/", ""}};
+    m_fakes->volumes.current = takes;
+    Form1 form(m_fakes->services());
+    ModalAnswerer answerer;
+    QCOMPARE(Drive1(form)->count(), 1);
+    QCOMPARE(Drive1(form)->drive(), QString("/"));
+    QCOMPARE(Dir1(form)->path(), takes);
+    // The start moves the process to the program's folder, before the answer comes.
+    form.Form_Load();
+    QCOMPARE(m_fakes->volumes.current, QCoreApplication::applicationDirPath());
+
+    // The answer: the list shows the card chosen, as it would have from the start, and no
+    // drive change runs.
+    m_fakes->volumes.answer({{"/", ""}, {card, "CARD"}});
+    QCOMPARE(Drive1(form)->count(), 2);
+    QCOMPARE(Drive1(form)->drive(), card);
+    QCOMPARE(Drive1(form)->currentText(), card + "  [CARD]");
+    QCOMPARE(Dir1(form)->path(), takes);
+    QCOMPARE(m_fakes->volumes.probes, 0);
+
+    // The process left the card's folder before the card was known: the card still goes back
+    // to that folder, not to its root.
+    Drive1(form)->setDrive("/");
+    QCOMPARE(Dir1(form)->path(), QCoreApplication::applicationDirPath());
+    Drive1(form)->setDrive(card);
+    QCOMPARE(Dir1(form)->path(), takes);
+    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(m_fakes->desktop.beeps, 0);
 }
 
 void TestBrowser::panelFollowsTheSelection()

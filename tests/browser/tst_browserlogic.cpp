@@ -5,12 +5,16 @@
 #include "files/WaveListing.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
+#include "platform/Volumes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -39,6 +43,7 @@ private slots:
     void panelSkipsVanishedFiles();
     void groupingIsAlwaysThreesAndSixtyFourBit();
     void everyFileDragsOutAsItsPath();
+    void theVolumesAreReadOffTheCallersThread();
 };
 
 void TestBrowserLogic::fullPathRule_data()
@@ -237,6 +242,79 @@ void TestBrowserLogic::everyFileDragsOutAsItsPath()
     // The other programs get the foreign byte as it is on the disk.
     const std::unique_ptr<QMimeData> mime(model.mimeData({model.index(1, 0)}));
     QCOMPARE(mime->data("text/uri-list"), QByteArray("file:///rec/day%20one/caf%E9.wav\r\n"));
+}
+
+namespace {
+// A read of the system's volumes that waits, as one held by a dead mount does, until let go.
+struct HeldRead
+{
+    std::mutex mutex;
+    std::condition_variable letGo;
+    bool held = true;
+    std::atomic<int> reads = 0;
+    std::atomic<int> atOnce = 0;
+    std::atomic<int> mostAtOnce = 0;
+    QList<Volume> answer;
+
+    QList<Volume> read()
+    {
+        ++reads;
+        const int now = ++atOnce;
+        mostAtOnce = std::max(mostAtOnce.load(), now);
+        std::unique_lock lock(mutex);
+        letGo.wait(lock, [this] { return !held; });
+        --atOnce;
+        return answer;
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(mutex);
+            held = false;
+        }
+        letGo.notify_all();
+    }
+};
+} // namespace
+
+void TestBrowserLogic::theVolumesAreReadOffTheCallersThread()
+{
+    const auto held = std::make_shared<HeldRead>();
+    held->answer = {{"/", "system"}, {"/media/stick", "STICK"}};
+    auto volumes = std::make_unique<SystemVolumes>([held] { return held->read(); });
+    QObject follower;
+    int changes = 0;
+    volumes->followChanges(&follower, [&] { ++changes; });
+    // While the read is held: the root and the home folder, at once, however often asked.
+    QTRY_COMPARE(held->reads.load(), 1);
+    QList<Volume> always = {{"/", QString()}};
+    if (QDir::homePath() != "/")
+        always.append({QDir::homePath(), QDir(QDir::homePath()).dirName()});
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(volumes->mounted(), always);
+    QCOMPARE(changes, 0);
+    // Let go: the follower hears of the answer here, once; the looks asked for meanwhile made
+    // one more read, never two at once.
+    held->release();
+    QTRY_COMPARE(changes, 1);
+    QCOMPARE(volumes->mounted(), held->answer);
+    QTRY_COMPARE(held->atOnce.load(), 0);
+    QCOMPARE(held->mostAtOnce.load(), 1);
+    QVERIFY(held->reads >= 2);
+    QCOMPARE(changes, 1);
+
+    // Gone while a read is held: the volumes go at once, and the answer reaches no one.
+    const auto stuck = std::make_shared<HeldRead>();
+    stuck->answer = held->answer;
+    volumes = std::make_unique<SystemVolumes>([stuck] { return stuck->read(); });
+    int late = 0;
+    volumes->followChanges(&follower, [&] { ++late; });
+    QTRY_COMPARE(stuck->reads.load(), 1);
+    volumes.reset();
+    stuck->release();
+    QTRY_COMPARE(stuck->atOnce.load(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(late, 0);
 }
 
 QTEST_GUILESS_MAIN(TestBrowserLogic)

@@ -3,6 +3,7 @@
 #include "app/Services.h"
 
 #include <QMap>
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 #include <algorithm>
@@ -176,6 +177,18 @@ class FakeVolumes final : public Volumes
 {
 public:
     QList<Volume> mounted() const override { return volumes; }
+    void followChanges(QObject *receiver, std::function<void()> changed) override
+    {
+        followers.append({receiver, std::move(changed)});
+    }
+    // What the system's volumes turned out to be, told as a read's late answer is.
+    void answer(const QList<Volume> &now)
+    {
+        volumes = now;
+        for (const auto &[receiver, changed] : followers)
+            if (receiver)
+                changed();
+    }
     Result<> probe(const QString &root) const override
     {
         ++probes;
@@ -195,6 +208,7 @@ public:
     QString current = QStringLiteral("/");
     QStringList changes;
     mutable int probes = 0;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> followers;
 };
 
 class FakeDesktop final : public Desktop

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# A dead mount anywhere on the system must not keep the window from showing. A pass-through
+# file system (bench/heldfs.py) whose statfs waits while a flag is up stands for a share that
+# went away: a program that lists the mounted volumes asks each of them for its size. Held from
+# before the start, the main window shows and answers, the drive list opens on the folder's
+# volume, and strace, which runs the program, finds no statfs made by the window's thread. Let
+# go, the list takes what the system says. Needs FUSE (root, or fusermount allowed), fuse3,
+# python3-fusepy and strace; without them it is skipped (77).
+set -euo pipefail
+program=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+[ -c /dev/fuse ] || skip "no /dev/fuse"
+command -v strace >/dev/null || skip "no strace"
+command -v fusermount >/dev/null || skip "no fusermount"
+/usr/bin/python3 -c 'import fusepy' 2>/dev/null || skip "no python3-fusepy"
+
+new_workspace
+real="$work/real"
+held="$work/held"
+flag="$work/held-flag"
+trace="$work/trace"
+mkdir -p "$real" "$held"
+sox -q -n -r 48000 -c 2 "$music/take1.wav" synth 1 sine 440 vol 0.3
+touch "$flag"
+/usr/bin/python3 "$here/../../bench/heldfs.py" "$real" "$held" "$flag" statfs 2>"$work/heldfs.log" &
+fs=$!
+asker=""
+# Let go first: an unmount while a statfs still waits would be refused as busy.
+clean_up() {
+    rm -f "$flag"
+    [ -z "$asker" ] || wait "$asker" 2>/dev/null || true
+    fusermount -u -z "$held" 2>/dev/null || true
+    for _ in $(seq 200); do kill -0 "$fs" 2>/dev/null || break; sleep 0.05; done
+    kill "$fs" 2>/dev/null || true
+    wait "$fs" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap clean_up EXIT
+trap 'exit 1' INT TERM HUP
+mounted() { awk -v at="$held" '$2 == at { found = 1 } END { exit !found }' /proc/self/mounts; }
+for _ in $(seq 200); do mounted && break; sleep 0.05; done
+mounted || skip "the pass-through folder did not mount: $(cat "$work/heldfs.log")"
+# What any program asking the mount for its size meets: it waits as long as the flag is up
+# (a statfs that came back would have ended the process, a zombie until waited for).
+stat -f "$held" >/dev/null &
+asker=$!
+waiting() {
+    local state
+    state=$(awk '{ print $3 }' "/proc/$asker/stat" 2>/dev/null) || return 1
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+cd "$music"
+
+# The statfs calls of the window's thread that ask a mount by its path, as listing the volumes
+# does of every one, and any of a descriptor on the held mount. (Its trace file is the one of
+# the program's first thread, which made the execve. Fontconfig asks of the folders and caches
+# it has open whether they are on a network: those are its own, on the system's disk.)
+main_statfs() {
+    local main
+    main=$(grep -l '^execve(' "$trace".* | head -n 1)
+    [ -n "$main" ] || fail "no trace of the program's main thread"
+    grep -E -e '^statfs(64)?\(' -e "^fstatfs(64)?\\([0-9]+<$held[/>]" "$main" || true
+}
+
+held_mount() {
+    local id popup
+    id=$(main_window) || fail "the main window did not show while a mount was held"
+    waiting || fail "the mount was let go before the window showed"
+    press "$id" alt+o
+    about=$(wait_for_window '^About Quillon Sonoret') || fail "the window did not answer Alt+O"
+    xdotool key --window "$about" alt+o
+    wait_gone '^About Quillon Sonoret' || fail "the about box stayed"
+    # File1 has the focus; the focus chain goes on to Command6, Dir1 and Drive1. Opened, the
+    # list looks at the volumes again.
+    press "$id" Tab Tab Tab alt+Down
+    for _ in $(seq 200); do popup_shown && break; sleep 0.05; done
+    popup_shown || fail "the drive list did not open"
+    xdotool key Escape
+    for _ in $(seq 200); do popup_shown || break; sleep 0.05; done
+    waiting || fail "the mount was let go before the drive list opened"
+    local calls
+    calls=$(main_statfs)
+    [ -z "$calls" ] || fail "the window's thread asked for a file system's size: $(head -n 3 <<<"$calls")"
+    rm -f "$flag"
+    for _ in $(seq 200); do waiting || break; sleep 0.05; done
+    waiting && fail "statfs of the held folder still waited once let go"
+    kill -TERM "$(pgrep -P "$1")"
+}
+
+run_in_x "$home" "$(command -v strace)" held_mount -f -ff -qq -y -e trace=execve,statfs,fstatfs,statfs64,fstatfs64 \
+    -o "$trace" "$program"
+echo "1 passed, 0 failed"
