@@ -225,15 +225,22 @@ outer_geometry() {
 # Without a window manager the outer size is the client's: the designed frame allowance
 # (8 x 26) is taken off the stored size.
 expect_geometry_then_terminate() {
-    local id geometry=""
+    local id
     id=$(main_window) || fail "main window did not show"
+    wait_geometry "$id" "$expected_geometry" || fail "geometry $waited_geometry, not $expected_geometry"
+    kill -TERM "$1"
+}
+
+# Waits up to 5 s for window $1's outer geometry to be $2; the last one seen is left in
+# $waited_geometry for the message.
+wait_geometry() {
+    waited_geometry=""
     for _ in $(seq 100); do
-        geometry=$(outer_geometry "$id")
-        [ "$geometry" = "$expected_geometry" ] && break
+        waited_geometry=$(outer_geometry "$1")
+        [ "$waited_geometry" = "$2" ] && return 0
         sleep 0.05
     done
-    [ "$geometry" = "$expected_geometry" ] || fail "geometry $geometry, not $expected_geometry"
-    kill -TERM "$1"
+    return 1
 }
 
 # Ends the program while its splash is still up.

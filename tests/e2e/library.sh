@@ -163,13 +163,7 @@ library() {
     press "$id" ctrl+f
     find=$(wait_for_window '^Find$') || fail "Ctrl+F did not open Find again"
     # Where and as large as it was left.
-    local again=""
-    for _ in $(seq 100); do
-        again=$(outer_geometry "$find")
-        [ "$again" = "$left" ] && break
-        sleep 0.05
-    done
-    [ "$again" = "$left" ] || fail "Find opened again at $again, not where it was left ($left)"
+    wait_geometry "$find" "$left" || fail "Find opened again at $waited_geometry, not where it was left ($left)"
     press "$find" ctrl+a s e a g u l l
     wait_cell "$top" "Library results" seagull.wav >/dev/null
     kill -TERM "$1"
