@@ -5,6 +5,7 @@
 #include "LibraryResultsModel.h"
 #include "LibraryResultsView.h"
 #include "files/WaveDetails.h"
+#include "platform/NativeName.h"
 #include "ui/LineLabel.h"
 #include "ui/WindowPlacement.h"
 
@@ -20,6 +21,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 // The most of the screen it opens at: the main window is left to be seen around it.
@@ -37,10 +39,13 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
       m_field(new QLineEdit(this)), m_queryProblem(new LineLabel(LineLabel::Overflow::Elide, this)),
       m_view(new LibraryResultsView(this)), m_problemLine(new LibraryProblemLine(library, this)),
       m_status(new QLabel(this)), m_activity(new QLabel(this)),
-      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this))
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this)),
+      m_offered(new LineLabel(LineLabel::Overflow::ElideMiddle, m_emptyOffer))
 {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find"));
+    winId();
+    standAlone();
     m_field->setObjectName(QStringLiteral("Search"));
     m_field->setAccessibleName(QStringLiteral("Search the library"));
     m_field->setPlaceholderText(QStringLiteral("Search the library"));
@@ -169,6 +174,25 @@ void FindWindow::showOver(QWidget *main)
     show();
     raise();
     activateWindow();
+}
+
+void FindWindow::standAlone()
+{
+    // A window of its own rather than one over the main window: a chooser modal to the main
+    // window and its other windows (Library folders' "&Add…") leaves it working, so that
+    // "&Stop" stops a pass while a folder is being chosen. The program's own dialogs, modal
+    // to the whole program, still hold it. Qt ties it to the main window again whenever it
+    // makes its native window.
+    if (QWindow *window = windowHandle())
+        window->setTransientParent(nullptr);
+}
+
+bool FindWindow::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
+        standAlone();
+    return handled;
 }
 
 void FindWindow::hideEvent(QHideEvent *event)

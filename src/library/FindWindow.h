@@ -53,10 +53,12 @@ signals:
     void addCurrentFolderWanted();
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void standAlone();
     void search();
     void showCount();
     void showRoots();
@@ -72,6 +74,7 @@ private:
     QLabel *m_activity;
     QPushButton *m_stop;
     QWidget *m_emptyOffer;
+    LineLabel *m_offered;
     QMenu *m_menu = nullptr;
     QTimer m_typing;
     // Where it was when it was last closed.
