@@ -69,9 +69,13 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     auto *offerText = new QLabel(QStringLiteral("No folder is in the library yet."), m_emptyOffer);
     auto *offer = new QPushButton(QStringLiteral("Add &this folder"), m_emptyOffer);
     offer->setObjectName(QStringLiteral("AddThisFolder"));
+    // Which folder "this" is, beside the button; a long path keeps its own folder's name.
+    m_offered->setObjectName(QStringLiteral("OfferedFolder"));
+    m_offered->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *offerRow = new QHBoxLayout(m_emptyOffer);
     offerRow->setContentsMargins(0, 0, 0, 0);
-    offerRow->addWidget(offerText, 1);
+    offerRow->addWidget(offerText);
+    offerRow->addWidget(m_offered, 1);
     offerRow->addWidget(offer);
 
     auto *top = new QHBoxLayout;
@@ -161,15 +165,16 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     showActivity();
 }
 
-void FindWindow::showOver(QWidget *main)
+void FindWindow::showOver(QWidget *main, const QRect &keepClear)
 {
-    // Where it was left when it was last closed, or at first centred on the main window: the
-    // window manager would put it somewhere new each time.
+    // Where it was left when it was last closed, or at first by the main window: the window
+    // manager would put it somewhere new each time. Hits go onto the play list by a drag, so
+    // the list is left in view where the screen has room for both.
     if (m_placed.isValid()) {
         resize(m_placed.size());
         move(m_placed.topLeft());
     } else if (main) {
-        centreOnWindow(this, main);
+        placeClearOf(this, main, keepClear);
     }
     show();
     raise();
@@ -214,6 +219,13 @@ QStringList FindWindow::chosenPaths() const
     return paths;
 }
 
+void FindWindow::offerFolder(const QString &folder)
+{
+    const QString shown = shownName(folder);
+    m_offered->setText(shown);
+    m_offered->setToolTip(shown);
+}
+
 void FindWindow::focusField()
 {
     m_field->setFocus(Qt::ShortcutFocusReason);
@@ -239,6 +251,11 @@ bool FindWindow::eventFilter(QObject *watched, QEvent *event)
 void FindWindow::tell(const QString &line)
 {
     m_problemLine->tell(line);
+}
+
+void FindWindow::forgetTold()
+{
+    m_problemLine->forgetTold();
 }
 
 void FindWindow::search()

@@ -87,6 +87,13 @@ FindWindow *TestLibraryForm::findIn(Form1 &form, const QString &typed)
         qWarning("the offer to add the folder did not show");
         return nullptr;
     }
+    // The offer names the folder the browser shows, which is the one it adds.
+    const auto *offered = window->findChild<QLabel *>(QStringLiteral("OfferedFolder"));
+    if (!offered || offered->text() != m_dir->path()) {
+        qWarning("the offer names %s, not %s", offered ? qPrintable(offered->text()) : "nothing",
+                 qPrintable(m_dir->path()));
+        return nullptr;
+    }
     offer->click();
     QTest::keyClicks(window->field(), typed);
     auto *results = qobject_cast<LibraryResultsModel *>(window->resultsView()->model());
@@ -143,6 +150,19 @@ void TestLibraryForm::aHitThatCannotBePlayedOrHasGoneIsALineNotABox()
     QTest::keyClicks(find->field(), QStringLiteral("take"));
     QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 1, 5000);
     QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("take one.wav"));
+    QVERIFY(m_answerer.seen.isEmpty());
+
+    // Refused once, then played: the line goes with the play that worked, no search needed.
+    const QString take = view->model()->index(0, 0).data(LibraryResultsModel::PathRole).toString();
+    m_fakes->sound.unplayable.insert(take);
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(problemOf(find), QStringLiteral("take one.wav cannot be played."));
+    m_fakes->sound.unplayable.remove(take);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(m_fakes->sound.attempts.size(), attempts + 2);
+    QTRY_COMPARE(problemOf(find), QString());
     QVERIFY(m_answerer.seen.isEmpty());
 }
 
@@ -345,8 +365,9 @@ void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens()
     QVERIFY(m_answerer.seen.isEmpty());
 }
 
-// The window manager would put them somewhere new each time: Find and Library folders open
-// centred on the main window, and Find where the user left it when it opens again.
+// The window manager would put them somewhere new each time: Library folders opens centred on
+// the main window, Find by it and clear of the play list where the screen has room, and Find
+// where the user left it when it opens again.
 void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLeft()
 {
     Services services = m_fakes->services();
@@ -364,8 +385,12 @@ void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLe
                 window = top;
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->pos(),
-                 centredOn(form.frameGeometry(), window->frameGeometry().size(), area));
+        const QWidget *playList = form.findChild<QWidget *>(QStringLiteral("List1"));
+        const QRect keepClear = name == QLatin1String("Find")
+                                    ? QRect(playList->mapToGlobal(QPoint(0, 0)), playList->size())
+                                    : QRect();
+        QCOMPARE(window->pos(), placedClearOf(form.frameGeometry(), keepClear,
+                                              window->frameGeometry().size(), area));
         QVERIFY(area.contains(window->frameGeometry()));
     }
     auto *find = form.findChild<FindWindow *>();
