@@ -9,10 +9,11 @@
 #include <algorithm>
 
 namespace {
-// What a title bar spends beside its text (the window's icon, the close box, the margins
-// between them), in lines of the title's font: openbox's, at its default theme, takes about
-// three; a little more leaves the text whole under the usual window managers.
-constexpr int titleBarLines = 4;
+// What a title bar spends beside its text (the window's icon, its buttons, the margins between
+// them), in lines of the title's font: openbox's, at its default theme, with the icon and three
+// buttons it draws even for a dialog of fixed size, takes about six; one more leaves the text
+// whole under the usual window managers.
+constexpr int titleBarLines = 7;
 
 // The client width at which a title bar shows title whole, its text measured in the program's
 // font made bold, as window managers draw a title (their own font is not known here; the
