@@ -75,7 +75,7 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     auto *offerRow = new QHBoxLayout(m_emptyOffer);
     offerRow->setContentsMargins(0, 0, 0, 0);
     offerRow->addWidget(offerText);
-    offerRow->addWidget(m_offered, 1);
+    offerRow->addWidget(m_offered, 1, Qt::AlignVCenter);
     offerRow->addWidget(offer);
 
     auto *top = new QHBoxLayout;
