@@ -23,7 +23,6 @@
 #include "ui/WindowPlacement.h"
 
 #include <QAction>
-#include <QDrag>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -128,7 +127,7 @@ void Form1::showFind()
         m_library->startIndexing();
     if (!m_find)
         makeFindWindow();
-    m_find->showOver(this);
+    m_find->showOver(this, QRect(List1->mapToGlobal(QPoint(0, 0)), List1->size()));
     m_find->focusField();
 }
 
@@ -140,6 +139,8 @@ void Form1::makeFindWindow()
                          WaveToolTip::GoneFile::Missing);
     m_audition->follow({*view, LibraryResultsModel::PathRole, LibraryResultsModel::LoudnessRole});
     connect(m_find, &FindWindow::playWanted, this, &Form1::playHits);
+    // "… cannot be played." stays only until a play works.
+    connect(&m_now, &NowPlaying::started, m_find, &FindWindow::forgetTold);
     connect(m_find, &FindWindow::playOrStopWanted, this, [this](const QModelIndex &hit) {
         if (!m_now.path().isEmpty()) {
             m_now.stop();
@@ -154,11 +155,9 @@ void Form1::makeFindWindow()
         if (paths.isEmpty() || busy())
             return;
         // Offered as a file manager offers files: the play list adds what is dropped on it,
-        // other programs copy or open them.
-        auto *drag = new QDrag(m_find->resultsView());
-        drag->setMimeData(FileDrag::mimeDataFor(paths, FileDrag::Origin::Elsewhere));
+        // other programs copy or open them. The file list's picture goes beside the pointer.
         const BusyState::Hold dragging(*m_busy);
-        drag->exec(Qt::CopyAction);
+        m_fileDrag->startFrom(*m_find->resultsView()->viewport(), Image1->pixmap(), paths);
     });
     connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
     connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {
@@ -175,6 +174,8 @@ void Form1::makeFindWindow()
     });
     connect(m_find, &FindWindow::addCurrentFolderWanted, this,
             [this] { m_library->addRoot(Dir1->path()); });
+    m_find->offerFolder(Dir1->path());
+    connect(Dir1, &DirList::pathChanged, m_find, [this] { m_find->offerFolder(Dir1->path()); });
 }
 
 void Form1::playHits(const QModelIndexList &hits)

@@ -520,14 +520,7 @@ QString loudnessText(const Loudness &loudness)
         return QStringLiteral("rate too low to measure loudness");
     if (loudness.notNumbers)
         return QStringLiteral("damaged: contains samples that are not numbers");
-    // Sound, but no 400 ms block above the absolute gate: "-inf LUFS" beside a true peak of
-    // -2 dBTP would read as a contradiction. Whatever is at least one block long and peaks
-    // above -12 dBFS has a block above the gate, even a lone sample at 384 kHz; quieter, it
-    // may be either.
-    if (loudness.silent() && loudness.samplePeakDbfs > Loudness::silence) {
-        const QString why = loudness.samplePeakDbfs > -12
-                                ? QStringLiteral("too short")
-                                : QStringLiteral("too short or too quiet");
+    if (const QString why = whyNoIntegratedLoudness(loudness); !why.isEmpty()) {
         QString text = QStringLiteral("%1 to measure loudness, true peak %2 dBTP")
                            .arg(why, decibels(loudness.truePeakDbtp));
         if (loudness.clipped > 0)
@@ -540,6 +533,19 @@ QString loudnessText(const Loudness &loudness)
     if (loudness.clipped > 0)
         text += QStringLiteral(", clipped: %1").arg(loudness.clipped);
     return text;
+}
+
+QString whyNoIntegratedLoudness(const Loudness &loudness)
+{
+    // Sound, but no 400 ms block above the absolute gate: "-inf LUFS" beside a true peak of
+    // -2 dBTP would read as a contradiction. Whatever is at least one block long and peaks
+    // above -12 dBFS has a block above the gate, even a lone sample at 384 kHz; quieter, it
+    // may be either.
+    if (!loudness.measured() || !loudness.silent() ||
+        !(loudness.samplePeakDbfs > Loudness::silence))
+        return QString();
+    return loudness.samplePeakDbfs > -12 ? QStringLiteral("too short")
+                                         : QStringLiteral("too short or too quiet");
 }
 
 double matchingGainDb(const Loudness &loudness, double target, double ceiling)

@@ -62,6 +62,9 @@ std::optional<Loudness> measureLoudnessInParts(const QString &path, int parts,
 // "−23.0 LUFS, range 4.2 LU, true peak −1.3 dBTP", and ", clipped: 12" when it clips; what
 // could not be measured, and why, otherwise.
 QString loudnessText(const Loudness &loudness);
+// Why a file with sound in it has no integrated loudness: "too short", or "too short or too
+// quiet" when it is quiet as well; empty for a file that has one, or is silence.
+QString whyNoIntegratedLoudness(const Loudness &loudness);
 
 // The gain that brings the file to `target` LUFS, but no more than keeps its true peak at or
 // under `ceiling` dBTP, and never more than maxGainDb; none for a silent file, for one not

@@ -5,6 +5,7 @@
 #include "LibraryResultsModel.h"
 #include "LibraryResultsView.h"
 #include "files/WaveDetails.h"
+#include "platform/NativeName.h"
 #include "ui/LineLabel.h"
 #include "ui/WindowPlacement.h"
 
@@ -20,6 +21,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 // The most of the screen it opens at: the main window is left to be seen around it.
@@ -37,10 +39,13 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
       m_field(new QLineEdit(this)), m_queryProblem(new LineLabel(LineLabel::Overflow::Elide, this)),
       m_view(new LibraryResultsView(this)), m_problemLine(new LibraryProblemLine(library, this)),
       m_status(new QLabel(this)), m_activity(new QLabel(this)),
-      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this))
+      m_stop(new QPushButton(QStringLiteral("&Stop"), this)), m_emptyOffer(new QWidget(this)),
+      m_offered(new LineLabel(LineLabel::Overflow::ElideMiddle, m_emptyOffer))
 {
     setObjectName(QStringLiteral("Find"));
     setWindowTitle(QStringLiteral("Find"));
+    winId();
+    standAlone();
     m_field->setObjectName(QStringLiteral("Search"));
     m_field->setAccessibleName(QStringLiteral("Search the library"));
     m_field->setPlaceholderText(QStringLiteral("Search the library"));
@@ -64,9 +69,13 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     auto *offerText = new QLabel(QStringLiteral("No folder is in the library yet."), m_emptyOffer);
     auto *offer = new QPushButton(QStringLiteral("Add &this folder"), m_emptyOffer);
     offer->setObjectName(QStringLiteral("AddThisFolder"));
+    // Which folder "this" is, beside the button; a long path keeps its own folder's name.
+    m_offered->setObjectName(QStringLiteral("OfferedFolder"));
+    m_offered->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *offerRow = new QHBoxLayout(m_emptyOffer);
     offerRow->setContentsMargins(0, 0, 0, 0);
-    offerRow->addWidget(offerText, 1);
+    offerRow->addWidget(offerText);
+    offerRow->addWidget(m_offered, 1, Qt::AlignVCenter);
     offerRow->addWidget(offer);
 
     auto *top = new QHBoxLayout;
@@ -156,19 +165,39 @@ FindWindow::FindWindow(Library &library, LibraryResultsModel &results, QWidget *
     showActivity();
 }
 
-void FindWindow::showOver(QWidget *main)
+void FindWindow::showOver(QWidget *main, const QRect &keepClear)
 {
-    // Where it was left when it was last closed, or at first centred on the main window: the
-    // window manager would put it somewhere new each time.
+    // Where it was left when it was last closed, or at first by the main window: the window
+    // manager would put it somewhere new each time. Hits go onto the play list by a drag, so
+    // the list is left in view where the screen has room for both.
     if (m_placed.isValid()) {
         resize(m_placed.size());
         move(m_placed.topLeft());
     } else if (main) {
-        centreOnWindow(this, main);
+        placeClearOf(this, main, keepClear);
     }
     show();
     raise();
     activateWindow();
+}
+
+void FindWindow::standAlone()
+{
+    // A window of its own rather than one over the main window: a chooser modal to the main
+    // window and its other windows (Library folders' "&Add…") leaves it working, so that
+    // "&Stop" stops a pass while a folder is being chosen. The program's own dialogs, modal
+    // to the whole program, still hold it. Qt ties it to the main window again whenever it
+    // makes its native window.
+    if (QWindow *window = windowHandle())
+        window->setTransientParent(nullptr);
+}
+
+bool FindWindow::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WinIdChange || event->type() == QEvent::Show)
+        standAlone();
+    return handled;
 }
 
 void FindWindow::hideEvent(QHideEvent *event)
@@ -188,6 +217,13 @@ QStringList FindWindow::chosenPaths() const
             !path.isEmpty())
             paths.append(path);
     return paths;
+}
+
+void FindWindow::offerFolder(const QString &folder)
+{
+    const QString shown = shownName(folder);
+    m_offered->setText(shown);
+    m_offered->setToolTip(shown);
 }
 
 void FindWindow::focusField()
@@ -215,6 +251,11 @@ bool FindWindow::eventFilter(QObject *watched, QEvent *event)
 void FindWindow::tell(const QString &line)
 {
     m_problemLine->tell(line);
+}
+
+void FindWindow::forgetTold()
+{
+    m_problemLine->forgetTold();
 }
 
 void FindWindow::search()

@@ -26,17 +26,23 @@ public:
     FindWindow(Library &library, LibraryResultsModel &results, QWidget *parent);
 
     LibraryResultsView *resultsView() const { return m_view; }
-    // Shows it where it was when last closed in this run, at first centred on main, and in
-    // front.
-    void showOver(QWidget *main);
+    // Shows it where it was when last closed in this run, at first by main and clear of
+    // keepClear (the main window's play list, in global coordinates) where the screen has
+    // room, and in front.
+    void showOver(QWidget *main, const QRect &keepClear = QRect());
     QLineEdit *field() const { return m_field; }
     // The full paths of the hits chosen (the selection, else the entry with the frame).
     QStringList chosenPaths() const;
+    // The folder an empty library is offered (the browser's), named in the offer.
+    void offerFolder(const QString &folder);
     // Puts the field in front, its text selected, so that typing starts a new search.
     void focusField();
     // One line under the results (a hit that cannot be played, say), in red, until the next
     // search.
     void tell(const QString &line);
+    // Takes such a line back (a later play started: what it said is over); the library's
+    // own problems stay.
+    void forgetTold();
 
     // How long typing rests before the search runs.
     static constexpr int typingPauseMs = 200;
@@ -53,10 +59,12 @@ signals:
     void addCurrentFolderWanted();
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void standAlone();
     void search();
     void showCount();
     void showRoots();
@@ -72,6 +80,7 @@ private:
     QLabel *m_activity;
     QPushButton *m_stop;
     QWidget *m_emptyOffer;
+    LineLabel *m_offered;
     QMenu *m_menu = nullptr;
     QTimer m_typing;
     // Where it was when it was last closed.

@@ -4,6 +4,7 @@
 #include "LibraryProblemLine.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -74,7 +75,9 @@ QString LibraryFoldersWindow::chooseWithDialog(QWidget *parent, const QString &s
         dialog = new QFileDialog(nullptr, QStringLiteral("Add a folder to the library"));
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setOption(QFileDialog::ShowDirsOnly);
-        dialog->setWindowModality(Qt::ApplicationModal);
+        // Modal to the window that asked and those below it (Library folders, the main
+        // window), not to Find: a pass that runs meanwhile can still be stopped there.
+        dialog->setWindowModality(Qt::WindowModal);
     }
     dialog->setDirectory(start);
     // What was typed or picked in it last time would be chosen again by Enter, instead of the
@@ -87,7 +90,13 @@ QString LibraryFoldersWindow::chooseWithDialog(QWidget *parent, const QString &s
     dialog->winId();
     if (parent && parent->window()->windowHandle())
         dialog->windowHandle()->setTransientParent(parent->window()->windowHandle());
-    if (dialog->exec() != QDialog::Accepted)
+    const int answer = dialog->exec();
+    // The name field's completions are a popup of their own, which Enter on a folder typed
+    // there leaves open as it accepts: left so, it would take the next key pressed in any
+    // window of the program.
+    for (QCompleter *completer : dialog->findChildren<QCompleter *>())
+        completer->popup()->hide();
+    if (answer != QDialog::Accepted)
         return QString();
     return dialog->selectedFiles().value(0);
 }

@@ -398,6 +398,21 @@ LibraryResultsModel::Row LibraryResultsModel::rowOf(const LibraryHit &hit)
         row.truePeak = float(*hit.truePeak);
         row.marks |= HasTruePeak;
     }
+    // Measured, with sound in it, yet no loudness: said as the tooltip says it, not -inf.
+    if (hit.lufs && !(*hit.lufs > ::Loudness::silence)) {
+        ::Loudness measured;
+        measured.integratedLufs = *hit.lufs;
+        measured.truePeakDbtp = hit.truePeak.value_or(::Loudness::silence);
+        measured.samplePeakDbfs = hit.samplePeak.value_or(::Loudness::silence);
+        if (const QString why = whyNoIntegratedLoudness(measured); !why.isEmpty()) {
+            qsizetype at = m_noLoudness.indexOf(why);
+            if (at < 0) {
+                at = m_noLoudness.size();
+                m_noLoudness.append(why);
+            }
+            row.noLoudness = quint8(at + 1);
+        }
+    }
     if (hit.offline)
         row.marks |= Offline;
     if (m_goneIds.contains(hit.id))
@@ -511,6 +526,8 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
         case Bits:
             return row.bits > 0 ? QVariant(row.bits) : QVariant();
         case Loudness:
+            if (row.noLoudness > 0)
+                return m_noLoudness.value(row.noLoudness - 1);
             return row.marks & HasLufs ? decibelsShown(row.lufs, "LUFS") : QString();
         case TruePeak:
             return row.marks & HasTruePeak ? decibelsShown(row.truePeak, "dBTP") : QString();
@@ -519,6 +536,10 @@ QVariant LibraryResultsModel::data(const QModelIndex &index, int role) const
                 QStringLiteral("yyyy-MM-dd HH:mm"));
         }
         return {};
+    case Qt::ToolTipRole:
+        // The folder's whole path, which its cell may show cut in the middle; the other
+        // cells have the file's own tooltip.
+        return index.column() == Folder ? QVariant(shownName(m_folders[row.folder])) : QVariant();
     case Qt::TextAlignmentRole:
         return index.column() == Name || index.column() == Folder
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)

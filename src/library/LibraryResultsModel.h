@@ -129,6 +129,9 @@ private:
         qint16 channels = 0;
         qint16 bits = 0;
         quint8 marks = 0;
+        // Why it has no integrated loudness though it was measured: 1 + its place in
+        // m_noLoudness, 0 for none.
+        quint8 noLoudness = 0;
     };
     enum Mark : quint8
     {
@@ -167,6 +170,8 @@ private:
     // not looked at again yet) comes greyed, since pages are of a fixed size.
     QSet<qint64> m_goneIds;
     QStringList m_folders;
+    // The few reasons a file measured has no integrated loudness ("too short").
+    QStringList m_noLoudness;
     QHash<QString, qint32> m_folderIndex;
     qint64 m_count = -1;
     int m_generation = 0;

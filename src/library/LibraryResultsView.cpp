@@ -27,6 +27,10 @@ protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
+        // A folder cut at its end would hide its own name, the part that tells takes apart;
+        // the tooltip holds it whole.
+        if (index.column() == LibraryResultsModel::Folder)
+            option->textElideMode = Qt::ElideMiddle;
         if (index.data(LibraryResultsModel::UnavailableRole).toBool() ||
             index.data(LibraryResultsModel::DamagedRole).toBool())
             option->palette.setColor(QPalette::Text,

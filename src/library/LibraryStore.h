@@ -88,6 +88,7 @@ struct LibraryHit
     int bits = 0;
     std::optional<double> lufs;
     std::optional<double> truePeak;
+    std::optional<double> samplePeak;
     qint64 date = 0; // seconds since the epoch
     bool offline = false;
     // Where the next page starts: the sort key of this row, then its id.

@@ -576,11 +576,13 @@ std::shared_ptr<const SearchIndex::Hits> SearchIndex::match(const LibraryQuery &
 }
 
 // A file's place in the order of a column: its key (NaN-free: files not measured sort below
-// the quietest, as the statements' ifnull(…, -1e308)), then its place among the names.
+// the quietest, as in the statements' order, and so do loudnesses of -inf, a file too short to
+// have one), then its place among the names.
 template <typename Visit> void SearchIndex::withKey(LibrarySort::Column column, Visit visit) const
 {
     using Column = LibrarySort::Column;
-    const auto loudness = [](double value) { return std::isnan(value) ? -1e308 : value; };
+    const auto truePeak = [](double value) { return std::isnan(value) ? -1e308 : value; };
+    const auto loudness = [](double value) { return value > -1e308 ? value : -1e308; };
     switch (column) {
     case Column::Name:
         return visit([](size_t) { return 0.0; });
@@ -597,7 +599,7 @@ template <typename Visit> void SearchIndex::withKey(LibrarySort::Column column, 
     case Column::Loudness:
         return visit([this, loudness](size_t i) { return loudness(m_lufs[i]); });
     case Column::TruePeak:
-        return visit([this, loudness](size_t i) { return loudness(m_truePeak[i]); });
+        return visit([this, truePeak](size_t i) { return truePeak(m_truePeak[i]); });
     case Column::Date:
         return visit([this](size_t i) { return double(m_date[i]); });
     }

@@ -478,13 +478,15 @@ LibraryHit hitOf(const Statement &select, qsizetype keys, QHash<QByteArray, QStr
         hit.truePeak = select.real(8);
     hit.date = select.integer(10);
     hit.offline = select.integer(11) == 0;
+    if (!select.isNull(12) && flags == 0)
+        hit.samplePeak = select.real(12);
     for (int k = 0; k < keys; ++k)
-        hit.cursor.append(select.variant(12 + k));
+        hit.cursor.append(select.variant(13 + k));
     return hit;
 }
 
 const char *const hitColumns = "SELECT f.id, d.path, f.name, f.length_ms, f.rate, f.channels, "
-                               "f.bits, f.lufs, f.tpeak, f.lflags, f.date, r.online, ";
+                               "f.bits, f.lufs, f.tpeak, f.lflags, f.date, r.online, f.speak, ";
 
 } // namespace
 
@@ -1464,9 +1466,10 @@ QStringList sortKeys(LibrarySort::Column column)
         return {QStringLiteral("f.channels"), name, id};
     case Column::Bits:
         return {QStringLiteral("f.bits"), name, id};
-    // Files not measured sort below the quietest.
+    // Files not measured sort below the quietest, and with them those that have no
+    // integrated loudness (shorter than a block: -inf).
     case Column::Loudness:
-        return {QStringLiteral("ifnull(f.lufs, -1e308)"), name, id};
+        return {QStringLiteral("CASE WHEN f.lufs > -1e308 THEN f.lufs ELSE -1e308 END"), name, id};
     case Column::TruePeak:
         return {QStringLiteral("ifnull(f.tpeak, -1e308)"), name, id};
     case Column::Date:

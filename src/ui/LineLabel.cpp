@@ -24,9 +24,11 @@ QStringList LineLabel::linesAt(int width) const
 {
     const QFontMetrics metrics = fontMetrics();
     QString shown = text();
-    if (m_overflow == Overflow::Elide) {
+    if (m_overflow != Overflow::Wrap) {
         shown.replace(u'\n', u' ');
-        return {metrics.elidedText(shown, Qt::ElideRight, std::max(width, 0))};
+        return {metrics.elidedText(shown,
+                                   m_overflow == Overflow::Elide ? Qt::ElideRight : Qt::ElideMiddle,
+                                   std::max(width, 0))};
     }
     // Between words where it can, anywhere inside a word longer than the line (a path).
     shown.replace(u'\n', QChar::LineSeparator);

@@ -13,7 +13,9 @@ public:
     enum class Overflow
     {
         Wrap,
-        Elide
+        Elide,
+        // Cut in the middle: a path keeps its start and its last folder's name.
+        ElideMiddle
     };
     LineLabel(Overflow overflow, QWidget *parent);
 

@@ -36,14 +36,43 @@ QPoint centredOn(const QRect &over, const QSize &outerSize, const QRect &area)
             placed(over.y(), over.height(), outerSize.height(), area.y(), area.height())};
 }
 
+QPoint placedClearOf(const QRect &over, const QRect &keepClear, const QSize &outerSize,
+                     const QRect &area)
+{
+    const QPoint centred = centredOn(over, outerSize, area);
+    if (keepClear.isEmpty() || !QRect(centred, outerSize).intersects(keepClear))
+        return centred;
+    // Beside a rectangle, and the other way where centred it would be; it must lie whole in the
+    // area there, or that place is passed over.
+    const QPoint middle = centred;
+    const int width = outerSize.width(), height = outerSize.height();
+    const QList<QPoint> places = {
+        {over.right() + 1, middle.y()},      {over.left() - width, middle.y()},
+        {middle.x(), over.bottom() + 1},     {middle.x(), over.top() - height},
+        {keepClear.right() + 1, middle.y()}, {middle.x(), keepClear.top() - height},
+        {keepClear.left() - width, middle.y()}, {middle.x(), keepClear.bottom() + 1},
+    };
+    for (const QPoint &place : places) {
+        const QRect frame(place, outerSize);
+        if (area.contains(frame) && !frame.intersects(keepClear))
+            return place;
+    }
+    return centred;
+}
+
 void centreOnWindow(QWidget *window, const QWidget *over)
+{
+    placeClearOf(window, over, QRect());
+}
+
+void placeClearOf(QWidget *window, const QWidget *over, const QRect &keepClear)
 {
     QScreen *screen = over->screen() ? over->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QSize frame = over->frameGeometry().size() - over->geometry().size();
-    window->move(centredOn(over->frameGeometry(), window->size() + frame,
-                           screen->availableGeometry()));
+    window->move(placedClearOf(over->frameGeometry(), keepClear, window->size() + frame,
+                               screen->availableGeometry()));
 }
 
 bool reachableOnScreens(const QRect &frame, const QList<QRect> &screens)

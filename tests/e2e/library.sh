@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The library through the real program with real input: a folder added in "Library folders"
 # (its chooser opens on the folder the browser shows, whatever was typed in it before, and
-# Enter takes it; Alt+A twice opens one), Ctrl+F (Find opens centred on the main window, and
-# again where it was left), a word typed with no Enter, the hit played with Enter and dragged
-# onto the play list, and a file written meanwhile found when Find opens again. The hit is a
-# file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are read as a screen
-# reader reads them, over the accessibility bus.
+# Enter takes it, also with a path's completions up; Alt+A twice opens one), Ctrl+F (Find opens
+# by the main window clear of the play list, and again where it was left), a word typed with no
+# Enter, the hit played with Enter and dragged onto the play list with the file list's picture,
+# a file written meanwhile found when Find opens again, and Find used while a folder is being
+# chosen. The hit is a file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are
+# read as a screen reader reads them, over the accessibility bus.
 set -euo pipefail
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -65,18 +66,13 @@ wait_cell() {
     fail "$2 shows no $3"
 }
 
-# The middle of window $1's frame, "x y".
-frame_centre() {
-    outer_geometry "$1" | awk -F'[x+]' '{ print int($3 + $1 / 2), int($4 + $2 / 2) }'
-}
-
-# Whether the points "x y" $1 and $2 are within 2 pixels of each other, either way.
-near() {
-    local ax ay bx by
-    read -r ax ay <<<"$1"
-    read -r bx by <<<"$2"
-    [ $((ax - bx)) -ge -2 ] && [ $((ax - bx)) -le 2 ] && [ $((ay - by)) -ge -2 ] &&
-        [ $((ay - by)) -le 2 ]
+# Whether the rectangles "x y width height" $1 and $2 do not overlap.
+apart() {
+    local ax ay aw ah bx by bw bh
+    read -r ax ay aw ah <<<"$1"
+    read -r bx by bw bh <<<"$2"
+    [ $((ax + aw)) -le "$bx" ] || [ $((bx + bw)) -le "$ax" ] || [ $((ay + ah)) -le "$by" ] ||
+        [ $((by + bh)) -le "$ay" ]
 }
 
 library() {
@@ -107,20 +103,35 @@ library() {
     local top
     top=$(a11y_top "Library folders") || fail "Library folders is not on the accessibility bus"
     wait_cell "$top" "Folders in the library" "$music" >/dev/null
-    press "$folders" alt+c
-    wait_gone '^Library folders$' || fail "&Close left the window open"
+    # A folder's path typed: its completion pops up, and Enter takes the folder. The
+    # completions go with the chooser, and the next key is the window's that has the focus
+    # (the popup left open took it).
+    press "$folders" alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
+    for _ in $(seq 200); do [ "$(xdotool getactivewindow)" = "$chooser" ] && break; sleep 0.05; done
+    xdotool type --delay 20 "$music"
+    for _ in $(seq 200); do popup_shown && break; sleep 0.05; done
+    popup_shown || fail "no completion popped up for the typed path"
+    xdotool key Return
+    wait_gone '^Add a folder to the library$' || fail "Enter on a typed path left the chooser"
+    for _ in $(seq 200); do [ "$(xdotool getactivewindow)" = "$folders" ] && break; sleep 0.05; done
+    popup_shown && fail "the completions stayed after the chooser"
+    xdotool key alt+c
+    wait_gone '^Library folders$' || fail "&Close after the chooser did not reach Library folders"
 
     # Ctrl+F, and a word of the comment: the hit comes with no Enter.
     press "$id" ctrl+f
     find=$(wait_for_window '^Find$') || fail "Ctrl+F opened no Find window"
-    # Over the main window, centred on it, rather than where the window manager would put it.
-    local main_at find_at
+    # By the main window rather than where the window manager would put it, and clear of the
+    # play list, where hits are dragged to (the screen has room for that).
+    local list_box find_box
+    list_box=$(a11y_call "$(a11y_control "Play list")" org.a11y.atspi.Component.GetExtents "uint32 0" | tr -d '(),')
     for _ in $(seq 100); do
-        main_at=$(frame_centre "$id") find_at=$(frame_centre "$find")
-        near "$main_at" "$find_at" && break
+        find_box=$(outer_geometry "$find" | awk -F'[x+]' '{ print $3, $4, $1, $2 }')
+        apart "$list_box" "$find_box" && break
         sleep 0.05
     done
-    near "$main_at" "$find_at" || fail "Find is centred at $find_at, the main window at $main_at"
+    apart "$list_box" "$find_box" || fail "Find ($find_box) covers the play list ($list_box)"
     xdotool windowmove "$find" 0 0
     xdotool windowsize "$find" 560 260
     top=$(a11y_top "Find") || fail "Find is not on the accessibility bus"
@@ -148,6 +159,20 @@ library() {
     read -r x y <<<"$(wait_cell "$top" "Library results" interview.wav)"
     read -r tx ty <<<"$(control_point "Play list")"
     drag_to "$x" "$y" "$tx" "$ty"
+    # The file list's picture beside the pointer, below and to the right of its tip.
+    local picture="" px py
+    for _ in $(seq 100); do
+        picture=$(xdotool search --onlyvisible --name '^Drag picture$' 2>/dev/null | head -n 1) || true
+        if [ -n "$picture" ]; then
+            read -r px py <<<"$(client_origin "$picture")"
+            eval "$(xdotool getmouselocation --shell)"
+            [ "$px" -gt "$X" ] && [ "$py" -gt "$Y" ] && [ $((px - X)) -lt 40 ] &&
+                [ $((py - Y)) -lt 40 ] && break
+        fi
+        picture=""
+        sleep 0.05
+    done
+    [ -n "$picture" ] || fail "no drag picture beside the pointer while a hit is dragged"
     xdotool mouseup 1
     wait_entries "Play list" interview.wav
     [ -f "$music/interview.wav" ] || fail "the dragged file went away"
@@ -166,6 +191,23 @@ library() {
     wait_geometry "$find" "$left" || fail "Find opened again at $waited_geometry, not where it was left ($left)"
     press "$find" ctrl+a s e a g u l l
     wait_cell "$top" "Library results" seagull.wav >/dev/null
+
+    # While a folder is being chosen, Find still takes clicks and keys (its Stop with them):
+    # the chooser holds Library folders and the main window only.
+    popup_at "$id" 510 311
+    xdotool key l
+    folders=$(wait_for_window '^Library folders$') || fail "no Library folders window again"
+    press "$folders" alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
+    local fx fy
+    read -r fx fy <<<"$(a11y_middle "$(a11y_child "$top" "Search the library")")"
+    xdotool mousemove "$fx" "$fy" click 1
+    xdotool key ctrl+a k i c k
+    wait_cell "$top" "Library results" kick.wav >/dev/null
+    xdotool search --onlyvisible --name '^Add a folder to the library$' >/dev/null ||
+        fail "the chooser went when Find was used"
+    press "$chooser" Escape
+    wait_gone '^Add a folder to the library$' || fail "Escape left the chooser open"
     kill -TERM "$1"
 }
 

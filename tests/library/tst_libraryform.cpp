@@ -16,12 +16,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -85,6 +87,13 @@ FindWindow *TestLibraryForm::findIn(Form1 &form, const QString &typed)
         qWarning("the offer to add the folder did not show");
         return nullptr;
     }
+    // The offer names the folder the browser shows, which is the one it adds.
+    const auto *offered = window->findChild<QLabel *>(QStringLiteral("OfferedFolder"));
+    if (!offered || offered->text() != m_dir->path()) {
+        qWarning("the offer names %s, not %s", offered ? qPrintable(offered->text()) : "nothing",
+                 qPrintable(m_dir->path()));
+        return nullptr;
+    }
     offer->click();
     QTest::keyClicks(window->field(), typed);
     auto *results = qobject_cast<LibraryResultsModel *>(window->resultsView()->model());
@@ -141,6 +150,19 @@ void TestLibraryForm::aHitThatCannotBePlayedOrHasGoneIsALineNotABox()
     QTest::keyClicks(find->field(), QStringLiteral("take"));
     QTRY_COMPARE_WITH_TIMEOUT(view->model()->rowCount(), 1, 5000);
     QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("take one.wav"));
+    QVERIFY(m_answerer.seen.isEmpty());
+
+    // Refused once, then played: the line goes with the play that worked, no search needed.
+    const QString take = view->model()->index(0, 0).data(LibraryResultsModel::PathRole).toString();
+    m_fakes->sound.unplayable.insert(take);
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(problemOf(find), QStringLiteral("take one.wav cannot be played."));
+    m_fakes->sound.unplayable.remove(take);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(m_fakes->sound.attempts.size(), attempts + 2);
+    QTRY_COMPARE(problemOf(find), QString());
     QVERIFY(m_answerer.seen.isEmpty());
 }
 
@@ -343,8 +365,9 @@ void TestLibraryForm::aStoreMovedAsideAtStartIsToldOnceWhenALibraryWindowOpens()
     QVERIFY(m_answerer.seen.isEmpty());
 }
 
-// The window manager would put them somewhere new each time: Find and Library folders open
-// centred on the main window, and Find where the user left it when it opens again.
+// The window manager would put them somewhere new each time: Library folders opens centred on
+// the main window, Find by it and clear of the play list where the screen has room, and Find
+// where the user left it when it opens again.
 void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLeft()
 {
     Services services = m_fakes->services();
@@ -362,8 +385,12 @@ void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLe
                 window = top;
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->pos(),
-                 centredOn(form.frameGeometry(), window->frameGeometry().size(), area));
+        const QWidget *playList = form.findChild<QWidget *>(QStringLiteral("List1"));
+        const QRect keepClear = name == QLatin1String("Find")
+                                    ? QRect(playList->mapToGlobal(QPoint(0, 0)), playList->size())
+                                    : QRect();
+        QCOMPARE(window->pos(), placedClearOf(form.frameGeometry(), keepClear,
+                                              window->frameGeometry().size(), area));
         QVERIFY(area.contains(window->frameGeometry()));
     }
     auto *find = form.findChild<FindWindow *>();
@@ -376,6 +403,32 @@ void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLe
     QVERIFY(find->isVisible());
     QCOMPARE(find->pos(), area.topLeft() + QPoint(10, 20));
     QCOMPARE(find->size(), QSize(500, 300));
+    // A folder being chosen for Library folders holds the main window, not Find (opened again,
+    // as Qt ties it to the main window again): its "&Stop" takes a click given through its
+    // window, as the window system gives it.
+    auto *stop = find->findChild<QPushButton *>(QStringLiteral("Stop"));
+    stop->setVisible(true); // as while a pass runs
+    QSignalSpy stopped(stop, &QPushButton::clicked);
+    bool chose = false;
+    m_answerer.onOther = [&](QWidget *modal) {
+        auto *chooser = qobject_cast<QFileDialog *>(modal);
+        if (!chooser || chose)
+            return;
+        chose = true;
+        QTest::mouseClick(find->windowHandle(), Qt::LeftButton, {},
+                          stop->mapTo(find, stop->rect().center()));
+        chooser->reject();
+    };
+    QWidget *folders = form.findChild<QWidget *>(QStringLiteral("LibraryFolders"));
+    QPushButton *add = nullptr;
+    for (QPushButton *button : folders->findChildren<QPushButton *>())
+        if (button->text() == QStringLiteral("&Add\u2026"))
+            add = button;
+    QVERIFY(add);
+    add->click();
+    QVERIFY(chose);
+    QCOMPARE(stopped.size(), 1);
+    m_answerer.onOther = [](QWidget *) {};
     QVERIFY(m_answerer.seen.isEmpty());
 }
 

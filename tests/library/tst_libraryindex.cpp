@@ -410,6 +410,8 @@ void TestLibraryIndex::measuresTheLoudnessOnceLeftAlone()
     const QString root = dir.filePath("takes");
     QVERIFY(tone(root + "/one.wav", 0.8));
     QVERIFY(tone(root + "/two/two.wav", 0.8));
+    // Shorter than the 400 ms block the loudness is gated by.
+    QVERIFY(tone(root + "/short.wav", 0.2));
     QVERIFY(writeBytes(root + "/broken.wav", "RIFF and nothing more"));
     Library library(dir.filePath("data/library.sqlite"), nullptr);
     LibraryResultsModel model(&library, nullptr);
@@ -434,6 +436,16 @@ void TestLibraryIndex::measuresTheLoudnessOnceLeftAlone()
     QVERIFY(finished.wait(5000));
     QCOMPARE(model.rowCount(), 1);
     QVERIFY(model.index(0, LibraryResultsModel::Loudness).data().toString().endsWith("LUFS"));
+    // Measured too, with no integrated loudness: said as its tooltip says it, never -inf.
+    const auto shortOne = [&model, &finished] {
+        finished.clear();
+        model.setQuery(QStringLiteral("short"));
+        return finished.wait(5000) && model.rowCount() == 1
+                   ? model.index(0, LibraryResultsModel::Loudness).data().toString()
+                   : QStringLiteral("(no hit)");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(shortOne(), QStringLiteral("too short"), 10000);
+    QVERIFY(model.index(0, LibraryResultsModel::TruePeak).data().toString().endsWith("dBTP"));
 }
 
 void TestLibraryIndex::libraryAndResults()
@@ -483,6 +495,9 @@ void TestLibraryIndex::libraryAndResults()
     QCOMPARE(kick.data().toString(), QStringLiteral("lonely kick.wav"));
     QCOMPARE(kick.data(LibraryResultsModel::PathRole).toString(), root + "/lonely kick.wav");
     QCOMPARE(model.index(0, LibraryResultsModel::Folder).data().toString(), root);
+    // The folder's cell may be cut in the middle: its tooltip holds it whole.
+    QCOMPARE(model.index(0, LibraryResultsModel::Folder).data(Qt::ToolTipRole).toString(), root);
+    QVERIFY(model.index(0, LibraryResultsModel::Name).data(Qt::ToolTipRole).isNull());
     QCOMPARE(model.index(0, LibraryResultsModel::Rate).data().toInt(), 8000);
     QCOMPARE(model.index(0, LibraryResultsModel::Channels).data().toInt(), 1);
     QCOMPARE(model.index(0, LibraryResultsModel::Bits).data().toInt(), 16);

@@ -436,6 +436,9 @@ void TestLibraryQuery::pagesInEveryOrder()
             loudness.integratedLufs = -10 - i % 9;
             loudness.truePeakDbtp = -i % 5;
             loudness.samplePeakDbfs = -i % 5 - 1;
+            // Shorter than a block: no integrated loudness, and sorted with the unmeasured.
+            if (i % 17 == 5)
+                loudness.integratedLufs = Loudness::silence;
             entry.loudness = loudness;
         }
         batch.entries.append(entry);
@@ -522,7 +525,7 @@ void TestLibraryQuery::pagesInEveryOrder()
         case LibrarySort::Column::Bits:
             return hit.bits;
         case LibrarySort::Column::Loudness:
-            return hit.lufs.value_or(-1e308);
+            return hit.lufs && *hit.lufs > -1e308 ? *hit.lufs : -1e308;
         case LibrarySort::Column::TruePeak:
             return hit.truePeak.value_or(-1e308);
         case LibrarySort::Column::Date:

@@ -67,8 +67,8 @@ private slots:
     void signsAloneFindNothingAndTheReasonLeavesTheFieldItsWidth();
     void whatRunsIsToldWithAWayToStopIt();
     void allColumnsShowAtTheSizeFindOpensAt();
-    void aLibraryWindowOpensCentredOnTheMainWindow_data();
-    void aLibraryWindowOpensCentredOnTheMainWindow();
+    void aLibraryWindowOpensByTheMainWindowClearOfThePlayList_data();
+    void aLibraryWindowOpensByTheMainWindowClearOfThePlayList();
 
 private:
     // A library of the music folder, opened and indexed.
@@ -242,6 +242,25 @@ void TestLibraryUi::anEmptyLibraryOffersTheBrowsersFolder()
     QPushButton *offer = button(m_find, QStringLiteral("Add &this folder"));
     QVERIFY(offer);
     QTRY_VERIFY(offer->isVisible());
+    // It names the folder it offers; a path too long for the line keeps its start and the
+    // folder's own name, and the tooltip has it whole.
+    auto *offered = m_find->findChild<LineLabel *>(QStringLiteral("OfferedFolder"));
+    QVERIFY(offered);
+    const QString deep = QStringLiteral("/srv/recordings/") + QString(300, u'x') +
+                         QStringLiteral("/harbour session");
+    m_find->offerFolder(deep);
+    QCOMPARE(offered->text(), deep);
+    QCOMPARE(offered->toolTip(), deep);
+    QTRY_VERIFY(offered->isVisible() && offered->width() > 0);
+    const QStringList shown = offered->shownLines();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith(QStringLiteral("/sr")) &&
+                 shown.first().endsWith(QStringLiteral("on")) && shown.first().contains(u'\u2026'),
+             qPrintable(shown.first()));
+    QVERIFY(offered->fontMetrics().horizontalAdvance(shown.first()) <=
+            offered->contentsRect().width());
+    m_find->offerFolder(m_music);
+    QCOMPARE(offered->shownLines(), QStringList{m_music});
     QSignalSpy wanted(m_find, &FindWindow::addCurrentFolderWanted);
     offer->click();
     QCOMPARE(wanted.size(), 1);
@@ -324,17 +343,23 @@ void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
         poll->start(20);
     };
     const QString drums = QDir(m_music).filePath(QStringLiteral("drums"));
-    // A folder's name typed, and Enter.
-    whenUp([](QFileDialog *dialog) {
+    // A folder's path typed, its completion popped up, and Enter, which the popup takes as it
+    // has the keys.
+    bool completed = false;
+    whenUp([&completed](QFileDialog *dialog) {
         auto *name = dialog->findChild<QLineEdit *>();
         if (!name) {
             dialog->reject();
             return;
         }
-        QTest::keyClicks(name, QStringLiteral("drums"));
-        QTest::keyClick(name, Qt::Key_Return);
+        QTest::keyClicks(name, dialog->directory().filePath(QStringLiteral("drums")));
+        completed = QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; });
+        QTest::keyClick(completed ? QApplication::activePopupWidget() : name, Qt::Key_Return);
     });
     QCOMPARE(QDir::cleanPath(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music)), drums);
+    QVERIFY(completed);
+    // The completions went with the chooser: the next key is the window's it is pressed in.
+    QCOMPARE(QApplication::activePopupWidget(), nullptr);
     // Next time it opens on the folder asked for, with nothing typed: Enter takes that folder.
     QString typed = QStringLiteral("not looked at");
     QString openOn;
@@ -632,36 +657,62 @@ void TestLibraryUi::allColumnsShowAtTheSizeFindOpensAt()
     }
 }
 
-void TestLibraryUi::aLibraryWindowOpensCentredOnTheMainWindow_data()
+void TestLibraryUi::aLibraryWindowOpensByTheMainWindowClearOfThePlayList_data()
 {
     QTest::addColumn<QRect>("over");
+    QTest::addColumn<QRect>("keepClear");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QRect>("area");
     QTest::addColumn<QPoint>("placed");
     const QRect screen(0, 0, 1280, 800);
-    QTest::newRow("centred") << QRect(300, 200, 600, 400) << QSize(400, 200) << screen
+    const QRect none;
+    QTest::newRow("centred") << QRect(300, 200, 600, 400) << none << QSize(400, 200) << screen
                              << QPoint(400, 300);
     QTest::newRow("halves to even")
-        << QRect(301, 201, 601, 401) << QSize(400, 200) << screen << QPoint(401, 301);
+        << QRect(301, 201, 601, 401) << none << QSize(400, 200) << screen << QPoint(401, 301);
     QTest::newRow("kept off the right and bottom edges")
-        << QRect(900, 600, 300, 150) << QSize(760, 420) << screen << QPoint(520, 380);
+        << QRect(900, 600, 300, 150) << none << QSize(760, 420) << screen << QPoint(520, 380);
     QTest::newRow("kept off the left and top edges")
-        << QRect(-100, -50, 300, 150) << QSize(760, 420) << screen << QPoint(0, 0);
+        << QRect(-100, -50, 300, 150) << none << QSize(760, 420) << screen << QPoint(0, 0);
     QTest::newRow("larger than the screen")
-        << QRect(100, 100, 200, 200) << QSize(1400, 900) << screen << QPoint(0, 0);
-    QTest::newRow("a second screen") << QRect(1500, 100, 600, 400) << QSize(400, 200)
+        << QRect(100, 100, 200, 200) << none << QSize(1400, 900) << screen << QPoint(0, 0);
+    QTest::newRow("a second screen") << QRect(1500, 100, 600, 400) << none << QSize(400, 200)
                                      << QRect(1280, 0, 1920, 1080) << QPoint(1600, 200);
-    QTest::newRow("a panel at the top")
-        << QRect(0, 0, 300, 100) << QSize(400, 300) << QRect(0, 30, 1280, 770) << QPoint(0, 30);
+    QTest::newRow("a panel at the top") << QRect(0, 0, 300, 100) << none << QSize(400, 300)
+                                        << QRect(0, 30, 1280, 770) << QPoint(0, 30);
+    // The play list at the main window's bottom left, to be left in view.
+    const QRect main(300, 200, 600, 400);
+    const QRect playList(310, 480, 200, 100);
+    QTest::newRow("centred, clear of the play list")
+        << main << playList << QSize(300, 150) << screen << QPoint(450, 325);
+    QTest::newRow("beside the main window")
+        << main << playList << QSize(560, 300) << QRect(0, 0, 1920, 1080) << QPoint(900, 250);
+    QTest::newRow("below it, no room beside")
+        << main << playList << QSize(400, 200) << screen << QPoint(400, 600);
+    QTest::newRow("above it, no room beside or below")
+        << QRect(300, 450, 600, 300) << QRect(310, 650, 200, 90) << QSize(700, 300) << screen
+        << QPoint(250, 150);
+    QTest::newRow("over the browser, above the play list")
+        << QRect(340, 150, 600, 500) << QRect(350, 520, 200, 120) << QSize(900, 380) << screen
+        << QPoint(190, 140);
+    QTest::newRow("over the browser, right of the play list")
+        << QRect(20, 100, 600, 600) << QRect(30, 300, 200, 390) << QSize(1000, 500) << screen
+        << QPoint(230, 150);
+    QTest::newRow("no room anywhere: centred")
+        << QRect(0, 0, 1280, 800) << QRect(10, 600, 300, 190) << QSize(1200, 780) << screen
+        << QPoint(40, 10);
 }
 
-void TestLibraryUi::aLibraryWindowOpensCentredOnTheMainWindow()
+void TestLibraryUi::aLibraryWindowOpensByTheMainWindowClearOfThePlayList()
 {
     QFETCH(QRect, over);
+    QFETCH(QRect, keepClear);
     QFETCH(QSize, size);
     QFETCH(QRect, area);
     QFETCH(QPoint, placed);
-    QCOMPARE(centredOn(over, size, area), placed);
+    QCOMPARE(placedClearOf(over, keepClear, size, area), placed);
+    if (keepClear.isEmpty())
+        QCOMPARE(centredOn(over, size, area), placed);
 }
 
 QTEST_MAIN(TestLibraryUi)
