@@ -12,8 +12,7 @@ class ModalWindow : public QDialog
 {
     Q_OBJECT
 public:
-    // The client size in twips, as designed; wider when the title needs it, with the controls
-    // in the middle.
+    // The client size in twips, as designed.
     ModalWindow(QWidget *parent, const char *name, const QString &title, int widthTwips,
                 int heightTwips);
 
@@ -31,7 +30,6 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    int m_designedWidth;
     QPointer<QWidget> m_focusHome;
     Refocus m_refocus = Refocus::OnEveryActivation;
 };
