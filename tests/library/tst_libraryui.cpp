@@ -19,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -349,6 +350,14 @@ void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
     whenUp([&completed](QFileDialog *dialog) {
         auto *name = dialog->findChild<QLineEdit *>();
         if (!name) {
+            dialog->reject();
+            return;
+        }
+        // The completions come from the folder's entries, which the dialog reads on a thread
+        // of its own: typed before they are there, no popup would ever show.
+        auto *view = dialog->findChild<QListView *>(QStringLiteral("listView"));
+        if (!view
+            || !QTest::qWaitFor([view] { return view->model()->rowCount(view->rootIndex()) > 0; })) {
             dialog->reject();
             return;
         }
