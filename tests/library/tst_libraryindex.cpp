@@ -81,6 +81,8 @@ private slots:
     void goesOnWhenAFolderIsRenamed();
     void looksAgainAtOneFolder();
     void stopsWhenAsked();
+    void estimatesHowManyBeforeTheWalk_data();
+    void estimatesHowManyBeforeTheWalk();
     void findsWhatFfmpegWrote();
     void libraryAndResults();
     void resultsHoldOnlyThePagesNearTheView_data();
@@ -321,6 +323,94 @@ void TestLibraryIndex::stopsWhenAsked()
     QCOMPARE(outcome.read, 4);
     // Stopped half-way, it drops nothing it did not look at.
     QCOMPARE(f.store->fileCount().value(), 30);
+}
+
+void TestLibraryIndex::estimatesHowManyBeforeTheWalk_data()
+{
+    // Paths below the fixture's folder: "root" is the fixture's root, "second" one more.
+    QTest::addColumn<QStringList>("before");   // there at a previous pass; none: no pass
+    QTest::addColumn<QStringList>("added");    // since that pass
+    QTest::addColumn<QStringList>("removed");  // since that pass
+    QTest::addColumn<bool>("secondRootAdded"); // after that pass
+    QTest::addColumn<bool>("rootAway");        // renamed away before this pass
+    QTest::addColumn<qint64>("first");         // "about" before a file was looked at
+    QTest::addColumn<qint64>("during");        // ... while files are looked at, at least
+    QTest::addColumn<qint64>("last");          // files looked at in all, and "about" then
+
+    QStringList twelve;
+    for (const char *folder : {"a", "b", "c"})
+        for (int i = 0; i < 4; ++i)
+            twelve.append(QString("root/%1/take%2.wav").arg(folder).arg(i));
+    const QStringList five{"root/a/more0.wav", "root/a/more1.wav", "root/d/more2.wav",
+                           "root/d/more3.wav", "root/more4.wav"};
+    const QStringList six{"second/x/s0.wav", "second/x/s1.wav", "second/x/s2.wav",
+                          "second/y/s3.wav", "second/y/s4.wav", "second/s5.wav"};
+    const QStringList four = twelve.mid(2, 4);
+
+    // No pass before: the walk ahead has counted the names before the first file is read.
+    QTest::newRow("first pass") << QStringList{} << twelve << QStringList{} << false << false
+                                << qint64(12) << qint64(12) << qint64(12);
+    QTest::newRow("nothing changed") << twelve << QStringList{} << QStringList{} << false << false
+                                     << qint64(12) << qint64(12) << qint64(12);
+    // What the store held, until more than that were looked at.
+    QTest::newRow("files added") << twelve << five << QStringList{} << false << false << qint64(12)
+                                 << qint64(12) << qint64(17);
+    QTest::newRow("files gone") << twelve << QStringList{} << four << false << false << qint64(12)
+                                << qint64(12) << qint64(8);
+    // The store's entries of the first root, and the count ahead of the new one.
+    QTest::newRow("a root added") << twelve << six << QStringList{} << true << false << qint64(18)
+                                  << qint64(18) << qint64(18);
+    // An offline root is not indexed: its entries are kept, but not counted.
+    QTest::newRow("a root away") << twelve + six << QStringList{} << QStringList{} << false << true
+                                 << qint64(18) << qint64(6) << qint64(6);
+}
+
+void TestLibraryIndex::estimatesHowManyBeforeTheWalk()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, removed);
+    QFETCH(bool, secondRootAdded);
+    QFETCH(bool, rootAway);
+    QFETCH(qint64, first);
+    QFETCH(qint64, during);
+    QFETCH(qint64, last);
+
+    Fixture f;
+    const QString second = f.dir.filePath("second");
+    QVERIFY(QDir().mkpath(second));
+    for (const QString &file : std::as_const(before))
+        QVERIFY(tone(f.dir.filePath(file)));
+    if (!before.isEmpty()) {
+        if (std::any_of(before.cbegin(), before.cend(),
+                        [](const QString &file) { return file.startsWith("second/"); }))
+            QVERIFY(f.store->addRoot(second, 0).ok());
+        QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    }
+    for (const QString &file : std::as_const(added))
+        QVERIFY(tone(f.dir.filePath(file)));
+    for (const QString &file : std::as_const(removed))
+        QVERIFY(QFile::remove(f.dir.filePath(file)));
+    if (secondRootAdded)
+        QVERIFY(f.store->addRoot(second, 0).ok());
+    if (rootAway)
+        QVERIFY(QDir().rename(f.root, f.dir.filePath("away")));
+
+    LibraryIndexer indexer(*f.store);
+    QList<QPair<qint64, qint64>> told;
+    indexer.setProgressEveryMs(0);
+    indexer.setProgress([&told](qint64 done, qint64 about) { told.append({done, about}); });
+    const LibraryIndexer::Outcome outcome = indexer.run();
+    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+    QVERIFY(told.size() >= 2);
+    QCOMPARE(told.first(), qMakePair(qint64(0), first));
+    QCOMPARE(told.last(), qMakePair(last, last));
+    for (const auto &[done, about] : told.mid(1, told.size() - 2)) {
+        // Never fewer than looked at, and not the running count.
+        QVERIFY2(about == std::max(during, done),
+                 qPrintable(QString("%1 of about %2").arg(done).arg(about)));
+    }
+    QCOMPARE(outcome.looked, last);
 }
 
 void TestLibraryIndex::findsWhatFfmpegWrote()
