@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QMutex>
+#include <QSemaphore>
 #include <cmath>
 #include <optional>
 
@@ -17,6 +18,9 @@ namespace {
 const char *const headers[] = {"Name", "Folder",   "Length",    "Rate", "Channels",
                                "Bits", "Loudness", "True peak", "Date"};
 static_assert(std::size(headers) == LibraryResultsModel::ColumnCount);
+
+// How long the model's end waits for its connection to close.
+constexpr int closeWaitMs = 2000;
 
 } // namespace
 
@@ -45,6 +49,8 @@ struct LibraryResultsModel::Shared
     bool checking = false;
     // The runner's connection; reset and interrupted under the mutex.
     std::unique_ptr<SqliteLibraryStore> reader;
+    // Told when the runner has closed its connection after the owner went.
+    std::shared_ptr<QSemaphore> closed;
 
     void toOwner(std::function<void(LibraryResultsModel &)> f)
     {
@@ -63,6 +69,11 @@ struct LibraryResultsModel::Shared
                 QMutexLocker lock(&mutex);
                 if (!this->job || !owner) {
                     running = false;
+                    if (!owner) {
+                        reader.reset();
+                        if (closed)
+                            closed->release();
+                    }
                     return;
                 }
                 job = std::move(*this->job);
@@ -161,12 +172,32 @@ LibraryResultsModel::LibraryResultsModel(Library *library, QObject *parent)
 
 LibraryResultsModel::~LibraryResultsModel()
 {
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->owner = nullptr;
-    m_shared->job.reset();
-    m_shared->checks.clear();
-    if (m_shared->reader)
-        m_shared->reader->interrupt();
+    // The connection closes off the window's thread (the last one to the store takes its log
+    // in), by the runner when one runs; waited for a moment, not for a disk that hangs.
+    auto closed = std::make_shared<QSemaphore>();
+    std::shared_ptr<SqliteLibraryStore> reader;
+    bool byRunner = false;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->owner = nullptr;
+        m_shared->job.reset();
+        m_shared->checks.clear();
+        if (m_shared->reader)
+            m_shared->reader->interrupt();
+        byRunner = m_shared->running;
+        if (byRunner)
+            m_shared->closed = closed;
+        else
+            reader = std::move(m_shared->reader);
+    }
+    if (reader)
+        workPool().start(Lane::now, [reader = std::move(reader), closed]() mutable {
+            reader.reset();
+            closed->release();
+        });
+    else if (!byRunner)
+        return;
+    (void)closed->tryAcquire(1, closeWaitMs);
 }
 
 void LibraryResultsModel::setQuery(const QString &text)
