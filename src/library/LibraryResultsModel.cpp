@@ -24,6 +24,14 @@ constexpr int closeWaitMs = 2000;
 
 } // namespace
 
+// A row's file to look for, and whether it was found gone before.
+struct LibraryResultsModel::Check
+{
+    qint64 id = 0;
+    QString path;
+    bool wasGone = false;
+};
+
 struct LibraryResultsModel::Shared
 {
     QString file;
@@ -45,7 +53,7 @@ struct LibraryResultsModel::Shared
     bool running = false;
     int generation = 0;
     bool reopen = false;
-    QList<QPair<qint64, QString>> checks;
+    QList<Check> checks;
     bool checking = false;
     // The runner's connection; reset and interrupted under the mutex.
     std::unique_ptr<SqliteLibraryStore> reader;
@@ -135,7 +143,7 @@ struct LibraryResultsModel::Shared
     void runChecks()
     {
         for (;;) {
-            QList<QPair<qint64, QString>> batch;
+            QList<Check> batch;
             {
                 QMutexLocker lock(&mutex);
                 if (checks.isEmpty() || !owner) {
@@ -145,11 +153,18 @@ struct LibraryResultsModel::Shared
                 batch.swap(checks);
             }
             QList<qint64> gone;
-            for (const auto &[id, path] : std::as_const(batch))
-                if (!lstatPath(path) && errno == ENOENT)
-                    gone.append(id);
+            QList<qint64> back;
+            for (const Check &check : std::as_const(batch)) {
+                const bool there = lstatPath(check.path).has_value();
+                if (!there && errno == ENOENT && !check.wasGone)
+                    gone.append(check.id);
+                else if (there && check.wasGone)
+                    back.append(check.id);
+            }
             if (!gone.isEmpty())
                 toOwner([gone](LibraryResultsModel &model) { model.goneArrived(gone); });
+            if (!back.isEmpty())
+                toOwner([back](LibraryResultsModel &model) { model.backArrived(back); });
         }
     }
 };
@@ -167,6 +182,9 @@ LibraryResultsModel::LibraryResultsModel(Library *library, QObject *parent)
             }
             refresh();
         });
+        // A pass or a look at a folder went through the roots: one that was away may be back,
+        // and the files of its rows greyed meanwhile with it.
+        connect(library, &Library::rootsChanged, this, &LibraryResultsModel::checkGone);
     }
 }
 
@@ -334,35 +352,45 @@ void LibraryResultsModel::checkRows(int first, int last)
 {
     first = std::max(first, 0);
     last = std::min(last, m_rowCount - 1);
-    QList<QPair<qint64, QString>> paths;
+    QList<Check> checks;
     for (int row = first; row <= last; ++row)
-        if (const Row *held = rowAt(row); held && !(held->marks & (Offline | Gone)))
-            paths.append({held->id, pathOf(*held)});
-    if (paths.isEmpty())
-        return;
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->checks += paths;
-    if (!m_shared->checking) {
-        m_shared->checking = true;
-        workPool().start(Lane::folder, [shared = m_shared] { shared->runChecks(); });
-    }
+        if (const Row *held = rowAt(row); held && !(held->marks & Offline))
+            checks.append({held->id, pathOf(*held), bool(held->marks & Gone)});
+    startChecks(checks, false);
+}
+
+void LibraryResultsModel::checkGone()
+{
+    QList<Check> checks;
+    for (const QList<Row> &page : std::as_const(m_pages))
+        for (const Row &row : page)
+            if ((row.marks & Gone) && !(row.marks & Offline))
+                checks.append({row.id, pathOf(row), true});
+    startChecks(checks, false);
 }
 
 void LibraryResultsModel::lookAgain(const QString &path)
 {
-    QList<QPair<qint64, QString>> paths;
+    QList<Check> checks;
     for (const QList<Row> &page : std::as_const(m_pages))
         for (const Row &row : page)
             if (!(row.marks & (Offline | Gone)) && row.name.size() <= path.size() &&
                 path.endsWith(row.name) && pathOf(row) == path)
-                paths.append({row.id, path});
-    if (paths.isEmpty())
+                checks.append({row.id, path, false});
+    startChecks(checks, true);
+}
+
+// first: before the folders' work (the answer to what the user did).
+void LibraryResultsModel::startChecks(const QList<Check> &checks, bool first)
+{
+    if (checks.isEmpty())
         return;
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->checks += paths;
+    m_shared->checks += checks;
     if (!m_shared->checking) {
         m_shared->checking = true;
-        workPool().start(Lane::now, [shared = m_shared] { shared->runChecks(); });
+        workPool().start(first ? Lane::now : Lane::folder,
+                         [shared = m_shared] { shared->runChecks(); });
     }
 }
 
@@ -403,6 +431,23 @@ void LibraryResultsModel::goneArrived(const QList<qint64> &gone)
     m_goneIds.unite(ids);
     if (!paths.isEmpty())
         emit filesGone(paths);
+}
+
+void LibraryResultsModel::backArrived(const QList<qint64> &back)
+{
+    const QSet<qint64> ids(back.cbegin(), back.cend());
+    m_goneIds.subtract(ids);
+    for (auto page = m_pages.begin(); page != m_pages.end(); ++page) {
+        for (int at = 0; at < page->size(); ++at) {
+            Row &held = (*page)[at];
+            if (ids.contains(held.id) && (held.marks & Gone)) {
+                held.marks = quint8(held.marks & ~Gone);
+                const int row = page.key() * pageSize + at;
+                if (row < m_rowCount)
+                    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+            }
+        }
+    }
 }
 
 LibraryResultsModel::Row LibraryResultsModel::rowOf(const LibraryHit &hit)

@@ -627,6 +627,28 @@ void TestLibraryIndex::libraryAndResults()
     QVERIFY(finished.wait(5000));
     QTRY_COMPARE(model.hitCount(), 449);
 
+    // The root away (a card pulled): the files of the rows shown look gone, and a look at a
+    // folder finds the root offline. Back in, the rows are looked at again and are no longer
+    // greyed, with no new search.
+    const QString away = dir.filePath("away");
+    QVERIFY(QDir().rename(root, away));
+    model.checkRows(0, 10);
+    QTRY_VERIFY(model.index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
+    QSignalSpy offline(&library, &Library::rootsOffline);
+    library.folderChanged(root + "/bank1");
+    QVERIFY(offline.wait(5000));
+    model.refresh();
+    QVERIFY(finished.wait(5000));
+    QVERIFY(model.index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
+    QVERIFY(QDir().rename(away, root));
+    library.startIndexing();
+    QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 6, 20000);
+    model.refresh();
+    QVERIFY(finished.wait(5000));
+    QTRY_VERIFY(!model.index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
+    QVERIFY(!model.index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
+    QTRY_COMPARE(model.hitCount(), 449);
+
     // Another folder inside a root is refused, in one line.
     library.addRoot(root + "/bank1");
     QTRY_COMPARE(problems.size(), 1);
