@@ -898,14 +898,9 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
         return fail<void>(code);
     };
     // The files and folders taken out, for the search index to take out in place.
-    const bool indexed = isIndexed(m_file);
-    std::optional<qint64> before;
-    if (indexed) {
-        const Result<std::optional<qint64>> was = generation();
-        if (!was.ok())
-            return abort(sqlite3_errcode(m_db));
-        before = was.value();
-    }
+    const Result<PatchStart> start = patchStart();
+    if (!start.ok())
+        return abort(sqlite3_errcode(m_db));
     SearchIndex::Patch patch;
     for (const auto &[sql, gone] :
          {std::pair{"DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE root = "
@@ -929,7 +924,7 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
     m_folderIds.clear();
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    return commitPatched(patch, before);
+    return commitPatched(patch, start->before);
 }
 
 Result<void> SqliteLibraryStore::setRootSeen(qint64 root, bool online, qint64 device)
@@ -1103,16 +1098,14 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
     };
     // What the batch changes, for the search index to take in place: a pass over a large
     // folder writes hundreds of batches, and searches go on meanwhile.
-    const bool indexed = isIndexed(m_file);
+    const Result<PatchStart> start = patchStart();
+    if (!start.ok())
+        return abort(sqlite3_errcode(m_db));
+    // Gathered whenever an index is read, even for a store with no generation yet (whose
+    // index the change then does not go into).
+    const bool indexed = start->indexed;
     SearchIndex::Patch patch;
     QSet<qint64> patchedFolders, patchedFormats;
-    std::optional<qint64> before;
-    if (indexed) {
-        const Result<std::optional<qint64>> was = generation();
-        if (!was.ok())
-            return abort(sqlite3_errcode(m_db));
-        before = was.value();
-    }
     int code = SQLITE_OK;
     if ((code = prepare(s.upsertFile,
                         "INSERT INTO files(folder, name, name_key, meta, size, mtime, format, "
@@ -1263,12 +1256,25 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
     }
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    if (Result<void> done = commitPatched(patch, before); !done.ok()) {
+    if (Result<void> done = commitPatched(patch, start->before); !done.ok()) {
         m_folderIds.clear();
         m_formatIds.clear();
         return done;
     }
     return {};
+}
+
+Result<SqliteLibraryStore::PatchStart> SqliteLibraryStore::patchStart()
+{
+    PatchStart start;
+    start.indexed = isIndexed(m_file);
+    if (start.indexed) {
+        const Result<std::optional<qint64>> was = generation();
+        if (!was.ok())
+            return Result<PatchStart>::failure(was.error());
+        start.before = was.value();
+    }
+    return start;
 }
 
 Result<void> SqliteLibraryStore::commitPatched(const SearchIndex::Patch &patch,

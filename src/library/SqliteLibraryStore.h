@@ -102,6 +102,15 @@ private:
     Result<void> moveAside(const QString &why);
     Result<std::optional<qint64>> generation();
     Result<void> nextGeneration();
+    // Where a change inside a transaction begins, for the search index to take it in place:
+    // whether an index of this file was read, and the generation the store is at before the
+    // change (none without an index, and none in a store that has no generation yet).
+    struct PatchStart
+    {
+        bool indexed = false;
+        std::optional<qint64> before;
+    };
+    Result<PatchStart> patchStart();
     // Commits the transaction under way; then puts the patch in the search index when one
     // answered for the generation before it (none when before is none).
     Result<void> commitPatched(const SearchIndex::Patch &patch, std::optional<qint64> before);
