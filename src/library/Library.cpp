@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTimer>
 #include <deque>
@@ -19,6 +20,10 @@ namespace {
 
 // Results shown are refreshed at most this often while a pass writes batches.
 constexpr qint64 entriesChangedEveryMs = 2000;
+// How long the end of the program waits for the store's connections to close (the last one
+// takes the write-ahead log into the store and removes it): a pass told to stop ends within
+// a file, but one stuck on a dead disk does not keep the program from ending.
+constexpr int closeWaitMs = 2000;
 
 // The library's tasks, one after another in the order asked (the store is written in that
 // order, by one connection), in the scheduler's background lane on its whole-file threads,
@@ -104,6 +109,12 @@ struct Library::Shared
         searchIndexRead.start();
     }
 
+    bool hasOwner()
+    {
+        QMutexLocker lock(&mutex);
+        return owner != nullptr;
+    }
+
     // Runs f on the owner's thread, if the owner still lives then.
     void toOwner(std::function<void(Library &)> f)
     {
@@ -148,12 +159,26 @@ void Library::setOldLoudnessCache(const QString &file)
 
 Library::~Library()
 {
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->owner = nullptr;
-    // A measurement under way gives up rather than outlive the window by minutes.
-    ++m_shared->stops;
-    if (m_shared->indexer)
-        m_shared->indexer->stop();
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->owner = nullptr;
+        // A measurement under way gives up rather than outlive the window by minutes.
+        ++m_shared->stops;
+        if (m_shared->indexer)
+            m_shared->indexer->stop();
+    }
+    if (m_file.isEmpty())
+        return;
+    // The connections close on the lane, after the task under way: a connection left open
+    // at exit leaves the store's log and shared memory file behind.
+    auto closed = std::make_shared<QSemaphore>();
+    libraryLane().start([shared = m_shared, closed] {
+        shared->store.reset();
+        if (shared->keeper)
+            shared->keeper->close();
+        closed->release();
+    });
+    (void)closed->tryAcquire(1, closeWaitMs);
 }
 
 QString Library::defaultStoreFile()
@@ -378,6 +403,9 @@ void Library::queueIndexing(std::optional<QString> folder)
                 QMutexLocker lock(&shared.mutex);
                 shared.indexer = nullptr;
             }
+            // The log the pass wrote goes into the store, rather than stay at its size.
+            if (wholePass)
+                (void)shared.store->checkpoint();
             if (!outcome.problem.isEmpty()) {
                 problem = QStringLiteral("Indexing stopped: %1.").arg(outcome.problem);
                 if (shared.store->damaged()) {
@@ -425,7 +453,8 @@ void Library::queueIndexing(std::optional<QString> folder)
             else if (wholePass && !outcome.stopped && problem.isEmpty())
                 library.startMeasuring();
         });
-        if (wholePass || !outcome.stopped)
+        // Not as the program ends: seconds for a large library that nothing would read.
+        if ((wholePass || !outcome.stopped) && shared.hasOwner())
             shared.readSearchIndex(false);
     });
 }

@@ -13,6 +13,10 @@ namespace {
 
 // How often the progress is told: a line under the results, not a counter to watch.
 constexpr qint64 progressEveryMs = 100;
+// Folders the count ahead lists for each one the pass walks: enough to be done with a tree
+// by the time the pass is a quarter into its folders, little enough that the pass does not
+// wait for it.
+constexpr int aheadFoldersEach = 4;
 
 QByteArray joined(const QByteArray &folder, const char *name)
 {
@@ -61,10 +65,104 @@ struct Listing
     }
 };
 
+// Opens a folder its parent listed, to list it in turn: -1 when it cannot be opened (errno
+// says why), or when it is no longer the folder that was listed (replaced, by a link too) or
+// was walked already (a bind mount), with errno 0 then.
+int openListed(const Pending &folder, QSet<QPair<dev_t, ino_t>> &walked, Listing &listing)
+{
+    const int fd = ::open(folder.path.constData(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || status.st_dev != folder.device ||
+        status.st_ino != folder.inode || walked.contains({status.st_dev, status.st_ino}) ||
+        !(listing.dir = ::fdopendir(fd))) {
+        ::close(fd);
+        errno = 0;
+        return -1;
+    }
+    walked.insert({status.st_dev, status.st_ino});
+    return fd;
+}
+
 } // namespace
 
+// A count of the wave files of the roots the store holds nothing of yet (new, or emptied), by
+// names alone, walked ahead of the pass a few folders at a time, for its "about": listing a
+// folder costs far less than reading its files' headers, so the count is done long before the
+// pass. It keeps to each root as the pass does (no link followed, one device, a folder once)
+// but reads no file, and a name it takes may still be no file the pass keeps: an estimate.
+struct LibraryIndexer::Ahead
+{
+    struct Folder
+    {
+        Pending at;
+        qsizetype root = 0;
+    };
+    QList<Folder> pending;
+    QSet<QPair<dev_t, ino_t>> walked;
+    // By the root's place in the pass.
+    QHash<qsizetype, qint64> counts;
+
+    // Roots are added in the order of the pass, and counted in it.
+    void add(qsizetype root, const QByteArray &path)
+    {
+        counts.insert(root, 0);
+        struct stat status
+        {
+        };
+        if (::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode))
+            pending.prepend({{path, status.st_dev, status.st_ino}, root});
+    }
+
+    // Lists up to `folders` folders of the roots from `from` on (a root walked already is
+    // counted by the pass itself).
+    void step(int folders, qsizetype from)
+    {
+        while (folders > 0 && !pending.isEmpty()) {
+            const Folder folder = pending.takeLast();
+            if (folder.root < from)
+                continue;
+            --folders;
+            Listing listing;
+            const int fd = openListed(folder.at, walked, listing);
+            if (fd < 0)
+                continue;
+            qint64 &count = counts[folder.root];
+            while (const dirent *entry = ::readdir(listing.dir)) {
+                const char *name = entry->d_name;
+                if (name[0] == '.')
+                    continue;
+                unsigned char type = entry->d_type;
+                if (type == DT_UNKNOWN || type == DT_DIR) {
+                    struct stat found
+                    {
+                    };
+                    if (::fstatat(fd, name, &found, AT_SYMLINK_NOFOLLOW) != 0)
+                        continue;
+                    if (S_ISDIR(found.st_mode)) {
+                        if (found.st_dev == folder.at.device)
+                            pending.append(
+                                {{joined(folder.at.path, name), found.st_dev, found.st_ino},
+                                 folder.root});
+                        continue;
+                    }
+                    if (!S_ISREG(found.st_mode) && !S_ISLNK(found.st_mode))
+                        continue;
+                    type = S_ISREG(found.st_mode) ? DT_REG : DT_LNK;
+                }
+                if ((type == DT_REG || type == DT_LNK) && isWaveName(QByteArray(name)))
+                    ++count;
+            }
+        }
+    }
+};
+
 LibraryIndexer::LibraryIndexer(LibraryStore &store, InfoReader readInfo)
-    : m_store(store), m_readInfo(std::move(readInfo))
+    : m_store(store), m_readInfo(std::move(readInfo)), m_progressEveryMs(progressEveryMs)
 {
 }
 
@@ -82,10 +180,21 @@ void LibraryIndexer::report(bool now)
     if (!clock.isValid())
         clock.start();
     const qint64 at = clock.elapsed();
-    if (!now && m_lastReportMs >= 0 && at - m_lastReportMs < progressEveryMs)
+    if (!now && m_lastReportMs >= 0 && at - m_lastReportMs < m_progressEveryMs)
         return;
     m_lastReportMs = at;
-    m_progress(m_done, std::max(m_about, m_done));
+    // The roots walked count what was met of them; the one being walked what the store held
+    // of it, or what the walk ahead counted, or what was met of it, whichever is most; and the
+    // roots still to walk what the store holds of them, or what the walk ahead counted.
+    const auto estimate = [this](qsizetype root) {
+        return m_held.at(root) > 0 || !m_ahead ? m_held.at(root) : m_ahead->counts.value(root);
+    };
+    qint64 about = m_doneBefore;
+    if (m_walking < m_held.size())
+        about += std::max(estimate(m_walking), m_done - m_doneBefore);
+    for (qsizetype root = m_walking + 1; root < m_held.size(); ++root)
+        about += estimate(root);
+    m_progress(m_done, std::max(about, m_done));
 }
 
 bool LibraryIndexer::flush(LibraryBatch &batch, Outcome &outcome)
@@ -113,16 +222,33 @@ LibraryIndexer::Outcome LibraryIndexer::run()
         outcome.problem = roots.error();
         return outcome;
     }
-    m_done = 0;
-    m_about = m_store.fileCount().ok() ? m_store.fileCount().value() : 0;
-    report(true);
+    // The estimate is known before the walk: what the last pass left in the store of each
+    // root, so that "about" does not grow with the files looked at; a root it holds nothing
+    // of is counted by a walk ahead.
+    m_held.clear();
+    Ahead ahead;
     for (const LibraryRoot &root : roots.value()) {
-        if (m_stop)
-            break;
+        const Result<qint64> count = m_store.fileCount(root.id);
+        m_held.append(count.ok() ? count.value() : 0);
+        if (m_held.last() == 0 && m_progress)
+            ahead.add(m_held.size() - 1, nativePath(root.path));
+    }
+    m_ahead = &ahead;
+    // A first look, so that the first line already says something.
+    ahead.step(aheadFoldersEach, 0);
+    m_done = 0;
+    m_doneBefore = 0;
+    m_walking = 0;
+    report(true);
+    for (; m_walking < roots->size() && !m_stop; ++m_walking) {
+        const LibraryRoot &root = roots->at(m_walking);
         walk(root, nativePath(root.path), outcome);
+        // Walked: it counts what was met of it (nothing when it was offline).
+        m_doneBefore = m_done;
     }
     outcome.stopped = m_stop && outcome.problem.isEmpty();
     report(true);
+    m_ahead = nullptr;
     return outcome;
 }
 
@@ -134,6 +260,11 @@ LibraryIndexer::Outcome LibraryIndexer::runFolder(const QString &folder)
         outcome.problem = roots.error();
         return outcome;
     }
+    // One folder: about as many as looked at.
+    m_held.clear();
+    m_done = 0;
+    m_doneBefore = 0;
+    m_walking = 0;
     const QByteArray bytes = nativePath(QDir::cleanPath(folder));
     for (const LibraryRoot &root : roots.value()) {
         if (isBelow(bytes, nativePath(root.path))) {
@@ -192,25 +323,15 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
 
     while (!pending.isEmpty() && !m_stop) {
         const Pending folder = pending.takeLast();
-        const int fd = ::open(folder.path.constData(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        Listing listing;
+        const int fd = openListed(folder, walked, listing);
         if (fd < 0) {
-            // Gone or replaced by a link since it was listed: as if it was never there.
-            if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+            // Gone, replaced (by a link too) or walked already since it was listed: as if it
+            // was never there.
+            if (errno != 0 && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
                 unread.append(folder.path);
             continue;
         }
-        struct stat status
-        {
-        };
-        Listing listing;
-        if (::fstat(fd, &status) != 0 || status.st_dev != folder.device ||
-            status.st_ino != folder.inode || walked.contains({status.st_dev, status.st_ino}) ||
-            !(listing.dir = ::fdopendir(fd))) {
-            ::close(fd);
-            continue;
-        }
-        walked.insert({status.st_dev, status.st_ino});
         QList<Found> files;
         bool anyEntry = false;
         bool listedWhole = true;
@@ -259,10 +380,11 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
             if (!S_ISREG(found.st_mode))
                 continue;
             files.append({fileName, qint64(found.st_size), nanosecondsOf(found)});
-            ++m_done;
-            ++outcome.looked;
-            report();
         }
+        // Folders listed ahead while this one's files are read, so that the count ahead stays
+        // ahead of the pass.
+        if (m_ahead)
+            m_ahead->step(aheadFoldersEach, m_walking);
         if (folder.path == start) {
             startSeen = true;
             // A mount point with nothing mounted: an empty folder on another device than the
@@ -295,6 +417,9 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
                 whole = false;
                 break;
             }
+            ++m_done;
+            ++outcome.looked;
+            report();
             const auto same = storedFiles.find(file.name);
             if (same != storedFiles.end()) {
                 const bool unchanged =

@@ -35,6 +35,8 @@ public:
     void setProgress(Progress progress) { m_progress = std::move(progress); }
     // Files written a transaction; fewer when the walk ends.
     void setBatchSize(int files) { m_batchSize = files; }
+    // How often the progress is told at most; 0 tells it at every file (for tests).
+    void setProgressEveryMs(qint64 ms) { m_progressEveryMs = ms; }
 
     struct Outcome
     {
@@ -60,7 +62,7 @@ public:
     static bool isWaveName(const QByteArray &name);
 
 private:
-    struct Walk;
+    struct Ahead;
     void walk(const LibraryRoot &root, const QByteArray &start, Outcome &outcome);
     bool flush(LibraryBatch &batch, Outcome &outcome);
     void report(bool now = false);
@@ -70,7 +72,14 @@ private:
     Progress m_progress;
     int m_batchSize = 500;
     std::atomic_bool m_stop{false};
+    // Files looked at in this pass, and before the root being walked.
     qint64 m_done = 0;
-    qint64 m_about = 0;
+    qint64 m_doneBefore = 0;
+    // What the store held of each root when the pass began, in the pass's order, and the
+    // place of the root being walked.
+    QList<qint64> m_held;
+    qsizetype m_walking = 0;
+    Ahead *m_ahead = nullptr;
+    qint64 m_progressEveryMs;
     qint64 m_lastReportMs = -1;
 };

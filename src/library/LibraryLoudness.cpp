@@ -23,8 +23,17 @@ void LibraryLoudness::storeChanged()
         (void)openStore();
 }
 
+void LibraryLoudness::close()
+{
+    QMutexLocker lock(&m_mutex);
+    m_closed = true;
+    m_store.reset();
+}
+
 bool LibraryLoudness::openStore()
 {
+    if (m_closed)
+        return false;
     const int change = m_changes;
     if (m_store && m_triedAt == change)
         return true;

@@ -28,6 +28,9 @@ public:
     // What was measured while it could not be opened is written now. Off the window's thread
     // (the library's own, in the program).
     void storeChanged();
+    // Closes the connection for good, as the program ends: what is measured after is kept in
+    // memory alone.
+    void close();
 
 private:
     struct Measured
@@ -44,6 +47,7 @@ private:
     std::atomic<int> m_changes{0};
     // The change the store was last opened (or tried) at; -1: never tried.
     int m_triedAt = -1;
+    bool m_closed = false;
     // Measured while the store could not be opened (the first run, before the library made
     // it); kept for when it can, a bounded number.
     QList<Measured> m_waiting;

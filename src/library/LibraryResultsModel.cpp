@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QMutex>
+#include <QSemaphore>
 #include <cmath>
 #include <optional>
 
@@ -18,7 +19,18 @@ const char *const headers[] = {"Name", "Folder",   "Length",    "Rate", "Channel
                                "Bits", "Loudness", "True peak", "Date"};
 static_assert(std::size(headers) == LibraryResultsModel::ColumnCount);
 
+// How long the model's end waits for its connection to close.
+constexpr int closeWaitMs = 2000;
+
 } // namespace
+
+// A row's file to look for, and whether it was found gone before.
+struct LibraryResultsModel::Check
+{
+    qint64 id = 0;
+    QString path;
+    bool wasGone = false;
+};
 
 struct LibraryResultsModel::Shared
 {
@@ -41,10 +53,12 @@ struct LibraryResultsModel::Shared
     bool running = false;
     int generation = 0;
     bool reopen = false;
-    QList<QPair<qint64, QString>> checks;
+    QList<Check> checks;
     bool checking = false;
     // The runner's connection; reset and interrupted under the mutex.
     std::unique_ptr<SqliteLibraryStore> reader;
+    // Told when the runner has closed its connection after the owner went.
+    std::shared_ptr<QSemaphore> closed;
 
     void toOwner(std::function<void(LibraryResultsModel &)> f)
     {
@@ -63,6 +77,11 @@ struct LibraryResultsModel::Shared
                 QMutexLocker lock(&mutex);
                 if (!this->job || !owner) {
                     running = false;
+                    if (!owner) {
+                        reader.reset();
+                        if (closed)
+                            closed->release();
+                    }
                     return;
                 }
                 job = std::move(*this->job);
@@ -124,7 +143,7 @@ struct LibraryResultsModel::Shared
     void runChecks()
     {
         for (;;) {
-            QList<QPair<qint64, QString>> batch;
+            QList<Check> batch;
             {
                 QMutexLocker lock(&mutex);
                 if (checks.isEmpty() || !owner) {
@@ -134,11 +153,18 @@ struct LibraryResultsModel::Shared
                 batch.swap(checks);
             }
             QList<qint64> gone;
-            for (const auto &[id, path] : std::as_const(batch))
-                if (!lstatPath(path) && errno == ENOENT)
-                    gone.append(id);
+            QList<qint64> back;
+            for (const Check &check : std::as_const(batch)) {
+                const bool there = lstatPath(check.path).has_value();
+                if (!there && errno == ENOENT && !check.wasGone)
+                    gone.append(check.id);
+                else if (there && check.wasGone)
+                    back.append(check.id);
+            }
             if (!gone.isEmpty())
                 toOwner([gone](LibraryResultsModel &model) { model.goneArrived(gone); });
+            if (!back.isEmpty())
+                toOwner([back](LibraryResultsModel &model) { model.backArrived(back); });
         }
     }
 };
@@ -156,17 +182,40 @@ LibraryResultsModel::LibraryResultsModel(Library *library, QObject *parent)
             }
             refresh();
         });
+        // A pass or a look at a folder went through the roots: one that was away may be back,
+        // and the files of its rows greyed meanwhile with it.
+        connect(library, &Library::rootsChanged, this, &LibraryResultsModel::checkGone);
     }
 }
 
 LibraryResultsModel::~LibraryResultsModel()
 {
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->owner = nullptr;
-    m_shared->job.reset();
-    m_shared->checks.clear();
-    if (m_shared->reader)
-        m_shared->reader->interrupt();
+    // The connection closes off the window's thread (the last one to the store takes its log
+    // in), by the runner when one runs; waited for a moment, not for a disk that hangs.
+    auto closed = std::make_shared<QSemaphore>();
+    std::shared_ptr<SqliteLibraryStore> reader;
+    bool byRunner = false;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->owner = nullptr;
+        m_shared->job.reset();
+        m_shared->checks.clear();
+        if (m_shared->reader)
+            m_shared->reader->interrupt();
+        byRunner = m_shared->running;
+        if (byRunner)
+            m_shared->closed = closed;
+        else
+            reader = std::move(m_shared->reader);
+    }
+    if (reader)
+        workPool().start(Lane::now, [reader = std::move(reader), closed]() mutable {
+            reader.reset();
+            closed->release();
+        });
+    else if (!byRunner)
+        return;
+    (void)closed->tryAcquire(1, closeWaitMs);
 }
 
 void LibraryResultsModel::setQuery(const QString &text)
@@ -303,35 +352,45 @@ void LibraryResultsModel::checkRows(int first, int last)
 {
     first = std::max(first, 0);
     last = std::min(last, m_rowCount - 1);
-    QList<QPair<qint64, QString>> paths;
+    QList<Check> checks;
     for (int row = first; row <= last; ++row)
-        if (const Row *held = rowAt(row); held && !(held->marks & (Offline | Gone)))
-            paths.append({held->id, pathOf(*held)});
-    if (paths.isEmpty())
-        return;
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->checks += paths;
-    if (!m_shared->checking) {
-        m_shared->checking = true;
-        workPool().start(Lane::folder, [shared = m_shared] { shared->runChecks(); });
-    }
+        if (const Row *held = rowAt(row); held && !(held->marks & Offline))
+            checks.append({held->id, pathOf(*held), bool(held->marks & Gone)});
+    startChecks(checks, false);
+}
+
+void LibraryResultsModel::checkGone()
+{
+    QList<Check> checks;
+    for (const QList<Row> &page : std::as_const(m_pages))
+        for (const Row &row : page)
+            if ((row.marks & Gone) && !(row.marks & Offline))
+                checks.append({row.id, pathOf(row), true});
+    startChecks(checks, false);
 }
 
 void LibraryResultsModel::lookAgain(const QString &path)
 {
-    QList<QPair<qint64, QString>> paths;
+    QList<Check> checks;
     for (const QList<Row> &page : std::as_const(m_pages))
         for (const Row &row : page)
             if (!(row.marks & (Offline | Gone)) && row.name.size() <= path.size() &&
                 path.endsWith(row.name) && pathOf(row) == path)
-                paths.append({row.id, path});
-    if (paths.isEmpty())
+                checks.append({row.id, path, false});
+    startChecks(checks, true);
+}
+
+// first: before the folders' work (the answer to what the user did).
+void LibraryResultsModel::startChecks(const QList<Check> &checks, bool first)
+{
+    if (checks.isEmpty())
         return;
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->checks += paths;
+    m_shared->checks += checks;
     if (!m_shared->checking) {
         m_shared->checking = true;
-        workPool().start(Lane::now, [shared = m_shared] { shared->runChecks(); });
+        workPool().start(first ? Lane::now : Lane::folder,
+                         [shared = m_shared] { shared->runChecks(); });
     }
 }
 
@@ -372,6 +431,23 @@ void LibraryResultsModel::goneArrived(const QList<qint64> &gone)
     m_goneIds.unite(ids);
     if (!paths.isEmpty())
         emit filesGone(paths);
+}
+
+void LibraryResultsModel::backArrived(const QList<qint64> &back)
+{
+    const QSet<qint64> ids(back.cbegin(), back.cend());
+    m_goneIds.subtract(ids);
+    for (auto page = m_pages.begin(); page != m_pages.end(); ++page) {
+        for (int at = 0; at < page->size(); ++at) {
+            Row &held = (*page)[at];
+            if (ids.contains(held.id) && (held.marks & Gone)) {
+                held.marks = quint8(held.marks & ~Gone);
+                const int row = page.key() * pageSize + at;
+                if (row < m_rowCount)
+                    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+            }
+        }
+    }
 }
 
 LibraryResultsModel::Row LibraryResultsModel::rowOf(const LibraryHit &hit)

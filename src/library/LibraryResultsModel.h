@@ -80,7 +80,8 @@ public:
     bool isBusy() const { return m_busy; }
     // Reads the same query again (the library changed: Library::entriesChanged).
     void refresh();
-    // Looks on a worker whether the files of these rows are still there (GoneRole).
+    // Looks on a worker whether the files of these rows are still there (GoneRole), and
+    // whether those of rows found gone are back (a root that was away came back).
     void checkRows(int first, int last);
     // Looks again whether path is there (a play of it was refused, say): a gone file's rows
     // are greyed as soon as the worker answers.
@@ -147,6 +148,11 @@ private:
     void ask(int page) const;
     void countArrived(int generation, qint64 count);
     void goneArrived(const QList<qint64> &gone);
+    void backArrived(const QList<qint64> &back);
+    // The rows held that were found gone, looked at again.
+    void checkGone();
+    struct Check;
+    void startChecks(const QList<Check> &checks, bool first);
     Row rowOf(const LibraryHit &hit);
     QString pathOf(const Row &row) const;
 
@@ -167,7 +173,8 @@ private:
     mutable int m_asked = -1;
     mutable int m_near = 0;
     // Files found gone in this run: a row of them that the store still gives (its folder is
-    // not looked at again yet) comes greyed, since pages are of a fixed size.
+    // not looked at again yet, or its root is away) comes greyed, since pages are of a fixed
+    // size, until its file is found there again.
     QSet<qint64> m_goneIds;
     QStringList m_folders;
     // The few reasons a file measured has no integrated loudness ("too short").

@@ -25,10 +25,16 @@ namespace {
 // How long a connection waits for another one's lock before it gives up: the indexer's
 // batches take milliseconds, a checkpoint a little more.
 constexpr int busyTimeoutMs = 5000;
+// How long a checkpoint waits for the searches reading an older state of the store.
+constexpr int checkpointWaitMs = 200;
 // SQLite's page cache per connection, in KiB (a negative cache_size): enough for the indexes'
 // upper levels, small beside the program's other memory.
 constexpr int writerCacheKiB = 16 * 1024;
 constexpr int readerCacheKiB = 8 * 1024;
+// What the write-ahead log is cut back to once it has been copied into the store: a pass
+// writes hundreds of batches, and a log that grew while a search held it open would otherwise
+// keep its largest size on the disk (16 MB were seen after a pass).
+constexpr int walKeptBytes = 4 * 1024 * 1024;
 
 // Past this many hits a page is found by walking the names in order (each hit among every
 // dozen rows or so), below it by sorting the hits gathered from the text index.
@@ -512,8 +518,14 @@ void SqliteLibraryStore::close()
     m_statements.reset();
     m_folderIds.clear();
     m_formatIds.clear();
-    if (m_db)
+    if (m_db) {
+        // An interruption asked for while no statement ran (a search given up) stays until the
+        // next statement begins, and refuses the checkpoint that the last connection to close
+        // makes before it removes the log and the shared memory file: a statement begun here
+        // clears it.
+        (void)sqlite3_exec(m_db, "SELECT 1", nullptr, nullptr, nullptr);
         sqlite3_close_v2(m_db);
+    }
     m_db = nullptr;
 }
 
@@ -600,6 +612,21 @@ Result<void> SqliteLibraryStore::upgrade(int from, int to)
         return done;
     }
     return exec("COMMIT");
+}
+
+Result<void> SqliteLibraryStore::checkpoint()
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    // A search that reads an older state is waited for a moment only: then what it holds
+    // stays in the log (copied as far as it can be), until the next time.
+    sqlite3_busy_timeout(m_db, checkpointWaitMs);
+    const int code =
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    if (code != SQLITE_OK && (code & 0xff) != SQLITE_BUSY)
+        return fail<void>(code);
+    return {};
 }
 
 Result<void> SqliteLibraryStore::setPageLimitForTests(int pages)
@@ -721,7 +748,8 @@ Result<LibraryStore::Opening> SqliteLibraryStore::open()
     }
     const QByteArray pragmas = "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY; "
                                "PRAGMA cache_size = -" +
-                               QByteArray::number(writerCacheKiB);
+                               QByteArray::number(writerCacheKiB) +
+                               "; PRAGMA journal_size_limit = " + QByteArray::number(walKeptBytes);
     if (Result<void> set = exec(pragmas.constData()); !set.ok()) {
         close();
         return Opened::failure(set.error());
@@ -743,10 +771,15 @@ Result<LibraryStore::Opening> SqliteLibraryStore::open()
 
 Result<void> SqliteLibraryStore::openForReading()
 {
-    if (Result<void> connected = connect(SQLITE_OPEN_READONLY); !connected.ok())
+    // Opened for writing where the file allows it, and kept from writing by query_only: the
+    // last connection to close copies the log into the store and removes it with the shared
+    // memory file, and one opened read-only cannot, so that whichever closes last at exit (the
+    // searches' often does) would leave both behind.
+    if (Result<void> connected = connect(SQLITE_OPEN_READWRITE); !connected.ok())
         return connected;
-    const QByteArray pragmas =
-        "PRAGMA temp_store = MEMORY; PRAGMA cache_size = -" + QByteArray::number(readerCacheKiB);
+    const QByteArray pragmas = "PRAGMA query_only = ON; PRAGMA temp_store = MEMORY; "
+                               "PRAGMA cache_size = -" +
+                               QByteArray::number(readerCacheKiB);
     if (Result<void> set = exec(pragmas.constData()); !set.ok()) {
         close();
         return set;
@@ -867,14 +900,9 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
         return fail<void>(code);
     };
     // The files and folders taken out, for the search index to take out in place.
-    const bool indexed = isIndexed(m_file);
-    std::optional<qint64> before;
-    if (indexed) {
-        const Result<std::optional<qint64>> was = generation();
-        if (!was.ok())
-            return abort(sqlite3_errcode(m_db));
-        before = was.value();
-    }
+    const Result<PatchStart> start = patchStart();
+    if (!start.ok())
+        return abort(sqlite3_errcode(m_db));
     SearchIndex::Patch patch;
     for (const auto &[sql, gone] :
          {std::pair{"DELETE FROM files WHERE folder IN (SELECT id FROM folders WHERE root = "
@@ -898,7 +926,7 @@ Result<void> SqliteLibraryStore::removeRoot(const QString &path)
     m_folderIds.clear();
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    return commitPatched(patch, before);
+    return commitPatched(patch, start->before);
 }
 
 Result<void> SqliteLibraryStore::setRootSeen(qint64 root, bool online, qint64 device)
@@ -1072,16 +1100,14 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
     };
     // What the batch changes, for the search index to take in place: a pass over a large
     // folder writes hundreds of batches, and searches go on meanwhile.
-    const bool indexed = isIndexed(m_file);
+    const Result<PatchStart> start = patchStart();
+    if (!start.ok())
+        return abort(sqlite3_errcode(m_db));
+    // Gathered whenever an index is read, even for a store with no generation yet (whose
+    // index the change then does not go into).
+    const bool indexed = start->indexed;
     SearchIndex::Patch patch;
     QSet<qint64> patchedFolders, patchedFormats;
-    std::optional<qint64> before;
-    if (indexed) {
-        const Result<std::optional<qint64>> was = generation();
-        if (!was.ok())
-            return abort(sqlite3_errcode(m_db));
-        before = was.value();
-    }
     int code = SQLITE_OK;
     if ((code = prepare(s.upsertFile,
                         "INSERT INTO files(folder, name, name_key, meta, size, mtime, format, "
@@ -1232,12 +1258,25 @@ Result<void> SqliteLibraryStore::write(const LibraryBatch &batch)
     }
     if (Result<void> moved = nextGeneration(); !moved.ok())
         return abort(sqlite3_errcode(m_db));
-    if (Result<void> done = commitPatched(patch, before); !done.ok()) {
+    if (Result<void> done = commitPatched(patch, start->before); !done.ok()) {
         m_folderIds.clear();
         m_formatIds.clear();
         return done;
     }
     return {};
+}
+
+Result<SqliteLibraryStore::PatchStart> SqliteLibraryStore::patchStart()
+{
+    PatchStart start;
+    start.indexed = isIndexed(m_file);
+    if (start.indexed) {
+        const Result<std::optional<qint64>> was = generation();
+        if (!was.ok())
+            return Result<PatchStart>::failure(was.error());
+        start.before = was.value();
+    }
+    return start;
 }
 
 Result<void> SqliteLibraryStore::commitPatched(const SearchIndex::Patch &patch,

@@ -76,7 +76,12 @@ public:
     // statements alone (for tests that compare both ways while the index is kept).
     void useSearchIndex(bool use);
 
-    // Closes the connection; open() again to use it.
+    // Copies the write-ahead log into the store and empties it, as a pass ends: the log does
+    // not keep the size a pass gave it. A search that holds an older state keeps what it
+    // reads in the log until the next time.
+    Result<void> checkpoint();
+    // Closes the connection; open() again to use it. The last connection of all to the file
+    // (of any process) removes its log and shared memory file as it closes.
     void close();
     // Lets the file grow to this many pages and no more: a disk that is full, for tests.
     Result<void> setPageLimitForTests(int pages);
@@ -97,6 +102,15 @@ private:
     Result<void> moveAside(const QString &why);
     Result<std::optional<qint64>> generation();
     Result<void> nextGeneration();
+    // Where a change inside a transaction begins, for the search index to take it in place:
+    // whether an index of this file was read, and the generation the store is at before the
+    // change (none without an index, and none in a store that has no generation yet).
+    struct PatchStart
+    {
+        bool indexed = false;
+        std::optional<qint64> before;
+    };
+    Result<PatchStart> patchStart();
     // Commits the transaction under way; then puts the patch in the search index when one
     // answered for the generation before it (none when before is none).
     Result<void> commitPatched(const SearchIndex::Patch &patch, std::optional<qint64> before);

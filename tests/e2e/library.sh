@@ -213,4 +213,13 @@ library() {
 
 cd "$music"
 before_program=a11y_on SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$out" run_in_x "$home" "$program" library
+# Ended as a desktop ends it, every connection to the store closed: its log and shared
+# memory file went with the last one.
+if [ -z "${XDG_DATA_HOME:-}" ]; then
+    data="$home/.local/share/QuillonSonoret"
+    [ -f "$data/library.sqlite" ] || fail "no library store in $data"
+    for left in "$data/library.sqlite-wal" "$data/library.sqlite-shm"; do
+        [ ! -e "$left" ] || fail "${left##*/} was left in $data after the program ended"
+    done
+fi
 echo "1 passed, 0 failed"

@@ -81,12 +81,16 @@ private slots:
     void goesOnWhenAFolderIsRenamed();
     void looksAgainAtOneFolder();
     void stopsWhenAsked();
+    void estimatesHowManyBeforeTheWalk_data();
+    void estimatesHowManyBeforeTheWalk();
     void findsWhatFfmpegWrote();
     void libraryAndResults();
     void resultsHoldOnlyThePagesNearTheView_data();
     void resultsHoldOnlyThePagesNearTheView();
     void measuresTheLoudnessOnceLeftAlone();
     void libraryOverAnUnusableStore();
+    void closesTheStoreAtTheEnd_data();
+    void closesTheStoreAtTheEnd();
     void libraryInAReadOnlyFolder();
 
 private:
@@ -323,6 +327,94 @@ void TestLibraryIndex::stopsWhenAsked()
     QCOMPARE(f.store->fileCount().value(), 30);
 }
 
+void TestLibraryIndex::estimatesHowManyBeforeTheWalk_data()
+{
+    // Paths below the fixture's folder: "root" is the fixture's root, "second" one more.
+    QTest::addColumn<QStringList>("before");   // there at a previous pass; none: no pass
+    QTest::addColumn<QStringList>("added");    // since that pass
+    QTest::addColumn<QStringList>("removed");  // since that pass
+    QTest::addColumn<bool>("secondRootAdded"); // after that pass
+    QTest::addColumn<bool>("rootAway");        // renamed away before this pass
+    QTest::addColumn<qint64>("first");         // "about" before a file was looked at
+    QTest::addColumn<qint64>("during");        // ... while files are looked at, at least
+    QTest::addColumn<qint64>("last");          // files looked at in all, and "about" then
+
+    QStringList twelve;
+    for (const char *folder : {"a", "b", "c"})
+        for (int i = 0; i < 4; ++i)
+            twelve.append(QString("root/%1/take%2.wav").arg(folder).arg(i));
+    const QStringList five{"root/a/more0.wav", "root/a/more1.wav", "root/d/more2.wav",
+                           "root/d/more3.wav", "root/more4.wav"};
+    const QStringList six{"second/x/s0.wav", "second/x/s1.wav", "second/x/s2.wav",
+                          "second/y/s3.wav", "second/y/s4.wav", "second/s5.wav"};
+    const QStringList four = twelve.mid(2, 4);
+
+    // No pass before: the walk ahead has counted the names before the first file is read.
+    QTest::newRow("first pass") << QStringList{} << twelve << QStringList{} << false << false
+                                << qint64(12) << qint64(12) << qint64(12);
+    QTest::newRow("nothing changed") << twelve << QStringList{} << QStringList{} << false << false
+                                     << qint64(12) << qint64(12) << qint64(12);
+    // What the store held, until more than that were looked at.
+    QTest::newRow("files added") << twelve << five << QStringList{} << false << false << qint64(12)
+                                 << qint64(12) << qint64(17);
+    QTest::newRow("files gone") << twelve << QStringList{} << four << false << false << qint64(12)
+                                << qint64(12) << qint64(8);
+    // The store's entries of the first root, and the count ahead of the new one.
+    QTest::newRow("a root added") << twelve << six << QStringList{} << true << false << qint64(18)
+                                  << qint64(18) << qint64(18);
+    // An offline root is not indexed: its entries are kept, but not counted.
+    QTest::newRow("a root away") << twelve + six << QStringList{} << QStringList{} << false << true
+                                 << qint64(18) << qint64(6) << qint64(6);
+}
+
+void TestLibraryIndex::estimatesHowManyBeforeTheWalk()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, removed);
+    QFETCH(bool, secondRootAdded);
+    QFETCH(bool, rootAway);
+    QFETCH(qint64, first);
+    QFETCH(qint64, during);
+    QFETCH(qint64, last);
+
+    Fixture f;
+    const QString second = f.dir.filePath("second");
+    QVERIFY(QDir().mkpath(second));
+    for (const QString &file : std::as_const(before))
+        QVERIFY(tone(f.dir.filePath(file)));
+    if (!before.isEmpty()) {
+        if (std::any_of(before.cbegin(), before.cend(),
+                        [](const QString &file) { return file.startsWith("second/"); }))
+            QVERIFY(f.store->addRoot(second, 0).ok());
+        QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    }
+    for (const QString &file : std::as_const(added))
+        QVERIFY(tone(f.dir.filePath(file)));
+    for (const QString &file : std::as_const(removed))
+        QVERIFY(QFile::remove(f.dir.filePath(file)));
+    if (secondRootAdded)
+        QVERIFY(f.store->addRoot(second, 0).ok());
+    if (rootAway)
+        QVERIFY(QDir().rename(f.root, f.dir.filePath("away")));
+
+    LibraryIndexer indexer(*f.store);
+    QList<QPair<qint64, qint64>> told;
+    indexer.setProgressEveryMs(0);
+    indexer.setProgress([&told](qint64 done, qint64 about) { told.append({done, about}); });
+    const LibraryIndexer::Outcome outcome = indexer.run();
+    QVERIFY2(outcome.problem.isEmpty(), qPrintable(outcome.problem));
+    QVERIFY(told.size() >= 2);
+    QCOMPARE(told.first(), qMakePair(qint64(0), first));
+    QCOMPARE(told.last(), qMakePair(last, last));
+    for (const auto &[done, about] : told.mid(1, told.size() - 2)) {
+        // Never fewer than looked at, and not the running count.
+        QVERIFY2(about == std::max(during, done),
+                 qPrintable(QString("%1 of about %2").arg(done).arg(about)));
+    }
+    QCOMPARE(outcome.looked, last);
+}
+
 void TestLibraryIndex::findsWhatFfmpegWrote()
 {
     const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
@@ -550,6 +642,28 @@ void TestLibraryIndex::libraryAndResults()
     QVERIFY(finished.wait(5000));
     QTRY_COMPARE(model.hitCount(), 449);
 
+    // The root away (a card pulled): the files of the rows shown look gone, and a look at a
+    // folder finds the root offline. Back in, the rows are looked at again and are no longer
+    // greyed, with no new search.
+    const QString away = dir.filePath("away");
+    QVERIFY(QDir().rename(root, away));
+    model.checkRows(0, 10);
+    QTRY_VERIFY(model.index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
+    QSignalSpy offline(&library, &Library::rootsOffline);
+    library.folderChanged(root + "/bank1");
+    QVERIFY(offline.wait(5000));
+    model.refresh();
+    QVERIFY(finished.wait(5000));
+    QVERIFY(model.index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
+    QVERIFY(QDir().rename(away, root));
+    library.startIndexing();
+    QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 6, 20000);
+    model.refresh();
+    QVERIFY(finished.wait(5000));
+    QTRY_VERIFY(!model.index(0, 0).data(LibraryResultsModel::GoneRole).toBool());
+    QVERIFY(!model.index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
+    QTRY_COMPARE(model.hitCount(), 449);
+
     // Another folder inside a root is refused, in one line.
     library.addRoot(root + "/bank1");
     QTRY_COMPARE(problems.size(), 1);
@@ -559,15 +673,65 @@ void TestLibraryIndex::libraryAndResults()
     QTRY_COMPARE(problems.size(), 2);
 
     // Taking the root out takes its entries out, and no file.
-    QSignalSpy roots(&library, &Library::rootsChanged);
+    // (A pass still under way, stopped by it, may tell the roots as they were first.)
     library.removeRoot(root);
-    QVERIFY(roots.wait(5000));
-    QVERIFY(library.roots().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(library.roots().isEmpty(), 5000);
     model.refresh();
     QVERIFY(finished.wait(5000));
     QCOMPARE(model.rowCount(), 0);
     QVERIFY(QFileInfo::exists(root + "/lonely kick.wav"));
     QCOMPARE(QDir(root + "/bank1").entryList(QDir::Files).size(), 113);
+}
+
+void TestLibraryIndex::closesTheStoreAtTheEnd_data()
+{
+    QTest::addColumn<bool>("resultsFirst"); // the program ends the library first
+    QTest::addColumn<bool>("duringAPass");
+    QTest::newRow("the library first") << false << false;
+    QTest::newRow("the results first") << true << false;
+    QTest::newRow("during a pass") << false << true;
+}
+
+void TestLibraryIndex::closesTheStoreAtTheEnd()
+{
+    QFETCH(bool, resultsFirst);
+    QFETCH(bool, duringAPass);
+    QTemporaryDir dir;
+    const QString root = dir.filePath("samples");
+    const int files = duringAPass ? 300 : 40;
+    for (int i = 0; i < files; ++i)
+        QVERIFY(tone(root + QString("/bank%1/take %2.wav").arg(i % 4).arg(i)));
+    const QString file = dir.filePath("data/library.sqlite");
+    auto library = std::make_unique<Library>(file, nullptr);
+    auto model = std::make_unique<LibraryResultsModel>(library.get(), nullptr);
+    QSignalSpy opened(library.get(), &Library::opened);
+    QSignalSpy indexing(library.get(), &Library::indexingChanged);
+    QSignalSpy progress(library.get(), &Library::progress);
+    QSignalSpy finished(model.get(), &LibraryResultsModel::searchFinished);
+    library->open();
+    QVERIFY(opened.wait(10000));
+    library->holdBack();
+    library->addRoot(root);
+    if (duringAPass) {
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toLongLong() > 0,
+                                 20000);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 2, 20000);
+        // What the windows measure goes into the store by a connection of its own.
+        Loudness figures;
+        figures.integratedLufs = -20;
+        library->loudnessKeeper()->keep(root + "/bank0/take 0.wav", {1, 2}, figures);
+    }
+    // A search has read the store.
+    model->setQuery("take");
+    QVERIFY(finished.wait(10000));
+    QVERIFY(QFileInfo::exists(file + "-wal"));
+    if (resultsFirst)
+        model.reset();
+    library.reset();
+    model.reset();
+    // Every connection closed: the last one took the log in and removed it.
+    QCOMPARE(QDir(dir.filePath("data")).entryList(QDir::Files), QStringList{"library.sqlite"});
 }
 
 void TestLibraryIndex::libraryOverAnUnusableStore()

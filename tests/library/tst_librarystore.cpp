@@ -68,6 +68,8 @@ private slots:
     void keepsTheRootsOfADamagedStore();
     void readOnlyFolder();
     void fullDiskLeavesTheStoreWhole();
+    void leavesNoLogBehind_data();
+    void leavesNoLogBehind();
     void loudness();
     void importsTheOldLoudnessCache();
     void importReadsOnlyARegularFile_data();
@@ -370,6 +372,76 @@ void TestLibraryStore::readOnlyFolder()
     QVERIFY(writeBytes(dir.filePath("file"), "x"));
     SqliteLibraryStore nowhere(dir.filePath("file/library.sqlite"));
     QVERIFY(!nowhere.open().ok());
+}
+
+void TestLibraryStore::leavesNoLogBehind_data()
+{
+    // The connections, closed in this order: the library's own ("library"), a search's
+    // ("search") and the windows' loudness ("loudness").
+    QTest::addColumn<QStringList>("closing");
+    // The search was given up (interrupted) after it ended, as a newer one begins.
+    QTest::addColumn<bool>("givenUp");
+    QTest::newRow("the library's alone") << QStringList{"library"} << false;
+    QTest::newRow("a search's last") << QStringList{"library", "search"} << false;
+    QTest::newRow("a search given up, last") << QStringList{"library", "search"} << true;
+    QTest::newRow("the loudness's last") << QStringList{"library", "loudness"} << false;
+    QTest::newRow("the library's last") << QStringList{"search", "loudness", "library"} << true;
+    QTest::newRow("a search's last of three")
+        << QStringList{"loudness", "library", "search"} << false;
+}
+
+void TestLibraryStore::leavesNoLogBehind()
+{
+    QFETCH(QStringList, closing);
+    QFETCH(bool, givenUp);
+    QTemporaryDir dir;
+    const QString file = storeIn(dir);
+    QHash<QString, std::shared_ptr<SqliteLibraryStore>> open;
+    auto library = std::make_shared<SqliteLibraryStore>(file);
+    QVERIFY(library->open().ok());
+    open.insert("library", library);
+    const qint64 root = library->addRoot(QStringLiteral("/r"), 1)->id;
+    if (closing.contains("search")) {
+        auto search = std::make_shared<SqliteLibraryStore>(file);
+        QVERIFY(search->openForReading().ok());
+        open.insert("search", search);
+    }
+    if (closing.contains("loudness")) {
+        auto loudness = std::make_shared<SqliteLibraryStore>(file);
+        QVERIFY(loudness->openForLoudness().ok());
+        open.insert("loudness", loudness);
+    }
+    // A pass of many batches, searched and measured meanwhile.
+    for (int b = 0; b < 20; ++b) {
+        LibraryBatch batch;
+        batch.root = root;
+        for (int i = 0; i < 50; ++i)
+            batch.entries.append(entryOf("/r/bank" + QByteArray::number(b),
+                                         "take" + QByteArray::number(i) + ".wav"));
+        QVERIFY(library->write(batch).ok());
+        if (open.contains("search"))
+            QCOMPARE(found(*open["search"], "bank" + QString::number(b) + " take49").size(), 1);
+        if (open.contains("loudness"))
+            QVERIFY(open["loudness"]
+                        ->putLoudness("/elsewhere/" + QString::number(b) + ".wav", {1, 2, {}})
+                        .ok());
+    }
+    QVERIFY(QFileInfo(file + "-wal").size() > 0);
+    // The pass over: its log goes into the store, with the searches' connections still open.
+    QVERIFY(library->checkpoint().ok());
+    QCOMPARE(QFileInfo(file + "-wal").size(), 0);
+    if (givenUp)
+        open["search"]->interrupt();
+    library.reset();
+    for (const QString &name : std::as_const(closing)) {
+        QVERIFY(open.contains(name));
+        open.remove(name);
+    }
+    // Whichever closed last, the log and the shared memory went with it, and all was kept.
+    QCOMPARE(QDir(dir.filePath("data")).entryList(QDir::Files), QStringList{"library.sqlite"});
+    SqliteLibraryStore again(file);
+    QVERIFY(again.openForReading().ok());
+    QCOMPARE(again.fileCount().value(), 1000);
 }
 
 void TestLibraryStore::fullDiskLeavesTheStoreWhole()

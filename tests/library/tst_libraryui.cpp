@@ -3,6 +3,7 @@
 // with a hit to the main window; the folders window adds and removes folders, never files.
 #include "WaveWriter.h"
 #include "files/FileFacts.h"
+#include "files/Loudness.h"
 #include "files/LoudnessFacts.h"
 #include "library/FindWindow.h"
 #include "library/Library.h"
@@ -23,6 +24,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -120,14 +122,39 @@ void TestLibraryUi::findsAsOneTypes_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QStringList>("found");
     QTest::addColumn<QString>("status");
-    QTest::newRow("a fragment of a name") << "nar" << QStringList{"snare.wav"} << "1 file";
-    QTest::newRow("a folder's name")
-        << "drums" << QStringList{"kick one.wav", "snare.wav"} << "2 files";
-    QTest::newRow("two words, both needed")
-        << "kick one" << QStringList{"kick one.wav"} << "1 file";
-    QTest::newRow("a word left out") << "drums -kick" << QStringList{"snare.wav"} << "1 file";
-    QTest::newRow("a field") << "rate:8000 take" << QStringList{"choir take.wav"} << "1 file";
-    QTest::newRow("nothing found") << "zzzz" << QStringList{} << "0 files";
+    // snare.wav's integrated loudness as the store kept it before the folder was indexed, and
+    // as measured in this run ("silence": measured, with no figure to bring anywhere); none
+    // when not. Then what each hit's LoudnessRole says (the band learns a hit's measurement
+    // from it).
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("here");
+    QTest::addColumn<QVariantList>("loudness");
+    const QVariant none;
+    QTest::newRow("a fragment of a name")
+        << "nar" << QStringList{"snare.wav"} << "1 file" << none << none << QVariantList{none};
+    QTest::newRow("a folder's name") << "drums" << QStringList{"kick one.wav", "snare.wav"}
+                                     << "2 files" << none << none << QVariantList{none, none};
+    QTest::newRow("two words, both needed") << "kick one" << QStringList{"kick one.wav"} << "1 file"
+                                            << none << none << QVariantList{none};
+    QTest::newRow("a word left out") << "drums -kick" << QStringList{"snare.wav"} << "1 file"
+                                     << none << none << QVariantList{none};
+    QTest::newRow("a field") << "rate:8000 take" << QStringList{"choir take.wav"} << "1 file"
+                             << none << none << QVariantList{none};
+    QTest::newRow("nothing found")
+        << "zzzz" << QStringList{} << "0 files" << none << none << QVariantList{};
+    QTest::newRow("a loudness the store kept")
+        << "drums" << QStringList{"kick one.wav", "snare.wav"} << "2 files" << QVariant(-18.0)
+        << none << QVariantList{none, -18.0};
+    QTest::newRow("a loudness measured in this run")
+        << "nar" << QStringList{"snare.wav"} << "1 file" << none << QVariant(-14.0)
+        << QVariantList{-14.0};
+    // This run's measurement goes before the store's, read with the page.
+    QTest::newRow("measured again in this run")
+        << "nar" << QStringList{"snare.wav"} << "1 file" << QVariant(-18.0) << QVariant(-14.0)
+        << QVariantList{-14.0};
+    QTest::newRow("measured, with no figure")
+        << "nar" << QStringList{"snare.wav"} << "1 file" << QVariant(-18.0)
+        << QVariant(QStringLiteral("silence")) << QVariantList{none};
 }
 
 void TestLibraryUi::findsAsOneTypes()
@@ -135,7 +162,33 @@ void TestLibraryUi::findsAsOneTypes()
     QFETCH(QString, typed);
     QFETCH(QStringList, found);
     QFETCH(QString, status);
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, here);
+    QFETCH(QVariantList, loudness);
+    const QString snare = m_music + QStringLiteral("/drums/snare.wav");
+    // The library's own measuring waits while the user browses.
+    m_library->holdBack();
+    const auto figures = [](double lufs) {
+        Loudness measured;
+        measured.integratedLufs = lufs;
+        measured.rangeLu = 1;
+        measured.truePeakDbtp = -3;
+        measured.samplePeakDbfs = -3.5;
+        return measured;
+    };
+    // Kept once the library has made its store, and taken into the file's row by the pass.
+    if (stored.isValid())
+        m_library->loudnessKeeper()->keep(snare, stampOf(snare), figures(stored.toDouble()));
     indexMusic();
+    LoudnessFacts facts(nullptr, [&](const QString &, const std::function<bool()> &) {
+        return here.toString() == QStringLiteral("silence") ? Loudness() : figures(here.toDouble());
+    });
+    const auto unset = qScopeGuard([this] { m_results->setLoudness(nullptr); });
+    if (here.isValid()) {
+        m_results->setLoudness(&facts);
+        facts.requestFirst({snare});
+        QTRY_VERIFY_WITH_TIMEOUT(facts.known(snare).has_value(), 5000);
+    }
     m_find->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_find));
     QTest::keyClicks(m_find->field(), typed);
@@ -145,6 +198,11 @@ void TestLibraryUi::findsAsOneTypes()
     QVERIFY(line);
     QTRY_COMPARE(line->text(), status);
     QVERIFY(m_find->findChild<QLabel *>(QStringLiteral("QueryProblem"))->text().isEmpty());
+    QVariantList shown;
+    for (int row = 0; row < m_results->rowCount(); ++row)
+        shown.append(m_results->index(row, LibraryResultsModel::Name)
+                         .data(LibraryResultsModel::LoudnessRole));
+    QCOMPARE(shown, loudness);
 }
 
 void TestLibraryUi::anUnreadableQuerySaysWhyBesideTheField()
