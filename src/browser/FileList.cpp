@@ -13,6 +13,7 @@
 #include <QAbstractProxyModel>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <algorithm>
 
 namespace {
 // The entry `source` of the folder as `shown` shows it, through the proxies between them.
@@ -34,6 +35,17 @@ FileList::FileList(QWidget *parent)
     setItemDelegate(new ListEntryDelegate(this, EntryLooks::markRole));
     // Lets a press on an already selected entry keep the selection, so it can be dragged.
     setDragEnabled(true);
+    // The names of a selection are asked for by each listener of a click (the panel, the
+    // watch): made once for all of them, before they are told, and made again after any
+    // change of the selection or of the entries shown.
+    const auto forget = [this] { m_selectedNames.reset(); };
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, forget);
+    connect(m_shown, &QAbstractItemModel::modelAboutToBeReset, this, forget);
+    connect(m_shown, &QAbstractItemModel::modelReset, this, forget);
+    connect(m_shown, &QAbstractItemModel::layoutChanged, this, forget);
+    connect(m_shown, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(m_shown, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(m_shown, &QAbstractItemModel::rowsMoved, this, forget);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &FileList::fileClick);
     // Nothing is current after a listing: "Edit wav" acts on a file someone chose, never on
     // the first one by default.
@@ -70,10 +82,22 @@ void FileList::rereadKeepingSelection()
     const QString current = fileName();
     const int scrolled = verticalScrollBar()->value();
     refresh();
-    QItemSelection selection;
+    QList<int> rows;
+    rows.reserve(selected.size());
     for (const QString &name : selected) {
         if (const QModelIndex entry = shownIndexOf(name); entry.isValid())
-            selection.select(entry, entry);
+            rows.append(entry.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    // One range a run of rows: a view repaints a selection range by range, each looked up
+    // through the proxies, and all of a folder selected is one run rather than 32,767.
+    QItemSelection selection;
+    for (qsizetype first = 0; first < rows.size();) {
+        qsizetype last = first;
+        while (last + 1 < rows.size() && rows[last + 1] <= rows[last] + 1)
+            ++last;
+        selection.select(model()->index(rows[first], 0), model()->index(rows[last], 0));
+        first = last + 1;
     }
     if (const QModelIndex entry = shownIndexOf(current); entry.isValid())
         selectionModel()->setCurrentIndex(entry, QItemSelectionModel::NoUpdate);
@@ -141,7 +165,9 @@ QList<int> FileList::selectedFolderRows() const
 
 QStringList FileList::selectedNames() const
 {
-    return m_model->namesOf(selectedFolderRows());
+    if (!m_selectedNames)
+        m_selectedNames = m_model->namesOf(selectedFolderRows());
+    return *m_selectedNames;
 }
 
 QStringList FileList::selectedPaths() const

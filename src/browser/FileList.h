@@ -4,6 +4,8 @@
 #include "platform/Result.h"
 #include "ui/MenuListView.h"
 
+#include <optional>
+
 class FileFacts;
 class OneColumnProxy;
 class QAbstractProxyModel;
@@ -67,4 +69,6 @@ private:
     QList<int> selectedFolderRows() const;
     WaveFolderModel *m_model;
     OneColumnProxy *m_shown;
+    // selectedNames() until the selection or the entries change.
+    mutable std::optional<QStringList> m_selectedNames;
 };
