@@ -44,22 +44,9 @@ chmod 700 "$fm_home/run"
 printf '[ui]\nwin_width=370\nwin_height=300\nside_pane_mode=places;hidden;\nview_mode=icon\nshow_statusbar=1\n' \
     >"$fm_home/.config/pcmanfm/default/pcmanfm.conf"
 
-# Waits up to 5 s for the drag's picture to show beside the pointer, then saves the screen
-# as $1.png.
+# Waits for the drag's picture beside the pointer, then saves the screen as $1.png.
 picture_shown() {
-    local picture="" px py
-    for _ in $(seq 100); do
-        picture=$(xdotool search --onlyvisible --name '^Drag picture$' 2>/dev/null | head -n 1) || true
-        if [ -n "$picture" ]; then
-            read -r px py <<<"$(client_origin "$picture")"
-            eval "$(xdotool getmouselocation --shell)"
-            # Beside the pointer: below and to the right of its tip.
-            [ "$px" -gt "$X" ] && [ "$py" -gt "$Y" ] && [ $((px - X)) -lt 40 ] && [ $((py - Y)) -lt 40 ] && break
-        fi
-        picture=""
-        sleep 0.05
-    done
-    [ -n "$picture" ] || fail "no drag picture beside the pointer for $1"
+    wait_drag_picture || fail "no drag picture beside the pointer for $1"
     /usr/bin/import -window root "$shots/$1.png"
 }
 

@@ -391,3 +391,20 @@ drag_to() {
         sleep 0.05
     done
 }
+
+# Waits up to 5 s for a drag's picture to show beside the pointer: below and to the right of
+# its tip.
+wait_drag_picture() {
+    local picture px py
+    for _ in $(seq 100); do
+        picture=$(xdotool search --onlyvisible --name '^Drag picture$' 2>/dev/null | head -n 1) || true
+        if [ -n "$picture" ]; then
+            read -r px py <<<"$(client_origin "$picture")"
+            eval "$(xdotool getmouselocation --shell)"
+            [ "$px" -gt "$X" ] && [ "$py" -gt "$Y" ] && [ $((px - X)) -lt 40 ] &&
+                [ $((py - Y)) -lt 40 ] && return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}

@@ -160,19 +160,7 @@ library() {
     read -r tx ty <<<"$(control_point "Play list")"
     drag_to "$x" "$y" "$tx" "$ty"
     # The file list's picture beside the pointer, below and to the right of its tip.
-    local picture="" px py
-    for _ in $(seq 100); do
-        picture=$(xdotool search --onlyvisible --name '^Drag picture$' 2>/dev/null | head -n 1) || true
-        if [ -n "$picture" ]; then
-            read -r px py <<<"$(client_origin "$picture")"
-            eval "$(xdotool getmouselocation --shell)"
-            [ "$px" -gt "$X" ] && [ "$py" -gt "$Y" ] && [ $((px - X)) -lt 40 ] &&
-                [ $((py - Y)) -lt 40 ] && break
-        fi
-        picture=""
-        sleep 0.05
-    done
-    [ -n "$picture" ] || fail "no drag picture beside the pointer while a hit is dragged"
+    wait_drag_picture || fail "no drag picture beside the pointer while a hit is dragged"
     xdotool mouseup 1
     wait_entries "Play list" interview.wav
     [ -f "$music/interview.wav" ] || fail "the dragged file went away"
