@@ -23,6 +23,7 @@
 #include "ui/WindowPlacement.h"
 
 #include <QAction>
+#include <QDrag>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -155,9 +156,11 @@ void Form1::makeFindWindow()
         if (paths.isEmpty() || busy())
             return;
         // Offered as a file manager offers files: the play list adds what is dropped on it,
-        // other programs copy or open them. The file list's picture goes beside the pointer.
+        // other programs copy or open them.
+        auto *drag = new QDrag(m_find->resultsView());
+        drag->setMimeData(FileDrag::mimeDataFor(paths, FileDrag::Origin::Elsewhere));
         const BusyState::Hold dragging(*m_busy);
-        m_fileDrag->startFrom(*m_find->resultsView()->viewport(), Image1->pixmap(), paths);
+        drag->exec(Qt::CopyAction);
     });
     connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
     connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {
