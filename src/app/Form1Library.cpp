@@ -11,6 +11,7 @@
 #include "files/WaveToolTip.h"
 #include "library/FindWindow.h"
 #include "library/Library.h"
+#include "library/LibraryFolderChooser.h"
 #include "library/LibraryFoldersWindow.h"
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
@@ -108,7 +109,11 @@ void Form1::showLibraryFolders()
     openLibrary();
     if (!m_libraryFolders) {
         m_libraryFolders = new LibraryFoldersWindow(
-            *m_library, [this] { return Dir1->path(); }, LibraryFoldersWindow::chooseWithDialog,
+            *m_library, [this] { return Dir1->path(); },
+            [this](QWidget *parent, const QString &start) {
+                return LibraryFolderChooser::choose(m_services.volumes, m_services.desktop, parent,
+                                                    start);
+            },
             this);
         m_libraryFolders->setAttribute(Qt::WA_DeleteOnClose);
         // Over the main window rather than wherever the window manager puts it.

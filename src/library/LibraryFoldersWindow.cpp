@@ -3,17 +3,12 @@
 #include "Library.h"
 #include "LibraryProblemLine.h"
 
-#include <QAbstractItemView>
-#include <QCompleter>
-#include <QFileDialog>
 #include <QHBoxLayout>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
-#include <QWindow>
 
 LibraryFoldersWindow::LibraryFoldersWindow(Library &library, std::function<QString()> currentFolder,
                                            ChooseFolder choose, QWidget *parent)
@@ -54,51 +49,6 @@ LibraryFoldersWindow::LibraryFoldersWindow(Library &library, std::function<QStri
     connect(&m_library, &Library::rootsChanged, this, &LibraryFoldersWindow::showRoots);
     resize(520, 260);
     showRoots();
-}
-
-QString LibraryFoldersWindow::chooseWithDialog(QWidget *parent, const QString &start)
-{
-    // Qt's dialog reads the folder's entries on a thread of its own, and its destructor waits
-    // for that thread: with a file of the folder on a stalled mount, closing the chooser held
-    // the window for as long as the disk did (the window's thread in a futex, the dialog's in
-    // statx), and wrote the dialog's settings from the window's thread. One dialog, made once
-    // and never destroyed, is never waited for.
-    static QPointer<QFileDialog> dialog;
-    // Asked again while it is open (a second Alt+A reaches the window before the chooser has
-    // taken the keys): the one open is the one to answer.
-    if (dialog && dialog->isVisible()) {
-        dialog->raise();
-        dialog->activateWindow();
-        return QString();
-    }
-    if (!dialog) {
-        dialog = new QFileDialog(nullptr, QStringLiteral("Add a folder to the library"));
-        dialog->setFileMode(QFileDialog::Directory);
-        dialog->setOption(QFileDialog::ShowDirsOnly);
-        // Modal to the window that asked and those below it (Library folders, the main
-        // window), not to Find: a pass that runs meanwhile can still be stopped there.
-        dialog->setWindowModality(Qt::WindowModal);
-    }
-    dialog->setDirectory(start);
-    // What was typed or picked in it last time would be chosen again by Enter, instead of the
-    // folder it opens on.
-    for (QLineEdit *name : dialog->findChildren<QLineEdit *>())
-        name->clear();
-    for (QAbstractItemView *view : dialog->findChildren<QAbstractItemView *>())
-        view->clearSelection();
-    // Over the window that asked, as a dialog of it would be.
-    dialog->winId();
-    if (parent && parent->window()->windowHandle())
-        dialog->windowHandle()->setTransientParent(parent->window()->windowHandle());
-    const int answer = dialog->exec();
-    // The name field's completions are a popup of their own, which Enter on a folder typed
-    // there leaves open as it accepts: left so, it would take the next key pressed in any
-    // window of the program.
-    for (QCompleter *completer : dialog->findChildren<QCompleter *>())
-        completer->popup()->hide();
-    if (answer != QDialog::Accepted)
-        return QString();
-    return dialog->selectedFiles().value(0);
 }
 
 void LibraryFoldersWindow::showRoots()

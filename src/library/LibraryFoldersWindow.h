@@ -20,8 +20,6 @@ public:
     LibraryFoldersWindow(Library &library, std::function<QString()> currentFolder,
                          ChooseFolder choose, QWidget *parent);
 
-    static QString chooseWithDialog(QWidget *parent, const QString &start);
-
 private:
     void showRoots();
     void add();
