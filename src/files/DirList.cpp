@@ -4,10 +4,12 @@
 #include "WaveListing.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
+#include "platform/WorkPool.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QStyle>
 
 namespace {
@@ -36,7 +38,7 @@ Result<> DirList::setPath(const QString &path, Report report)
     const QString clean = cleanDirectory(path);
     if (clean == m_path)
         return {};
-    if (Result<> opened = openDirectory(clean); !opened.ok())
+    if (Result<> opened = m_onWorker ? Result<>() : openDirectory(clean); !opened.ok())
         return opened;
     m_path = clean;
     rebuild();
@@ -58,7 +60,6 @@ void DirList::rebuild()
 {
     clear();
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
 
     QStringList chain;
     for (QString p = m_path;; p = cleanDirectory(p + QStringLiteral("/.."))) {
@@ -75,15 +76,49 @@ void DirList::rebuild()
         item->setData(0, pathRole, p);
         parent = item;
     }
-    for (const QString &name : listSubdirectories(m_path)) {
+    const quint64 read = ++m_read;
+    if (!m_onWorker)
+        addSubdirectories(parent, listSubdirectories(m_path));
+    expandAll();
+    setCurrentItem(parent);
+    scrollToItem(parent, QAbstractItemView::PositionAtTop);
+    if (!m_onWorker)
+        return;
+    workPool().start(Lane::now, [self = QPointer<DirList>(this), path = m_path, read] {
+        const Result<> opened = openDirectory(path);
+        const QStringList names = opened.ok() ? listSubdirectories(path) : QStringList();
+        if (self)
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, path, read, opened, names] {
+                    if (!self || read != self->m_read)
+                        return;
+                    if (!opened.ok()) {
+                        emit self->unreadable(path, opened.error());
+                        return;
+                    }
+                    // The deepest folder of the chain, which the subfolders go under.
+                    QTreeWidgetItem *home = self->topLevelItem(0);
+                    while (home && home->childCount())
+                        home = home->child(0);
+                    if (!home)
+                        return;
+                    self->addSubdirectories(home, names);
+                    self->expandAll();
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void DirList::addSubdirectories(QTreeWidgetItem *parent, const QStringList &names)
+{
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    for (const QString &name : names) {
         auto *item = new QTreeWidgetItem(parent);
         item->setText(0, name);
         item->setIcon(0, closed);
         item->setData(0, pathRole, fullPath(m_path, name));
     }
-    expandAll();
-    setCurrentItem(parent);
-    scrollToItem(parent, QAbstractItemView::PositionAtTop);
 }
 
 void DirList::openItem(QTreeWidgetItem *item)

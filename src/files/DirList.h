@@ -34,11 +34,18 @@ public:
     // A folder that cannot be read: shown with the way up to it and nothing below, so the
     // user can walk out of it. Followers are not to tell of it again.
     void showUnreadable(const QString &path);
+    // From now on the folder is opened and its subfolders read on a worker: the way up to it
+    // shows at once, the subfolders when they come, and a folder on a stalled disk leaves the
+    // window answering. setPath then always succeeds; a folder that cannot be opened raises
+    // unreadable when the worker finds so, and shows as showUnreadable shows it.
+    void readOnWorker() { m_onWorker = true; }
 
 signals:
     void pathChanged(DirList::Report report);
     // The user opened an entry (double click, Enter); the owner decides whether to follow.
     void openRequested(const QString &path);
+    // Read on a worker: the folder shown could not be opened (the system's text).
+    void unreadable(const QString &path, const QString &why);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -46,5 +53,9 @@ protected:
 private:
     void rebuild();
     void openItem(QTreeWidgetItem *item);
+    void addSubdirectories(QTreeWidgetItem *parent, const QStringList &names);
     QString m_path;
+    bool m_onWorker = false;
+    // Which read the answer of a worker is for: only the last one's shows.
+    quint64 m_read = 0;
 };

@@ -3,7 +3,6 @@
 #include "files/DirList.h"
 #include "files/DriveList.h"
 #include "files/DriveNavigator.h"
-#include "files/FolderWatch.h"
 #include "platform/Volumes.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
@@ -20,8 +19,11 @@ LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop,
 {
     Dir1 = placed<DirList>(this, "Dir1", twips::rect(120, 120, 3495, 2565));
     Dir1->setAccessibleName(QStringLiteral("Directories"));
-    if (!Dir1->setPath(start).ok())
-        Dir1->showUnreadable(start);
+    // The browser's folder may be on a disk that stopped answering: nothing of the chooser
+    // waits for it on the window's thread.
+    Dir1->readOnWorker();
+    (void)Dir1->setPath(start);
+    m_shown = Dir1->path();
 
     Drive1 = placed<DriveList>(this, "Drive1", twips::rect(120, 2760, 3495, 315), volumes);
     Drive1->setAccessibleName(QStringLiteral("Drives"));
@@ -39,10 +41,18 @@ LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop,
     new DriveNavigator(
         *Drive1, *Dir1, volumes, *current, desktop, DriveNavigator::Beep::Never,
         [this](const QString &text) { messages::stop(this, text); }, this);
-    auto *watch = new FolderWatch(this);
-    watch->setFolder(Dir1->path());
-    connect(Dir1, &DirList::pathChanged, watch, [this, watch] { watch->setFolder(Dir1->path()); });
-    connect(watch, &FolderWatch::folderChanged, Dir1, &DirList::followDisk);
+    connect(Dir1, &DirList::pathChanged, this, [this] {
+        m_left = m_shown;
+        m_shown = Dir1->path();
+    });
+    // A folder opened here that cannot be read says why and leaves the list where it was, as
+    // in the copy dialog; the one it opened on shows with the way up and nothing below.
+    connect(Dir1, &DirList::unreadable, this, [this](const QString &path, const QString &why) {
+        if (path != m_shown || m_left.isEmpty())
+            return;
+        messages::stop(this, why);
+        (void)Dir1->setPath(m_left);
+    });
     connect(Add, &QPushButton::clicked, this, &QDialog::accept);
     connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
     // Enter in the list takes the folder there rather than opening it: the list opens on the

@@ -36,4 +36,9 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // The folder the list shows and the one it showed before (empty at first).
+    QString m_shown;
+    QString m_left;
 };

@@ -1,12 +1,15 @@
 // The library's windows over a real store in a temporary folder: the Find window searches as
 // one types, says why a query cannot be read, tells of the indexing, and hands what is done
 // with a hit to the main window; the folders window adds and removes folders, never files.
+#include "Fakes.h"
 #include "WaveWriter.h"
+#include "files/DirList.h"
 #include "files/FileFacts.h"
 #include "files/Loudness.h"
 #include "files/LoudnessFacts.h"
 #include "library/FindWindow.h"
 #include "library/Library.h"
+#include "library/LibraryFolderChooser.h"
 #include "library/LibraryFoldersWindow.h"
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
@@ -16,7 +19,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -383,78 +385,95 @@ void TestLibraryUi::foldersAreAddedAndRemovedNeverTheFiles()
     QVERIFY(!window.isVisible());
 }
 
-// The chooser is made once and kept (closing a new one each time waited on a stalled disk):
-// what was typed in it the time before is not what it offers next, and a second "&Add…"
-// while it is open opens no second one.
+// The chooser opens on the folder it is asked for, whatever was picked in the one before; Enter
+// takes the folder at hand (the one it opened on until another is picked); a second "&Add…"
+// while it is open opens no second one; and the process's current directory is where it was.
 void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
 {
+    FakeVolumes volumes;
+    volumes.current = m_dir->path();
+    FakeDesktop desktop;
     // Does `act` to the chooser once it is up; act must close it.
-    const auto whenUp = [this](std::function<void(QFileDialog *)> act) {
+    const auto whenUp = [this](std::function<void(LibraryFolderChooser *)> act) {
         auto *poll = new QTimer(this);
         connect(poll, &QTimer::timeout, this, [poll, act] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
+            auto *chooser = qobject_cast<LibraryFolderChooser *>(QApplication::activeModalWidget());
+            if (!chooser || !chooser->isVisible())
                 return;
             poll->deleteLater();
             poll->stop();
-            act(dialog);
+            act(chooser);
         });
         poll->start(20);
     };
+    const auto choose = [&volumes, &desktop](const QString &start) {
+        return LibraryFolderChooser::choose(volumes, desktop, nullptr, start);
+    };
     const QString drums = QDir(m_music).filePath(QStringLiteral("drums"));
-    // A folder's name typed, its completion popped up, and Enter, which the popup takes as it
-    // has the keys.
-    bool completed = false;
-    whenUp([&completed](QFileDialog *dialog) {
-        auto *name = dialog->findChild<QLineEdit *>();
-        if (!name) {
-            dialog->reject();
+    // A subfolder picked with the arrow and taken with Enter, which does not open it.
+    QString title;
+    QString pickedIn;
+    whenUp([&title, &pickedIn](LibraryFolderChooser *chooser) {
+        title = chooser->windowTitle();
+        pickedIn = chooser->Dir1->path();
+        // The subfolders come from a worker, after the way up to the folder.
+        if (!QTest::qWaitFor([chooser] {
+                return chooser->Dir1->currentItem()
+                    && chooser->Dir1->currentItem()->childCount() > 0;
+            })) {
+            chooser->reject();
             return;
         }
-        // The completions come from the folder's entries, which the dialog reads on a thread
-        // of its own: typed before they are there, no popup would ever show.
-        auto *view = dialog->findChild<QListView *>(QStringLiteral("listView"));
-        if (!view
-            || !QTest::qWaitFor([view] { return view->model()->rowCount(view->rootIndex()) > 0; })) {
-            dialog->reject();
-            return;
-        }
-        // The name as the folder shown holds it: a whole path would be completed folder by
-        // folder from / on, each read as slowly as the disk and the machine's load make it.
-        QTest::keyClicks(name, QStringLiteral("drums"));
-        completed = QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; });
-        QTest::keyClick(completed ? QApplication::activePopupWidget() : name, Qt::Key_Return);
+        QTest::keyClick(chooser->Dir1, Qt::Key_Down);
+        QTest::keyClick(chooser->Dir1, Qt::Key_Return);
     });
-    QCOMPARE(QDir::cleanPath(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music)), drums);
-    QVERIFY(completed);
-    // The completions went with the chooser: the next key is the window's it is pressed in.
-    QCOMPARE(QApplication::activePopupWidget(), nullptr);
-    // Next time it opens on the folder asked for, with nothing typed: Enter takes that folder.
-    QString typed = QStringLiteral("not looked at");
-    QString openOn;
-    whenUp([&typed, &openOn](QFileDialog *dialog) {
-        typed = dialog->findChild<QLineEdit *>()->text();
-        openOn = dialog->directory().absolutePath();
-        QTest::keyClick(dialog->findChild<QLineEdit *>(), Qt::Key_Return);
-    });
-    QCOMPARE(QDir::cleanPath(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music)),
-             QDir::cleanPath(m_music));
-    QCOMPARE(typed, QString());
-    QCOMPARE(openOn, QDir::cleanPath(m_music));
+    QCOMPARE(choose(m_music), drums);
+    QCOMPARE(title, QStringLiteral("Add a folder to the library"));
+    QCOMPARE(pickedIn, QDir::cleanPath(m_music));
+    // Next time it opens on the folder asked for, with nothing picked: Enter takes that one,
+    // and so does "&Add".
+    for (const bool byButton : {false, true}) {
+        QString openOn;
+        QString add;
+        whenUp([&openOn, &add, byButton](LibraryFolderChooser *chooser) {
+            openOn = chooser->Dir1->path();
+            add = chooser->Add->text();
+            if (byButton)
+                chooser->Add->click();
+            else
+                QTest::keyClick(chooser->Dir1, Qt::Key_Return);
+        });
+        QCOMPARE(choose(m_music), QDir::cleanPath(m_music));
+        QCOMPARE(openOn, QDir::cleanPath(m_music));
+        QCOMPARE(add, QStringLiteral("&Add"));
+    }
+    // Cancelled, by its button or by Escape: nothing is taken.
+    for (const bool byButton : {false, true}) {
+        whenUp([byButton](LibraryFolderChooser *chooser) {
+            if (byButton)
+                chooser->Cancel->click();
+            else
+                QTest::keyClick(chooser->Dir1, Qt::Key_Escape);
+        });
+        QCOMPARE(choose(drums), QString());
+    }
     // Asked again while it is open: no second chooser, and the open one stays where it is.
     QString askedAgain = QStringLiteral("not asked");
     int choosers = 0;
-    whenUp([&askedAgain, &choosers, &openOn, drums](QFileDialog *dialog) {
-        askedAgain = LibraryFoldersWindow::chooseWithDialog(nullptr, drums);
+    QString openOn;
+    whenUp([&](LibraryFolderChooser *chooser) {
+        askedAgain = choose(drums);
         for (QWidget *top : QApplication::topLevelWidgets())
-            choosers += qobject_cast<QFileDialog *>(top) && top->isVisible();
-        openOn = dialog->directory().absolutePath();
-        dialog->reject();
+            choosers += qobject_cast<LibraryFolderChooser *>(top) && top->isVisible();
+        openOn = chooser->Dir1->path();
+        chooser->reject();
     });
-    QCOMPARE(LibraryFoldersWindow::chooseWithDialog(nullptr, m_music), QString());
+    QCOMPARE(choose(m_music), QString());
     QCOMPARE(askedAgain, QString());
     QCOMPARE(choosers, 1);
     QCOMPARE(openOn, QDir::cleanPath(m_music));
+    // Nothing of it moved the process's current directory.
+    QCOMPARE(volumes.current, m_dir->path());
 
     // "&Add…" pressed again before the chooser has the keys asks no second time.
     int asked = 0;
