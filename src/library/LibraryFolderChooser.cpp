@@ -75,7 +75,7 @@ bool LibraryFolderChooser::eventFilter(QObject *watched, QEvent *event)
     if (watched == Dir1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-            && key->modifiers() == Qt::NoModifier) {
+            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             accept();
             return true;
         }

@@ -4,7 +4,9 @@
 # went away: a program that lists the mounted volumes asks each of them for its size. Held from
 # before the start, the main window shows and answers, the drive list opens on the folder's
 # volume, and strace, which runs the program, finds no statfs made by the window's thread. Let
-# go, the list takes what the system says. Needs FUSE (root, or fusermount allowed), fuse3,
+# go, the list takes what the system says. Then the library's folder chooser, opened on the mount
+# beside a folder whose look-up waits (a share gone in the middle of a walk): it shows, and it
+# and the windows below it take keys while the folder is held. Needs FUSE (root, or fusermount allowed), fuse3,
 # python3-fusepy and strace; without them it is skipped (77).
 set -euo pipefail
 program=$(realpath "$1")
@@ -27,6 +29,8 @@ flag="$work/held-flag"
 trace="$work/trace"
 mkdir -p "$real" "$held"
 sox -q -n -r 48000 -c 2 "$music/take1.wav" synth 1 sine 440 vol 0.3
+# Looked up, a name with "held" in it waits while the flag is up.
+mkdir -p "$real/heldtakes"
 touch "$flag"
 /usr/bin/python3 "$here/../../bench/heldfs.py" "$real" "$held" "$flag" statfs 2>"$work/heldfs.log" &
 fs=$!
@@ -93,6 +97,46 @@ held_mount() {
     kill -TERM "$(pgrep -P "$1")"
 }
 
+# Whether the program's window thread waits for the FUSE file system to answer.
+window_waits() {
+    [ "$(cat "/proc/$1/wchan" 2>/dev/null)" = request_wait_answer ]
+}
+
+held_folder() {
+    local id folders chooser
+    id=$(main_window) || fail "the main window did not show on the mount"
+    touch "$flag"
+    # Until a look-up of the folder waits: the kernel keeps what it looked up a moment.
+    local looker=""
+    for _ in $(seq 100); do
+        stat "$held/heldtakes" >/dev/null 2>&1 &
+        looker=$!
+        sleep 0.2
+        kill -0 "$looker" 2>/dev/null && break
+        wait "$looker" || true
+        looker=""
+    done
+    [ -n "$looker" ] || fail "a look-up of the held folder never waited"
+    # The common menu, from the window's bare background; L is "&Library folders…".
+    popup_at "$id" 510 311
+    xdotool key l
+    folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
+    press "$folders" alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') ||
+        fail "the chooser did not show beside a held folder"
+    window_waits "$1" && fail "the window's thread waits for the held folder"
+    # It answers: Escape closes it, and Library folders takes Alt+C after it.
+    press "$chooser" Escape
+    wait_gone '^Add a folder to the library$' || fail "the chooser beside a held folder took no key"
+    press "$folders" alt+c
+    wait_gone '^Library folders$' || fail "Library folders took no key after the chooser"
+    kill -0 "$looker" 2>/dev/null || fail "the folder was let go before the chooser had answered"
+    rm -f "$flag"
+    wait "$looker" || true
+    kill -TERM "$1"
+}
+
 run_in_x "$home" "$(command -v strace)" held_mount -f -ff -qq -y -e trace=execve,statfs,fstatfs,statfs64,fstatfs64 \
     -o "$trace" "$program"
-echo "1 passed, 0 failed"
+run_in_x "$home" "$program" held_folder "$held"
+echo "2 passed, 0 failed"
