@@ -27,6 +27,8 @@ LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop,
 
     Drive1 = placed<DriveList>(this, "Drive1", twips::rect(120, 2760, 3495, 315), volumes);
     Drive1->setAccessibleName(QStringLiteral("Drives"));
+    // The volume of the folder it opens on, which need not be the process's current one.
+    Drive1->showDrive(volumeRootOf(volumes.mounted(), Dir1->path()));
 
     Add = placed<QPushButton>(this, "Add", twips::rect(1320, 3240, 1095, 375),
                               QStringLiteral("&Add"));
