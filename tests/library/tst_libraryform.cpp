@@ -7,6 +7,7 @@
 #include "app/Form1.h"
 #include "library/FindWindow.h"
 #include "library/Library.h"
+#include "library/LibraryFolderChooser.h"
 #include "library/LibraryResultsModel.h"
 #include "library/LibraryResultsView.h"
 #include "platform/Desktop.h"
@@ -16,7 +17,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -411,7 +411,7 @@ void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLe
     QSignalSpy stopped(stop, &QPushButton::clicked);
     bool chose = false;
     m_answerer.onOther = [&](QWidget *modal) {
-        auto *chooser = qobject_cast<QFileDialog *>(modal);
+        auto *chooser = qobject_cast<LibraryFolderChooser *>(modal);
         if (!chooser || chose)
             return;
         chose = true;
