@@ -12,8 +12,8 @@
 #include <QPointer>
 #include <QPushButton>
 
-LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop,
-                                           const QString &start, QWidget *parent)
+LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop, const QString &start,
+                                           QWidget *parent)
     : ModalWindow(parent, "LibraryFolderChooser", QStringLiteral("Add a folder to the library"),
                   3735, 3735)
 {
@@ -76,8 +76,8 @@ bool LibraryFolderChooser::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Dir1 && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
-            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             accept();
             return true;
         }

@@ -17,8 +17,7 @@ class LibraryFolderChooser final : public ModalWindow
 {
     Q_OBJECT
 public:
-    LibraryFolderChooser(Volumes &volumes, Desktop &desktop, const QString &start,
-                         QWidget *parent);
+    LibraryFolderChooser(Volumes &volumes, Desktop &desktop, const QString &start, QWidget *parent);
 
     DriveList *Drive1 = nullptr;
     DirList *Dir1 = nullptr;

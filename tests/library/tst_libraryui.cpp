@@ -25,6 +25,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -472,6 +473,46 @@ void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
     QCOMPARE(askedAgain, QString());
     QCOMPARE(choosers, 1);
     QCOMPARE(openOn, QDir::cleanPath(m_music));
+    // A folder gone from the disk once listed, opened with a double click: the chooser says
+    // why, as the copy dialog does, and stays where it was.
+    const QString gone = QDir(m_music).filePath(QStringLiteral("gone"));
+    QVERIFY(QDir().mkpath(gone));
+    QString told;
+    QString backIn;
+    whenUp([&](LibraryFolderChooser *chooser) {
+        QTreeWidgetItem *item = nullptr;
+        QTest::qWaitFor([&] {
+            const QList<QTreeWidgetItem *> found =
+                chooser->Dir1->findItems(QStringLiteral("gone"), Qt::MatchRecursive);
+            item = found.value(0);
+            return item != nullptr;
+        });
+        if (!item) {
+            chooser->reject();
+            return;
+        }
+        QDir(gone).removeRecursively();
+        auto *answer = new QTimer(chooser);
+        connect(answer, &QTimer::timeout, chooser, [answer, &told] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answer->stop();
+            told = box->text();
+            box->accept();
+        });
+        answer->start(20);
+        const QRect at = chooser->Dir1->visualItemRect(item);
+        QTest::mouseDClick(chooser->Dir1->viewport(), Qt::LeftButton, {}, at.center());
+        QTest::qWaitFor([&] {
+            return !told.isEmpty() && chooser->Dir1->path() == QDir::cleanPath(m_music);
+        });
+        backIn = chooser->Dir1->path();
+        chooser->reject();
+    });
+    QCOMPARE(choose(m_music), QString());
+    QVERIFY(!told.isEmpty());
+    QCOMPARE(backIn, QDir::cleanPath(m_music));
     // Nothing of it moved the process's current directory.
     QCOMPARE(volumes.current, m_dir->path());
 
