@@ -87,9 +87,11 @@ library() {
     popup_at "$id" 510 311
     xdotool key l
     folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
-    # Pressed twice before the chooser is up: one chooser. A subfolder picked in it and
-    # given up is not what the next one offers.
-    press "$folders" alt+a alt+a
+    # Pressed twice before the chooser is up: one chooser. The second press is sent to Library
+    # folders itself, since one that reached the chooser would press its "&Add". A subfolder
+    # picked in it and given up is not what the next one offers.
+    press "$folders" alt+a
+    xdotool key --window "$folders" alt+a
     chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
     for _ in $(seq 200); do [ "$(xdotool getactivewindow)" = "$chooser" ] && break; sleep 0.05; done
     [ "$(xdotool search --onlyvisible --name '^Add a folder to the library$' | wc -l)" -eq 1 ] ||
