@@ -473,7 +473,7 @@ void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
     QCOMPARE(askedAgain, QString());
     QCOMPARE(choosers, 1);
     QCOMPARE(openOn, QDir::cleanPath(m_music));
-    // A folder gone from the disk once listed, opened with a double click: the chooser says
+    // A folder gone from the disk once listed, opened (a double click): the chooser says
     // why, as the copy dialog does, and stays where it was.
     const QString gone = QDir(m_music).filePath(QStringLiteral("gone"));
     QVERIFY(QDir().mkpath(gone));
@@ -502,8 +502,8 @@ void TestLibraryUi::theFolderChooserOpensOnTheBrowsersFolderEachTimeAndOnce()
             box->accept();
         });
         answer->start(20);
-        const QRect at = chooser->Dir1->visualItemRect(item);
-        QTest::mouseDClick(chooser->Dir1->viewport(), Qt::LeftButton, {}, at.center());
+        // As a double click on it gives it (where the item is drawn is the view's business).
+        emit chooser->Dir1->itemActivated(item, 0);
         QTest::qWaitFor([&] {
             return !told.isEmpty() && chooser->Dir1->path() == QDir::cleanPath(m_music);
         });
