@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QAbstractListModel>
+#include <QAbstractTableModel>
 #include <QIdentityProxyModel>
 
 // A model of many columns as a list shows it: column 0 alone. A list view draws only its
@@ -16,6 +18,8 @@ public:
         if (QAbstractItemModel *old = sourceModel())
             disconnect(old, &QAbstractItemModel::dataChanged, this, nullptr);
         QIdentityProxyModel::setSourceModel(source);
+        m_flat = qobject_cast<QAbstractTableModel *>(source)
+                 || qobject_cast<QAbstractListModel *>(source);
         if (!source)
             return;
         // In place of the identity's own forwarding: only what changed in column 0.
@@ -35,6 +39,16 @@ public:
     }
     QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override
     {
-        return column == 0 ? QIdentityProxyModel::index(row, column, parent) : QModelIndex();
+        if (column != 0)
+            return {};
+        // A view asks for an index of every row it paints or selects, many times over: over a
+        // flat model, whose indexes carry no pointer, the identity's own way (the source's
+        // index, mapped back) gives the same index at several times the cost.
+        if (m_flat && !parent.isValid())
+            return row >= 0 && row < sourceModel()->rowCount() ? createIndex(row, 0) : QModelIndex();
+        return QIdentityProxyModel::index(row, column, parent);
     }
+
+private:
+    bool m_flat = false;
 };

@@ -9,6 +9,7 @@
 #include "files/Loudness.h"
 #include "playback/Form2.h"
 #include "playlist/PlayListModel.h"
+#include "ui/OneColumnProxy.h"
 
 #include <QHelpEvent>
 #include <QMimeData>
@@ -39,6 +40,8 @@ private slots:
     void init();
     void cleanup();
     void theListShowsTheFolderInTheProxysOrder();
+    void theListsOneColumnIsTheEntryOfEachRow_data();
+    void theListsOneColumnIsTheEntryOfEachRow();
     void aSinglePlayPlaysTheEntryShown_data();
     void aSinglePlayPlaysTheEntryShown();
     void theChainPlaysAndAddsInTheOrderShown();
@@ -125,6 +128,37 @@ void TestProxy::theListShowsTheFolderInTheProxysOrder()
     QCOMPARE(m_proxy->index(3, WaveFolderModel::TruePeak).data().toString(), QString("-4.0 dBTP"));
     // The list still shows the names alone, one column.
     QCOMPARE(File1(*m_form)->model()->columnCount(), 1);
+}
+
+void TestProxy::theListsOneColumnIsTheEntryOfEachRow_data()
+{
+    QTest::addColumn<bool>("sorted");
+    QTest::newRow("the folder's model") << false;
+    QTest::newRow("a sort between") << true;
+}
+
+// The list's one column makes its indexes itself over a flat model: each must still be the
+// entry of its row, and there is none beyond the rows or columns.
+void TestProxy::theListsOneColumnIsTheEntryOfEachRow()
+{
+    QFETCH(bool, sorted);
+    QAbstractItemModel *source = &File1(*m_form)->folderModel();
+    if (sorted)
+        source = m_proxy;
+    OneColumnProxy shown;
+    shown.setSourceModel(source);
+    QCOMPARE(shown.rowCount(), 4);
+    for (int row = 0; row < shown.rowCount(); ++row) {
+        const QModelIndex index = shown.index(row, 0);
+        QCOMPARE(shown.mapToSource(index), source->index(row, 0));
+        QCOMPARE(shown.mapFromSource(source->index(row, 0)), index);
+        QCOMPARE(index.data().toString(), source->index(row, 0).data().toString());
+        QVERIFY(shown.parent(index) == QModelIndex());
+    }
+    QVERIFY(!shown.index(4, 0).isValid());
+    QVERIFY(!shown.index(-1, 0).isValid());
+    QVERIFY(!shown.index(0, 1).isValid());
+    QVERIFY(!shown.index(0, 0, shown.index(0, 0)).isValid());
 }
 
 void TestProxy::aSinglePlayPlaysTheEntryShown_data()
