@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QAbstractTableModel>
 #include <QIdentityProxyModel>
+#include <QPointer>
 
 // A model of many columns as a list shows it: column 0 alone. A list view draws only its
 // model column, but its accessible children (what a screen reader reads out) and its
@@ -19,7 +20,9 @@ public:
             disconnect(old, &QAbstractItemModel::dataChanged, this, nullptr);
         QIdentityProxyModel::setSourceModel(source);
         m_flat = qobject_cast<QAbstractTableModel *>(source)
-                 || qobject_cast<QAbstractListModel *>(source);
+                         || qobject_cast<QAbstractListModel *>(source)
+                     ? source
+                     : nullptr;
         if (!source)
             return;
         // In place of the identity's own forwarding: only what changed in column 0.
@@ -45,10 +48,12 @@ public:
         // flat model, whose indexes carry no pointer, the identity's own way (the source's
         // index, mapped back) gives the same index at several times the cost.
         if (m_flat && !parent.isValid())
-            return row >= 0 && row < sourceModel()->rowCount() ? createIndex(row, 0) : QModelIndex();
+            return row >= 0 && row < m_flat->rowCount() ? createIndex(row, 0) : QModelIndex();
         return QIdentityProxyModel::index(row, column, parent);
     }
 
 private:
-    bool m_flat = false;
+    // The source when its indexes are flat, else null; null too once it is gone, as the
+    // proxy then shows an empty model of its own.
+    QPointer<const QAbstractItemModel> m_flat;
 };
