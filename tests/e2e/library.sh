@@ -162,6 +162,8 @@ library() {
     read -r x y <<<"$(wait_cell "$top" "Library results" interview.wav)"
     read -r tx ty <<<"$(control_point "Play list")"
     drag_to "$x" "$y" "$tx" "$ty"
+    # The file list's picture beside the pointer, below and to the right of its tip.
+    wait_drag_picture || fail "no drag picture beside the pointer while a hit is dragged"
     xdotool mouseup 1
     wait_entries "Play list" interview.wav
     [ -f "$music/interview.wav" ] || fail "the dragged file went away"
