@@ -24,7 +24,6 @@
 #include "ui/WindowPlacement.h"
 
 #include <QAction>
-#include <QDrag>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -161,11 +160,9 @@ void Form1::makeFindWindow()
         if (paths.isEmpty() || busy())
             return;
         // Offered as a file manager offers files: the play list adds what is dropped on it,
-        // other programs copy or open them.
-        auto *drag = new QDrag(m_find->resultsView());
-        drag->setMimeData(FileDrag::mimeDataFor(paths, FileDrag::Origin::Elsewhere));
+        // other programs copy or open them. The file list's picture goes beside the pointer.
         const BusyState::Hold dragging(*m_busy);
-        drag->exec(Qt::CopyAction);
+        m_fileDrag->startFrom(*m_find->resultsView()->viewport(), Image1->pixmap(), paths);
     });
     connect(m_find, &FindWindow::showInFolderWanted, this, &Form1::showInFolder);
     connect(m_find, &FindWindow::openContainingFolderWanted, this, [this](const QString &path) {

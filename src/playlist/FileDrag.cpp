@@ -50,13 +50,23 @@ QMimeData *FileDrag::mimeDataFor(const QStringList &paths, Origin origin)
 
 void FileDrag::start(const QPixmap &picture, const QStringList &paths)
 {
-    auto *drag = new QDrag(&m_fileList);
-    drag->setMimeData(mimeDataFor(paths, Origin::FileList));
+    run(m_fileList, picture, mimeDataFor(paths, Origin::FileList));
+}
+
+void FileDrag::startFrom(QWidget &source, const QPixmap &picture, const QStringList &paths)
+{
+    run(source, picture, mimeDataFor(paths, Origin::Elsewhere));
+}
+
+void FileDrag::run(QWidget &source, const QPixmap &picture, QMimeData *mime)
+{
+    auto *drag = new QDrag(&source);
+    drag->setMimeData(mime);
     m_drag = drag;
     // The picture goes in a window of its own beside the pointer, which can change on the way
     // (a drag's own picture cannot), and the pointer keeps the shape by which the desktop
     // tells whether a drop would be taken. It takes no input: a drop goes to what lies below.
-    QLabel follower(&m_fileList, Qt::ToolTip | Qt::FramelessWindowHint |
+    QLabel follower(&source, Qt::ToolTip | Qt::FramelessWindowHint |
                                      Qt::BypassWindowManagerHint | Qt::WindowTransparentForInput |
                                      Qt::WindowDoesNotAcceptFocus);
     follower.setObjectName(QStringLiteral("DragPicture"));

@@ -26,6 +26,10 @@ public:
     // Starts the drag of the files at paths from the file list (it returns when the drop is
     // over). Other programs get the files too: a file manager copies them, an editor opens them.
     void start(const QPixmap &picture, const QStringList &paths);
+    // The same for files dragged from another list of the program (the library's hits): the
+    // same picture beside the pointer, but what they offer is what a file manager's drag
+    // offers, so the play list takes them as files from elsewhere.
+    void startFrom(QWidget &source, const QPixmap &picture, const QStringList &paths);
 
     // What a drag of the files offers other programs (file URIs, and the form GNOME's file
     // manager reads); with ours, also the mark our own window answers to.
@@ -56,6 +60,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void run(QWidget &source, const QPixmap &picture, QMimeData *mime);
     bool handleWindow(QEvent *event);
     QWidget &m_fileList;
     QWidget &m_playList;

@@ -3,10 +3,11 @@
 # (its chooser opens on the folder the browser shows, whatever was picked in it before, and
 # Enter takes it, or the subfolder picked with the arrows; Alt+A twice opens one), Ctrl+F (Find opens
 # by the main window clear of the play list, and again where it was left), a word typed with no
-# Enter, the hit played with Enter and dragged onto the play list with the file list's picture,
-# a file written meanwhile found when Find opens again, and Find used while a folder is being
-# chosen. The hit is a file ffmpeg wrote, found by the comment ffmpeg put in it. The windows are
-# read as a screen reader reads them, over the accessibility bus.
+# Enter, the hit played with Enter and dragged with the file list's picture onto the play list
+# (added) and into a real file manager's folder, pcmanfm's (copied), a file written meanwhile
+# found when Find opens again, and Find used while a folder is being chosen. The hit is a file
+# ffmpeg wrote, found by the comment ffmpeg put in it. The windows are read as a screen reader
+# reads them, over the accessibility bus.
 set -euo pipefail
 program=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,6 +30,15 @@ ffmpeg -loglevel error -nostdin -f lavfi -i "sine=frequency=440:duration=1.5:sam
     -metadata comment="harbour ferry horn at dawn" -c:a pcm_s16le "$music/interview.wav"
 # A subfolder for the chooser to pick.
 mkdir "$music/vocals"
+# A file manager's folder on another file system than the program's folder, where pcmanfm
+# copies what is dropped rather than moving it; pcmanfm with a home of its own, showing icons.
+shelf=$(mktemp -d /dev/shm/quillon-shelf.XXXXXX)
+trap 'rm -rf "$work" "$shelf"' EXIT
+fm_home="$work/fm"
+mkdir -p "$fm_home/.config/pcmanfm/default" "$fm_home/run"
+chmod 700 "$fm_home/run"
+printf '[ui]\nwin_width=370\nwin_height=300\nside_pane_mode=places;hidden;\nview_mode=icon\nshow_statusbar=1\n' \
+    >"$fm_home/.config/pcmanfm/default/pcmanfm.conf"
 
 # The path of the program's top-level window named $1 on the accessibility bus, up to 10 s.
 a11y_top() {
@@ -162,9 +172,32 @@ library() {
     read -r x y <<<"$(wait_cell "$top" "Library results" interview.wav)"
     read -r tx ty <<<"$(control_point "Play list")"
     drag_to "$x" "$y" "$tx" "$ty"
+    # The file list's picture beside the pointer, below and to the right of its tip.
+    wait_drag_picture || fail "no drag picture beside the pointer while a hit is dragged"
     xdotool mouseup 1
     wait_entries "Play list" interview.wav
     [ -f "$music/interview.wav" ] || fail "the dragged file went away"
+
+    # Dragged into a file manager's folder, with the same picture on the way: it is copied.
+    HOME=$fm_home XDG_CONFIG_HOME=$fm_home/.config XDG_RUNTIME_DIR=$fm_home/run \
+        pcmanfm "$shelf" >"$work/pcmanfm.log" 2>&1 &
+    local fm_pid=$! fm fx fy
+    fm=$(wait_for_window "^$(basename "$shelf")\$") || fail "pcmanfm showed no window"
+    # Right of Find and of the program's window, clear of both.
+    xdotool windowmove "$fm" 905 230
+    read -r fx fy <<<"$(client_origin "$fm")"
+    for _ in $(seq 100); do [ "$fx" -ge 905 ] && break; sleep 0.05; read -r fx fy <<<"$(client_origin "$fm")"; done
+    read -r x y <<<"$(wait_cell "$top" "Library results" interview.wav)"
+    # The folder's free space, below pcmanfm's menu bar and tool bar.
+    drag_to "$x" "$y" $((fx + 250)) $((fy + 200))
+    wait_drag_picture || fail "no drag picture beside the pointer while a hit is dragged out"
+    xdotool mouseup 1
+    for _ in $(seq 200); do cmp -s "$shelf/interview.wav" "$music/interview.wav" && break; sleep 0.05; done
+    cmp -s "$shelf/interview.wav" "$music/interview.wav" || fail "the hit dropped into pcmanfm was not copied"
+    [ "$(ls "$shelf")" = interview.wav ] || fail "pcmanfm's folder holds $(ls "$shelf")"
+    [ -f "$music/interview.wav" ] || fail "the hit copied into pcmanfm went away"
+    wait_entries "Play list" interview.wav
+    kill "$fm_pid" 2>/dev/null || true
 
     # A take another program records meanwhile, in a new folder below: found once Find opens
     # again, with no restart.
