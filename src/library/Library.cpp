@@ -352,8 +352,8 @@ void Library::folderChanged(const QString &folder)
     const QString path = QDir::cleanPath(folder);
     for (const LibraryRoot &root : std::as_const(m_roots)) {
         if (!root.online &&
-            (path == root.path || path.startsWith(root.path.endsWith(u'/') ? root.path
-                                                                            : root.path + u'/'))) {
+            (path == root.path ||
+             path.startsWith(root.path.endsWith(u'/') ? root.path : root.path + u'/'))) {
             startIndexing();
             return;
         }
