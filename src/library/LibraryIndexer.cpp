@@ -113,13 +113,14 @@ bool LibraryIndexer::isThere(const LibraryRoot &root)
     return false;
 }
 
-// A count of the wave files of the roots the store holds only a part of (new ones, and those
-// whose first walk was cut short: a card pulled, the program ended), by names alone, walked
-// ahead of the pass a few folders at a time, for its "about": listing a folder costs far less
-// than reading its files' headers, so the count is done long before the pass. What it counts
-// is what the store lacks: the names of a folder beyond the files the store holds of it. It
-// keeps to each root as the pass does (no link followed, one device, a folder once) but reads
-// no file, and a name it takes may still be no file the pass keeps: an estimate.
+// A count of the wave files of the roots the store holds only a part of (new ones, emptied
+// ones, and those whose first walk was cut short: a card pulled, the program ended), by names
+// alone, walked ahead of the pass a few folders at a time, for its "about": listing a folder
+// costs far less than reading its files' headers, so the count is done long before the pass.
+// What it counts is what the store lacks: the names of a folder beyond the files the store
+// holds of it. It keeps to each root as the pass does (no link followed, one device, a folder
+// once) but reads no file, and a name it takes may still be no file the pass keeps: an
+// estimate.
 struct LibraryIndexer::Ahead
 {
     struct Folder
@@ -272,7 +273,8 @@ LibraryIndexer::Outcome LibraryIndexer::run()
     for (const LibraryRoot &root : roots.value()) {
         const Result<qint64> count = m_store.fileCount(root.id);
         m_held.append(count.ok() ? count.value() : 0);
-        if (root.walked || !m_progress)
+        // One walked before and emptied since is counted again too: its files may be back.
+        if ((root.walked && m_held.last() > 0) || !m_progress)
             continue;
         QHash<QByteArray, qint64> held;
         if (m_held.last() > 0)
