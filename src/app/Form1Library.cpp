@@ -25,6 +25,7 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QHash>
 #include <QTimer>
 
 void Form1::wireLibrary()
@@ -65,10 +66,18 @@ void Form1::followLibraryFolders()
             m_library->folderChanged(m_browser->watch().folder());
     });
     connect(m_library, &Library::rootsChanged, this, [this] {
-        qDeleteAll(std::exchange(m_rootWatches, {}));
+        // A root that stays keeps its watch: a new one would take its first look as where it
+        // begins, and miss a card put back in between.
+        QHash<QString, FolderWatch *> kept;
+        for (FolderWatch *watch : std::as_const(m_rootWatches))
+            kept.insert(watch->folder(), watch);
+        m_rootWatches.clear();
         for (const LibraryRoot &root : m_library->roots()) {
-            if (!root.online)
+            // Offline roots too: the poll sees the folder come back, and the library looks.
+            if (FolderWatch *watch = kept.take(root.path)) {
+                m_rootWatches.append(watch);
                 continue;
+            }
             // Polled by a worker rather than put under the system's watch here: adding a watch
             // looks the folder up on the window's thread, and a root on a dead share would
             // hold the window until the share answers.
@@ -79,6 +88,7 @@ void Form1::followLibraryFolders()
                     [this, path = root.path] { m_library->folderChanged(path); });
             m_rootWatches.append(watch);
         }
+        qDeleteAll(kept);
     });
     auto *pass = new QTimer(this);
     pass->setInterval(libraryPassMs);

@@ -345,8 +345,20 @@ void Library::interruptPass()
 
 void Library::folderChanged(const QString &folder)
 {
-    if (m_open)
-        queueIndexing(folder);
+    if (!m_open)
+        return;
+    // A root that was offline and changes has come back: a whole pass takes it in, with its
+    // line, rather than a silent look at one folder.
+    const QString path = QDir::cleanPath(folder);
+    for (const LibraryRoot &root : std::as_const(m_roots)) {
+        if (!root.online &&
+            (path == root.path ||
+             path.startsWith(root.path.endsWith(u'/') ? root.path : root.path + u'/'))) {
+            startIndexing();
+            return;
+        }
+    }
+    queueIndexing(folder);
 }
 
 void Library::queueIndexing(std::optional<QString> folder)
@@ -384,6 +396,12 @@ void Library::queueIndexing(std::optional<QString> folder)
                 shared.indexer = &*indexer;
         }
         if (indexer) {
+            // A root gone or back is shown so at once, its hits greyed or not, rather than
+            // when the pass ends, minutes later for a large library.
+            indexer->setRootsChanged([&shared] {
+                shared.tellRoots();
+                shared.toOwner([](Library &library) { emit library.entriesChanged(); });
+            });
             QElapsedTimer sinceChange;
             sinceChange.start();
             if (wholePass) {

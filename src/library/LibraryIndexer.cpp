@@ -90,11 +90,37 @@ int openListed(const Pending &folder, QSet<QPair<dev_t, ino_t>> &walked, Listing
 
 } // namespace
 
-// A count of the wave files of the roots the store holds nothing of yet (new, or emptied), by
-// names alone, walked ahead of the pass a few folders at a time, for its "about": listing a
-// folder costs far less than reading its files' headers, so the count is done long before the
-// pass. It keeps to each root as the pass does (no link followed, one device, a folder once)
-// but reads no file, and a name it takes may still be no file the pass keeps: an estimate.
+bool LibraryIndexer::isThere(const LibraryRoot &root)
+{
+    const QByteArray path = nativePath(root.path);
+    struct stat status
+    {
+    };
+    if (::stat(path.constData(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    if (root.device == 0 || dev_t(root.device) == status.st_dev)
+        return true;
+    // On another device than before: a mount point with nothing mounted on it is empty.
+    Listing listing;
+    listing.dir = ::opendir(path.constData());
+    if (!listing.dir)
+        return false;
+    while (const dirent *entry = ::readdir(listing.dir)) {
+        const char *name = entry->d_name;
+        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+            return true;
+    }
+    return false;
+}
+
+// A count of the wave files of the roots the store holds only a part of (new ones, emptied
+// ones, and those whose first walk was cut short: a card pulled, the program ended), by names
+// alone, walked ahead of the pass a few folders at a time, for its "about": listing a folder
+// costs far less than reading its files' headers, so the count is done long before the pass.
+// What it counts is what the store lacks: the names of a folder beyond the files the store
+// holds of it. It keeps to each root as the pass does (no link followed, one device, a folder
+// once) but reads no file, and a name it takes may still be no file the pass keeps: an
+// estimate.
 struct LibraryIndexer::Ahead
 {
     struct Folder
@@ -104,13 +130,16 @@ struct LibraryIndexer::Ahead
     };
     QList<Folder> pending;
     QSet<QPair<dev_t, ino_t>> walked;
-    // By the root's place in the pass.
+    // By the root's place in the pass: the files the store holds of each folder, and the
+    // names counted beyond them.
+    QHash<qsizetype, QHash<QByteArray, qint64>> held;
     QHash<qsizetype, qint64> counts;
 
     // Roots are added in the order of the pass, and counted in it.
-    void add(qsizetype root, const QByteArray &path)
+    void add(qsizetype root, const QByteArray &path, QHash<QByteArray, qint64> heldOfFolders)
     {
         counts.insert(root, 0);
+        held.insert(root, std::move(heldOfFolders));
         struct stat status
         {
         };
@@ -131,7 +160,7 @@ struct LibraryIndexer::Ahead
             const int fd = openListed(folder.at, walked, listing);
             if (fd < 0)
                 continue;
-            qint64 &count = counts[folder.root];
+            qint64 names = 0;
             while (const dirent *entry = ::readdir(listing.dir)) {
                 const char *name = entry->d_name;
                 if (name[0] == '.')
@@ -155,8 +184,10 @@ struct LibraryIndexer::Ahead
                     type = S_ISREG(found.st_mode) ? DT_REG : DT_LNK;
                 }
                 if ((type == DT_REG || type == DT_LNK) && isWaveName(QByteArray(name)))
-                    ++count;
+                    ++names;
             }
+            const qint64 known = held.value(folder.root).value(folder.at.path);
+            counts[folder.root] += std::max<qint64>(0, names - known);
         }
     }
 };
@@ -184,10 +215,11 @@ void LibraryIndexer::report(bool now)
         return;
     m_lastReportMs = at;
     // The roots walked count what was met of them; the one being walked what the store held
-    // of it, or what the walk ahead counted, or what was met of it, whichever is most; and the
-    // roots still to walk what the store holds of them, or what the walk ahead counted.
+    // of it and what the walk ahead counted beyond that, or what was met of it, whichever is
+    // more; and the roots still to walk what the store holds of them and what the walk ahead
+    // counted beyond that (nothing for a root walked to its end before).
     const auto estimate = [this](qsizetype root) {
-        return m_held.at(root) > 0 || !m_ahead ? m_held.at(root) : m_ahead->counts.value(root);
+        return m_held.at(root) + (m_ahead ? m_ahead->counts.value(root) : 0);
     };
     qint64 about = m_doneBefore;
     if (m_walking < m_held.size())
@@ -222,16 +254,34 @@ LibraryIndexer::Outcome LibraryIndexer::run()
         outcome.problem = roots.error();
         return outcome;
     }
+    // A root that is back (a card put in again) is shown as online at once, not after the
+    // roots before it were walked.
+    bool cameBack = false;
+    for (const LibraryRoot &root : roots.value()) {
+        if (root.online || !isThere(root))
+            continue;
+        if (Result<void> marked = m_store.setRootSeen(root.id, true, 0); marked.ok())
+            cameBack = true;
+    }
+    if (cameBack && m_rootsChanged)
+        m_rootsChanged();
     // The estimate is known before the walk: what the last pass left in the store of each
-    // root, so that "about" does not grow with the files looked at; a root it holds nothing
-    // of is counted by a walk ahead.
+    // root, so that "about" does not grow with the files looked at; what a root not walked to
+    // its end yet holds beyond that is counted by a walk ahead.
     m_held.clear();
     Ahead ahead;
     for (const LibraryRoot &root : roots.value()) {
         const Result<qint64> count = m_store.fileCount(root.id);
         m_held.append(count.ok() ? count.value() : 0);
-        if (m_held.last() == 0 && m_progress)
-            ahead.add(m_held.size() - 1, nativePath(root.path));
+        // One walked before and emptied since is counted again too: its files may be back.
+        if ((root.walked && m_held.last() > 0) || !m_progress)
+            continue;
+        QHash<QByteArray, qint64> held;
+        if (m_held.last() > 0)
+            if (Result<QHash<QByteArray, qint64>> counts = m_store.folderFileCounts(root.id);
+                counts.ok())
+                held = std::move(counts.value());
+        ahead.add(m_held.size() - 1, nativePath(root.path), std::move(held));
     }
     m_ahead = &ahead;
     // A first look, so that the first line already says something.
@@ -283,6 +333,8 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
         outcome.offline.append(root.path);
         if (Result<void> marked = m_store.setRootSeen(root.id, false, 0); !marked.ok())
             outcome.problem = marked.error();
+        else if (m_rootsChanged)
+            m_rootsChanged();
     };
     struct stat rootStatus
     {
@@ -292,6 +344,15 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
         return;
     }
     const dev_t device = rootStatus.st_dev;
+    // Still the folder the walk began in: one moved away (a card pulled) while it was walked
+    // leaves its folders unopenable, which is no sign that they are gone.
+    const auto stillThere = [&] {
+        struct stat now
+        {
+        };
+        return ::stat(rootPath.constData(), &now) == 0 && now.st_dev == rootStatus.st_dev &&
+               now.st_ino == rootStatus.st_ino;
+    };
     Result<QHash<QByteArray, qint64>> stored = m_store.folders(root.id);
     if (!stored.ok()) {
         outcome.problem = stored.error();
@@ -327,9 +388,14 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
         const int fd = openListed(folder, walked, listing);
         if (fd < 0) {
             // Gone, replaced (by a link too) or walked already since it was listed: as if it
-            // was never there.
+            // was never there, unless the whole root went.
             if (errno != 0 && errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
                 unread.append(folder.path);
+            else if (errno != 0 && !stillThere()) {
+                (void)flush(batch, outcome);
+                offline();
+                return;
+            }
             continue;
         }
         QList<Found> files;
@@ -455,6 +521,11 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
         if (batch.entries.size() + batch.goneFiles.size() >= m_batchSize && !flush(batch, outcome))
             return;
     }
+    if (!m_stop && startSeen && !stillThere()) {
+        (void)flush(batch, outcome);
+        offline();
+        return;
+    }
     if (!m_stop && startSeen) {
         // What is known below start and was not met is gone, but under a folder that could not
         // be read.
@@ -470,7 +541,11 @@ void LibraryIndexer::walk(const LibraryRoot &root, const QByteArray &start, Outc
     }
     if (!flush(batch, outcome))
         return;
-    if (startSeen && start == rootPath && !m_stop)
+    if (startSeen && start == rootPath && !m_stop) {
         if (Result<void> marked = m_store.setRootSeen(root.id, true, qint64(device)); !marked.ok())
             outcome.problem = marked.error();
+        else if (!root.walked)
+            if (Result<void> walked = m_store.setRootWalked(root.id); !walked.ok())
+                outcome.problem = walked.error();
+    }
 }

@@ -33,6 +33,8 @@ public:
     explicit LibraryIndexer(LibraryStore &store, InfoReader readInfo = readWaveInfo);
 
     void setProgress(Progress progress) { m_progress = std::move(progress); }
+    // Told when the pass marked a root online or offline in the store, as soon as it did.
+    void setRootsChanged(std::function<void()> told) { m_rootsChanged = std::move(told); }
     // Files written a transaction; fewer when the walk ends.
     void setBatchSize(int files) { m_batchSize = files; }
     // How often the progress is told at most; 0 tells it at every file (for tests).
@@ -60,6 +62,9 @@ public:
 
     // Whether the walk takes a file: a "*.wav" name in any letter case, not hidden.
     static bool isWaveName(const QByteArray &name);
+    // Whether a root can be walked: a folder, and not an empty one on another device than the
+    // root was on (a mount point with nothing mounted on it).
+    static bool isThere(const LibraryRoot &root);
 
 private:
     struct Ahead;
@@ -70,6 +75,7 @@ private:
     LibraryStore &m_store;
     InfoReader m_readInfo;
     Progress m_progress;
+    std::function<void()> m_rootsChanged;
     int m_batchSize = 500;
     std::atomic_bool m_stop{false};
     // Files looked at in this pass, and before the root being walked.

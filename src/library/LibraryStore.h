@@ -34,6 +34,9 @@ struct LibraryRoot
     bool online = true;
     // The device it was on when last seen: a mount point left empty is told apart by it.
     qint64 device = 0;
+    // Walked to its end once: what the store holds of it is about all there is. A root not
+    // (new, or its first walk cut short) holds a part, and the rest is counted by names.
+    bool walked = false;
 };
 
 // What the store knows of one file of a folder, for the rescan to compare.
@@ -147,9 +150,13 @@ public:
     // Removes a root and every entry under it (never a file).
     virtual Result<void> removeRoot(const QString &path) = 0;
     virtual Result<void> setRootSeen(qint64 root, bool online, qint64 device) = 0;
+    // The root was walked to its end.
+    virtual Result<void> setRootWalked(qint64 root) = 0;
 
     // The folders of a root the store holds files of, by path.
     virtual Result<QHash<QByteArray, qint64>> folders(qint64 root) = 0;
+    // How many files the store holds of each of those folders.
+    virtual Result<QHash<QByteArray, qint64>> folderFileCounts(qint64 root) = 0;
     // The files of one folder, by name.
     virtual Result<QHash<QByteArray, KnownFile>> files(const QByteArray &folder) = 0;
     virtual Result<qint64> fileCount(std::optional<qint64> root = {}) = 0;

@@ -109,6 +109,12 @@ UPDATE files SET name_sort = natural_key(name_key);
 DROP INDEX files_name;
 CREATE INDEX files_name ON files(name_sort);
 )sql",
+    // 4: whether a root was ever walked to its end: one that was not (new, or cut short by a
+    // card pulled or the program ending) is partly known, and its count of files is more than
+    // what the store holds of it. A root of an older store is counted once more to find out.
+    R"sql(
+ALTER TABLE roots ADD COLUMN walked INTEGER NOT NULL DEFAULT 0;
+)sql",
 };
 static_assert(std::size(upgradeSteps) == SqliteLibraryStore::schemaVersion);
 
@@ -822,14 +828,14 @@ Result<QList<LibraryRoot>> SqliteLibraryStore::roots()
     using Roots = Result<QList<LibraryRoot>>;
     if (!m_db)
         return Roots::failure(why(SQLITE_CANTOPEN));
-    Statement select(m_db, "SELECT id, path, online, device FROM roots ORDER BY path");
+    Statement select(m_db, "SELECT id, path, online, device, walked FROM roots ORDER BY path");
     if (select.prepared() != SQLITE_OK)
         return fail<QList<LibraryRoot>>(select.prepared());
     QList<LibraryRoot> roots;
     int code;
     while ((code = select.step()) == SQLITE_ROW)
         roots.append({pathFromNative(select.blob(1)), select.integer(0), select.integer(2) != 0,
-                      select.integer(3)});
+                      select.integer(3), select.integer(4) != 0});
     if (code != SQLITE_DONE)
         return fail<QList<LibraryRoot>>(code);
     return roots;
@@ -945,6 +951,37 @@ Result<void> SqliteLibraryStore::setRootSeen(qint64 root, bool online, qint64 de
     if (code != SQLITE_DONE)
         return fail<void>(code);
     return {};
+}
+
+Result<void> SqliteLibraryStore::setRootWalked(qint64 root)
+{
+    if (!m_db)
+        return Result<void>::failure(why(SQLITE_CANTOPEN));
+    Statement update(m_db, "UPDATE roots SET walked = 1 WHERE id = ?");
+    if (update.prepared() != SQLITE_OK)
+        return fail<void>(update.prepared());
+    if (const int code = update.bind(1, root).step(); code != SQLITE_DONE)
+        return fail<void>(code);
+    return {};
+}
+
+Result<QHash<QByteArray, qint64>> SqliteLibraryStore::folderFileCounts(qint64 root)
+{
+    using Counts = Result<QHash<QByteArray, qint64>>;
+    if (!m_db)
+        return Counts::failure(why(SQLITE_CANTOPEN));
+    Statement select(m_db, "SELECT d.path, count(*) FROM files f JOIN folders d ON d.id = f.folder "
+                           "WHERE d.root = ? GROUP BY d.id");
+    if (select.prepared() != SQLITE_OK)
+        return fail<QHash<QByteArray, qint64>>(select.prepared());
+    select.bind(1, root);
+    QHash<QByteArray, qint64> counts;
+    int code;
+    while ((code = select.step()) == SQLITE_ROW)
+        counts.insert(select.blob(0), select.integer(1));
+    if (code != SQLITE_DONE)
+        return fail<QHash<QByteArray, qint64>>(code);
+    return counts;
 }
 
 Result<QHash<QByteArray, qint64>> SqliteLibraryStore::folders(qint64 root)

@@ -17,7 +17,7 @@ class SqliteLibraryStore final : public LibraryStore
 {
 public:
     // The version of the tables this build makes; a store of a later one is moved aside.
-    static constexpr int schemaVersion = 3;
+    static constexpr int schemaVersion = 4;
     // What PRAGMA application_id holds in a store of ours ("QSlb").
     static constexpr int applicationId = 0x51536c62;
 
@@ -37,7 +37,9 @@ public:
     Result<void> removeRoot(const QString &path) override;
     Result<void> setRootSeen(qint64 root, bool online, qint64 device) override;
 
+    Result<void> setRootWalked(qint64 root) override;
     Result<QHash<QByteArray, qint64>> folders(qint64 root) override;
+    Result<QHash<QByteArray, qint64>> folderFileCounts(qint64 root) override;
     Result<QHash<QByteArray, KnownFile>> files(const QByteArray &folder) override;
     Result<qint64> fileCount(std::optional<qint64> root = {}) override;
     Result<void> write(const LibraryBatch &batch) override;

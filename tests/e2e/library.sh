@@ -233,6 +233,34 @@ library() {
     kill -TERM "$1"
 }
 
+# A card of takes added as a folder of the library, pulled (moved away) and put back: Library
+# folders says "(offline)" within seconds of each, and the card's own watch, not the pass of
+# every minute, finds it back.
+card_back() {
+    local id folders chooser top
+    id=$(main_window) || fail "main window did not show"
+    a11y_find_window || fail "the program is not on the accessibility bus"
+    wait_entries "Wave files" take1.wav take2.wav
+    popup_at "$id" 510 311
+    xdotool key l
+    folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
+    press "$folders" alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
+    press "$chooser" Return
+    wait_gone '^Add a folder to the library$' || fail "the chooser stayed"
+    top=$(a11y_top "Library folders") || fail "Library folders is not on the accessibility bus"
+    wait_cell "$top" "Folders in the library" "$card" >/dev/null
+    mv "$card" "$work/pulled"
+    wait_cell "$top" "Folders in the library" "$card (offline)" >/dev/null
+    mv "$work/pulled" "$card"
+    wait_cell "$top" "Folders in the library" "$card" >/dev/null
+    a11y_child "$(a11y_child "$top" "Folders in the library")" "$card (offline)" >/dev/null &&
+        fail "the card back is still shown offline"
+    press "$folders" alt+c
+    wait_gone '^Library folders$' || fail "&Close left Library folders open"
+    kill -TERM "$1"
+}
+
 cd "$music"
 before_program=a11y_on SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$out" run_in_x "$home" "$program" library
 # Ended as a desktop ends it, every connection to the store closed: its log and shared
@@ -244,4 +272,11 @@ if [ -z "${XDG_DATA_HOME:-}" ]; then
         [ ! -e "$left" ] || fail "${left##*/} was left in $data after the program ended"
     done
 fi
-echo "1 passed, 0 failed"
+card="$work/card"
+mkdir -p "$card/day2"
+sox -q -n -r 48000 -c 1 "$card/take1.wav" synth 0.2 sine 300
+sox -q -n -r 48000 -c 1 "$card/take2.wav" synth 0.2 sine 400
+sox -q -n -r 48000 -c 1 "$card/day2/take3.wav" synth 0.2 sine 500
+cd "$card"
+before_program=a11y_on run_in_x "$home" "$program" card_back
+echo "2 passed, 0 failed"

@@ -407,6 +407,11 @@ void TestLibraryForm::theLibrarysWindowsOpenOverTheMainWindowAndFindWhereItWasLe
     // as Qt ties it to the main window again): its "&Stop" takes a click given through its
     // window, as the window system gives it.
     auto *stop = find->findChild<QPushButton *>(QStringLiteral("Stop"));
+    // The pass begun when the store opened is over first, and the measuring after it: their
+    // ends would hide the button again.
+    const Library *library = form.findChild<Library *>();
+    QTRY_VERIFY_WITH_TIMEOUT(library->isOpen() && !library->isIndexing() && !library->isMeasuring(),
+                             30000);
     stop->setVisible(true); // as while a pass runs
     QSignalSpy stopped(stop, &QPushButton::clicked);
     bool chose = false;

@@ -180,6 +180,48 @@ void TestLibraryIndex::keepsAnOfflineRoot()
     QCOMPARE(outcome.read, 0);
     QVERIFY(f.store->roots()->first().online);
     QVERIFY(!f.store->query(LibraryQuery::parse(u"take"), {}, {}, 10)->first().offline);
+
+    // Pulled while it is walked: the folders not walked yet cannot be opened, and are not
+    // taken for gone; the root is offline at once, and told so.
+    for (const char *folder : {"a", "b", "c"})
+        QVERIFY(tone(f.root + "/card/" + folder + "/more.wav"));
+    QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
+    QCOMPARE(f.store->fileCount().value(), 5);
+    for (const char *take : {"take1", "take2", "a/more", "b/more", "c/more"})
+        touchLater(f.root + "/card/" + take + ".wav");
+    CountingReader pulling;
+    pulling.during = [&](const QString &) {
+        if (pulling.read->size() == 1)
+            QVERIFY(QDir().rename(f.root, f.dir.filePath("away")));
+    };
+    LibraryIndexer pulled(*f.store, pulling);
+    int told = 0;
+    pulled.setRootsChanged([&] {
+        ++told;
+        QVERIFY(!f.store->roots()->first().online);
+    });
+    outcome = pulled.run();
+    QCOMPARE(outcome.offline, QStringList{f.root});
+    QCOMPARE(outcome.removed, 0);
+    QCOMPARE(told, 1);
+    QCOMPARE(f.store->fileCount().value(), 5);
+    QVERIFY(!f.store->roots()->first().online);
+    // Back: online before any file is read again, and told so.
+    QVERIFY(QDir().rename(f.dir.filePath("away"), f.root));
+    CountingReader back;
+    bool onlineBeforeRead = false;
+    back.during = [&](const QString &) {
+        if (back.read->size() == 1)
+            onlineBeforeRead = f.store->roots()->first().online;
+    };
+    LibraryIndexer returning(*f.store, back);
+    told = 0;
+    returning.setRootsChanged([&] { ++told; });
+    outcome = returning.run();
+    QVERIFY(outcome.offline.isEmpty());
+    QCOMPARE(told, 1);
+    QVERIFY(onlineBeforeRead);
+    QCOMPARE(f.store->fileCount().value(), 5);
 }
 
 void TestLibraryIndex::survivesLinksAndLoops()
@@ -335,9 +377,13 @@ void TestLibraryIndex::estimatesHowManyBeforeTheWalk_data()
     QTest::addColumn<QStringList>("removed");  // since that pass
     QTest::addColumn<bool>("secondRootAdded"); // after that pass
     QTest::addColumn<bool>("rootAway");        // renamed away before this pass
-    QTest::addColumn<qint64>("first");         // "about" before a file was looked at
-    QTest::addColumn<qint64>("during");        // ... while files are looked at, at least
-    QTest::addColumn<qint64>("last");          // files looked at in all, and "about" then
+    // That pass was stopped after reading so many files (0: it ended), and a pass with the
+    // root away followed it, before it came back for this one.
+    QTest::addColumn<int>("stoppedAfter");
+    QTest::addColumn<bool>("awayBetween");
+    QTest::addColumn<qint64>("first");  // "about" before a file was looked at
+    QTest::addColumn<qint64>("during"); // ... while files are looked at, at least
+    QTest::addColumn<qint64>("last");   // files looked at in all, and "about" then
 
     QStringList twelve;
     for (const char *folder : {"a", "b", "c"})
@@ -350,21 +396,40 @@ void TestLibraryIndex::estimatesHowManyBeforeTheWalk_data()
     const QStringList four = twelve.mid(2, 4);
 
     // No pass before: the walk ahead has counted the names before the first file is read.
-    QTest::newRow("first pass") << QStringList{} << twelve << QStringList{} << false << false
-                                << qint64(12) << qint64(12) << qint64(12);
+    QTest::newRow("first pass") << QStringList{} << twelve << QStringList{} << false << false << 0
+                                << false << qint64(12) << qint64(12) << qint64(12);
     QTest::newRow("nothing changed") << twelve << QStringList{} << QStringList{} << false << false
-                                     << qint64(12) << qint64(12) << qint64(12);
+                                     << 0 << false << qint64(12) << qint64(12) << qint64(12);
     // What the store held, until more than that were looked at.
-    QTest::newRow("files added") << twelve << five << QStringList{} << false << false << qint64(12)
-                                 << qint64(12) << qint64(17);
-    QTest::newRow("files gone") << twelve << QStringList{} << four << false << false << qint64(12)
-                                << qint64(12) << qint64(8);
+    QTest::newRow("files added") << twelve << five << QStringList{} << false << false << 0 << false
+                                 << qint64(12) << qint64(12) << qint64(17);
+    QTest::newRow("files gone") << twelve << QStringList{} << four << false << false << 0 << false
+                                << qint64(12) << qint64(12) << qint64(8);
     // The store's entries of the first root, and the count ahead of the new one.
-    QTest::newRow("a root added") << twelve << six << QStringList{} << true << false << qint64(18)
-                                  << qint64(18) << qint64(18);
+    QTest::newRow("a root added") << twelve << six << QStringList{} << true << false << 0 << false
+                                  << qint64(18) << qint64(18) << qint64(18);
     // An offline root is not indexed: its entries are kept, but not counted.
     QTest::newRow("a root away") << twelve + six << QStringList{} << QStringList{} << false << true
-                                 << qint64(18) << qint64(6) << qint64(6);
+                                 << 0 << false << qint64(18) << qint64(6) << qint64(6);
+    // Back after a pass that found it away: what the store held, as before it went.
+    QTest::newRow("a root back") << twelve << QStringList{} << QStringList{} << false << false << 0
+                                 << true << qint64(12) << qint64(12) << qint64(12);
+    // A first pass cut short holds part of the root: the walk ahead counts the rest.
+    QTest::newRow("a root cut short") << QStringList{} << twelve << QStringList{} << false << false
+                                      << 5 << false << qint64(12) << qint64(12) << qint64(12);
+    QTest::newRow("a root cut short, then away, then back")
+        << QStringList{} << twelve << QStringList{} << false << false << 5 << true << qint64(12)
+        << qint64(12) << qint64(12);
+    // As a card pulled during the first pass and put back: not just the other root's files.
+    QTest::newRow("a root cut short and back, beside another")
+        << QStringList{} << twelve + six << QStringList{} << false << false << 5 << true
+        << qint64(18) << qint64(18) << qint64(18);
+    // More files in a folder the store holds some of, and in the root's own: each folder
+    // counted beyond what the store holds of it.
+    const QStringList three{five.at(0), five.at(1), five.at(4)};
+    QTest::newRow("a root cut short, more in a folder")
+        << QStringList{} << twelve + three << QStringList{} << false << false << 5 << true
+        << qint64(15) << qint64(15) << qint64(15);
 }
 
 void TestLibraryIndex::estimatesHowManyBeforeTheWalk()
@@ -374,6 +439,8 @@ void TestLibraryIndex::estimatesHowManyBeforeTheWalk()
     QFETCH(QStringList, removed);
     QFETCH(bool, secondRootAdded);
     QFETCH(bool, rootAway);
+    QFETCH(int, stoppedAfter);
+    QFETCH(bool, awayBetween);
     QFETCH(qint64, first);
     QFETCH(qint64, during);
     QFETCH(qint64, last);
@@ -383,14 +450,37 @@ void TestLibraryIndex::estimatesHowManyBeforeTheWalk()
     QVERIFY(QDir().mkpath(second));
     for (const QString &file : std::as_const(before))
         QVERIFY(tone(f.dir.filePath(file)));
-    if (!before.isEmpty()) {
-        if (std::any_of(before.cbegin(), before.cend(),
+    const auto withSecond = [&second, &f](const QStringList &files) {
+        if (std::any_of(files.cbegin(), files.cend(),
                         [](const QString &file) { return file.startsWith("second/"); }))
             QVERIFY(f.store->addRoot(second, 0).ok());
+    };
+    if (!before.isEmpty()) {
+        withSecond(before);
         QVERIFY(LibraryIndexer(*f.store).run().problem.isEmpty());
     }
     for (const QString &file : std::as_const(added))
         QVERIFY(tone(f.dir.filePath(file)));
+    if (stoppedAfter > 0) {
+        // The first pass over what was added, stopped after so many files, each written.
+        withSecond(added);
+        CountingReader reader;
+        LibraryIndexer *running = nullptr;
+        reader.during = [&running, stoppedAfter, read = reader.read](const QString &) {
+            if (read->size() == stoppedAfter)
+                running->stop();
+        };
+        LibraryIndexer cut(*f.store, reader);
+        cut.setBatchSize(1);
+        running = &cut;
+        QVERIFY(cut.run().stopped);
+        QCOMPARE(f.store->fileCount().value(), qint64(stoppedAfter));
+    }
+    if (awayBetween) {
+        QVERIFY(QDir().rename(f.root, f.dir.filePath("away")));
+        QCOMPARE(LibraryIndexer(*f.store).run().offline, QStringList{f.root});
+        QVERIFY(QDir().rename(f.dir.filePath("away"), f.root));
+    }
     for (const QString &file : std::as_const(removed))
         QVERIFY(QFile::remove(f.dir.filePath(file)));
     if (secondRootAdded)
@@ -656,7 +746,8 @@ void TestLibraryIndex::libraryAndResults()
     QVERIFY(finished.wait(5000));
     QVERIFY(model.index(0, 0).data(LibraryResultsModel::UnavailableRole).toBool());
     QVERIFY(QDir().rename(away, root));
-    library.startIndexing();
+    // As the root's watch tells it back: a whole pass, with its line.
+    library.folderChanged(root);
     QTRY_COMPARE_WITH_TIMEOUT(indexing.size(), 6, 20000);
     model.refresh();
     QVERIFY(finished.wait(5000));

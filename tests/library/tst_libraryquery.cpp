@@ -584,9 +584,14 @@ public:
     {
         return m_store.setRootSeen(root, online, device);
     }
+    Result<void> setRootWalked(qint64 root) override { return m_store.setRootWalked(root); }
     Result<QHash<QByteArray, qint64>> folders(qint64 root) override
     {
         return m_store.folders(root);
+    }
+    Result<QHash<QByteArray, qint64>> folderFileCounts(qint64 root) override
+    {
+        return m_store.folderFileCounts(root);
     }
     Result<QHash<QByteArray, KnownFile>> files(const QByteArray &folder) override
     {
