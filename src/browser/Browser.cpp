@@ -28,6 +28,7 @@ Browser::Browser(DriveList &drives, DirList &dirs, FileList &files, Volumes &vol
     });
     connect(&m_files, &FileList::fileClick, this, &Browser::watchSelection);
     connect(m_watch, &FolderWatch::folderChanged, this, &Browser::folderChangedOnDisk);
+    connect(&m_files.folderModel(), &WaveFolderModel::unlisted, this, &Browser::listedLate);
     connect(m_watch, &FolderWatch::filesChanged, this, [this] {
         emit selectionStale();
         // An editor that saves by renaming a new file into place ends the old watch.
@@ -47,19 +48,34 @@ void Browser::openStart(const QString &folder)
 void Browser::listFiles(DirList::Report report)
 {
     emit leavingFolder();
+    // Kept for an answer that comes late, which is then handled as one in time is here.
+    m_listReport = report;
+    m_readable = m_files.path();
     const Result<> listed = m_files.setPath(m_dirs.path());
-    if (listed.ok())
-        return;
-    if (report == DirList::Report::Quiet) {
+    if (!listed.ok())
+        notListed(listed.error());
+}
+
+void Browser::listedLate(const QString &folder, const QString &why)
+{
+    // The user has gone on meanwhile: that folder is no longer the one to tell of.
+    if (folder == m_dirs.path())
+        notListed(why);
+}
+
+void Browser::notListed(const QString &why)
+{
+    if (m_listReport == DirList::Report::Quiet) {
         m_files.showUnreadable(m_dirs.path());
         return;
     }
     // The folder opened but could not be listed. Both lists go back to the folder the file
-    // list still shows: its names joined with another folder's path could reach other files.
-    const QString readable = m_files.path();
-    if (readable.isEmpty() || !m_dirs.setPath(readable, DirList::Report::Quiet).ok())
+    // list showed: its names joined with another folder's path could reach other files.
+    const QString readable = m_readable;
+    if (readable.isEmpty() || readable == m_dirs.path() ||
+        !m_dirs.setPath(readable, DirList::Report::Quiet).ok())
         m_files.showUnreadable(m_dirs.path());
-    messages::stop(&m_window, listed.error());
+    messages::stop(&m_window, why);
 }
 
 void Browser::openParentFolder()

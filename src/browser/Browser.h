@@ -54,6 +54,9 @@ signals:
 private:
     void folderChangedOnDisk();
     void watchSelection();
+    void listedLate(const QString &folder, const QString &why);
+    // The file list could not list the folder the directory list shows.
+    void notListed(const QString &why);
 
     DirList &m_dirs;
     FileList &m_files;
@@ -62,6 +65,9 @@ private:
     FolderWatch *m_watch;
     PanelReader *m_panel;
     const BusyState *m_busy = nullptr;
+    // How the listing under way is told of when it fails, and the folder listed before it.
+    DirList::Report m_listReport = DirList::Report::Quiet;
+    QString m_readable;
     // More files are selected than are watched: their details are read on activation.
     bool m_selectionUnwatched = false;
 };

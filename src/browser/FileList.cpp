@@ -81,7 +81,14 @@ void FileList::rereadKeepingSelection()
     const QStringList selected = selectedNames();
     const QString current = fileName();
     const int scrolled = verticalScrollBar()->value();
-    refresh();
+    // Late, the names stay as they are until the new ones come; then the selection comes back.
+    m_model->relist([this, selected, current, scrolled] {
+        restoreSelection(selected, current, scrolled);
+    });
+}
+
+void FileList::restoreSelection(const QStringList &selected, const QString &current, int scrolled)
+{
     QList<int> rows;
     rows.reserve(selected.size());
     for (const QString &name : selected) {

@@ -63,6 +63,7 @@ protected:
     void focusInEvent(QFocusEvent *event) override;
 
 private:
+    void restoreSelection(const QStringList &selected, const QString &current, int scrolled);
     // Fresh entries, none selected.
     void showEntries(const QString &folder, const QStringList &names);
     // The folder's rows of the selected entries, in the order shown.

@@ -4,6 +4,7 @@
 #include "files/LoudnessFacts.h"
 #include "files/WaveDetails.h"
 #include "files/WaveListing.h"
+#include "platform/BriefWait.h"
 #include "platform/FileUris.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
@@ -43,12 +44,37 @@ void WaveFolderModel::setLooks(std::shared_ptr<const EntryLooks> looks)
     m_looks = std::move(looks);
 }
 
+std::optional<Result<QStringList>> WaveFolderModel::listBriefly(
+    const QString &folder, std::function<void(const Result<QStringList> &)> late)
+{
+    // The listing that shows next; whoever shows it makes it the current one.
+    const quint64 listing = m_listing + 1;
+    Lister lister = m_lister ? m_lister : Lister(&listWaveFiles);
+    return waitBriefly<Result<QStringList>>(
+        this, [lister, folder] { return lister(folder); },
+        [this, listing, late = std::move(late)](const Result<QStringList> &answer) {
+            if (listing == m_listing)
+                late(answer);
+        });
+}
+
 Result<> WaveFolderModel::list(const QString &folder)
 {
-    const Result<QStringList> listing = listWaveFiles(folder);
-    if (!listing.ok())
-        return Result<>::failure(listing.error());
-    setEntries(folder, listing.value());
+    const std::optional<Result<QStringList>> listing =
+        listBriefly(folder, [this, folder](const Result<QStringList> &answer) {
+            if (answer.ok()) {
+                setEntries(folder, answer.value());
+                return;
+            }
+            emit unlisted(folder, answer.error());
+        });
+    if (!listing) {
+        setEntries(folder, {});
+        return {};
+    }
+    if (!listing->ok())
+        return Result<>::failure(listing->error());
+    setEntries(folder, listing->value());
     return {};
 }
 
@@ -57,14 +83,26 @@ void WaveFolderModel::showUnreadable(const QString &folder)
     setEntries(folder, {});
 }
 
-void WaveFolderModel::relist()
+void WaveFolderModel::relist(const std::function<void()> &shown)
 {
-    const Result<QStringList> listing = listWaveFiles(m_folder);
-    setEntries(m_folder, listing.ok() ? listing.value() : QStringList());
+    const QString folder = m_folder;
+    const auto show = [this, folder, shown](const Result<QStringList> &answer) {
+        setEntries(folder, answer.ok() ? answer.value() : QStringList());
+        if (shown)
+            shown();
+    };
+    const std::optional<Result<QStringList>> listing = listBriefly(folder, show);
+    if (listing) {
+        show(*listing);
+        return;
+    }
+    // What shows stays meanwhile; an earlier listing's answer is no longer wanted.
+    ++m_listing;
 }
 
 void WaveFolderModel::setEntries(const QString &folder, const QStringList &names)
 {
+    ++m_listing;
     beginResetModel();
     m_folder = folder;
     m_names = names;

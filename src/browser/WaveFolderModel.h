@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class FileFacts;
@@ -54,13 +55,19 @@ public:
     FileFacts *facts() const { return m_facts; }
     // Gives the names (column 0) their tooltip, colour and mark.
     void setLooks(std::shared_ptr<const EntryLooks> looks);
-    // Lists folder afresh; when it cannot be read, the model keeps what it held.
+    // A test's stand-in for listWaveFiles, run on the worker.
+    using Lister = std::function<Result<QStringList>(const QString &)>;
+    void setLister(Lister lister) { m_lister = std::move(lister); }
+    // Lists folder afresh on a worker, waited for a moment; when it cannot be read in that
+    // time, the model keeps what it held. Late, the model is that folder with no entries at
+    // once and its entries when they come; a failure then is told by unlisted.
     Result<> list(const QString &folder);
     // A folder that cannot be read: no entries, and its path is that folder.
     void showUnreadable(const QString &folder);
     // Lists the same folder again: a folder that vanished shows as empty rather than as
-    // stale names.
-    void relist();
+    // stale names. Late, the names shown stay until the answer comes; shown runs once the new
+    // ones are there, in time or late.
+    void relist(const std::function<void()> &shown = {});
     // A fresh listing of folder.
     void setEntries(const QString &folder, const QStringList &names);
 
@@ -89,7 +96,16 @@ public:
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
+signals:
+    // The answer of list() came late: folder cannot be read (the system's text). The model
+    // shows it empty.
+    void unlisted(const QString &folder, const QString &why);
+
 private:
+    // The listing of folder, in time, or nothing, and late runs with it when it comes for the
+    // listing still current.
+    std::optional<Result<QStringList>>
+    listBriefly(const QString &folder, std::function<void(const Result<QStringList> &)> late);
     void rowChanged(const QString &path, int firstColumn, int lastColumn, const QList<int> &roles);
     QString pathOf(int row) const;
     QVariant figure(int row, int column, int role) const;
@@ -97,6 +113,9 @@ private:
     std::shared_ptr<const EntryLooks> m_looks;
     QString m_folder;
     QStringList m_names;
+    Lister m_lister;
+    // Which listing a late answer is for: only the last one's shows.
+    quint64 m_listing = 0;
     // Made when first asked: most listings are never searched by name.
     mutable QHash<QString, int> m_rows;
 };

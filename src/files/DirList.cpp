@@ -4,12 +4,10 @@
 #include "WaveListing.h"
 #include "platform/NativeName.h"
 #include "platform/PathRule.h"
-#include "platform/WorkPool.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QStyle>
 
 namespace {
@@ -33,17 +31,84 @@ DirList::DirList(QWidget *parent) : QTreeWidget(parent)
     connect(this, &QTreeWidget::itemActivated, this, &DirList::openItem);
 }
 
+DirList::Reading DirList::readFolder(const QString &path, bool followGone)
+{
+    Reading reading;
+    reading.opened = openDirectory(path);
+    if (reading.opened.ok())
+        reading.names = listSubdirectories(path);
+    else if (followGone && !isDirectoryPath(path))
+        reading.nearest = FolderWatch::nearestExistingFolder(path);
+    return reading;
+}
+
+std::optional<DirList::Reading> DirList::read(const QString &path, Follow follow, Report report,
+                                              const QString &before)
+{
+    // The read that shows next; the caller makes it the current one when it shows.
+    const quint64 read = m_read + 1;
+    const bool followGone = follow == Follow::Yes;
+    std::function<Reading(const QString &, bool)> reader =
+        m_readFolder ? m_readFolder : &DirList::readFolder;
+    return waitBriefly<Reading>(
+        this, [reader, path, followGone] { return reader(path, followGone); },
+        [this, read, path, follow, report, before](const Reading &reading) {
+            if (read == m_read)
+                lateAnswer(path, follow, report, before, reading);
+        },
+        m_wait);
+}
+
 Result<> DirList::setPath(const QString &path, Report report)
 {
     const QString clean = cleanDirectory(path);
     if (clean == m_path)
         return {};
-    if (Result<> opened = m_onWorker ? Result<>() : openDirectory(clean); !opened.ok())
-        return opened;
+    const QString before = m_path;
+    const std::optional<Reading> reading = read(clean, Follow::No, report, before);
+    if (reading && !reading->opened.ok())
+        return reading->opened;
+    ++m_read;
     m_path = clean;
-    rebuild();
+    showChain();
+    if (reading)
+        showSubdirectories(reading->names);
     emit pathChanged(report);
     return {};
+}
+
+void DirList::lateAnswer(const QString &path, Follow follow, Report report, const QString &before,
+                         const Reading &reading)
+{
+    if (reading.opened.ok()) {
+        showSubdirectories(reading.names);
+        return;
+    }
+    if (follow == Follow::Yes && !reading.nearest.isEmpty()) {
+        if (!setPath(reading.nearest, Report::Quiet).ok())
+            showUnreadable(reading.nearest);
+        return;
+    }
+    // The first folder shown has none to go back to: it stays, with the way up out of it.
+    const Report told = before.isEmpty() || follow == Follow::Yes ? Report::Quiet : report;
+    if (told == Report::Tell) {
+        if (!setPath(before, Report::Quiet).ok())
+            showUnreadable(before);
+    } else {
+        showChain();
+    }
+    emit unreadable(path, reading.opened.error(), told);
+}
+
+void DirList::reread()
+{
+    const std::optional<Reading> reading = read(m_path, Follow::No);
+    ++m_read;
+    // Late, what shows stays until the answer comes.
+    if (!reading)
+        return;
+    showChain();
+    showSubdirectories(reading->names);
 }
 
 void DirList::showUnreadable(const QString &path)
@@ -51,12 +116,13 @@ void DirList::showUnreadable(const QString &path)
     const QString clean = cleanDirectory(path);
     if (clean == m_path)
         return;
+    ++m_read;
     m_path = clean;
-    rebuild();
+    showChain();
     emit pathChanged(Report::Quiet);
 }
 
-void DirList::rebuild()
+QTreeWidgetItem *DirList::showChain()
 {
     clear();
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -76,49 +142,37 @@ void DirList::rebuild()
         item->setData(0, pathRole, p);
         parent = item;
     }
-    const quint64 read = ++m_read;
-    if (!m_onWorker)
-        addSubdirectories(parent, listSubdirectories(m_path));
     expandAll();
     setCurrentItem(parent);
     scrollToItem(parent, QAbstractItemView::PositionAtTop);
-    if (!m_onWorker)
-        return;
-    workPool().start(Lane::now, [self = QPointer<DirList>(this), path = m_path, read] {
-        const Result<> opened = openDirectory(path);
-        const QStringList names = opened.ok() ? listSubdirectories(path) : QStringList();
-        if (self)
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, path, read, opened, names] {
-                    if (!self || read != self->m_read)
-                        return;
-                    if (!opened.ok()) {
-                        emit self->unreadable(path, opened.error());
-                        return;
-                    }
-                    // The deepest folder of the chain, which the subfolders go under.
-                    QTreeWidgetItem *home = self->topLevelItem(0);
-                    while (home && home->childCount())
-                        home = home->child(0);
-                    if (!home)
-                        return;
-                    self->addSubdirectories(home, names);
-                    self->expandAll();
-                },
-                Qt::QueuedConnection);
-    });
+    return parent;
 }
 
-void DirList::addSubdirectories(QTreeWidgetItem *parent, const QStringList &names)
+void DirList::showSubdirectories(const QStringList &names)
 {
+    // The deepest folder of the chain, which the subfolders go under.
+    QTreeWidgetItem *home = topLevelItem(0);
+    while (home && home->data(0, pathRole).toString() != m_path)
+        home = home->child(0);
+    if (!home)
+        return;
+    const QTreeWidgetItem *current = currentItem();
+    const QString wasCurrent = current ? current->data(0, pathRole).toString() : QString();
+    qDeleteAll(home->takeChildren());
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    QTreeWidgetItem *again = nullptr;
     for (const QString &name : names) {
-        auto *item = new QTreeWidgetItem(parent);
+        auto *item = new QTreeWidgetItem(home);
         item->setText(0, name);
         item->setIcon(0, closed);
-        item->setData(0, pathRole, fullPath(m_path, name));
+        const QString path = fullPath(m_path, name);
+        item->setData(0, pathRole, path);
+        if (path == wasCurrent)
+            again = item;
     }
+    expandAll();
+    if (!currentItem())
+        setCurrentItem(again ? again : home);
 }
 
 void DirList::openItem(QTreeWidgetItem *item)
@@ -129,14 +183,19 @@ void DirList::openItem(QTreeWidgetItem *item)
 
 bool DirList::followDisk()
 {
-    if (isDirectoryPath(m_path)) {
-        rebuild();
+    const std::optional<Reading> reading = read(m_path, Follow::Yes);
+    ++m_read;
+    // Late, the answer is followed when it comes; until then the folder shows as it was.
+    if (!reading)
         return true;
+    if (!reading->nearest.isEmpty()) {
+        if (!setPath(reading->nearest, Report::Quiet).ok())
+            showUnreadable(reading->nearest);
+        return false;
     }
-    const QString parent = FolderWatch::nearestExistingFolder(m_path);
-    if (!setPath(parent, Report::Quiet).ok())
-        showUnreadable(parent);
-    return false;
+    showChain();
+    showSubdirectories(reading->names);
+    return true;
 }
 
 QString DirList::parentPath() const

@@ -57,6 +57,12 @@ DriveNavigator::DriveNavigator(DriveList &drives, DirList &dirs, Volumes &volume
         if (const Result<> opened = m_dirs.setPath(path); !opened.ok())
             m_showError(opened.error());
     });
+    // The same told when the answer comes late: the list is back where it was by then.
+    connect(&m_dirs, &DirList::unreadable, this,
+            [this](const QString &, const QString &why, DirList::Report report) {
+                if (report == DirList::Report::Tell)
+                    m_showError(why);
+            });
     // Every folder reaches "/" here, so walking up can leave the volume the list shows; and
     // the volumes known may change under it (the first answer of the system, a stick plugged
     // in).

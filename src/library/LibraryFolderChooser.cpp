@@ -23,7 +23,6 @@ LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop, c
     // waits for it on the window's thread.
     Dir1->readOnWorker();
     (void)Dir1->setPath(start);
-    m_shown = Dir1->path();
 
     Drive1 = placed<DriveList>(this, "Drive1", twips::rect(120, 2760, 3495, 315), volumes);
     Drive1->setAccessibleName(QStringLiteral("Drives"));
@@ -43,18 +42,6 @@ LibraryFolderChooser::LibraryFolderChooser(Volumes &volumes, Desktop &desktop, c
     new DriveNavigator(
         *Drive1, *Dir1, volumes, *current, desktop, DriveNavigator::Beep::Never,
         [this](const QString &text) { messages::stop(this, text); }, this);
-    connect(Dir1, &DirList::pathChanged, this, [this] {
-        m_left = m_shown;
-        m_shown = Dir1->path();
-    });
-    // A folder opened here that cannot be read says why and leaves the list where it was, as
-    // in the copy dialog; the one it opened on shows with the way up and nothing below.
-    connect(Dir1, &DirList::unreadable, this, [this](const QString &path, const QString &why) {
-        if (path != m_shown || m_left.isEmpty())
-            return;
-        messages::stop(this, why);
-        (void)Dir1->setPath(m_left);
-    });
     connect(Add, &QPushButton::clicked, this, &QDialog::accept);
     connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
     // Enter in the list takes the folder there rather than opening it: the list opens on the

@@ -35,9 +35,4 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
-    // The folder the list shows and the one it showed before (empty at first).
-    QString m_shown;
-    QString m_left;
 };
