@@ -49,7 +49,7 @@ about_answers() {
 }
 
 measure() {
-    local id folders chooser find before
+    local id folders find before
     pid=$1
     id=$(main_window) || fail "main window did not show"
     popup_at "$id" 30 30
@@ -72,13 +72,7 @@ measure() {
             grep -E '^[a-z_0-9]+\(' | sed 's/^/    /' | head -n 8 || true
     }
     add_folder() {
-        popup_at "$id" 510 311
-        xdotool key l
-        folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
-        press "$folders" alt+a
-        chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
-        press "$chooser" Return
-        wait_gone '^Add a folder to the library$' || fail "the chooser stayed"
+        folders=$(add_browsers_folder "$id") || exit 1
         sleep 3 # the indexing of three files, one of them held
         press "$folders" alt+c
     }

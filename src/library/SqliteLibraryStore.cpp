@@ -965,41 +965,34 @@ Result<void> SqliteLibraryStore::setRootWalked(qint64 root)
     return {};
 }
 
-Result<QHash<QByteArray, qint64>> SqliteLibraryStore::folderFileCounts(qint64 root)
+Result<QHash<QByteArray, qint64>> SqliteLibraryStore::integersByKey(const char *sql, qint64 root)
 {
-    using Counts = Result<QHash<QByteArray, qint64>>;
+    using Integers = Result<QHash<QByteArray, qint64>>;
     if (!m_db)
-        return Counts::failure(why(SQLITE_CANTOPEN));
-    Statement select(m_db, "SELECT d.path, count(*) FROM files f JOIN folders d ON d.id = f.folder "
-                           "WHERE d.root = ? GROUP BY d.id");
+        return Integers::failure(why(SQLITE_CANTOPEN));
+    Statement select(m_db, sql);
     if (select.prepared() != SQLITE_OK)
         return fail<QHash<QByteArray, qint64>>(select.prepared());
     select.bind(1, root);
-    QHash<QByteArray, qint64> counts;
+    QHash<QByteArray, qint64> integers;
     int code;
     while ((code = select.step()) == SQLITE_ROW)
-        counts.insert(select.blob(0), select.integer(1));
+        integers.insert(select.blob(0), select.integer(1));
     if (code != SQLITE_DONE)
         return fail<QHash<QByteArray, qint64>>(code);
-    return counts;
+    return integers;
+}
+
+Result<QHash<QByteArray, qint64>> SqliteLibraryStore::folderFileCounts(qint64 root)
+{
+    return integersByKey("SELECT d.path, count(*) FROM files f JOIN folders d ON d.id = f.folder "
+                         "WHERE d.root = ? GROUP BY d.id",
+                         root);
 }
 
 Result<QHash<QByteArray, qint64>> SqliteLibraryStore::folders(qint64 root)
 {
-    using Folders = Result<QHash<QByteArray, qint64>>;
-    if (!m_db)
-        return Folders::failure(why(SQLITE_CANTOPEN));
-    Statement select(m_db, "SELECT path, id FROM folders WHERE root = ?");
-    if (select.prepared() != SQLITE_OK)
-        return fail<QHash<QByteArray, qint64>>(select.prepared());
-    select.bind(1, root);
-    QHash<QByteArray, qint64> folders;
-    int code;
-    while ((code = select.step()) == SQLITE_ROW)
-        folders.insert(select.blob(0), select.integer(1));
-    if (code != SQLITE_DONE)
-        return fail<QHash<QByteArray, qint64>>(code);
-    return folders;
+    return integersByKey("SELECT path, id FROM folders WHERE root = ?", root);
 }
 
 Result<QHash<QByteArray, KnownFile>> SqliteLibraryStore::files(const QByteArray &folder)

@@ -99,6 +99,8 @@ private:
     QString why(int code) const;
     template <typename T> Result<T> fail(int code);
     Result<qint64> folderId(qint64 root, const QByteArray &path);
+    // The rows of `sql`, a select of a key (a blob) and an integer for the root bound to it.
+    Result<QHash<QByteArray, qint64>> integersByKey(const char *sql, qint64 root);
     Result<bool> hasMoreThan(const LibraryQuery &query, qint64 hits);
     Result<qint64> formatId(const QString &encoding, const QString &container);
     Result<void> moveAside(const QString &why);

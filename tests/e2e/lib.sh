@@ -156,6 +156,21 @@ popup_at() {
     fail "no popup menu at $2,$3"
 }
 
+# Adds the browser's folder to the library as a user does: "&Library folders…" from the common
+# menu of the main window $1 (its bare background), "&Add…", Return in the chooser. Prints the id
+# of Library folders, left open.
+add_browsers_folder() {
+    local folders chooser
+    popup_at "$1" 510 311
+    xdotool key l
+    folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
+    press "$folders" alt+a
+    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
+    press "$chooser" Return
+    wait_gone '^Add a folder to the library$' || fail "the chooser stayed"
+    echo "$folders"
+}
+
 # Gives window $1 the focus through the window manager, then types the keys $2...
 press() {
     local id=$1

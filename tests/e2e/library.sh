@@ -237,17 +237,11 @@ library() {
 # folders says "(offline)" within seconds of each, and the card's own watch, not the pass of
 # every minute, finds it back.
 card_back() {
-    local id folders chooser top
+    local id folders top
     id=$(main_window) || fail "main window did not show"
     a11y_find_window || fail "the program is not on the accessibility bus"
     wait_entries "Wave files" take1.wav take2.wav
-    popup_at "$id" 510 311
-    xdotool key l
-    folders=$(wait_for_window '^Library folders$') || fail "no Library folders window"
-    press "$folders" alt+a
-    chooser=$(wait_for_window '^Add a folder to the library$') || fail "Add… showed no chooser"
-    press "$chooser" Return
-    wait_gone '^Add a folder to the library$' || fail "the chooser stayed"
+    folders=$(add_browsers_folder "$id") || exit 1
     top=$(a11y_top "Library folders") || fail "Library folders is not on the accessibility bus"
     wait_cell "$top" "Folders in the library" "$card" >/dev/null
     mv "$card" "$work/pulled"
